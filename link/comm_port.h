@@ -1,0 +1,121 @@
+// Serial port to the exchange: termios device at 19200 baud 8N2, DTR on,
+// RTS off, byte-at-a-time reads with millisecond time-outs.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// Raised by every failure of TCommPort. Code says which operation failed
+// (see TCommPort), SystemError holds errno at the moment of the failure.
+struct ECommError {
+    uint8_t Code;
+    uint32_t SystemError;
+    ECommError(uint8_t code, uint32_t systemError) : Code(code), SystemError(systemError) {}
+};
+
+// Failure codes carried by ECommError.
+enum : uint8_t {
+    kErrSetBaudRate = 1,
+    kErrSetStopBits = 3,
+    kErrSetParity = 4,
+    kErrSetByteSize = 5,
+    kErrSetPortName = 6,
+    kErrNotOpen = 7,
+    kErrOpen = 8,
+    kErrWrite = 9,
+    kErrRead = 10,
+    kErrClose = 11,
+    kErrPurge = 12,
+    kErrFlush = 13,
+    kErrGetState = 14,
+    kErrSetState = 15,
+    kErrSetupComm = 16,
+    kErrTimeouts = 17,
+};
+
+// Win32-style codes kept by the line settings.
+enum : uint8_t { kNoParity = 0, kOddParity = 1, kEvenParity = 2 };
+enum : uint8_t { kOneStopBit = 0, kOne5StopBits = 1, kTwoStopBits = 2 };
+
+// Time-outs of one read or write, in milliseconds.
+struct TCommTimeouts {
+    uint32_t ReadIntervalTimeout = 0;
+    uint32_t ReadTotalTimeoutMultiplier = 0;
+    uint32_t ReadTotalTimeoutConstant = 0;
+    uint32_t WriteTotalTimeoutMultiplier = 0;
+    uint32_t WriteTotalTimeoutConstant = 0;
+};
+
+// Line settings as stored (applied to the device while open).
+struct TLineSettings {
+    uint32_t BaudRate = 9600;
+    uint8_t ByteSize = 8;
+    uint8_t Parity = kNoParity;
+    uint8_t StopBits = kOneStopBit;
+};
+
+// Resolves a port name to the device path that is opened: an entry of that
+// exact name in startDir (normally a symbolic link) wins; otherwise "COMn"
+// with n from 1 up gives /dev/ttyS<n-1>; any other name is used as it is.
+std::string ResolvePortDevice(const std::string& name, const std::string& startDir);
+
+class TCommPort {
+public:
+    TCommPort();
+    ~TCommPort();
+    TCommPort(const TCommPort&) = delete;
+    TCommPort& operator=(const TCommPort&) = delete;
+
+    // Opens and configures the device for name (see ResolvePortDevice, with
+    // the directory given to SetStartDir, default the current directory).
+    // Does nothing when already open. Raises 8 (cannot open), 14, 15, 17;
+    // a failed Open always leaves the port closed.
+    void Open(const std::string& name);
+    // Closes the device; nothing when closed. Raises 11 and stays open when
+    // close() fails.
+    void Close();
+
+    // Stores the name; raises 6 while open.
+    void SetPortName(const std::string& name);
+    // Store a line value; while open also apply it, restoring the old value
+    // and raising 1 / 5 / 4 / 3 when the device refuses it.
+    void SetBaudRate(uint32_t baud);
+    void SetByteSize(uint8_t bits);
+    void SetParity(uint8_t parity);
+    void SetStopBits(uint8_t stopBits);
+
+    // Drops everything in the receive queue. Raises 7 closed, 12 on failure.
+    void PurgeInput();
+    // Returns when everything written has left the driver. Raises 7, 13.
+    void Flush();
+    // Writes one byte; returns nonzero. Raises 7 closed, 9 on failure or
+    // when the device has gone.
+    int WriteByte(uint8_t b);
+    // One byte 0..255, or -1 when nothing arrived within the read time-out
+    // (about 251 ms). Raises 7 closed, 10 on failure or a vanished device.
+    int ReadByte();
+    // One byte 0..255, or -1 when nothing arrived: the first ReadByte always
+    // runs, then reads go on until ms have passed since it ended.
+    int ReadByteWait(uint32_t ms);
+
+    bool IsOpen() const { return open_; }
+    const std::string& PortName() const { return portName_; }
+    const TLineSettings& LineSettings() const { return dcb_; }
+    const TCommTimeouts& Timeouts() const { return timeouts_; }
+    // Directory in which a port name is first looked up as an entry.
+    void SetStartDir(const std::string& dir) { startDir_ = dir; }
+    // The device path actually opened (empty while closed).
+    const std::string& DevicePath() const { return devicePath_; }
+
+private:
+    bool ApplyLineSettings();
+    int ReadWithin(int timeoutMs);
+
+    bool open_ = false;
+    TCommTimeouts timeouts_;
+    std::string portName_ = "COM1";
+    TLineSettings dcb_;
+    int fd_ = -1;
+    std::string startDir_;
+    std::string devicePath_;
+};

@@ -1,0 +1,123 @@
+// The exchange-link context: owns the serial port, speaks the exchange's
+// byte protocol, identifies the exchange, reads its billing buffer and holds
+// the program's settings.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include <boost/shared_ptr.hpp>
+
+#include "comm_port.h"
+#include "record.h"
+
+class TLowLevel {
+public:
+    // Sizes of the reply buffers.
+    static constexpr int kIdentBufferSize = 254;
+    static constexpr int kRecordBufferSize = 255;
+    static constexpr int kMaxConnections = 60;
+    // Re-reads of a reply whose checksum does not match before giving up.
+    static constexpr int kMaxChecksumRereads = 3;
+
+    enum class TSelectCaller { Identification, BufferReading };
+    using TRecordCallback = std::function<void(TRecord)>;
+
+    // Sets the defaults; StartDir is the current directory.
+    TLowLevel();
+    ~TLowLevel();
+    TLowLevel(const TLowLevel&) = delete;
+    TLowLevel& operator=(const TLowLevel&) = delete;
+
+    // --- protocol ---------------------------------------------------------
+    // 1 opened, -2 already open (nothing done), -1 any port error.
+    int OpenPort(const std::string& name);
+    // 1 when five echo passes each return 00, else -1. Never raises.
+    int CheckLink();
+    // Up to four CheckLink attempts 300 ms apart: 1 or -1. Never raises.
+    int CheckLinkRetry();
+    // One request and its reply. reply receives the descrambled payload
+    // (room for 255 bytes), replyLen its length (-1 when no length byte
+    // came). mode 1 sends the command alone, mode 2 adds param, the block
+    // length and the scrambled block with its sum. Returns 1 when a reply was
+    // read, -2 when the link test failed, -1 on a port error or when the
+    // checksum still differs after kMaxChecksumRereads re-reads.
+    int Transact(uint8_t* reply, int& replyLen, uint8_t command, bool verify, int mode,
+                 const uint8_t* block = nullptr, int blockCount = 0, uint8_t param = 0);
+    // Selects unit u of a multi-unit exchange: 1 selected, -1 refused. A
+    // refusal shows the caller's message; for Identification the program
+    // then ends (through the exit hook). Port errors are raised.
+    int SelectUnit(int u, TSelectCaller caller);
+
+    // --- identification -------------------------------------------------
+    // 1 identified, -1 no echo, -2 no reply or a later link test failed,
+    // -3 unknown type code, -5 buffer status failed four times. Port errors
+    // are raised.
+    int IdentifyExchange();
+
+    // --- billing buffer --------------------------------------------------
+    // Reads every record of every unit, calling callback once per record:
+    // -1 at the end of the buffer or on a failure, 3 when StopFlag was seen,
+    // 1 when the first link test failed.
+    int ReadBuffer(const TRecordCallback& callback);
+    // Decodes one descrambled record payload of length len (at least 2).
+    TRecord DecodeRecord(const uint8_t* payload, int len) const;
+
+    // --- real-time line state ----------------------------------------------
+    // -1 when the link test fails, otherwise 1.
+    int QueryLineState();
+
+    boost::shared_ptr<TCommPort> Port() const { return port_; }
+
+    // Pause used between protocol steps; tests may shorten nothing, but a
+    // pause is never skipped.
+    static void Pause(int ms);
+
+    // --- identification results -----------------------------------------
+    bool MultiUnit = false;
+    int UnitCount = 0;
+    uint8_t Key = 0;
+    std::string ExchangeName;  // Windows-1251 bytes, at most 17
+    std::string ModelName;
+    std::string SoftwareVersion;
+    std::string SerialNumber;
+    int TickLength = 6;
+    TDateTimeParts ExchangeClock;
+    int BufferCapacity = 100;
+    int RecordsInBuffer = 0;
+    // Whether the model needs a unit selected before its status request.
+    bool SelectBeforeStatus = false;
+
+    // --- reading state ----------------------------------------------------
+    TRecordCallback RecordCallback;
+    int RejectedRecords = 0;
+    std::atomic<bool> StopFlag{false};
+    std::atomic<bool> UnInterruptFlag{false};
+
+    // --- line state -------------------------------------------------------
+    int ConnectionCount = 0;
+    std::string ConnectionTable[kMaxConnections];
+
+    // --- settings ---------------------------------------------------------
+    std::string PortName = "COM1";
+    bool SaveTitle = true;
+    bool AltFormat = false;
+    int AutoStart = 1;
+    std::string TarifFileName;
+    std::string RealTimeFileName;
+    std::string StartDir;
+    bool FirstStart = false;
+
+private:
+    // Reads one reply payload and its checksum; returns the checksum byte
+    // read (-1 when none) and the 8-bit sum of the bytes as received.
+    int ReadPayload(uint8_t* reply, int len, uint8_t& sum);
+    int ReadStatusReply(uint8_t* reply);
+    int ReadFirstRecord(uint8_t* reply, int& len);
+    int ReadNextRecord(uint8_t* reply, int& len);
+    void HandleRecord(const uint8_t* reply, int len, const TRecordCallback& callback);
+
+    boost::shared_ptr<TCommPort> port_;
+};

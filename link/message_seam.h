@@ -1,0 +1,36 @@
+// The one road by which the exchange link and the windows show message boxes
+// and end the program. The program installs a sink that shows a blocking
+// QMessageBox on the user-interface thread; tests install a recorder.
+#pragma once
+
+#include <functional>
+#include <string>
+
+namespace seam {
+
+enum class TButtons { Ok, OkCancel };
+enum TAnswer { kAnswerOk = 1, kAnswerCancel = 2 };
+
+class IMessageSink {
+public:
+    virtual ~IMessageSink() = default;
+    // Shows text (UTF-8) under caption and returns the button pressed.
+    // May be called from any thread; blocks until answered.
+    virtual int Message(const std::string& text, const std::string& caption, TButtons buttons) = 0;
+};
+
+// Installs sink (not owned); nullptr restores the default, which writes the
+// message to standard error and answers OK.
+void SetMessageSink(IMessageSink* sink);
+IMessageSink* MessageSink();
+
+// Shows one message through the installed sink; returns its answer.
+int ShowMessage(const std::string& text, const std::string& caption,
+                TButtons buttons = TButtons::Ok);
+
+// Ends the program with status. The default calls std::exit; the program
+// and the tests may install their own (an installed hook may return).
+void SetExitHook(std::function<void(int)> hook);
+void ExitProgram(int status);
+
+}  // namespace seam

@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Installs, from Debian's own packages, whatever the build and the tests need
+# and is not yet installed. Does nothing when everything is there.
+set -euo pipefail
+
+packages=(
+    g++ cmake ninja-build ccache pkg-config
+    qt6-base-dev libgl-dev libboost-dev
+    libgtest-dev googletest libbenchmark-dev
+    xvfb xauth fonts-dejavu-core
+)
+
+missing=()
+for p in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+        missing+=("$p")
+    fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+    exit 0
+fi
+
+echo "setup: installing ${missing[*]}"
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"

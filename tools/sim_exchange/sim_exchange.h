@@ -1,0 +1,163 @@
+// A simulated VERANTA exchange on a pseudo-terminal. It serves the exchange's
+// side of the serial protocol (echo, identify, buffer status, select unit,
+// first/next call record, line state) for every model, can pace its bytes
+// like a 19200 baud 8N2 line and can inject faults. Used by the tests, the
+// benchmarks and the demo; the same class backs the program sim_exchange.
+//
+// Everything here is written from the wire format, never by calling the
+// program's own decoder.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace sim {
+
+// Time one byte takes on a 19200 baud line with 8N2 framing (11 bits).
+constexpr std::chrono::nanoseconds kByteTime{572917};
+
+// One call as the exchange stores it, before packing.
+struct TSimCall {
+    uint16_t Days = 0;            // start date: days since 1 January 1980
+    uint16_t Ticks = 0;           // start time of day in ticks
+    uint16_t DurationTicks = 0;   // duration in ticks
+    uint16_t HwLine = 0;          // hardware subscriber line
+    std::string PrgDigits;        // programmed number without its leading "1"
+                                  // (at most 4 digits; empty packs as 00 00)
+    uint8_t TrunkCode = 0;        // byte 10
+    std::string DialDigits;       // dialled digits from 0-9 * # P A T; empty
+                                  // gives an 11-byte record
+};
+
+// Packs call into a record payload (descrambled), 11 bytes plus the packed
+// dialled digits.
+std::vector<uint8_t> EncodeRecord(const TSimCall& call);
+// The 2-byte payload of a rejected record (0F FF).
+std::vector<uint8_t> RejectedRecord();
+
+struct TUnit {
+    uint16_t Capacity = 500;
+    // Counters of the status reply. With AutoCounters they are derived from
+    // the records held (first - second = count), otherwise sent as given.
+    bool AutoCounters = true;
+    uint16_t Counter1 = 0;
+    uint16_t Counter2 = 0;
+    bool RefuseSelect = false;
+    std::deque<std::vector<uint8_t>> Records;  // payloads, oldest first
+};
+
+struct TExchangeConfig {
+    uint8_t TypeCode = 4;                // 2..10 are known models
+    std::string Name = "VERANTA";        // bytes from offset 16 on (any length;
+                                         // the reply carries a zero byte after
+                                         // it when it is shorter than 17)
+    uint8_t Key = 0x5A;                  // scrambling key, byte 11
+    uint8_t TickByte = 1;                // byte 13 (0 means 6 s)
+    uint16_t Serial = 4321;
+    uint16_t Days = 9862;                // clock: 2007-01-01
+    uint16_t Ticks = 0;
+    uint8_t VersionNibbles = 0x15;       // byte 6
+    uint8_t VersionMain = 3;             // byte 7
+    std::vector<TUnit> Units = std::vector<TUnit>(1);
+    bool Paced = false;                  // 19200 baud 8N2 in both directions
+    // Delay before answering a buffer-status request (the program purges its
+    // input after sending it, so an instant answer would be lost).
+    std::chrono::milliseconds StatusDelay{15};
+    // Reply to the line-state command: payload (descrambled) to send.
+    std::vector<uint8_t> LineState;
+};
+
+// One-shot faults of the record replies (02 and 03), counted from arming.
+enum class TReplyFault {
+    None,
+    SilenceAfterLength,  // the length byte, then nothing
+    CutShort,            // the length byte and part of the payload only
+    BadChecksum,         // a complete reply with a wrong checksum
+    Vanish,              // the device goes away before the reply
+};
+
+// A generated office day (see GenerateOfficeDay).
+struct TDayOptions {
+    int Calls = 100;
+    uint32_t Seed = 1;
+    uint16_t Days = 9862;       // the day's date
+    int TickLength = 1;         // seconds per tick, to spread times
+    int RejectedEvery = 0;      // every n-th record is 0F FF (0: none)
+    int ShortEvery = 0;         // every n-th record is 2..11 bytes (0: none)
+    uint8_t TypeCode = 4;       // trunk codes plausible for this model
+};
+std::vector<std::vector<uint8_t>> GenerateOfficeDay(const TDayOptions& options);
+
+class TSimExchange {
+public:
+    explicit TSimExchange(TExchangeConfig config = {});
+    ~TSimExchange();
+    TSimExchange(const TSimExchange&) = delete;
+    TSimExchange& operator=(const TSimExchange&) = delete;
+
+    // Opens a pseudo-terminal (slave in raw mode), puts a symbolic link to
+    // the slave at linkPath (replacing an existing link) when it is not
+    // empty, and starts serving on a thread of its own. False on failure.
+    bool Start(const std::string& linkPath = "");
+    // Stops serving, closes the terminal and removes the link.
+    void Stop();
+    // Path of the slave device (e.g. /dev/pts/7).
+    std::string SlavePath() const;
+
+    // --- records ------------------------------------------------------------
+    void AddRecord(int unit, std::vector<uint8_t> payload);
+    size_t RecordCount(int unit) const;
+    std::vector<std::vector<uint8_t>> Records(int unit) const;
+    // New records arriving while serving: each entry is appended to unit's
+    // buffer when its time (from now) has come.
+    void ScheduleArrivals(int unit,
+                          std::vector<std::pair<std::chrono::milliseconds,
+                                                std::vector<uint8_t>>> arrivals);
+
+    // --- faults -------------------------------------------------------------
+    // Answers nothing at all (the commands are not acted on either).
+    void SetSilent(bool silent);
+    // Echo number n (1-based, counted from this call) answers reply instead
+    // of 00; a reply of -1 answers nothing.
+    void ScriptEchoes(std::map<int, int> replies);
+    // The first n buffer-status replies carry a wrong checksum.
+    void SetStatusChecksumErrors(int n);
+    // The identification reply has no length byte (nothing is sent).
+    void SetIdentifySilent(bool silent);
+    // The nth record reply (02 or 03) from now suffers fault, once. For
+    // Vanish the device comes back comeBack later (zero: stays away until
+    // Reappear).
+    void ArmRecordFault(TReplyFault fault, int nth = 1,
+                        std::chrono::milliseconds comeBack = std::chrono::milliseconds(0));
+    // Every first-record reply carries a wrong checksum while set.
+    void SetFirstRecordBadChecksum(bool bad);
+    // The device goes away now: the terminal is closed, the link removed.
+    void Vanish();
+    // A new terminal appears and the link points at it again.
+    void Reappear();
+
+    // --- what was seen ------------------------------------------------------
+    // Every byte the program sent, in order.
+    std::vector<uint8_t> Received() const;
+    void ClearReceived();
+    // Bytes that crossed the line in both directions since start (or reset).
+    uint64_t WireBytes() const;
+    void ResetWireBytes();
+    // Number of select-unit commands and the last unit selected.
+    int SelectCount() const;
+    int ActiveUnit() const;
+
+    TExchangeConfig& Config();  // change only while stopped
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace sim
