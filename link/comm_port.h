@@ -60,7 +60,7 @@ struct TLineSettings {
 std::string ResolvePortDevice(const std::string& name, const std::string& startDir);
 
 class TCommPort {
-public:
+  public:
     TCommPort();
     ~TCommPort();
     TCommPort(const TCommPort&) = delete;
@@ -107,7 +107,7 @@ public:
     // The device path actually opened (empty while closed).
     const std::string& DevicePath() const { return devicePath_; }
 
-private:
+  private:
     bool ApplyLineSettings();
     int ReadWithin(int timeoutMs);
 

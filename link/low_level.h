@@ -14,11 +14,10 @@
 #include "record.h"
 
 class TLowLevel {
-public:
+  public:
     // Sizes of the reply buffers.
     static constexpr int kIdentBufferSize = 254;
     static constexpr int kRecordBufferSize = 255;
-    static constexpr int kMaxConnections = 60;
     // Re-reads of a reply whose checksum does not match before giving up.
     static constexpr int kMaxChecksumRereads = 3;
 
@@ -62,17 +61,15 @@ public:
     // -1 at the end of the buffer or on a failure, 3 when StopFlag was seen,
     // 1 when the first link test failed.
     int ReadBuffer(const TRecordCallback& callback);
-    // Decodes one descrambled record payload of length len (at least 2).
+    // Decodes one descrambled record payload of length len (at least 2;
+    // bytes past len read as zero), by the identified model and tick length.
     TRecord DecodeRecord(const uint8_t* payload, int len) const;
-
-    // --- real-time line state ----------------------------------------------
-    // -1 when the link test fails, otherwise 1.
-    int QueryLineState();
+    // Trunk text of code b for the identified model.
+    std::string TrunkText(uint8_t b) const;
 
     boost::shared_ptr<TCommPort> Port() const { return port_; }
 
-    // Pause used between protocol steps; tests may shorten nothing, but a
-    // pause is never skipped.
+    // Plain sleep of the calling thread between protocol steps.
     static void Pause(int ms);
 
     // --- identification results -----------------------------------------
@@ -96,10 +93,6 @@ public:
     std::atomic<bool> StopFlag{false};
     std::atomic<bool> UnInterruptFlag{false};
 
-    // --- line state -------------------------------------------------------
-    int ConnectionCount = 0;
-    std::string ConnectionTable[kMaxConnections];
-
     // --- settings ---------------------------------------------------------
     std::string PortName = "COM1";
     bool SaveTitle = true;
@@ -110,13 +103,11 @@ public:
     std::string StartDir;
     bool FirstStart = false;
 
-private:
+  private:
     // Reads one reply payload and its checksum; returns the checksum byte
     // read (-1 when none) and the 8-bit sum of the bytes as received.
-    int ReadPayload(uint8_t* reply, int len, uint8_t& sum);
-    int ReadStatusReply(uint8_t* reply);
-    int ReadFirstRecord(uint8_t* reply, int& len);
-    int ReadNextRecord(uint8_t* reply, int& len);
+    bool ReadPayload(uint8_t* reply, int capacity, int len, uint8_t& sum, int& checksum);
+    int ReadStatus(uint8_t* reply);
     void HandleRecord(const uint8_t* reply, int len, const TRecordCallback& callback);
 
     boost::shared_ptr<TCommPort> port_;

@@ -9,7 +9,7 @@ namespace seam {
 namespace {
 
 class StderrSink : public IMessageSink {
-public:
+  public:
     int Message(const std::string& text, const std::string& caption, TButtons) override {
         std::fprintf(stderr, "[%s] %s\n", caption.c_str(), text.c_str());
         return kAnswerOk;
@@ -23,8 +23,12 @@ std::function<void(int)> g_exitHook;
 
 }  // namespace
 
-void SetMessageSink(IMessageSink* sink) { g_sink = sink ? sink : &g_default; }
-IMessageSink* MessageSink() { return g_sink; }
+void SetMessageSink(IMessageSink* sink) {
+    g_sink = sink ? sink : &g_default;
+}
+IMessageSink* MessageSink() {
+    return g_sink;
+}
 
 int ShowMessage(const std::string& text, const std::string& caption, TButtons buttons) {
     return g_sink.load()->Message(text, caption, buttons);

@@ -12,7 +12,7 @@ enum class TButtons { Ok, OkCancel };
 enum TAnswer { kAnswerOk = 1, kAnswerCancel = 2 };
 
 class IMessageSink {
-public:
+  public:
     virtual ~IMessageSink() = default;
     // Shows text (UTF-8) under caption and returns the button pressed.
     // May be called from any thread; blocks until answered.

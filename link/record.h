@@ -45,8 +45,10 @@ struct TDateTimeParts {
 };
 
 // Seconds since 1 January 1980 00:00:00 to date and time of day, with every
-// fourth year from 1980 a leap year.
-TDateTimeParts SecondsToDateTime(uint32_t seconds);
+// fourth year from 1980 a leap year. Taken 64 bits wide so that a far date
+// of a damaged record gives a far year (flagged invalid) instead of wrapping
+// round to a plausible one.
+TDateTimeParts SecondsToDateTime(uint64_t seconds);
 
 // Packed digit bytes to text: hex digits with nibble 0 dropped, A read as 0;
 // with swap the first two bytes are exchanged and the other letters kept,

@@ -5,7 +5,7 @@
 #include "message_seam.h"
 
 class TQtMessageSink : public seam::IMessageSink {
-public:
+  public:
     int Message(const std::string& text, const std::string& caption,
                 seam::TButtons buttons) override;
 };
