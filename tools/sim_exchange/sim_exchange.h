@@ -24,15 +24,15 @@ constexpr std::chrono::nanoseconds kByteTime{572917};
 
 // One call as the exchange stores it, before packing.
 struct TSimCall {
-    uint16_t Days = 0;            // start date: days since 1 January 1980
-    uint16_t Ticks = 0;           // start time of day in ticks
-    uint16_t DurationTicks = 0;   // duration in ticks
-    uint16_t HwLine = 0;          // hardware subscriber line
-    std::string PrgDigits;        // programmed number without its leading "1"
-                                  // (at most 4 digits; empty packs as 00 00)
-    uint8_t TrunkCode = 0;        // byte 10
-    std::string DialDigits;       // dialled digits from 0-9 * # P A T; empty
-                                  // gives an 11-byte record
+    uint16_t Days = 0;           // start date: days since 1 January 1980
+    uint16_t Ticks = 0;          // start time of day in ticks
+    uint16_t DurationTicks = 0;  // duration in ticks
+    uint16_t HwLine = 0;         // hardware subscriber line
+    std::string PrgDigits;       // programmed number without its leading "1"
+                                 // (at most 4 digits; empty packs as 00 00)
+    uint8_t TrunkCode = 0;       // byte 10
+    std::string DialDigits;      // dialled digits from 0-9 * # P A T; empty
+                                 // gives an 11-byte record
 };
 
 // Packs call into a record payload (descrambled), 11 bytes plus the packed
@@ -53,19 +53,19 @@ struct TUnit {
 };
 
 struct TExchangeConfig {
-    uint8_t TypeCode = 4;                // 2..10 are known models
-    std::string Name = "VERANTA";        // bytes from offset 16 on (any length;
-                                         // the reply carries a zero byte after
-                                         // it when it is shorter than 17)
-    uint8_t Key = 0x5A;                  // scrambling key, byte 11
-    uint8_t TickByte = 1;                // byte 13 (0 means 6 s)
+    uint8_t TypeCode = 4;          // 2..10 are known models
+    std::string Name = "VERANTA";  // bytes from offset 16 on (any length;
+                                   // the reply carries a zero byte after
+                                   // it when it is shorter than 17)
+    uint8_t Key = 0x5A;            // scrambling key, byte 11
+    uint8_t TickByte = 1;          // byte 13 (0 means 6 s)
     uint16_t Serial = 4321;
-    uint16_t Days = 9862;                // clock: 2007-01-01
+    uint16_t Days = 9862;  // clock: 2007-01-01
     uint16_t Ticks = 0;
-    uint8_t VersionNibbles = 0x15;       // byte 6
-    uint8_t VersionMain = 3;             // byte 7
+    uint8_t VersionNibbles = 0x15;  // byte 6
+    uint8_t VersionMain = 3;        // byte 7
     std::vector<TUnit> Units = std::vector<TUnit>(1);
-    bool Paced = false;                  // 19200 baud 8N2 in both directions
+    bool Paced = false;  // 19200 baud 8N2 in both directions
     // Delay before answering a buffer-status request (the program purges its
     // input after sending it, so an instant answer would be lost).
     std::chrono::milliseconds StatusDelay{15};
@@ -86,16 +86,17 @@ enum class TReplyFault {
 struct TDayOptions {
     int Calls = 100;
     uint32_t Seed = 1;
-    uint16_t Days = 9862;       // the day's date
-    int TickLength = 1;         // seconds per tick, to spread times
-    int RejectedEvery = 0;      // every n-th record is 0F FF (0: none)
-    int ShortEvery = 0;         // every n-th record is 2..11 bytes (0: none)
-    uint8_t TypeCode = 4;       // trunk codes plausible for this model
+    uint16_t Days = 9862;   // the day's date
+    int TickLength = 1;     // seconds per tick, to spread times
+    int RejectedEvery = 0;  // every n-th record is 0F FF (0: none)
+    int ShortEvery = 0;     // every n-th record is 2..11 bytes (0: none)
+    uint8_t TypeCode = 4;   // trunk codes plausible for this model
+    int Unit = 0;           // unit whose trunks are used (QS800, multi-unit)
 };
 std::vector<std::vector<uint8_t>> GenerateOfficeDay(const TDayOptions& options);
 
 class TSimExchange {
-public:
+  public:
     explicit TSimExchange(TExchangeConfig config = {});
     ~TSimExchange();
     TSimExchange(const TSimExchange&) = delete;
@@ -105,6 +106,8 @@ public:
     // the slave at linkPath (replacing an existing link) when it is not
     // empty, and starts serving on a thread of its own. False on failure.
     bool Start(const std::string& linkPath = "");
+    // Why the last Start failed (empty after a successful one).
+    std::string LastError() const;
     // Stops serving, closes the terminal and removes the link.
     void Stop();
     // Path of the slave device (e.g. /dev/pts/7).
@@ -116,9 +119,8 @@ public:
     std::vector<std::vector<uint8_t>> Records(int unit) const;
     // New records arriving while serving: each entry is appended to unit's
     // buffer when its time (from now) has come.
-    void ScheduleArrivals(int unit,
-                          std::vector<std::pair<std::chrono::milliseconds,
-                                                std::vector<uint8_t>>> arrivals);
+    void ScheduleArrivals(
+        int unit, std::vector<std::pair<std::chrono::milliseconds, std::vector<uint8_t>>> arrivals);
 
     // --- faults -------------------------------------------------------------
     // Answers nothing at all (the commands are not acted on either).
@@ -155,7 +157,7 @@ public:
 
     TExchangeConfig& Config();  // change only while stopped
 
-private:
+  private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };

@@ -1,0 +1,284 @@
+// sim_exchange: a simulated VERANTA exchange on a pseudo-terminal, for the
+// demo and for trying the program by hand.
+#include <getopt.h>
+#include <signal.h>
+#include <time.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+
+#include "scenario.h"
+#include "sim_exchange.h"
+
+namespace {
+
+const char kUsage[] =
+    "usage: sim_exchange [options]\n"
+    "Serves a simulated VERANTA exchange on a pseudo-terminal until SIGINT/SIGTERM.\n"
+    "\n"
+    "  --link PATH          symbolic link to the terminal, e.g. DIR/COM1\n"
+    "  --type N             model type code (4 QTV610, 5 QS800, 6 QTV930-1, 7 QS16,\n"
+    "                       8 QS20, 9 QS31, 10 QS53, 2 named by --name, 3 C); default 4\n"
+    "  --name TEXT          exchange name (type 2: \"3B...\" is a three-unit exchange)\n"
+    "  --key N              scrambling key 0..255; default 90 (0x5A)\n"
+    "  --tick N             tick length byte 0..255 (0 means 6 s); default 1\n"
+    "  --serial N           serial number 0..65535; default 4321\n"
+    "  --units N            number of units 1..3 (default from a type-2 name, else 1)\n"
+    "  --capacity N         billing-buffer capacity of each unit; default 500\n"
+    "  --calls N            a generated office day of N calls, spread over the units\n"
+    "  --seed N             seed of the generated calls; default 1\n"
+    "  --arrive-every SEC   a new call arrives every SEC seconds while serving\n"
+    "  --scenario FILE      records from FILE, one per line:\n"
+    "                         unit=U days=D ticks=T dur=D hw=H prg=DIGITS trunk=B dial=DIGITS\n"
+    "                         rejected\n"
+    "                         hex=02 26 ...\n"
+    "                       ('#' starts a comment)\n"
+    "  --paced              pace bytes like a 19200 baud 8N2 line\n"
+    "  --line-state HEX     payload of the line-state reply, e.g. \"02 44 05 00 46 02 01 00\"\n"
+    "  --help               this text\n";
+
+[[noreturn]] void Die(const std::string& message) {
+    std::fprintf(stderr, "sim_exchange: %s\n", message.c_str());
+    std::exit(2);
+}
+
+// A whole-string decimal (or 0x hexadecimal) number within [lo, hi].
+long Number(const char* option, const char* text, long lo, long hi) {
+    errno = 0;
+    char* end = nullptr;
+    long v = std::strtol(text, &end, 0);
+    if (errno != 0 || end == text || *end != '\0' || v < lo || v > hi)
+        Die(std::string("--") + option + ": '" + text + "' is not a number from " +
+            std::to_string(lo) + " to " + std::to_string(hi));
+    return v;
+}
+
+// Today's date and time of day as the exchange stamps a call.
+void Now(int tickLength, uint16_t& days, uint16_t& ticks) {
+    time_t t = time(nullptr);
+    tm local{};
+    localtime_r(&t, &local);
+    // Days from 1980-01-01 to the local date (civil calendar arithmetic).
+    auto daysFromCivil = [](int y, int m, int d) {
+        y -= m <= 2;
+        int era = (y >= 0 ? y : y - 399) / 400;
+        int yoe = y - era * 400;
+        int doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+        int doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+        return era * 146097 + doe;
+    };
+    days =
+        static_cast<uint16_t>(daysFromCivil(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday) -
+                              daysFromCivil(1980, 1, 1));
+    int secs = local.tm_hour * 3600 + local.tm_min * 60 + local.tm_sec;
+    ticks = static_cast<uint16_t>(std::min(secs / tickLength, 0xFFFF));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    sim::TExchangeConfig cfg;
+    std::string link, scenario;
+    int units = 0, calls = 0, capacity = 500;
+    uint32_t seed = 1;
+    double arriveEvery = 0;
+
+    enum {
+        kLink = 1000,
+        kType,
+        kName,
+        kKey,
+        kTick,
+        kSerial,
+        kUnits,
+        kCapacity,
+        kCalls,
+        kSeed,
+        kArrive,
+        kScenario,
+        kPaced,
+        kLineState,
+        kHelp
+    };
+    static const option kOptions[] = {{"link", required_argument, nullptr, kLink},
+                                      {"type", required_argument, nullptr, kType},
+                                      {"name", required_argument, nullptr, kName},
+                                      {"key", required_argument, nullptr, kKey},
+                                      {"tick", required_argument, nullptr, kTick},
+                                      {"serial", required_argument, nullptr, kSerial},
+                                      {"units", required_argument, nullptr, kUnits},
+                                      {"capacity", required_argument, nullptr, kCapacity},
+                                      {"calls", required_argument, nullptr, kCalls},
+                                      {"seed", required_argument, nullptr, kSeed},
+                                      {"arrive-every", required_argument, nullptr, kArrive},
+                                      {"scenario", required_argument, nullptr, kScenario},
+                                      {"paced", no_argument, nullptr, kPaced},
+                                      {"line-state", required_argument, nullptr, kLineState},
+                                      {"help", no_argument, nullptr, kHelp},
+                                      {nullptr, 0, nullptr, 0}};
+    int opt;
+    while ((opt = getopt_long(argc, argv, "", kOptions, nullptr)) != -1) {
+        switch (opt) {
+            case kLink:
+                link = optarg;
+                break;
+            case kType:
+                cfg.TypeCode = static_cast<uint8_t>(Number("type", optarg, 0, 255));
+                break;
+            case kName:
+                cfg.Name = optarg;
+                if (cfg.Name.size() > 238) Die("--name: longer than 238 bytes");
+                break;
+            case kKey:
+                cfg.Key = static_cast<uint8_t>(Number("key", optarg, 0, 255));
+                break;
+            case kTick:
+                cfg.TickByte = static_cast<uint8_t>(Number("tick", optarg, 0, 255));
+                break;
+            case kSerial:
+                cfg.Serial = static_cast<uint16_t>(Number("serial", optarg, 0, 65535));
+                break;
+            case kUnits:
+                units = static_cast<int>(Number("units", optarg, 1, 3));
+                break;
+            case kCapacity:
+                capacity = static_cast<int>(Number("capacity", optarg, 0, 65535));
+                break;
+            case kCalls:
+                calls = static_cast<int>(Number("calls", optarg, 0, 1000000));
+                break;
+            case kSeed:
+                seed = static_cast<uint32_t>(Number("seed", optarg, 0, 0x7FFFFFFF));
+                break;
+            case kArrive: {
+                char* end = nullptr;
+                arriveEvery = std::strtod(optarg, &end);
+                if (end == optarg || *end != '\0' || !(arriveEvery > 0) || arriveEvery > 86400)
+                    Die(std::string("--arrive-every: '") + optarg +
+                        "' is not a number of seconds above 0");
+                break;
+            }
+            case kScenario:
+                scenario = optarg;
+                break;
+            case kPaced:
+                cfg.Paced = true;
+                break;
+            case kLineState:
+                try {
+                    cfg.LineState = sim::ParseHexBytes(optarg);
+                } catch (const std::exception& e) {
+                    Die(std::string("--line-state: ") + e.what());
+                }
+                if (cfg.LineState.size() > 255) Die("--line-state: more than 255 bytes");
+                break;
+            case kHelp:
+                std::fputs(kUsage, stdout);
+                return 0;
+            default:
+                std::fputs(kUsage, stderr);
+                return 2;
+        }
+    }
+    if (optind < argc) Die(std::string("unexpected argument '") + argv[optind] + "' (see --help)");
+
+    // A type-2 name beginning with 2 or 3 names an exchange of that many units.
+    if (units == 0)
+        units =
+            (cfg.TypeCode == 2 && !cfg.Name.empty() && (cfg.Name[0] == '2' || cfg.Name[0] == '3'))
+                ? cfg.Name[0] - '0'
+                : 1;
+    cfg.Units.assign(static_cast<size_t>(units), sim::TUnit{});
+    for (sim::TUnit& u : cfg.Units)
+        u.Capacity = static_cast<uint16_t>(capacity);
+    const int tickLength = cfg.TickByte == 0 ? 6 : cfg.TickByte;
+
+    for (int u = 0; u < units; ++u) {
+        sim::TDayOptions day;
+        day.Calls = calls / units + (u < calls % units ? 1 : 0);
+        day.Seed = seed + static_cast<uint32_t>(u);
+        day.Days = cfg.Days;
+        day.TickLength = tickLength;
+        day.TypeCode = cfg.TypeCode;
+        day.Unit = u;
+        for (auto& r : sim::GenerateOfficeDay(day))
+            cfg.Units[static_cast<size_t>(u)].Records.push_back(std::move(r));
+    }
+
+    if (!scenario.empty()) {
+        std::ifstream in(scenario, std::ios::binary);
+        if (!in) Die(scenario + ": cannot be read");
+        std::stringstream text;
+        text << in.rdbuf();
+        try {
+            for (auto& r : sim::ParseScenario(text.str(), cfg.Days)) {
+                if (r.Unit >= units)
+                    Die(scenario + ": line " + std::to_string(r.Line) + ": unit " +
+                        std::to_string(r.Unit) + " does not exist (" + std::to_string(units) +
+                        " units; see --units)");
+                cfg.Units[static_cast<size_t>(r.Unit)].Records.push_back(std::move(r.Payload));
+            }
+        } catch (const std::runtime_error& e) {
+            Die(scenario + ": " + e.what());
+        }
+    }
+
+    // Block the stop signals before the serving thread exists, so only
+    // sigtimedwait below ever takes them.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+    sim::TSimExchange exchange(cfg);
+    if (!exchange.Start(link)) Die("cannot start: " + exchange.LastError());
+
+    size_t held = 0;
+    for (int u = 0; u < units; ++u)
+        held += exchange.RecordCount(u);
+    std::printf("sim_exchange: type %d \"%s\", key 0x%02X, %d unit(s), %zu record(s)%s\n",
+                cfg.TypeCode, cfg.Name.c_str(), cfg.Key, units, held, cfg.Paced ? ", paced" : "");
+    std::printf("slave %s\n", exchange.SlavePath().c_str());
+    if (!link.empty()) std::printf("link %s\n", link.c_str());
+    std::fflush(stdout);
+
+    timespec period{};
+    if (arriveEvery > 0) {
+        period.tv_sec = static_cast<time_t>(arriveEvery);
+        period.tv_nsec = static_cast<long>((arriveEvery - std::floor(arriveEvery)) * 1e9);
+    }
+    uint32_t arrivalSeed = seed + 1000;
+    int nextUnit = 0;
+    for (;;) {
+        int sig = arriveEvery > 0 ? sigtimedwait(&stopSignals, nullptr, &period)
+                                  : sigwaitinfo(&stopSignals, nullptr);
+        if (sig == SIGINT || sig == SIGTERM) break;
+        if (sig < 0 && errno == EAGAIN) {
+            sim::TDayOptions one;
+            one.Calls = 1;
+            one.Seed = arrivalSeed++;
+            one.TickLength = tickLength;
+            one.TypeCode = cfg.TypeCode;
+            one.Unit = nextUnit;
+            std::vector<uint8_t> rec = sim::GenerateOfficeDay(one).front();
+            uint16_t days, ticks;
+            Now(tickLength, days, ticks);
+            rec[0] = static_cast<uint8_t>(days & 0xFF);
+            rec[1] = static_cast<uint8_t>(days >> 8);
+            rec[2] = static_cast<uint8_t>(ticks & 0xFF);
+            rec[3] = static_cast<uint8_t>(ticks >> 8);
+            exchange.AddRecord(nextUnit, rec);
+            nextUnit = (nextUnit + 1) % units;
+        }
+    }
+    exchange.Stop();
+    std::printf("sim_exchange: stopped\n");
+    return 0;
+}
