@@ -30,8 +30,7 @@ TEST_P(SecondsToDate, GivesTheCalendarDate) {
 constexpr uint64_t kDay = 86400;
 INSTANTIATE_TEST_SUITE_P(
     Calendar, SecondsToDate,
-    ::testing::Values(TDateRow{0, {1980, 1, 1, 0, 0, 0}},
-                      TDateRow{86399, {1980, 1, 1, 23, 59, 59}},
+    ::testing::Values(TDateRow{0, {1980, 1, 1, 0, 0, 0}}, TDateRow{86399, {1980, 1, 1, 23, 59, 59}},
                       TDateRow{59 * kDay, {1980, 2, 29, 0, 0, 0}},
                       TDateRow{60 * kDay, {1980, 3, 1, 0, 0, 0}},
                       TDateRow{365 * kDay, {1980, 12, 31, 0, 0, 0}},
@@ -56,15 +55,14 @@ TEST_P(Digits, DecodeAsTheExchangePacksThem) {
     EXPECT_EQ(DecodeDigits(p.bytes.data(), static_cast<int>(p.bytes.size()), p.swap), p.expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Packed, Digits,
-    ::testing::Values(TDigitsRow{{0x23, 0x00}, true, "23"},
-                      TDigitsRow{{0x0A, 0x12, 0xB0}, false, "012*"},
-                      TDigitsRow{{0xCD, 0xEF}, false, "#PAT"},
-                      // With swap the letters other than A stay letters.
-                      TDigitsRow{{0xBC, 0x0A}, true, "0BC"},
-                      TDigitsRow{{0x55, 0x51, 0x23, 0x40}, false, "5551234"},
-                      TDigitsRow{{0x00, 0x00}, false, ""}));
+INSTANTIATE_TEST_SUITE_P(Packed, Digits,
+                         ::testing::Values(TDigitsRow{{0x23, 0x00}, true, "23"},
+                                           TDigitsRow{{0x0A, 0x12, 0xB0}, false, "012*"},
+                                           TDigitsRow{{0xCD, 0xEF}, false, "#PAT"},
+                                           // With swap the letters other than A stay letters.
+                                           TDigitsRow{{0xBC, 0x0A}, true, "0BC"},
+                                           TDigitsRow{{0x55, 0x51, 0x23, 0x40}, false, "5551234"},
+                                           TDigitsRow{{0x00, 0x00}, false, ""}));
 
 struct TTrunkRow {
     TTrunkFamily family;
@@ -83,15 +81,14 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(TTrunkRow{TTrunkFamily::QTV, 0, 200}, TTrunkRow{TTrunkFamily::QTV, 2, 204},
                       TTrunkRow{TTrunkFamily::QS16, 0, 200}, TTrunkRow{TTrunkFamily::QS16, 1, 202},
                       TTrunkRow{TTrunkFamily::QS16, 2, 210}, TTrunkRow{TTrunkFamily::QS16, 3, 212},
-                      TTrunkRow{TTrunkFamily::QS16, 4, 220},
-                      TTrunkRow{TTrunkFamily::QS16, -1, 198},
+                      TTrunkRow{TTrunkFamily::QS16, 4, 220}, TTrunkRow{TTrunkFamily::QS16, -1, 198},
                       TTrunkRow{TTrunkFamily::QS800, 0x45, 5},
                       TTrunkRow{TTrunkFamily::QS800, 0x40, -1},
                       TTrunkRow{TTrunkFamily::QS800, 24, 24},
-                      TTrunkRow{TTrunkFamily::QS800, 25, -1},
-                      TTrunkRow{TTrunkFamily::Pollo, 1, 0}, TTrunkRow{TTrunkFamily::Pollo, 4, 12},
-                      TTrunkRow{TTrunkFamily::Pollo, 6, 20}, TTrunkRow{TTrunkFamily::Pollo, 9, 32},
-                      TTrunkRow{TTrunkFamily::Pollo, 0, -1}, TTrunkRow{TTrunkFamily::Pollo, 5, -1},
+                      TTrunkRow{TTrunkFamily::QS800, 25, -1}, TTrunkRow{TTrunkFamily::Pollo, 1, 0},
+                      TTrunkRow{TTrunkFamily::Pollo, 4, 12}, TTrunkRow{TTrunkFamily::Pollo, 6, 20},
+                      TTrunkRow{TTrunkFamily::Pollo, 9, 32}, TTrunkRow{TTrunkFamily::Pollo, 0, -1},
+                      TTrunkRow{TTrunkFamily::Pollo, 5, -1},
                       TTrunkRow{TTrunkFamily::Pollo, 10, -1}));
 
 // A record payload: date, time and duration in ticks, hardware line,
@@ -104,7 +101,8 @@ std::vector<uint8_t> Payload(uint16_t days, uint16_t ticks, uint16_t dur, uint16
         p.push_back(static_cast<uint8_t>(w & 0xFF));
         p.push_back(static_cast<uint8_t>(w >> 8));
     }
-    for (const uint8_t b : tail) p.push_back(b);
+    for (const uint8_t b : tail)
+        p.push_back(b);
     return p;
 }
 
@@ -127,27 +125,22 @@ TEST_P(TrunkText, FollowsTheModel) {
 
 INSTANTIATE_TEST_SUITE_P(
     Models, TrunkText,
-    ::testing::Values(TTrunkTextRow{"QTV610", false, 1, "200"},
-                      TTrunkTextRow{"QTV930-1", false, 3, "204"},
-                      TTrunkTextRow{"QS16", false, 3, "210"},
-                      TTrunkTextRow{"QS20", false, 1, "200"},
-                      TTrunkTextRow{"QS800", false, 0x45, "(3)05"},
-                      TTrunkTextRow{"QS800", false, 0x40, "(3)-1"},
-                      TTrunkTextRow{"QS800", false, 0x59, "(3)-1"},
-                      TTrunkTextRow{"QS800", false, 0x8C, "(4)12"},
-                      TTrunkTextRow{"B", false, 0x01, "(2)01"},
-                      TTrunkTextRow{"30B", true, 0x47, "(3)07"},
-                      TTrunkTextRow{"QS31", false, 4, "12"},
-                      TTrunkTextRow{"QS53", false, 5, "-1"},
-                      TTrunkTextRow{"QS31x", false, 4, ""},
-                      TTrunkTextRow{"C", false, 4, ""}));
+    ::testing::Values(
+        TTrunkTextRow{"QTV610", false, 1, "200"}, TTrunkTextRow{"QTV930-1", false, 3, "204"},
+        TTrunkTextRow{"QS16", false, 3, "210"}, TTrunkTextRow{"QS20", false, 1, "200"},
+        TTrunkTextRow{"QS800", false, 0x45, "(3)05"}, TTrunkTextRow{"QS800", false, 0x40, "(3)-1"},
+        TTrunkTextRow{"QS800", false, 0x59, "(3)-1"}, TTrunkTextRow{"QS800", false, 0x8C, "(4)12"},
+        TTrunkTextRow{"B", false, 0x01, "(2)01"}, TTrunkTextRow{"30B", true, 0x47, "(3)07"},
+        TTrunkTextRow{"QS31", false, 4, "12"}, TTrunkTextRow{"QS53", false, 5, "-1"},
+        TTrunkTextRow{"QS31x", false, 4, ""}, TTrunkTextRow{"C", false, 4, ""}));
 
 TEST(DecodeRecord, FieldsOfAFullRecord) {
     TLowLevel ll;
     ll.ModelName = "QTV610";
     ll.TickLength = 2;
     // 2007-03-05 14:02:07 is 50527 s into the day; 95 s of talk.
-    auto p = Payload(9862 + 31 + 28 + 4, 25263, 47, 121, {0x23, 0x00, 0x01, 0x55, 0x51, 0x23, 0x40});
+    auto p =
+        Payload(9862 + 31 + 28 + 4, 25263, 47, 121, {0x23, 0x00, 0x01, 0x55, 0x51, 0x23, 0x40});
     TRecord r = ll.DecodeRecord(p.data(), static_cast<int>(p.size()));
     EXPECT_EQ(r.Year, 2007);
     EXPECT_EQ(r.Month, 3);

@@ -22,7 +22,7 @@ struct TShownMessage {
 // Installs itself as the message sink and exit hook for its lifetime and
 // records what passes through both.
 class TRecorder : public seam::IMessageSink {
-public:
+  public:
     TRecorder();
     ~TRecorder() override;
     int Message(const std::string& text, const std::string& caption,
@@ -30,7 +30,7 @@ public:
     std::vector<TShownMessage> Messages() const;
     std::vector<int> Exits() const;
 
-private:
+  private:
     mutable std::mutex mutex_;
     std::vector<TShownMessage> messages_;
     std::vector<int> exits_;
@@ -39,7 +39,7 @@ private:
 // A pseudo-terminal whose far end is driven by the test: each byte the
 // program sends is handed to the responder, whose answer is written back.
 class TPtyPeer {
-public:
+  public:
     using TResponder = std::function<std::vector<uint8_t>(uint8_t)>;
     explicit TPtyPeer(TResponder responder = nullptr);
     ~TPtyPeer();
@@ -51,7 +51,7 @@ public:
     // The device goes away: both ends are closed.
     void Vanish();
 
-private:
+  private:
     void Serve();
     int master_ = -1;
     int slave_ = -1;
@@ -73,12 +73,12 @@ long long ElapsedMs(const std::function<void()>& f);
 // A fresh empty directory under the system's temporary directory, removed
 // with its contents when the object ends.
 class TTempDir {
-public:
+  public:
     TTempDir();
     ~TTempDir();
     const std::string& Path() const { return path_; }
 
-private:
+  private:
     std::string path_;
 };
 

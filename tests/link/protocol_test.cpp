@@ -1,0 +1,188 @@
+// The exchange protocol byte for byte, against a scripted far end.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+
+#include "low_level.h"
+#include "scripted_exchange.h"
+#include "test_support.h"
+
+using namespace testing_support;
+
+namespace {
+
+constexpr uint8_t kKey = 0x5A;
+
+class Protocol : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        peer = std::make_unique<TPtyPeer>([this](uint8_t b) { return exchange(b); });
+        ASSERT_EQ(ll.OpenPort(peer->SlavePath()), 1);
+        ll.Key = kKey;
+    }
+    // What the program sent, with the echo test's zero bytes left out.
+    std::vector<uint8_t> Commands() const {
+        std::vector<uint8_t> r = peer->Received();
+        r.erase(std::remove(r.begin(), r.end(), 0x00), r.end());
+        return r;
+    }
+    TScriptedExchange exchange;
+    std::unique_ptr<TPtyPeer> peer;
+    TLowLevel ll;
+};
+
+TEST_F(Protocol, OpenPortRefusesAPortAlreadyOpenAndReportsAMissingOne) {
+    EXPECT_EQ(ll.OpenPort(peer->SlavePath()), -2);
+    TLowLevel other;
+    EXPECT_EQ(other.OpenPort("/dev/tallyphon-missing"), -1);
+    EXPECT_FALSE(other.Port()->IsOpen());
+}
+
+TEST_F(Protocol, CheckLinkNeedsFiveGoodEchoes) {
+    EXPECT_EQ(ll.CheckLink(), 1);
+    EXPECT_EQ(exchange.Echoes(), 5);
+    exchange.Echo(10, 0x55);  // the fifth echo of the second test is wrong
+    EXPECT_EQ(ll.CheckLink(), -1);
+    EXPECT_EQ(exchange.Echoes(), 10);
+}
+
+TEST_F(Protocol, CheckLinkRetrySucceedsAtTheFourthAttempt) {
+    exchange.Echo(1, 0x01);
+    exchange.Echo(2, -1);  // silence fails like a wrong byte
+    exchange.Echo(3, 0x80);
+    EXPECT_EQ(ll.CheckLinkRetry(), 1);
+    EXPECT_EQ(exchange.Echoes(), 3 + 5);
+}
+
+TEST_F(Protocol, CheckLinkRetryGivesUpAfterFourAttempts) {
+    for (int n = 1; n <= 4; ++n)
+        exchange.Echo(n, 0x33);
+    exchange.Echo(5, 0x33);
+    EXPECT_EQ(ll.CheckLinkRetry(), -1);
+    EXPECT_EQ(exchange.Echoes(), 4);
+}
+
+TEST_F(Protocol, ModeTwoSendsTheScrambledBlockAndItsSum) {
+    exchange.Reply(0xF0, {Frame({0x02, 0x44, 0x05, 0x00}, kKey)});
+    uint8_t reply[255] = {};
+    int len = 0;
+    const uint8_t block[] = {0xFF};
+    ASSERT_EQ(ll.Transact(reply, len, 0xF0, true, 2, block, 1, 0x01), 1);
+    // The complement of the key, once as data and once as the checksum.
+    const uint8_t notKey = static_cast<uint8_t>(~kKey);
+    EXPECT_EQ(Commands(), (std::vector<uint8_t>{0xF0, 0x01, 0x01, notKey, notKey}));
+    ASSERT_EQ(len, 4);
+    EXPECT_EQ(std::vector<uint8_t>(reply, reply + 4), (std::vector<uint8_t>{2, 0x44, 5, 0}));
+}
+
+TEST_F(Protocol, AByteEqualToTheKeyDescramblesToZero) {
+    exchange.Reply(0x02, {Frame({0x00, 0x11, 0x00}, kKey)});
+    uint8_t reply[255] = {};
+    int len = 0;
+    ASSERT_EQ(ll.Transact(reply, len, 0x02, true, 1), 1);
+    ASSERT_EQ(len, 3);
+    EXPECT_EQ(reply[0], 0x00);
+    EXPECT_EQ(reply[1], 0x11);
+    EXPECT_EQ(reply[2], 0x00);
+}
+
+TEST_F(Protocol, TheChecksumCoversTheBytesAsTheyTravelled) {
+    // Summed after descrambling instead: wrong on the line.
+    std::vector<uint8_t> f = Frame({0x01, 0x02, 0x03}, kKey);
+    f.back() = 0x06;
+    exchange.Reply(0x02, {f});
+    uint8_t reply[255] = {};
+    int len = 0;
+    EXPECT_EQ(ll.Transact(reply, len, 0x02, true, 1), -1);
+    // Without the test the same reply is taken.
+    EXPECT_EQ(ll.Transact(reply, len, 0x02, false, 1), 1);
+    EXPECT_EQ(reply[2], 0x03);
+}
+
+// A line that keeps repeating a reply: a mismatch is read again without a
+// new request, at most three times.
+struct TRereadRow {
+    int badCopies;
+    int expected;
+};
+
+class Rereads : public Protocol, public ::testing::WithParamInterface<TRereadRow> {};
+
+TEST_P(Rereads, AreBounded) {
+    const std::vector<uint8_t> good = Frame({0x07, 0x08}, kKey);
+    std::vector<uint8_t> bad = good;
+    bad.back() ^= 0xFF;
+    std::vector<uint8_t> stream;
+    for (int i = 0; i < GetParam().badCopies; ++i)
+        stream.insert(stream.end(), bad.begin() + 1, bad.end());
+    stream.insert(stream.begin(), good[0]);
+    stream.insert(stream.end(), good.begin() + 1, good.end());
+    exchange.Reply(0x02, {stream});
+    uint8_t reply[255] = {};
+    int len = 0;
+    EXPECT_EQ(ll.Transact(reply, len, 0x02, true, 1), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Checksum, Rereads,
+                         ::testing::Values(TRereadRow{0, 1}, TRereadRow{3, 1}, TRereadRow{4, -1}));
+
+TEST_F(Protocol, NoLengthByteIsNoReply) {
+    uint8_t reply[255] = {};
+    int len = 0;
+    EXPECT_EQ(ll.Transact(reply, len, 0x03, false, 1), 1);
+    EXPECT_EQ(len, -1);
+}
+
+TEST_F(Protocol, AReplyCutShortFailsAndReadsAsFF) {
+    exchange.Reply(0x03, {{0x05, 0x10 ^ kKey, 0x20 ^ kKey}});
+    uint8_t reply[255] = {};
+    int len = 0;
+    EXPECT_EQ(ll.Transact(reply, len, 0x03, false, 1), -1);
+    EXPECT_EQ(len, 5);
+    EXPECT_EQ(reply[4], 0xFF);
+}
+
+TEST_F(Protocol, AClosedPortFailsTheTransaction) {
+    ll.Port()->Close();
+    uint8_t reply[255] = {};
+    int len = 0;
+    EXPECT_EQ(ll.Transact(reply, len, 0x02, true, 1), -1);
+}
+
+TEST_F(Protocol, ADeadLinkFailsTheTransactionAfterTwelveLinkTests) {
+    exchange.SetSilent(true);
+    uint8_t reply[255] = {};
+    int len = 0;
+    EXPECT_EQ(ll.Transact(reply, len, 0x02, true, 1), -2);
+    // One echo byte per failing link test, nothing else.
+    EXPECT_EQ(peer->Received(), std::vector<uint8_t>(12, 0x00));
+}
+
+TEST_F(Protocol, SelectUnitSendsTheUnitScrambledTwice) {
+    exchange.Reply(0x84, {{0x84, 0x00}});
+    EXPECT_EQ(ll.SelectUnit(2, TLowLevel::TSelectCaller::BufferReading), 1);
+    EXPECT_EQ(peer->Received(), (std::vector<uint8_t>{0x84, 0x01, 2 ^ kKey, 2 ^ kKey}));
+}
+
+TEST_F(Protocol, ARefusedUnitDuringReadingIsReported) {
+    TRecorder recorder;
+    exchange.Reply(0x84, {{0x84, 0x01}});
+    EXPECT_EQ(ll.SelectUnit(1, TLowLevel::TSelectCaller::BufferReading), -1);
+    ASSERT_EQ(recorder.Messages().size(), 1u);
+    EXPECT_EQ(recorder.Messages()[0].Text, "Невозможно установить активную АТС (2)");
+    EXPECT_EQ(recorder.Messages()[0].Caption, "");
+    EXPECT_TRUE(recorder.Exits().empty());
+}
+
+TEST_F(Protocol, ARefusedUnitDuringIdentificationEndsTheProgram) {
+    TRecorder recorder;
+    // No answer at all is a refusal too.
+    EXPECT_EQ(ll.SelectUnit(0, TLowLevel::TSelectCaller::Identification), -1);
+    ASSERT_EQ(recorder.Messages().size(), 1u);
+    EXPECT_EQ(recorder.Messages()[0].Text, "Невозможно установить активную АТС(1)");
+    EXPECT_EQ(recorder.Messages()[0].Caption, "");
+    EXPECT_EQ(recorder.Exits(), std::vector<int>{0});
+}
+
+}  // namespace
