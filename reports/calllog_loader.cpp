@@ -1,0 +1,211 @@
+#include "calllog_loader.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <memory>
+
+#include "cp1251_text.h"
+#include "report_datetime.h"
+
+namespace {
+
+constexpr size_t kMinCountedLength = 30;  // shorter lines are dropped before counting
+constexpr size_t kMinLineLength = 47;     // shorter lines are rejected by the line rule
+constexpr size_t kListRoom = 100000;
+
+// Two decimal digits at index i, or -1.
+inline int Digits2(const char* s, size_t i) {
+    const unsigned a = static_cast<unsigned char>(s[i]) - '0';
+    const unsigned b = static_cast<unsigned char>(s[i + 1]) - '0';
+    return a <= 9 && b <= 9 ? static_cast<int>(a * 10 + b) : -1;
+}
+
+// Stores bytes as UTF-8 text, keeping only non-blank characters when asked.
+// Sized to the kept characters, so that a short number padded with blanks
+// stays within the string's own storage instead of the heap.
+void StoreText(std::string& dst, const char* begin, const char* end, bool dropBlanks) {
+    if (!dropBlanks) {
+        dst.assign(begin, end);
+    } else {
+        dst.clear();
+        dst.reserve(static_cast<size_t>(end - begin) -
+                    static_cast<size_t>(std::count(begin, end, ' ')));
+        for (const char* p = begin; p != end; ++p)
+            if (*p != ' ') dst.push_back(*p);
+    }
+    if (!IsAscii(dst)) dst = Cp1251ToUtf8(dst);
+}
+
+// Feeds lines to the parser and keeps the count of lines long enough to count.
+class TLineSink {
+  public:
+    explicit TLineSink(TCallLogContent& out) : out_(out) {}
+    void operator()(const char* begin, size_t len) {
+        if (len < kMinCountedLength) return;
+        ++out_.LineCount;
+        TExtStr_rep& rec = out_.LineList.Add();
+        if (!ParseCallLogLine(std::string_view(begin, len), rec)) out_.LineList.DropLast();
+    }
+
+  private:
+    TCallLogContent& out_;
+};
+
+// Splits buf[0, filled) into lines and hands each complete one to sink.
+// Returns the index where the first incomplete line starts (filled when none
+// is left). A CR as the last byte is complete only at the end of input, since
+// an LF may follow it.
+template <class Sink>
+size_t SplitLines(const char* buf, size_t filled, bool atEnd, Sink& sink) {
+    size_t pos = 0;
+    size_t nextLf = 0;  // index of the next LF at or after pos, or filled
+    bool lfKnown = false;
+    while (pos < filled) {
+        if (!lfKnown || nextLf < pos) {
+            const void* p = std::memchr(buf + pos, '\n', filled - pos);
+            nextLf = p ? static_cast<size_t>(static_cast<const char*>(p) - buf) : filled;
+            lfKnown = true;
+        }
+        const void* c = std::memchr(buf + pos, '\r', nextLf - pos);
+        if (c) {
+            const size_t cr = static_cast<size_t>(static_cast<const char*>(c) - buf);
+            if (cr + 1 >= filled && !atEnd) break;
+            sink(buf + pos, cr - pos);
+            pos = cr + 1 < filled && buf[cr + 1] == '\n' ? cr + 2 : cr + 1;
+        } else if (nextLf < filled) {
+            sink(buf + pos, nextLf - pos);
+            pos = nextLf + 1;
+        } else {
+            if (!atEnd) break;
+            sink(buf + pos, filled - pos);
+            pos = filled;
+        }
+    }
+    return pos;
+}
+
+// Closes a descriptor when it goes out of scope.
+struct TFdCloser {
+    int fd;
+    ~TFdCloser() {
+        if (fd >= 0) ::close(fd);
+    }
+};
+
+}  // namespace
+
+bool ParseCallLogLine(std::string_view line, TExtStr_rep& rec) {
+    const size_t n = line.size();
+    const char* s = line.data();
+    if (n < kMinLineLength || s[0] == ' ') return false;
+
+    const int day = Digits2(s, 0), month = Digits2(s, 3);
+    const int y1 = Digits2(s, 6), y2 = Digits2(s, 8);
+    const int hour = Digits2(s, 11), minute = Digits2(s, 14), second = Digits2(s, 17);
+    const int dh = Digits2(s, 22), dm = Digits2(s, 25), ds = Digits2(s, 28);
+    if ((day | month | y1 | y2 | hour | minute | second | dh | dm | ds) < 0) return false;
+    const int year = y1 * 100 + y2;
+    if (!IsValidRepDate(year, month, day)) return false;
+    if (hour > 23 || minute > 59 || second > 59) return false;
+    if (dh > 23 || dm > 59 || ds > 59) return false;
+
+    // The hardware number runs from index 33 up to "("; a number of one or
+    // two digits must not swallow the "(" or the programmed number's first
+    // character. Without such a "(" the fixed three characters are taken.
+    size_t hwEnd = 33;
+    while (hwEnd < n && s[hwEnd] != '(' && s[hwEnd] != ' ' && s[hwEnd] != ')')
+        ++hwEnd;
+    size_t prgStart;
+    if (hwEnd < n && s[hwEnd] == '(') {
+        prgStart = hwEnd + 1;
+    } else {
+        hwEnd = 36;
+        prgStart = 37;
+    }
+    const void* rp = std::memchr(s + prgStart, ')', n - prgStart);
+    if (!rp) return false;
+    const size_t prgEnd = static_cast<size_t>(static_cast<const char*>(rp) - s);
+
+    size_t i = prgEnd + 1;
+    while (i < n && s[i] == ' ')
+        ++i;
+    const size_t trunkBegin = i;
+    while (i < n && s[i] != ' ')
+        ++i;
+    const size_t trunkEnd = i;
+    const size_t extBegin = i < n ? i + 1 : n;
+
+    rec.StartTime = EncodeRepDateTime(year, month, day, hour, minute, second);
+    rec.Duration = EncodeRepDateTime(1900, 1, 1, dh, dm, ds);
+    rec.DurHour = static_cast<uint16_t>(dh);
+    rec.DurMin = static_cast<uint16_t>(dm);
+    rec.DurSec = static_cast<uint16_t>(ds);
+    rec.DurTotalSec = dh * 3600 + dm * 60 + ds;
+    StoreText(rec.HwLine, s + 33, s + hwEnd, false);
+    StoreText(rec.PrgLine, s + prgStart, s + prgEnd, true);
+    StoreText(rec.Trunk, s + trunkBegin, s + trunkEnd, false);
+    StoreText(rec.ExtNumber, s + extBegin, s + n, true);
+    return true;
+}
+
+TCallLogContent ReadCallLogText(std::string_view text) {
+    TCallLogContent content;
+    content.LineList.Capacity(kListRoom);
+    TLineSink sink(content);
+    SplitLines(text.data(), text.size(), true, sink);
+    return content;
+}
+
+int ReadCallLogFile(const std::string& path, TCallLogContent& content, int* err) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        if (err) *err = errno;
+        return -2;
+    }
+    TFdCloser closer{fd};
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+        if (err) *err = EISDIR;
+        return -2;
+    }
+    ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+
+    TCallLogContent result;
+    // Room for the usual line length of the standard layout, at least the
+    // customary 100000 records, so a large file is appended without regrowth.
+    const size_t expected = st.st_size > 0 ? static_cast<size_t>(st.st_size) / 72 + 16 : 0;
+    result.LineList.Capacity(std::max(kListRoom, expected));
+    TLineSink sink(result);
+
+    size_t cap = size_t{4} << 20;
+    std::unique_ptr<char[]> buf(new char[cap]);
+    size_t filled = 0;
+    for (;;) {
+        const ssize_t got = ::read(fd, buf.get() + filled, cap - filled);
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            if (err) *err = errno;
+            return -1;
+        }
+        filled += static_cast<size_t>(got);
+        const bool atEnd = got == 0;
+        const size_t used = SplitLines(buf.get(), filled, atEnd, sink);
+        if (atEnd) break;
+        // Keep the incomplete line; a line longer than the buffer doubles it.
+        std::memmove(buf.get(), buf.get() + used, filled - used);
+        filled -= used;
+        if (filled == cap) {
+            std::unique_ptr<char[]> bigger(new char[cap * 2]);
+            std::memcpy(bigger.get(), buf.get(), filled);
+            buf.swap(bigger);
+            cap *= 2;
+        }
+    }
+    content = std::move(result);
+    return 1;
+}

@@ -1,0 +1,27 @@
+// Date-time values of the report: 64-bit floating-point day counts from
+// 30 December 1899 with the time of day as the fraction (for days before that
+// date the fraction counts away from zero, -1.25 is 29 December 1899 06:00).
+#pragma once
+
+#include <string>
+
+struct TRepDateParts {
+    int Year = 1899;
+    int Month = 12;
+    int Day = 30;
+    int Hour = 0;
+    int Minute = 0;
+    int Second = 0;
+};
+
+// True for a real calendar date: year 1-9999, month 1-12, day within the month.
+bool IsValidRepDate(int year, int month, int day);
+
+// Day count of a valid date (see IsValidRepDate) plus the time of day.
+double EncodeRepDateTime(int year, int month, int day, int hour, int minute, int second);
+
+// Date and time of day of a value, rounded to the nearest second.
+TRepDateParts DecodeRepDateTime(double value);
+
+// The time of day of a value as "hh:mm:ss".
+std::string RepTimeText(double value);

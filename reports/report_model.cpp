@@ -1,0 +1,154 @@
+#include "report_model.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "report_sort.h"
+
+namespace {
+
+constexpr size_t kEntryRoom = 500;
+
+// Adds every line's call to the entry of its key, creating entries in order
+// of first appearance. The last key is remembered, since consecutive calls
+// often share a trunk or a line.
+template <class Entry, class KeyOf, class Init>
+void Gather(const TStrList_rep<TExtStr_rep>& lines, TStrList_rep<Entry>& list,
+            std::unordered_map<std::string, Entry*>& index, KeyOf keyOf, Init init) {
+    list.Clear();
+    list.Capacity(kEntryRoom);
+    index.clear();
+    const std::string* lastKey = nullptr;
+    Entry* last = nullptr;
+    for (const TExtStr_rep* line : lines) {
+        const std::string& key = keyOf(*line);
+        Entry* entry;
+        if (last && *lastKey == key) {
+            entry = last;
+        } else {
+            auto [it, fresh] = index.try_emplace(key, nullptr);
+            if (fresh) {
+                it->second = &list.Add();
+                init(*it->second, *line);
+            }
+            entry = it->second;
+            last = entry;
+            lastKey = &it->first;
+        }
+        entry->AddCall(*line);
+    }
+}
+
+}  // namespace
+
+int TReportModel::LoadFile(const std::string& path, int* err) {
+    TCallLogContent content;
+    const int rc = ReadCallLogFile(path, content, err);
+    if (rc == 1) Replace(std::move(content));
+    return rc;
+}
+
+void TReportModel::LoadText(std::string_view text) {
+    Replace(ReadCallLogText(text));
+}
+
+void TReportModel::Replace(TCallLogContent&& content) {
+    lineCount_ = content.LineCount;
+    lines_ = std::move(content.LineList);
+}
+
+std::string TReportModel::LineCountCaption() const {
+    return "Кол-во строк: " + std::to_string(lineCount_);
+}
+
+void TReportModel::BuildLists() {
+    Gather(
+        lines_, al_, alIndex_, [](const TExtStr_rep& l) -> const std::string& { return l.HwLine; },
+        [](TAL_rep& e, const TExtStr_rep& l) {
+            e.HwLine = l.HwLine;
+            e.PrgLine = l.PrgLine;
+        });
+    Gather(
+        lines_, sl_, slIndex_, [](const TExtStr_rep& l) -> const std::string& { return l.Trunk; },
+        [](TSL_rep& e, const TExtStr_rep& l) { e.Trunk = l.Trunk; });
+}
+
+TAL_rep* TReportModel::FindAL(std::string_view hwLine) const {
+    const auto it = alIndex_.find(std::string(hwLine));
+    return it == alIndex_.end() ? nullptr : it->second;
+}
+
+TSL_rep* TReportModel::FindSL(std::string_view trunk) const {
+    const auto it = slIndex_.find(std::string(trunk));
+    return it == slIndex_.end() ? nullptr : it->second;
+}
+
+void TReportModel::SortALList(TALSortKey key) {
+    switch (key) {
+        case TALSortKey::HwLine:
+            al_.Sort([](const TAL_rep& a, const TAL_rep& b) {
+                return NumberTextLess(a.HwLine, b.HwLine, false);
+            });
+            break;
+        case TALSortKey::PrgLine:
+            al_.Sort([](const TAL_rep& a, const TAL_rep& b) {
+                return NumberTextLess(a.PrgLine, b.PrgLine, true);
+            });
+            break;
+        case TALSortKey::OutTraffic:
+            al_.Sort(
+                [](const TAL_rep& a, const TAL_rep& b) { return a.OutTotalSec < b.OutTotalSec; });
+            break;
+        case TALSortKey::InTraffic:
+            al_.Sort(
+                [](const TAL_rep& a, const TAL_rep& b) { return a.InTotalSec < b.InTotalSec; });
+            break;
+        case TALSortKey::TotalTraffic:
+            al_.Sort([](const TAL_rep& a, const TAL_rep& b) { return a.TotalSec < b.TotalSec; });
+            break;
+    }
+}
+
+void TReportModel::SortSLList(TSLSortKey key) {
+    switch (key) {
+        case TSLSortKey::Trunk:
+            sl_.Sort([](const TSL_rep& a, const TSL_rep& b) {
+                return CompareTrunkText(a.Trunk, b.Trunk) < 0;
+            });
+            break;
+        case TSLSortKey::OutTraffic:
+            sl_.Sort(
+                [](const TSL_rep& a, const TSL_rep& b) { return a.OutTotalSec < b.OutTotalSec; });
+            break;
+        case TSLSortKey::InTraffic:
+            sl_.Sort(
+                [](const TSL_rep& a, const TSL_rep& b) { return a.InTotalSec < b.InTotalSec; });
+            break;
+        case TSLSortKey::TotalTraffic:
+            sl_.Sort([](const TSL_rep& a, const TSL_rep& b) { return a.TotalSec < b.TotalSec; });
+            break;
+    }
+}
+
+void TReportModel::Clear() {
+    lineCount_ = 0;
+    lines_.Clear();
+    al_.Clear();
+    sl_.Clear();
+    alIndex_.clear();
+    slIndex_.clear();
+}
+
+std::vector<const TExtStr_rep*> SelectLines(const TStrList_rep<TExtStr_rep>& LineList,
+                                            std::string_view number, std::string_view prefix,
+                                            bool byProgrammed) {
+    std::string wanted(number);
+    wanted.erase(std::remove(wanted.begin(), wanted.end(), ' '), wanted.end());
+    std::vector<const TExtStr_rep*> selected;
+    for (const TExtStr_rep* line : LineList) {
+        if (!wanted.empty() && (byProgrammed ? line->PrgLine : line->HwLine) != wanted) continue;
+        if (!prefix.empty() && line->ExtNumber.compare(0, prefix.size(), prefix) != 0) continue;
+        selected.push_back(line);
+    }
+    return selected;
+}

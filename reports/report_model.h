@@ -1,0 +1,77 @@
+// The report's data: the calls of one loaded call-log file and the lists of
+// distinct subscriber lines and trunks built from them, with their look-ups,
+// sort orders and the subscriber query.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "calllog_loader.h"
+#include "types_rep.h"
+
+// Sort orders of the subscriber-line list (ascending).
+enum class TALSortKey { HwLine, PrgLine, OutTraffic, InTraffic, TotalTraffic };
+// Sort orders of the trunk list (ascending).
+enum class TSLSortKey { Trunk, OutTraffic, InTraffic, TotalTraffic };
+
+class TReportModel {
+  public:
+    // Loads a call-log file in place of the current one: its line count and
+    // its records; the subscriber-line and trunk lists keep their entries
+    // until BuildLists. Returns 1; -2 when the file cannot be opened, -1 when
+    // it cannot be read, with the system error number in *err (when given);
+    // on failure the model is left as it was.
+    int LoadFile(const std::string& path, int* err = nullptr);
+
+    // Loads call-log text held in memory, as LoadFile does with a file.
+    void LoadText(std::string_view text);
+
+    // Number of lines of 30 characters or more in the last load.
+    size_t LineCount() const { return lineCount_; }
+
+    // "Кол-во строк: " followed by LineCount.
+    std::string LineCountCaption() const;
+
+    // Rebuilds ALList and SLList from LineList: one entry per distinct
+    // hardware number and per distinct trunk text, in order of first
+    // appearance, each with the traffic of its calls.
+    void BuildLists();
+
+    // The subscriber line whose HwLine equals hwLine, or nullptr.
+    TAL_rep* FindAL(std::string_view hwLine) const;
+    // The trunk whose Trunk has the same bytes as trunk, or nullptr.
+    TSL_rep* FindSL(std::string_view trunk) const;
+
+    void SortALList(TALSortKey key);
+    void SortSLList(TSLSortKey key);
+
+    // Empties all three lists (the window being closed).
+    void Clear();
+
+    const TStrList_rep<TExtStr_rep>& LineList() const { return lines_; }
+    const TStrList_rep<TAL_rep>& ALList() const { return al_; }
+    const TStrList_rep<TSL_rep>& SLList() const { return sl_; }
+
+  private:
+    void Replace(TCallLogContent&& content);
+
+    size_t lineCount_ = 0;
+    TStrList_rep<TExtStr_rep> lines_;
+    TStrList_rep<TAL_rep> al_;
+    TStrList_rep<TSL_rep> sl_;
+    // Key to entry; every key occurs once in its list, so the index gives the
+    // entry a front-to-back scan would find.
+    std::unordered_map<std::string, TAL_rep*> alIndex_;
+    std::unordered_map<std::string, TSL_rep*> slIndex_;
+};
+
+// The lines of LineList the subscriber query selects, in file order. number
+// (blanks removed) is compared for equality with PrgLine when byProgrammed,
+// else with HwLine; a non-empty prefix keeps only lines whose ExtNumber
+// begins with it. With both empty every line is selected.
+std::vector<const TExtStr_rep*> SelectLines(const TStrList_rep<TExtStr_rep>& LineList,
+                                            std::string_view number, std::string_view prefix,
+                                            bool byProgrammed);
