@@ -110,6 +110,10 @@ struct TSilentRead {
     long long atLeastMs;
 };
 
+void PrintTo(const TSilentRead& r, std::ostream* os) {
+    *os << r.waitMs << "ms";
+}
+
 class SilentLine : public ::testing::TestWithParam<TSilentRead> {};
 
 TEST_P(SilentLine, ReturnsMinusOneAfterTheTimeOut) {

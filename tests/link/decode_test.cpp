@@ -14,6 +14,10 @@ struct TDateRow {
     TDateTimeParts expected;
 };
 
+void PrintTo(const TDateRow& r, std::ostream* os) {
+    *os << r.seconds;
+}
+
 class SecondsToDate : public ::testing::TestWithParam<TDateRow> {};
 
 TEST_P(SecondsToDate, GivesTheCalendarDate) {
@@ -48,6 +52,10 @@ struct TDigitsRow {
     std::string expected;
 };
 
+void PrintTo(const TDigitsRow& r, std::ostream* os) {
+    *os << r.expected;
+}
+
 class Digits : public ::testing::TestWithParam<TDigitsRow> {};
 
 TEST_P(Digits, DecodeAsTheExchangePacksThem) {
@@ -69,6 +77,10 @@ struct TTrunkRow {
     int code;
     int expected;
 };
+
+void PrintTo(const TTrunkRow& r, std::ostream* os) {
+    *os << int(r.family) << ":" << r.code;
+}
 
 class Trunks : public ::testing::TestWithParam<TTrunkRow> {};
 
@@ -112,6 +124,10 @@ struct TTrunkTextRow {
     uint8_t code;
     std::string expected;
 };
+
+void PrintTo(const TTrunkTextRow& r, std::ostream* os) {
+    *os << r.model << ":" << int(r.code);
+}
 
 class TrunkText : public ::testing::TestWithParam<TTrunkTextRow> {};
 

@@ -107,6 +107,10 @@ struct TRereadRow {
     int expected;
 };
 
+void PrintTo(const TRereadRow& r, std::ostream* os) {
+    *os << r.badCopies << " bad";
+}
+
 class Rereads : public Protocol, public ::testing::WithParamInterface<TRereadRow> {};
 
 TEST_P(Rereads, AreBounded) {

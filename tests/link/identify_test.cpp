@@ -1,0 +1,192 @@
+// Identification of every model against the simulated exchange.
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "low_level.h"
+#include "sim_exchange.h"
+#include "test_support.h"
+
+using namespace testing_support;
+
+namespace {
+
+class Identify : public ::testing::Test {
+  protected:
+    void Start(const sim::TExchangeConfig& config) {
+        ex = std::make_unique<sim::TSimExchange>(config);
+        ASSERT_TRUE(ex->Start());
+        ASSERT_EQ(ll.OpenPort(ex->SlavePath()), 1);
+    }
+    std::unique_ptr<sim::TSimExchange> ex;
+    TLowLevel ll;
+};
+
+struct TModelRow {
+    uint8_t type;
+    std::string reported;
+    std::string model;
+    int units;
+    bool multi;
+    int selects;  // select-unit commands sent
+};
+
+void PrintTo(const TModelRow& r, std::ostream* os) {
+    *os << int(r.type) << " " << r.reported;
+}
+
+class Models : public Identify, public ::testing::WithParamInterface<TModelRow> {};
+
+TEST_P(Models, NameUnitsAndBufferStatusOfEveryUnit) {
+    const TModelRow& row = GetParam();
+    sim::TExchangeConfig c;
+    c.TypeCode = row.type;
+    c.Name = row.reported;
+    c.Units.assign(3, sim::TUnit{});
+    for (int u = 0; u < 3; ++u) {
+        c.Units[u].Capacity = static_cast<uint16_t>(100 * (u + 1));
+        for (int i = 0; i <= u + 4; ++i)
+            c.Units[u].Records.push_back({0x01, 0x02});
+    }
+    Start(c);
+    ASSERT_EQ(ll.IdentifyExchange(), 1);
+    EXPECT_EQ(ll.ModelName, row.model);
+    EXPECT_EQ(ll.UnitCount, row.units);
+    EXPECT_EQ(ll.MultiUnit, row.multi);
+    EXPECT_EQ(ex->SelectCount(), row.selects);
+    // Units 0.. hold 5, 6, 7 records in 100, 200, 300 places.
+    int capacity = 0, held = 0;
+    for (int u = 0; u < row.units; ++u) {
+        capacity += 100 * (u + 1);
+        held += u + 5;
+    }
+    EXPECT_EQ(ll.BufferCapacity, capacity);
+    EXPECT_EQ(ll.RecordsInBuffer, held);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, Models,
+                         ::testing::Values(TModelRow{3, "X", "C", 1, false, 1},
+                                           TModelRow{4, "OFFICE", "QTV610", 1, false, 0},
+                                           TModelRow{5, "OFFICE", "QS800", 1, false, 1},
+                                           TModelRow{6, "OFFICE", "QTV930-1", 1, false, 0},
+                                           TModelRow{7, "OFFICE", "QS16", 1, false, 0},
+                                           TModelRow{8, "OFFICE", "QS20", 1, false, 0},
+                                           TModelRow{9, "OFFICE", "QS31", 1, false, 0},
+                                           TModelRow{10, "OFFICE", "QS53", 1, false, 0},
+                                           // Reported names: cut to three, or five, or seven bytes.
+                                           TModelRow{2, "30B800X", "30B", 3, true, 3},
+                                           TModelRow{2, "2-B", "2-B", 2, true, 2},
+                                           TModelRow{2, "3A", "3A", 3, true, 3},
+                                           TModelRow{2, "QS3100ABC", "QS310", 1, false, 1},
+                                           TModelRow{2, "VERANTA-9", "VERANTA", 1, false, 1}));
+
+TEST_F(Identify, VersionSerialTickAndClock) {
+    sim::TExchangeConfig c;
+    c.Key = 0x33;
+    c.VersionMain = 3;
+    c.VersionNibbles = 0x15;
+    c.Serial = 60001;
+    c.TickByte = 2;
+    c.Days = 9862;
+    c.Ticks = 25263;
+    c.Name = "Office";
+    Start(c);
+    ASSERT_EQ(ll.IdentifyExchange(), 1);
+    EXPECT_EQ(ll.Key, 0x33);
+    EXPECT_EQ(ll.SoftwareVersion, "31,5");
+    EXPECT_EQ(ll.SerialNumber, "60001");
+    EXPECT_EQ(ll.TickLength, 2);
+    EXPECT_EQ(ll.ExchangeName, "Office");
+    const TDateTimeParts& t = ll.ExchangeClock;
+    EXPECT_EQ(t.Year, 2007);
+    EXPECT_EQ(t.Month, 1);
+    EXPECT_EQ(t.Day, 1);
+    EXPECT_EQ(t.Hour, 14);
+    EXPECT_EQ(t.Minute, 2);
+    EXPECT_EQ(t.Second, 6);
+}
+
+TEST_F(Identify, ZeroTickByteMeansSixSecondsAndDayZeroIs1980) {
+    sim::TExchangeConfig c;
+    c.TickByte = 0;
+    c.Days = 0;
+    c.Ticks = 0;
+    c.Name = "ABCDEFGHIJKLMNOPQRSTU";  // longer than the 17 kept
+    Start(c);
+    ASSERT_EQ(ll.IdentifyExchange(), 1);
+    EXPECT_EQ(ll.TickLength, 6);
+    EXPECT_EQ(ll.ExchangeClock.Year, 1980);
+    EXPECT_EQ(ll.ExchangeClock.Month, 1);
+    EXPECT_EQ(ll.ExchangeClock.Day, 1);
+    EXPECT_EQ(ll.ExchangeClock.Hour, 0);
+    EXPECT_EQ(ll.ExchangeName, "ABCDEFGHIJKLMNOPQ");
+}
+
+class UnknownType : public Identify, public ::testing::WithParamInterface<int> {};
+
+TEST_P(UnknownType, FailsWithMinusThree) {
+    sim::TExchangeConfig c;
+    c.TypeCode = static_cast<uint8_t>(GetParam());
+    Start(c);
+    EXPECT_EQ(ll.IdentifyExchange(), -3);
+}
+
+INSTANTIATE_TEST_SUITE_P(Codes, UnknownType, ::testing::Values(0, 1, 11, 255));
+
+TEST_F(Identify, ASilentLineFailsAtTheFirstLinkTest) {
+    Start({});
+    ex->SetSilent(true);
+    EXPECT_EQ(ll.IdentifyExchange(), -1);
+}
+
+TEST_F(Identify, NoIdentificationReplyIsMinusTwo) {
+    Start({});
+    ex->SetIdentifySilent(true);
+    EXPECT_EQ(ll.IdentifyExchange(), -2);
+}
+
+TEST_F(Identify, BufferStatusIsAskedAtMostFourTimes) {
+    Start({});
+    ex->SetStatusChecksumErrors(3);
+    EXPECT_EQ(ll.IdentifyExchange(), 1);
+    ex->SetStatusChecksumErrors(4);
+    EXPECT_EQ(ll.IdentifyExchange(), -5);
+}
+
+TEST_F(Identify, MoreRecordsThanPlacesIsReportedAndAccepted) {
+    TRecorder recorder;
+    sim::TExchangeConfig c;
+    c.Units[0].AutoCounters = false;
+    c.Units[0].Capacity = 10;
+    c.Units[0].Counter1 = 1020;
+    c.Units[0].Counter2 = 1000;
+    Start(c);
+    EXPECT_EQ(ll.IdentifyExchange(), 1);
+    EXPECT_EQ(ll.RecordsInBuffer, 20);
+    ASSERT_EQ(recorder.Messages().size(), 1u);
+    EXPECT_EQ(recorder.Messages()[0].Text, "Неверная информация в буфере тарификации");
+    EXPECT_EQ(recorder.Messages()[0].Caption, "Ошибка");
+}
+
+TEST_F(Identify, ARefusedUnitEndsTheProgram) {
+    TRecorder recorder;
+    sim::TExchangeConfig c;
+    c.TypeCode = 2;
+    c.Name = "2-B";
+    c.Units.assign(2, sim::TUnit{});
+    c.Units[1].RefuseSelect = true;
+    Start(c);
+    EXPECT_LT(ll.IdentifyExchange(), 0);
+    EXPECT_EQ(recorder.Exits(), std::vector<int>{0});
+    ASSERT_EQ(recorder.Messages().size(), 1u);
+    EXPECT_EQ(recorder.Messages()[0].Text, "Невозможно установить активную АТС(1)");
+}
+
+TEST_F(Identify, AVanishedExchangeIsAPortError) {
+    Start({});
+    ex->Vanish();
+    EXPECT_EQ(ll.IdentifyExchange(), -1);  // the link test sees a dead line
+    EXPECT_EQ(ll.OpenPort(ex->SlavePath()), -2);
+}
+
+}  // namespace
