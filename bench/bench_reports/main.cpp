@@ -26,12 +26,18 @@ int main(int argc, char** argv) {
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 
+    // Sum of all traffic, for checking the figures against another tool.
+    long long traffic = 0;
+    for (const TAL_rep* e : model.ALList())
+        traffic += e->TotalSec;
+
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     std::printf("lines=%zu\n", model.LineCount());
     std::printf("records=%zu\n", model.LineList().Count());
     std::printf("subscriber_lines=%zu\n", model.ALList().Count());
     std::printf("trunks=%zu\n", model.SLList().Count());
+    std::printf("traffic_s=%lld\n", traffic);
     std::printf("load_and_lists_s=%.3f\n", seconds);
     std::printf("peak_rss_mb=%.1f\n", static_cast<double>(usage.ru_maxrss) / 1024.0);
     return 0;
