@@ -103,7 +103,7 @@ int PickDurationSeconds(TPicker& p) {
 std::vector<uint8_t> EncodeRecord(const TSimCall& call) {
     if (call.PrgDigits.size() > 4)
         throw std::invalid_argument("programmed number: more than 4 digits: " + call.PrgDigits);
-    if (call.DialDigits.size() > 2 * (255 - 11))
+    if (call.DialDigits.size() + 1 > 2 * (255 - 11))
         throw std::invalid_argument("dialled number: too long for one record");
 
     std::vector<uint8_t> out;
@@ -122,10 +122,15 @@ std::vector<uint8_t> EncodeRecord(const TSimCall& call) {
 
     out.push_back(call.TrunkCode);
 
-    for (size_t i = 0; i < call.DialDigits.size(); i += 2) {
-        uint8_t hi = DialNibble(call.DialDigits[i]);
-        uint8_t lo = i + 1 < call.DialDigits.size() ? DialNibble(call.DialDigits[i + 1]) : 0;
-        out.push_back(static_cast<uint8_t>((hi << 4) | lo));
+    // The dialled number starts with a filler nibble and is padded with one
+    // to whole bytes: "012*" travels as 0A 12 B0.
+    if (!call.DialDigits.empty()) {
+        std::vector<uint8_t> nib{0};
+        for (char c : call.DialDigits)
+            nib.push_back(DialNibble(c));
+        if (nib.size() % 2 != 0) nib.push_back(0);
+        for (size_t i = 0; i < nib.size(); i += 2)
+            out.push_back(static_cast<uint8_t>((nib[i] << 4) | nib[i + 1]));
     }
     return out;
 }

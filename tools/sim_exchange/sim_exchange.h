@@ -36,7 +36,8 @@ struct TSimCall {
 };
 
 // Packs call into a record payload (descrambled), 11 bytes plus the packed
-// dialled digits.
+// dialled digits (a filler nibble, the digits, a filler to a whole byte).
+// Throws std::invalid_argument for digits that cannot be packed.
 std::vector<uint8_t> EncodeRecord(const TSimCall& call);
 // The 2-byte payload of a rejected record (0F FF).
 std::vector<uint8_t> RejectedRecord();

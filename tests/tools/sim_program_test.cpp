@@ -1,0 +1,119 @@
+// The sim_exchange program: its options, scenario errors and serving.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "line.h"
+
+extern char** environ;
+
+namespace {
+
+using namespace simtest;
+namespace fs = std::filesystem;
+
+class SimProgram : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/simprogXXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        dir_ = tmpl;
+    }
+    void TearDown() override {
+        if (pid_ > 0) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+        fs::remove_all(dir_);
+    }
+    // Starts the program with its output going to a file in the test folder.
+    void Run(std::vector<std::string> args) {
+        args.insert(args.begin(), SIM_EXCHANGE_PROGRAM);
+        std::vector<char*> argv;
+        for (auto& a : args)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t fa;
+        posix_spawn_file_actions_init(&fa);
+        const std::string out = dir_ + "/out.txt";
+        posix_spawn_file_actions_addopen(&fa, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        posix_spawn_file_actions_adddup2(&fa, 1, 2);
+        ASSERT_EQ(posix_spawn(&pid_, argv[0], &fa, nullptr, argv.data(), environ), 0);
+        posix_spawn_file_actions_destroy(&fa);
+    }
+    // Exit status once the program ended, -1 when it did not end in time.
+    int Finish() {
+        int status = 0;
+        bool ended = WaitFor([&] { return waitpid(pid_, &status, WNOHANG) == pid_; });
+        if (!ended) return -1;
+        pid_ = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    std::string Output() const {
+        std::ifstream in(dir_ + "/out.txt");
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+    std::string Write(const std::string& name, const std::string& text) const {
+        std::ofstream(dir_ + "/" + name) << text;
+        return dir_ + "/" + name;
+    }
+
+    std::string dir_;
+    pid_t pid_ = -1;
+};
+
+TEST_F(SimProgram, ServesOnTheLinkUntilTerminated) {
+    const std::string link = dir_ + "/COM1";
+    std::string scenario = Write("day.txt",
+                                 "# one call\n"
+                                 "hw=5 prg=05 trunk=3 dial=2345678\n"
+                                 "unit=1 rejected\n");
+    Run({"--link", link, "--type", "2", "--name", "2B-OFFICE", "--key", "0x33", "--scenario",
+         scenario});
+    ASSERT_TRUE(WaitFor([&] { return Output().find("link") != std::string::npos; }));
+    EXPECT_NE(Output().find("2 unit(s), 2 record(s)"), std::string::npos) << Output();
+    TLine line(link);
+    ASSERT_TRUE(line.IsOpen());
+    line.Write({0x00});
+    EXPECT_EQ(line.Read(1), std::vector<uint8_t>{0x00});
+    line.Write({0x02});
+    std::vector<uint8_t> r = line.Read(1 + 15 + 1);
+    ASSERT_EQ(r.size(), 17u);
+    EXPECT_EQ(r[0], 15);
+    EXPECT_EQ(r[1 + 11] ^ 0x33, 0x02);  // "2345678" packs as 02 34 56 78
+
+    kill(pid_, SIGTERM);
+    EXPECT_EQ(Finish(), 0);
+    EXPECT_FALSE(fs::exists(fs::symlink_status(link)));
+}
+
+TEST_F(SimProgram, BadScenarioNamesFileAndLine) {
+    std::string scenario = Write("bad.txt", "hw=1\nhw=1 trunk=300\n");
+    Run({"--scenario", scenario});
+    EXPECT_EQ(Finish(), 2);
+    EXPECT_NE(Output().find("bad.txt: line 2: trunk=300"), std::string::npos) << Output();
+
+    scenario = Write("unit.txt", "unit=2 hw=1\n");
+    Run({"--units", "2", "--scenario", scenario});
+    EXPECT_EQ(Finish(), 2);
+    EXPECT_NE(Output().find("line 1: unit 2 does not exist"), std::string::npos) << Output();
+}
+
+TEST_F(SimProgram, BadOptionsAreRefusedAndHelpIsGiven) {
+    Run({"--key", "300"});
+    EXPECT_EQ(Finish(), 2);
+    EXPECT_NE(Output().find("--key"), std::string::npos);
+    Run({"--line-state", "0 2"});
+    EXPECT_EQ(Finish(), 2);
+    Run({"--colour"});
+    EXPECT_EQ(Finish(), 2);
+    Run({"--help"});
+    EXPECT_EQ(Finish(), 0);
+    EXPECT_NE(Output().find("--arrive-every"), std::string::npos);
+}
+
+}  // namespace
