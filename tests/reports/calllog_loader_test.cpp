@@ -1,0 +1,281 @@
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "calllog_gen.h"
+#include "calllog_loader.h"
+#include "report_datetime.h"
+#include "report_model.h"
+#include "test_support.h"
+
+namespace {
+
+// The fields of a parsed line, or "rejected".
+std::string Fields(const std::string& line) {
+    TExtStr_rep r;
+    if (!ParseCallLogLine(line, r)) return "rejected";
+    return r.HwLine + "|" + r.PrgLine + "|" + r.Trunk + "|" + r.ExtNumber;
+}
+
+const std::string kGood = CallLine(123, "121", "200", "5551234");
+
+TEST(LineRule, StandardLayoutExamples) {
+    ASSERT_EQ(kGood.size(), 76u);
+    EXPECT_EQ(CallLine(12, "121", "200", "5551234").size(), 75u);
+    struct {
+        std::string line, fields;
+    } rows[] = {
+        {kGood, "123|121|200|5551234"},
+        // Hardware numbers of one and two digits are read up to the "(",
+        // and the programmed number keeps its first character.
+        {CallLine(12, "121", "200", "5551234"), "12|121|200|5551234"},
+        {CallLine(5, "4321", "7", "5551234"), "5|4321|7|5551234"},
+        {CallLine(123, "4321", "7", ""), "123|4321|7|"},
+        {CallLine(1234, "12", "7", "8"), "1234|12|7|8"},
+        // No programmed number, a programmed number longer than its field.
+        {CallLine(105, "-1", "4", ""), "105||4|"},
+        {CallLine(105, "12345", "4", "1"), "105|12345|4|1"},
+        // A blank trunk field takes the dialled number as the trunk.
+        {CallLine(105, "201", "", "5551234"), "105|201|5551234|"},
+        // Trunk longer than its field, dialled number longer than 21.
+        {CallLine(105, "201", "123456", "1234567890123456789012345"),
+         "105|201|123456|1234567890123456789012345"},
+        // Inner blanks of the dialled number are dropped.
+        {kGood.substr(0, 54) + "555 12 34" + std::string(12, ' '), "123|121|200|5551234"},
+    };
+    for (const auto& r : rows)
+        EXPECT_EQ(Fields(r.line), r.fields) << "[" << r.line << "]";
+}
+
+TEST(LineRule, TimesAndDurationAreRead) {
+    TExtStr_rep r;
+    ASSERT_TRUE(ParseCallLogLine(CallLine(12, "121", "200", "1", 1, 2, 3), r));
+    EXPECT_DOUBLE_EQ(r.StartTime, EncodeRepDateTime(2007, 3, 5, 14, 2, 7));
+    EXPECT_DOUBLE_EQ(r.Duration, EncodeRepDateTime(1900, 1, 1, 1, 2, 3));
+    EXPECT_EQ(r.DurHour, 1);
+    EXPECT_EQ(r.DurMin, 2);
+    EXPECT_EQ(r.DurSec, 3);
+    EXPECT_EQ(r.DurTotalSec, 3723);
+}
+
+// Replaces the characters of line from 1-based position p.
+std::string Patch(std::string line, size_t p, const std::string& with) {
+    return line.replace(p - 1, with.size(), with);
+}
+
+TEST(LineRule, AcceptsAndRejects) {
+    const std::string l46 = kGood.substr(0, 46);
+    struct {
+        std::string line;
+        bool accepted;
+    } rows[] = {
+        {l46, false},
+        {l46 + " ", true},
+        {"", false},
+        {" " + kGood.substr(1), false},
+        {Patch(kGood, 3, "*"), true},
+        {Patch(Patch(kGood, 3, "*"), 6, "*"), true},
+        {Patch(Patch(kGood, 14, "*"), 25, "*"), true},
+        {Patch(kGood, 1, "31-02"), false},
+        {Patch(kGood, 1, "29-02-2007"), false},
+        {Patch(kGood, 1, "29-02-2008"), true},
+        {Patch(kGood, 4, "13"), false},
+        {Patch(kGood, 4, "00"), false},
+        {Patch(kGood, 1, "00"), false},
+        {Patch(kGood, 7, "0000"), false},
+        {Patch(kGood, 12, "24"), false},
+        {Patch(kGood, 12, "23:59:59"), true},
+        {Patch(kGood, 15, "60"), false},
+        {Patch(kGood, 18, "60"), false},
+        {Patch(kGood, 23, "24"), false},
+        {Patch(kGood, 23, "23:59:59"), true},
+        {Patch(kGood, 26, "60"), false},
+        {Patch(kGood, 29, "60"), false},
+        {Patch(kGood, 1, "0a"), false},
+        {Patch(kGood, 9, " 7"), false},
+        {Patch(kGood, 13, "+"), false},
+        {Patch(kGood, 30, "\x01"), false},
+        // No ")" after the programmed number.
+        {Patch(kGood, 42, " "), false},
+        {kGood.substr(0, 41) + std::string(10, ' '), false},
+        // NUL bytes are ordinary characters of the line.
+        {Patch(kGood, 60, std::string("\0\0", 2)), true},
+    };
+    for (const auto& r : rows) {
+        TExtStr_rep rec;
+        EXPECT_EQ(ParseCallLogLine(r.line, rec), r.accepted) << "[" << r.line << "]";
+    }
+}
+
+TEST(LineRule, NeverReadsPastTheLine) {
+    // The ")" that would make the line acceptable lies just past its end.
+    const std::string buffer = kGood.substr(0, 41) + std::string(10, ' ') + ")";
+    TExtStr_rep rec;
+    EXPECT_FALSE(ParseCallLogLine(std::string_view(buffer.data(), buffer.size() - 1), rec));
+    EXPECT_TRUE(ParseCallLogLine(buffer, rec));
+    // A line cut from a longer call line inside its trunk field.
+    EXPECT_TRUE(ParseCallLogLine(std::string_view(kGood.data(), 48), rec));
+    EXPECT_EQ(rec.Trunk, "2");
+    EXPECT_EQ(rec.ExtNumber, "");
+}
+
+TEST(LineRule, RandomBytesNeverCrash) {
+    std::mt19937 rng(1);
+    int accepted = 0;
+    for (int i = 0; i < 5000; ++i) {
+        std::string junk = kGood.substr(0, rng() % kGood.size());
+        for (int k = rng() % 6; k > 0 && !junk.empty(); --k)
+            junk[rng() % junk.size()] = static_cast<char>(rng());
+        TExtStr_rep rec;
+        accepted += ParseCallLogLine(junk, rec);
+    }
+    EXPECT_GT(accepted, 0);
+}
+
+TEST(LineRule, Windows1251FieldsBecomeUtf8) {
+    // Trunk "Т1" and dialled number "№5" in Windows-1251.
+    const std::string line = CallLine(12, "121", "\xD2\x31", "\xB9\x35");
+    EXPECT_EQ(Fields(line), "12|121|Т1|№5");
+}
+
+TEST(LineSplitting, EndsAreCrLfLfOrCr) {
+    const std::string a = CallLine(1, "101", "1", "11");
+    const std::string b = CallLine(2, "102", "2", "22");
+    const std::string c = CallLine(3, "103", "3", "33");
+    struct {
+        std::string text;
+        size_t lines, records;
+    } rows[] = {
+        {"", 0, 0},
+        {a, 1, 1},
+        {a + "\r\n" + b + "\r\n", 2, 2},
+        {a + "\n" + b + "\r" + c, 3, 3},
+        {a + "\r\r\n" + b + "\n\n" + c + "\r", 3, 3},
+        {a + "\r\n" + std::string(29, 'x') + "\r\n" + std::string(30, 'x') + "\n" + b, 3, 2},
+        {TitleLine(2007, 3, 5, 9, 7, 3) + "\r\n" + ColumnLine() + "\r\n", 2, 0},
+        {std::string("\0\0\0", 3) + a + "\n" + std::string(5, '\0'), 1, 0},
+    };
+    for (const auto& r : rows) {
+        const TCallLogContent content = ReadCallLogText(r.text);
+        EXPECT_EQ(content.LineCount, r.lines) << r.text;
+        EXPECT_EQ(content.LineList.Count(), r.records) << r.text;
+    }
+    const TCallLogContent content = ReadCallLogText(a + "\r" + b + "\n" + c);
+    ASSERT_EQ(content.LineList.Count(), 3u);
+    EXPECT_EQ(content.LineList[0].HwLine, "1");
+    EXPECT_EQ(content.LineList[1].HwLine, "2");
+    EXPECT_EQ(content.LineList[2].HwLine, "3");
+}
+
+TEST(LineSplitting, TitleOnlyFileCountsTwoLines) {
+    TReportModel model;
+    model.LoadText(TitleLine(2007, 3, 5, 9, 7, 3) + "\r\n" + ColumnLine() + "\r\n");
+    EXPECT_EQ(model.LineCountCaption(), "Кол-во строк: 2");
+    EXPECT_EQ(model.LineList().Count(), 0u);
+    model.BuildLists();
+    EXPECT_EQ(model.ALList().Count(), 0u);
+    EXPECT_EQ(model.SLList().Count(), 0u);
+}
+
+// The file reader works in blocks; it must give exactly what reading the
+// whole text at once gives, wherever a line end falls.
+TEST(FileReader, BlockBoundariesChangeNothing) {
+    TTempDir dir;
+    const size_t block = size_t{4} << 20;
+    const std::string line = CallLine(12, "121", "200", "5551234");
+    for (const std::string& end : {std::string("\r\n"), std::string("\r"), std::string("\n")}) {
+        for (size_t shift : {0u, 1u, 2u}) {
+            // Filler lines, then a call line whose end straddles the block edge.
+            std::string text(block - shift - line.size() - 1, 'x');
+            text[0] = ' ';
+            text += "\n" + line + end + line + end + line;
+            const std::string path = dir.Path("calls.txt");
+            WriteFile(path, text);
+            TCallLogContent fromFile;
+            ASSERT_EQ(ReadCallLogFile(path, fromFile), 1);
+            const TCallLogContent fromText = ReadCallLogText(text);
+            EXPECT_EQ(fromFile.LineCount, 4u);
+            EXPECT_EQ(fromFile.LineCount, fromText.LineCount);
+            ASSERT_EQ(fromFile.LineList.Count(), 3u) << shift;
+            EXPECT_EQ(fromFile.LineList[2].ExtNumber, "5551234");
+        }
+    }
+}
+
+TEST(FileReader, TenMegabyteLineWithoutEnd) {
+    TTempDir dir;
+    const std::string path = dir.Path("long.txt");
+    std::string text = CallLine(12, "121", "200", "5551234") + "\r\n";
+    text += kGood.substr(0, 54) + std::string(10u << 20, '7');
+    WriteFile(path, text);
+    TCallLogContent content;
+    ASSERT_EQ(ReadCallLogFile(path, content), 1);
+    EXPECT_EQ(content.LineCount, 2u);
+    ASSERT_EQ(content.LineList.Count(), 2u);
+    EXPECT_EQ(content.LineList[1].ExtNumber.size(), 10u << 20);
+}
+
+TEST(FileReader, BinaryGarbageLoadsWithoutHarm) {
+    TTempDir dir;
+    std::mt19937 rng(7);
+    std::string text(1 << 20, '\0');
+    for (char& c : text)
+        c = static_cast<char>(rng());
+    text += "\r\n" + kGood;
+    WriteFile(dir.Path("junk.bin"), text);
+    TCallLogContent content;
+    ASSERT_EQ(ReadCallLogFile(dir.Path("junk.bin"), content), 1);
+    EXPECT_EQ(content.LineCount, ReadCallLogText(text).LineCount);
+    ASSERT_GE(content.LineList.Count(), 1u);
+    EXPECT_EQ(content.LineList[content.LineList.Count() - 1].HwLine, "123");
+}
+
+TEST(FileReader, UnreadableFileLeavesTheModelAsItWas) {
+    TTempDir dir;
+    TReportModel model;
+    model.LoadText(kGood);
+    model.BuildLists();
+    int err = 0;
+    EXPECT_EQ(model.LoadFile(dir.Path("missing.txt"), &err), -2);
+    EXPECT_EQ(err, ENOENT);
+    EXPECT_EQ(model.LoadFile(dir.Dir(), &err), -2);
+    EXPECT_EQ(err, EISDIR);
+    EXPECT_EQ(model.LineCount(), 1u);
+    EXPECT_EQ(model.LineList().Count(), 1u);
+    EXPECT_EQ(model.ALList().Count(), 1u);
+
+    WriteFile(dir.Path("empty.txt"), "");
+    EXPECT_EQ(model.LoadFile(dir.Path("empty.txt"), &err), 1);
+    EXPECT_EQ(model.LineCountCaption(), "Кол-во строк: 0");
+    EXPECT_EQ(model.LineList().Count(), 0u);
+}
+
+// Lines the generator writes read back into the same fields.
+TEST(RoundTrip, GeneratedLinesReadBack) {
+    TCallGenerator gen(42);
+    for (int i = 0; i < 3000; ++i) {
+        TGenCall c = gen.Next();
+        c.DurInvalid = i % 7 == 0;
+        TExtStr_rep r;
+        const std::string line = FormatStandardLine(c);
+        ASSERT_TRUE(ParseCallLogLine(line, r)) << line;
+        EXPECT_EQ(r.HwLine, std::to_string(c.HwLine));
+        EXPECT_EQ(r.PrgLine, c.PrgNumber == "-1" ? "" : c.PrgNumber);
+        if (c.Trunk.empty()) {
+            EXPECT_EQ(r.Trunk, c.DialNumber);
+            EXPECT_EQ(r.ExtNumber, "");
+        } else {
+            EXPECT_EQ(r.Trunk, c.Trunk);
+            EXPECT_EQ(r.ExtNumber, c.DialNumber);
+        }
+        const TRepDateParts p = DecodeRepDateTime(r.StartTime);
+        EXPECT_EQ(std::vector<int>({p.Year, p.Month, p.Day, p.Hour, p.Minute, p.Second}),
+                  std::vector<int>({c.Year, c.Month, c.Day, c.Hour, c.Minute, c.Second}));
+        EXPECT_EQ(r.DurTotalSec, c.DurHour * 3600 + c.DurMin * 60 + c.DurSec);
+    }
+}
+
+}  // namespace

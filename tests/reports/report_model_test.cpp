@@ -1,0 +1,292 @@
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "report_model.h"
+#include "report_sort.h"
+#include "test_support.h"
+
+namespace {
+
+std::string Join(const std::vector<std::string>& parts) {
+    std::string s;
+    for (const std::string& p : parts)
+        s += p + "\r\n";
+    return s;
+}
+
+template <class List, class Key>
+std::vector<std::string> Keys(const List& list, Key key) {
+    std::vector<std::string> out;
+    for (const auto* e : list)
+        out.push_back(key(*e));
+    return out;
+}
+
+std::vector<std::string> HwKeys(const TReportModel& m) {
+    return Keys(m.ALList(), [](const TAL_rep& e) { return e.HwLine; });
+}
+std::vector<std::string> TrunkKeys(const TReportModel& m) {
+    return Keys(m.SLList(), [](const TSL_rep& e) { return e.Trunk; });
+}
+
+TEST(BuildLists, EntriesInOrderOfFirstCallWithTheirTraffic) {
+    TReportModel m;
+    m.LoadText(Join({
+        CallLine(12, "121", "3", "5551234", 0, 0, 50),
+        CallLine(123, "301", "", "", 0, 0, 20),  // internal: no trunk, incoming
+        CallLine(12, "999", "3", "", 0, 0, 20),  // later programmed number is ignored
+        CallLine(112, "-1", "1", "", 0, 59, 30),
+        CallLine(112, "-1", "", "", 0, 0, 45),
+        CallLine(12, "121", "1", "8", 1, 0, 0),
+    }));
+    m.BuildLists();
+    EXPECT_EQ(HwKeys(m), (std::vector<std::string>{"12", "123", "112"}));
+    EXPECT_EQ(TrunkKeys(m), (std::vector<std::string>{"3", "", "1"}));
+
+    const TAL_rep* a = m.FindAL("12");
+    ASSERT_NE(a, nullptr);
+    EXPECT_EQ(a->PrgLine, "121");
+    EXPECT_EQ(TrafficText(a->OutHour, a->OutMin(), a->OutSec()), "01:00:50");
+    EXPECT_EQ(TrafficText(a->InHour, a->InMin(), a->InSec()), "00:00:20");
+    EXPECT_EQ(a->OutTotalSec, 3650);
+    EXPECT_EQ(a->InTotalSec, 20);
+    EXPECT_EQ(a->TotalSec, 3670);
+
+    // "12" is not "112" or "123": a short hardware number is its own line.
+    const TAL_rep* b = m.FindAL("112");
+    ASSERT_NE(b, nullptr);
+    EXPECT_EQ(b->PrgLine, "");
+    EXPECT_EQ(TrafficText(b->InHour, b->InMin(), b->InSec()), "01:00:15");
+    EXPECT_EQ(b->InTotalSec, 3615);
+    EXPECT_EQ(b->OutTotalSec, 0);
+    EXPECT_EQ(m.FindAL("1"), nullptr);
+
+    const TSL_rep* empty = m.FindSL("");
+    ASSERT_NE(empty, nullptr);
+    EXPECT_EQ(empty->InTotalSec, 65);
+    const TSL_rep* one = m.FindSL("1");
+    ASSERT_NE(one, nullptr);
+    EXPECT_EQ(one->InTotalSec, 3570);
+    EXPECT_EQ(one->OutTotalSec, 3600);
+}
+
+TEST(BuildLists, EmptyLinesGiveEmptyListsAndRebuildReplaces) {
+    TReportModel m;
+    m.LoadText(Join({CallLine(1, "101", "A", "1")}));
+    m.BuildLists();
+    EXPECT_EQ(m.SLList().Count(), 1u);
+    EXPECT_EQ(m.FindSL("a"), nullptr);  // no case folding in look-ups
+    EXPECT_NE(m.FindSL("A"), nullptr);
+    m.LoadText("");
+    m.BuildLists();
+    EXPECT_EQ(m.ALList().Count(), 0u);
+    EXPECT_EQ(m.SLList().Count(), 0u);
+    EXPECT_EQ(m.FindAL("1"), nullptr);
+    EXPECT_EQ(m.FindSL("A"), nullptr);
+}
+
+TEST(BuildLists, LookUpsAgreeWithAFrontToBackScanAfterSorting) {
+    TCallGenerator gen(3);
+    std::vector<std::string> lines;
+    for (int i = 0; i < 2000; ++i)
+        lines.push_back(FormatStandardLine(gen.Next()));
+    TReportModel m;
+    m.LoadText(Join(lines));
+    m.BuildLists();
+    m.SortALList(TALSortKey::TotalTraffic);
+    m.SortSLList(TSLSortKey::Trunk);
+    for (const TExtStr_rep* line : m.LineList()) {
+        const TAL_rep* scanned = nullptr;
+        for (const TAL_rep* e : m.ALList())
+            if (e->HwLine == line->HwLine) {
+                scanned = e;
+                break;
+            }
+        EXPECT_EQ(m.FindAL(line->HwLine), scanned);
+        const TSL_rep* scannedSL = nullptr;
+        for (const TSL_rep* e : m.SLList())
+            if (e->Trunk == line->Trunk) {
+                scannedSL = e;
+                break;
+            }
+        EXPECT_EQ(m.FindSL(line->Trunk), scannedSL);
+    }
+    // Every call is counted exactly once in each list.
+    int64_t al = 0, sl = 0, all = 0;
+    for (const TAL_rep* e : m.ALList())
+        al += e->TotalSec;
+    for (const TSL_rep* e : m.SLList())
+        sl += e->TotalSec;
+    for (const TExtStr_rep* l : m.LineList())
+        all += l->DurTotalSec;
+    EXPECT_EQ(al, all);
+    EXPECT_EQ(sl, all);
+}
+
+TEST(SortKeys, NumbersFirstThenOtherTextsInTextOrder) {
+    std::vector<std::string> keys = {"10",  "x", "9",          "",   "-3",
+                                     "abc", "1", "2147483648", "+4", "09"};
+    std::stable_sort(keys.begin(), keys.end(), [](const std::string& a, const std::string& b) {
+        return NumberTextLess(a, b, false);
+    });
+    EXPECT_EQ(keys, (std::vector<std::string>{"-3", "1", "+4", "9", "09", "10", "", "2147483648",
+                                              "abc", "x"}));
+    EXPECT_FALSE(NumberTextLess("", "0", true));
+    EXPECT_FALSE(NumberTextLess("0", "", true));
+    EXPECT_TRUE(NumberTextLess("", "1", true));
+    EXPECT_TRUE(NumberTextLess("-1", "", true));
+}
+
+TEST(SortKeys, TrunkTextIgnoresLatinCaseOnly) {
+    EXPECT_LT(CompareTrunkText("1", "10"), 0);
+    EXPECT_LT(CompareTrunkText("10", "9"), 0);
+    EXPECT_EQ(CompareTrunkText("abc", "ABC"), 0);
+    // Letters compare as capitals: "_" (0x5F) comes after "A" (0x41).
+    EXPECT_LT(CompareTrunkText("a", "_"), 0);
+    EXPECT_LT(CompareTrunkText("B", "_"), 0);
+    EXPECT_NE(CompareTrunkText("Т", "т"), 0);  // Cyrillic keeps its case
+}
+
+// Orders of the traffic and number sorts must equal what the exchange sort
+// (adjacent swaps only when the first key is strictly greater) gives.
+template <class T, class Key>
+std::vector<const T*> ExchangeSorted(std::vector<const T*> v, Key greater) {
+    for (size_t pass = 0; pass < v.size(); ++pass)
+        for (size_t i = 0; i + 1 < v.size(); ++i)
+            if (greater(*v[i], *v[i + 1])) std::swap(v[i], v[i + 1]);
+    return v;
+}
+
+TEST(Sorts, EqualToTheExchangeSortOnRandomLists) {
+    std::mt19937 rng(11);
+    for (int round = 0; round < 20; ++round) {
+        std::vector<std::string> lines;
+        for (int i = 0; i < 300; ++i) {
+            // Few distinct durations and keys, so that ties are common.
+            const int hw = static_cast<int>(rng() % 40) + 1;
+            const std::string prg = rng() % 5 ? std::to_string(rng() % 30) : "-1";
+            const std::string trunk = std::to_string(rng() % 25);
+            const std::string dial = rng() % 2 ? "" : "5";
+            lines.push_back(CallLine(hw, prg, trunk, dial, 0, static_cast<int>(rng() % 2),
+                                     static_cast<int>(rng() % 2) * 30));
+        }
+        TReportModel m;
+        m.LoadText(Join(lines));
+        m.BuildLists();
+        struct {
+            TALSortKey key;
+            bool (*greater)(const TAL_rep&, const TAL_rep&);
+        } al[] = {
+            {TALSortKey::HwLine,
+             [](const TAL_rep& a, const TAL_rep& b) {
+                 return std::stoi(a.HwLine) > std::stoi(b.HwLine);
+             }},
+            {TALSortKey::PrgLine,
+             [](const TAL_rep& a, const TAL_rep& b) {
+                 return (a.PrgLine.empty() ? 0 : std::stoi(a.PrgLine)) >
+                        (b.PrgLine.empty() ? 0 : std::stoi(b.PrgLine));
+             }},
+            {TALSortKey::OutTraffic,
+             [](const TAL_rep& a, const TAL_rep& b) { return a.OutTotalSec > b.OutTotalSec; }},
+            {TALSortKey::InTraffic,
+             [](const TAL_rep& a, const TAL_rep& b) { return a.InTotalSec > b.InTotalSec; }},
+            {TALSortKey::TotalTraffic,
+             [](const TAL_rep& a, const TAL_rep& b) { return a.TotalSec > b.TotalSec; }},
+        };
+        for (const auto& s : al) {
+            const std::vector<const TAL_rep*> before(m.ALList().begin(), m.ALList().end());
+            m.SortALList(s.key);
+            EXPECT_EQ(std::vector<const TAL_rep*>(m.ALList().begin(), m.ALList().end()),
+                      ExchangeSorted(before, s.greater));
+        }
+        struct {
+            TSLSortKey key;
+            bool (*greater)(const TSL_rep&, const TSL_rep&);
+        } sl[] = {
+            {TSLSortKey::OutTraffic,
+             [](const TSL_rep& a, const TSL_rep& b) { return a.OutTotalSec > b.OutTotalSec; }},
+            {TSLSortKey::InTraffic,
+             [](const TSL_rep& a, const TSL_rep& b) { return a.InTotalSec > b.InTotalSec; }},
+            {TSLSortKey::TotalTraffic,
+             [](const TSL_rep& a, const TSL_rep& b) { return a.TotalSec > b.TotalSec; }},
+        };
+        for (const auto& s : sl) {
+            const std::vector<const TSL_rep*> before(m.SLList().begin(), m.SLList().end());
+            m.SortSLList(s.key);
+            EXPECT_EQ(std::vector<const TSL_rep*>(m.SLList().begin(), m.SLList().end()),
+                      ExchangeSorted(before, s.greater));
+        }
+    }
+}
+
+TEST(Sorts, TrunkNumbersAsText) {
+    TReportModel m;
+    m.LoadText(
+        Join({CallLine(1, "1", "9", "1"), CallLine(1, "1", "10", "1"), CallLine(1, "1", "1", "1"),
+              CallLine(1, "1", "b", "1"), CallLine(1, "1", "A", "1")}));
+    m.BuildLists();
+    m.SortSLList(TSLSortKey::Trunk);
+    EXPECT_EQ(TrunkKeys(m), (std::vector<std::string>{"1", "10", "9", "A", "b"}));
+}
+
+TEST(Sorts, HardwareNumbersThatAreNotNumbersGoLast) {
+    TReportModel m;
+    std::string odd = CallLine(123, "1", "1", "1");
+    odd.replace(33, 4, "1a2(");  // hardware number "1a2"
+    m.LoadText(Join({odd, CallLine(20, "1", "1", "1"), CallLine(3, "", "1", "1"),
+                     CallLine(100, "1", "1", "1")}));
+    m.BuildLists();
+    m.SortALList(TALSortKey::HwLine);
+    EXPECT_EQ(HwKeys(m), (std::vector<std::string>{"3", "20", "100", "1a2"}));
+    // Sorting a sorted list changes nothing.
+    m.SortALList(TALSortKey::HwLine);
+    EXPECT_EQ(HwKeys(m), (std::vector<std::string>{"3", "20", "100", "1a2"}));
+}
+
+TEST(Query, SelectionRules) {
+    TReportModel m;
+    m.LoadText(Join({
+        CallLine(101, "201", "1", "8"),     // 0
+        CallLine(101, "201", "1", "8123"),  // 1
+        CallLine(102, "202", "1", "78"),    // 2
+        CallLine(102, "201", "1", "5800"),  // 3
+        CallLine(123, "12", "1", ""),       // 4 incoming
+        CallLine(12, "123", "1", "812"),    // 5
+    }));
+    struct {
+        std::string number, prefix;
+        bool byProgrammed;
+        std::vector<int> rows;
+    } cases[] = {
+        {"", "", true, {0, 1, 2, 3, 4, 5}},
+        {"", "8", true, {0, 1, 5}},
+        {"", "58", true, {3}},
+        {"", "9", true, {}},
+        {"201", "", true, {0, 1, 3}},
+        {" 201", "", true, {0, 1, 3}},
+        {"20 1", "", true, {0, 1, 3}},
+        {"201", "8", true, {0, 1}},
+        {"12", "", true, {4}},
+        {"123", "", true, {5}},
+        {"123", "", false, {4}},
+        {"12", "", false, {5}},
+        {"12", "8", false, {5}},
+        {"12", "81", false, {5}},
+        {"12", "82", false, {}},
+        {"5", "", false, {}},
+        {"    ", "", false, {0, 1, 2, 3, 4, 5}},
+    };
+    for (const auto& c : cases) {
+        std::vector<int> rows;
+        for (const TExtStr_rep* l : SelectLines(m.LineList(), c.number, c.prefix, c.byProgrammed))
+            for (size_t i = 0; i < m.LineList().Count(); ++i)
+                if (&m.LineList()[i] == l) rows.push_back(static_cast<int>(i));
+        EXPECT_EQ(rows, c.rows) << "[" << c.number << "] [" << c.prefix << "] " << c.byProgrammed;
+    }
+    EXPECT_TRUE(SelectLines(TStrList_rep<TExtStr_rep>(), "", "", true).empty());
+}
+
+}  // namespace

@@ -1,0 +1,123 @@
+#include <gtest/gtest.h>
+
+#include <array>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "report_datetime.h"
+#include "types_rep.h"
+
+namespace {
+
+TExtStr_rep Call(int h, int m, int s, bool incoming) {
+    TExtStr_rep r;
+    r.DurHour = static_cast<uint16_t>(h);
+    r.DurMin = static_cast<uint16_t>(m);
+    r.DurSec = static_cast<uint16_t>(s);
+    r.DurTotalSec = h * 3600 + m * 60 + s;
+    r.ExtNumber = incoming ? "" : "5551234";
+    return r;
+}
+
+struct TCarryCase {
+    std::vector<std::array<int, 3>> calls;
+    int64_t hours;
+    uint32_t minutes, seconds;
+    int64_t total;
+};
+
+void PrintTo(const TCarryCase& c, std::ostream* os) {
+    *os << c.calls.size() << " calls -> " << c.total << " s";
+}
+
+class CarryTest : public ::testing::TestWithParam<TCarryCase> {};
+
+TEST_P(CarryTest, SumsKeepMinutesAndSecondsBelowSixty) {
+    for (bool incoming : {true, false}) {
+        TTraffic_rep t;
+        for (const auto& c : GetParam().calls)
+            t.AddCall(Call(c[0], c[1], c[2], incoming));
+        const int64_t h = incoming ? t.InHour : t.OutHour;
+        const uint32_t m = incoming ? t.InMin() : t.OutMin();
+        const uint32_t s = incoming ? t.InSec() : t.OutSec();
+        EXPECT_EQ(h, GetParam().hours);
+        EXPECT_EQ(m, GetParam().minutes);
+        EXPECT_EQ(s, GetParam().seconds);
+        EXPECT_EQ(incoming ? t.InTotalSec : t.OutTotalSec, GetParam().total);
+        EXPECT_EQ(incoming ? t.OutTotalSec : t.InTotalSec, 0);
+        EXPECT_EQ(t.TotalSec, GetParam().total);
+        // The triple and the count describe the same duration.
+        EXPECT_EQ(h * 3600 + m * 60 + s, GetParam().total);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, CarryTest,
+    ::testing::Values(TCarryCase{{{0, 0, 50}, {0, 0, 20}}, 0, 1, 10, 70},
+                      TCarryCase{{{0, 59, 30}, {0, 0, 45}}, 1, 0, 15, 3615},
+                      TCarryCase{std::vector<std::array<int, 3>>(30, {1, 0, 0}), 30, 0, 0, 108000},
+                      TCarryCase{{{23, 59, 59}, {23, 59, 59}, {0, 0, 2}}, 48, 0, 0, 172800},
+                      TCarryCase{{}, 0, 0, 0, 0}));
+
+TEST(CarrySetters, LargeValuesCarryThroughEveryUnit) {
+    TTraffic_rep t;
+    t.SetOutMin(59);
+    t.SetOutSec(3725);  // 62 minutes 5 seconds on top of 59 minutes
+    EXPECT_EQ(t.OutHour, 2);
+    EXPECT_EQ(t.OutMin(), 1u);
+    EXPECT_EQ(t.OutSec(), 5u);
+    t.SetInMin(125);
+    EXPECT_EQ(t.InHour, 2);
+    EXPECT_EQ(t.InMin(), 5u);
+}
+
+TEST(CarrySetters, SecondCountsDoNotOverflowOnHugeFiles) {
+    TTraffic_rep t;
+    for (int i = 0; i < 30000; ++i)
+        t.AddCall(Call(23, 59, 59, false));
+    EXPECT_EQ(t.OutTotalSec, int64_t{30000} * 86399);
+    EXPECT_EQ(t.TotalSec, int64_t{30000} * 86399);
+    EXPECT_EQ(TrafficText(t.TotalSec), TrafficText(t.OutHour, t.OutMin(), t.OutSec()));
+}
+
+TEST(TrafficText, HoursAreNeverCut) {
+    EXPECT_EQ(TrafficText(0, 5, 9), "00:05:09");
+    EXPECT_EQ(TrafficText(123, 0, 45), "123:00:45");
+    EXPECT_EQ(TrafficText(100, 0, 0), "100:00:00");
+    EXPECT_EQ(TrafficText(3615), "01:00:15");
+    EXPECT_EQ(TrafficText(360000 + 59), "100:00:59");
+    EXPECT_EQ(TrafficText(0), "00:00:00");
+}
+
+TEST(RepDate, ValidDatesFollowTheCalendar) {
+    struct {
+        int y, m, d;
+        bool ok;
+    } rows[] = {{2007, 2, 28, true},  {2007, 2, 29, false}, {2008, 2, 29, true},
+                {1900, 2, 29, false}, {2000, 2, 29, true},  {2007, 2, 31, false},
+                {2007, 4, 31, false}, {2007, 12, 31, true}, {2007, 13, 1, false},
+                {2007, 0, 1, false},  {2007, 1, 0, false},  {0, 1, 1, false},
+                {1, 1, 1, true},      {9999, 12, 31, true}};
+    for (const auto& r : rows)
+        EXPECT_EQ(IsValidRepDate(r.y, r.m, r.d), r.ok) << r.y << "-" << r.m << "-" << r.d;
+}
+
+TEST(RepDate, DayCountsFromThirtiethDecember1899) {
+    EXPECT_DOUBLE_EQ(EncodeRepDateTime(1899, 12, 30, 0, 0, 0), 0.0);
+    EXPECT_DOUBLE_EQ(EncodeRepDateTime(1900, 1, 1, 0, 0, 0), 2.0);
+    EXPECT_DOUBLE_EQ(EncodeRepDateTime(1900, 1, 1, 12, 0, 0), 2.5);
+    EXPECT_DOUBLE_EQ(EncodeRepDateTime(2007, 3, 5, 0, 0, 0), 39146.0);
+    EXPECT_DOUBLE_EQ(EncodeRepDateTime(1899, 12, 29, 6, 0, 0), -1.25);
+    for (const auto& p :
+         {TRepDateParts{2007, 3, 5, 14, 2, 7}, TRepDateParts{1, 1, 1, 23, 59, 59},
+          TRepDateParts{9999, 12, 31, 23, 59, 59}, TRepDateParts{1899, 12, 29, 6, 0, 0}}) {
+        const TRepDateParts q = DecodeRepDateTime(
+            EncodeRepDateTime(p.Year, p.Month, p.Day, p.Hour, p.Minute, p.Second));
+        EXPECT_EQ(std::vector<int>({q.Year, q.Month, q.Day, q.Hour, q.Minute, q.Second}),
+                  std::vector<int>({p.Year, p.Month, p.Day, p.Hour, p.Minute, p.Second}));
+    }
+    EXPECT_EQ(RepTimeText(EncodeRepDateTime(2007, 3, 5, 9, 5, 7)), "09:05:07");
+}
+
+}  // namespace
