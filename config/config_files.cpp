@@ -1,0 +1,361 @@
+#include "config_files.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <boost/make_shared.hpp>
+#include <cerrno>
+#include <cstdint>
+#include <string_view>
+
+namespace {
+
+// "TallyphonOut.cfg" larger than this is not a settings file; it is not loaded.
+constexpr off_t kMaxOutConfigSize = off_t{64} << 20;
+
+constexpr std::string_view kTarifKey = "TARIF_FNAME=";
+constexpr std::string_view kRealTimeKey = "REALTIME_FNAME=";
+constexpr std::string_view kAutoKey = "AUTO=";
+constexpr std::string_view kAutoUninterrupt = "AUTOSTART_UNINTERRUPT";
+constexpr std::string_view kAutoOnce = "AUTOSTART_1";
+
+// Owns one file descriptor; closing is explicit where its result matters.
+class TFile {
+  public:
+    explicit TFile(int fd = -1) : fd_(fd) {}
+    ~TFile() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    TFile(const TFile&) = delete;
+    TFile& operator=(const TFile&) = delete;
+    TFile& operator=(TFile&& other) noexcept {
+        if (this != &other) {
+            if (fd_ >= 0) ::close(fd_);
+            fd_ = other.fd_;
+            other.fd_ = -1;
+        }
+        return *this;
+    }
+
+    bool IsOpen() const { return fd_ >= 0; }
+    int Get() const { return fd_; }
+    // True when the descriptor closed without an error (a delayed write
+    // failure shows here).
+    bool Close() {
+        const int fd = fd_;
+        fd_ = -1;
+        return ::close(fd) == 0;
+    }
+
+  private:
+    int fd_;
+};
+
+std::string FilePath(const TLowLevel& ll, const char* name) {
+    if (ll.StartDir.empty()) return name;
+    std::string path = ll.StartDir;
+    if (path.back() != '/') path += '/';
+    return path + name;
+}
+
+// The program's files are bare names resolved in the start-up directory, so
+// the configuration code keeps the process there. Paths are also built from
+// StartDir, so a failed change of directory changes nothing here.
+void EnterStartDir(const TLowLevel& ll) {
+    if (!ll.StartDir.empty() && ::chdir(ll.StartDir.c_str()) != 0) {
+        // Left where it is; the next file operation reports the problem.
+    }
+}
+
+// Opens an existing file without blocking on a FIFO. Falls back to reading
+// only when writing is refused, so that a read-only file still yields its
+// settings; writable tells which mode was granted. -1 with errno on failure.
+int OpenExisting(const std::string& path, bool& writable) {
+    writable = true;
+    int fd = ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0 && (errno == EACCES || errno == EPERM || errno == EROFS || errno == ETXTBSY)) {
+        writable = false;
+        fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    }
+    return fd;
+}
+
+bool IsRegular(int fd, struct stat& st) {
+    return ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool IsSymlink(const std::string& path) {
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
+// True when all len bytes were read from offset.
+bool ReadAll(int fd, void* data, size_t len, off_t offset) {
+    auto* p = static_cast<char*>(data);
+    while (len > 0) {
+        const ssize_t n = ::pread(fd, p, len, offset);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        p += n;
+        len -= static_cast<size_t>(n);
+        offset += n;
+    }
+    return true;
+}
+
+// True when all len bytes were written at offset.
+bool WriteAll(int fd, const void* data, size_t len, off_t offset) {
+    const auto* p = static_cast<const char*>(data);
+    while (len > 0) {
+        const ssize_t n = ::pwrite(fd, p, len, offset);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        p += n;
+        len -= static_cast<size_t>(n);
+        offset += n;
+    }
+    return true;
+}
+
+// The port number of "COM1" to "COM32" (no leading zero, nothing after the
+// digits), or -1 for any other text.
+int PortNumber(const std::string& port) {
+    if (port.size() < 4 || port.size() > 5 || port.compare(0, 3, "COM") != 0) return -1;
+    int number = 0;
+    for (size_t i = 3; i < port.size(); ++i) {
+        const char c = port[i];
+        if (c < '0' || c > '9') return -1;
+        number = number * 10 + (c - '0');
+    }
+    if (port[3] == '0' || number < 1 || number > kMaxPortNumber) return -1;
+    return number;
+}
+
+// Gives fd the default contents (port 1, title on, alternative format off,
+// 27 zero bytes) and closes it; on success sets the matching fields and
+// FirstStart. Returns 1, or -1 when a write failed (fields untouched).
+int WriteDefaultConfig(TLowLevel& ll, TFile& file) {
+    std::array<uint8_t, kConfigFileSize> image{};
+    image[0] = 1;
+    image[1] = 1;
+    const bool ok = ::ftruncate(file.Get(), 0) == 0 &&
+                    WriteAll(file.Get(), image.data(), image.size(), 0) && file.Close();
+    if (!ok) return -1;
+    ll.FirstStart = true;
+    ll.PortName = "COM1";
+    ll.SaveTitle = true;
+    return 1;
+}
+
+// Creates the default "Tallyphon.cfg" where the name is free (a dangling
+// symbolic link is followed, creating its target). Returns as
+// WriteDefaultConfig, or -1 when nothing could be created.
+int CreateDefaultConfig(TLowLevel& ll, const std::string& path) {
+    TFile file(::open(path.c_str(), O_RDWR | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0666));
+    struct stat st;
+    if (!file.IsOpen() || !IsRegular(file.Get(), st)) return -1;
+    return WriteDefaultConfig(ll, file);
+}
+
+// Neither a line end nor a NUL can be stored in a line of the text file: the
+// one would read back as further lines, the other would cut the name short.
+bool StorablePath(const std::string& path) {
+    return path.find_first_of(std::string_view("\r\n\0", 3)) == std::string::npos;
+}
+
+void SetPath(std::string& field, std::string_view value) {
+    // A name with a NUL in it cannot be opened as written; keep the one in force.
+    if (value.find('\0') == std::string_view::npos) field.assign(value);
+}
+
+void SetAutoStart(TLowLevel& ll, std::string_view value) {
+    ll.AutoStart = value == kAutoUninterrupt ? 2 : value == kAutoOnce ? 3 : 1;
+}
+
+void ApplyLine(TLowLevel& ll, std::string_view line) {
+    // A line that begins with a key belongs to that key alone, so a path that
+    // happens to contain another key's text is never taken for that key.
+    if (line.substr(0, kTarifKey.size()) == kTarifKey) {
+        SetPath(ll.TarifFileName, line.substr(kTarifKey.size()));
+    } else if (line.substr(0, kRealTimeKey.size()) == kRealTimeKey) {
+        SetPath(ll.RealTimeFileName, line.substr(kRealTimeKey.size()));
+    } else if (line.substr(0, kAutoKey.size()) == kAutoKey) {
+        SetAutoStart(ll, line.substr(kAutoKey.size()));
+    } else {
+        // A hand-edited line with something before the key: the value is the
+        // text that follows the key.
+        size_t at = line.find(kTarifKey);
+        if (at != std::string_view::npos)
+            SetPath(ll.TarifFileName, line.substr(at + kTarifKey.size()));
+        at = line.find(kRealTimeKey);
+        if (at != std::string_view::npos)
+            SetPath(ll.RealTimeFileName, line.substr(at + kRealTimeKey.size()));
+        at = line.find(kAutoKey);
+        if (at != std::string_view::npos) SetAutoStart(ll, line.substr(at + kAutoKey.size()));
+    }
+}
+
+// Applies every line of text in order; a line ends at CR LF, LF or CR.
+void ApplyOutConfig(TLowLevel& ll, std::string_view text) {
+    size_t begin = 0;
+    while (begin < text.size()) {
+        size_t end = text.find_first_of("\r\n", begin);
+        if (end == std::string_view::npos) end = text.size();
+        ApplyLine(ll, text.substr(begin, end - begin));
+        if (end == text.size()) break;
+        begin = end + 1;
+        if (text[end] == '\r' && begin < text.size() && text[begin] == '\n') ++begin;
+    }
+}
+
+int ReadConfigFile(TLowLevel& ll) {
+    const std::string path = FilePath(ll, kConfigFileName);
+    ll.PortName = "COM";
+    for (int tries = 0;;) {
+        bool writable = false;
+        TFile file(OpenExisting(path, writable));
+        if (!file.IsOpen()) {
+            // Only a free name is created; anything else stays as it is.
+            return errno == ENOENT ? CreateDefaultConfig(ll, path) : -1;
+        }
+        struct stat st;
+        if (!IsRegular(file.Get(), st)) return -1;
+        if (st.st_size == kConfigFileSize) {
+            uint8_t head[3];
+            if (!ReadAll(file.Get(), head, sizeof head, 0)) return -1;
+            if (head[0] >= 1 && head[0] <= kMaxPortNumber) ll.PortName += std::to_string(head[0]);
+            ll.SaveTitle = head[1] == 1;
+            ll.AltFormat = head[2] == 1;
+            return 1;
+        }
+        // Damaged. Behind a symbolic link it is repaired in place, so that the
+        // link survives; a plain file is deleted and created anew.
+        if (IsSymlink(path)) {
+            if (writable) return WriteDefaultConfig(ll, file);
+        } else if (tries < kMaxDeleteTries) {
+            ++tries;
+            file.Close();
+            // A failed deletion shows as the same file on the next round.
+            ::unlink(path.c_str());
+            continue;
+        }
+        ll.PortName = "COM1";
+        ll.SaveTitle = true;
+        ll.AltFormat = false;
+        return -1;
+    }
+}
+
+int WriteConfigFile(TLowLevel& ll, const std::string& port, bool saveTitle, bool altFormat) {
+    const int number = PortNumber(port);
+    if (number < 0) return -1;
+    const std::string path = FilePath(ll, kConfigFileName);
+    TFile file(::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC));
+    if (!file.IsOpen()) {
+        if (errno != ENOENT) return -1;
+        file = TFile(::open(path.c_str(), O_RDWR | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0666));
+        if (!file.IsOpen()) return -1;
+    }
+    struct stat st;
+    if (!IsRegular(file.Get(), st)) return -1;
+    ll.PortName = port;
+    ll.SaveTitle = saveTitle;
+    ll.AltFormat = altFormat;
+    const uint8_t head[3] = {static_cast<uint8_t>(number), static_cast<uint8_t>(saveTitle ? 1 : 0),
+                             static_cast<uint8_t>(altFormat ? 1 : 0)};
+    // A new file is padded with zeros to full length; a damaged one is brought
+    // back to it, so that the next start reads these settings.
+    const bool ok =
+        WriteAll(file.Get(), head, sizeof head, 0) &&
+        (st.st_size == kConfigFileSize || ::ftruncate(file.Get(), kConfigFileSize) == 0) &&
+        file.Close();
+    return ok ? 1 : -1;
+}
+
+int ReadOutConfigFile(TLowLevel& ll) {
+    EnterStartDir(ll);
+    const std::string path = FilePath(ll, kOutConfigFileName);
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        ll.TarifFileName.clear();
+        return -2;
+    }
+    TFile file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    if (!file.IsOpen() || !IsRegular(file.Get(), st) || st.st_size > kMaxOutConfigSize) return -1;
+    std::string text;
+    char chunk[65536];
+    for (;;) {
+        const ssize_t n = ::read(file.Get(), chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return -1;
+        if (n == 0) break;
+        text.append(chunk, static_cast<size_t>(n));
+        if (static_cast<off_t>(text.size()) > kMaxOutConfigSize) return -1;
+    }
+    ApplyOutConfig(ll, text);
+    return 1;
+}
+
+int WriteOutConfigFile(TLowLevel& ll, const std::string& tarifPath,
+                       const std::string& realTimePath) {
+    EnterStartDir(ll);
+    if (!StorablePath(tarifPath) || !StorablePath(realTimePath)) return -1;
+    std::string text;
+    text.append(kTarifKey).append(tarifPath).append("\r\n");
+    text.append(kRealTimeKey).append(realTimePath).append("\r\n");
+    text.append(kAutoKey);
+    if (ll.AutoStart == 2) text.append(kAutoUninterrupt);
+    if (ll.AutoStart == 3) text.append(kAutoOnce);
+    // No line end after the last line.
+
+    const std::string path = FilePath(ll, kOutConfigFileName);
+    TFile file(::open(path.c_str(), O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0666));
+    struct stat st;
+    if (!file.IsOpen() || !IsRegular(file.Get(), st)) return -2;
+    const bool ok = ::ftruncate(file.Get(), 0) == 0 &&
+                    WriteAll(file.Get(), text.data(), text.size(), 0) && file.Close();
+    return ok ? 1 : -1;
+}
+
+}  // namespace
+
+int ReadConfig(TLowLevel& ll) {
+    try {
+        return ReadConfigFile(ll);
+    } catch (...) {
+        return -1;
+    }
+}
+
+int WriteConfig(TLowLevel& ll, const std::string& port, bool saveTitle, bool altFormat) {
+    try {
+        return WriteConfigFile(ll, port, saveTitle, altFormat);
+    } catch (...) {
+        return -1;
+    }
+}
+
+int ReadOutConfig(TLowLevel& ll) {
+    try {
+        return ReadOutConfigFile(ll);
+    } catch (...) {
+        return -1;
+    }
+}
+
+int WriteOutConfig(TLowLevel& ll, const std::string& tarifPath, const std::string& realTimePath) {
+    try {
+        return WriteOutConfigFile(ll, tarifPath, realTimePath);
+    } catch (...) {
+        return -1;
+    }
+}
+
+boost::shared_ptr<TLowLevel> CreateLowLevel() {
+    auto ll = boost::make_shared<TLowLevel>();
+    // A missing or unreadable file leaves the defaults; start-up goes on.
+    ReadOutConfig(*ll);
+    return ll;
+}
