@@ -169,8 +169,13 @@ int ReadCallLogFile(const std::string& path, TCallLogContent& content, int* err)
     }
     TFdCloser closer{fd};
     struct stat st {};
-    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
-        if (err) *err = EISDIR;
+    if (::fstat(fd, &st) != 0) {
+        if (err) *err = errno;
+        return -1;
+    }
+    // Only regular files: a device such as /dev/zero or a pipe may never end.
+    if (!S_ISREG(st.st_mode)) {
+        if (err) *err = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
         return -2;
     }
     ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);

@@ -24,6 +24,6 @@ struct TCallLogContent {
 TCallLogContent ReadCallLogText(std::string_view text);
 
 // Reads a call-log file in large blocks. Returns 1 on success; -2 when the
-// file cannot be opened, -1 when reading it fails; on failure the system
+// file cannot be opened or is not a regular file, -1 when reading it fails; on failure the system
 // error number goes to *err (when given) and content is left untouched.
 int ReadCallLogFile(const std::string& path, TCallLogContent& content, int* err = nullptr);

@@ -176,48 +176,26 @@ TEST(Sorts, EqualToTheExchangeSortOnRandomLists) {
         TReportModel m;
         m.LoadText(Join(lines));
         m.BuildLists();
-        struct {
-            TALSortKey key;
-            bool (*greater)(const TAL_rep&, const TAL_rep&);
-        } al[] = {
-            {TALSortKey::HwLine,
-             [](const TAL_rep& a, const TAL_rep& b) {
-                 return std::stoi(a.HwLine) > std::stoi(b.HwLine);
-             }},
-            {TALSortKey::PrgLine,
-             [](const TAL_rep& a, const TAL_rep& b) {
-                 return (a.PrgLine.empty() ? 0 : std::stoi(a.PrgLine)) >
-                        (b.PrgLine.empty() ? 0 : std::stoi(b.PrgLine));
-             }},
-            {TALSortKey::OutTraffic,
-             [](const TAL_rep& a, const TAL_rep& b) { return a.OutTotalSec > b.OutTotalSec; }},
-            {TALSortKey::InTraffic,
-             [](const TAL_rep& a, const TAL_rep& b) { return a.InTotalSec > b.InTotalSec; }},
-            {TALSortKey::TotalTraffic,
-             [](const TAL_rep& a, const TAL_rep& b) { return a.TotalSec > b.TotalSec; }},
-        };
-        for (const auto& s : al) {
-            const std::vector<const TAL_rep*> before(m.ALList().begin(), m.ALList().end());
-            m.SortALList(s.key);
+        // Traffic keys of both lists; number keys have their own tests.
+        const std::pair<int, int64_t TTraffic_rep::*> keys[] = {{0, &TTraffic_rep::OutTotalSec},
+                                                                {1, &TTraffic_rep::InTotalSec},
+                                                                {2, &TTraffic_rep::TotalSec}};
+        const TALSortKey alKeys[] = {TALSortKey::OutTraffic, TALSortKey::InTraffic,
+                                     TALSortKey::TotalTraffic};
+        const TSLSortKey slKeys[] = {TSLSortKey::OutTraffic, TSLSortKey::InTraffic,
+                                     TSLSortKey::TotalTraffic};
+        for (const auto& [i, field] : keys) {
+            const auto greater = [f = field](const TTraffic_rep& a, const TTraffic_rep& b) {
+                return a.*f > b.*f;
+            };
+            const std::vector<const TAL_rep*> al(m.ALList().begin(), m.ALList().end());
+            m.SortALList(alKeys[i]);
             EXPECT_EQ(std::vector<const TAL_rep*>(m.ALList().begin(), m.ALList().end()),
-                      ExchangeSorted(before, s.greater));
-        }
-        struct {
-            TSLSortKey key;
-            bool (*greater)(const TSL_rep&, const TSL_rep&);
-        } sl[] = {
-            {TSLSortKey::OutTraffic,
-             [](const TSL_rep& a, const TSL_rep& b) { return a.OutTotalSec > b.OutTotalSec; }},
-            {TSLSortKey::InTraffic,
-             [](const TSL_rep& a, const TSL_rep& b) { return a.InTotalSec > b.InTotalSec; }},
-            {TSLSortKey::TotalTraffic,
-             [](const TSL_rep& a, const TSL_rep& b) { return a.TotalSec > b.TotalSec; }},
-        };
-        for (const auto& s : sl) {
-            const std::vector<const TSL_rep*> before(m.SLList().begin(), m.SLList().end());
-            m.SortSLList(s.key);
+                      ExchangeSorted(al, greater));
+            const std::vector<const TSL_rep*> sl(m.SLList().begin(), m.SLList().end());
+            m.SortSLList(slKeys[i]);
             EXPECT_EQ(std::vector<const TSL_rep*>(m.SLList().begin(), m.SLList().end()),
-                      ExchangeSorted(before, s.greater));
+                      ExchangeSorted(sl, greater));
         }
     }
 }
@@ -236,14 +214,17 @@ TEST(Sorts, HardwareNumbersThatAreNotNumbersGoLast) {
     TReportModel m;
     std::string odd = CallLine(123, "1", "1", "1");
     odd.replace(33, 4, "1a2(");  // hardware number "1a2"
-    m.LoadText(Join({odd, CallLine(20, "1", "1", "1"), CallLine(3, "", "1", "1"),
-                     CallLine(100, "1", "1", "1")}));
+    m.LoadText(Join({odd, CallLine(20, "1", "1", "1"), CallLine(3, "7", "1", "1"),
+                     CallLine(100, "", "1", "1")}));
     m.BuildLists();
     m.SortALList(TALSortKey::HwLine);
     EXPECT_EQ(HwKeys(m), (std::vector<std::string>{"3", "20", "100", "1a2"}));
     // Sorting a sorted list changes nothing.
     m.SortALList(TALSortKey::HwLine);
     EXPECT_EQ(HwKeys(m), (std::vector<std::string>{"3", "20", "100", "1a2"}));
+    // An empty programmed number counts as 0.
+    m.SortALList(TALSortKey::PrgLine);
+    EXPECT_EQ(HwKeys(m), (std::vector<std::string>{"100", "20", "1a2", "3"}));
 }
 
 TEST(Query, SelectionRules) {
