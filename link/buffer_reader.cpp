@@ -54,7 +54,9 @@ TRecord TLowLevel::DecodeRecord(const uint8_t* payload, int len) const {
     return r;
 }
 
-void TLowLevel::HandleRecord(const uint8_t* reply, int len, const TRecordCallback& callback) {
+void TLowLevel::HandleRecord(int unit, const uint8_t* reply, int len,
+                             const TRecordCallback& callback) {
+    lastHandled_[unit].assign(reply, reply + len);
     if (reply[0] == 0x0F && reply[1] == 0xFF) {
         ++RejectedRecords;
         return;
@@ -93,7 +95,12 @@ int TLowLevel::ReadBuffer(const TRecordCallback& callback) {
         }
         if (r != 1) return -1;
         if (len <= 1) continue;  // this unit's buffer is empty
-        HandleRecord(reply, len, callback);
+        // The record handled last, still held because the request that
+        // would have dropped it never went out, is not handed on again.
+        const auto last = lastHandled_.find(u);
+        const bool seen = last != lastHandled_.end() &&
+                          last->second == std::vector<uint8_t>(reply, reply + len);
+        if (!seen) HandleRecord(u, reply, len, callback);
 
         // Next records: each request lets the exchange drop the record it
         // delivered last, which by now has been handled.
@@ -119,7 +126,7 @@ int TLowLevel::ReadBuffer(const TRecordCallback& callback) {
             }
             if (r != 1) return -1;
             if (len <= 1) break;  // end of this unit's buffer
-            HandleRecord(reply, len, callback);
+            HandleRecord(u, reply, len, callback);
         }
     }
     return -1;

@@ -6,7 +6,9 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <string>
+#include <vector>
 
 #include <boost/shared_ptr.hpp>
 
@@ -108,7 +110,12 @@ class TLowLevel {
     // read (-1 when none) and the 8-bit sum of the bytes as received.
     bool ReadPayload(uint8_t* reply, int capacity, int len, uint8_t& sum, int& checksum);
     int ReadStatus(uint8_t* reply);
-    void HandleRecord(const uint8_t* reply, int len, const TRecordCallback& callback);
+    void HandleRecord(int unit, const uint8_t* reply, int len, const TRecordCallback& callback);
 
     boost::shared_ptr<TCommPort> port_;
+    // Per unit, the last record handed on. The exchange drops a record only
+    // when the next-record request arrives; a reading that ended before
+    // that request (stop, dead line, vanished device) finds the same record
+    // first the next time, and it must not be counted twice.
+    std::map<int, std::vector<uint8_t>> lastHandled_;
 };

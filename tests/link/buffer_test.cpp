@@ -1,0 +1,291 @@
+// Reading the billing buffer from the simulated exchange: every record once,
+// in order, across units, stops and faults.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <sstream>
+
+#include "low_level.h"
+#include "sim_exchange.h"
+#include "test_support.h"
+
+using namespace testing_support;
+
+namespace {
+
+// The fields of a record as one comparable text.
+std::string Fingerprint(const TRecord& r) {
+    std::ostringstream s;
+    s << r.Year << "-" << r.Month << "-" << r.Day << " " << r.StartHour << ":" << r.StartMin << ":"
+      << r.StartSec << " " << r.DurHour << ":" << r.DurMin << ":" << r.DurSec << " " << r.HwLine
+      << " " << r.PrgNumber << " " << r.Trunk << " " << r.DialNumber;
+    return s.str();
+}
+
+bool IsRejected(const std::vector<uint8_t>& p) {
+    return p.size() >= 2 && p[0] == 0x0F && p[1] == 0xFF;
+}
+
+class Buffer : public ::testing::Test {
+  protected:
+    void Start(const sim::TExchangeConfig& config) {
+        ex = std::make_unique<sim::TSimExchange>(config);
+        ASSERT_TRUE(ex->Start(dir.Path() + "/COM1"));
+        ll.StartDir = dir.Path();
+        ASSERT_EQ(ll.OpenPort("COM1"), 1);
+        ASSERT_EQ(ll.IdentifyExchange(), 1);
+    }
+    // Reads once, collecting fingerprints; returns ReadBuffer's result.
+    int Read() {
+        return ll.ReadBuffer([this](TRecord r) { got.push_back(Fingerprint(r)); });
+    }
+    // What reading the payloads should deliver, in order.
+    std::vector<std::string> Expected(const std::vector<std::vector<uint8_t>>& payloads) const {
+        std::vector<std::string> e;
+        for (const auto& p : payloads)
+            if (!IsRejected(p)) e.push_back(Fingerprint(ll.DecodeRecord(p.data(), int(p.size()))));
+        return e;
+    }
+
+    TTempDir dir;
+    std::unique_ptr<sim::TSimExchange> ex;
+    TLowLevel ll;
+    std::vector<std::string> got;
+};
+
+TEST_F(Buffer, AnEmptyBufferNeverCallsTheCallback) {
+    Start({});
+    EXPECT_EQ(Read(), -1);
+    EXPECT_TRUE(got.empty());
+    EXPECT_EQ(ll.RejectedRecords, 0);
+}
+
+TEST_F(Buffer, KnownCallsArriveDecoded) {
+    sim::TExchangeConfig c;
+    c.TickByte = 2;
+    sim::TSimCall out;
+    out.Days = 9925;  // 2007-03-05
+    out.Ticks = 25263;
+    out.DurationTicks = 47;
+    out.HwLine = 121;
+    out.PrgDigits = "23";
+    out.TrunkCode = 3;
+    out.DialDigits = "5551234";
+    sim::TSimCall in = out;
+    in.DialDigits.clear();
+    in.HwLine = 7;
+    in.PrgDigits = "";
+    c.Units[0].Records = {sim::EncodeRecord(out), sim::EncodeRecord(in)};
+    Start(c);
+    EXPECT_EQ(Read(), -1);
+    ASSERT_EQ(got.size(), 2u);
+    EXPECT_EQ(got[0], "2007-3-5 14:2:6 0:1:34 121 123 204 5551234");
+    EXPECT_EQ(got[1], "2007-3-5 14:2:6 0:1:34 7 -1 204 ");
+    EXPECT_EQ(ex->RecordCount(0), 0u);
+}
+
+TEST_F(Buffer, AGeneratedDayIsDeliveredOnceInOrderWithRejectsCounted) {
+    sim::TDayOptions day;
+    day.Calls = 300;
+    day.Seed = 7;
+    day.RejectedEvery = 17;
+    day.ShortEvery = 23;
+    const auto payloads = sim::GenerateOfficeDay(day);
+    sim::TExchangeConfig c;
+    c.Units[0].Capacity = 1000;
+    c.Units[0].Records.assign(payloads.begin(), payloads.end());
+    Start(c);
+    EXPECT_EQ(ll.RecordsInBuffer, 300);
+    int rejected = 0;
+    for (const auto& p : payloads)
+        rejected += IsRejected(p);
+    ASSERT_GT(rejected, 0);
+
+    EXPECT_EQ(Read(), -1);
+    EXPECT_EQ(got, Expected(payloads));
+    EXPECT_EQ(ll.RejectedRecords, rejected);
+    EXPECT_EQ(ex->RecordCount(0), 0u);
+}
+
+TEST_F(Buffer, EveryUnitOfAMultiUnitExchangeIsRead) {
+    sim::TExchangeConfig c;
+    c.TypeCode = 2;
+    c.Name = "30B800";
+    c.Units.assign(3, sim::TUnit{});
+    std::vector<std::vector<uint8_t>> all;
+    for (int u = 0; u < 3; ++u) {
+        if (u == 1) continue;  // an empty unit in the middle
+        sim::TDayOptions day;
+        day.Calls = 20;
+        day.Seed = 100 + u;
+        day.TypeCode = 5;
+        const auto p = sim::GenerateOfficeDay(day);
+        c.Units[u].Records.assign(p.begin(), p.end());
+        all.insert(all.end(), p.begin(), p.end());
+    }
+    Start(c);
+    const int selectsBefore = ex->SelectCount();
+    EXPECT_EQ(Read(), -1);
+    EXPECT_EQ(got, Expected(all));
+    EXPECT_EQ(ex->SelectCount() - selectsBefore, 3);
+    for (int u = 0; u < 3; ++u)
+        EXPECT_EQ(ex->RecordCount(u), 0u);
+}
+
+TEST_F(Buffer, AQs800SelectsItsUnitBeforeReading) {
+    sim::TExchangeConfig c;
+    c.TypeCode = 5;
+    sim::TDayOptions day;
+    day.Calls = 5;
+    day.TypeCode = 5;
+    const auto p = sim::GenerateOfficeDay(day);
+    c.Units[0].Records.assign(p.begin(), p.end());
+    Start(c);
+    const int selectsBefore = ex->SelectCount();
+    EXPECT_EQ(Read(), -1);
+    EXPECT_EQ(ex->SelectCount() - selectsBefore, 1);
+    EXPECT_EQ(got, Expected(p));
+}
+
+TEST_F(Buffer, StopEndsAfterTheCurrentRecordAndTheRestStaysInTheExchange) {
+    sim::TDayOptions day;
+    day.Calls = 30;
+    const auto payloads = sim::GenerateOfficeDay(day);
+    sim::TExchangeConfig c;
+    c.Units[0].Records.assign(payloads.begin(), payloads.end());
+    Start(c);
+    const int r = ll.ReadBuffer([this](TRecord rec) {
+        got.push_back(Fingerprint(rec));
+        if (got.size() == 10) ll.StopFlag = true;
+    });
+    EXPECT_EQ(r, 3);
+    EXPECT_EQ(got.size(), 10u);
+    // The tenth record was taken but not yet acknowledged.
+    EXPECT_EQ(ex->RecordCount(0), 21u);
+
+    // The next reading goes on where this one stopped, without repeating.
+    ll.StopFlag = false;
+    EXPECT_EQ(Read(), -1);
+    EXPECT_EQ(got, Expected(payloads));
+}
+
+TEST_F(Buffer, CallsArrivingDuringTheReadAreReadToo) {
+    sim::TDayOptions day;
+    day.Calls = 40;
+    const auto payloads = sim::GenerateOfficeDay(day);
+    sim::TExchangeConfig c;
+    c.Units[0].Records.assign(payloads.begin(), payloads.begin() + 30);
+    Start(c);
+    std::vector<std::pair<std::chrono::milliseconds, std::vector<uint8_t>>> later;
+    for (size_t i = 30; i < payloads.size(); ++i)
+        later.push_back({std::chrono::milliseconds(0), payloads[i]});
+    ex->ScheduleArrivals(0, later);
+    EXPECT_EQ(Read(), -1);
+    EXPECT_EQ(got, Expected(payloads));
+}
+
+// Faults on the line end the reading without losing a record: what was not
+// delivered is still in the exchange, and the next reading delivers it, once.
+struct TFaultRow {
+    sim::TReplyFault fault;
+    int nth;
+    const char* name;
+};
+
+void PrintTo(const TFaultRow& r, std::ostream* os) {
+    *os << r.name;
+}
+
+class LineFault : public Buffer, public ::testing::WithParamInterface<TFaultRow> {};
+
+TEST_P(LineFault, EndsTheReadAndLosesNothing) {
+    sim::TDayOptions day;
+    day.Calls = 25;
+    day.Seed = 3;
+    const auto payloads = sim::GenerateOfficeDay(day);
+    sim::TExchangeConfig c;
+    c.Units[0].Records.assign(payloads.begin(), payloads.end());
+    Start(c);
+    const bool vanish = GetParam().fault == sim::TReplyFault::Vanish;
+    ex->ArmRecordFault(GetParam().fault, GetParam().nth,
+                       vanish ? std::chrono::milliseconds(200) : std::chrono::milliseconds(0));
+    int r = 0;
+    try {
+        r = Read();
+    } catch (const ECommError& e) {
+        r = -100 - e.Code;  // a port error let through to the caller
+    }
+    EXPECT_TRUE(r == -1 || r == -100 - kErrFlush) << r;
+    // Nothing dropped that was not delivered: delivered plus still held
+    // covers the whole buffer.
+    const auto expected = Expected(payloads);
+    ASSERT_LT(got.size(), expected.size());
+    EXPECT_GE(got.size() + ex->RecordCount(0), expected.size());
+
+    if (vanish) {
+        ASSERT_TRUE(WaitFor([&] { return access((dir.Path() + "/COM1").c_str(), F_OK) == 0; }));
+        ll.Port()->Close();
+        ASSERT_EQ(ll.OpenPort("COM1"), 1);
+    }
+    EXPECT_EQ(Read(), -1);
+    EXPECT_EQ(got, expected);
+    EXPECT_EQ(ex->RecordCount(0), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, LineFault,
+                         ::testing::Values(TFaultRow{sim::TReplyFault::SilenceAfterLength, 6,
+                                                     "SilenceAfterLength"},
+                                           TFaultRow{sim::TReplyFault::CutShort, 9, "CutShort"},
+                                           TFaultRow{sim::TReplyFault::Vanish, 12, "Vanish"}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(Buffer, AFirstRecordWithABadChecksumIsAskedForAgain) {
+    sim::TDayOptions day;
+    day.Calls = 8;
+    const auto payloads = sim::GenerateOfficeDay(day);
+    sim::TExchangeConfig c;
+    c.Units[0].Records.assign(payloads.begin(), payloads.end());
+    Start(c);
+    ex->ArmRecordFault(sim::TReplyFault::BadChecksum, 1);
+    EXPECT_EQ(Read(), -1);
+    EXPECT_EQ(got, Expected(payloads));
+}
+
+TEST_F(Buffer, AFirstRecordThatNeverChecksOutEndsTheReadWithNothingLost) {
+    sim::TDayOptions day;
+    day.Calls = 8;
+    const auto payloads = sim::GenerateOfficeDay(day);
+    sim::TExchangeConfig c;
+    c.Units[0].Records.assign(payloads.begin(), payloads.end());
+    Start(c);
+    ex->SetFirstRecordBadChecksum(true);
+    EXPECT_EQ(Read(), -1);
+    EXPECT_TRUE(got.empty());
+    EXPECT_EQ(ex->RecordCount(0), payloads.size());
+}
+
+TEST_F(Buffer, ALineThatFallsSilentLosesAndRepeatsNothing) {
+    sim::TDayOptions day;
+    day.Calls = 15;
+    const auto payloads = sim::GenerateOfficeDay(day);
+    sim::TExchangeConfig c;
+    c.Units[0].Records.assign(payloads.begin(), payloads.end());
+    Start(c);
+    const int r = ll.ReadBuffer([this](TRecord rec) {
+        got.push_back(Fingerprint(rec));
+        if (got.size() == 5) ex->SetSilent(true);
+    });
+    EXPECT_EQ(r, -1);
+    EXPECT_EQ(got.size(), 5u);
+    ex->SetSilent(false);
+    EXPECT_EQ(Read(), -1);
+    EXPECT_EQ(got, Expected(payloads));
+}
+
+TEST_F(Buffer, ADeadLinkReadsNothing) {
+    Start({});
+    ex->SetSilent(true);
+    EXPECT_EQ(Read(), 1);
+}
+
+}  // namespace
