@@ -33,6 +33,8 @@ const char kUsage[] =
     "  --capacity N         billing-buffer capacity of each unit; default 500\n"
     "  --calls N            a generated office day of N calls, spread over the units\n"
     "  --seed N             seed of the generated calls; default 1\n"
+    "  --rejected-every N   every N-th generated record is rejected (0F FF)\n"
+    "  --short-every N      every N-th generated record is cut to 2..11 bytes\n"
     "  --arrive-every SEC   a new call arrives every SEC seconds while serving\n"
     "  --scenario FILE      records from FILE, one per line:\n"
     "                         unit=U days=D ticks=T dur=D hw=H prg=DIGITS trunk=B dial=DIGITS\n"
@@ -88,6 +90,7 @@ int main(int argc, char** argv) {
     int units = 0, calls = 0, capacity = 500;
     uint32_t seed = 1;
     double arriveEvery = 0;
+    int rejectedEvery = 0, shortEvery = 0;
 
     enum {
         kLink = 1000,
@@ -104,6 +107,8 @@ int main(int argc, char** argv) {
         kScenario,
         kPaced,
         kLineState,
+        kRejected,
+        kShort,
         kHelp
     };
     static const option kOptions[] = {{"link", required_argument, nullptr, kLink},
@@ -120,6 +125,8 @@ int main(int argc, char** argv) {
                                       {"scenario", required_argument, nullptr, kScenario},
                                       {"paced", no_argument, nullptr, kPaced},
                                       {"line-state", required_argument, nullptr, kLineState},
+                                      {"rejected-every", required_argument, nullptr, kRejected},
+                                      {"short-every", required_argument, nullptr, kShort},
                                       {"help", no_argument, nullptr, kHelp},
                                       {nullptr, 0, nullptr, 0}};
     int opt;
@@ -178,6 +185,12 @@ int main(int argc, char** argv) {
                 }
                 if (cfg.LineState.size() > 255) Die("--line-state: more than 255 bytes");
                 break;
+            case kRejected:
+                rejectedEvery = static_cast<int>(Number("rejected-every", optarg, 0, 1000000));
+                break;
+            case kShort:
+                shortEvery = static_cast<int>(Number("short-every", optarg, 0, 1000000));
+                break;
             case kHelp:
                 std::fputs(kUsage, stdout);
                 return 0;
@@ -207,6 +220,8 @@ int main(int argc, char** argv) {
         day.TickLength = tickLength;
         day.TypeCode = cfg.TypeCode;
         day.Unit = u;
+        day.RejectedEvery = rejectedEvery;
+        day.ShortEvery = shortEvery;
         for (auto& r : sim::GenerateOfficeDay(day))
             cfg.Units[static_cast<size_t>(u)].Records.push_back(std::move(r));
     }
