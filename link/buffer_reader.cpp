@@ -98,8 +98,8 @@ int TLowLevel::ReadBuffer(const TRecordCallback& callback) {
         // The record handled last, still held because the request that
         // would have dropped it never went out, is not handed on again.
         const auto last = lastHandled_.find(u);
-        const bool seen = last != lastHandled_.end() &&
-                          last->second == std::vector<uint8_t>(reply, reply + len);
+        const bool seen =
+            last != lastHandled_.end() && last->second == std::vector<uint8_t>(reply, reply + len);
         if (!seen) HandleRecord(u, reply, len, callback);
 
         // Next records: each request lets the exchange drop the record it

@@ -39,8 +39,10 @@ int TLowLevel::OpenPort(const std::string& name) {
         port_->SetPortName(name);
         port_->Open(name);
         port_->PurgeInput();
+        LastOpenError = ECommError(0, 0);
         return 1;
-    } catch (const ECommError&) {
+    } catch (const ECommError& e) {
+        LastOpenError = e;
         return -1;
     }
 }

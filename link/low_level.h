@@ -33,8 +33,10 @@ class TLowLevel {
     TLowLevel& operator=(const TLowLevel&) = delete;
 
     // --- protocol ---------------------------------------------------------
-    // 1 opened, -2 already open (nothing done), -1 any port error.
+    // 1 opened, -2 already open (nothing done), -1 any port error; the
+    // error's code and errno stay in LastOpenError.
     int OpenPort(const std::string& name);
+    ECommError LastOpenError{0, 0};
     // 1 when five echo passes each return 00, else -1. Never raises.
     int CheckLink();
     // Up to four CheckLink attempts 300 ms apart: 1 or -1. Never raises.

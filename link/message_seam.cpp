@@ -34,6 +34,10 @@ int ShowMessage(const std::string& text, const std::string& caption, TButtons bu
     return g_sink.load()->Message(text, caption, buttons);
 }
 
+bool FileDialog(const TFileRequest& request, std::string& chosen) {
+    return g_sink.load()->FileDialog(request, chosen);
+}
+
 void SetExitHook(std::function<void(int)> hook) {
     std::lock_guard<std::mutex> lock(g_exitMutex);
     g_exitHook = std::move(hook);

@@ -28,6 +28,9 @@ IMessageSink* MessageSink();
 int ShowMessage(const std::string& text, const std::string& caption,
                 TButtons buttons = TButtons::Ok);
 
+// Runs one file dialog through the installed sink.
+bool FileDialog(const TFileRequest& request, std::string& chosen);
+
 // Ends the program with status. The default calls std::exit; the program
 // and the tests may install their own (an installed hook may return).
 void SetExitHook(std::function<void(int)> hook);
