@@ -11,12 +11,30 @@ namespace seam {
 enum class TButtons { Ok, OkCancel };
 enum TAnswer { kAnswerOk = 1, kAnswerCancel = 2 };
 
+// What a file dialog is asked for. Texts are UTF-8; paths are the file
+// system's bytes.
+struct TFileRequest {
+    bool Save = false;  // a save dialog, else an open dialog
+    std::string Caption;
+    std::string Directory;      // initial directory
+    std::string FileName;       // initial file name (may be a full path)
+    std::string DefaultSuffix;  // added when the name has none, e.g. "txt"
+    std::string Filter;         // Qt name filter, e.g. "Text (*.txt)"
+};
+
 class IMessageSink {
   public:
     virtual ~IMessageSink() = default;
     // Shows text (UTF-8) under caption and returns the button pressed.
     // May be called from any thread; blocks until answered.
     virtual int Message(const std::string& text, const std::string& caption, TButtons buttons) = 0;
+    // Runs a file dialog on the user-interface thread: true and the chosen
+    // path when confirmed, false when cancelled. The default cancels.
+    virtual bool FileDialog(const TFileRequest& request, std::string& chosen) {
+        (void)request;
+        (void)chosen;
+        return false;
+    }
 };
 
 // Installs sink (not owned); nullptr restores the default, which writes the
