@@ -16,6 +16,10 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 [[noreturn]] void Raise(uint8_t code, int err) {
+    // errno values by which a device says it is gone.
+    bool IsGone(int err) {
+        return err == EIO || err == ENXIO || err == ENODEV || err == EBADF;
+    }
     throw ECommError(code, static_cast<uint32_t>(err));
 }
 
@@ -138,6 +142,7 @@ void TCommPort::Close() {
     fd_ = -1;
     devicePath_.clear();
     open_ = false;
+    lost_ = false;
 }
 
 void TCommPort::SetPortName(const std::string& name) {
@@ -247,7 +252,10 @@ int TCommPort::WriteByte(uint8_t b) {
         const ssize_t n = ::write(fd_, &b, 1);
         if (n == 1) return 1;
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) Raise(kErrWrite, errno);
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+            lost_ = lost_ || IsGone(errno);
+            Raise(kErrWrite, errno);
+        }
         // The driver's queue is full: wait for room until the write time-out,
         // after which the byte is given up without a report.
         const auto left =
@@ -256,8 +264,10 @@ int TCommPort::WriteByte(uint8_t b) {
         struct pollfd p = {fd_, POLLOUT, 0};
         const int rc = poll(&p, 1, static_cast<int>(left));
         if (rc < 0 && errno != EINTR) Raise(kErrWrite, errno);
-        if (rc > 0 && (p.revents & (POLLERR | POLLHUP | POLLNVAL)) && !(p.revents & POLLOUT))
+        if (rc > 0 && (p.revents & (POLLERR | POLLHUP | POLLNVAL)) && !(p.revents & POLLOUT)) {
+            lost_ = true;
             Raise(kErrWrite, EIO);
+        }
     }
 }
 
@@ -278,10 +288,16 @@ int TCommPort::ReadWithin(int timeoutMs) {
                 const ssize_t n = ::read(fd_, &b, 1);
                 if (n == 1) return b;
                 // Readable with nothing to read is a device that went away.
-                if (n == 0) Raise(kErrRead, EIO);
-                if (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK)
+                if (n == 0) {
+                    lost_ = true;
+                    Raise(kErrRead, EIO);
+                }
+                if (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK) {
+                    lost_ = lost_ || IsGone(errno);
                     Raise(kErrRead, errno);
+                }
             } else if (p.revents & (POLLERR | POLLHUP | POLLNVAL)) {
+                lost_ = true;
                 Raise(kErrRead, (p.revents & POLLNVAL) ? EBADF : EIO);
             }
         }

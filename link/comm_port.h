@@ -99,6 +99,9 @@ class TCommPort {
     int ReadByteWait(uint32_t ms);
 
     bool IsOpen() const { return open_; }
+    // True once a read or write found the device gone (unplugged adapter,
+    // ended simulator); only closing and opening again can help then.
+    bool Lost() const { return lost_; }
     const std::string& PortName() const { return portName_; }
     const TLineSettings& LineSettings() const { return dcb_; }
     const TCommTimeouts& Timeouts() const { return timeouts_; }
@@ -112,6 +115,7 @@ class TCommPort {
     int ReadWithin(int timeoutMs);
 
     bool open_ = false;
+    bool lost_ = false;
     TCommTimeouts timeouts_;
     std::string portName_ = "COM1";
     TLineSettings dcb_;

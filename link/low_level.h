@@ -91,6 +91,10 @@ class TLowLevel {
     // Whether the model needs a unit selected before its status request.
     bool SelectBeforeStatus = false;
 
+    // --- call-log title of the current reading run -----------------------
+    std::string TitleLine;   // UTF-8
+    std::string ColumnLine;  // UTF-8
+
     // --- reading state ----------------------------------------------------
     TRecordCallback RecordCallback;
     int RejectedRecords = 0;

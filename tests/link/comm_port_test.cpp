@@ -86,6 +86,8 @@ TEST(CommPort, BytesTravelBothWaysAndFFIsNotSilence) {
     EXPECT_EQ(port.ReadByteWait(500), 255);
     EXPECT_EQ(port.ReadByteWait(500), 0);
     EXPECT_EQ(port.ReadByte(), 0x7E);
+    EXPECT_EQ(port.ReadByte(), -1);
+    EXPECT_FALSE(port.Lost());  // a silent line is not a lost device
     port.WriteByte(0xA5);
     port.Flush();
     EXPECT_TRUE(WaitFor([&] { return peer.Received() == std::vector<uint8_t>{0xA5}; }));
@@ -157,7 +159,9 @@ TEST(CommPort, AVanishedDeviceIsAnErrorNeverSilenceOrData) {
     EXPECT_EQ(CodeOf([&] { port.ReadByte(); }), kErrRead);
     EXPECT_EQ(CodeOf([&] { port.WriteByte(0); }), kErrWrite);
     EXPECT_TRUE(port.IsOpen());
+    EXPECT_TRUE(port.Lost());
     port.Close();
+    EXPECT_FALSE(port.Lost());
 }
 
 TEST(CommPortNames, ComNamesResolveToAnEntryInTheStartDirectoryFirst) {
