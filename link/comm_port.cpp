@@ -16,11 +16,12 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 [[noreturn]] void Raise(uint8_t code, int err) {
-    // errno values by which a device says it is gone.
-    bool IsGone(int err) {
-        return err == EIO || err == ENXIO || err == ENODEV || err == EBADF;
-    }
     throw ECommError(code, static_cast<uint32_t>(err));
+}
+
+// errno values by which a device says it is gone.
+bool IsGone(int err) {
+    return err == EIO || err == ENXIO || err == ENODEV || err == EBADF;
 }
 
 // termios speed constant for a baud rate; B0 when the rate has none.
