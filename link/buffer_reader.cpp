@@ -79,7 +79,7 @@ int TLowLevel::ReadBuffer(const TRecordCallback& callback) {
     const bool select = MultiUnit || ModelName.find("800") != std::string::npos;
     uint8_t reply[kRecordBufferSize];
     for (int u = 0; u < units; ++u) {
-        if (u > 0 && StopFlag) return 3;
+        if (u > 0 && (StopFlag || HoldFlag)) return 3;
         port_->PurgeInput();
         if (select && SelectUnit(u, TSelectCaller::BufferReading) != 1) return -1;
 
@@ -109,7 +109,7 @@ int TLowLevel::ReadBuffer(const TRecordCallback& callback) {
             len = 0;
             port_->Flush();
             if (CheckLinkRetry() != 1) return -1;
-            if (StopFlag) return 3;
+            if (StopFlag || HoldFlag) return 3;
             r = -1;
             for (int attempt = 0; attempt < 5; ++attempt) {
                 std::memset(reply, 0, sizeof reply);

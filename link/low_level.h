@@ -62,7 +62,8 @@ class TLowLevel {
 
     // --- billing buffer --------------------------------------------------
     // Reads every record of every unit, calling callback once per record:
-    // -1 at the end of the buffer or on a failure, 3 when StopFlag was seen,
+    // -1 at the end of the buffer or on a failure, 3 when StopFlag or
+    // HoldFlag was seen,
     // 1 when the first link test failed.
     int ReadBuffer(const TRecordCallback& callback);
     // Decodes one descrambled record payload of length len (at least 2;
@@ -100,6 +101,9 @@ class TLowLevel {
     int RejectedRecords = 0;
     std::atomic<bool> StopFlag{false};
     std::atomic<bool> UnInterruptFlag{false};
+    // Set by the record callback when it could not keep a record: the
+    // reading ends before the next record is requested, as for a stop.
+    std::atomic<bool> HoldFlag{false};
 
     // --- settings ---------------------------------------------------------
     std::string PortName = "COM1";

@@ -1,0 +1,185 @@
+#include "call_log.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+
+#include "cp1251.h"
+
+const char* const kColumnLine = "       Начало         Продолжит   Абонент      СЛ     Номер";
+
+namespace {
+
+// Decimal text of v with a leading "0" when it is one character long.
+std::string Two(int v) {
+    std::string s = std::to_string(v);
+    return s.size() == 1 ? "0" + s : s;
+}
+
+std::string PadLeft(const std::string& s, size_t width) {
+    return s.size() >= width ? s : std::string(width - s.size(), ' ') + s;
+}
+
+std::string PadRight(const std::string& s, size_t width) {
+    return s.size() >= width ? s : s + std::string(width - s.size(), ' ');
+}
+
+// A duration part with its separator, "0" put in front when shorter than
+// width.
+std::string DurPart(int v, const std::string& sep, size_t width) {
+    std::string s = std::to_string(v) + sep;
+    return s.size() < width ? "0" + s : s;
+}
+
+std::string StandardLine(const TRecord& r, const std::string& model) {
+    const bool badDate = r.YearFlag == -1 || r.MonthFlag == -1 || r.DayFlag == -1;
+    const bool badStart = r.StartHourFlag == -1 || r.StartMinFlag == -1 || r.StartSecFlag == -1;
+    const bool badDur = r.DurHourFlag == -1 || r.DurMinFlag == -1 || r.DurSecFlag == -1;
+    const std::string s = badDate ? "*" : "-";
+    const std::string t = badStart ? "*" : ":";
+    const std::string u = badDur ? "*" : ":";
+
+    std::string line;
+    line.reserve(96);
+    line += Two(r.Day) + s + Two(r.Month) + s + std::to_string(r.Year);
+    line += " ";
+    line += Two(r.StartHour) + t + Two(r.StartMin) + t + Two(r.StartSec);
+    line += "   ";
+    line += DurPart(r.DurHour, u, 3) + DurPart(r.DurMin, u, 3) + DurPart(r.DurSec, "", 2);
+    line += "   ";
+    line += std::to_string(r.HwLine);
+    if (r.PrgNumber == "-1")
+        line += "(    )   ";
+    else
+        line += "(" + PadLeft(r.PrgNumber, 4) + ")   ";
+    std::string trunk = r.Trunk;
+    if ((model == "QS31" || model == "QS53") && trunk.size() == 1) trunk = "0" + trunk;
+    for (int added = 0; added < 4 && trunk.size() < 5; ++added)
+        trunk = " " + trunk;
+    line += trunk + "     ";
+    line += PadRight(r.DialNumber, 21);
+    return line;
+}
+
+std::string AltLine(const TRecord& r, const std::string& serial) {
+    const long long seconds = r.DurHour * 3600LL + r.DurMin * 60LL + r.DurSec;
+    std::string line;
+    line += (r.PrgNumber == "-1" ? std::string() : r.PrgNumber) + ";";
+    line += std::to_string(r.HwLine) + ";";
+    line += r.Trunk + ";";
+    line += std::string(r.DialNumber.empty() ? "1" : "0") + ";";
+    line += Two(r.Day) + "/" + Two(r.Month) + "/" + std::to_string(r.Year) + ";";
+    line += Two(r.StartHour) + ":" + Two(r.StartMin) + ":" + Two(r.StartSec) + ";";
+    line += std::to_string(seconds) + ";";
+    line += r.DialNumber + ";";
+    line += serial;
+    return line;
+}
+
+bool WriteAll(int fd, const std::string& bytes) {
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+int OpenForAppend(const std::string& path) {
+    return open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+}
+
+}  // namespace
+
+std::string TitleText(const TDateTimeParts& c) {
+    return "       Данные на  " + Two(c.Day) + "-" + Two(c.Month) + "-" + std::to_string(c.Year) +
+           " " + Two(c.Hour) + ":" + Two(c.Minute) + ":" + Two(c.Second) + " ";
+}
+
+void BuildTitle(TLowLevel& ll) {
+    ll.TitleLine = TitleText(ll.ExchangeClock);
+    ll.ColumnLine = kColumnLine;
+}
+
+std::string FormatCallLine(const TRecord& record, bool altFormat, const std::string& modelName,
+                           const std::string& serialNumber) {
+    return altFormat ? AltLine(record, serialNumber) : StandardLine(record, modelName);
+}
+
+bool AppendLines(const std::string& path, const std::vector<std::string>& lines,
+                 bool breakOnRetry) {
+    if (path.empty()) return false;
+    std::string bytes;
+    for (const std::string& l : lines)
+        bytes += ToCp1251(l) + "\r\n";
+
+    int fd = OpenForAppend(path);
+    if (fd < 0) {
+        // One more try; a line end goes first then, as the file may end in
+        // the middle of a line written by someone else.
+        fd = OpenForAppend(path);
+        if (fd < 0) return false;
+        if (breakOnRetry) bytes = "\r\n" + bytes;
+    }
+    struct stat st;
+    const bool sized = fstat(fd, &st) == 0;
+    bool ok = WriteAll(fd, bytes);
+    if (!ok && sized) {
+        // Take back what part of the text did reach the file.
+        if (ftruncate(fd, st.st_size) != 0) {
+            // Nothing more can be done; the lines stay waiting.
+        }
+    }
+    if (close(fd) != 0 && errno != EINTR) ok = false;
+    return ok;
+}
+
+int WriteTitle(TLowLevel& ll) {
+    try {
+        return AppendLines(ll.TarifFileName, {ll.TitleLine, ll.ColumnLine}, false) ? 1 : -1;
+    } catch (...) {
+        return -1;
+    }
+}
+
+int AppendLine(TLowLevel& ll, const std::string& text) {
+    try {
+        return AppendLines(ll.TarifFileName, {text}) ? 1 : -1;
+    } catch (...) {
+        return -1;
+    }
+}
+
+TCallLog::TCallLog(boost::shared_ptr<TLowLevel> ll) : ll_(std::move(ll)) {}
+
+std::vector<std::string> TCallLog::OnCallRecord(const TRecord& record) {
+    const std::string line =
+        FormatCallLine(record, ll_->AltFormat, ll_->ModelName, ll_->SerialNumber);
+    std::lock_guard<std::mutex> lock(mutex_);
+    pending_.push_back(line);
+    std::vector<std::string> lines(pending_.begin(), pending_.end());
+    if (AppendLines(ll_->TarifFileName, lines)) {
+        pending_.clear();
+        return lines;
+    }
+    ll_->HoldFlag = true;
+    return {};
+}
+
+std::vector<std::string> TCallLog::WritePending() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<std::string> lines(pending_.begin(), pending_.end());
+    if (lines.empty() || !AppendLines(ll_->TarifFileName, lines)) return {};
+    pending_.clear();
+    return lines;
+}
+
+size_t TCallLog::PendingCount() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return pending_.size();
+}

@@ -1,0 +1,163 @@
+#include "read_ats_thread.h"
+
+#include <pthread.h>
+
+#include <QCoreApplication>
+#include <QMetaObject>
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
+#include "message_seam.h"
+
+ReadATSThread::ReadATSThread(IReadingForm* form, boost::shared_ptr<TLowLevel> link,
+                             boost::shared_ptr<TCallLog> log)
+    : form_(form), link_(std::move(link)), log_(std::move(log)) {}
+
+ReadATSThread::~ReadATSThread() {
+    if (isRunning()) {
+        requestInterruption();
+        link_->StopFlag = true;
+        WaitForReader(this);
+    }
+}
+
+void ReadATSThread::Hand(const std::function<void()>& f) {
+    QObject* target = form_->FormObject();
+    if (QThread::currentThread() == target->thread()) {
+        f();
+        return;
+    }
+    QMetaObject::invokeMethod(target, f, Qt::BlockingQueuedConnection);
+}
+
+bool ReadATSThread::Stopping() const {
+    return link_->StopFlag || isInterruptionRequested();
+}
+
+bool ReadATSThread::Continuous() const {
+    return link_->UnInterruptFlag && !Stopping();
+}
+
+void ReadATSThread::PauseUnlessStopped(int ms) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (!Stopping() && std::chrono::steady_clock::now() < end)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+}
+
+bool ReadATSThread::Reopen() {
+    try {
+        link_->Port()->Close();
+    } catch (const ECommError&) {
+        return false;
+    }
+    if (link_->OpenPort(link_->PortName) != 1) return false;
+    // A device that came back may hand out another key: identify again.
+    try {
+        return link_->IdentifyExchange() == 1;
+    } catch (const ECommError&) {
+        return false;
+    }
+}
+
+std::string PendingLinesText(size_t count) {
+    return "Не удалось записать в файл учета звонков. Строк, ожидающих записи: " +
+           std::to_string(count) +
+           ". Считывание приостановлено, записи остаются в АТС; ожидающие строки будут записаны "
+           "первыми, как только запись в файл станет возможной (или выберите другой файл).";
+}
+
+void ReadATSThread::TellPending(size_t count) {
+    if (told_) return;
+    told_ = true;
+    const std::string text = PendingLinesText(count);
+    // An unattended start must not wait for a person.
+    if (link_->AutoStart == 1)
+        seam::ShowMessage(text, "Ошибка!");
+    else
+        std::fprintf(stderr, "tallyphon: %s\n", text.c_str());
+}
+
+void ReadATSThread::ShowWritten(const std::vector<std::string>& lines) {
+    for (const std::string& line : lines) {
+        Hand([&] {
+            if (link_->RecordsInBuffer > 0) --link_->RecordsInBuffer;
+            form_->ShowCallLine(line);
+        });
+    }
+}
+
+void ReadATSThread::OnRecord(TRecord record) {
+    ShowWritten(log_->OnCallRecord(record));
+}
+
+void ReadATSThread::run() {
+    pthread_setname_np(pthread_self(), "Korvat_ReaderTh");  // 15 characters at most
+    Hand([&] { form_->LockControls(); });
+    link_->RecordCallback = [this](TRecord r) { OnRecord(std::move(r)); };
+
+    for (;;) {
+        // Lines that could not be written go first; nothing more is read
+        // while they wait.
+        if (log_->PendingCount() > 0) {
+            const std::vector<std::string> written = log_->WritePending();
+            if (written.empty()) {
+                TellPending(log_->PendingCount());
+                if (!Continuous()) break;
+                PauseUnlessStopped(kRetryPauseMs);
+                continue;
+            }
+            told_ = false;
+            ShowWritten(written);
+        }
+
+        link_->HoldFlag = false;
+        int r = -1;
+        bool portError = false;
+        try {
+            r = link_->ReadBuffer(link_->RecordCallback);
+        } catch (const ECommError&) {
+            portError = true;
+        }
+
+        if (link_->HoldFlag) {
+            TellPending(log_->PendingCount());
+            if (!Continuous()) break;
+            PauseUnlessStopped(kRetryPauseMs);
+            continue;
+        }
+        if (portError || link_->Port()->Lost() || !link_->Port()->IsOpen()) {
+            // A read-all ends; continuous reading waits and opens the port
+            // again, until it works or Stop.
+            if (!Continuous()) break;
+            PauseUnlessStopped(kRetryPauseMs);
+            if (!Stopping()) Reopen();
+            continue;
+        }
+        if (r == -1 && !link_->UnInterruptFlag) break;
+        if (Stopping()) break;
+        if (!link_->UnInterruptFlag) break;
+    }
+
+    link_->HoldFlag = false;
+    Hand([&] {
+        form_->UnlockControls();
+        form_->SetUnInterruptPanel("");
+        if (form_->AutoExit()) form_->StartUnInterruptTimer();
+    });
+}
+
+void WaitForReader(QThread* reader) {
+    if (!reader) return;
+    while (!reader->wait(std::chrono::milliseconds(10)))
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+}
+
+void ReleaseReader(boost::shared_ptr<ReadATSThread>& reader, TLowLevel& link) {
+    if (reader && reader->isRunning()) {
+        reader->requestInterruption();
+        link.StopFlag = true;
+        WaitForReader(reader.get());
+    }
+    reader.reset();
+}

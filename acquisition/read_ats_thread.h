@@ -1,0 +1,58 @@
+// The reading thread: runs the billing-buffer reading once (read-all) or
+// pass after pass (continuous reading) and hands every window update to the
+// user-interface thread, waiting until it is done.
+#pragma once
+
+#include <QThread>
+#include <boost/shared_ptr.hpp>
+#include <functional>
+
+#include "call_log.h"
+#include "low_level.h"
+#include "reading_form.h"
+
+class ReadATSThread : public QThread {
+  public:
+    // Pause before a lost port is opened again, and between tries to write
+    // waiting call lines, during continuous reading (milliseconds).
+    static constexpr int kRetryPauseMs = 1000;
+
+    ReadATSThread(IReadingForm* form, boost::shared_ptr<TLowLevel> link,
+                  boost::shared_ptr<TCallLog> log);
+    ~ReadATSThread() override;
+
+    // Carries f out on the form's thread and waits for it.
+    void Hand(const std::function<void()>& f);
+
+  protected:
+    // The reading loop (the thread's Execute).
+    void run() override;
+
+  private:
+    bool Stopping() const;
+    bool Continuous() const;
+    // Sleeps up to ms, ending early on a stop.
+    void PauseUnlessStopped(int ms);
+    // Closes the port and opens and identifies it again; true when it works.
+    bool Reopen();
+    // Lines waiting for the call-log file: tells the operator once per
+    // episode.
+    void TellPending(size_t count);
+    void ShowWritten(const std::vector<std::string>& lines);
+    void OnRecord(TRecord record);
+
+    IReadingForm* form_;
+    boost::shared_ptr<TLowLevel> link_;
+    boost::shared_ptr<TCallLog> log_;
+    bool told_ = false;
+};
+
+// Waits for reader to end while still carrying out the hand-overs it makes.
+void WaitForReader(QThread* reader);
+
+// Releases the form's reader: a running one is asked to stop and waited
+// for; one never started is discarded.
+void ReleaseReader(boost::shared_ptr<ReadATSThread>& reader, TLowLevel& link);
+
+// Text told to the operator when call lines wait for the file (UTF-8).
+std::string PendingLinesText(size_t count);

@@ -1,0 +1,332 @@
+// The reading commands and the reading thread against the simulated
+// exchange, with a recording stand-in for the main window.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <boost/make_shared.hpp>
+
+#include <QCoreApplication>
+#include <QObject>
+#include <fstream>
+#include <mutex>
+#include <sstream>
+
+#include "cp1251.h"
+#include "reading_workflows.h"
+#include "sim_exchange.h"
+#include "test_support.h"
+
+using namespace testing_support;
+
+namespace {
+
+// Records what the window would show; runs on the test's (main) thread.
+class TFakeForm : public QObject, public IReadingForm {
+  public:
+    explicit TFakeForm(boost::shared_ptr<TLowLevel> ll) : ll_(std::move(ll)) {}
+    QObject* FormObject() override { return this; }
+    int OpenPort(const std::string& name) override {
+        if (ll_->OpenPort(name) != 1) return -1;
+        return ll_->IdentifyExchange() == 1 ? 1 : -2;
+    }
+    void ShowExchangeInfo(int) override { ++infoShown; }
+    void ShowNoExchange() override { ++noExchange; }
+    void LockControls() override { locked = true; }
+    void UnlockControls() override {
+        locked = false;
+        ++unlocks;
+    }
+    void SetUnInterruptPanel(const std::string& text) override { panel = text; }
+    void EnableStop() override {}
+    void ReleaseReadButton() override {}
+    void StartUnInterruptTimer() override { ++exitTimer; }
+    bool AutoExit() const override { return autoExit; }
+    void AddListLine(const std::string& line) override { list.push_back(line); }
+    void ShowCallLine(const std::string& line) override { list.push_back(line); }
+
+    bool locked = false;
+    int unlocks = 0;
+    int infoShown = 0;
+    int noExchange = 0;
+    int exitTimer = 0;
+    bool autoExit = false;
+    std::string panel;
+    std::vector<std::string> list;
+
+  private:
+    boost::shared_ptr<TLowLevel> ll_;
+};
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// Lines of a Windows-1251 file, as UTF-8, without their CR LF.
+std::vector<std::string> FileLines(const std::string& path) {
+    std::vector<std::string> lines;
+    std::istringstream in(ReadFile(path));
+    std::string l;
+    while (std::getline(in, l)) {
+        if (!l.empty() && l.back() == '\r') l.pop_back();
+        lines.push_back(FromCp1251(l));
+    }
+    return lines;
+}
+
+class Reading : public ::testing::Test {
+  protected:
+    void Start(const std::vector<std::vector<uint8_t>>& records, bool saveTitle = true) {
+        sim::TExchangeConfig c;
+        c.Units[0].Capacity = 2000;
+        c.Units[0].Records.assign(records.begin(), records.end());
+        ex = std::make_unique<sim::TSimExchange>(c);
+        ASSERT_TRUE(ex->Start(dir.Path() + "/COM1"));
+        ll = boost::make_shared<TLowLevel>();
+        ll->StartDir = dir.Path();
+        ll->PortName = "COM1";
+        ll->SaveTitle = saveTitle;
+        ll->TarifFileName = dir.Path() + "/calls.txt";
+        ASSERT_EQ(ll->OpenPort("COM1"), 1);
+        ASSERT_EQ(ll->IdentifyExchange(), 1);
+        log = boost::make_shared<TCallLog>(ll);
+        form = std::make_unique<TFakeForm>(ll);
+        ctx.Form = form.get();
+        ctx.Link = ll;
+        ctx.Log = log;
+        ctx.Reader = &reader;
+    }
+    void TearDown() override {
+        if (ll) ll->StopFlag = true;
+        ReleaseReader(reader, *ll);
+    }
+    // Waits, serving the reader's hand-overs, until it has ended.
+    void Finish() {
+        ASSERT_TRUE(reader);
+        ASSERT_TRUE(WaitFor(
+            [&] {
+                QCoreApplication::processEvents();
+                return reader->isFinished();
+            },
+            std::chrono::seconds(60)));
+        QCoreApplication::processEvents();
+    }
+    bool Until(const std::function<bool()>& condition, int seconds = 30) {
+        return WaitFor(
+            [&] {
+                QCoreApplication::processEvents();
+                return condition();
+            },
+            std::chrono::seconds(seconds));
+    }
+    // The call lines the payloads give, as the file should hold them.
+    std::vector<std::string> Expected(const std::vector<std::vector<uint8_t>>& payloads) const {
+        std::vector<std::string> lines;
+        for (const auto& p : payloads) {
+            if (p.size() >= 2 && p[0] == 0x0F && p[1] == 0xFF) continue;
+            lines.push_back(FormatCallLine(ll->DecodeRecord(p.data(), int(p.size())), false,
+                                           ll->ModelName, ll->SerialNumber));
+        }
+        return lines;
+    }
+    std::vector<std::string> CallLines() const {
+        std::vector<std::string> out;
+        for (const auto& l : FileLines(ll->TarifFileName))
+            if (l.rfind("       ", 0) != 0) out.push_back(l);  // title lines begin with 7 blanks
+        return out;
+    }
+
+    TTempDir dir;
+    std::unique_ptr<sim::TSimExchange> ex;
+    boost::shared_ptr<TLowLevel> ll;
+    boost::shared_ptr<TCallLog> log;
+    std::unique_ptr<TFakeForm> form;
+    boost::shared_ptr<ReadATSThread> reader;
+    TReadingContext ctx;
+};
+
+std::vector<std::vector<uint8_t>> Day(int calls, uint32_t seed, int rejectedEvery = 0) {
+    sim::TDayOptions d;
+    d.Calls = calls;
+    d.Seed = seed;
+    d.RejectedEvery = rejectedEvery;
+    return sim::GenerateOfficeDay(d);
+}
+
+TEST_F(Reading, ReadAllWritesTheTitleAndEveryCallOnceThenUnlocks) {
+    const auto day = Day(60, 11, 9);
+    Start(day);
+    LoadFromATS(ctx);
+    Finish();
+    const auto lines = FileLines(ll->TarifFileName);
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(lines[0], ll->TitleLine);
+    EXPECT_EQ(lines[1], kColumnLine);
+    EXPECT_EQ(std::vector<std::string>(lines.begin() + 2, lines.end()), Expected(day));
+    EXPECT_FALSE(form->locked);
+    EXPECT_EQ(form->list, lines);
+    EXPECT_GT(ll->RejectedRecords, 0);
+    EXPECT_EQ(ex->RecordCount(0), 0u);
+    EXPECT_EQ(form->exitTimer, 0);
+}
+
+TEST_F(Reading, EveryRunWritesExactlyTwoTitleLinesEvenForAnEmptyBuffer) {
+    Start({});
+    LoadFromATS(ctx);
+    Finish();
+    LoadFromATS(ctx);
+    Finish();
+    const auto lines = FileLines(ll->TarifFileName);
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(lines[1], kColumnLine);
+    EXPECT_EQ(lines[3], kColumnLine);
+}
+
+TEST_F(Reading, WithoutTitlesOnlyCallLinesAreWritten) {
+    const auto day = Day(5, 2);
+    Start(day, false);
+    form->autoExit = true;
+    LoadFromATS(ctx);
+    Finish();
+    EXPECT_EQ(FileLines(ll->TarifFileName), Expected(day));
+    EXPECT_EQ(form->exitTimer, 1);  // the program closes itself after a read-all
+}
+
+TEST_F(Reading, NoCallLogFileNoReading) {
+    TRecorder recorder;
+    Start(Day(3, 1));
+    ll->TarifFileName.clear();
+    LoadFromATS(ctx);
+    ReadUninterrupt(ctx);
+    EXPECT_FALSE(reader);
+    ASSERT_EQ(recorder.Messages().size(), 2u);
+    EXPECT_EQ(recorder.Messages()[0].Text, "Не выбран файл для сохранения данных.");
+    EXPECT_EQ(recorder.Messages()[0].Caption, "Внимание!");
+    EXPECT_EQ(ex->RecordCount(0), 3u);
+}
+
+TEST_F(Reading, StopDuringAReadAllKeepsWhatWasWrittenAndLeavesTheRest) {
+    const auto day = Day(400, 5);
+    Start(day);
+    LoadFromATS(ctx);
+    ASSERT_TRUE(Until([&] { return CallLines().size() >= 20; }));
+    ll->StopFlag = true;
+    Finish();
+    const auto written = CallLines();
+    const auto expected = Expected(day);
+    ASSERT_LT(written.size(), expected.size());
+    EXPECT_EQ(written,
+              std::vector<std::string>(expected.begin(), expected.begin() + written.size()));
+    // The last line written is still in the exchange until the next request.
+    EXPECT_EQ(ex->RecordCount(0), expected.size() - written.size() + 1);
+
+    // The next read-all goes on without repeating it.
+    LoadFromATS(ctx);
+    Finish();
+    EXPECT_EQ(CallLines(), expected);
+}
+
+TEST_F(Reading, ContinuousReadingPicksUpLaterCallsUntilStop) {
+    const auto day = Day(30, 8);
+    Start(std::vector<std::vector<uint8_t>>(day.begin(), day.begin() + 10));
+    ReadUninterrupt(ctx);
+    EXPECT_EQ(form->panel, "Идет непрерывное считывание");
+    ASSERT_TRUE(Until([&] { return CallLines().size() == 10; }));
+    std::vector<std::pair<std::chrono::milliseconds, std::vector<uint8_t>>> later;
+    for (size_t i = 10; i < day.size(); ++i)
+        later.push_back({std::chrono::milliseconds(100 * (i - 9)), day[i]});
+    ex->ScheduleArrivals(0, later);
+    ASSERT_TRUE(Until([&] { return CallLines().size() == day.size(); }));
+    EXPECT_TRUE(form->locked);
+    ll->StopFlag = true;
+    ll->UnInterruptFlag = false;
+    Finish();
+    EXPECT_EQ(CallLines(), Expected(day));
+    EXPECT_EQ(form->panel, "");
+    // One title block for the whole continuous run.
+    EXPECT_EQ(FileLines(ll->TarifFileName).size(), day.size() + 2);
+}
+
+TEST_F(Reading, ContinuousReadingSurvivesTheDeviceVanishingAndTheLineFallingSilent) {
+    const auto day = Day(40, 21);
+    Start(std::vector<std::vector<uint8_t>>(day.begin(), day.begin() + 15));
+    ex->ArmRecordFault(sim::TReplyFault::Vanish, 6, std::chrono::milliseconds(300));
+    ReadUninterrupt(ctx);
+    ASSERT_TRUE(Until([&] { return CallLines().size() == 15; }));
+
+    // Now the line falls silent for a while, with calls waiting behind it.
+    ex->SetSilent(true);
+    for (size_t i = 15; i < day.size(); ++i)
+        ex->AddRecord(0, day[i]);
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    ex->SetSilent(false);
+    ASSERT_TRUE(Until([&] { return CallLines().size() >= day.size(); }, 60));
+    ll->StopFlag = true;
+    ll->UnInterruptFlag = false;
+    Finish();
+    EXPECT_EQ(CallLines(), Expected(day));
+}
+
+TEST_F(Reading, AReadAllEndsAndUnlocksWhenTheDeviceVanishes) {
+    const auto day = Day(30, 4);
+    Start(day);
+    ex->ArmRecordFault(sim::TReplyFault::Vanish, 8);
+    LoadFromATS(ctx);
+    Finish();
+    EXPECT_FALSE(form->locked);
+    const auto written = CallLines();
+    EXPECT_LT(written.size(), day.size());
+    EXPECT_GE(written.size() + ex->RecordCount(0), day.size());
+}
+
+TEST_F(Reading, AnUnwritableCallLogLosesNothing) {
+    TRecorder recorder;
+    const auto day = Day(20, 9);
+    Start(day);
+    ll->TarifFileName = dir.Path() + "/later/calls.txt";  // its folder does not exist yet
+    LoadFromATS(ctx);
+    Finish();
+    EXPECT_FALSE(form->locked);
+    ASSERT_EQ(log->PendingCount(), 1u);
+    ASSERT_EQ(recorder.Messages().size(), 1u);
+    EXPECT_NE(recorder.Messages()[0].Text.find("ожидающих записи: 1"), std::string::npos);
+    EXPECT_EQ(recorder.Messages()[0].Caption, "Ошибка!");
+    // Nothing more was taken from the exchange than the line that waits.
+    EXPECT_EQ(ex->RecordCount(0), day.size());
+
+    // A run while the file is still unwritable reads nothing.
+    LoadFromATS(ctx);
+    Finish();
+    EXPECT_EQ(ex->RecordCount(0), day.size());
+
+    ASSERT_EQ(mkdir((dir.Path() + "/later").c_str(), 0755), 0);
+    LoadFromATS(ctx);
+    Finish();
+    EXPECT_EQ(log->PendingCount(), 0u);
+    EXPECT_EQ(CallLines(), Expected(day));
+}
+
+TEST_F(Reading, AFailedContinuousStartLeavesNoThreadRunning) {
+    Start(Day(3, 1));
+    ex->SetIdentifySilent(true);
+    ReadUninterrupt(ctx);
+    EXPECT_EQ(form->noExchange, 1);
+    ASSERT_TRUE(reader);
+    EXPECT_FALSE(reader->isRunning());
+    EXPECT_EQ(form->panel, "Идет непрерывное считывание");
+    // A read-all then reads once and ends, flag or not.
+    ex->SetIdentifySilent(false);
+    LoadFromATS(ctx);
+    Finish();
+    EXPECT_EQ(CallLines().size(), 3u);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
