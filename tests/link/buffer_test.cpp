@@ -35,6 +35,17 @@ class Buffer : public ::testing::Test {
         ASSERT_EQ(ll.OpenPort("COM1"), 1);
         ASSERT_EQ(ll.IdentifyExchange(), 1);
     }
+    // Starts an exchange of the default model holding a generated day.
+    std::vector<std::vector<uint8_t>> StartDay(int calls, uint32_t seed = 1) {
+        sim::TDayOptions day;
+        day.Calls = calls;
+        day.Seed = seed;
+        auto payloads = sim::GenerateOfficeDay(day);
+        sim::TExchangeConfig c;
+        c.Units[0].Records.assign(payloads.begin(), payloads.end());
+        Start(c);
+        return payloads;
+    }
     // Reads once, collecting fingerprints; returns ReadBuffer's result.
     int Read() {
         return ll.ReadBuffer([this](TRecord r) { got.push_back(Fingerprint(r)); });
@@ -148,12 +159,7 @@ TEST_F(Buffer, AQs800SelectsItsUnitBeforeReading) {
 }
 
 TEST_F(Buffer, StopEndsAfterTheCurrentRecordAndTheRestStaysInTheExchange) {
-    sim::TDayOptions day;
-    day.Calls = 30;
-    const auto payloads = sim::GenerateOfficeDay(day);
-    sim::TExchangeConfig c;
-    c.Units[0].Records.assign(payloads.begin(), payloads.end());
-    Start(c);
+    const auto payloads = StartDay(30);
     const int r = ll.ReadBuffer([this](TRecord rec) {
         got.push_back(Fingerprint(rec));
         if (got.size() == 10) ll.StopFlag = true;
@@ -199,13 +205,7 @@ void PrintTo(const TFaultRow& r, std::ostream* os) {
 class LineFault : public Buffer, public ::testing::WithParamInterface<TFaultRow> {};
 
 TEST_P(LineFault, EndsTheReadAndLosesNothing) {
-    sim::TDayOptions day;
-    day.Calls = 25;
-    day.Seed = 3;
-    const auto payloads = sim::GenerateOfficeDay(day);
-    sim::TExchangeConfig c;
-    c.Units[0].Records.assign(payloads.begin(), payloads.end());
-    Start(c);
+    const auto payloads = StartDay(25, 3);
     const bool vanish = GetParam().fault == sim::TReplyFault::Vanish;
     ex->ArmRecordFault(GetParam().fault, GetParam().nth,
                        vanish ? std::chrono::milliseconds(200) : std::chrono::milliseconds(0));
@@ -240,24 +240,14 @@ INSTANTIATE_TEST_SUITE_P(Faults, LineFault,
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(Buffer, AFirstRecordWithABadChecksumIsAskedForAgain) {
-    sim::TDayOptions day;
-    day.Calls = 8;
-    const auto payloads = sim::GenerateOfficeDay(day);
-    sim::TExchangeConfig c;
-    c.Units[0].Records.assign(payloads.begin(), payloads.end());
-    Start(c);
+    const auto payloads = StartDay(8);
     ex->ArmRecordFault(sim::TReplyFault::BadChecksum, 1);
     EXPECT_EQ(Read(), -1);
     EXPECT_EQ(got, Expected(payloads));
 }
 
 TEST_F(Buffer, AFirstRecordThatNeverChecksOutEndsTheReadWithNothingLost) {
-    sim::TDayOptions day;
-    day.Calls = 8;
-    const auto payloads = sim::GenerateOfficeDay(day);
-    sim::TExchangeConfig c;
-    c.Units[0].Records.assign(payloads.begin(), payloads.end());
-    Start(c);
+    const auto payloads = StartDay(8);
     ex->SetFirstRecordBadChecksum(true);
     EXPECT_EQ(Read(), -1);
     EXPECT_TRUE(got.empty());
@@ -265,12 +255,7 @@ TEST_F(Buffer, AFirstRecordThatNeverChecksOutEndsTheReadWithNothingLost) {
 }
 
 TEST_F(Buffer, ALineThatFallsSilentLosesAndRepeatsNothing) {
-    sim::TDayOptions day;
-    day.Calls = 15;
-    const auto payloads = sim::GenerateOfficeDay(day);
-    sim::TExchangeConfig c;
-    c.Units[0].Records.assign(payloads.begin(), payloads.end());
-    Start(c);
+    const auto payloads = StartDay(15);
     const int r = ll.ReadBuffer([this](TRecord rec) {
         got.push_back(Fingerprint(rec));
         if (got.size() == 5) ex->SetSilent(true);

@@ -3,13 +3,10 @@
 #include <cmath>
 #include <cstdio>
 
-namespace {
+#include "call_log.h"
+#include "cp1251.h"
 
-std::string Two(int v) {
-    char b[16];
-    std::snprintf(b, sizeof b, "%02d", v);
-    return b;
-}
+namespace {
 
 int DaysInMonth(int y, int m) {
     static const int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
@@ -20,48 +17,41 @@ int DaysInMonth(int y, int m) {
 }  // namespace
 
 std::string FormatStandardLine(const TGenCall& c, const std::string& model) {
-    const char ds = c.DateInvalid ? '*' : '-';
-    const char ts = c.TimeInvalid ? '*' : ':';
-    const char us = c.DurInvalid ? '*' : ':';
-    std::string line;
-    line.reserve(80);
-    line += Two(c.Day) + ds + Two(c.Month) + ds + std::to_string(c.Year);
-    line += ' ';
-    line += Two(c.Hour) + ts + Two(c.Minute) + ts + Two(c.Second);
-    line += "   ";
-    line += Two(c.DurHour) + us + Two(c.DurMin) + us + Two(c.DurSec);
-    line += "   ";
-    line += std::to_string(c.HwLine);
-    if (c.PrgNumber == "-1") {
-        line += "(    )   ";
-    } else {
-        std::string prg = c.PrgNumber;
-        if (prg.size() < 4) prg.insert(0, 4 - prg.size(), ' ');
-        line += "(" + prg + ")   ";
-    }
-    std::string trunk = c.Trunk;
-    if ((model == "QS31" || model == "QS53") && trunk.size() == 1) trunk.insert(0, "0");
-    for (int i = 0; i < 4 && trunk.size() < 5; ++i)
-        trunk.insert(0, " ");
-    line += trunk + "     ";
-    std::string dial = c.DialNumber;
-    if (dial.size() < 21) dial.append(21 - dial.size(), ' ');
-    line += dial;
-    return line;
+    // The program's own writer, so that what the reports read back is what
+    // the reading writes.
+    TRecord r;
+    r.Year = c.Year;
+    r.Month = c.Month;
+    r.Day = c.Day;
+    r.StartHour = c.Hour;
+    r.StartMin = c.Minute;
+    r.StartSec = c.Second;
+    r.DurHour = c.DurHour;
+    r.DurMin = c.DurMin;
+    r.DurSec = c.DurSec;
+    r.HwLine = c.HwLine;
+    r.PrgNumber = c.PrgNumber;
+    r.Trunk = c.Trunk;
+    r.DialNumber = c.DialNumber;
+    r.YearFlag = c.DateInvalid ? -1 : 0;
+    r.StartHourFlag = c.TimeInvalid ? -1 : 0;
+    r.DurHourFlag = c.DurInvalid ? -1 : 0;
+    return FormatCallLine(r, false, model, "");
 }
 
 std::string TitleLine(int year, int month, int day, int hour, int minute, int second) {
-    // "       Данные на  " in Windows-1251.
-    std::string line = "       \xC4\xE0\xED\xED\xFB\xE5 \xED\xE0  ";
-    line += Two(day) + "-" + Two(month) + "-" + std::to_string(year) + " ";
-    line += Two(hour) + ":" + Two(minute) + ":" + Two(second) + " ";
-    return line;
+    TDateTimeParts clock;
+    clock.Year = year;
+    clock.Month = month;
+    clock.Day = day;
+    clock.Hour = hour;
+    clock.Minute = minute;
+    clock.Second = second;
+    return ToCp1251(TitleText(clock));
 }
 
 std::string ColumnLine() {
-    // "       Начало         Продолжит   Абонент      СЛ     Номер" in Windows-1251.
-    return "       \xCD\xE0\xF7\xE0\xEB\xEE         \xCF\xF0\xEE\xE4\xEE\xEB\xE6\xE8\xF2   "
-           "\xC0\xE1\xEE\xED\xE5\xED\xF2      \xD1\xCB     \xCD\xEE\xEC\xE5\xF0";
+    return ToCp1251(kColumnLine);
 }
 
 TCallGenerator::TCallGenerator(uint32_t seed) : rng_(seed) {}
