@@ -1,6 +1,9 @@
 #include "qt_message_sink.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
 #include <QMessageBox>
 #include <QMetaObject>
 #include <QThread>
@@ -12,6 +15,23 @@ int ShowBox(const QString& text, const QString& caption, seam::TButtons buttons)
                     buttons == seam::TButtons::OkCancel ? QMessageBox::Ok | QMessageBox::Cancel
                                                         : QMessageBox::Ok);
     return box.exec() == QMessageBox::Ok ? seam::kAnswerOk : seam::kAnswerCancel;
+}
+
+bool RunFileDialog(const seam::TFileRequest& request, std::string& chosen) {
+    QString start = QFile::decodeName(QByteArray::fromStdString(request.FileName));
+    if (!request.Directory.empty() && QDir::isRelativePath(start))
+        start =
+            QDir(QFile::decodeName(QByteArray::fromStdString(request.Directory))).filePath(start);
+    QFileDialog dialog(nullptr, QString::fromStdString(request.Caption), start,
+                       QString::fromStdString(request.Filter));
+    dialog.setAcceptMode(request.Save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    // An open dialog may name a file that does not exist yet.
+    dialog.setFileMode(QFileDialog::AnyFile);
+    if (!request.DefaultSuffix.empty())
+        dialog.setDefaultSuffix(QString::fromStdString(request.DefaultSuffix));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return false;
+    chosen = QFile::encodeName(dialog.selectedFiles().first()).toStdString();
+    return true;
 }
 
 }  // namespace
@@ -26,4 +46,14 @@ int TQtMessageSink::Message(const std::string& text, const std::string& caption,
     QMetaObject::invokeMethod(
         app, [&] { answer = ShowBox(t, c, buttons); }, Qt::BlockingQueuedConnection);
     return answer;
+}
+
+bool TQtMessageSink::FileDialog(const seam::TFileRequest& request, std::string& chosen) {
+    QCoreApplication* app = QCoreApplication::instance();
+    if (!app) return false;
+    if (QThread::currentThread() == app->thread()) return RunFileDialog(request, chosen);
+    bool confirmed = false;
+    QMetaObject::invokeMethod(
+        app, [&] { confirmed = RunFileDialog(request, chosen); }, Qt::BlockingQueuedConnection);
+    return confirmed;
 }

@@ -1,5 +1,5 @@
-// Message boxes of the program: shows each message as a blocking
-// QMessageBox on the user-interface thread, whichever thread asks.
+// Message boxes and file dialogs of the program: each is shown blocking, on
+// the user-interface thread, whichever thread asks.
 #pragma once
 
 #include "message_seam.h"
@@ -8,4 +8,5 @@ class TQtMessageSink : public seam::IMessageSink {
   public:
     int Message(const std::string& text, const std::string& caption,
                 seam::TButtons buttons) override;
+    bool FileDialog(const seam::TFileRequest& request, std::string& chosen) override;
 };

@@ -1,0 +1,58 @@
+// The About window: its three lines at every showing, and its place.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QPlainTextEdit>
+#include <QStatusBar>
+
+#include "about_form.h"
+#include "main_form.h"
+#include "ui_test_support.h"
+
+using namespace ui_test;
+
+namespace {
+
+TEST(AboutForm, ShowsTheSameThreeLinesAtEveryShowing) {
+    TAboutForm about;
+    const QStringList expected = {
+        "Данная программа предназначена для работы с АТС типа VERANTA QTV610/930, QS16/20, "
+        "QS31/53 и QS800.",
+        "",
+        "Пожелания по усовершенствованию и сообщения о найденных ошибках, отправляйте по адресу: "
+        "tallyphon-support@example.org"};
+    for (int showing = 0; showing < 2; ++showing) {
+        about.show();
+        QApplication::processEvents();
+        EXPECT_EQ(about.Memo1->toPlainText().split('\n'), expected) << showing;
+        about.hide();
+    }
+    EXPECT_EQ(about.windowTitle().toStdString(), "О программе");
+    EXPECT_TRUE(about.Memo1->isReadOnly());
+    EXPECT_EQ(about.size(), QSize(630, 169));
+    EXPECT_EQ(about.StatusBar1->height(), 19);
+    EXPECT_EQ(about.objectName(), "AboutForm");
+    EXPECT_NE(about.findChild<QObject*>("Memo1"), nullptr);
+    EXPECT_NE(about.findChild<QObject*>("StatusBar1"), nullptr);
+}
+
+TEST(AboutForm, OpensBesideTheMainWindowWithoutBlockingIt) {
+    TRecorder recorder;
+    TStartDir dir;
+    dir.WriteSettings();
+    auto exchange = StartExchange(dir.Path());
+    auto main = CreateMainForm(dir.Path());
+    TAboutForm about;
+    main->SetAboutForm(&about);
+    main->AboutMenuItem->trigger();
+    QApplication::processEvents();
+    EXPECT_TRUE(about.isVisible());
+    EXPECT_FALSE(about.isModal());
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    EXPECT_EQ(about.pos(), main->pos() + QPoint(20, 20));
+    EXPECT_EQ(about.Memo1->toPlainText().split('\n').size(), 3);
+    main.reset();
+}
+
+}  // namespace

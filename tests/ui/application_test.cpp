@@ -1,0 +1,69 @@
+// The program's application object and its signal handling: escaped
+// exceptions reach one general error display, SIGINT/SIGTERM end cleanly.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+
+#include <chrono>
+#include <stdexcept>
+
+#include <QApplication>
+#include <QTimer>
+
+#include "application.h"
+#include "comm_port.h"
+#include "quit_on_signals.h"
+#include "ui_test_support.h"
+
+using namespace ui_test;
+
+namespace {
+
+// Serves events until done() holds or 5 s have passed.
+bool ServeUntil(const std::function<bool()>& done) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (!done() && std::chrono::steady_clock::now() < deadline)
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+    return done();
+}
+
+TEST(Application, AnExceptionFromAHandlerIsShownAndTheProgramGoesOn) {
+    struct Row {
+        std::function<void()> thrower;
+        std::string text;
+    };
+    const std::vector<Row> rows = {
+        {[] { throw std::runtime_error("сбой"); }, "сбой"},
+        {[] { throw 42; }, ""},
+        {[] { throw ECommError(11, 5); }, "Ошибка СОМ-порта 11: Input/output error"},
+    };
+    for (const Row& row : rows) {
+        TRecorder recorder;
+        QTimer::singleShot(0, qApp, row.thrower);
+        ASSERT_TRUE(ServeUntil([&] { return !recorder.Messages.empty(); }));
+        const std::vector<TShownMessage> expected = {{row.text, "Tallyphon 2.28"}};
+        EXPECT_EQ(recorder.Messages, expected);
+    }
+}
+
+TEST(Application, TerminationSignalsRunTheQuitActionOnTheEventLoop) {
+    for (int sig : {SIGTERM, SIGINT}) {
+        struct sigaction before = {};
+        sigaction(sig, nullptr, &before);
+        {
+            int quits = 0;
+            TQuitOnSignals quit([&quits] { ++quits; });
+            EXPECT_FALSE(quit.Signalled());
+            ASSERT_EQ(raise(sig), 0);
+            // The handler itself does nothing but note it.
+            EXPECT_TRUE(quit.Signalled());
+            EXPECT_EQ(quits, 0);
+            EXPECT_TRUE(ServeUntil([&] { return quits == 1; }));
+        }
+        struct sigaction after = {};
+        sigaction(sig, nullptr, &after);
+        EXPECT_EQ(after.sa_handler, before.sa_handler) << sig;
+    }
+}
+
+}  // namespace

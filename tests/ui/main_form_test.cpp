@@ -1,0 +1,504 @@
+// The main window: start-up against the simulated exchange, its status
+// display, the file choice, locking, stopping, reloading and the menus.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <thread>
+
+#include <QAction>
+#include <QApplication>
+#include <QDateEdit>
+#include <QLabel>
+#include <QListWidget>
+#include <QProgressBar>
+#include <QSignalSpy>
+#include <QStatusBar>
+#include <QThread>
+#include <QTimeEdit>
+#include <QTimer>
+#include <QToolBar>
+#include <QToolButton>
+
+#include "main_form.h"
+#include "port_messages.h"
+#include "real_time_form.h"
+#include "ui_test_support.h"
+
+using namespace ui_test;
+
+namespace {
+
+const TShownMessage kNoExchange{"АТС не обнаружена.", "Уведомление"};
+const TShownMessage kPortError{"Ошибка при открытии СОМ-порта.", "Ошибка!"};
+
+std::vector<std::string> PanelTexts(const TMainForm& form) {
+    std::vector<std::string> texts;
+    for (int i = 0; i < 6; ++i)
+        texts.push_back(form.StatusBar1Panel(i)->text().toStdString());
+    return texts;
+}
+
+const std::vector<std::string> kDashes = {
+    "АТС: -", "ПО вер. -", "Зав. номер : -", "Емкость буфера : -", "В буфере : -", ""};
+
+class MainForm : public ::testing::Test {
+  protected:
+    void TearDown() override {
+        form.reset();
+        exchange.reset();
+    }
+    // An exchange named in Windows-1251 ("ОФИС"), 7 calls in 300 places,
+    // its clock at 1 January 2007 14:02:07.
+    static sim::TExchangeConfig Office(uint8_t type = 4) {
+        sim::TExchangeConfig c;
+        c.TypeCode = type;
+        c.Name = "\xCE\xD4\xC8\xD1";
+        c.Serial = 4660;
+        c.Days = 9862;
+        c.Ticks = 14 * 3600 + 2 * 60 + 7;
+        c.Units[0].Capacity = 300;
+        for (int i = 0; i < 7; ++i)
+            c.Units[0].Records.push_back({0x01, 0x02});
+        return c;
+    }
+    void StartIdentified(uint8_t type = 4) {
+        dir.WriteSettings();
+        exchange = StartExchange(dir.Path(), Office(type));
+        form = CreateMainForm(dir.Path());
+        ASSERT_TRUE(recorder.Messages.empty()) << recorder.Messages[0].Text;
+    }
+
+    TRecorder recorder;
+    TStartDir dir;
+    std::unique_ptr<sim::TSimExchange> exchange;
+    std::unique_ptr<TMainForm> form;
+};
+
+TEST_F(MainForm, StartUpShowsTheIdentifiedExchange) {
+    StartIdentified();
+    const TLowLevel& ll = *form->Link();
+    EXPECT_TRUE(ll.Port()->IsOpen());
+    EXPECT_FALSE(ll.SoftwareVersion.empty());
+    const std::vector<std::string> expected = {"АТС: ОФИС",         "ПО вер. " + ll.SoftwareVersion,
+                                               "Зав. номер : 4660", "Емкость буфера : 300",
+                                               "В буфере : 7",      ""};
+    EXPECT_EQ(PanelTexts(*form), expected);
+    EXPECT_EQ(form->CGauge1->minimum(), 0);
+    EXPECT_EQ(form->CGauge1->maximum(), 300);
+    EXPECT_EQ(form->CGauge1->value(), 7);
+    EXPECT_EQ(form->DatePicker->date(), QDate(2007, 1, 1));
+    EXPECT_EQ(form->TimePicker->time(), QTime(14, 2, 7, 500));
+    EXPECT_EQ(form->TarifFileNamePanel(0)->text().toStdString(), "Файл учета звонков: ");
+    EXPECT_EQ(form->TarifFileNamePanel(1)->text().toStdString(), dir.File("calls.txt"));
+    EXPECT_EQ(form->RealTimeFileNamePanel(1)->text().toStdString(), dir.File("rt.log"));
+    EXPECT_EQ(form->windowTitle().toStdString(), "Tallyphon 2.28");
+    EXPECT_TRUE(form->isVisible());
+    EXPECT_FALSE(form->AutoExit());
+    EXPECT_FALSE(form->UnInterruptTimer->isActive());
+    EXPECT_EQ(form->OpenDialog1().Directory, dir.Path());
+    EXPECT_EQ(form->OpenDialog1().FileName, dir.File("calls.txt"));
+}
+
+TEST_F(MainForm, FirstStartNoticeDeletesTheOutputSettingsAndLeavesThePortClosed) {
+    for (const std::string& damaged : {std::string(), std::string(29, '\1')}) {
+        SCOPED_TRACE(damaged.size());
+        TRecorder rec;
+        TStartDir d;
+        d.WriteSettings("AUTOSTART_1");
+        if (damaged.empty())
+            std::filesystem::remove(d.File("Tallyphon.cfg"));
+        else
+            WriteFile(d.File("Tallyphon.cfg"), damaged);
+        auto ex = StartExchange(d.Path());
+        auto f = CreateMainForm(d.Path());
+        const std::vector<TShownMessage> expected = {
+            {"Это первый запуск программы Tallyphon(возможно были удалены файлы конфигурации). "
+             "Выберите пункт \"Настройки\" и установите номер СОМ-порта ",
+             "Уведомление"}};
+        EXPECT_EQ(rec.Messages, expected);
+        EXPECT_FALSE(Exists(d.File("TallyphonOut.cfg")));
+        EXPECT_EQ(ReadFile(d.File("Tallyphon.cfg")), ConfigBytes(1, 1, 0));
+        EXPECT_FALSE(f->Link()->Port()->IsOpen());
+        EXPECT_TRUE(ex->Received().empty());
+        EXPECT_EQ(PanelTexts(*f), std::vector<std::string>(6));
+        // The paths read stay in memory; the start-up action is not run.
+        EXPECT_EQ(f->Link()->TarifFileName, d.File("calls.txt"));
+        EXPECT_FALSE(f->UnInterruptTimer->isActive());
+        f.reset();
+    }
+}
+
+struct TFailureRow {
+    const char* name;
+    const char* autoValue;
+    bool portFails;  // else the exchange stays silent
+    std::vector<TShownMessage> messages;
+    bool closingTimer;
+};
+
+void PrintTo(const TFailureRow& r, std::ostream* os) {
+    *os << r.name;
+}
+
+class StartUpFailure : public MainForm, public ::testing::WithParamInterface<TFailureRow> {};
+
+TEST_P(StartUpFailure, MessageOnlyForAutoStart1AndClosingOnlyForAutoStart3) {
+    const TFailureRow& row = GetParam();
+    dir.WriteSettings(row.autoValue);
+    if (row.portFails) {
+        std::filesystem::create_symlink(dir.File("no-such-device"), dir.File("COM1"));
+    } else {
+        exchange = StartExchange(dir.Path(), Office());
+        exchange->SetSilent(true);
+    }
+    form = CreateMainForm(dir.Path());
+    EXPECT_EQ(recorder.Messages, row.messages);
+    EXPECT_EQ(PanelTexts(*form), kDashes);
+    EXPECT_EQ(form->CGauge1->maximum(), 100);
+    EXPECT_EQ(form->CGauge1->value(), 0);
+    // The computer's clock (the test does not run across midnight twice).
+    EXPECT_LE(std::abs(form->DatePicker->date().daysTo(QDate::currentDate())), 1);
+    EXPECT_EQ(form->UnInterruptTimer->isActive(), row.closingTimer);
+    EXPECT_EQ(form->UnInterruptTimer->interval(), 2000);
+    EXPECT_EQ(form->AutoExit(), std::string(row.autoValue) == "AUTOSTART_1");
+    EXPECT_TRUE(form->isVisible());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, StartUpFailure,
+    ::testing::Values(TFailureRow{"SilentAuto1", "", false, {kNoExchange}, false},
+                      TFailureRow{"SilentAuto2", "AUTOSTART_UNINTERRUPT", false, {}, false},
+                      TFailureRow{"SilentAuto3", "AUTOSTART_1", false, {}, true},
+                      TFailureRow{"PortAuto1", "", true, {kPortError}, false},
+                      TFailureRow{"PortAuto2", "AUTOSTART_UNINTERRUPT", true, {}, false},
+                      TFailureRow{"PortAuto3", "AUTOSTART_1", true, {}, true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(MainForm, UnreadableSettingsAreReportedAndStartUpGoesOn) {
+    dir.WriteSettings();
+    std::filesystem::remove(dir.File("Tallyphon.cfg"));
+    std::filesystem::create_directory(dir.File("Tallyphon.cfg"));
+    form = CreateMainForm(dir.Path());
+    ASSERT_GE(recorder.Messages.size(), 1u);
+    EXPECT_EQ(recorder.Messages[0],
+              (TShownMessage{"Исключение при открытии/чтении файла конфигурации.", "Ошибка!"}));
+    // No port number could be read: opening the port fails next.
+    ASSERT_EQ(recorder.Messages.size(), 2u);
+    EXPECT_EQ(recorder.Messages[1], kPortError);
+}
+
+TEST(PortMessages, PermissionRefusalNamesTheDialoutGroup) {
+    struct Row {
+        uint32_t err;
+        bool dialout;
+    };
+    for (Row row : {Row{EACCES, true}, Row{EPERM, true}, Row{ENOENT, false}, Row{0, false}}) {
+        TLowLevel ll;
+        ll.LastOpenError = ECommError(8, row.err);
+        const std::string text = PortOpenErrorText(ll);
+        EXPECT_EQ(text.rfind("Ошибка при открытии СОМ-порта.", 0), 0u) << text;
+        EXPECT_EQ(text.find("\n") != std::string::npos, row.dialout) << text;
+        EXPECT_EQ(text.find("dialout") != std::string::npos, row.dialout) << text;
+    }
+}
+
+TEST_F(MainForm, LockAndUnlockToggleExactlyTheTenControls) {
+    StartIdentified();
+    std::vector<QObject*> locked = {form->SelectFileFromData_MenuItem,
+                                    form->Report_MenuItem,
+                                    form->LoadFromATSMenuItem,
+                                    form->ReadUninterruptMenuItem,
+                                    form->RealTime_MenuItem,
+                                    form->ClearListMenuItem,
+                                    form->OptionsMenuItem,
+                                    form->ReloadToolButton,
+                                    form->ReadDataToolButton};
+    std::vector<QObject*> always = {form->ExitMenuItem, form->AboutMenuItem};
+    auto enabled = [](QObject* o) { return o->property("enabled").toBool(); };
+
+    EXPECT_FALSE(enabled(form->StopToolButton));
+    form->LockControls();
+    for (QObject* o : locked)
+        EXPECT_FALSE(enabled(o)) << o->objectName().toStdString();
+    for (QObject* o : always)
+        EXPECT_TRUE(enabled(o)) << o->objectName().toStdString();
+    EXPECT_TRUE(enabled(form->StopToolButton));
+    form->UnlockControls();
+    for (QObject* o : locked)
+        EXPECT_TRUE(enabled(o)) << o->objectName().toStdString();
+    for (QObject* o : always)
+        EXPECT_TRUE(enabled(o)) << o->objectName().toStdString();
+    EXPECT_FALSE(enabled(form->StopToolButton));
+}
+
+TEST_F(MainForm, StopEndsContinuousReadingAndUnlocks) {
+    StartIdentified();
+    TLowLevel& ll = *form->Link();
+    for (bool continuous : {true, false}) {
+        SCOPED_TRACE(continuous);
+        ll.UnInterruptFlag = continuous;
+        ll.StopFlag = false;
+        form->SetUnInterruptPanel("Идет непрерывное считывание");
+        form->LockControls();
+        form->StopToolButton->click();
+        EXPECT_TRUE(ll.StopFlag);
+        EXPECT_FALSE(ll.UnInterruptFlag);
+        // Only continuous reading owns the panel's text.
+        EXPECT_EQ(form->UnInterruptPanel->text().isEmpty(), continuous);
+        EXPECT_TRUE(form->LoadFromATSMenuItem->isEnabled());
+        EXPECT_FALSE(form->StopToolButton->isEnabled());
+        EXPECT_TRUE(form->isVisible());
+    }
+}
+
+TEST_F(MainForm, StopWithAutoExitClosesAtOnceAndTheReaderIsAskedToEnd) {
+    StartIdentified();
+    QSignalSpy closed(form.get(), &TMainForm::Closed);
+    std::atomic<bool> ended{false};
+    boost::shared_ptr<QThread> reader(QThread::create([&ended] {
+        while (!QThread::currentThread()->isInterruptionRequested())
+            std::this_thread::yield();
+        ended = true;
+    }));
+    reader->start();
+    form->SetReader(reader);
+    form->SetAutoExit(true);
+    form->LockControls();
+    form->StopToolButtonClick();
+    EXPECT_FALSE(form->isVisible());
+    EXPECT_EQ(closed.count(), 1);
+    EXPECT_TRUE(form->Link()->StopFlag);
+    EXPECT_TRUE(reader->isInterruptionRequested());
+    // Releasing the window waits for its reader.
+    form.reset();
+    EXPECT_TRUE(ended);
+    EXPECT_TRUE(reader->isFinished());
+}
+
+TEST_F(MainForm, ClosingTimerClosesTheWindow) {
+    StartIdentified();
+    QSignalSpy closed(form.get(), &TMainForm::Closed);
+    form->UnInterruptTimer->start();
+    form->UnInterruptTimerTimer();
+    EXPECT_FALSE(form->isVisible());
+    EXPECT_EQ(closed.count(), 1);
+    EXPECT_FALSE(form->UnInterruptTimer->isActive());
+}
+
+struct TFileChoiceRow {
+    const char* name;
+    int answer;  // 0 the same file, 1 another file, 2 cancelled
+    bool listKept;
+};
+
+void PrintTo(const TFileChoiceRow& r, std::ostream* os) {
+    *os << r.name;
+}
+
+class FileChoice : public MainForm, public ::testing::WithParamInterface<TFileChoiceRow> {};
+
+TEST_P(FileChoice, AnotherFileEmptiesTheListAndTheSettingsAreAlwaysRewritten) {
+    const TFileChoiceRow& row = GetParam();
+    StartIdentified();
+    form->AddListLine("05-03-2007 14:02:07   00:01:35   12( 121)     200     5551234");
+    std::filesystem::remove(dir.File("TallyphonOut.cfg"));
+    const std::string other = dir.File("другой.txt");
+    if (row.answer == 0) recorder.FileAnswers.push_back(dir.File("calls.txt"));
+    if (row.answer == 1) recorder.FileAnswers.push_back(other);
+    if (row.answer == 2) recorder.FileAnswers.push_back(std::nullopt);
+    form->SelectFileFromData_MenuItem->trigger();
+
+    ASSERT_EQ(recorder.FileRequests.size(), 1u);
+    const seam::TFileRequest& request = recorder.FileRequests[0];
+    EXPECT_FALSE(request.Save);
+    EXPECT_EQ(request.Directory, dir.Path());
+    EXPECT_EQ(request.FileName, dir.File("calls.txt"));
+    EXPECT_EQ(request.DefaultSuffix, "txt");
+    EXPECT_EQ(form->ListBox1->count(), row.listKept ? 1 : 0);
+    const std::string path = row.answer == 1 ? other : dir.File("calls.txt");
+    EXPECT_EQ(form->Link()->TarifFileName, path);
+    EXPECT_EQ(ReadFile(dir.File("TallyphonOut.cfg")),
+              "TARIF_FNAME=" + path + "\r\nREALTIME_FNAME=" + dir.File("rt.log") + "\r\nAUTO=");
+    EXPECT_EQ(form->TarifFileNamePanel(1)->text().toStdString(), path);
+    EXPECT_TRUE(recorder.Messages.empty());
+    // The next dialog starts from the file chosen.
+    recorder.FileAnswers.push_back(std::nullopt);
+    form->SelectFileFromData_MenuItemClick();
+    EXPECT_EQ(recorder.FileRequests.back().FileName, path);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, FileChoice,
+                         ::testing::Values(TFileChoiceRow{"SameFile", 0, true},
+                                           TFileChoiceRow{"AnotherFile", 1, false},
+                                           TFileChoiceRow{"Cancelled", 2, true}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+struct TModelRow {
+    uint8_t type;
+    const char* model;
+    bool offered;
+};
+
+void PrintTo(const TModelRow& r, std::ostream* os) {
+    *os << r.model;
+}
+
+class RealTimeCommand : public MainForm, public ::testing::WithParamInterface<TModelRow> {};
+
+TEST_P(RealTimeCommand, OfferedOnlyForTheModelsThatReportLineStates) {
+    const TModelRow& row = GetParam();
+    StartIdentified(row.type);
+    ASSERT_EQ(form->Link()->ModelName, row.model);
+    TRealTimeForm realTime;
+    form->SetRealTimeForm(&realTime);
+    bool shownModal = false;
+    QPoint shownAt;
+    QTimer::singleShot(0, [&] {
+        if (QApplication::activeModalWidget() == &realTime) {
+            shownModal = true;
+            shownAt = realTime.pos();
+            realTime.reject();
+        }
+    });
+    form->RealTime_MenuItem->trigger();
+    QApplication::processEvents();
+    EXPECT_EQ(shownModal, row.offered);
+    if (row.offered) {
+        EXPECT_TRUE(recorder.Messages.empty());
+        EXPECT_EQ(realTime.Link(), form->Link());
+        EXPECT_EQ(shownAt, form->pos() + QPoint(20, 10));
+    } else {
+        const std::vector<TShownMessage> expected = {
+            {"С данным типом АТС отслеживание соединений в реальном времени не работает.",
+             "Предупреждение"}};
+        EXPECT_EQ(recorder.Messages, expected);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Models, RealTimeCommand,
+                         ::testing::Values(TModelRow{4, "QTV610", true},
+                                           TModelRow{6, "QTV930-1", true},
+                                           TModelRow{5, "QS800", false},
+                                           TModelRow{9, "QS31", false}),
+                         [](const auto& info) { return std::to_string(info.param.type); });
+
+TEST_F(MainForm, PickerTimerAdvancesTheTimeButNeverTheDate) {
+    StartIdentified();
+    EXPECT_TRUE(form->PickerTimer->isActive());
+    EXPECT_EQ(form->PickerTimer->interval(), 1000);
+    form->DatePicker->setDate(QDate(2007, 12, 31));
+    form->TimePicker->setTime(QTime(23, 59, 58, 500));
+    form->PickerTimerTimer();
+    EXPECT_EQ(form->TimePicker->time(), QTime(23, 59, 59, 500));
+    form->PickerTimerTimer();
+    EXPECT_EQ(form->TimePicker->time(), QTime(0, 0, 0, 500));
+    EXPECT_EQ(form->DatePicker->date(), QDate(2007, 12, 31));
+}
+
+TEST_F(MainForm, ReloadReportsEveryFailureWhateverTheStartUpAction) {
+    dir.WriteSettings("AUTOSTART_UNINTERRUPT");
+    exchange = StartExchange(dir.Path(), Office());
+    form = CreateMainForm(dir.Path());
+    // The continuous-reading start is not wired here: nothing was shown.
+    ASSERT_TRUE(recorder.Messages.empty());
+
+    exchange->SetSilent(true);
+    form->ReloadToolButton->click();
+    EXPECT_EQ(recorder.Messages, std::vector<TShownMessage>{kNoExchange});
+    EXPECT_EQ(PanelTexts(*form), kDashes);
+
+    exchange->SetSilent(false);
+    form->ReloadToolButton->click();
+    EXPECT_EQ(recorder.Messages.size(), 1u);
+    EXPECT_EQ(form->StatusBar1Panel(0)->text().toStdString(), "АТС: ОФИС");
+    EXPECT_EQ(form->CGauge1->maximum(), 300);
+
+    exchange.reset();
+    std::filesystem::create_symlink(dir.File("no-such-device"), dir.File("COM1"));
+    form->ReloadToolButtonClick();
+    EXPECT_EQ(recorder.Messages.back(), kPortError);
+    EXPECT_FALSE(form->Link()->Port()->IsOpen());
+}
+
+TEST_F(MainForm, CallLinesMoveTheGaugeAndTheListEmptiesPastItsLimit) {
+    StartIdentified();
+    TLowLevel& ll = *form->Link();
+    QStringList many;
+    for (int i = 1; i < TMainForm::kMaxListLines; ++i)
+        many << QString::number(i);
+    form->ListBox1->addItems(many);
+    ll.RecordsInBuffer = 6;
+    ll.RejectedRecords = 2;
+    form->ShowCallLine("line 20000");
+    EXPECT_EQ(form->ListBox1->count(), TMainForm::kMaxListLines);
+    EXPECT_EQ(form->ListBox1->currentRow(), TMainForm::kMaxListLines - 1);
+    EXPECT_EQ(form->CGauge1->value(), 6);
+    EXPECT_EQ(form->StatusBar1Panel(4)->text().toStdString(), "В буфере : 6");
+    EXPECT_EQ(form->StatusBar1Panel(5)->text().toStdString(), "Отвергнуто записей: 2");
+    form->ShowCallLine("line 20001");
+    EXPECT_EQ(form->ListBox1->count(), 0);
+    // The gauge stops at its minimum.
+    form->CGauge1->setValue(0);
+    form->ShowCallLine("one more");
+    EXPECT_EQ(form->CGauge1->value(), 0);
+    form->ClearListMenuItem->trigger();
+    EXPECT_EQ(form->ListBox1->count(), 0);
+}
+
+TEST_F(MainForm, ExchangeInfoEmptiesTheContinuousPanelOnlyWhenNotReading) {
+    StartIdentified();
+    TLowLevel& ll = *form->Link();
+    form->SetUnInterruptPanel("Идет непрерывное считывание");
+    ll.UnInterruptFlag = true;
+    form->ShowExchangeInfo(0);
+    EXPECT_FALSE(form->UnInterruptPanel->text().isEmpty());
+    ll.UnInterruptFlag = false;
+    form->DatePicker->setDate(QDate(2020, 5, 5));
+    form->ShowExchangeInfo(1);
+    EXPECT_TRUE(form->UnInterruptPanel->text().isEmpty());
+    // The link test passed: the pickers show the exchange's clock again.
+    EXPECT_EQ(form->DatePicker->date(), QDate(2007, 1, 1));
+}
+
+TEST_F(MainForm, EveryControlIsFoundByItsName) {
+    StartIdentified();
+    for (const char* name : {"MainMenu1",
+                             "SelectFileFromData_MenuItem",
+                             "Report_MenuItem",
+                             "ExitMenuItem",
+                             "LoadFromATSMenuItem",
+                             "ReadUninterruptMenuItem",
+                             "RealTime_MenuItem",
+                             "ClearListMenuItem",
+                             "OptionsMenuItem",
+                             "AboutMenuItem",
+                             "ToolBar1",
+                             "ReadDataToolButton",
+                             "StopToolButton",
+                             "ReloadToolButton",
+                             "DatePicker",
+                             "TimePicker",
+                             "UnInterruptPanel",
+                             "ListBox1",
+                             "CGauge1",
+                             "StatusBar1",
+                             "TarifFileNameStatusBar",
+                             "RealTimeFileNameStatusBar",
+                             "StatusBar1_Panel5",
+                             "UnInterruptTimer",
+                             "PickerTimer"})
+        EXPECT_NE(form->findChild<QObject*>(name), nullptr) << name;
+    EXPECT_EQ(form->objectName(), "MainForm");
+    EXPECT_EQ(form->StopToolButton->toolTip().toStdString(), "Остановить  считывание");
+    EXPECT_EQ(form->ReloadToolButton->toolTip().toStdString(), "Обновить");
+    EXPECT_EQ(form->ReadDataToolButton->toolTip().toStdString(), "Считать все данные из АТС");
+    EXPECT_EQ(form->ReadDataToolButton->defaultAction(), form->LoadFromATSMenuItem);
+    EXPECT_EQ(form->UnInterruptPanel->width(), 410);
+    EXPECT_EQ(form->CGauge1->orientation(), Qt::Vertical);
+    EXPECT_FALSE(form->DatePicker->isEnabled());
+    EXPECT_FALSE(form->TimePicker->isEnabled());
+    EXPECT_EQ(form->centralWidget()->size(), QSize(794, 490 - form->ToolBar1->height()));
+}
+
+}  // namespace

@@ -1,0 +1,242 @@
+// The settings dialog: the port list, the header and format choices, OK and
+// Cancel against "Tallyphon.cfg", and its opening from the main window.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTimer>
+
+#include "config_files.h"
+#include "main_form.h"
+#include "options_form.h"
+#include "ui_test_support.h"
+
+using namespace ui_test;
+
+namespace {
+
+class OptionsForm : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        dir.WriteSettings();
+        InDirectory(dir.Path(), [&] { link = CreateLowLevel(); });
+        ASSERT_EQ(ReadConfig(*link), 1);
+        form.SetLink(link);
+        form.SetOpenPort([this](const std::string& name) {
+            opened.push_back(name);
+            return openResult;
+        });
+    }
+    // Shows the dialog (not modally) as the main window would.
+    void Show() {
+        form.show();
+        QApplication::processEvents();
+    }
+
+    TRecorder recorder;
+    TStartDir dir;
+    boost::shared_ptr<TLowLevel> link;
+    TOptionsForm form;
+    std::vector<std::string> opened;
+    int openResult = 1;
+};
+
+TEST_F(OptionsForm, AlwaysOffersThirtyTwoPortsAndSelectsTheCurrentOne) {
+    form.COMPortComboBox->addItems({"COM9", "stale"});
+    link->PortName = "COM32";
+    Show();
+    ASSERT_EQ(form.COMPortComboBox->count(), 32);
+    EXPECT_EQ(form.COMPortComboBox->itemText(0).toStdString(), "COM1");
+    EXPECT_EQ(form.COMPortComboBox->itemText(31).toStdString(), "COM32");
+    EXPECT_EQ(form.COMPortComboBox->currentText().toStdString(), "COM32");
+    EXPECT_TRUE(form.Button2->isEnabled());
+    form.hide();
+    Show();
+    EXPECT_EQ(form.COMPortComboBox->count(), 32);
+}
+
+TEST_F(OptionsForm, NoPortSelectedKeepsOkDisabled) {
+    link->PortName = "COM";
+    const std::string before = ReadFile(dir.File("Tallyphon.cfg"));
+    Show();
+    EXPECT_EQ(form.COMPortComboBox->currentIndex(), -1);
+    EXPECT_FALSE(form.Button2->isEnabled());
+    form.Button2Click();
+    EXPECT_TRUE(opened.empty());
+    EXPECT_EQ(ReadFile(dir.File("Tallyphon.cfg")), before);
+    EXPECT_TRUE(form.isVisible());
+    form.COMPortComboBox->setCurrentIndex(2);
+    EXPECT_TRUE(form.Button2->isEnabled());
+}
+
+struct TShowingRow {
+    bool saveTitle;
+    bool altFormat;
+    bool boxCheckedBefore;
+    bool saveTitleShown;
+};
+
+TEST_F(OptionsForm, CheckingTheAlternativeFormatAtShowingSwitchesTitlesOff) {
+    for (TShowingRow row :
+         {TShowingRow{true, true, false, false}, TShowingRow{true, false, false, true},
+          TShowingRow{false, false, true, false},
+          // Already checked: no change of state, the setting shows.
+          TShowingRow{true, true, true, true}}) {
+        SCOPED_TRACE(::testing::Message()
+                     << row.saveTitle << row.altFormat << row.boxCheckedBefore);
+        form.hide();
+        form.altFormatCheckBox->setChecked(row.boxCheckedBefore);
+        link->SaveTitle = row.saveTitle;
+        link->AltFormat = row.altFormat;
+        Show();
+        EXPECT_EQ(form.SaveTitleRadioButton->isChecked(), row.saveTitleShown);
+        EXPECT_NE(form.NotSaveTitleRadioButton->isChecked(), row.saveTitleShown);
+        EXPECT_EQ(form.altFormatCheckBox->isChecked(), row.altFormat);
+    }
+}
+
+TEST_F(OptionsForm, TitlesCanBeSwitchedBackOnAfterCheckingTheFormat) {
+    link->AltFormat = false;
+    Show();
+    form.altFormatCheckBox->click();
+    EXPECT_TRUE(form.NotSaveTitleRadioButton->isChecked());
+    form.altFormatCheckBox->click();
+    EXPECT_TRUE(form.NotSaveTitleRadioButton->isChecked());
+    form.altFormatCheckBox->click();
+    form.SaveTitleRadioButton->click();
+    form.COMPortComboBox->setCurrentIndex(4);
+    form.Button2->click();
+    EXPECT_EQ(opened, std::vector<std::string>{"COM5"});
+    EXPECT_EQ(ReadFile(dir.File("Tallyphon.cfg")), ConfigBytes(5, 1, 1));
+    EXPECT_TRUE(link->SaveTitle);
+    EXPECT_TRUE(link->AltFormat);
+    EXPECT_EQ(link->PortName, "COM5");
+    EXPECT_TRUE(recorder.Messages.empty());
+    EXPECT_EQ(form.result(), QDialog::Accepted);
+    EXPECT_FALSE(form.isVisible());
+}
+
+struct TOkRow {
+    int openResult;
+    std::vector<TShownMessage> messages;
+};
+
+TEST_F(OptionsForm, OkStoresTheSettingsWhateverTheOpeningGave) {
+    const std::vector<TOkRow> rows = {
+        {1, {}},
+        {-2, {{"АТС не обнаружена.", "Уведомление"}}},
+        {-1, {{"Ошибка при открытии СОМ-порта.", "Ошибка!"}}},
+        {7, {{"Ф-ция MainForm->OpenPort вернула непонятный результат.", "Авария!"}}},
+    };
+    for (const TOkRow& row : rows) {
+        SCOPED_TRACE(row.openResult);
+        recorder.Messages.clear();
+        openResult = row.openResult;
+        Show();
+        form.COMPortComboBox->setCurrentIndex(31);
+        form.NotSaveTitleRadioButton->click();
+        form.Button2->click();
+        EXPECT_EQ(recorder.Messages, row.messages);
+        EXPECT_EQ(ReadFile(dir.File("Tallyphon.cfg")), ConfigBytes(32, 0, 0));
+        EXPECT_EQ(link->PortName, "COM32");
+        EXPECT_FALSE(form.isVisible());
+        WriteFile(dir.File("Tallyphon.cfg"), ConfigBytes(1, 1, 0));
+    }
+}
+
+TEST_F(OptionsForm, AFailedWriteIsReported) {
+    std::filesystem::remove(dir.File("Tallyphon.cfg"));
+    std::filesystem::create_directory(dir.File("Tallyphon.cfg"));
+    Show();
+    form.Button2->click();
+    const std::vector<TShownMessage> expected = {
+        {"Произошел сбой при записи файла конфигурации.", "Ошибка!"}};
+    EXPECT_EQ(recorder.Messages, expected);
+    EXPECT_FALSE(form.isVisible());
+}
+
+TEST_F(OptionsForm, CancelLeavesEverythingAsItWas) {
+    WriteFile(dir.File("Tallyphon.cfg"), ConfigBytes(3, 1, 0).replace(10, 3, "abc"));
+    ASSERT_EQ(ReadConfig(*link), 1);
+    const std::string before = ReadFile(dir.File("Tallyphon.cfg"));
+    Show();
+    form.COMPortComboBox->setCurrentIndex(20);
+    form.altFormatCheckBox->click();
+    form.SaveTitleRadioButton->click();
+    form.Button1->click();
+    EXPECT_EQ(ReadFile(dir.File("Tallyphon.cfg")), before);
+    EXPECT_EQ(link->PortName, "COM3");
+    EXPECT_TRUE(link->SaveTitle);
+    EXPECT_FALSE(link->AltFormat);
+    EXPECT_TRUE(opened.empty());
+    EXPECT_EQ(form.result(), QDialog::Rejected);
+}
+
+TEST(OptionsFromMainWindow, OkReopensThePortUnderTheNewName) {
+    TRecorder recorder;
+    TStartDir dir;
+    dir.WriteSettings();
+    sim::TExchangeConfig second;
+    second.Name = "SECOND";
+    second.Units[0].Capacity = 200;
+    auto first = StartExchange(dir.Path());
+    auto other = StartExchange(dir.Path(), second, "COM2");
+    auto main = CreateMainForm(dir.Path());
+    ASSERT_TRUE(recorder.Messages.empty());
+    ASSERT_EQ(main->StatusBar1Panel(0)->text().toStdString(), "АТС: VERANTA");
+    TOptionsForm options;
+    main->SetOptionsForm(&options);
+
+    bool shownModal = false;
+    QPoint shownAt;
+    QTimer::singleShot(0, [&] {
+        if (QApplication::activeModalWidget() != &options) return;
+        shownModal = true;
+        shownAt = options.pos();
+        options.COMPortComboBox->setCurrentIndex(1);
+        options.Button2->click();
+    });
+    main->OptionsMenuItem->trigger();
+    EXPECT_TRUE(shownModal);
+    EXPECT_EQ(shownAt, main->pos() + QPoint(25, 25));
+    EXPECT_EQ(options.Link(), main->Link());
+    EXPECT_TRUE(recorder.Messages.empty());
+    EXPECT_EQ(main->Link()->PortName, "COM2");
+    EXPECT_TRUE(main->Link()->Port()->IsOpen());
+    EXPECT_EQ(main->Link()->Port()->DevicePath(), dir.File("COM2"));
+    EXPECT_EQ(main->StatusBar1Panel(0)->text().toStdString(), "АТС: SECOND");
+    EXPECT_EQ(main->StatusBar1Panel(3)->text().toStdString(), "Емкость буфера : 200");
+    EXPECT_EQ(ReadFile(dir.File("Tallyphon.cfg")), ConfigBytes(2, 1, 0));
+
+    // A silent exchange: the message, and still the settings are written.
+    other->SetSilent(true);
+    QTimer::singleShot(0, [&] {
+        if (QApplication::activeModalWidget() != &options) return;
+        options.NotSaveTitleRadioButton->click();
+        options.Button2->click();
+    });
+    main->OptionsMenuItemClick();
+    const std::vector<TShownMessage> expected = {{"АТС не обнаружена.", "Уведомление"}};
+    EXPECT_EQ(recorder.Messages, expected);
+    EXPECT_EQ(ReadFile(dir.File("Tallyphon.cfg")), ConfigBytes(2, 0, 0));
+    EXPECT_EQ(main->StatusBar1Panel(0)->text().toStdString(), "АТС: -");
+    main.reset();
+}
+
+TEST(OptionsNames, EveryControlIsFoundByItsName) {
+    TOptionsForm form;
+    for (const char* name : {"GroupBox1", "COMPortComboBox", "GroupBox2", "SaveTitleRadioButton",
+                             "NotSaveTitleRadioButton", "altFormatCheckBox", "Button2", "Button1"})
+        EXPECT_NE(form.findChild<QObject*>(name), nullptr) << name;
+    EXPECT_EQ(form.windowTitle().toStdString(), "Настройки программы");
+    EXPECT_EQ(form.GroupBox1->title().toStdString(), "Номер СОМ-порта");
+}
+
+}  // namespace

@@ -1,0 +1,61 @@
+// Pictures of the main window after identification, of the settings dialog
+// and of the About window, saved as PNG files under the build directory
+// (UI_PICTURES_DIR) for a person to look at.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include <QApplication>
+#include <QListWidget>
+#include <QPixmap>
+
+#include "about_form.h"
+#include "main_form.h"
+#include "options_form.h"
+#include "ui_test_support.h"
+
+using namespace ui_test;
+
+namespace {
+
+void Save(QWidget& w, const std::string& name) {
+    QApplication::processEvents();
+    const QPixmap picture = w.grab();
+    ASSERT_FALSE(picture.isNull()) << name;
+    const std::string path = std::string(UI_PICTURES_DIR) + "/" + name;
+    ASSERT_TRUE(picture.save(QString::fromStdString(path), "PNG")) << path;
+    std::cout << "picture: " << path << "\n";
+}
+
+TEST(Pictures, MainWindowSettingsAndAbout) {
+    std::filesystem::create_directories(UI_PICTURES_DIR);
+    TRecorder recorder;
+    TStartDir dir;
+    dir.WriteSettings();
+    sim::TExchangeConfig c;
+    c.TypeCode = 6;
+    c.Name = "\xCE\xD4\xC8\xD1";
+    c.Units[0].Capacity = 500;
+    c.Units[0].Records.assign(180, {0x01, 0x02});
+    auto exchange = StartExchange(dir.Path(), c);
+    auto main = CreateMainForm(dir.Path());
+    ASSERT_TRUE(recorder.Messages.empty());
+    main->AddListLine("       Данные на  01-01-2007 00:00:00 ");
+    main->AddListLine("       Начало         Продолжит   Абонент      СЛ     Номер");
+    main->AddListLine(
+        "05-03-2007 14:02:07   00:01:35   12( 121)     200     5551234              ");
+    main->SetUnInterruptPanel("Идет непрерывное считывание");
+    Save(*main, "main_form.png");
+
+    TOptionsForm options;
+    options.SetLink(main->Link());
+    options.show();
+    Save(options, "options_form.png");
+
+    TAboutForm about;
+    about.show();
+    Save(about, "about_form.png");
+    main.reset();
+}
+
+}  // namespace

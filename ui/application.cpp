@@ -1,0 +1,33 @@
+#include "application.h"
+
+#include <cstring>
+#include <string>
+
+#include "comm_port.h"
+#include "message_seam.h"
+
+TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {}
+
+bool TApplication::notify(QObject* receiver, QEvent* event) {
+    try {
+        return QApplication::notify(receiver, event);
+    } catch (...) {
+        ShowException(std::current_exception());
+        return false;
+    }
+}
+
+void TApplication::ShowException(std::exception_ptr error) {
+    std::string text;
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::exception& e) {
+        text = e.what();
+    } catch (const ECommError& e) {
+        text = "Ошибка СОМ-порта " + std::to_string(e.Code) + ": " +
+               std::strerror(static_cast<int>(e.SystemError));
+    } catch (...) {
+        // Any other thrown value: an exception without a message.
+    }
+    seam::ShowMessage(text, applicationName().toStdString());
+}

@@ -1,0 +1,596 @@
+#include "main_form.h"
+
+#include <iconv.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDateEdit>
+#include <QDateTime>
+#include <QFile>
+#include <QFontDatabase>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QListWidget>
+#include <QMenu>
+#include <QMenuBar>
+#include <QProgressBar>
+#include <QScreen>
+#include <QStatusBar>
+#include <QStyle>
+#include <QThread>
+#include <QTimeEdit>
+#include <QTimer>
+#include <QToolBar>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include "about_form.h"
+#include "config_files.h"
+#include "fixed_height_delegate.h"
+#include "main_form_rep.h"
+#include "options_form.h"
+#include "port_messages.h"
+#include "real_time_form.h"
+
+namespace {
+
+const char kStrangeResultText[] = "Функция MainForm->OpenPort вернула непонятный результат.";
+
+// The exchange's texts are Windows-1251 bytes.
+QString FromWin1251(const std::string& bytes) {
+    iconv_t cd = iconv_open("UTF-8", "CP1251");
+    if (cd == reinterpret_cast<iconv_t>(-1)) return QString::fromLatin1(bytes.c_str());
+    std::string in = bytes;
+    std::string out(in.size() * 3 + 4, '\0');
+    char* src = in.data();
+    size_t srcLeft = in.size();
+    char* dst = out.data();
+    size_t dstLeft = out.size();
+    while (srcLeft > 0) {
+        if (iconv(cd, &src, &srcLeft, &dst, &dstLeft) != static_cast<size_t>(-1)) break;
+        // A byte without a character (0x98) reads as "?".
+        *dst++ = '?';
+        --dstLeft;
+        ++src;
+        --srcLeft;
+    }
+    iconv_close(cd);
+    out.resize(out.size() - dstLeft);
+    return QString::fromUtf8(out.c_str());
+}
+
+QLabel* AddPanel(QStatusBar* bar, const QString& name, int width, bool last) {
+    auto* label = new QLabel;
+    label->setObjectName(name);
+    label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    // The last panel reaches to the bar's right end.
+    if (last) {
+        label->setMinimumWidth(width);
+        bar->addWidget(label, 1);
+    } else {
+        label->setFixedWidth(width);
+        bar->addWidget(label);
+    }
+    return label;
+}
+
+}  // namespace
+
+TMainForm::TMainForm(QWidget* parent)
+    : QMainWindow(parent),
+      FileMenu(new QMenu("Файл", this)),
+      SelectFileFromData_MenuItem(new QAction("Выбрать файл для сохранения данных", this)),
+      Report_MenuItem(new QAction("Составление выборки данных", this)),
+      ExitMenuItem(new QAction("Выйти из программы", this)),
+      ATSMenu(new QMenu("АТС", this)),
+      LoadFromATSMenuItem(new QAction("Считать все данные из АТС", this)),
+      ReadUninterruptMenuItem(new QAction("Считывать данные непрерывно.", this)),
+      RealTime_MenuItem(new QAction("Отслеживание соединений в режиме реального времени", this)),
+      ClearListMenuItem(new QAction("Очистить список", this)),
+      OptionsMenu(new QMenu("Настройки", this)),
+      OptionsMenuItem(new QAction("Настройки программы", this)),
+      HelpMenu(new QMenu("Помощь", this)),
+      AboutMenuItem(new QAction("О программе", this)),
+      ToolBar1(new QToolBar(this)),
+      ReadDataToolButton(new QToolButton),
+      StopToolButton(new QToolButton),
+      ReloadToolButton(new QToolButton),
+      DatePicker(new QDateEdit),
+      TimePicker(new QTimeEdit),
+      UnInterruptPanel(new QLabel),
+      ListBox1(new QListWidget),
+      CGauge1(new QProgressBar),
+      TarifFileNameStatusBar(new QStatusBar),
+      RealTimeFileNameStatusBar(new QStatusBar),
+      StatusBar1(new QStatusBar),
+      UnInterruptTimer(new QTimer(this)),
+      PickerTimer(new QTimer(this)) {
+    setObjectName("MainForm");
+    BuildMenus();
+    BuildToolBar();
+    BuildCentre();
+
+    UnInterruptTimer->setObjectName("UnInterruptTimer");
+    UnInterruptTimer->setInterval(2000);
+    connect(UnInterruptTimer, &QTimer::timeout, this, &TMainForm::UnInterruptTimerTimer);
+    PickerTimer->setObjectName("PickerTimer");
+    PickerTimer->setInterval(1000);
+    connect(PickerTimer, &QTimer::timeout, this, &TMainForm::PickerTimerTimer);
+    SetPickersToComputerClock();
+    PickerTimer->start();
+
+    openDialog1_.DefaultSuffix = "txt";
+    openDialog1_.FileName = "list";
+
+    // Client area 794 x 490 below the menu bar, centred on the screen.
+    resize(794, 490 + menuBar()->sizeHint().height());
+    if (QScreen* screen = QApplication::primaryScreen()) {
+        const QRect area = screen->availableGeometry();
+        move(area.center() - QPoint(width() / 2, height() / 2));
+    }
+
+    FormCreate();
+    show();
+    FormShow();
+}
+
+TMainForm::~TMainForm() {
+    ReleaseReader();
+}
+
+void TMainForm::BuildMenus() {
+    menuBar()->setObjectName("MainMenu1");
+    FileMenu->setObjectName("FileMenu");
+    ATSMenu->setObjectName("ATSMenu");
+    OptionsMenu->setObjectName("OptionsMenu");
+    HelpMenu->setObjectName("HelpMenu");
+    const std::pair<QAction*, const char*> names[] = {
+        {SelectFileFromData_MenuItem, "SelectFileFromData_MenuItem"},
+        {Report_MenuItem, "Report_MenuItem"},
+        {ExitMenuItem, "ExitMenuItem"},
+        {LoadFromATSMenuItem, "LoadFromATSMenuItem"},
+        {ReadUninterruptMenuItem, "ReadUninterruptMenuItem"},
+        {RealTime_MenuItem, "RealTime_MenuItem"},
+        {ClearListMenuItem, "ClearListMenuItem"},
+        {OptionsMenuItem, "OptionsMenuItem"},
+        {AboutMenuItem, "AboutMenuItem"},
+    };
+    for (const auto& [action, name] : names)
+        action->setObjectName(name);
+
+    FileMenu->addAction(SelectFileFromData_MenuItem);
+    FileMenu->addAction(Report_MenuItem);
+    FileMenu->addAction(ExitMenuItem);
+    ATSMenu->addAction(LoadFromATSMenuItem);
+    ATSMenu->addAction(ReadUninterruptMenuItem);
+    ATSMenu->addAction(RealTime_MenuItem);
+    ATSMenu->addAction(ClearListMenuItem);
+    OptionsMenu->addAction(OptionsMenuItem);
+    HelpMenu->addAction(AboutMenuItem);
+    menuBar()->addMenu(FileMenu);
+    menuBar()->addMenu(ATSMenu);
+    menuBar()->addMenu(OptionsMenu);
+    menuBar()->addMenu(HelpMenu);
+
+    // The default item of its menu.
+    QFont bold = LoadFromATSMenuItem->font();
+    bold.setBold(true);
+    LoadFromATSMenuItem->setFont(bold);
+    LoadFromATSMenuItem->setToolTip(LoadFromATSMenuItem->text());
+    LoadFromATSMenuItem->setIcon(style()->standardIcon(QStyle::SP_ArrowDown));
+
+    connect(SelectFileFromData_MenuItem, &QAction::triggered, this,
+            &TMainForm::SelectFileFromData_MenuItemClick);
+    connect(Report_MenuItem, &QAction::triggered, this, &TMainForm::Report_MenuItemClick);
+    connect(ExitMenuItem, &QAction::triggered, this, &TMainForm::ExitMenuItemClick);
+    connect(LoadFromATSMenuItem, &QAction::triggered, this, &TMainForm::LoadFromATSMenuItemClick);
+    connect(ReadUninterruptMenuItem, &QAction::triggered, this,
+            &TMainForm::ReadUninterruptMenuItemClick);
+    connect(RealTime_MenuItem, &QAction::triggered, this, &TMainForm::RealTime_MenuItemClick);
+    connect(ClearListMenuItem, &QAction::triggered, this, &TMainForm::ClearListMenuItemClick);
+    connect(OptionsMenuItem, &QAction::triggered, this, &TMainForm::OptionsMenuItemClick);
+    connect(AboutMenuItem, &QAction::triggered, this, &TMainForm::AboutMenuItemClick);
+}
+
+void TMainForm::BuildToolBar() {
+    ToolBar1->setObjectName("ToolBar1");
+    ToolBar1->setMovable(false);
+    ToolBar1->setFloatable(false);
+    ToolBar1->setIconSize(QSize(16, 16));
+    addToolBar(Qt::TopToolBarArea, ToolBar1);
+
+    // Takes the menu item's caption, hint and image, and runs its command.
+    ReadDataToolButton->setObjectName("ReadDataToolButton");
+    ReadDataToolButton->setDefaultAction(LoadFromATSMenuItem);
+    StopToolButton->setObjectName("StopToolButton");
+    StopToolButton->setToolTip("Остановить  считывание");
+    StopToolButton->setIcon(style()->standardIcon(QStyle::SP_BrowserStop));
+    StopToolButton->setEnabled(false);
+    ReloadToolButton->setObjectName("ReloadToolButton");
+    ReloadToolButton->setToolTip("Обновить");
+    ReloadToolButton->setIcon(style()->standardIcon(QStyle::SP_BrowserReload));
+    for (QToolButton* b : {ReadDataToolButton, StopToolButton, ReloadToolButton}) {
+        b->setAutoRaise(true);
+        b->setToolButtonStyle(Qt::ToolButtonIconOnly);
+        b->setFixedSize(24, 24);
+        ToolBar1->addWidget(b);
+    }
+    connect(StopToolButton, &QToolButton::clicked, this, &TMainForm::StopToolButtonClick);
+    connect(ReloadToolButton, &QToolButton::clicked, this, &TMainForm::ReloadToolButtonClick);
+
+    DatePicker->setObjectName("DatePicker");
+    DatePicker->setDisplayFormat(QLocale().dateFormat(QLocale::ShortFormat));
+    DatePicker->setEnabled(false);
+    TimePicker->setObjectName("TimePicker");
+    TimePicker->setDisplayFormat("HH:mm:ss");
+    TimePicker->setEnabled(false);
+    ToolBar1->addWidget(DatePicker);
+    ToolBar1->addWidget(TimePicker);
+
+    UnInterruptPanel->setObjectName("UnInterruptPanel");
+    UnInterruptPanel->setFixedWidth(410);
+    UnInterruptPanel->setFrameStyle(QFrame::NoFrame);
+    UnInterruptPanel->setContentsMargins(8, 0, 0, 0);
+    ToolBar1->addWidget(UnInterruptPanel);
+}
+
+void TMainForm::BuildCentre() {
+    ListBox1->setObjectName("ListBox1");
+    ListBox1->setUniformItemSizes(true);
+    ListBox1->setItemDelegate(new TFixedHeightDelegate(14, ListBox1));
+    // Call lines are laid out in columns.
+    QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    mono.setPixelSize(11);
+    ListBox1->setFont(mono);
+
+    CGauge1->setObjectName("CGauge1");
+    CGauge1->setOrientation(Qt::Vertical);
+    CGauge1->setTextVisible(false);
+    CGauge1->setStyleSheet(
+        "QProgressBar { background-color: black; border: 1px solid gray; }"
+        "QProgressBar::chunk { background-color: lime; }");
+    SetGauge(100, 0);
+    auto* gaugePanel = new QWidget;
+    gaugePanel->setObjectName("GaugePanel");
+    gaugePanel->setFixedWidth(39);
+    auto* gaugeLayout = new QVBoxLayout(gaugePanel);
+    gaugeLayout->setContentsMargins(4, 4, 4, 4);
+    gaugeLayout->addWidget(CGauge1);
+
+    TarifFileNameStatusBar->setObjectName("TarifFileNameStatusBar");
+    RealTimeFileNameStatusBar->setObjectName("RealTimeFileNameStatusBar");
+    StatusBar1->setObjectName("StatusBar1");
+    TarifFileNameStatusBar->setSizeGripEnabled(false);
+    RealTimeFileNameStatusBar->setSizeGripEnabled(false);
+    tarifPanels_[0] = AddPanel(TarifFileNameStatusBar, "TarifFileNameStatusBar_Panel0", 150, false);
+    tarifPanels_[1] = AddPanel(TarifFileNameStatusBar, "TarifFileNameStatusBar_Panel1", 50, true);
+    tarifPanels_[0]->setText("Файл учета звонков: ");
+    realTimePanels_[0] =
+        AddPanel(RealTimeFileNameStatusBar, "RealTimeFileNameStatusBar_Panel0", 380, false);
+    realTimePanels_[1] =
+        AddPanel(RealTimeFileNameStatusBar, "RealTimeFileNameStatusBar_Panel1", 50, true);
+    realTimePanels_[0]->setText("Файл отслеживания соединений в режиме реального времени :");
+    // A fixed text is never cut, whatever the font.
+    for (QLabel* fixed : {tarifPanels_[0], realTimePanels_[0]})
+        fixed->setFixedWidth(std::max(fixed->minimumWidth(), fixed->sizeHint().width()));
+    const int widths[] = {110, 100, 130, 160, 125, 50};
+    for (int i = 0; i < 6; ++i)
+        statusBar1Panels_[i] =
+            AddPanel(StatusBar1, QString("StatusBar1_Panel%1").arg(i), widths[i], i == 5);
+
+    auto* centre = new QWidget;
+    centre->setObjectName("CentrePanel");
+    auto* rows = new QVBoxLayout(centre);
+    rows->setContentsMargins(0, 0, 0, 0);
+    rows->setSpacing(0);
+    auto* middle = new QHBoxLayout;
+    middle->setSpacing(0);
+    middle->addWidget(ListBox1, 1);
+    middle->addWidget(gaugePanel);
+    rows->addLayout(middle, 1);
+    rows->addWidget(TarifFileNameStatusBar);
+    rows->addWidget(RealTimeFileNameStatusBar);
+    rows->addWidget(StatusBar1);
+    setCentralWidget(centre);
+}
+
+void TMainForm::FormCreate() {
+    setWindowTitle(QApplication::applicationName());
+}
+
+void TMainForm::FormShow() {
+    if (formShown_) return;
+    formShown_ = true;
+    autoExit_ = false;
+    link = CreateLowLevel();
+    if (ReadConfig(*link) != 1)
+        seam::ShowMessage("Исключение при открытии/чтении файла конфигурации.", kErrorCaption);
+    openDialog1_.Directory = link->StartDir;
+    if (!link->TarifFileName.empty()) openDialog1_.FileName = link->TarifFileName;
+    if (link->FirstStart) {
+        seam::ShowMessage(
+            "Это первый запуск программы Tallyphon(возможно были удалены файлы конфигурации). "
+            "Выберите пункт \"Настройки\" и установите номер СОМ-порта ",
+            kNoticeCaption);
+        std::remove((link->StartDir + "/" + kOutConfigFileName).c_str());
+        return;
+    }
+    if (link->AutoStart == 3) autoExit_ = true;
+    const int r = OpenPort(link->PortName);
+    if (r == 1) {
+        if (link->AutoStart == 3) LoadFromATSMenuItemClick();
+        if (link->AutoStart == 2) ReadUninterruptMenuItemClick();
+    } else if (r == -2 || r == -1) {
+        if (link->AutoStart == 1) {
+            if (r == -2)
+                seam::ShowMessage(kNoExchangeText, kNoticeCaption);
+            else
+                seam::ShowMessage(PortOpenErrorText(*link), kErrorCaption);
+            SetPickersToComputerClock();
+        } else if (autoExit_) {
+            UnInterruptTimer->start();
+        }
+    } else {
+        seam::ShowMessage("Ф-ция MainForm->OpenPort вернула непонятный результат.", "Авария!");
+    }
+}
+
+int TMainForm::OpenPort(const std::string& name) {
+    if (link->OpenPort(name) != 1) {
+        ShowNoExchange();
+        return -1;
+    }
+    int identified = -2;
+    try {
+        identified = link->IdentifyExchange();
+    } catch (const ECommError&) {
+        // The device failed while answering: no exchange to show.
+        identified = -2;
+    }
+    if (identified < 0) {
+        ShowNoExchange();
+        return -2;
+    }
+    ShowIdentification();
+    SetPickersFromExchange();
+    update();
+    StatusBar1->update();
+    return 1;
+}
+
+void TMainForm::ShowIdentification() {
+    const TLowLevel& ll = *link;
+    statusBar1Panels_[0]->setText("АТС: " + FromWin1251(ll.ExchangeName));
+    statusBar1Panels_[1]->setText("ПО вер. " + QString::fromStdString(ll.SoftwareVersion));
+    statusBar1Panels_[2]->setText("Зав. номер : " + QString::fromStdString(ll.SerialNumber));
+    statusBar1Panels_[3]->setText(QString("Емкость буфера : %1").arg(ll.BufferCapacity));
+    statusBar1Panels_[4]->setText(QString("В буфере : %1").arg(ll.RecordsInBuffer));
+    tarifPanels_[1]->setText(QFile::decodeName(QByteArray::fromStdString(ll.TarifFileName)));
+    realTimePanels_[1]->setText(QFile::decodeName(QByteArray::fromStdString(ll.RealTimeFileName)));
+    SetGauge(ll.BufferCapacity, ll.RecordsInBuffer);
+}
+
+void TMainForm::ShowNoExchange() {
+    statusBar1Panels_[0]->setText("АТС: -");
+    statusBar1Panels_[1]->setText("ПО вер. -");
+    statusBar1Panels_[2]->setText("Зав. номер : -");
+    statusBar1Panels_[3]->setText("Емкость буфера : -");
+    statusBar1Panels_[4]->setText("В буфере : -");
+    SetGauge(100, 0);
+    SetPickersToComputerClock();
+}
+
+void TMainForm::ShowExchangeInfo(int refreshClock) {
+    ShowIdentification();
+    if (!link->FirstStart && link->Port()->IsOpen()) {
+        if (refreshClock == 1) {
+            if (link->CheckLink() == 1) SetPickersFromExchange();
+        } else {
+            SetPickersFromExchange();
+        }
+    }
+    if (!link->UnInterruptFlag) UnInterruptPanel->clear();
+}
+
+void TMainForm::SetGauge(int maximum, int position) {
+    // A range of 0 would turn the gauge into a busy indicator, and a value
+    // outside the range would be ignored.
+    const int top = std::max(maximum, 1);
+    CGauge1->setRange(0, top);
+    CGauge1->setValue(std::clamp(position, 0, top));
+}
+
+void TMainForm::SetPickersFromExchange() {
+    const TDateTimeParts& c = link->ExchangeClock;
+    DatePicker->setDate(QDate(c.Year, c.Month, c.Day));
+    TimePicker->setTime(QTime(c.Hour, c.Minute, c.Second, 500));
+}
+
+void TMainForm::SetPickersToComputerClock() {
+    const QDateTime now = QDateTime::currentDateTime();
+    DatePicker->setDate(now.date());
+    TimePicker->setTime(now.time());
+}
+
+void TMainForm::LockControls() {
+    for (QAction* a :
+         {SelectFileFromData_MenuItem, Report_MenuItem, LoadFromATSMenuItem,
+          ReadUninterruptMenuItem, RealTime_MenuItem, ClearListMenuItem, OptionsMenuItem})
+        a->setEnabled(false);
+    ReloadToolButton->setEnabled(false);
+    ReadDataToolButton->setEnabled(false);
+    StopToolButton->setEnabled(true);
+}
+
+void TMainForm::UnlockControls() {
+    for (QAction* a :
+         {SelectFileFromData_MenuItem, Report_MenuItem, LoadFromATSMenuItem,
+          ReadUninterruptMenuItem, RealTime_MenuItem, ClearListMenuItem, OptionsMenuItem})
+        a->setEnabled(true);
+    ReloadToolButton->setEnabled(true);
+    ReadDataToolButton->setEnabled(true);
+    StopToolButton->setEnabled(false);
+}
+
+void TMainForm::SetUnInterruptPanel(const std::string& text) {
+    UnInterruptPanel->setText(QString::fromStdString(text));
+}
+
+void TMainForm::EnableStop() {
+    StopToolButton->setEnabled(true);
+}
+
+void TMainForm::ReleaseReadButton() {
+    ReadDataToolButton->setDown(false);
+}
+
+void TMainForm::StartUnInterruptTimer() {
+    UnInterruptTimer->start();
+}
+
+void TMainForm::AddListLine(const std::string& line) {
+    ListBox1->addItem(QString::fromStdString(line));
+}
+
+void TMainForm::ShowCallLine(const std::string& line) {
+    CGauge1->setValue(std::max(CGauge1->value() - 1, CGauge1->minimum()));
+    ListBox1->addItem(QString::fromStdString(line));
+    if (ListBox1->count() > 0) ListBox1->setCurrentRow(ListBox1->count() - 1);
+    if (ListBox1->count() > kMaxListLines) ListBox1->clear();
+    statusBar1Panels_[4]->setText(QString("В буфере : %1").arg(link->RecordsInBuffer));
+    statusBar1Panels_[5]->setText(QString("Отвергнуто записей: %1").arg(link->RejectedRecords));
+}
+
+void TMainForm::SetReader(boost::shared_ptr<QThread> thread) {
+    ReleaseReader();
+    reader = std::move(thread);
+}
+
+void TMainForm::ReleaseReader() {
+    if (!reader) return;
+    if (reader->isRunning()) {
+        reader->requestInterruption();
+        // The thread may be waiting for a window update it handed over.
+        while (!reader->wait(10))
+            QCoreApplication::processEvents();
+    }
+    reader.reset();
+}
+
+void TMainForm::LoadFromATSMenuItemClick() {
+    // Wired to the read-all workflow.
+}
+
+void TMainForm::ReadUninterruptMenuItemClick() {
+    // Wired to the continuous-reading workflow.
+}
+
+void TMainForm::SelectFileFromData_MenuItemClick() {
+    const std::string remembered = openDialog1_.FileName;
+    std::string chosen;
+    if (seam::FileDialog(openDialog1_, chosen)) {
+        openDialog1_.FileName = chosen;
+        link->TarifFileName = chosen;
+        WriteOutConfig(*link, link->TarifFileName, link->RealTimeFileName);
+        if (chosen != remembered) ListBox1->clear();
+        ShowExchangeInfo(1);
+    } else {
+        WriteOutConfig(*link, link->TarifFileName, link->RealTimeFileName);
+    }
+}
+
+void TMainForm::Report_MenuItemClick() {
+    if (!reportForm_) return;
+    reportForm_->SetDialogsDir(link->StartDir);
+    reportForm_->exec();
+}
+
+void TMainForm::ExitMenuItemClick() {
+    close();
+}
+
+void TMainForm::RealTime_MenuItemClick() {
+    // The models that report their line states: QTV610 and QTV930.
+    const std::string& model = link->ModelName;
+    if (model.find("610") != std::string::npos || model.find("930") != std::string::npos) {
+        if (!realTimeForm_) return;
+        realTimeForm_->move(pos() + QPoint(20, 10));
+        realTimeForm_->SetLink(link);
+        realTimeForm_->exec();
+    } else {
+        seam::ShowMessage(
+            "С данным типом АТС отслеживание соединений в реальном времени не работает.",
+            "Предупреждение");
+    }
+}
+
+void TMainForm::ClearListMenuItemClick() {
+    ListBox1->clear();
+}
+
+void TMainForm::OptionsMenuItemClick() {
+    if (!optionsForm_) return;
+    optionsForm_->SetLink(link);
+    optionsForm_->SetOpenPort([this](const std::string& name) { return OpenPort(name); });
+    optionsForm_->SetRefresh([this] {
+        StatusBar1->repaint();
+        update();
+    });
+    optionsForm_->move(pos() + QPoint(25, 25));
+    optionsForm_->exec();
+}
+
+void TMainForm::AboutMenuItemClick() {
+    if (!aboutForm_) return;
+    aboutForm_->move(pos() + QPoint(20, 20));
+    aboutForm_->show();
+    aboutForm_->raise();
+    aboutForm_->activateWindow();
+}
+
+void TMainForm::ReloadToolButtonClick() {
+    link->Port()->Close();
+    const int r = OpenPort(link->PortName);
+    if (r == 1)
+        ShowExchangeInfo(0);
+    else if (r == -2)
+        seam::ShowMessage(kNoExchangeText, kNoticeCaption);
+    else if (r == -1)
+        seam::ShowMessage(PortOpenErrorText(*link), kErrorCaption);
+    else
+        seam::ShowMessage(kStrangeResultText, "Авария");
+}
+
+void TMainForm::StopToolButtonClick() {
+    link->StopFlag = true;
+    if (link->UnInterruptFlag) UnInterruptPanel->clear();
+    link->UnInterruptFlag = false;
+    UnlockControls();
+    if (autoExit_) close();
+}
+
+void TMainForm::UnInterruptTimerTimer() {
+    close();
+}
+
+void TMainForm::PickerTimerTimer() {
+    TimePicker->setTime(TimePicker->time().addSecs(1));
+}
+
+void TMainForm::closeEvent(QCloseEvent* event) {
+    FormClose();
+    event->accept();
+    emit Closed();
+}
+
+void TMainForm::FormClose() {
+    UnInterruptTimer->stop();
+    if (link) link->StopFlag = true;
+    if (reader) reader->requestInterruption();
+}
