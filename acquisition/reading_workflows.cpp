@@ -3,6 +3,7 @@
 #include <QThread>
 
 #include "message_seam.h"
+#include "port_messages.h"
 
 namespace {
 
@@ -39,9 +40,9 @@ void LoadFromATS(TReadingContext& c) {
         if (r == -2 || r == -1) {
             if (ll.AutoStart == 1) {
                 if (r == -2)
-                    seam::ShowMessage("АТС не обнаружена.", "Уведомление");
+                    seam::ShowMessage(kNoExchangeText, kNoticeCaption);
                 else
-                    seam::ShowMessage("Ошибка при открытии СОМ-порта.", "Ошибка!");
+                    seam::ShowMessage(PortOpenErrorText(ll), kErrorCaption);
             }
             if (c.Form->AutoExit()) c.Form->StartUnInterruptTimer();
             return;

@@ -1,7 +1,5 @@
 #include "main_form.h"
 
-#include <iconv.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -29,13 +27,16 @@
 #include <QToolBar>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <boost/make_shared.hpp>
 
 #include "about_form.h"
 #include "config_files.h"
+#include "cp1251.h"
 #include "fixed_height_delegate.h"
 #include "main_form_rep.h"
 #include "options_form.h"
 #include "port_messages.h"
+#include "reading_workflows.h"
 #include "real_time_form.h"
 
 namespace {
@@ -44,25 +45,7 @@ const char kStrangeResultText[] = "Функция MainForm->OpenPort верну�
 
 // The exchange's texts are Windows-1251 bytes.
 QString FromWin1251(const std::string& bytes) {
-    iconv_t cd = iconv_open("UTF-8", "CP1251");
-    if (cd == reinterpret_cast<iconv_t>(-1)) return QString::fromLatin1(bytes.c_str());
-    std::string in = bytes;
-    std::string out(in.size() * 3 + 4, '\0');
-    char* src = in.data();
-    size_t srcLeft = in.size();
-    char* dst = out.data();
-    size_t dstLeft = out.size();
-    while (srcLeft > 0) {
-        if (iconv(cd, &src, &srcLeft, &dst, &dstLeft) != static_cast<size_t>(-1)) break;
-        // A byte without a character (0x98) reads as "?".
-        *dst++ = '?';
-        --dstLeft;
-        ++src;
-        --srcLeft;
-    }
-    iconv_close(cd);
-    out.resize(out.size() - dstLeft);
-    return QString::fromUtf8(out.c_str());
+    return QString::fromStdString(FromCp1251(bytes));
 }
 
 QLabel* AddPanel(QStatusBar* bar, const QString& name, int width, bool last) {
@@ -309,6 +292,7 @@ void TMainForm::FormShow() {
     formShown_ = true;
     autoExit_ = false;
     link = CreateLowLevel();
+    callLog = boost::make_shared<TCallLog>(link);
     if (ReadConfig(*link) != 1)
         seam::ShowMessage("Исключение при открытии/чтении файла конфигурации.", kErrorCaption);
     openDialog1_.Directory = link->StartDir;
@@ -467,28 +451,20 @@ void TMainForm::ShowCallLine(const std::string& line) {
     statusBar1Panels_[5]->setText(QString("Отвергнуто записей: %1").arg(link->RejectedRecords));
 }
 
-void TMainForm::SetReader(boost::shared_ptr<QThread> thread) {
-    ReleaseReader();
-    reader = std::move(thread);
-}
-
 void TMainForm::ReleaseReader() {
-    if (!reader) return;
-    if (reader->isRunning()) {
-        reader->requestInterruption();
-        // The thread may be waiting for a window update it handed over.
-        while (!reader->wait(10))
-            QCoreApplication::processEvents();
-    }
-    reader.reset();
+    // The thread may be waiting for a window update it handed over: the wait
+    // keeps serving them.
+    if (reader && link) ::ReleaseReader(reader, *link);
 }
 
 void TMainForm::LoadFromATSMenuItemClick() {
-    // Wired to the read-all workflow.
+    TReadingContext context{this, link, callLog, &reader};
+    LoadFromATS(context);
 }
 
 void TMainForm::ReadUninterruptMenuItemClick() {
-    // Wired to the continuous-reading workflow.
+    TReadingContext context{this, link, callLog, &reader};
+    ReadUninterrupt(context);
 }
 
 void TMainForm::SelectFileFromData_MenuItemClick() {
@@ -499,6 +475,9 @@ void TMainForm::SelectFileFromData_MenuItemClick() {
         link->TarifFileName = chosen;
         WriteOutConfig(*link, link->TarifFileName, link->RealTimeFileName);
         if (chosen != remembered) ListBox1->clear();
+        // Call lines that could not be written go to the new file first.
+        for (const std::string& line : callLog->WritePending())
+            AddListLine(line);
         ShowExchangeInfo(1);
     } else {
         WriteOutConfig(*link, link->TarifFileName, link->RealTimeFileName);

@@ -12,8 +12,11 @@
 
 #include <QMainWindow>
 
+#include "call_log.h"
 #include "low_level.h"
 #include "message_seam.h"
+#include "read_ats_thread.h"
+#include "reading_form.h"
 
 class QAction;
 class QDateEdit;
@@ -32,7 +35,7 @@ class TMainForm_rep;
 class TOptionsForm;
 class TRealTimeForm;
 
-class TMainForm : public QMainWindow {
+class TMainForm : public QMainWindow, public IReadingForm {
     Q_OBJECT
   public:
     // Largest number of lines ListBox1 holds; one more empties it.
@@ -55,40 +58,42 @@ class TMainForm : public QMainWindow {
     // -1 the port could not be opened (also when it was open already), -2 no
     // exchange answered (also when the device failed while identifying).
     // Shows the result in the status bar, gauge and pickers.
-    int OpenPort(const std::string& name);
+    int OpenPort(const std::string& name) override;
     // Status panels, file-name panels and gauge from the link context,
     // without asking the exchange; the pickers from the last identification
     // (refreshClock 1: only when the link test passes). Empties
     // UnInterruptPanel unless continuous reading runs.
-    void ShowExchangeInfo(int refreshClock);
+    void ShowExchangeInfo(int refreshClock) override;
     // No exchange: panels 0 to 4 to dashes, gauge 0 of 100, pickers to the
     // computer's clock.
-    void ShowNoExchange();
+    void ShowNoExchange() override;
     // Disables the nine commands that use the port or the call-log file and
     // enables Stop; UnlockControls the reverse.
-    void LockControls();
-    void UnlockControls();
-    void SetUnInterruptPanel(const std::string& text);
-    void EnableStop();
+    void LockControls() override;
+    void UnlockControls() override;
+    void SetUnInterruptPanel(const std::string& text) override;
+    void EnableStop() override;
     // Shows ReadDataToolButton as not pressed.
-    void ReleaseReadButton();
+    void ReleaseReadButton() override;
     // The program closes 2 seconds later.
-    void StartUnInterruptTimer();
+    void StartUnInterruptTimer() override;
     // Adds a line (UTF-8) at the end of ListBox1.
-    void AddListLine(const std::string& line);
+    void AddListLine(const std::string& line) override;
     // One call line written: gauge down by one, the line added and selected
     // (the list emptied when it passes kMaxListLines), panels 4 and 5 from
     // the link context's counters.
-    void ShowCallLine(const std::string& line);
+    void ShowCallLine(const std::string& line) override;
     // Set at start-up for the start-up action "read all, then close".
-    bool AutoExit() const { return autoExit_; }
+    bool AutoExit() const override { return autoExit_; }
     void SetAutoExit(bool on) { autoExit_ = on; }
     // The exchange-link context, created by FormShow.
     boost::shared_ptr<TLowLevel> Link() const { return link; }
-    // The reading thread of the last reading. Replacing it releases the
-    // previous one: a thread still running is asked to end and waited for.
-    boost::shared_ptr<QThread> Reader() const { return reader; }
-    void SetReader(boost::shared_ptr<QThread> thread);
+    // The window itself carries out the reading thread's hand-overs.
+    QObject* FormObject() override { return this; }
+    // The reading thread of the last reading (empty before the first).
+    boost::shared_ptr<ReadATSThread> Reader() const { return reader; }
+    // The call-log writer with the lines that wait for the file.
+    boost::shared_ptr<TCallLog> CallLog() const { return callLog; }
     // Panel index (0 to 5) of StatusBar1.
     QLabel* StatusBar1Panel(int index) const { return statusBar1Panels_.at(index); }
     QLabel* TarifFileNamePanel(int index) const { return tarifPanels_.at(index); }
@@ -176,7 +181,8 @@ class TMainForm : public QMainWindow {
     void ReleaseReader();
 
     boost::shared_ptr<TLowLevel> link;
-    boost::shared_ptr<QThread> reader;
+    boost::shared_ptr<ReadATSThread> reader;
+    boost::shared_ptr<TCallLog> callLog;
     std::atomic<bool> autoExit_{false};
     bool formShown_ = false;
     seam::TFileRequest openDialog1_;

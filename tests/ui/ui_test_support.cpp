@@ -8,6 +8,8 @@
 #include <ostream>
 #include <stdexcept>
 
+#include <QApplication>
+
 #include "main_form.h"
 
 namespace ui_test {
@@ -108,6 +110,15 @@ std::unique_ptr<TMainForm> CreateMainForm(const std::string& dir) {
     std::unique_ptr<TMainForm> form;
     InDirectory(dir, [&] { form = std::make_unique<TMainForm>(); });
     return form;
+}
+
+bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    return true;
 }
 
 }  // namespace ui_test

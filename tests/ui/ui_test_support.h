@@ -3,6 +3,7 @@
 // files; the simulated exchange linked into it as a port name.
 #pragma once
 
+#include <chrono>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -73,5 +74,9 @@ std::unique_ptr<sim::TSimExchange> StartExchange(const std::string& dir,
 
 // Creates the main window in dir (its start-up runs there).
 std::unique_ptr<TMainForm> CreateMainForm(const std::string& dir);
+
+// Serves events until condition holds or timeout passes; true when it held.
+bool WaitUntil(const std::function<bool()>& condition,
+               std::chrono::milliseconds timeout = std::chrono::seconds(30));
 
 }  // namespace ui_test
