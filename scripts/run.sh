@@ -46,25 +46,34 @@ done
 # "Tallyphon.cfg": port COM1, title lines on, standard layout, 27 zero bytes.
 { printf '\001\001\000'; head -c 27 /dev/zero; } >"$demo/Tallyphon.cfg"
 
-auto=""
+# With a display the window opens and reads continuously, so calls appear as
+# the simulated exchange produces them. Without one the program reads the
+# whole buffer once, closes itself, and the call-log file is printed.
+rm -f "$demo/calls.txt"
+auto="AUTOSTART_UNINTERRUPT"
+headless=""
 if [ -z "${DISPLAY:-}" ]; then
     export QT_QPA_PLATFORM=offscreen
-    # HEADLESS: once the read-all workflow is wired into the main window, set
-    # auto=AUTOSTART_1 here; the program then reads the whole buffer, closes
-    # itself, and the script prints "$demo/calls.txt" after it has ended.
+    auto="AUTOSTART_1"
+    headless=1
 fi
 printf 'TARIF_FNAME=%s\r\nREALTIME_FNAME=\r\nAUTO=%s' "$demo/calls.txt" "$auto" \
     >"$demo/TallyphonOut.cfg"
 
 (cd "$demo" && exec "$app") &
 app_pid=$!
-if [ -n "${QT_QPA_PLATFORM:-}" ]; then
-    echo "run: Tallyphon runs without a display (pid $app_pid) against the simulated"
-    echo "run: exchange on demo/COM1; press Ctrl+C to stop."
+if [ -n "$headless" ]; then
+    echo "run: Tallyphon reads the simulated exchange on demo/COM1 without a display"
+    echo "run: (pid $app_pid) and closes itself when done; Ctrl+C stops it."
 else
-    echo "run: Tallyphon is open against the simulated exchange on demo/COM1."
+    echo "run: Tallyphon is open and reads the simulated exchange on demo/COM1"
+    echo "run: continuously; a new call arrives every 5 seconds. Ctrl+C stops it."
 fi
 status=0
 wait "$app_pid" || status=$?
 app_pid=""
+if [ -n "$headless" ] && [ -f "$demo/calls.txt" ]; then
+    echo "run: the call-log file demo/calls.txt ($(wc -l <"$demo/calls.txt") lines):"
+    iconv -f CP1251 -t UTF-8 "$demo/calls.txt" | tr -d '\r'
+fi
 exit "$status"
