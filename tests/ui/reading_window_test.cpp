@@ -1,0 +1,224 @@
+// Reading through the real main window and its reading thread, and the
+// unattended start as a separate process.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QLabel>
+#include <QListWidget>
+#include <QProgressBar>
+#include <QToolButton>
+#include <sstream>
+
+#include "call_log.h"
+#include "cp1251.h"
+#include "main_form.h"
+#include "ui_test_support.h"
+
+extern char** environ;
+
+using namespace ui_test;
+
+namespace {
+
+std::vector<std::vector<uint8_t>> Day(int calls, uint32_t seed = 1) {
+    sim::TDayOptions d;
+    d.Calls = calls;
+    d.Seed = seed;
+    d.RejectedEvery = 13;
+    return sim::GenerateOfficeDay(d);
+}
+
+sim::TExchangeConfig Holding(const std::vector<std::vector<uint8_t>>& records) {
+    sim::TExchangeConfig c;
+    c.Units[0].Capacity = 30000;
+    c.Units[0].Records.assign(records.begin(), records.end());
+    return c;
+}
+
+// Lines of a Windows-1251 file as UTF-8, without their CR LF.
+std::vector<std::string> FileLines(const std::string& path) {
+    std::vector<std::string> lines;
+    std::istringstream in(ReadFile(path));
+    std::string l;
+    while (std::getline(in, l)) {
+        if (!l.empty() && l.back() == '\r') l.pop_back();
+        lines.push_back(FromCp1251(l));
+    }
+    return lines;
+}
+
+// The call lines the payloads give, decoded the way the program decodes.
+std::vector<std::string> Expected(const TLowLevel& ll,
+                                  const std::vector<std::vector<uint8_t>>& payloads) {
+    std::vector<std::string> lines;
+    for (const auto& p : payloads) {
+        if (p.size() >= 2 && p[0] == 0x0F && p[1] == 0xFF) continue;
+        lines.push_back(FormatCallLine(ll.DecodeRecord(p.data(), int(p.size())), ll.AltFormat,
+                                       ll.ModelName, ll.SerialNumber));
+    }
+    return lines;
+}
+
+class ReadingWindow : public ::testing::Test {
+  protected:
+    void TearDown() override {
+        form.reset();
+        exchange.reset();
+    }
+    bool ReaderDone() {
+        return WaitUntil([&] { return form->Reader() && form->Reader()->isFinished(); },
+                         std::chrono::seconds(120));
+    }
+    TRecorder recorder;
+    TStartDir dir;
+    std::unique_ptr<sim::TSimExchange> exchange;
+    std::unique_ptr<TMainForm> form;
+};
+
+TEST_F(ReadingWindow, ReadAllWritesExactlyTheExpectedFileAndShowsIt) {
+    const auto day = Day(150, 3);
+    dir.WriteSettings();
+    exchange = StartExchange(dir.Path(), Holding(day));
+    form = CreateMainForm(dir.Path());
+    const TLowLevel& ll = *form->Link();
+    form->ReadDataToolButton->click();
+    ASSERT_TRUE(ReaderDone());
+
+    std::vector<std::string> expected = {ll.TitleLine, kColumnLine};
+    for (const auto& l : Expected(ll, day))
+        expected.push_back(l);
+    EXPECT_EQ(FileLines(dir.File("calls.txt")), expected);
+    ASSERT_EQ(form->ListBox1->count(), static_cast<int>(expected.size()));
+    EXPECT_EQ(form->ListBox1->item(form->ListBox1->count() - 1)->text().toStdString(),
+              expected.back());
+    EXPECT_EQ(form->ListBox1->currentRow(), form->ListBox1->count() - 1);
+    EXPECT_TRUE(form->ReadDataToolButton->isEnabled());
+    EXPECT_FALSE(form->StopToolButton->isEnabled());
+    // Rejected records are never counted down.
+    EXPECT_GT(ll.RejectedRecords, 0);
+    EXPECT_EQ(form->CGauge1->value(), ll.RejectedRecords);
+    EXPECT_EQ(form->StatusBar1Panel(4)->text().toStdString(),
+              "В буфере : " + std::to_string(ll.RejectedRecords));
+    EXPECT_EQ(form->StatusBar1Panel(5)->text().toStdString(),
+              "Отвергнуто записей: " + std::to_string(ll.RejectedRecords));
+    EXPECT_EQ(exchange->RecordCount(0), 0u);
+    EXPECT_TRUE(recorder.Messages.empty());
+}
+
+TEST_F(ReadingWindow, TheListEmptiesAtLine20001WhileTheFileKeepsEveryLine) {
+    // 19987 lines already shown, two title lines and twelve calls: the
+    // twelfth call is line 20001 and empties the list.
+    sim::TDayOptions d;
+    d.Calls = 12;
+    const auto day = sim::GenerateOfficeDay(d);
+    dir.WriteSettings();
+    exchange = StartExchange(dir.Path(), Holding(day));
+    form = CreateMainForm(dir.Path());
+    QStringList earlier;
+    for (int i = 0; i < 19987; ++i)
+        earlier << QString::number(i);
+    form->ListBox1->addItems(earlier);
+    form->LoadFromATSMenuItemClick();
+    ASSERT_TRUE(ReaderDone());
+    EXPECT_EQ(form->ListBox1->count(), 0);
+    EXPECT_EQ(FileLines(dir.File("calls.txt")).size(), 14u);
+}
+
+TEST_F(ReadingWindow, ClosingTheWindowDuringAReadEndsItWithoutDeadlock) {
+    dir.WriteSettings();
+    exchange = StartExchange(dir.Path(), Holding(Day(3000, 5)));
+    form = CreateMainForm(dir.Path());
+    form->LoadFromATSMenuItemClick();
+    ASSERT_TRUE(WaitUntil([&] { return form->ListBox1->count() > 50; }));
+    boost::shared_ptr<ReadATSThread> reader = form->Reader();
+    form->close();
+    form.reset();  // waits for the reader while serving its hand-overs
+    EXPECT_TRUE(reader->isFinished());
+    // What was not read is still in the exchange.
+    EXPECT_GT(exchange->RecordCount(0), 0u);
+}
+
+TEST_F(ReadingWindow, ContinuousStartUpReadsCallsAsTheyArrive) {
+    dir.WriteSettings("AUTOSTART_UNINTERRUPT");
+    const auto day = Day(12, 8);
+    exchange = StartExchange(dir.Path(), Holding({day.begin(), day.begin() + 4}));
+    form = CreateMainForm(dir.Path());
+    EXPECT_EQ(form->UnInterruptPanel->text().toStdString(), "Идет непрерывное считывание");
+    EXPECT_FALSE(form->ReadDataToolButton->isEnabled());
+    for (size_t i = 4; i < day.size(); ++i)
+        exchange->AddRecord(0, day[i]);
+    const auto expected = Expected(*form->Link(), day);
+    ASSERT_TRUE(
+        WaitUntil([&] { return FileLines(dir.File("calls.txt")).size() == 2 + expected.size(); }));
+    form->StopToolButton->click();
+    EXPECT_TRUE(form->UnInterruptPanel->text().isEmpty());
+    EXPECT_TRUE(form->ReadDataToolButton->isEnabled());
+    ASSERT_TRUE(ReaderDone());
+    const auto lines = FileLines(dir.File("calls.txt"));
+    EXPECT_EQ(std::vector<std::string>(lines.begin() + 2, lines.end()), expected);
+}
+
+// The program itself, started in a prepared directory with the start-up
+// action "read all once": no window input, no message box.
+class UnattendedStart : public ::testing::Test {
+  protected:
+    // Starts the program in dir; returns its exit status, or -1 when it did
+    // not end by itself within the time allowed (it is killed then).
+    int RunProgram(std::chrono::seconds allowed) {
+        const std::string program = TALLYPHON_PROGRAM;
+        std::vector<std::string> env = {"QT_QPA_PLATFORM=offscreen", "HOME=" + dir.Path()};
+        std::vector<char*> envp;
+        for (auto& e : env)
+            envp.push_back(e.data());
+        envp.push_back(nullptr);
+        char* argv[] = {const_cast<char*>(program.c_str()), nullptr};
+        pid_t pid = -1;
+        InDirectory(dir.Path(), [&] {
+            if (posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv, envp.data()) != 0)
+                pid = -1;
+        });
+        if (pid < 0) return -2;
+        int status = 0;
+        const bool ended =
+            WaitUntil([&] { return waitpid(pid, &status, WNOHANG) == pid; },
+                      std::chrono::duration_cast<std::chrono::milliseconds>(allowed));
+        if (!ended) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            return -1;
+        }
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    TStartDir dir;
+};
+
+TEST_F(UnattendedStart, ReadsTheWholeBufferIntoTheFileAndEndsByItself) {
+    const auto day = Day(80, 4);
+    dir.WriteSettings("AUTOSTART_1");
+    auto exchange = StartExchange(dir.Path(), Holding(day));
+    EXPECT_EQ(RunProgram(std::chrono::seconds(60)), 0);
+    // The simulated exchange is a QTV610 with one-second ticks, its clock at
+    // 1 January 2007, 00:00:00.
+    TLowLevel ll;
+    ll.ModelName = "QTV610";
+    ll.TickLength = 1;
+    std::vector<std::string> expected = {"       Данные на  01-01-2007 00:00:00 ", kColumnLine};
+    for (const auto& l : Expected(ll, day))
+        expected.push_back(l);
+    EXPECT_EQ(FileLines(dir.File("calls.txt")), expected);
+    EXPECT_EQ(exchange->RecordCount(0), 0u);
+}
+
+TEST_F(UnattendedStart, WithTheExchangeSwitchedOffItEndsByItselfWithoutAMessage) {
+    dir.WriteSettings("AUTOSTART_1");
+    auto exchange = StartExchange(dir.Path(), Holding({}));
+    exchange->SetSilent(true);
+    EXPECT_EQ(RunProgram(std::chrono::seconds(60)), 0);
+    EXPECT_FALSE(Exists(dir.File("calls.txt")));
+}
+
+}  // namespace
