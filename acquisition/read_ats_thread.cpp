@@ -140,6 +140,8 @@ void ReadATSThread::run() {
     }
 
     link_->HoldFlag = false;
+    // The callback refers to this thread object, which may go before the link.
+    link_->RecordCallback = nullptr;
     Hand([&] {
         form_->UnlockControls();
         form_->SetUnInterruptPanel("");
