@@ -206,11 +206,13 @@ struct TSimExchange::Impl {
     }
 
     void CloseTerminal() {
+        // The name goes first: whoever sees the hang-up must not find the
+        // old name still pointing at the dead terminal.
+        RemoveLink();
         if (master >= 0) close(master);
         if (slaveHold >= 0) close(slaveHold);
         master = slaveHold = -1;
         ++generation;
-        RemoveLink();
         ResetLine();
     }
 
