@@ -28,7 +28,25 @@ void ReadATSThread::Hand(const std::function<void()>& f) {
         f();
         return;
     }
+    uiIdle_.acquire();
     QMetaObject::invokeMethod(target, f, Qt::BlockingQueuedConnection);
+    uiIdle_.release();
+}
+
+void ReadATSThread::HandOn(std::function<void()> f) {
+    QObject* target = form_->FormObject();
+    if (QThread::currentThread() == target->thread()) {
+        f();
+        return;
+    }
+    uiIdle_.acquire();
+    QMetaObject::invokeMethod(
+        target,
+        [this, f = std::move(f)] {
+            f();
+            uiIdle_.release();
+        },
+        Qt::QueuedConnection);
 }
 
 bool ReadATSThread::Stopping() const {
@@ -79,8 +97,10 @@ void ReadATSThread::TellPending(size_t count) {
 }
 
 void ReadATSThread::ShowWritten(const std::vector<std::string>& lines) {
+    // The line is in the file already; the window shows it while the next
+    // record is being asked for.
     for (const std::string& line : lines) {
-        Hand([&] {
+        HandOn([this, line] {
             if (link_->RecordsInBuffer > 0) --link_->RecordsInBuffer;
             form_->ShowCallLine(line);
         });

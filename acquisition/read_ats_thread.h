@@ -3,6 +3,7 @@
 // user-interface thread, waiting until it is done.
 #pragma once
 
+#include <QSemaphore>
 #include <QThread>
 #include <boost/shared_ptr.hpp>
 #include <functional>
@@ -21,8 +22,13 @@ class ReadATSThread : public QThread {
                   boost::shared_ptr<TCallLog> log);
     ~ReadATSThread() override;
 
-    // Carries f out on the form's thread and waits for it.
+    // Carries f out on the form's thread and waits for it (and for any
+    // update handed over before it).
     void Hand(const std::function<void()>& f);
+    // Hands f to the form's thread and returns at once; the next hand-over
+    // waits until f has been carried out. Updates thus keep their order and
+    // at most one is outstanding, while the line does not wait for them.
+    void HandOn(std::function<void()> f);
 
   protected:
     // The reading loop (the thread's Execute).
@@ -45,6 +51,8 @@ class ReadATSThread : public QThread {
     boost::shared_ptr<TLowLevel> link_;
     boost::shared_ptr<TCallLog> log_;
     bool told_ = false;
+    // One token: taken while an update handed on is not yet carried out.
+    QSemaphore uiIdle_{1};
 };
 
 // Waits for reader to end while still carrying out the hand-overs it makes.
