@@ -105,8 +105,6 @@ int TLowLevel::ReadBuffer(const TRecordCallback& callback) {
         // Next records: each request lets the exchange drop the record it
         // delivered last, which by now has been handled.
         for (;;) {
-            std::memset(reply, 0, sizeof reply);
-            len = 0;
             port_->Flush();
             if (CheckLinkRetry() != 1) return -1;
             if (StopFlag || HoldFlag) return 3;

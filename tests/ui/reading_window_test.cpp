@@ -11,16 +11,17 @@
 #include <QListWidget>
 #include <QProgressBar>
 #include <QToolButton>
-#include <sstream>
 
 #include "call_log.h"
-#include "cp1251.h"
+#include "call_log_lines.h"
 #include "main_form.h"
 #include "ui_test_support.h"
 
 extern char** environ;
 
 using namespace ui_test;
+using testing_support::CallLogLines;
+using testing_support::ExpectedCallLines;
 
 namespace {
 
@@ -37,30 +38,6 @@ sim::TExchangeConfig Holding(const std::vector<std::vector<uint8_t>>& records) {
     c.Units[0].Capacity = 30000;
     c.Units[0].Records.assign(records.begin(), records.end());
     return c;
-}
-
-// Lines of a Windows-1251 file as UTF-8, without their CR LF.
-std::vector<std::string> FileLines(const std::string& path) {
-    std::vector<std::string> lines;
-    std::istringstream in(ReadFile(path));
-    std::string l;
-    while (std::getline(in, l)) {
-        if (!l.empty() && l.back() == '\r') l.pop_back();
-        lines.push_back(FromCp1251(l));
-    }
-    return lines;
-}
-
-// The call lines the payloads give, decoded the way the program decodes.
-std::vector<std::string> Expected(const TLowLevel& ll,
-                                  const std::vector<std::vector<uint8_t>>& payloads) {
-    std::vector<std::string> lines;
-    for (const auto& p : payloads) {
-        if (p.size() >= 2 && p[0] == 0x0F && p[1] == 0xFF) continue;
-        lines.push_back(FormatCallLine(ll.DecodeRecord(p.data(), int(p.size())), ll.AltFormat,
-                                       ll.ModelName, ll.SerialNumber));
-    }
-    return lines;
 }
 
 class ReadingWindow : public ::testing::Test {
@@ -89,9 +66,9 @@ TEST_F(ReadingWindow, ReadAllWritesExactlyTheExpectedFileAndShowsIt) {
     ASSERT_TRUE(ReaderDone());
 
     std::vector<std::string> expected = {ll.TitleLine, kColumnLine};
-    for (const auto& l : Expected(ll, day))
+    for (const auto& l : ExpectedCallLines(ll, day))
         expected.push_back(l);
-    EXPECT_EQ(FileLines(dir.File("calls.txt")), expected);
+    EXPECT_EQ(CallLogLines(dir.File("calls.txt")), expected);
     ASSERT_EQ(form->ListBox1->count(), static_cast<int>(expected.size()));
     EXPECT_EQ(form->ListBox1->item(form->ListBox1->count() - 1)->text().toStdString(),
               expected.back());
@@ -125,7 +102,7 @@ TEST_F(ReadingWindow, TheListEmptiesAtLine20001WhileTheFileKeepsEveryLine) {
     form->LoadFromATSMenuItemClick();
     ASSERT_TRUE(ReaderDone());
     EXPECT_EQ(form->ListBox1->count(), 0);
-    EXPECT_EQ(FileLines(dir.File("calls.txt")).size(), 14u);
+    EXPECT_EQ(CallLogLines(dir.File("calls.txt")).size(), 14u);
 }
 
 TEST_F(ReadingWindow, ClosingTheWindowDuringAReadEndsItWithoutDeadlock) {
@@ -151,14 +128,14 @@ TEST_F(ReadingWindow, ContinuousStartUpReadsCallsAsTheyArrive) {
     EXPECT_FALSE(form->ReadDataToolButton->isEnabled());
     for (size_t i = 4; i < day.size(); ++i)
         exchange->AddRecord(0, day[i]);
-    const auto expected = Expected(*form->Link(), day);
-    ASSERT_TRUE(
-        WaitUntil([&] { return FileLines(dir.File("calls.txt")).size() == 2 + expected.size(); }));
+    const auto expected = ExpectedCallLines(*form->Link(), day);
+    ASSERT_TRUE(WaitUntil(
+        [&] { return CallLogLines(dir.File("calls.txt")).size() == 2 + expected.size(); }));
     form->StopToolButton->click();
     EXPECT_TRUE(form->UnInterruptPanel->text().isEmpty());
     EXPECT_TRUE(form->ReadDataToolButton->isEnabled());
     ASSERT_TRUE(ReaderDone());
-    const auto lines = FileLines(dir.File("calls.txt"));
+    const auto lines = CallLogLines(dir.File("calls.txt"));
     EXPECT_EQ(std::vector<std::string>(lines.begin() + 2, lines.end()), expected);
 }
 
@@ -207,9 +184,9 @@ TEST_F(UnattendedStart, ReadsTheWholeBufferIntoTheFileAndEndsByItself) {
     ll.ModelName = "QTV610";
     ll.TickLength = 1;
     std::vector<std::string> expected = {"       Данные на  01-01-2007 00:00:00 ", kColumnLine};
-    for (const auto& l : Expected(ll, day))
+    for (const auto& l : ExpectedCallLines(ll, day))
         expected.push_back(l);
-    EXPECT_EQ(FileLines(dir.File("calls.txt")), expected);
+    EXPECT_EQ(CallLogLines(dir.File("calls.txt")), expected);
     EXPECT_EQ(exchange->RecordCount(0), 0u);
 }
 
