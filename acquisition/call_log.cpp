@@ -101,9 +101,8 @@ std::string TitleText(const TDateTimeParts& c) {
            " " + Two(c.Hour) + ":" + Two(c.Minute) + ":" + Two(c.Second) + " ";
 }
 
-void BuildTitle(TLowLevel& ll) {
-    ll.TitleLine = TitleText(ll.ExchangeClock);
-    ll.ColumnLine = kColumnLine;
+TCallLogTitle BuildTitle(const TDateTimeParts& clock) {
+    return {TitleText(clock), kColumnLine};
 }
 
 std::string FormatCallLine(const TRecord& record, bool altFormat, const std::string& modelName,
@@ -139,17 +138,18 @@ bool AppendLines(const std::string& path, const std::vector<std::string>& lines,
     return ok;
 }
 
-int WriteTitle(TLowLevel& ll) {
+int WriteTitle(const TSettings& settings, const TCallLogTitle& title) {
     try {
-        return AppendLines(ll.TarifFileName, {ll.TitleLine, ll.ColumnLine}, false) ? 1 : -1;
+        return AppendLines(settings.TarifFileName, {title.TitleLine, title.ColumnLine}, false) ? 1
+                                                                                               : -1;
     } catch (...) {
         return -1;
     }
 }
 
-int AppendLine(TLowLevel& ll, const std::string& text) {
+int AppendLine(const TSettings& settings, const std::string& text) {
     try {
-        return AppendLines(ll.TarifFileName, {text}) ? 1 : -1;
+        return AppendLines(settings.TarifFileName, {text}) ? 1 : -1;
     } catch (...) {
         return -1;
     }
@@ -158,23 +158,24 @@ int AppendLine(TLowLevel& ll, const std::string& text) {
 TCallLog::TCallLog(boost::shared_ptr<TLowLevel> ll) : ll_(std::move(ll)) {}
 
 std::vector<std::string> TCallLog::OnCallRecord(const TRecord& record) {
+    const TIdentification& exchange = ll_->Identification();
     const std::string line =
-        FormatCallLine(record, ll_->AltFormat, ll_->ModelName, ll_->SerialNumber);
+        FormatCallLine(record, ll_->Settings.AltFormat, exchange.ModelName, exchange.SerialNumber);
     std::lock_guard<std::mutex> lock(mutex_);
     pending_.push_back(line);
     std::vector<std::string> lines(pending_.begin(), pending_.end());
-    if (AppendLines(ll_->TarifFileName, lines)) {
+    if (AppendLines(ll_->Settings.TarifFileName, lines)) {
         pending_.clear();
         return lines;
     }
-    ll_->HoldFlag = true;
+    ll_->Reading.HoldFlag = true;
     return {};
 }
 
 std::vector<std::string> TCallLog::WritePending() {
     std::lock_guard<std::mutex> lock(mutex_);
     std::vector<std::string> lines(pending_.begin(), pending_.end());
-    if (lines.empty() || !AppendLines(ll_->TarifFileName, lines)) return {};
+    if (lines.empty() || !AppendLines(ll_->Settings.TarifFileName, lines)) return {};
     pending_.clear();
     return lines;
 }

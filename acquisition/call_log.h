@@ -17,10 +17,16 @@ extern const char* const kColumnLine;
 // Lines held by the main window's list before it is emptied.
 constexpr int kMaxListLines = 20000;
 
+// The two title lines of one reading run (UTF-8).
+struct TCallLogTitle {
+    std::string TitleLine;
+    std::string ColumnLine;
+};
+
 // "       Данные на  DD-MM-YYYY hh:mm:ss " for the exchange clock (UTF-8).
 std::string TitleText(const TDateTimeParts& clock);
-// Sets TitleLine and ColumnLine of ll from its exchange clock.
-void BuildTitle(TLowLevel& ll);
+// The title of a reading run from the exchange's clock.
+TCallLogTitle BuildTitle(const TDateTimeParts& clock);
 
 // The call line of record (UTF-8, no line end): the fixed-column standard
 // layout, or with altFormat the nine semicolon-separated fields.
@@ -35,10 +41,10 @@ std::string FormatCallLine(const TRecord& record, bool altFormat, const std::str
 bool AppendLines(const std::string& path, const std::vector<std::string>& lines,
                  bool breakOnRetry = true);
 
-// Writes TitleLine and ColumnLine to TarifFileName: 1 written, -1 not.
-int WriteTitle(TLowLevel& ll);
+// Writes the title's two lines to TarifFileName: 1 written, -1 not.
+int WriteTitle(const TSettings& settings, const TCallLogTitle& title);
 // Appends text as one line to TarifFileName: 1 written, -1 not.
-int AppendLine(TLowLevel& ll, const std::string& text);
+int AppendLine(const TSettings& settings, const std::string& text);
 
 // The file side of the record callback. A line that cannot be written is
 // never lost: it waits, in order, and the reading is held before the next

@@ -2,10 +2,37 @@
 
 #include <cerrno>
 
-std::string PortOpenErrorText(const TLowLevel& link) {
+#include "message_seam.h"
+
+std::string PortOpenErrorText(const ECommError& openError) {
     std::string text = "Ошибка при открытии СОМ-порта.";
-    const uint32_t err = link.LastOpenError.SystemError;
+    const uint32_t err = openError.SystemError;
     if (err == EACCES || err == EPERM)
         text += "\nДля работы с СОМ-портом пользователь должен входить в группу dialout.";
     return text;
+}
+
+void ReportPortOpening(TOpenPortResult result, const TLowLevel& link) {
+    switch (result) {
+        case TOpenPortResult::Identified:
+            break;
+        case TOpenPortResult::PortFailed:
+            seam::ShowMessage(PortOpenErrorText(link.LastOpenError()), kErrorCaption);
+            break;
+        case TOpenPortResult::NoExchange:
+            seam::ShowMessage(kNoExchangeText, kNoticeCaption);
+            break;
+    }
+}
+
+TIdentifyResult IdentifyAndReport(TLowLevel& link) {
+    const TIdentifyResult r = link.IdentifyExchange();
+    for (int i = 0; i < link.Identification().InconsistentBufferReports; ++i)
+        seam::ShowMessage("Неверная информация в буфере тарификации", "Ошибка");
+    if (r == TIdentifyResult::UnitRefused) {
+        seam::ShowMessage("Невозможно установить активную АТС(1)", "");
+        seam::ExitProgram(0);
+        return TIdentifyResult::NoReply;
+    }
+    return r;
 }

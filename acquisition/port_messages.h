@@ -1,4 +1,4 @@
-// Message texts shared by the windows that open the exchange's port.
+// What the operator is told about the exchange's port and identification.
 #pragma once
 
 #include <string>
@@ -9,7 +9,23 @@ inline constexpr char kNoExchangeText[] = "АТС не обнаружена.";
 inline constexpr char kNoticeCaption[] = "Уведомление";
 inline constexpr char kErrorCaption[] = "Ошибка!";
 
+// Opening the port and identifying the exchange behind it.
+enum class [[nodiscard]] TOpenPortResult : int{
+    Identified = 1,
+    PortFailed = -1,  // the port could not be opened (or was open already)
+    NoExchange = -2   // no exchange answered, or the device failed meanwhile
+};
+
 // "Ошибка при открытии СОМ-порта.", with a second line naming the dialout
-// group when the last opening of link's port was refused for lack of
-// permission (EACCES, EPERM).
-std::string PortOpenErrorText(const TLowLevel& link);
+// group when the opening was refused for lack of permission (EACCES, EPERM).
+std::string PortOpenErrorText(const ECommError& openError);
+
+// Tells the operator why an opening failed (nothing for Identified).
+void ReportPortOpening(TOpenPortResult result, const TLowLevel& link);
+
+// Identifies the exchange behind link's open port and tells the operator
+// what identification found wrong: a buffer that holds more records than
+// places (once per unit), and a refused unit, which ends the program (the
+// result is then NoReply, should the end be deferred). Port errors are
+// raised.
+TIdentifyResult IdentifyAndReport(TLowLevel& link);

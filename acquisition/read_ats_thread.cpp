@@ -9,15 +9,16 @@
 #include <thread>
 
 #include "message_seam.h"
+#include "port_messages.h"
 
 ReadATSThread::ReadATSThread(IReadingForm* form, boost::shared_ptr<TLowLevel> link,
-                             boost::shared_ptr<TCallLog> log)
-    : form_(form), link_(std::move(link)), log_(std::move(log)) {}
+                             boost::shared_ptr<TCallLog> log, std::function<bool()> autoExit)
+    : form_(form), link_(std::move(link)), log_(std::move(log)), autoExit_(std::move(autoExit)) {}
 
 ReadATSThread::~ReadATSThread() {
     if (isRunning()) {
         requestInterruption();
-        link_->StopFlag = true;
+        link_->Reading.StopFlag = true;
         WaitForReader(this);
     }
 }
@@ -50,11 +51,11 @@ void ReadATSThread::HandOn(std::function<void()> f) {
 }
 
 bool ReadATSThread::Stopping() const {
-    return link_->StopFlag || isInterruptionRequested();
+    return link_->Reading.StopFlag || isInterruptionRequested();
 }
 
 bool ReadATSThread::Continuous() const {
-    return link_->UnInterruptFlag && !Stopping();
+    return link_->Reading.UnInterruptFlag && !Stopping();
 }
 
 void ReadATSThread::PauseUnlessStopped(int ms) {
@@ -69,10 +70,10 @@ bool ReadATSThread::Reopen() {
     } catch (const ECommError&) {
         return false;
     }
-    if (link_->OpenPort(link_->PortName) != 1) return false;
+    if (link_->OpenPort(link_->Settings.PortName) != TOpenResult::Opened) return false;
     // A device that came back may hand out another key: identify again.
     try {
-        return link_->IdentifyExchange() == 1;
+        return IdentifyAndReport(*link_) == TIdentifyResult::Identified;
     } catch (const ECommError&) {
         return false;
     }
@@ -90,7 +91,7 @@ void ReadATSThread::TellPending(size_t count) {
     told_ = true;
     const std::string text = PendingLinesText(count);
     // An unattended start must not wait for a person.
-    if (link_->AutoStart == 1)
+    if (link_->Settings.AutoStart == TAutoStart::Nothing)
         seam::ShowMessage(text, "Ошибка!");
     else
         std::fprintf(stderr, "tallyphon: %s\n", text.c_str());
@@ -99,11 +100,15 @@ void ReadATSThread::TellPending(size_t count) {
 void ReadATSThread::ShowWritten(const std::vector<std::string>& lines) {
     // The line is in the file already; the window shows it while the next
     // record is being asked for.
+    TReadingState& state = link_->Reading;
     for (const std::string& line : lines) {
-        HandOn([this, line] {
-            if (link_->RecordsInBuffer > 0) --link_->RecordsInBuffer;
-            form_->ShowCallLine(line);
-        });
+        // Only this thread changes the counters while it reads; they travel
+        // with the line as they stood when it was written.
+        const int before = state.RecordsInBuffer;
+        const int inBuffer = before > 0 ? before - 1 : before;
+        state.RecordsInBuffer = inBuffer;
+        const int rejected = state.RejectedRecords;
+        HandOn([this, line, inBuffer, rejected] { form_->ShowCallLine(line, inBuffer, rejected); });
     }
 }
 
@@ -114,7 +119,8 @@ void ReadATSThread::OnRecord(TRecord record) {
 void ReadATSThread::run() {
     pthread_setname_np(pthread_self(), "Korvat_ReaderTh");  // 15 characters at most
     Hand([&] { form_->LockControls(); });
-    link_->RecordCallback = [this](TRecord r) { OnRecord(std::move(r)); };
+    TReadingState& state = link_->Reading;
+    state.RecordCallback = [this](TRecord r) { OnRecord(std::move(r)); };
 
     for (;;) {
         // Lines that could not be written go first; nothing more is read
@@ -131,16 +137,18 @@ void ReadATSThread::run() {
             ShowWritten(written);
         }
 
-        link_->HoldFlag = false;
-        int r = -1;
+        state.HoldFlag = false;
+        TReadResult r = TReadResult::Failed;
         bool portError = false;
         try {
-            r = link_->ReadBuffer(link_->RecordCallback);
+            r = link_->ReadBuffer(state.RecordCallback);
         } catch (const ECommError&) {
             portError = true;
         }
+        if (!portError && r == TReadResult::UnitRefused)
+            seam::ShowMessage("Невозможно установить активную АТС (2)", "");
 
-        if (link_->HoldFlag) {
+        if (state.HoldFlag) {
             TellPending(log_->PendingCount());
             if (!Continuous()) break;
             PauseUnlessStopped(kRetryPauseMs);
@@ -154,18 +162,16 @@ void ReadATSThread::run() {
             if (!Stopping()) Reopen();
             continue;
         }
-        if (r == -1 && !link_->UnInterruptFlag) break;
-        if (Stopping()) break;
-        if (!link_->UnInterruptFlag) break;
+        if (Stopping() || !state.UnInterruptFlag) break;
     }
 
-    link_->HoldFlag = false;
+    state.HoldFlag = false;
     // The callback refers to this thread object, which may go before the link.
-    link_->RecordCallback = nullptr;
+    state.RecordCallback = nullptr;
     Hand([&] {
         form_->UnlockControls();
         form_->SetUnInterruptPanel("");
-        if (form_->AutoExit()) form_->StartUnInterruptTimer();
+        if (autoExit_ && autoExit_()) form_->StartUnInterruptTimer();
     });
 }
 
@@ -178,7 +184,7 @@ void WaitForReader(QThread* reader) {
 void ReleaseReader(boost::shared_ptr<ReadATSThread>& reader, TLowLevel& link) {
     if (reader && reader->isRunning()) {
         reader->requestInterruption();
-        link.StopFlag = true;
+        link.Reading.StopFlag = true;
         WaitForReader(reader.get());
     }
     reader.reset();

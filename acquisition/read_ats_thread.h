@@ -18,8 +18,10 @@ class ReadATSThread : public QThread {
     // waiting call lines, during continuous reading (milliseconds).
     static constexpr int kRetryPauseMs = 1000;
 
+    // autoExit tells, when the reading has ended, whether the program is
+    // to close itself.
     ReadATSThread(IReadingForm* form, boost::shared_ptr<TLowLevel> link,
-                  boost::shared_ptr<TCallLog> log);
+                  boost::shared_ptr<TCallLog> log, std::function<bool()> autoExit);
     ~ReadATSThread() override;
 
     // Carries f out on the form's thread and waits for it (and for any
@@ -50,6 +52,7 @@ class ReadATSThread : public QThread {
     IReadingForm* form_;
     boost::shared_ptr<TLowLevel> link_;
     boost::shared_ptr<TCallLog> log_;
+    std::function<bool()> autoExit_;
     bool told_ = false;
     // One token: taken while an update handed on is not yet carried out.
     QSemaphore uiIdle_{1};

@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <array>
-#include <boost/make_shared.hpp>
 #include <cerrno>
 #include <cstdint>
 #include <string_view>
@@ -53,20 +52,11 @@ class TFile {
     int fd_;
 };
 
-std::string FilePath(const TLowLevel& ll, const char* name) {
-    if (ll.StartDir.empty()) return name;
-    std::string path = ll.StartDir;
+std::string FilePath(const TSettings& s, const char* name) {
+    if (s.StartDir.empty()) return name;
+    std::string path = s.StartDir;
     if (path.back() != '/') path += '/';
     return path + name;
-}
-
-// The program's files are bare names resolved in the start-up directory, so
-// the configuration code keeps the process there. Paths are also built from
-// StartDir, so a failed change of directory changes nothing here.
-void EnterStartDir(const TLowLevel& ll) {
-    if (!ll.StartDir.empty() && ::chdir(ll.StartDir.c_str()) != 0) {
-        // Left where it is; the next file operation reports the problem.
-    }
 }
 
 // Opens an existing file without blocking on a FIFO. Falls back to reading
@@ -136,27 +126,27 @@ int PortNumber(const std::string& port) {
 // Gives fd the default contents (port 1, title on, alternative format off,
 // 27 zero bytes) and closes it; on success sets the matching fields and
 // FirstStart. Returns 1, or -1 when a write failed (fields untouched).
-int WriteDefaultConfig(TLowLevel& ll, TFile& file) {
+int WriteDefaultConfig(TSettings& s, TFile& file) {
     std::array<uint8_t, kConfigFileSize> image{};
     image[0] = 1;
     image[1] = 1;
     const bool ok = ::ftruncate(file.Get(), 0) == 0 &&
                     WriteAll(file.Get(), image.data(), image.size(), 0) && file.Close();
     if (!ok) return -1;
-    ll.FirstStart = true;
-    ll.PortName = "COM1";
-    ll.SaveTitle = true;
+    s.FirstStart = true;
+    s.PortName = "COM1";
+    s.SaveTitle = true;
     return 1;
 }
 
 // Creates the default "Tallyphon.cfg" where the name is free (a dangling
 // symbolic link is followed, creating its target). Returns as
 // WriteDefaultConfig, or -1 when nothing could be created.
-int CreateDefaultConfig(TLowLevel& ll, const std::string& path) {
+int CreateDefaultConfig(TSettings& s, const std::string& path) {
     TFile file(::open(path.c_str(), O_RDWR | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0666));
     struct stat st;
     if (!file.IsOpen() || !IsRegular(file.Get(), st)) return -1;
-    return WriteDefaultConfig(ll, file);
+    return WriteDefaultConfig(s, file);
 }
 
 // Neither a line end nor a NUL can be stored in a line of the text file: the
@@ -170,70 +160,72 @@ void SetPath(std::string& field, std::string_view value) {
     if (value.find('\0') == std::string_view::npos) field.assign(value);
 }
 
-void SetAutoStart(TLowLevel& ll, std::string_view value) {
-    ll.AutoStart = value == kAutoUninterrupt ? 2 : value == kAutoOnce ? 3 : 1;
+void SetAutoStart(TSettings& s, std::string_view value) {
+    s.AutoStart = value == kAutoUninterrupt ? TAutoStart::ReadUninterrupt
+                  : value == kAutoOnce      ? TAutoStart::ReadAllAndExit
+                                            : TAutoStart::Nothing;
 }
 
-void ApplyLine(TLowLevel& ll, std::string_view line) {
+void ApplyLine(TSettings& s, std::string_view line) {
     // A line that begins with a key belongs to that key alone, so a path that
     // happens to contain another key's text is never taken for that key.
     if (line.substr(0, kTarifKey.size()) == kTarifKey) {
-        SetPath(ll.TarifFileName, line.substr(kTarifKey.size()));
+        SetPath(s.TarifFileName, line.substr(kTarifKey.size()));
     } else if (line.substr(0, kRealTimeKey.size()) == kRealTimeKey) {
-        SetPath(ll.RealTimeFileName, line.substr(kRealTimeKey.size()));
+        SetPath(s.RealTimeFileName, line.substr(kRealTimeKey.size()));
     } else if (line.substr(0, kAutoKey.size()) == kAutoKey) {
-        SetAutoStart(ll, line.substr(kAutoKey.size()));
+        SetAutoStart(s, line.substr(kAutoKey.size()));
     } else {
         // A hand-edited line with something before the key: the value is the
         // text that follows the key.
         size_t at = line.find(kTarifKey);
         if (at != std::string_view::npos)
-            SetPath(ll.TarifFileName, line.substr(at + kTarifKey.size()));
+            SetPath(s.TarifFileName, line.substr(at + kTarifKey.size()));
         at = line.find(kRealTimeKey);
         if (at != std::string_view::npos)
-            SetPath(ll.RealTimeFileName, line.substr(at + kRealTimeKey.size()));
+            SetPath(s.RealTimeFileName, line.substr(at + kRealTimeKey.size()));
         at = line.find(kAutoKey);
-        if (at != std::string_view::npos) SetAutoStart(ll, line.substr(at + kAutoKey.size()));
+        if (at != std::string_view::npos) SetAutoStart(s, line.substr(at + kAutoKey.size()));
     }
 }
 
 // Applies every line of text in order; a line ends at CR LF, LF or CR.
-void ApplyOutConfig(TLowLevel& ll, std::string_view text) {
+void ApplyOutConfig(TSettings& s, std::string_view text) {
     size_t begin = 0;
     while (begin < text.size()) {
         size_t end = text.find_first_of("\r\n", begin);
         if (end == std::string_view::npos) end = text.size();
-        ApplyLine(ll, text.substr(begin, end - begin));
+        ApplyLine(s, text.substr(begin, end - begin));
         if (end == text.size()) break;
         begin = end + 1;
         if (text[end] == '\r' && begin < text.size() && text[begin] == '\n') ++begin;
     }
 }
 
-int ReadConfigFile(TLowLevel& ll) {
-    const std::string path = FilePath(ll, kConfigFileName);
-    ll.PortName = "COM";
+int ReadConfigFile(TSettings& s) {
+    const std::string path = FilePath(s, kConfigFileName);
+    s.PortName = "COM";
     for (int tries = 0;;) {
         bool writable = false;
         TFile file(OpenExisting(path, writable));
         if (!file.IsOpen()) {
             // Only a free name is created; anything else stays as it is.
-            return errno == ENOENT ? CreateDefaultConfig(ll, path) : -1;
+            return errno == ENOENT ? CreateDefaultConfig(s, path) : -1;
         }
         struct stat st;
         if (!IsRegular(file.Get(), st)) return -1;
         if (st.st_size == kConfigFileSize) {
             uint8_t head[3];
             if (!ReadAll(file.Get(), head, sizeof head, 0)) return -1;
-            if (head[0] >= 1 && head[0] <= kMaxPortNumber) ll.PortName += std::to_string(head[0]);
-            ll.SaveTitle = head[1] == 1;
-            ll.AltFormat = head[2] == 1;
+            if (head[0] >= 1 && head[0] <= kMaxPortNumber) s.PortName += std::to_string(head[0]);
+            s.SaveTitle = head[1] == 1;
+            s.AltFormat = head[2] == 1;
             return 1;
         }
         // Damaged. Behind a symbolic link it is repaired in place, so that the
         // link survives; a plain file is deleted and created anew.
         if (IsSymlink(path)) {
-            if (writable) return WriteDefaultConfig(ll, file);
+            if (writable) return WriteDefaultConfig(s, file);
         } else if (tries < kMaxDeleteTries) {
             ++tries;
             file.Close();
@@ -241,17 +233,17 @@ int ReadConfigFile(TLowLevel& ll) {
             ::unlink(path.c_str());
             continue;
         }
-        ll.PortName = "COM1";
-        ll.SaveTitle = true;
-        ll.AltFormat = false;
+        s.PortName = "COM1";
+        s.SaveTitle = true;
+        s.AltFormat = false;
         return -1;
     }
 }
 
-int WriteConfigFile(TLowLevel& ll, const std::string& port, bool saveTitle, bool altFormat) {
+int WriteConfigFile(TSettings& s, const std::string& port, bool saveTitle, bool altFormat) {
     const int number = PortNumber(port);
     if (number < 0) return -1;
-    const std::string path = FilePath(ll, kConfigFileName);
+    const std::string path = FilePath(s, kConfigFileName);
     TFile file(::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC));
     if (!file.IsOpen()) {
         if (errno != ENOENT) return -1;
@@ -260,9 +252,9 @@ int WriteConfigFile(TLowLevel& ll, const std::string& port, bool saveTitle, bool
     }
     struct stat st;
     if (!IsRegular(file.Get(), st)) return -1;
-    ll.PortName = port;
-    ll.SaveTitle = saveTitle;
-    ll.AltFormat = altFormat;
+    s.PortName = port;
+    s.SaveTitle = saveTitle;
+    s.AltFormat = altFormat;
     const uint8_t head[3] = {static_cast<uint8_t>(number), static_cast<uint8_t>(saveTitle ? 1 : 0),
                              static_cast<uint8_t>(altFormat ? 1 : 0)};
     // A new file is padded with zeros to full length; a damaged one is brought
@@ -274,12 +266,11 @@ int WriteConfigFile(TLowLevel& ll, const std::string& port, bool saveTitle, bool
     return ok ? 1 : -1;
 }
 
-int ReadOutConfigFile(TLowLevel& ll) {
-    EnterStartDir(ll);
-    const std::string path = FilePath(ll, kOutConfigFileName);
+int ReadOutConfigFile(TSettings& s) {
+    const std::string path = FilePath(s, kOutConfigFileName);
     struct stat st;
     if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
-        ll.TarifFileName.clear();
+        s.TarifFileName.clear();
         return -2;
     }
     TFile file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
@@ -294,23 +285,30 @@ int ReadOutConfigFile(TLowLevel& ll) {
         text.append(chunk, static_cast<size_t>(n));
         if (static_cast<off_t>(text.size()) > kMaxOutConfigSize) return -1;
     }
-    ApplyOutConfig(ll, text);
+    ApplyOutConfig(s, text);
     return 1;
 }
 
-int WriteOutConfigFile(TLowLevel& ll, const std::string& tarifPath,
+int WriteOutConfigFile(TSettings& s, const std::string& tarifPath,
                        const std::string& realTimePath) {
-    EnterStartDir(ll);
     if (!StorablePath(tarifPath) || !StorablePath(realTimePath)) return -1;
     std::string text;
     text.append(kTarifKey).append(tarifPath).append("\r\n");
     text.append(kRealTimeKey).append(realTimePath).append("\r\n");
     text.append(kAutoKey);
-    if (ll.AutoStart == 2) text.append(kAutoUninterrupt);
-    if (ll.AutoStart == 3) text.append(kAutoOnce);
+    switch (s.AutoStart) {
+        case TAutoStart::Nothing:
+            break;
+        case TAutoStart::ReadUninterrupt:
+            text.append(kAutoUninterrupt);
+            break;
+        case TAutoStart::ReadAllAndExit:
+            text.append(kAutoOnce);
+            break;
+    }
     // No line end after the last line.
 
-    const std::string path = FilePath(ll, kOutConfigFileName);
+    const std::string path = FilePath(s, kOutConfigFileName);
     TFile file(::open(path.c_str(), O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0666));
     struct stat st;
     if (!file.IsOpen() || !IsRegular(file.Get(), st)) return -2;
@@ -321,41 +319,34 @@ int WriteOutConfigFile(TLowLevel& ll, const std::string& tarifPath,
 
 }  // namespace
 
-int ReadConfig(TLowLevel& ll) {
+int ReadConfig(TSettings& s) {
     try {
-        return ReadConfigFile(ll);
+        return ReadConfigFile(s);
     } catch (...) {
         return -1;
     }
 }
 
-int WriteConfig(TLowLevel& ll, const std::string& port, bool saveTitle, bool altFormat) {
+int WriteConfig(TSettings& s, const std::string& port, bool saveTitle, bool altFormat) {
     try {
-        return WriteConfigFile(ll, port, saveTitle, altFormat);
+        return WriteConfigFile(s, port, saveTitle, altFormat);
     } catch (...) {
         return -1;
     }
 }
 
-int ReadOutConfig(TLowLevel& ll) {
+int ReadOutConfig(TSettings& s) {
     try {
-        return ReadOutConfigFile(ll);
+        return ReadOutConfigFile(s);
     } catch (...) {
         return -1;
     }
 }
 
-int WriteOutConfig(TLowLevel& ll, const std::string& tarifPath, const std::string& realTimePath) {
+int WriteOutConfig(TSettings& s, const std::string& tarifPath, const std::string& realTimePath) {
     try {
-        return WriteOutConfigFile(ll, tarifPath, realTimePath);
+        return WriteOutConfigFile(s, tarifPath, realTimePath);
     } catch (...) {
         return -1;
     }
-}
-
-boost::shared_ptr<TLowLevel> CreateLowLevel() {
-    auto ll = boost::make_shared<TLowLevel>();
-    // A missing or unreadable file leaves the defaults; start-up goes on.
-    ReadOutConfig(*ll);
-    return ll;
 }

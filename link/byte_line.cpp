@@ -2,6 +2,16 @@
 
 #include <thread>
 
+int ReadByteWait(IByteLine& line, IClock& clock, int firstTimeoutMs, int ms) {
+    int r = line.ReadWithin(firstTimeoutMs);
+    if (r >= 0) return r;
+    const auto deadline = clock.Now() + std::chrono::milliseconds(ms);
+    do {
+        r = line.ReadWithin(firstTimeoutMs);
+    } while (r < 0 && clock.Now() <= deadline);
+    return r;
+}
+
 IClock::TTimePoint TSteadyClock::Now() {
     return std::chrono::steady_clock::now();
 }

@@ -33,6 +33,11 @@ class IClock {
     virtual void Sleep(std::chrono::milliseconds ms) = 0;
 };
 
+// One byte: a first read within firstTimeoutMs always runs; when it finds
+// nothing, reads within firstTimeoutMs go on until ms have passed on clock
+// since it ended. -1 when nothing came. Raises what the line raises.
+int ReadByteWait(IByteLine& line, IClock& clock, int firstTimeoutMs, int ms);
+
 // The monotonic clock of the machine and a real sleep.
 class TSteadyClock : public IClock {
   public:

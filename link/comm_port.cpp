@@ -119,7 +119,6 @@ void TCommPort::Open(const std::string& name) {
     }
     // The driver's queues are its own on Linux; the read and write
     // time-outs are kept here and applied by poll.
-    timeouts_.ReadIntervalTimeout = 15;
     timeouts_.ReadTotalTimeoutMultiplier = 1;
     timeouts_.ReadTotalTimeoutConstant = 250;
     timeouts_.WriteTotalTimeoutMultiplier = 1;
@@ -244,24 +243,23 @@ void TCommPort::Flush() {
     if (tcdrain(fd_) != 0 && errno != EINTR) Raise(kErrFlush, errno);
 }
 
-int TCommPort::WriteByte(uint8_t b) {
+void TCommPort::WriteByte(uint8_t b) {
     if (!open_) Raise(kErrNotOpen, EBADF);
     const int budgetMs = static_cast<int>(timeouts_.WriteTotalTimeoutMultiplier +
                                           timeouts_.WriteTotalTimeoutConstant);
     const auto deadline = Clock::now() + std::chrono::milliseconds(budgetMs);
     for (;;) {
         const ssize_t n = ::write(fd_, &b, 1);
-        if (n == 1) return 1;
+        if (n == 1) return;
         if (n < 0 && errno == EINTR) continue;
         if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
             lost_ = lost_ || IsGone(errno);
             Raise(kErrWrite, errno);
         }
-        // The driver's queue is full: wait for room until the write time-out,
-        // after which the byte is given up without a report.
+        // The driver's queue is full: wait for room until the write time-out.
         const auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (left <= 0) return 1;
+        if (left <= 0) Raise(kErrWrite, ETIMEDOUT);
         struct pollfd p = {fd_, POLLOUT, 0};
         const int rc = poll(&p, 1, static_cast<int>(left));
         if (rc < 0 && errno != EINTR) Raise(kErrWrite, errno);
@@ -273,6 +271,7 @@ int TCommPort::WriteByte(uint8_t b) {
 }
 
 int TCommPort::ReadWithin(int timeoutMs) {
+    if (!open_) Raise(kErrNotOpen, EBADF);
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
         const auto left =
@@ -306,19 +305,16 @@ int TCommPort::ReadWithin(int timeoutMs) {
     }
 }
 
-int TCommPort::ReadByte() {
-    if (!open_) Raise(kErrNotOpen, EBADF);
+int TCommPort::ReadTimeoutMs() const {
     // One byte may take the per-byte multiplier on top of the constant.
-    return ReadWithin(static_cast<int>(timeouts_.ReadTotalTimeoutMultiplier +
-                                       timeouts_.ReadTotalTimeoutConstant));
+    return static_cast<int>(timeouts_.ReadTotalTimeoutMultiplier +
+                            timeouts_.ReadTotalTimeoutConstant);
+}
+
+int TCommPort::ReadByte() {
+    return ReadWithin(ReadTimeoutMs());
 }
 
 int TCommPort::ReadByteWait(uint32_t ms) {
-    int r = ReadByte();
-    if (r >= 0) return r;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(ms);
-    do {
-        r = ReadByte();
-    } while (r < 0 && Clock::now() <= deadline);
-    return r;
+    return ::ReadByteWait(*this, TSteadyClock::Instance(), ReadTimeoutMs(), static_cast<int>(ms));
 }

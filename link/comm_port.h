@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "byte_line.h"
+
 // Raised by every failure of TCommPort. Code says which operation failed
 // (see TCommPort), SystemError holds errno at the moment of the failure.
 struct ECommError {
@@ -29,8 +31,6 @@ enum : uint8_t {
     kErrFlush = 13,
     kErrGetState = 14,
     kErrSetState = 15,
-    kErrSetupComm = 16,
-    kErrTimeouts = 17,
 };
 
 // Win32-style codes kept by the line settings.
@@ -39,7 +39,6 @@ enum : uint8_t { kOneStopBit = 0, kOne5StopBits = 1, kTwoStopBits = 2 };
 
 // Time-outs of one read or write, in milliseconds.
 struct TCommTimeouts {
-    uint32_t ReadIntervalTimeout = 0;
     uint32_t ReadTotalTimeoutMultiplier = 0;
     uint32_t ReadTotalTimeoutConstant = 0;
     uint32_t WriteTotalTimeoutMultiplier = 0;
@@ -59,10 +58,10 @@ struct TLineSettings {
 // with n from 1 up gives /dev/ttyS<n-1>; any other name is used as it is.
 std::string ResolvePortDevice(const std::string& name, const std::string& startDir);
 
-class TCommPort {
+class TCommPort : public IByteLine {
   public:
     TCommPort();
-    ~TCommPort();
+    ~TCommPort() override;
     TCommPort(const TCommPort&) = delete;
     TCommPort& operator=(const TCommPort&) = delete;
 
@@ -85,12 +84,16 @@ class TCommPort {
     void SetStopBits(uint8_t stopBits);
 
     // Drops everything in the receive queue. Raises 7 closed, 12 on failure.
-    void PurgeInput();
+    void PurgeInput() override;
     // Returns when everything written has left the driver. Raises 7, 13.
-    void Flush();
-    // Writes one byte; returns nonzero. Raises 7 closed, 9 on failure or
-    // when the device has gone.
-    int WriteByte(uint8_t b);
+    void Flush() override;
+    // Writes one byte. Raises 7 closed, 9 on failure, when the device has
+    // gone, or when the driver found no room for it within the write
+    // time-out (ETIMEDOUT): a byte given up is never taken for sent.
+    void WriteByte(uint8_t b) override;
+    // One byte 0..255 that arrives within timeoutMs, or -1. Raises 7
+    // closed, 10 on failure or a vanished device.
+    int ReadWithin(int timeoutMs) override;
     // One byte 0..255, or -1 when nothing arrived within the read time-out
     // (about 251 ms). Raises 7 closed, 10 on failure or a vanished device.
     int ReadByte();
@@ -111,8 +114,8 @@ class TCommPort {
     const std::string& DevicePath() const { return devicePath_; }
 
   private:
+    int ReadTimeoutMs() const;
     bool ApplyLineSettings();
-    int ReadWithin(int timeoutMs);
 
     bool open_ = false;
     bool lost_ = false;

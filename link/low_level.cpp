@@ -5,9 +5,8 @@
 #include <boost/make_shared.hpp>
 #include <climits>
 #include <cstring>
-#include <thread>
 
-#include "message_seam.h"
+using namespace protocol;
 
 namespace {
 
@@ -18,7 +17,17 @@ std::string CurrentDir() {
 
 }  // namespace
 
-TLowLevel::TLowLevel() : StartDir(CurrentDir()), port_(boost::make_shared<TCommPort>()) {}
+TLowLevel::TLowLevel()
+    : port_(boost::make_shared<TCommPort>()),
+      line_(port_.get()),
+      clock_(&TSteadyClock::Instance()) {
+    Settings.StartDir = CurrentDir();
+}
+
+TLowLevel::TLowLevel(IByteLine& line, IClock& clock) : TLowLevel() {
+    line_ = &line;
+    clock_ = &clock;
+}
 
 TLowLevel::~TLowLevel() {
     try {
@@ -29,51 +38,55 @@ TLowLevel::~TLowLevel() {
 }
 
 void TLowLevel::Pause(int ms) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    clock_->Sleep(std::chrono::milliseconds(ms));
 }
 
-int TLowLevel::OpenPort(const std::string& name) {
-    if (port_->IsOpen()) return -2;
+int TLowLevel::ReadByteWait(int ms) {
+    return ::ReadByteWait(*line_, *clock_, kByteTimeoutMs, ms);
+}
+
+TOpenResult TLowLevel::OpenPort(const std::string& name) {
+    if (port_->IsOpen()) return TOpenResult::AlreadyOpen;
     try {
-        port_->SetStartDir(StartDir);
+        port_->SetStartDir(Settings.StartDir);
         port_->SetPortName(name);
         port_->Open(name);
         port_->PurgeInput();
-        LastOpenError = ECommError(0, 0);
-        return 1;
+        lastOpenError_ = ECommError(0, 0);
+        return TOpenResult::Opened;
     } catch (const ECommError& e) {
-        LastOpenError = e;
-        return -1;
+        lastOpenError_ = e;
+        return TOpenResult::PortError;
     }
 }
 
-int TLowLevel::CheckLink() {
+TLinkCheck TLowLevel::CheckLink() {
     try {
-        for (int pass = 0; pass < 5; ++pass) {
-            port_->PurgeInput();
-            port_->WriteByte(0x00);
+        for (int pass = 0; pass < kEchoPasses; ++pass) {
+            line_->PurgeInput();
+            line_->WriteByte(static_cast<uint8_t>(TCommand::Echo));
             // -1 (nothing came) has low bits FF and fails like a wrong byte.
-            if ((port_->ReadByteWait(200) & 0xFF) != 0) return -1;
+            if ((ReadByteWait(kEchoWaitMs) & 0xFF) != 0) return TLinkCheck::Failed;
         }
-        return 1;
+        return TLinkCheck::Passed;
     } catch (const ECommError&) {
-        return -1;
+        return TLinkCheck::Failed;
     }
 }
 
-int TLowLevel::CheckLinkRetry() {
-    for (int attempt = 0; attempt < 4; ++attempt) {
-        if (attempt > 0) Pause(300);
-        if (CheckLink() == 1) return 1;
+TLinkCheck TLowLevel::CheckLinkRetry() {
+    for (int attempt = 0; attempt < kLinkTestAttempts; ++attempt) {
+        if (attempt > 0) Pause(kLinkTestPauseMs);
+        if (CheckLink() == TLinkCheck::Passed) return TLinkCheck::Passed;
     }
-    return -1;
+    return TLinkCheck::Failed;
 }
 
 bool TLowLevel::ReadPayload(uint8_t* reply, int capacity, int len, uint8_t& sum, int& checksum) {
     sum = 0;
     checksum = -1;
     for (int i = 0; i < len; ++i) {
-        const int b = port_->ReadByteWait(500);
+        const int b = ReadByteWait(kReplyWaitMs);
         if (b < 0) {
             // The reply was cut short. Waiting for each missing byte would
             // only cost 750 ms apiece: the rest reads as FF at once.
@@ -84,78 +97,74 @@ bool TLowLevel::ReadPayload(uint8_t* reply, int capacity, int len, uint8_t& sum,
         if (i < capacity) reply[i] = static_cast<uint8_t>(b);
         sum = static_cast<uint8_t>(sum + b);
     }
-    checksum = port_->ReadByteWait(500);
+    checksum = ReadByteWait(kReplyWaitMs);
     return true;
 }
 
-int TLowLevel::Transact(uint8_t* reply, int& replyLen, uint8_t command, bool verify, int mode,
-                        const uint8_t* block, int blockCount, uint8_t param) {
+TTransactResult TLowLevel::Transact(uint8_t* reply, int& replyLen, TCommand command, bool verify,
+                                    const uint8_t* block, int blockCount, uint8_t param) {
     try {
-        port_->PurgeInput();
+        line_->PurgeInput();
         bool linked = false;
-        for (int round = 0; round < 3 && !linked; ++round) {
-            if (round > 0) Pause(300);
-            linked = CheckLinkRetry() == 1;
+        for (int round = 0; round < kTransactLinkRounds && !linked; ++round) {
+            if (round > 0) Pause(kTransactRoundPauseMs);
+            linked = CheckLinkRetry() == TLinkCheck::Passed;
         }
-        if (!linked) return -2;
+        if (!linked) return TTransactResult::NoLink;
 
         replyLen = -1;
-        port_->PurgeInput();
-        port_->WriteByte(command);
-        if (mode == 2) {
-            port_->WriteByte(param);
-            port_->WriteByte(static_cast<uint8_t>(blockCount));
-            port_->Flush();
+        line_->PurgeInput();
+        line_->WriteByte(static_cast<uint8_t>(command));
+        if (block) {
+            line_->WriteByte(param);
+            line_->WriteByte(static_cast<uint8_t>(blockCount));
+            line_->Flush();
             uint8_t sent = 0;
             for (int i = 0; i < blockCount; ++i) {
-                const uint8_t v = block[i] ^ Key;
-                port_->WriteByte(v);
+                const uint8_t v = block[i] ^ exchange_.Key;
+                line_->WriteByte(v);
                 sent = static_cast<uint8_t>(sent + v);
             }
-            port_->WriteByte(sent);
+            line_->WriteByte(sent);
         }
 
         // A missing length byte is no reply: the caller sees length -1.
-        const int len = port_->ReadByteWait(500);
-        if (len < 0) return 1;
+        const int len = ReadByteWait(kReplyWaitMs);
+        if (len < 0) return TTransactResult::Replied;
         replyLen = len;
 
         uint8_t sum = 0;
         int checksum = -1;
-        if (!ReadPayload(reply, kRecordBufferSize, len, sum, checksum)) return -1;
+        if (!ReadPayload(reply, kRecordBufferSize, len, sum, checksum))
+            return TTransactResult::Failed;
         // The checksum covers the bytes as they travelled. A mismatch is read
         // again without a new request, a bounded number of times.
         for (int reread = 0; verify && (checksum & 0xFF) != sum; ++reread) {
-            if (reread == kMaxChecksumRereads) return -1;
-            if (!ReadPayload(reply, kRecordBufferSize, len, sum, checksum)) return -1;
+            if (reread == kMaxChecksumRereads) return TTransactResult::Failed;
+            if (!ReadPayload(reply, kRecordBufferSize, len, sum, checksum))
+                return TTransactResult::Failed;
         }
         for (int i = 0; i < len && i < kRecordBufferSize; ++i)
-            reply[i] ^= Key;
-        return 1;
+            reply[i] ^= exchange_.Key;
+        return TTransactResult::Replied;
     } catch (const ECommError&) {
-        return -1;
+        return TTransactResult::Failed;
     }
 }
 
-int TLowLevel::SelectUnit(int u, TSelectCaller caller) {
-    const uint8_t coded = static_cast<uint8_t>(u) ^ Key;
-    port_->WriteByte(0x84);
-    port_->WriteByte(0x01);
-    port_->WriteByte(coded);
-    port_->WriteByte(coded);  // checksum of the one-byte block
+TSelectResult TLowLevel::SelectUnit(int u, TSelectCaller caller) {
+    const uint8_t coded = static_cast<uint8_t>(u) ^ exchange_.Key;
+    line_->WriteByte(static_cast<uint8_t>(TCommand::SelectUnit));
+    line_->WriteByte(0x01);  // block length
+    line_->WriteByte(coded);
+    line_->WriteByte(coded);  // checksum of the one-byte block
     const bool identification = caller == TSelectCaller::Identification;
-    Pause(identification ? 300 : 200);
+    Pause(identification ? kSelectPauseIdentifyMs : kSelectPauseReadingMs);
+    // The echo of the command byte, then the answer.
     if (identification)
-        port_->ReadByte();
+        line_->ReadWithin(kByteTimeoutMs);
     else
-        port_->ReadByteWait(500);
-    if (port_->ReadByteWait(500) == 0) return 1;
-
-    if (identification) {
-        seam::ShowMessage("Невозможно установить активную АТС(1)", "");
-        seam::ExitProgram(0);
-    } else {
-        seam::ShowMessage("Невозможно установить активную АТС (2)", "");
-    }
-    return -1;
+        ReadByteWait(kReplyWaitMs);
+    return ReadByteWait(kReplyWaitMs) == kUnitSelected ? TSelectResult::Selected
+                                                       : TSelectResult::Refused;
 }

@@ -1,6 +1,8 @@
 // The exchange-link context: owns the serial port, speaks the exchange's
-// byte protocol, identifies the exchange, reads its billing buffer and holds
-// the program's settings.
+// byte protocol, identifies the exchange and reads its billing buffer. Its
+// data come in three parts with one owner each: the settings (read and
+// written by the settings code), the identification (made by
+// IdentifyExchange), and the reading state (shared with the reading thread).
 #pragma once
 
 #include <atomic>
@@ -12,117 +14,134 @@
 
 #include <boost/shared_ptr.hpp>
 
+#include "byte_line.h"
 #include "comm_port.h"
+#include "exchange_model.h"
+#include "protocol.h"
 #include "record.h"
+#include "settings.h"
 
-class TLowLevel {
-  public:
-    // Sizes of the reply buffers.
-    static constexpr int kIdentBufferSize = 254;
-    static constexpr int kRecordBufferSize = 255;
-    // Re-reads of a reply whose checksum does not match before giving up.
-    static constexpr int kMaxChecksumRereads = 3;
+// Results of the link's operations. The values are those the program has
+// always used; a result is switched over, never compared with a number.
+enum class [[nodiscard]] TOpenResult : int{
+    Opened = 1,
+    PortError = -1,   // the port could not be opened (see LastOpenError)
+    AlreadyOpen = -2  // nothing was done
+};
+enum class [[nodiscard]] TLinkCheck : int{Passed = 1, Failed = -1};
+enum class [[nodiscard]] TTransactResult : int{
+    Replied = 1,  // a reply was read (its length may be -1: none came)
+    Failed = -1,  // port error, a reply cut short, or a checksum still wrong
+    NoLink = -2   // the link test failed before the request
+};
+enum class [[nodiscard]] TSelectResult : int{Selected = 1, Refused = -1};
+enum class [[nodiscard]] TIdentifyResult : int{
+    Identified = 1,
+    NoEcho = -1,       // the first link test failed
+    NoReply = -2,      // no identification reply, or a later link test failed
+    UnknownType = -3,  // a type code outside the model table
+    UnitRefused = -4,  // the exchange refused to select a unit
+    StatusFailed = -5  // a unit's buffer status failed every attempt
+};
+enum class [[nodiscard]] TReadResult : int{
+    NoLink = 1,        // the first link test failed; nothing was asked
+    Stopped = 3,       // the stop or hold flag was seen
+    Drained = -1,      // every unit's buffer was read to its end
+    Failed = -2,       // a request failed; the next reading starts afresh
+    UnitRefused = -3,  // the exchange refused to select a unit
+};
 
-    enum class TSelectCaller { Identification, BufferReading };
+// What the reading thread and the windows share while a reading runs.
+// Counters the reading changes and a window shows are atomic.
+struct TReadingState {
     using TRecordCallback = std::function<void(TRecord)>;
-
-    // Sets the defaults; StartDir is the current directory.
-    TLowLevel();
-    ~TLowLevel();
-    TLowLevel(const TLowLevel&) = delete;
-    TLowLevel& operator=(const TLowLevel&) = delete;
-
-    // --- protocol ---------------------------------------------------------
-    // 1 opened, -2 already open (nothing done), -1 any port error; the
-    // error's code and errno stay in LastOpenError.
-    int OpenPort(const std::string& name);
-    ECommError LastOpenError{0, 0};
-    // 1 when five echo passes each return 00, else -1. Never raises.
-    int CheckLink();
-    // Up to four CheckLink attempts 300 ms apart: 1 or -1. Never raises.
-    int CheckLinkRetry();
-    // One request and its reply. reply receives the descrambled payload
-    // (room for 255 bytes), replyLen its length (-1 when no length byte
-    // came). mode 1 sends the command alone, mode 2 adds param, the block
-    // length and the scrambled block with its sum. Returns 1 when a reply was
-    // read, -2 when the link test failed, -1 on a port error or when the
-    // checksum still differs after kMaxChecksumRereads re-reads.
-    int Transact(uint8_t* reply, int& replyLen, uint8_t command, bool verify, int mode,
-                 const uint8_t* block = nullptr, int blockCount = 0, uint8_t param = 0);
-    // Selects unit u of a multi-unit exchange: 1 selected, -1 refused. A
-    // refusal shows the caller's message; for Identification the program
-    // then ends (through the exit hook). Port errors are raised.
-    int SelectUnit(int u, TSelectCaller caller);
-
-    // --- identification -------------------------------------------------
-    // 1 identified, -1 no echo, -2 no reply or a later link test failed,
-    // -3 unknown type code, -5 buffer status failed four times. Port errors
-    // are raised.
-    int IdentifyExchange();
-
-    // --- billing buffer --------------------------------------------------
-    // Reads every record of every unit, calling callback once per record:
-    // -1 at the end of the buffer or on a failure, 3 when StopFlag or
-    // HoldFlag was seen,
-    // 1 when the first link test failed.
-    int ReadBuffer(const TRecordCallback& callback);
-    // Decodes one descrambled record payload of length len (at least 2;
-    // bytes past len read as zero), by the identified model and tick length.
-    TRecord DecodeRecord(const uint8_t* payload, int len) const;
-    // Trunk text of code b for the identified model.
-    std::string TrunkText(uint8_t b) const;
-
-    boost::shared_ptr<TCommPort> Port() const { return port_; }
-
-    // Plain sleep of the calling thread between protocol steps.
-    static void Pause(int ms);
-
-    // --- identification results -----------------------------------------
-    bool MultiUnit = false;
-    int UnitCount = 0;
-    uint8_t Key = 0;
-    std::string ExchangeName;  // Windows-1251 bytes, at most 17
-    std::string ModelName;
-    std::string SoftwareVersion;
-    std::string SerialNumber;
-    int TickLength = 6;
-    TDateTimeParts ExchangeClock;
-    int BufferCapacity = 100;
-    int RecordsInBuffer = 0;
-    // Whether the model needs a unit selected before its status request.
-    bool SelectBeforeStatus = false;
-
-    // --- call-log title of the current reading run -----------------------
-    std::string TitleLine;   // UTF-8
-    std::string ColumnLine;  // UTF-8
-
-    // --- reading state ----------------------------------------------------
+    // Set by the reading thread for its reading; called on that thread.
     TRecordCallback RecordCallback;
-    int RejectedRecords = 0;
+    std::atomic<int> RejectedRecords{0};
+    // Records the buffer holds by the last identification, less those
+    // written since.
+    std::atomic<int> RecordsInBuffer{0};
     std::atomic<bool> StopFlag{false};
     std::atomic<bool> UnInterruptFlag{false};
     // Set by the record callback when it could not keep a record: the
     // reading ends before the next record is requested, as for a stop.
     std::atomic<bool> HoldFlag{false};
+};
 
-    // --- settings ---------------------------------------------------------
-    std::string PortName = "COM1";
-    bool SaveTitle = true;
-    bool AltFormat = false;
-    int AutoStart = 1;
-    std::string TarifFileName;
-    std::string RealTimeFileName;
-    std::string StartDir;
-    bool FirstStart = false;
+class TLowLevel {
+  public:
+    enum class TSelectCaller { Identification, BufferReading };
+    using TRecordCallback = TReadingState::TRecordCallback;
+
+    // Speaks over its own serial port with real time. Settings.StartDir is
+    // the current directory.
+    TLowLevel();
+    // Speaks over line with clock (both outlive the context) instead of its
+    // port: the protocol in memory.
+    TLowLevel(IByteLine& line, IClock& clock);
+    ~TLowLevel();
+    TLowLevel(const TLowLevel&) = delete;
+    TLowLevel& operator=(const TLowLevel&) = delete;
+
+    TSettings Settings;
+    TReadingState Reading;
+    // The last identification (as far as it got when it failed).
+    const TIdentification& Identification() const { return exchange_; }
+    // Takes an identification made before, as if IdentifyExchange had made
+    // it (a context that speaks to an exchange known already).
+    void AdoptIdentification(const TIdentification& exchange) { exchange_ = exchange; }
+
+    // --- protocol ---------------------------------------------------------
+    // Opens the port under name (resolved in Settings.StartDir) and empties
+    // its input. The error of a failed opening stays in LastOpenError.
+    TOpenResult OpenPort(const std::string& name);
+    const ECommError& LastOpenError() const { return lastOpenError_; }
+    // Passed when five echo passes each return 00. Never raises.
+    TLinkCheck CheckLink();
+    // Up to four CheckLink attempts 300 ms apart. Never raises.
+    TLinkCheck CheckLinkRetry();
+    // One request and its reply. reply receives the descrambled payload
+    // (room for 255 bytes), replyLen its length (-1 when no length byte
+    // came). With no block the command goes alone; with a block, param,
+    // the block length and the scrambled block with its sum follow it.
+    // Never raises.
+    TTransactResult Transact(uint8_t* reply, int& replyLen, TCommand command, bool verify,
+                             const uint8_t* block = nullptr, int blockCount = 0, uint8_t param = 0);
+    // Selects unit u of a multi-unit exchange. The caller tells the
+    // operator about a refusal. Port errors are raised.
+    TSelectResult SelectUnit(int u, TSelectCaller caller);
+
+    // --- identification -------------------------------------------------
+    // Identifies the exchange into Identification() and sets
+    // Reading.RecordsInBuffer. Port errors are raised.
+    TIdentifyResult IdentifyExchange();
+
+    // --- billing buffer --------------------------------------------------
+    // Reads every record of every unit, calling callback once per record
+    // that is not rejected (Reading.RejectedRecords counts those). Port
+    // errors are raised.
+    TReadResult ReadBuffer(const TRecordCallback& callback);
+
+    boost::shared_ptr<TCommPort> Port() const { return port_; }
 
   private:
-    // Reads one reply payload and its checksum; returns the checksum byte
-    // read (-1 when none) and the 8-bit sum of the bytes as received.
+    void Pause(int ms);
+    // One byte, waiting ms more after the first read found nothing.
+    int ReadByteWait(int ms);
+    // Reads one reply payload of len bytes into reply (capacity bytes kept)
+    // and its checksum byte (-1 when none came); sum is the 8-bit sum of the
+    // bytes as received. False when the payload was cut short (the rest of
+    // reply reads FF).
     bool ReadPayload(uint8_t* reply, int capacity, int len, uint8_t& sum, int& checksum);
     int ReadStatus(uint8_t* reply);
+    TReadResult ReadUnit(int unit, bool select, const TRecordCallback& callback);
     void HandleRecord(int unit, const uint8_t* reply, int len, const TRecordCallback& callback);
 
     boost::shared_ptr<TCommPort> port_;
+    IByteLine* line_;
+    IClock* clock_;
+    TIdentification exchange_;
+    ECommError lastOpenError_{0, 0};
     // Per unit, the last record handed on. The exchange drops a record only
     // when the next-record request arrives; a reading that ended before
     // that request (stop, dead line, vanished device) finds the same record

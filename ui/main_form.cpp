@@ -27,21 +27,15 @@
 #include <QToolBar>
 #include <QToolButton>
 #include <QVBoxLayout>
-#include <boost/make_shared.hpp>
 
 #include "about_form.h"
-#include "config_files.h"
 #include "cp1251.h"
 #include "fixed_height_delegate.h"
 #include "main_form_rep.h"
 #include "options_form.h"
-#include "port_messages.h"
-#include "reading_workflows.h"
 #include "real_time_form.h"
 
 namespace {
-
-const char kStrangeResultText[] = "Функция MainForm->OpenPort вернула непонятный результат.";
 
 // The exchange's texts are Windows-1251 bytes.
 QString FromWin1251(const std::string& bytes) {
@@ -105,11 +99,8 @@ TMainForm::TMainForm(QWidget* parent)
     PickerTimer->setObjectName("PickerTimer");
     PickerTimer->setInterval(1000);
     connect(PickerTimer, &QTimer::timeout, this, &TMainForm::PickerTimerTimer);
-    SetPickersToComputerClock();
+    ShowComputerClock();
     PickerTimer->start();
-
-    openDialog1_.DefaultSuffix = "txt";
-    openDialog1_.FileName = "list";
 
     // Client area 794 x 490 below the menu bar, centred on the screen.
     resize(794, 490 + menuBar()->sizeHint().height());
@@ -123,9 +114,7 @@ TMainForm::TMainForm(QWidget* parent)
     FormShow();
 }
 
-TMainForm::~TMainForm() {
-    ReleaseReader();
-}
+TMainForm::~TMainForm() = default;
 
 void TMainForm::BuildMenus() {
     menuBar()->setObjectName("MainMenu1");
@@ -288,76 +277,24 @@ void TMainForm::FormCreate() {
 }
 
 void TMainForm::FormShow() {
-    if (formShown_) return;
-    formShown_ = true;
-    autoExit_ = false;
-    link = CreateLowLevel();
-    callLog = boost::make_shared<TCallLog>(link);
-    if (ReadConfig(*link) != 1)
-        seam::ShowMessage("Исключение при открытии/чтении файла конфигурации.", kErrorCaption);
-    openDialog1_.Directory = link->StartDir;
-    if (!link->TarifFileName.empty()) openDialog1_.FileName = link->TarifFileName;
-    if (link->FirstStart) {
-        seam::ShowMessage(
-            "Это первый запуск программы Tallyphon(возможно были удалены файлы конфигурации). "
-            "Выберите пункт \"Настройки\" и установите номер СОМ-порта ",
-            kNoticeCaption);
-        std::remove((link->StartDir + "/" + kOutConfigFileName).c_str());
-        return;
-    }
-    if (link->AutoStart == 3) autoExit_ = true;
-    const int r = OpenPort(link->PortName);
-    if (r == 1) {
-        if (link->AutoStart == 3) LoadFromATSMenuItemClick();
-        if (link->AutoStart == 2) ReadUninterruptMenuItemClick();
-    } else if (r == -2 || r == -1) {
-        if (link->AutoStart == 1) {
-            if (r == -2)
-                seam::ShowMessage(kNoExchangeText, kNoticeCaption);
-            else
-                seam::ShowMessage(PortOpenErrorText(*link), kErrorCaption);
-            SetPickersToComputerClock();
-        } else if (autoExit_) {
-            UnInterruptTimer->start();
-        }
-    } else {
-        seam::ShowMessage("Ф-ция MainForm->OpenPort вернула непонятный результат.", "Авария!");
-    }
+    if (controller_) return;
+    controller_ = std::make_unique<TProgramController>(*this, CreateLowLevel());
+    controller_->StartUp();
 }
 
-int TMainForm::OpenPort(const std::string& name) {
-    if (link->OpenPort(name) != 1) {
-        ShowNoExchange();
-        return -1;
-    }
-    int identified = -2;
-    try {
-        identified = link->IdentifyExchange();
-    } catch (const ECommError&) {
-        // The device failed while answering: no exchange to show.
-        identified = -2;
-    }
-    if (identified < 0) {
-        ShowNoExchange();
-        return -2;
-    }
-    ShowIdentification();
-    SetPickersFromExchange();
+void TMainForm::ShowExchange(const TExchangeView& view) {
+    const TIdentification& x = view.Exchange;
+    statusBar1Panels_[0]->setText("АТС: " + FromWin1251(x.ExchangeName));
+    statusBar1Panels_[1]->setText("ПО вер. " + QString::fromStdString(x.SoftwareVersion));
+    statusBar1Panels_[2]->setText("Зав. номер : " + QString::fromStdString(x.SerialNumber));
+    statusBar1Panels_[3]->setText(QString("Емкость буфера : %1").arg(x.BufferCapacity));
+    statusBar1Panels_[4]->setText(QString("В буфере : %1").arg(view.RecordsInBuffer));
+    tarifPanels_[1]->setText(QFile::decodeName(QByteArray::fromStdString(view.TarifFileName)));
+    realTimePanels_[1]->setText(
+        QFile::decodeName(QByteArray::fromStdString(view.RealTimeFileName)));
+    SetGauge(x.BufferCapacity, view.RecordsInBuffer);
     update();
     StatusBar1->update();
-    return 1;
-}
-
-void TMainForm::ShowIdentification() {
-    const TLowLevel& ll = *link;
-    statusBar1Panels_[0]->setText("АТС: " + FromWin1251(ll.ExchangeName));
-    statusBar1Panels_[1]->setText("ПО вер. " + QString::fromStdString(ll.SoftwareVersion));
-    statusBar1Panels_[2]->setText("Зав. номер : " + QString::fromStdString(ll.SerialNumber));
-    statusBar1Panels_[3]->setText(QString("Емкость буфера : %1").arg(ll.BufferCapacity));
-    statusBar1Panels_[4]->setText(QString("В буфере : %1").arg(ll.RecordsInBuffer));
-    tarifPanels_[1]->setText(QFile::decodeName(QByteArray::fromStdString(ll.TarifFileName)));
-    realTimePanels_[1]->setText(QFile::decodeName(QByteArray::fromStdString(ll.RealTimeFileName)));
-    SetGauge(ll.BufferCapacity, ll.RecordsInBuffer);
 }
 
 void TMainForm::ShowNoExchange() {
@@ -367,19 +304,7 @@ void TMainForm::ShowNoExchange() {
     statusBar1Panels_[3]->setText("Емкость буфера : -");
     statusBar1Panels_[4]->setText("В буфере : -");
     SetGauge(100, 0);
-    SetPickersToComputerClock();
-}
-
-void TMainForm::ShowExchangeInfo(int refreshClock) {
-    ShowIdentification();
-    if (!link->FirstStart && link->Port()->IsOpen()) {
-        if (refreshClock == 1) {
-            if (link->CheckLink() == 1) SetPickersFromExchange();
-        } else {
-            SetPickersFromExchange();
-        }
-    }
-    if (!link->UnInterruptFlag) UnInterruptPanel->clear();
+    ShowComputerClock();
 }
 
 void TMainForm::SetGauge(int maximum, int position) {
@@ -390,13 +315,12 @@ void TMainForm::SetGauge(int maximum, int position) {
     CGauge1->setValue(std::clamp(position, 0, top));
 }
 
-void TMainForm::SetPickersFromExchange() {
-    const TDateTimeParts& c = link->ExchangeClock;
+void TMainForm::ShowExchangeClock(const TDateTimeParts& c) {
     DatePicker->setDate(QDate(c.Year, c.Month, c.Day));
     TimePicker->setTime(QTime(c.Hour, c.Minute, c.Second, 500));
 }
 
-void TMainForm::SetPickersToComputerClock() {
+void TMainForm::ShowComputerClock() {
     const QDateTime now = QDateTime::currentDateTime();
     DatePicker->setDate(now.date());
     TimePicker->setTime(now.time());
@@ -442,51 +366,34 @@ void TMainForm::AddListLine(const std::string& line) {
     ListBox1->addItem(QString::fromStdString(line));
 }
 
-void TMainForm::ShowCallLine(const std::string& line) {
+void TMainForm::ClearList() {
+    ListBox1->clear();
+}
+
+void TMainForm::ShowCallLine(const std::string& line, int recordsInBuffer, int rejectedRecords) {
     CGauge1->setValue(std::max(CGauge1->value() - 1, CGauge1->minimum()));
     ListBox1->addItem(QString::fromStdString(line));
     if (ListBox1->count() > 0) ListBox1->setCurrentRow(ListBox1->count() - 1);
     if (ListBox1->count() > kMaxListLines) ListBox1->clear();
-    statusBar1Panels_[4]->setText(QString("В буфере : %1").arg(link->RecordsInBuffer));
-    statusBar1Panels_[5]->setText(QString("Отвергнуто записей: %1").arg(link->RejectedRecords));
-}
-
-void TMainForm::ReleaseReader() {
-    // The thread may be waiting for a window update it handed over: the wait
-    // keeps serving them.
-    if (reader && link) ::ReleaseReader(reader, *link);
+    statusBar1Panels_[4]->setText(QString("В буфере : %1").arg(recordsInBuffer));
+    statusBar1Panels_[5]->setText(QString("Отвергнуто записей: %1").arg(rejectedRecords));
 }
 
 void TMainForm::LoadFromATSMenuItemClick() {
-    TReadingContext context{this, link, callLog, &reader};
-    LoadFromATS(context);
+    controller_->LoadFromATS();
 }
 
 void TMainForm::ReadUninterruptMenuItemClick() {
-    TReadingContext context{this, link, callLog, &reader};
-    ReadUninterrupt(context);
+    controller_->ReadUninterrupt();
 }
 
 void TMainForm::SelectFileFromData_MenuItemClick() {
-    const std::string remembered = openDialog1_.FileName;
-    std::string chosen;
-    if (seam::FileDialog(openDialog1_, chosen)) {
-        openDialog1_.FileName = chosen;
-        link->TarifFileName = chosen;
-        WriteOutConfig(*link, link->TarifFileName, link->RealTimeFileName);
-        if (chosen != remembered) ListBox1->clear();
-        // Call lines that could not be written go to the new file first.
-        for (const std::string& line : callLog->WritePending())
-            AddListLine(line);
-        ShowExchangeInfo(1);
-    } else {
-        WriteOutConfig(*link, link->TarifFileName, link->RealTimeFileName);
-    }
+    controller_->SelectCallLogFile();
 }
 
 void TMainForm::Report_MenuItemClick() {
     if (!reportForm_) return;
-    reportForm_->SetDialogsDir(link->StartDir);
+    reportForm_->SetDialogsDir(Link()->Settings.StartDir);
     reportForm_->exec();
 }
 
@@ -495,18 +402,10 @@ void TMainForm::ExitMenuItemClick() {
 }
 
 void TMainForm::RealTime_MenuItemClick() {
-    // The models that report their line states: QTV610 and QTV930.
-    const std::string& model = link->ModelName;
-    if (model.find("610") != std::string::npos || model.find("930") != std::string::npos) {
-        if (!realTimeForm_) return;
-        realTimeForm_->move(pos() + QPoint(20, 10));
-        realTimeForm_->SetLink(link);
-        realTimeForm_->exec();
-    } else {
-        seam::ShowMessage(
-            "С данным типом АТС отслеживание соединений в реальном времени не работает.",
-            "Предупреждение");
-    }
+    if (!controller_->MayOpenMonitor() || !realTimeForm_) return;
+    realTimeForm_->move(pos() + QPoint(20, 10));
+    realTimeForm_->SetLink(Link());
+    realTimeForm_->exec();
 }
 
 void TMainForm::ClearListMenuItemClick() {
@@ -515,9 +414,9 @@ void TMainForm::ClearListMenuItemClick() {
 
 void TMainForm::OptionsMenuItemClick() {
     if (!optionsForm_) return;
-    optionsForm_->SetLink(link);
-    optionsForm_->SetOpenPort([this](const std::string& name) { return OpenPort(name); });
-    optionsForm_->SetRefresh([this] {
+    optionsForm_->SetSettings(controller_->CurrentOptions());
+    optionsForm_->SetApply([this](const TOptionsSettings& chosen) {
+        controller_->ApplySettings(chosen);
         StatusBar1->repaint();
         update();
     });
@@ -534,24 +433,11 @@ void TMainForm::AboutMenuItemClick() {
 }
 
 void TMainForm::ReloadToolButtonClick() {
-    link->Port()->Close();
-    const int r = OpenPort(link->PortName);
-    if (r == 1)
-        ShowExchangeInfo(0);
-    else if (r == -2)
-        seam::ShowMessage(kNoExchangeText, kNoticeCaption);
-    else if (r == -1)
-        seam::ShowMessage(PortOpenErrorText(*link), kErrorCaption);
-    else
-        seam::ShowMessage(kStrangeResultText, "Авария");
+    controller_->Reload();
 }
 
 void TMainForm::StopToolButtonClick() {
-    link->StopFlag = true;
-    if (link->UnInterruptFlag) UnInterruptPanel->clear();
-    link->UnInterruptFlag = false;
-    UnlockControls();
-    if (autoExit_) close();
+    controller_->Stop();
 }
 
 void TMainForm::UnInterruptTimerTimer() {
@@ -570,6 +456,5 @@ void TMainForm::closeEvent(QCloseEvent* event) {
 
 void TMainForm::FormClose() {
     UnInterruptTimer->stop();
-    if (link) link->StopFlag = true;
-    if (reader) reader->requestInterruption();
+    if (controller_) controller_->Close();
 }

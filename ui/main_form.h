@@ -1,21 +1,18 @@
-// The main window: owns the exchange-link context, starts up (settings,
-// port, identification, start-up action), shows the exchange's data, the
-// lines read, the buffer fill and the exchange's clock, and opens the other
-// windows.
+// The main window: shows the exchange's data, the lines read, the buffer
+// fill and the exchange's clock, and opens the other windows. The program's
+// flow (start-up, readings, port and settings) is its controller's; the
+// window hands it its commands and shows what it is told.
 #pragma once
 
 #include <array>
-#include <atomic>
+#include <memory>
 #include <string>
 
 #include <boost/shared_ptr.hpp>
 
 #include <QMainWindow>
 
-#include "call_log.h"
-#include "low_level.h"
-#include "message_seam.h"
-#include "read_ats_thread.h"
+#include "program_controller.h"
 #include "reading_form.h"
 
 class QAction;
@@ -42,7 +39,8 @@ class TMainForm : public QMainWindow, public IReadingForm {
     static constexpr int kMaxListLines = 20000;
 
     // Builds the window, shows it and runs the start-up sequence (FormShow)
-    // before returning. The start-up directory is the current directory.
+    // before returning. The start-up directory is the current directory,
+    // where "TallyphonOut.cfg" is read as the link context is made.
     explicit TMainForm(QWidget* parent = nullptr);
     // Waits for a reading thread still running, serving its hand-overs.
     ~TMainForm() override;
@@ -53,53 +51,41 @@ class TMainForm : public QMainWindow, public IReadingForm {
     void SetReportForm(TMainForm_rep* form) { reportForm_ = form; }
     void SetRealTimeForm(TRealTimeForm* form) { realTimeForm_ = form; }
 
-    // --- for the reading workflows; all on the user-interface thread ------
-    // Opens the port under name and identifies the exchange: 1 identified,
-    // -1 the port could not be opened (also when it was open already), -2 no
-    // exchange answered (also when the device failed while identifying).
-    // Shows the result in the status bar, gauge and pickers.
-    int OpenPort(const std::string& name) override;
-    // Status panels, file-name panels and gauge from the link context,
-    // without asking the exchange; the pickers from the last identification
-    // (refreshClock 1: only when the link test passes). Empties
-    // UnInterruptPanel unless continuous reading runs.
-    void ShowExchangeInfo(int refreshClock) override;
-    // No exchange: panels 0 to 4 to dashes, gauge 0 of 100, pickers to the
-    // computer's clock.
+    // --- what the controller shows; all on the user-interface thread ------
+    void ShowExchange(const TExchangeView& view) override;
+    void ShowExchangeClock(const TDateTimeParts& clock) override;
+    void ShowComputerClock() override;
     void ShowNoExchange() override;
-    // Disables the nine commands that use the port or the call-log file and
-    // enables Stop; UnlockControls the reverse.
+    // Disables the seven commands and the two tool buttons that use the port
+    // or the call-log file and enables Stop; UnlockControls the reverse.
     void LockControls() override;
     void UnlockControls() override;
     void SetUnInterruptPanel(const std::string& text) override;
     void EnableStop() override;
     // Shows ReadDataToolButton as not pressed.
     void ReleaseReadButton() override;
-    // The program closes 2 seconds later.
     void StartUnInterruptTimer() override;
-    // Adds a line (UTF-8) at the end of ListBox1.
+    void CloseForm() override { close(); }
+    // Adds a line (UTF-8) at the end of ListBox1; empties ListBox1.
     void AddListLine(const std::string& line) override;
-    // One call line written: gauge down by one, the line added and selected
-    // (the list emptied when it passes kMaxListLines), panels 4 and 5 from
-    // the link context's counters.
-    void ShowCallLine(const std::string& line) override;
-    // Set at start-up for the start-up action "read all, then close".
-    bool AutoExit() const override { return autoExit_; }
-    void SetAutoExit(bool on) { autoExit_ = on; }
-    // The exchange-link context, created by FormShow.
-    boost::shared_ptr<TLowLevel> Link() const { return link; }
+    void ClearList() override;
+    // The list is emptied when it passes kMaxListLines.
+    void ShowCallLine(const std::string& line, int recordsInBuffer, int rejectedRecords) override;
     // The window itself carries out the reading thread's hand-overs.
     QObject* FormObject() override { return this; }
-    // The reading thread of the last reading (empty before the first).
-    boost::shared_ptr<ReadATSThread> Reader() const { return reader; }
-    // The call-log writer with the lines that wait for the file.
-    boost::shared_ptr<TCallLog> CallLog() const { return callLog; }
+
+    // The program's flow behind this window.
+    TProgramController& Controller() const { return *controller_; }
+    boost::shared_ptr<TLowLevel> Link() const { return controller_->Link(); }
+    boost::shared_ptr<ReadATSThread> Reader() const { return controller_->Reader(); }
+    boost::shared_ptr<TCallLog> CallLog() const { return controller_->CallLog(); }
+    bool AutoExit() const { return controller_->AutoExit(); }
+    void SetAutoExit(bool on) { controller_->SetAutoExit(on); }
+    const seam::TFileRequest& OpenDialog1() const { return controller_->OpenDialog1(); }
     // Panel index (0 to 5) of StatusBar1.
     QLabel* StatusBar1Panel(int index) const { return statusBar1Panels_.at(index); }
     QLabel* TarifFileNamePanel(int index) const { return tarifPanels_.at(index); }
     QLabel* RealTimeFileNamePanel(int index) const { return realTimePanels_.at(index); }
-    // The call-log file dialog's request as it stands.
-    const seam::TFileRequest& OpenDialog1() const { return openDialog1_; }
 
     // --- controls ---------------------------------------------------------
     QMenu* const FileMenu;
@@ -174,18 +160,9 @@ class TMainForm : public QMainWindow, public IReadingForm {
     void BuildMenus();
     void BuildToolBar();
     void BuildCentre();
-    void ShowIdentification();
-    void SetPickersFromExchange();
-    void SetPickersToComputerClock();
     void SetGauge(int maximum, int position);
-    void ReleaseReader();
 
-    boost::shared_ptr<TLowLevel> link;
-    boost::shared_ptr<ReadATSThread> reader;
-    boost::shared_ptr<TCallLog> callLog;
-    std::atomic<bool> autoExit_{false};
-    bool formShown_ = false;
-    seam::TFileRequest openDialog1_;
+    std::unique_ptr<TProgramController> controller_;
     std::array<QLabel*, 6> statusBar1Panels_{};
     std::array<QLabel*, 2> tarifPanels_{};
     std::array<QLabel*, 2> realTimePanels_{};

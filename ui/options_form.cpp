@@ -10,8 +10,6 @@
 
 #include "config_files.h"
 #include "fixed_height_delegate.h"
-#include "message_seam.h"
-#include "port_messages.h"
 
 namespace {
 
@@ -97,12 +95,11 @@ void TOptionsForm::FormShow() {
     COMPortComboBox->clear();
     for (int n = 1; n <= kMaxPortNumber; ++n)
         COMPortComboBox->addItem(QString("COM%1").arg(n));
-    const QString port = link_ ? QString::fromStdString(link_->PortName) : QString();
+    const QString port = QString::fromStdString(shown_.PortName);
     COMPortComboBox->setCurrentIndex(COMPortComboBox->findText(port, Qt::MatchExactly));
     Button2->setEnabled(COMPortComboBox->currentIndex() >= 0);
-    const bool saveTitle = link_ ? link_->SaveTitle : true;
-    (saveTitle ? SaveTitleRadioButton : NotSaveTitleRadioButton)->setChecked(true);
-    altFormatCheckBox->setChecked(link_ ? link_->AltFormat : false);
+    (shown_.SaveTitle ? SaveTitleRadioButton : NotSaveTitleRadioButton)->setChecked(true);
+    altFormatCheckBox->setChecked(shown_.AltFormat);
 }
 
 void TOptionsForm::altFormatCheckBoxClick() {
@@ -110,21 +107,9 @@ void TOptionsForm::altFormatCheckBoxClick() {
 }
 
 void TOptionsForm::Button2Click() {
-    if (!link_ || COMPortComboBox->currentIndex() < 0) return;
-    const TOptionsSettings s = Settings();
-    link_->Port()->Close();
-    link_->PortName = s.PortName;
-    const int r = openPort_ ? openPort_(link_->PortName) : -1;
-    if (r == -2) {
-        seam::ShowMessage(kNoExchangeText, kNoticeCaption);
-    } else if (r == -1) {
-        seam::ShowMessage(PortOpenErrorText(*link_), kErrorCaption);
-    } else if (r != 1) {
-        seam::ShowMessage("Ф-ция MainForm->OpenPort вернула непонятный результат.", "Авария!");
-    }
-    if (refresh_) refresh_();
-    if (WriteConfig(*link_, s.PortName, s.SaveTitle, s.AltFormat) != 1)
-        seam::ShowMessage("Произошел сбой при записи файла конфигурации.", kErrorCaption);
+    if (COMPortComboBox->currentIndex() < 0) return;
+    const TOptionsSettings chosen = Settings();
+    if (apply_) apply_(chosen);
     accept();
 }
 

@@ -1,16 +1,15 @@
 // The settings dialog: the exchange's serial port and the two call-log
-// options. OK applies them at once: the port is reopened under the chosen
-// name and the settings go to the link context and to "Tallyphon.cfg".
+// options. It shows the settings it is given and hands the choices back on
+// OK, to be applied at once (the port reopened under the chosen name, the
+// settings stored) before it closes.
 #pragma once
 
 #include <functional>
 #include <string>
 
-#include <boost/shared_ptr.hpp>
-
 #include <QDialog>
 
-#include "low_level.h"
+#include "settings.h"
 
 class QCheckBox;
 class QComboBox;
@@ -18,28 +17,17 @@ class QGroupBox;
 class QPushButton;
 class QRadioButton;
 
-// The choices the dialog shows.
-struct TOptionsSettings {
-    std::string PortName;  // empty while no port is selected
-    bool SaveTitle = true;
-    bool AltFormat = false;
-};
-
 class TOptionsForm : public QDialog {
     Q_OBJECT
   public:
-    // Opens the port under a name and identifies the exchange: 1, -1 the
-    // port failed, -2 no exchange answered.
-    using TOpenPort = std::function<int(const std::string&)>;
+    using TApply = std::function<void(const TOptionsSettings&)>;
 
     explicit TOptionsForm(QWidget* parent = nullptr);
 
-    // The context the dialog shows and changes; set before every showing.
-    void SetLink(boost::shared_ptr<TLowLevel> link) { link_ = std::move(link); }
-    boost::shared_ptr<TLowLevel> Link() const { return link_; }
-    // How OK reopens the port, and how it has the main window redrawn after.
-    void SetOpenPort(TOpenPort openPort) { openPort_ = std::move(openPort); }
-    void SetRefresh(std::function<void()> refresh) { refresh_ = std::move(refresh); }
+    // The settings the next showing starts from.
+    void SetSettings(const TOptionsSettings& settings) { shown_ = settings; }
+    // What OK does with the choices before the dialog closes.
+    void SetApply(TApply apply) { apply_ = std::move(apply); }
 
     // The choices as the controls show them now.
     TOptionsSettings Settings() const;
@@ -54,11 +42,11 @@ class TOptionsForm : public QDialog {
     QPushButton* const Button1;
 
   public slots:
-    // Fills the 32 ports and shows the settings of the link context.
+    // Fills the 32 ports and shows the settings given.
     void FormShow();
     // A checked alternative format switches the header lines off.
     void altFormatCheckBoxClick();
-    // OK: reopens the port, stores the settings, closes.
+    // OK: hands the choices on to be applied, closes.
     void Button2Click();
     // Cancel: closes, nothing applied.
     void Button1Click();
@@ -67,7 +55,6 @@ class TOptionsForm : public QDialog {
     void showEvent(QShowEvent* event) override;
 
   private:
-    boost::shared_ptr<TLowLevel> link_;
-    TOpenPort openPort_;
-    std::function<void()> refresh_;
+    TOptionsSettings shown_;
+    TApply apply_;
 };

@@ -38,17 +38,18 @@ TRun ReadAll(int records, bool paced) {
         std::exit(1);
     }
     TLowLevel ll;
-    if (ll.OpenPort(ex.SlavePath()) != 1 || ll.IdentifyExchange() != 1) {
+    if (ll.OpenPort(ex.SlavePath()) != TOpenResult::Opened ||
+        ll.IdentifyExchange() != TIdentifyResult::Identified) {
         std::fprintf(stderr, "bench_link: the simulated exchange does not answer\n");
         std::exit(1);
     }
     TRun run;
     ex.ResetWireBytes();
     const auto t0 = std::chrono::steady_clock::now();
-    ll.ReadBuffer([&](TRecord) { ++run.records; });
+    const TReadResult result = ll.ReadBuffer([&](TRecord) { ++run.records; });
     run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     run.wireBytes = ex.WireBytes();
-    if (run.records != records) {
+    if (result != TReadResult::Drained || run.records != records) {
         std::fprintf(stderr, "bench_link: read %d of %d records\n", run.records, records);
         std::exit(1);
     }

@@ -33,8 +33,9 @@ inline std::vector<std::string> ExpectedCallLines(
     std::vector<std::string> lines;
     for (const auto& p : payloads) {
         if (p.size() >= 2 && p[0] == 0x0F && p[1] == 0xFF) continue;
-        lines.push_back(FormatCallLine(ll.DecodeRecord(p.data(), int(p.size())), ll.AltFormat,
-                                       ll.ModelName, ll.SerialNumber));
+        const TIdentification& x = ll.Identification();
+        lines.push_back(FormatCallLine(DecodeRecord(x, p.data(), int(p.size())),
+                                       ll.Settings.AltFormat, x.ModelName, x.SerialNumber));
     }
     return lines;
 }

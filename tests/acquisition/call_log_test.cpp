@@ -186,12 +186,14 @@ TEST(Append, AWriteThatFailsHalfWayLeavesNoHalfLine) {
 TEST(CallLogWriter, KeepsWhatCannotBeWrittenAndWritesItFirstLater) {
     TTempDir dir;
     auto ll = boost::make_shared<TLowLevel>();
-    ll->ModelName = "QTV610";
-    ll->TarifFileName = dir.Path() + "/later/calls.txt";  // the folder is not there yet
+    TIdentification exchange;
+    exchange.ModelName = "QTV610";
+    ll->AdoptIdentification(exchange);
+    ll->Settings.TarifFileName = dir.Path() + "/later/calls.txt";  // the folder is not there yet
     TCallLog log(ll);
     TRecord first = Call();
     EXPECT_TRUE(log.OnCallRecord(first).empty());
-    EXPECT_TRUE(ll->HoldFlag);
+    EXPECT_TRUE(ll->Reading.HoldFlag);
     EXPECT_EQ(log.PendingCount(), 1u);
     EXPECT_TRUE(log.WritePending().empty());
 
@@ -201,7 +203,7 @@ TEST(CallLogWriter, KeepsWhatCannotBeWrittenAndWritesItFirstLater) {
     const auto written = log.OnCallRecord(second);
     ASSERT_EQ(written.size(), 2u);
     EXPECT_EQ(log.PendingCount(), 0u);
-    EXPECT_EQ(ReadFile(ll->TarifFileName),
+    EXPECT_EQ(ReadFile(ll->Settings.TarifFileName),
               ToCp1251(written[0]) + "\r\n" + ToCp1251(written[1]) + "\r\n");
     EXPECT_EQ(written[0].substr(33, 2), "12");
     EXPECT_EQ(written[1].substr(33, 2), "13");
@@ -209,16 +211,23 @@ TEST(CallLogWriter, KeepsWhatCannotBeWrittenAndWritesItFirstLater) {
 
 TEST(CallLogWriter, TitleAndLinesFollowTheSettings) {
     TTempDir dir;
-    TLowLevel ll;
-    ll.TarifFileName = dir.Path() + "/calls.txt";
-    ll.ExchangeClock.Year = 2026;
-    BuildTitle(ll);
-    EXPECT_EQ(WriteTitle(ll), 1);
-    EXPECT_EQ(AppendLine(ll, "line"), 1);
-    const std::string bytes = ReadFile(ll.TarifFileName);
-    EXPECT_EQ(bytes, ToCp1251(ll.TitleLine) + "\r\n" + ToCp1251(kColumnLine) + "\r\nline\r\n");
-    ll.TarifFileName = dir.Path();
-    EXPECT_EQ(AppendLine(ll, "line"), -1);
+    TSettings settings;
+    settings.TarifFileName = dir.Path() + "/calls.txt";
+    TDateTimeParts clock;
+    clock.Year = 2026;
+    clock.Month = 3;
+    clock.Day = 9;
+    clock.Hour = 7;
+    clock.Minute = 5;
+    clock.Second = 4;
+    const TCallLogTitle title = BuildTitle(clock);
+    EXPECT_EQ(title.TitleLine, "       Данные на  09-03-2026 07:05:04 ");
+    EXPECT_EQ(WriteTitle(settings, title), 1);
+    EXPECT_EQ(AppendLine(settings, "line"), 1);
+    const std::string bytes = ReadFile(settings.TarifFileName);
+    EXPECT_EQ(bytes, ToCp1251(title.TitleLine) + "\r\n" + ToCp1251(kColumnLine) + "\r\nline\r\n");
+    settings.TarifFileName = dir.Path();
+    EXPECT_EQ(AppendLine(settings, "line"), -1);
 }
 
 }  // namespace

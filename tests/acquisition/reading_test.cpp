@@ -10,7 +10,7 @@
 #include <mutex>
 
 #include "call_log_lines.h"
-#include "reading_workflows.h"
+#include "program_controller.h"
 #include "sim_exchange.h"
 #include "test_support.h"
 
@@ -21,13 +21,10 @@ namespace {
 // Records what the window would show; runs on the test's (main) thread.
 class TFakeForm : public QObject, public IReadingForm {
   public:
-    explicit TFakeForm(boost::shared_ptr<TLowLevel> ll) : ll_(std::move(ll)) {}
     QObject* FormObject() override { return this; }
-    int OpenPort(const std::string& name) override {
-        if (ll_->OpenPort(name) != 1) return -1;
-        return ll_->IdentifyExchange() == 1 ? 1 : -2;
-    }
-    void ShowExchangeInfo(int) override { ++infoShown; }
+    void ShowExchange(const TExchangeView&) override { ++infoShown; }
+    void ShowExchangeClock(const TDateTimeParts&) override {}
+    void ShowComputerClock() override {}
     void ShowNoExchange() override { ++noExchange; }
     void LockControls() override { locked = true; }
     void UnlockControls() override {
@@ -38,21 +35,18 @@ class TFakeForm : public QObject, public IReadingForm {
     void EnableStop() override {}
     void ReleaseReadButton() override {}
     void StartUnInterruptTimer() override { ++exitTimer; }
-    bool AutoExit() const override { return autoExit; }
+    void CloseForm() override {}
     void AddListLine(const std::string& line) override { list.push_back(line); }
-    void ShowCallLine(const std::string& line) override { list.push_back(line); }
+    void ClearList() override { list.clear(); }
+    void ShowCallLine(const std::string& line, int, int) override { list.push_back(line); }
 
     bool locked = false;
     int unlocks = 0;
     int infoShown = 0;
     int noExchange = 0;
     int exitTimer = 0;
-    bool autoExit = false;
     std::string panel;
     std::vector<std::string> list;
-
-  private:
-    boost::shared_ptr<TLowLevel> ll_;
 };
 
 class Reading : public ::testing::Test {
@@ -64,30 +58,28 @@ class Reading : public ::testing::Test {
         ex = std::make_unique<sim::TSimExchange>(c);
         ASSERT_TRUE(ex->Start(dir.Path() + "/COM1"));
         ll = boost::make_shared<TLowLevel>();
-        ll->StartDir = dir.Path();
-        ll->PortName = "COM1";
-        ll->SaveTitle = saveTitle;
-        ll->TarifFileName = dir.Path() + "/calls.txt";
-        ASSERT_EQ(ll->OpenPort("COM1"), 1);
-        ASSERT_EQ(ll->IdentifyExchange(), 1);
-        log = boost::make_shared<TCallLog>(ll);
-        form = std::make_unique<TFakeForm>(ll);
-        ctx.Form = form.get();
-        ctx.Link = ll;
-        ctx.Log = log;
-        ctx.Reader = &reader;
+        ll->Settings.StartDir = dir.Path();
+        ll->Settings.PortName = "COM1";
+        ll->Settings.SaveTitle = saveTitle;
+        ll->Settings.TarifFileName = dir.Path() + "/calls.txt";
+        ASSERT_EQ(ll->OpenPort("COM1"), TOpenResult::Opened);
+        ASSERT_EQ(ll->IdentifyExchange(), TIdentifyResult::Identified);
+        form = std::make_unique<TFakeForm>();
+        controller = std::make_unique<TProgramController>(*form, ll);
+        log = controller->CallLog();
     }
     void TearDown() override {
-        if (ll) ll->StopFlag = true;
-        ReleaseReader(reader, *ll);
+        if (ll) ll->Reading.StopFlag = true;
+        controller.reset();  // waits for a reader still running
     }
+    boost::shared_ptr<ReadATSThread> Reader() const { return controller->Reader(); }
     // Waits, serving the reader's hand-overs, until it has ended.
     void Finish() {
-        ASSERT_TRUE(reader);
+        ASSERT_TRUE(Reader());
         ASSERT_TRUE(WaitFor(
             [&] {
                 QCoreApplication::processEvents();
-                return reader->isFinished();
+                return Reader()->isFinished();
             },
             std::chrono::seconds(60)));
         QCoreApplication::processEvents();
@@ -106,7 +98,7 @@ class Reading : public ::testing::Test {
     }
     std::vector<std::string> CallLines() const {
         std::vector<std::string> out;
-        for (const auto& l : CallLogLines(ll->TarifFileName))
+        for (const auto& l : CallLogLines(ll->Settings.TarifFileName))
             if (l.rfind("       ", 0) != 0) out.push_back(l);  // title lines begin with 7 blanks
         return out;
     }
@@ -116,8 +108,7 @@ class Reading : public ::testing::Test {
     boost::shared_ptr<TLowLevel> ll;
     boost::shared_ptr<TCallLog> log;
     std::unique_ptr<TFakeForm> form;
-    boost::shared_ptr<ReadATSThread> reader;
-    TReadingContext ctx;
+    std::unique_ptr<TProgramController> controller;
 };
 
 std::vector<std::vector<uint8_t>> Day(int calls, uint32_t seed, int rejectedEvery = 0) {
@@ -131,27 +122,28 @@ std::vector<std::vector<uint8_t>> Day(int calls, uint32_t seed, int rejectedEver
 TEST_F(Reading, ReadAllWritesTheTitleAndEveryCallOnceThenUnlocks) {
     const auto day = Day(60, 11, 9);
     Start(day);
-    LoadFromATS(ctx);
+    controller->LoadFromATS();
     Finish();
-    const auto lines = CallLogLines(ll->TarifFileName);
+    const auto lines = CallLogLines(ll->Settings.TarifFileName);
     ASSERT_GE(lines.size(), 2u);
-    EXPECT_EQ(lines[0], ll->TitleLine);
+    // The simulated exchange's clock.
+    EXPECT_EQ(lines[0], "       Данные на  01-01-2007 00:00:00 ");
     EXPECT_EQ(lines[1], kColumnLine);
     EXPECT_EQ(std::vector<std::string>(lines.begin() + 2, lines.end()), Expected(day));
     EXPECT_FALSE(form->locked);
     EXPECT_EQ(form->list, lines);
-    EXPECT_GT(ll->RejectedRecords, 0);
+    EXPECT_GT(ll->Reading.RejectedRecords, 0);
     EXPECT_EQ(ex->RecordCount(0), 0u);
     EXPECT_EQ(form->exitTimer, 0);
 }
 
 TEST_F(Reading, EveryRunWritesExactlyTwoTitleLinesEvenForAnEmptyBuffer) {
     Start({});
-    LoadFromATS(ctx);
+    controller->LoadFromATS();
     Finish();
-    LoadFromATS(ctx);
+    controller->LoadFromATS();
     Finish();
-    const auto lines = CallLogLines(ll->TarifFileName);
+    const auto lines = CallLogLines(ll->Settings.TarifFileName);
     ASSERT_EQ(lines.size(), 4u);
     EXPECT_EQ(lines[1], kColumnLine);
     EXPECT_EQ(lines[3], kColumnLine);
@@ -160,20 +152,20 @@ TEST_F(Reading, EveryRunWritesExactlyTwoTitleLinesEvenForAnEmptyBuffer) {
 TEST_F(Reading, WithoutTitlesOnlyCallLinesAreWritten) {
     const auto day = Day(5, 2);
     Start(day, false);
-    form->autoExit = true;
-    LoadFromATS(ctx);
+    controller->SetAutoExit(true);
+    controller->LoadFromATS();
     Finish();
-    EXPECT_EQ(CallLogLines(ll->TarifFileName), Expected(day));
+    EXPECT_EQ(CallLogLines(ll->Settings.TarifFileName), Expected(day));
     EXPECT_EQ(form->exitTimer, 1);  // the program closes itself after a read-all
 }
 
 TEST_F(Reading, NoCallLogFileNoReading) {
     TRecorder recorder;
     Start(Day(3, 1));
-    ll->TarifFileName.clear();
-    LoadFromATS(ctx);
-    ReadUninterrupt(ctx);
-    EXPECT_FALSE(reader);
+    ll->Settings.TarifFileName.clear();
+    controller->LoadFromATS();
+    controller->ReadUninterrupt();
+    EXPECT_FALSE(Reader());
     ASSERT_EQ(recorder.Messages().size(), 2u);
     EXPECT_EQ(recorder.Messages()[0].Text, "Не выбран файл для сохранения данных.");
     EXPECT_EQ(recorder.Messages()[0].Caption, "Внимание!");
@@ -183,9 +175,9 @@ TEST_F(Reading, NoCallLogFileNoReading) {
 TEST_F(Reading, StopDuringAReadAllKeepsWhatWasWrittenAndLeavesTheRest) {
     const auto day = Day(400, 5);
     Start(day);
-    LoadFromATS(ctx);
+    controller->LoadFromATS();
     ASSERT_TRUE(Until([&] { return CallLines().size() >= 20; }));
-    ll->StopFlag = true;
+    ll->Reading.StopFlag = true;
     Finish();
     const auto written = CallLines();
     const auto expected = Expected(day);
@@ -196,7 +188,7 @@ TEST_F(Reading, StopDuringAReadAllKeepsWhatWasWrittenAndLeavesTheRest) {
     EXPECT_EQ(ex->RecordCount(0), expected.size() - written.size() + 1);
 
     // The next read-all goes on without repeating it.
-    LoadFromATS(ctx);
+    controller->LoadFromATS();
     Finish();
     EXPECT_EQ(CallLines(), expected);
 }
@@ -204,7 +196,7 @@ TEST_F(Reading, StopDuringAReadAllKeepsWhatWasWrittenAndLeavesTheRest) {
 TEST_F(Reading, ContinuousReadingPicksUpLaterCallsUntilStop) {
     const auto day = Day(30, 8);
     Start(std::vector<std::vector<uint8_t>>(day.begin(), day.begin() + 10));
-    ReadUninterrupt(ctx);
+    controller->ReadUninterrupt();
     EXPECT_EQ(form->panel, "Идет непрерывное считывание");
     ASSERT_TRUE(Until([&] { return CallLines().size() == 10; }));
     std::vector<std::pair<std::chrono::milliseconds, std::vector<uint8_t>>> later;
@@ -213,20 +205,20 @@ TEST_F(Reading, ContinuousReadingPicksUpLaterCallsUntilStop) {
     ex->ScheduleArrivals(0, later);
     ASSERT_TRUE(Until([&] { return CallLines().size() == day.size(); }));
     EXPECT_TRUE(form->locked);
-    ll->StopFlag = true;
-    ll->UnInterruptFlag = false;
+    ll->Reading.StopFlag = true;
+    ll->Reading.UnInterruptFlag = false;
     Finish();
     EXPECT_EQ(CallLines(), Expected(day));
     EXPECT_EQ(form->panel, "");
     // One title block for the whole continuous run.
-    EXPECT_EQ(CallLogLines(ll->TarifFileName).size(), day.size() + 2);
+    EXPECT_EQ(CallLogLines(ll->Settings.TarifFileName).size(), day.size() + 2);
 }
 
 TEST_F(Reading, ContinuousReadingSurvivesTheDeviceVanishingAndTheLineFallingSilent) {
     const auto day = Day(40, 21);
     Start(std::vector<std::vector<uint8_t>>(day.begin(), day.begin() + 15));
     ex->ArmRecordFault(sim::TReplyFault::Vanish, 6, std::chrono::milliseconds(300));
-    ReadUninterrupt(ctx);
+    controller->ReadUninterrupt();
     ASSERT_TRUE(Until([&] { return CallLines().size() == 15; }));
 
     // Now the line falls silent for a while, with calls waiting behind it.
@@ -238,8 +230,8 @@ TEST_F(Reading, ContinuousReadingSurvivesTheDeviceVanishingAndTheLineFallingSile
     ASSERT_TRUE(Until([&] { return ex->Received().size() >= heard + 3; }));
     ex->SetSilent(false);
     ASSERT_TRUE(Until([&] { return CallLines().size() >= day.size(); }, 60));
-    ll->StopFlag = true;
-    ll->UnInterruptFlag = false;
+    ll->Reading.StopFlag = true;
+    ll->Reading.UnInterruptFlag = false;
     Finish();
     EXPECT_EQ(CallLines(), Expected(day));
 }
@@ -248,7 +240,7 @@ TEST_F(Reading, AReadAllEndsAndUnlocksWhenTheDeviceVanishes) {
     const auto day = Day(30, 4);
     Start(day);
     ex->ArmRecordFault(sim::TReplyFault::Vanish, 8);
-    LoadFromATS(ctx);
+    controller->LoadFromATS();
     Finish();
     EXPECT_FALSE(form->locked);
     const auto written = CallLines();
@@ -260,8 +252,8 @@ TEST_F(Reading, AnUnwritableCallLogLosesNothing) {
     TRecorder recorder;
     const auto day = Day(20, 9);
     Start(day);
-    ll->TarifFileName = dir.Path() + "/later/calls.txt";  // its folder does not exist yet
-    LoadFromATS(ctx);
+    ll->Settings.TarifFileName = dir.Path() + "/later/calls.txt";  // its folder does not exist yet
+    controller->LoadFromATS();
     Finish();
     EXPECT_FALSE(form->locked);
     ASSERT_EQ(log->PendingCount(), 1u);
@@ -272,12 +264,12 @@ TEST_F(Reading, AnUnwritableCallLogLosesNothing) {
     EXPECT_EQ(ex->RecordCount(0), day.size());
 
     // A run while the file is still unwritable reads nothing.
-    LoadFromATS(ctx);
+    controller->LoadFromATS();
     Finish();
     EXPECT_EQ(ex->RecordCount(0), day.size());
 
     ASSERT_EQ(mkdir((dir.Path() + "/later").c_str(), 0755), 0);
-    LoadFromATS(ctx);
+    controller->LoadFromATS();
     Finish();
     EXPECT_EQ(log->PendingCount(), 0u);
     EXPECT_EQ(CallLines(), Expected(day));
@@ -286,16 +278,54 @@ TEST_F(Reading, AnUnwritableCallLogLosesNothing) {
 TEST_F(Reading, AFailedContinuousStartLeavesNoThreadRunning) {
     Start(Day(3, 1));
     ex->SetIdentifySilent(true);
-    ReadUninterrupt(ctx);
+    controller->ReadUninterrupt();
     EXPECT_EQ(form->noExchange, 1);
-    ASSERT_TRUE(reader);
-    EXPECT_FALSE(reader->isRunning());
+    ASSERT_TRUE(Reader());
+    EXPECT_FALSE(Reader()->isRunning());
     EXPECT_EQ(form->panel, "Идет непрерывное считывание");
     // A read-all then reads once and ends, flag or not.
     ex->SetIdentifySilent(false);
-    LoadFromATS(ctx);
+    controller->LoadFromATS();
     Finish();
     EXPECT_EQ(CallLines().size(), 3u);
+}
+
+TEST(IdentifyAndReport, TellsOfEveryOverfullUnitAndEndsTheProgramOnARefusedOne) {
+    TRecorder recorder;
+    TTempDir dir;
+    sim::TExchangeConfig c;
+    c.TypeCode = 2;
+    c.Name = "2-B";
+    c.Units.assign(2, sim::TUnit{});
+    for (sim::TUnit& u : c.Units) {
+        u.AutoCounters = false;
+        u.Capacity = 10;
+        u.Counter1 = 1020;
+        u.Counter2 = 1000;
+    }
+    sim::TSimExchange ex(c);
+    ASSERT_TRUE(ex.Start());
+    TLowLevel ll;
+    ASSERT_EQ(ll.OpenPort(ex.SlavePath()), TOpenResult::Opened);
+    EXPECT_EQ(IdentifyAndReport(ll), TIdentifyResult::Identified);
+    const std::vector<TShownMessage> overfull(
+        2, TShownMessage{"Неверная информация в буфере тарификации", "Ошибка"});
+    ASSERT_EQ(recorder.Messages().size(), 2u);
+    for (size_t i = 0; i < 2; ++i) {
+        EXPECT_EQ(recorder.Messages()[i].Text, overfull[i].Text);
+        EXPECT_EQ(recorder.Messages()[i].Caption, overfull[i].Caption);
+    }
+    EXPECT_TRUE(recorder.Exits().empty());
+
+    ex.Stop();
+    ex.Config().Units[1].RefuseSelect = true;
+    ASSERT_TRUE(ex.Start());
+    ll.Port()->Close();
+    ASSERT_EQ(ll.OpenPort(ex.SlavePath()), TOpenResult::Opened);
+    EXPECT_EQ(IdentifyAndReport(ll), TIdentifyResult::NoReply);
+    ASSERT_EQ(recorder.Messages().size(), 4u);
+    EXPECT_EQ(recorder.Messages()[3].Text, "Невозможно установить активную АТС(1)");
+    EXPECT_EQ(recorder.Exits(), std::vector<int>{0});
 }
 
 }  // namespace

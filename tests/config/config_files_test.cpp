@@ -32,7 +32,13 @@ class ConfigTest : public ::testing::Test {
         ASSERT_NE(mkdtemp(name.data()), nullptr);
         fs::current_path(name);
         dir_ = fs::current_path().string();
-        ll_ = std::make_unique<TLowLevel>();
+        ll_ = std::make_unique<TSettings>(Fresh());
+    }
+    // Settings as a new start finds them: defaults, this start-up directory.
+    TSettings Fresh() const {
+        TSettings s;
+        s.StartDir = dir_;
+        return s;
     }
     void TearDown() override {
         fs::current_path(oldCwd_);
@@ -61,7 +67,7 @@ class ConfigTest : public ::testing::Test {
 
     fs::path oldCwd_;
     std::string dir_;
-    std::unique_ptr<TLowLevel> ll_;
+    std::unique_ptr<TSettings> ll_;
 };
 
 template <typename T>
@@ -117,7 +123,7 @@ TEST_F(ConfigTest, RewriteKeepsReservedBytesAndWidePortSurvivesRestart) {
     EXPECT_EQ(WriteConfig(*ll_, "COM12", false, true), 1);
     EXPECT_EQ(Bytes(kConfigFileName), Image(12, 0, 1, reserved));
 
-    TLowLevel restarted;
+    TSettings restarted = Fresh();
     EXPECT_EQ(ReadConfig(restarted), 1);
     EXPECT_EQ(restarted.PortName, "COM12");
     EXPECT_FALSE(restarted.SaveTitle);
@@ -161,11 +167,11 @@ TEST_P(ReadOutConfigTest, Reads) {
     Put(kOutConfigFileName, GetParam().text);
     ll_->TarifFileName = "old-t";
     ll_->RealTimeFileName = "old-r";
-    ll_->AutoStart = 2;
+    ll_->AutoStart = TAutoStart::ReadUninterrupt;
     EXPECT_EQ(ReadOutConfig(*ll_), 1);
     EXPECT_EQ(ll_->TarifFileName, GetParam().tarif);
     EXPECT_EQ(ll_->RealTimeFileName, GetParam().realTime);
-    EXPECT_EQ(ll_->AutoStart, GetParam().autoStart);
+    EXPECT_EQ(int(ll_->AutoStart), GetParam().autoStart);
 }
 const std::string kLong(1 << 20, 'a');
 INSTANTIATE_TEST_SUITE_P(
@@ -211,15 +217,15 @@ using WriteOutConfigTest = ConfigRowTest<TWriteOutRow>;
 TEST_P(WriteOutConfigTest, WritesThreeLinesAndReadsThemBack) {
     const TWriteOutRow& row = GetParam();
     Put(kOutConfigFileName, std::string(5000, 'z'));
-    ll_->AutoStart = row.autoStart;
+    ll_->AutoStart = static_cast<TAutoStart>(row.autoStart);
     EXPECT_EQ(WriteOutConfig(*ll_, row.tarif, row.realTime), 1);
     EXPECT_EQ(Bytes(kOutConfigFileName), row.bytes);
 
-    TLowLevel restarted;
+    TSettings restarted = Fresh();
     EXPECT_EQ(ReadOutConfig(restarted), 1);
     EXPECT_EQ(restarted.TarifFileName, row.tarif);
     EXPECT_EQ(restarted.RealTimeFileName, row.realTime);
-    EXPECT_EQ(restarted.AutoStart, row.autoStart);
+    EXPECT_EQ(int(restarted.AutoStart), row.autoStart);
 }
 INSTANTIATE_TEST_SUITE_P(
     Values, WriteOutConfigTest,
@@ -240,16 +246,18 @@ TEST_F(ConfigTest, PathsThatCannotBeStoredAreRefused) {
     EXPECT_EQ(Bytes(kOutConfigFileName), "TARIF_FNAME=/kept");
 }
 
-TEST_F(ConfigTest, CreateLowLevelReadsTheStartDirectory) {
+TEST_F(ConfigTest, TheFilesAreFoundInTheStartDirectoryWhereverTheProcessIs) {
     Put(kOutConfigFileName, "TARIF_FNAME=/t\r\nAUTO=AUTOSTART_1");
-    const auto ll = CreateLowLevel();
-    EXPECT_EQ(ll->StartDir, dir_);
-    EXPECT_EQ(ll->TarifFileName, "/t");
-    EXPECT_EQ(ll->AutoStart, 3);
-
     fs::current_path("/");
-    EXPECT_EQ(ReadOutConfig(*ll), 1);
-    EXPECT_EQ(fs::current_path(), fs::path(dir_));
+    EXPECT_EQ(ReadOutConfig(*ll_), 1);
+    EXPECT_EQ(ll_->TarifFileName, "/t");
+    EXPECT_EQ(ll_->AutoStart, TAutoStart::ReadAllAndExit);
+    EXPECT_EQ(WriteOutConfig(*ll_, "/u", "/r"), 1);
+    EXPECT_EQ(WriteConfig(*ll_, "COM2", true, false), 1);
+    EXPECT_EQ(Bytes(kOutConfigFileName), "TARIF_FNAME=/u\r\nREALTIME_FNAME=/r\r\nAUTO=AUTOSTART_1");
+    EXPECT_EQ(Bytes(kConfigFileName), Image(2, 1, 0));
+    // The settings code leaves the process where it was.
+    EXPECT_EQ(fs::current_path(), fs::path("/"));
 }
 
 // --- places that cannot hold the files ------------------------------------
@@ -289,7 +297,7 @@ TEST_F(ConfigTest, SymbolicLinksAreFollowedAndKept) {
     EXPECT_EQ(Bytes("real/b.cfg"), "TARIF_FNAME=/t\r\nREALTIME_FNAME=\r\nAUTO=");
     // A damaged file behind the link is repaired there; the link stays.
     Put("real/a.cfg", "short");
-    TLowLevel restarted;
+    TSettings restarted = Fresh();
     EXPECT_EQ(ReadConfig(restarted), 1);
     EXPECT_TRUE(restarted.FirstStart);
     EXPECT_EQ(Bytes("real/a.cfg"), kDefaultImage);

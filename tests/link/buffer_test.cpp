@@ -31,9 +31,9 @@ class Buffer : public ::testing::Test {
     void Start(const sim::TExchangeConfig& config) {
         ex = std::make_unique<sim::TSimExchange>(config);
         ASSERT_TRUE(ex->Start(dir.Path() + "/COM1"));
-        ll.StartDir = dir.Path();
-        ASSERT_EQ(ll.OpenPort("COM1"), 1);
-        ASSERT_EQ(ll.IdentifyExchange(), 1);
+        ll.Settings.StartDir = dir.Path();
+        ASSERT_EQ(ll.OpenPort("COM1"), TOpenResult::Opened);
+        ASSERT_EQ(ll.IdentifyExchange(), TIdentifyResult::Identified);
     }
     // Starts an exchange of the default model holding a generated day.
     std::vector<std::vector<uint8_t>> StartDay(int calls, uint32_t seed = 1) {
@@ -47,14 +47,16 @@ class Buffer : public ::testing::Test {
         return payloads;
     }
     // Reads once, collecting fingerprints; returns ReadBuffer's result.
-    int Read() {
+    TReadResult Read() {
         return ll.ReadBuffer([this](TRecord r) { got.push_back(Fingerprint(r)); });
     }
     // What reading the payloads should deliver, in order.
     std::vector<std::string> Expected(const std::vector<std::vector<uint8_t>>& payloads) const {
         std::vector<std::string> e;
         for (const auto& p : payloads)
-            if (!IsRejected(p)) e.push_back(Fingerprint(ll.DecodeRecord(p.data(), int(p.size()))));
+            if (!IsRejected(p))
+                e.push_back(
+                    Fingerprint(DecodeRecord(ll.Identification(), p.data(), int(p.size()))));
         return e;
     }
 
@@ -66,9 +68,9 @@ class Buffer : public ::testing::Test {
 
 TEST_F(Buffer, AnEmptyBufferNeverCallsTheCallback) {
     Start({});
-    EXPECT_EQ(Read(), -1);
+    EXPECT_EQ(Read(), TReadResult::Drained);
     EXPECT_TRUE(got.empty());
-    EXPECT_EQ(ll.RejectedRecords, 0);
+    EXPECT_EQ(ll.Reading.RejectedRecords, 0);
 }
 
 TEST_F(Buffer, KnownCallsArriveDecoded) {
@@ -88,7 +90,7 @@ TEST_F(Buffer, KnownCallsArriveDecoded) {
     in.PrgDigits = "";
     c.Units[0].Records = {sim::EncodeRecord(out), sim::EncodeRecord(in)};
     Start(c);
-    EXPECT_EQ(Read(), -1);
+    EXPECT_EQ(Read(), TReadResult::Drained);
     ASSERT_EQ(got.size(), 2u);
     EXPECT_EQ(got[0], "2007-3-5 14:2:6 0:1:34 121 123 204 5551234");
     EXPECT_EQ(got[1], "2007-3-5 14:2:6 0:1:34 7 -1 204 ");
@@ -106,15 +108,15 @@ TEST_F(Buffer, AGeneratedDayIsDeliveredOnceInOrderWithRejectsCounted) {
     c.Units[0].Capacity = 1000;
     c.Units[0].Records.assign(payloads.begin(), payloads.end());
     Start(c);
-    EXPECT_EQ(ll.RecordsInBuffer, 300);
+    EXPECT_EQ(ll.Reading.RecordsInBuffer, 300);
     int rejected = 0;
     for (const auto& p : payloads)
         rejected += IsRejected(p);
     ASSERT_GT(rejected, 0);
 
-    EXPECT_EQ(Read(), -1);
+    EXPECT_EQ(Read(), TReadResult::Drained);
     EXPECT_EQ(got, Expected(payloads));
-    EXPECT_EQ(ll.RejectedRecords, rejected);
+    EXPECT_EQ(ll.Reading.RejectedRecords, rejected);
     EXPECT_EQ(ex->RecordCount(0), 0u);
 }
 
@@ -136,7 +138,7 @@ TEST_F(Buffer, EveryUnitOfAMultiUnitExchangeIsRead) {
     }
     Start(c);
     const int selectsBefore = ex->SelectCount();
-    EXPECT_EQ(Read(), -1);
+    EXPECT_EQ(Read(), TReadResult::Drained);
     EXPECT_EQ(got, Expected(all));
     EXPECT_EQ(ex->SelectCount() - selectsBefore, 3);
     for (int u = 0; u < 3; ++u)
@@ -153,25 +155,25 @@ TEST_F(Buffer, AQs800SelectsItsUnitBeforeReading) {
     c.Units[0].Records.assign(p.begin(), p.end());
     Start(c);
     const int selectsBefore = ex->SelectCount();
-    EXPECT_EQ(Read(), -1);
+    EXPECT_EQ(Read(), TReadResult::Drained);
     EXPECT_EQ(ex->SelectCount() - selectsBefore, 1);
     EXPECT_EQ(got, Expected(p));
 }
 
 TEST_F(Buffer, StopEndsAfterTheCurrentRecordAndTheRestStaysInTheExchange) {
     const auto payloads = StartDay(30);
-    const int r = ll.ReadBuffer([this](TRecord rec) {
+    const TReadResult r = ll.ReadBuffer([this](TRecord rec) {
         got.push_back(Fingerprint(rec));
-        if (got.size() == 10) ll.StopFlag = true;
+        if (got.size() == 10) ll.Reading.StopFlag = true;
     });
-    EXPECT_EQ(r, 3);
+    EXPECT_EQ(r, TReadResult::Stopped);
     EXPECT_EQ(got.size(), 10u);
     // The tenth record was taken but not yet acknowledged.
     EXPECT_EQ(ex->RecordCount(0), 21u);
 
     // The next reading goes on where this one stopped, without repeating.
-    ll.StopFlag = false;
-    EXPECT_EQ(Read(), -1);
+    ll.Reading.StopFlag = false;
+    EXPECT_EQ(Read(), TReadResult::Drained);
     EXPECT_EQ(got, Expected(payloads));
 }
 
@@ -186,7 +188,7 @@ TEST_F(Buffer, CallsArrivingDuringTheReadAreReadToo) {
     for (size_t i = 30; i < payloads.size(); ++i)
         later.push_back({std::chrono::milliseconds(0), payloads[i]});
     ex->ScheduleArrivals(0, later);
-    EXPECT_EQ(Read(), -1);
+    EXPECT_EQ(Read(), TReadResult::Drained);
     EXPECT_EQ(got, Expected(payloads));
 }
 
@@ -209,13 +211,12 @@ TEST_P(LineFault, EndsTheReadAndLosesNothing) {
     const bool vanish = GetParam().fault == sim::TReplyFault::Vanish;
     ex->ArmRecordFault(GetParam().fault, GetParam().nth,
                        vanish ? std::chrono::milliseconds(200) : std::chrono::milliseconds(0));
-    int r = 0;
+    // The reading fails, or the port error is let through to the caller.
     try {
-        r = Read();
+        EXPECT_EQ(Read(), TReadResult::Failed);
     } catch (const ECommError& e) {
-        r = -100 - e.Code;  // a port error let through to the caller
+        EXPECT_EQ(e.Code, kErrFlush);
     }
-    EXPECT_TRUE(r == -1 || r == -100 - kErrFlush) << r;
     // Nothing dropped that was not delivered: delivered plus still held
     // covers the whole buffer.
     const auto expected = Expected(payloads);
@@ -225,9 +226,9 @@ TEST_P(LineFault, EndsTheReadAndLosesNothing) {
     if (vanish) {
         ASSERT_TRUE(WaitFor([&] { return access((dir.Path() + "/COM1").c_str(), F_OK) == 0; }));
         ll.Port()->Close();
-        ASSERT_EQ(ll.OpenPort("COM1"), 1);
+        ASSERT_EQ(ll.OpenPort("COM1"), TOpenResult::Opened);
     }
-    EXPECT_EQ(Read(), -1);
+    EXPECT_EQ(Read(), TReadResult::Drained);
     EXPECT_EQ(got, expected);
     EXPECT_EQ(ex->RecordCount(0), 0u);
 }
@@ -242,35 +243,35 @@ INSTANTIATE_TEST_SUITE_P(Faults, LineFault,
 TEST_F(Buffer, AFirstRecordWithABadChecksumIsAskedForAgain) {
     const auto payloads = StartDay(8);
     ex->ArmRecordFault(sim::TReplyFault::BadChecksum, 1);
-    EXPECT_EQ(Read(), -1);
+    EXPECT_EQ(Read(), TReadResult::Drained);
     EXPECT_EQ(got, Expected(payloads));
 }
 
 TEST_F(Buffer, AFirstRecordThatNeverChecksOutEndsTheReadWithNothingLost) {
     const auto payloads = StartDay(8);
     ex->SetFirstRecordBadChecksum(true);
-    EXPECT_EQ(Read(), -1);
+    EXPECT_EQ(Read(), TReadResult::Failed);
     EXPECT_TRUE(got.empty());
     EXPECT_EQ(ex->RecordCount(0), payloads.size());
 }
 
 TEST_F(Buffer, ALineThatFallsSilentLosesAndRepeatsNothing) {
     const auto payloads = StartDay(15);
-    const int r = ll.ReadBuffer([this](TRecord rec) {
+    const TReadResult r = ll.ReadBuffer([this](TRecord rec) {
         got.push_back(Fingerprint(rec));
         if (got.size() == 5) ex->SetSilent(true);
     });
-    EXPECT_EQ(r, -1);
+    EXPECT_EQ(r, TReadResult::Failed);
     EXPECT_EQ(got.size(), 5u);
     ex->SetSilent(false);
-    EXPECT_EQ(Read(), -1);
+    EXPECT_EQ(Read(), TReadResult::Drained);
     EXPECT_EQ(got, Expected(payloads));
 }
 
 TEST_F(Buffer, ADeadLinkReadsNothing) {
     Start({});
     ex->SetSilent(true);
-    EXPECT_EQ(Read(), 1);
+    EXPECT_EQ(Read(), TReadResult::NoLink);
 }
 
 }  // namespace

@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "low_level.h"
+#include "exchange_model.h"
 #include "record.h"
 
 namespace {
@@ -132,11 +132,11 @@ void PrintTo(const TTrunkTextRow& r, std::ostream* os) {
 class TrunkText : public ::testing::TestWithParam<TTrunkTextRow> {};
 
 TEST_P(TrunkText, FollowsTheModel) {
-    TLowLevel ll;
+    TIdentification ll;
     ll.ModelName = GetParam().model;
     ll.MultiUnit = GetParam().multiUnit;
     const auto p = Payload(9862, 0, 0, 1, {0x23, 0x00, GetParam().code});
-    EXPECT_EQ(ll.DecodeRecord(p.data(), static_cast<int>(p.size())).Trunk, GetParam().expected);
+    EXPECT_EQ(DecodeRecord(ll, p.data(), static_cast<int>(p.size())).Trunk, GetParam().expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -151,13 +151,13 @@ INSTANTIATE_TEST_SUITE_P(
         TTrunkTextRow{"QS31x", false, 4, ""}, TTrunkTextRow{"C", false, 4, ""}));
 
 TEST(DecodeRecord, FieldsOfAFullRecord) {
-    TLowLevel ll;
+    TIdentification ll;
     ll.ModelName = "QTV610";
     ll.TickLength = 2;
     // 2007-03-05 14:02:07 is 50527 s into the day; 95 s of talk.
     auto p =
         Payload(9862 + 31 + 28 + 4, 25263, 47, 121, {0x23, 0x00, 0x01, 0x55, 0x51, 0x23, 0x40});
-    TRecord r = ll.DecodeRecord(p.data(), static_cast<int>(p.size()));
+    TRecord r = DecodeRecord(ll, p.data(), static_cast<int>(p.size()));
     EXPECT_EQ(r.Year, 2007);
     EXPECT_EQ(r.Month, 3);
     EXPECT_EQ(r.Day, 5);
@@ -176,10 +176,10 @@ TEST(DecodeRecord, FieldsOfAFullRecord) {
 }
 
 TEST(DecodeRecord, WholeDaysOfADurationAreDropped) {
-    TLowLevel ll;
+    TIdentification ll;
     ll.TickLength = 6;
     const auto p = Payload(9862, 0, 25 * 600, 1, {0x00, 0x00, 0x00});  // 25 hours
-    const TRecord r = ll.DecodeRecord(p.data(), static_cast<int>(p.size()));
+    const TRecord r = DecodeRecord(ll, p.data(), static_cast<int>(p.size()));
     EXPECT_EQ(r.DurHour, 1);
     EXPECT_EQ(r.DurMin, 0);
     EXPECT_EQ(r.DurSec, 0);
@@ -188,20 +188,20 @@ TEST(DecodeRecord, WholeDaysOfADurationAreDropped) {
 }
 
 TEST(DecodeRecord, ShortRecordsReadTheMissingBytesAsZero) {
-    TLowLevel ll;
+    TIdentification ll;
     ll.ModelName = "QTV610";
     const uint8_t five[] = {0x86, 0x26, 0x10, 0x00, 0x05};
-    const TRecord r = ll.DecodeRecord(five, 5);
+    const TRecord r = DecodeRecord(ll, five, 5);
     EXPECT_EQ(r.HwLine, 0);
     EXPECT_EQ(r.PrgNumber, "-1");
     EXPECT_EQ(r.Trunk, "198");  // code 0 on a QTV: t = -1
     EXPECT_EQ(r.DialNumber, "");
 
     const auto eleven = Payload(9862, 0, 1, 7, {0x45, 0x00, 0x02});
-    EXPECT_EQ(ll.DecodeRecord(eleven.data(), 11).DialNumber, "");
+    EXPECT_EQ(DecodeRecord(ll, eleven.data(), 11).DialNumber, "");
     auto twelve = eleven;
     twelve.push_back(0x9A);
-    EXPECT_EQ(ll.DecodeRecord(twelve.data(), 12).DialNumber, "90");
+    EXPECT_EQ(DecodeRecord(ll, twelve.data(), 12).DialNumber, "90");
 }
 
 TEST(ValidateRecord, FlagsOnlyWhatIsOutOfRange) {

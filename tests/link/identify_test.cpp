@@ -16,7 +16,7 @@ class Identify : public ::testing::Test {
     void Start(const sim::TExchangeConfig& config) {
         ex = std::make_unique<sim::TSimExchange>(config);
         ASSERT_TRUE(ex->Start());
-        ASSERT_EQ(ll.OpenPort(ex->SlavePath()), 1);
+        ASSERT_EQ(ll.OpenPort(ex->SlavePath()), TOpenResult::Opened);
     }
     std::unique_ptr<sim::TSimExchange> ex;
     TLowLevel ll;
@@ -49,10 +49,10 @@ TEST_P(Models, NameUnitsAndBufferStatusOfEveryUnit) {
             c.Units[u].Records.push_back({0x01, 0x02});
     }
     Start(c);
-    ASSERT_EQ(ll.IdentifyExchange(), 1);
-    EXPECT_EQ(ll.ModelName, row.model);
-    EXPECT_EQ(ll.UnitCount, row.units);
-    EXPECT_EQ(ll.MultiUnit, row.multi);
+    ASSERT_EQ(ll.IdentifyExchange(), TIdentifyResult::Identified);
+    EXPECT_EQ(ll.Identification().ModelName, row.model);
+    EXPECT_EQ(ll.Identification().UnitCount, row.units);
+    EXPECT_EQ(ll.Identification().MultiUnit, row.multi);
     EXPECT_EQ(ex->SelectCount(), row.selects);
     // Units 0.. hold 5, 6, 7 records in 100, 200, 300 places.
     int capacity = 0, held = 0;
@@ -60,8 +60,9 @@ TEST_P(Models, NameUnitsAndBufferStatusOfEveryUnit) {
         capacity += 100 * (u + 1);
         held += u + 5;
     }
-    EXPECT_EQ(ll.BufferCapacity, capacity);
-    EXPECT_EQ(ll.RecordsInBuffer, held);
+    EXPECT_EQ(ll.Identification().BufferCapacity, capacity);
+    EXPECT_EQ(ll.Identification().RecordsInBuffer, held);
+    EXPECT_EQ(ll.Reading.RecordsInBuffer, held);
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, Models,
@@ -91,13 +92,13 @@ TEST_F(Identify, VersionSerialTickAndClock) {
     c.Ticks = 25263;
     c.Name = "Office";
     Start(c);
-    ASSERT_EQ(ll.IdentifyExchange(), 1);
-    EXPECT_EQ(ll.Key, 0x33);
-    EXPECT_EQ(ll.SoftwareVersion, "31,5");
-    EXPECT_EQ(ll.SerialNumber, "60001");
-    EXPECT_EQ(ll.TickLength, 2);
-    EXPECT_EQ(ll.ExchangeName, "Office");
-    const TDateTimeParts& t = ll.ExchangeClock;
+    ASSERT_EQ(ll.IdentifyExchange(), TIdentifyResult::Identified);
+    EXPECT_EQ(ll.Identification().Key, 0x33);
+    EXPECT_EQ(ll.Identification().SoftwareVersion, "31,5");
+    EXPECT_EQ(ll.Identification().SerialNumber, "60001");
+    EXPECT_EQ(ll.Identification().TickLength, 2);
+    EXPECT_EQ(ll.Identification().ExchangeName, "Office");
+    const TDateTimeParts& t = ll.Identification().ExchangeClock;
     EXPECT_EQ(t.Year, 2007);
     EXPECT_EQ(t.Month, 1);
     EXPECT_EQ(t.Day, 1);
@@ -113,13 +114,13 @@ TEST_F(Identify, ZeroTickByteMeansSixSecondsAndDayZeroIs1980) {
     c.Ticks = 0;
     c.Name = "ABCDEFGHIJKLMNOPQRSTU";  // longer than the 17 kept
     Start(c);
-    ASSERT_EQ(ll.IdentifyExchange(), 1);
-    EXPECT_EQ(ll.TickLength, 6);
-    EXPECT_EQ(ll.ExchangeClock.Year, 1980);
-    EXPECT_EQ(ll.ExchangeClock.Month, 1);
-    EXPECT_EQ(ll.ExchangeClock.Day, 1);
-    EXPECT_EQ(ll.ExchangeClock.Hour, 0);
-    EXPECT_EQ(ll.ExchangeName, "ABCDEFGHIJKLMNOPQ");
+    ASSERT_EQ(ll.IdentifyExchange(), TIdentifyResult::Identified);
+    EXPECT_EQ(ll.Identification().TickLength, 6);
+    EXPECT_EQ(ll.Identification().ExchangeClock.Year, 1980);
+    EXPECT_EQ(ll.Identification().ExchangeClock.Month, 1);
+    EXPECT_EQ(ll.Identification().ExchangeClock.Day, 1);
+    EXPECT_EQ(ll.Identification().ExchangeClock.Hour, 0);
+    EXPECT_EQ(ll.Identification().ExchangeName, "ABCDEFGHIJKLMNOPQ");
 }
 
 class UnknownType : public Identify, public ::testing::WithParamInterface<int> {};
@@ -128,7 +129,7 @@ TEST_P(UnknownType, FailsWithMinusThree) {
     sim::TExchangeConfig c;
     c.TypeCode = static_cast<uint8_t>(GetParam());
     Start(c);
-    EXPECT_EQ(ll.IdentifyExchange(), -3);
+    EXPECT_EQ(ll.IdentifyExchange(), TIdentifyResult::UnknownType);
 }
 
 INSTANTIATE_TEST_SUITE_P(Codes, UnknownType, ::testing::Values(0, 1, 11, 255));
@@ -136,57 +137,50 @@ INSTANTIATE_TEST_SUITE_P(Codes, UnknownType, ::testing::Values(0, 1, 11, 255));
 TEST_F(Identify, ASilentLineFailsAtTheFirstLinkTest) {
     Start({});
     ex->SetSilent(true);
-    EXPECT_EQ(ll.IdentifyExchange(), -1);
+    EXPECT_EQ(ll.IdentifyExchange(), TIdentifyResult::NoEcho);
 }
 
 TEST_F(Identify, NoIdentificationReplyIsMinusTwo) {
     Start({});
     ex->SetIdentifySilent(true);
-    EXPECT_EQ(ll.IdentifyExchange(), -2);
+    EXPECT_EQ(ll.IdentifyExchange(), TIdentifyResult::NoReply);
 }
 
 TEST_F(Identify, BufferStatusIsAskedAtMostFourTimes) {
     Start({});
     ex->SetStatusChecksumErrors(3);
-    EXPECT_EQ(ll.IdentifyExchange(), 1);
+    EXPECT_EQ(ll.IdentifyExchange(), TIdentifyResult::Identified);
     ex->SetStatusChecksumErrors(4);
-    EXPECT_EQ(ll.IdentifyExchange(), -5);
+    EXPECT_EQ(ll.IdentifyExchange(), TIdentifyResult::StatusFailed);
 }
 
-TEST_F(Identify, MoreRecordsThanPlacesIsReportedAndAccepted) {
-    TRecorder recorder;
+TEST_F(Identify, MoreRecordsThanPlacesIsCountedAndAccepted) {
     sim::TExchangeConfig c;
     c.Units[0].AutoCounters = false;
     c.Units[0].Capacity = 10;
     c.Units[0].Counter1 = 1020;
     c.Units[0].Counter2 = 1000;
     Start(c);
-    EXPECT_EQ(ll.IdentifyExchange(), 1);
-    EXPECT_EQ(ll.RecordsInBuffer, 20);
-    ASSERT_EQ(recorder.Messages().size(), 1u);
-    EXPECT_EQ(recorder.Messages()[0].Text, "Неверная информация в буфере тарификации");
-    EXPECT_EQ(recorder.Messages()[0].Caption, "Ошибка");
+    EXPECT_EQ(ll.IdentifyExchange(), TIdentifyResult::Identified);
+    EXPECT_EQ(ll.Reading.RecordsInBuffer, 20);
+    EXPECT_EQ(ll.Identification().InconsistentBufferReports, 1);
 }
 
-TEST_F(Identify, ARefusedUnitEndsTheProgram) {
-    TRecorder recorder;
+TEST_F(Identify, ARefusedUnitEndsTheIdentification) {
     sim::TExchangeConfig c;
     c.TypeCode = 2;
     c.Name = "2-B";
     c.Units.assign(2, sim::TUnit{});
     c.Units[1].RefuseSelect = true;
     Start(c);
-    EXPECT_LT(ll.IdentifyExchange(), 0);
-    EXPECT_EQ(recorder.Exits(), std::vector<int>{0});
-    ASSERT_EQ(recorder.Messages().size(), 1u);
-    EXPECT_EQ(recorder.Messages()[0].Text, "Невозможно установить активную АТС(1)");
+    EXPECT_EQ(ll.IdentifyExchange(), TIdentifyResult::UnitRefused);
 }
 
 TEST_F(Identify, AVanishedExchangeIsAPortError) {
     Start({});
     ex->Vanish();
-    EXPECT_EQ(ll.IdentifyExchange(), -1);  // the link test sees a dead line
-    EXPECT_EQ(ll.OpenPort(ex->SlavePath()), -2);
+    EXPECT_EQ(ll.IdentifyExchange(), TIdentifyResult::NoEcho);  // the link test sees a dead line
+    EXPECT_EQ(ll.OpenPort(ex->SlavePath()), TOpenResult::AlreadyOpen);
 }
 
 }  // namespace

@@ -18,8 +18,10 @@ class Protocol : public ::testing::Test {
   protected:
     void SetUp() override {
         peer = std::make_unique<TPtyPeer>([this](uint8_t b) { return exchange(b); });
-        ASSERT_EQ(ll.OpenPort(peer->SlavePath()), 1);
-        ll.Key = kKey;
+        ASSERT_EQ(ll.OpenPort(peer->SlavePath()), TOpenResult::Opened);
+        TIdentification exchange;
+        exchange.Key = kKey;
+        ll.AdoptIdentification(exchange);
     }
     // What the program sent, with the echo test's zero bytes left out.
     std::vector<uint8_t> Commands() const {
@@ -33,17 +35,17 @@ class Protocol : public ::testing::Test {
 };
 
 TEST_F(Protocol, OpenPortRefusesAPortAlreadyOpenAndReportsAMissingOne) {
-    EXPECT_EQ(ll.OpenPort(peer->SlavePath()), -2);
+    EXPECT_EQ(ll.OpenPort(peer->SlavePath()), TOpenResult::AlreadyOpen);
     TLowLevel other;
-    EXPECT_EQ(other.OpenPort("/dev/tallyphon-missing"), -1);
+    EXPECT_EQ(other.OpenPort("/dev/tallyphon-missing"), TOpenResult::PortError);
     EXPECT_FALSE(other.Port()->IsOpen());
 }
 
 TEST_F(Protocol, CheckLinkNeedsFiveGoodEchoes) {
-    EXPECT_EQ(ll.CheckLink(), 1);
+    EXPECT_EQ(ll.CheckLink(), TLinkCheck::Passed);
     EXPECT_EQ(exchange.Echoes(), 5);
     exchange.Echo(10, 0x55);  // the fifth echo of the second test is wrong
-    EXPECT_EQ(ll.CheckLink(), -1);
+    EXPECT_EQ(ll.CheckLink(), TLinkCheck::Failed);
     EXPECT_EQ(exchange.Echoes(), 10);
 }
 
@@ -51,7 +53,7 @@ TEST_F(Protocol, CheckLinkRetrySucceedsAtTheFourthAttempt) {
     exchange.Echo(1, 0x01);
     exchange.Echo(2, -1);  // silence fails like a wrong byte
     exchange.Echo(3, 0x80);
-    EXPECT_EQ(ll.CheckLinkRetry(), 1);
+    EXPECT_EQ(ll.CheckLinkRetry(), TLinkCheck::Passed);
     EXPECT_EQ(exchange.Echoes(), 3 + 5);
 }
 
@@ -59,7 +61,7 @@ TEST_F(Protocol, CheckLinkRetryGivesUpAfterFourAttempts) {
     for (int n = 1; n <= 4; ++n)
         exchange.Echo(n, 0x33);
     exchange.Echo(5, 0x33);
-    EXPECT_EQ(ll.CheckLinkRetry(), -1);
+    EXPECT_EQ(ll.CheckLinkRetry(), TLinkCheck::Failed);
     EXPECT_EQ(exchange.Echoes(), 4);
 }
 
@@ -68,7 +70,8 @@ TEST_F(Protocol, ModeTwoSendsTheScrambledBlockAndItsSum) {
     uint8_t reply[255] = {};
     int len = 0;
     const uint8_t block[] = {0xFF};
-    ASSERT_EQ(ll.Transact(reply, len, 0xF0, true, 2, block, 1, 0x01), 1);
+    ASSERT_EQ(ll.Transact(reply, len, TCommand::LineState, true, block, 1, 0x01),
+              TTransactResult::Replied);
     // The complement of the key, once as data and once as the checksum.
     const uint8_t notKey = static_cast<uint8_t>(~kKey);
     EXPECT_EQ(Commands(), (std::vector<uint8_t>{0xF0, 0x01, 0x01, notKey, notKey}));
@@ -80,7 +83,7 @@ TEST_F(Protocol, AByteEqualToTheKeyDescramblesToZero) {
     exchange.Reply(0x02, {Frame({0x00, 0x11, 0x00}, kKey)});
     uint8_t reply[255] = {};
     int len = 0;
-    ASSERT_EQ(ll.Transact(reply, len, 0x02, true, 1), 1);
+    ASSERT_EQ(ll.Transact(reply, len, TCommand::FirstRecord, true), TTransactResult::Replied);
     ASSERT_EQ(len, 3);
     EXPECT_EQ(reply[0], 0x00);
     EXPECT_EQ(reply[1], 0x11);
@@ -94,9 +97,9 @@ TEST_F(Protocol, TheChecksumCoversTheBytesAsTheyTravelled) {
     exchange.Reply(0x02, {f});
     uint8_t reply[255] = {};
     int len = 0;
-    EXPECT_EQ(ll.Transact(reply, len, 0x02, true, 1), -1);
+    EXPECT_EQ(ll.Transact(reply, len, TCommand::FirstRecord, true), TTransactResult::Failed);
     // Without the test the same reply is taken.
-    EXPECT_EQ(ll.Transact(reply, len, 0x02, false, 1), 1);
+    EXPECT_EQ(ll.Transact(reply, len, TCommand::FirstRecord, false), TTransactResult::Replied);
     EXPECT_EQ(reply[2], 0x03);
 }
 
@@ -104,7 +107,7 @@ TEST_F(Protocol, TheChecksumCoversTheBytesAsTheyTravelled) {
 // new request, at most three times.
 struct TRereadRow {
     int badCopies;
-    int expected;
+    TTransactResult expected;
 };
 
 void PrintTo(const TRereadRow& r, std::ostream* os) {
@@ -125,16 +128,18 @@ TEST_P(Rereads, AreBounded) {
     exchange.Reply(0x02, {stream});
     uint8_t reply[255] = {};
     int len = 0;
-    EXPECT_EQ(ll.Transact(reply, len, 0x02, true, 1), GetParam().expected);
+    EXPECT_EQ(ll.Transact(reply, len, TCommand::FirstRecord, true), GetParam().expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(Checksum, Rereads,
-                         ::testing::Values(TRereadRow{0, 1}, TRereadRow{3, 1}, TRereadRow{4, -1}));
+                         ::testing::Values(TRereadRow{0, TTransactResult::Replied},
+                                           TRereadRow{3, TTransactResult::Replied},
+                                           TRereadRow{4, TTransactResult::Failed}));
 
 TEST_F(Protocol, NoLengthByteIsNoReply) {
     uint8_t reply[255] = {};
     int len = 0;
-    EXPECT_EQ(ll.Transact(reply, len, 0x03, false, 1), 1);
+    EXPECT_EQ(ll.Transact(reply, len, TCommand::NextRecord, false), TTransactResult::Replied);
     EXPECT_EQ(len, -1);
 }
 
@@ -142,7 +147,7 @@ TEST_F(Protocol, AReplyCutShortFailsAndReadsAsFF) {
     exchange.Reply(0x03, {{0x05, 0x10 ^ kKey, 0x20 ^ kKey}});
     uint8_t reply[255] = {};
     int len = 0;
-    EXPECT_EQ(ll.Transact(reply, len, 0x03, false, 1), -1);
+    EXPECT_EQ(ll.Transact(reply, len, TCommand::NextRecord, false), TTransactResult::Failed);
     EXPECT_EQ(len, 5);
     EXPECT_EQ(reply[4], 0xFF);
 }
@@ -151,42 +156,30 @@ TEST_F(Protocol, AClosedPortFailsTheTransaction) {
     ll.Port()->Close();
     uint8_t reply[255] = {};
     int len = 0;
-    EXPECT_EQ(ll.Transact(reply, len, 0x02, true, 1), -1);
+    EXPECT_EQ(ll.Transact(reply, len, TCommand::FirstRecord, true), TTransactResult::Failed);
 }
 
 TEST_F(Protocol, ADeadLinkFailsTheTransactionAfterTwelveLinkTests) {
     exchange.SetSilent(true);
     uint8_t reply[255] = {};
     int len = 0;
-    EXPECT_EQ(ll.Transact(reply, len, 0x02, true, 1), -2);
+    EXPECT_EQ(ll.Transact(reply, len, TCommand::FirstRecord, true), TTransactResult::NoLink);
     // One echo byte per failing link test, nothing else.
     EXPECT_EQ(peer->Received(), std::vector<uint8_t>(12, 0x00));
 }
 
 TEST_F(Protocol, SelectUnitSendsTheUnitScrambledTwice) {
     exchange.Reply(0x84, {{0x84, 0x00}});
-    EXPECT_EQ(ll.SelectUnit(2, TLowLevel::TSelectCaller::BufferReading), 1);
+    EXPECT_EQ(ll.SelectUnit(2, TLowLevel::TSelectCaller::BufferReading), TSelectResult::Selected);
     EXPECT_EQ(peer->Received(), (std::vector<uint8_t>{0x84, 0x01, 2 ^ kKey, 2 ^ kKey}));
 }
 
-TEST_F(Protocol, ARefusedUnitDuringReadingIsReported) {
-    TRecorder recorder;
+TEST_F(Protocol, ARefusedUnitIsReportedToTheCaller) {
     exchange.Reply(0x84, {{0x84, 0x01}});
-    EXPECT_EQ(ll.SelectUnit(1, TLowLevel::TSelectCaller::BufferReading), -1);
-    ASSERT_EQ(recorder.Messages().size(), 1u);
-    EXPECT_EQ(recorder.Messages()[0].Text, "Невозможно установить активную АТС (2)");
-    EXPECT_EQ(recorder.Messages()[0].Caption, "");
-    EXPECT_TRUE(recorder.Exits().empty());
-}
-
-TEST_F(Protocol, ARefusedUnitDuringIdentificationEndsTheProgram) {
-    TRecorder recorder;
+    EXPECT_EQ(ll.SelectUnit(1, TLowLevel::TSelectCaller::BufferReading), TSelectResult::Refused);
     // No answer at all is a refusal too.
-    EXPECT_EQ(ll.SelectUnit(0, TLowLevel::TSelectCaller::Identification), -1);
-    ASSERT_EQ(recorder.Messages().size(), 1u);
-    EXPECT_EQ(recorder.Messages()[0].Text, "Невозможно установить активную АТС(1)");
-    EXPECT_EQ(recorder.Messages()[0].Caption, "");
-    EXPECT_EQ(recorder.Exits(), std::vector<int>{0});
+    exchange.Reply(0x84, {{}});
+    EXPECT_EQ(ll.SelectUnit(0, TLowLevel::TSelectCaller::Identification), TSelectResult::Refused);
 }
 
 }  // namespace

@@ -79,10 +79,11 @@ TEST_F(MainForm, StartUpShowsTheIdentifiedExchange) {
     StartIdentified();
     const TLowLevel& ll = *form->Link();
     EXPECT_TRUE(ll.Port()->IsOpen());
-    EXPECT_FALSE(ll.SoftwareVersion.empty());
-    const std::vector<std::string> expected = {"АТС: ОФИС",         "ПО вер. " + ll.SoftwareVersion,
-                                               "Зав. номер : 4660", "Емкость буфера : 300",
-                                               "В буфере : 7",      ""};
+    EXPECT_FALSE(ll.Identification().SoftwareVersion.empty());
+    const std::vector<std::string> expected = {
+        "АТС: ОФИС",         "ПО вер. " + ll.Identification().SoftwareVersion,
+        "Зав. номер : 4660", "Емкость буфера : 300",
+        "В буфере : 7",      ""};
     EXPECT_EQ(PanelTexts(*form), expected);
     EXPECT_EQ(form->CGauge1->minimum(), 0);
     EXPECT_EQ(form->CGauge1->maximum(), 300);
@@ -123,7 +124,7 @@ TEST_F(MainForm, FirstStartNoticeDeletesTheOutputSettingsAndLeavesThePortClosed)
         EXPECT_TRUE(ex->Received().empty());
         EXPECT_EQ(PanelTexts(*f), std::vector<std::string>(6));
         // The paths read stay in memory; the start-up action is not run.
-        EXPECT_EQ(f->Link()->TarifFileName, d.File("calls.txt"));
+        EXPECT_EQ(f->Link()->Settings.TarifFileName, d.File("calls.txt"));
         EXPECT_FALSE(f->UnInterruptTimer->isActive());
         f.reset();
     }
@@ -194,9 +195,7 @@ TEST(PortMessages, PermissionRefusalNamesTheDialoutGroup) {
         bool dialout;
     };
     for (Row row : {Row{EACCES, true}, Row{EPERM, true}, Row{ENOENT, false}, Row{0, false}}) {
-        TLowLevel ll;
-        ll.LastOpenError = ECommError(8, row.err);
-        const std::string text = PortOpenErrorText(ll);
+        const std::string text = PortOpenErrorText(ECommError(8, row.err));
         EXPECT_EQ(text.rfind("Ошибка при открытии СОМ-порта.", 0), 0u) << text;
         EXPECT_EQ(text.find("\n") != std::string::npos, row.dialout) << text;
         EXPECT_EQ(text.find("dialout") != std::string::npos, row.dialout) << text;
@@ -237,13 +236,13 @@ TEST_F(MainForm, StopEndsContinuousReadingAndUnlocks) {
     TLowLevel& ll = *form->Link();
     for (bool continuous : {true, false}) {
         SCOPED_TRACE(continuous);
-        ll.UnInterruptFlag = continuous;
-        ll.StopFlag = false;
+        ll.Reading.UnInterruptFlag = continuous;
+        ll.Reading.StopFlag = false;
         form->SetUnInterruptPanel("Идет непрерывное считывание");
         form->LockControls();
         form->StopToolButton->click();
-        EXPECT_TRUE(ll.StopFlag);
-        EXPECT_FALSE(ll.UnInterruptFlag);
+        EXPECT_TRUE(ll.Reading.StopFlag);
+        EXPECT_FALSE(ll.Reading.UnInterruptFlag);
         // Only continuous reading owns the panel's text.
         EXPECT_EQ(form->UnInterruptPanel->text().isEmpty(), continuous);
         EXPECT_TRUE(form->LoadFromATSMenuItem->isEnabled());
@@ -255,7 +254,7 @@ TEST_F(MainForm, StopEndsContinuousReadingAndUnlocks) {
 TEST_F(MainForm, StopWithAutoExitClosesAtOnceAndTheReaderIsAskedToEnd) {
     StartIdentified();
     QSignalSpy closed(form.get(), &TMainForm::Closed);
-    form->Link()->TarifFileName = dir.Path() + "/calls.txt";
+    form->Link()->Settings.TarifFileName = dir.Path() + "/calls.txt";
     form->ReadUninterruptMenuItemClick();
     boost::shared_ptr<ReadATSThread> reader = form->Reader();
     ASSERT_TRUE(reader);
@@ -264,7 +263,7 @@ TEST_F(MainForm, StopWithAutoExitClosesAtOnceAndTheReaderIsAskedToEnd) {
     form->StopToolButtonClick();
     EXPECT_FALSE(form->isVisible());
     EXPECT_EQ(closed.count(), 1);
-    EXPECT_TRUE(form->Link()->StopFlag);
+    EXPECT_TRUE(form->Link()->Reading.StopFlag);
     EXPECT_TRUE(reader->isInterruptionRequested());
     // Releasing the window waits for its reader, serving its hand-overs.
     form.reset();
@@ -312,7 +311,7 @@ TEST_P(FileChoice, AnotherFileEmptiesTheListAndTheSettingsAreAlwaysRewritten) {
     EXPECT_EQ(request.DefaultSuffix, "txt");
     EXPECT_EQ(form->ListBox1->count(), row.listKept ? 1 : 0);
     const std::string path = row.answer == 1 ? other : dir.File("calls.txt");
-    EXPECT_EQ(form->Link()->TarifFileName, path);
+    EXPECT_EQ(form->Link()->Settings.TarifFileName, path);
     EXPECT_EQ(ReadFile(dir.File("TallyphonOut.cfg")),
               "TARIF_FNAME=" + path + "\r\nREALTIME_FNAME=" + dir.File("rt.log") + "\r\nAUTO=");
     EXPECT_EQ(form->TarifFileNamePanel(1)->text().toStdString(), path);
@@ -344,7 +343,7 @@ class RealTimeCommand : public MainForm, public ::testing::WithParamInterface<TM
 TEST_P(RealTimeCommand, OfferedOnlyForTheModelsThatReportLineStates) {
     const TModelRow& row = GetParam();
     StartIdentified(row.type);
-    ASSERT_EQ(form->Link()->ModelName, row.model);
+    ASSERT_EQ(form->Link()->Identification().ModelName, row.model);
     TRealTimeForm realTime;
     form->SetRealTimeForm(&realTime);
     bool shownModal = false;
@@ -424,24 +423,21 @@ TEST_F(MainForm, ReloadReportsEveryFailureWhateverTheStartUpAction) {
 
 TEST_F(MainForm, CallLinesMoveTheGaugeAndTheListEmptiesPastItsLimit) {
     StartIdentified();
-    TLowLevel& ll = *form->Link();
     QStringList many;
     for (int i = 1; i < TMainForm::kMaxListLines; ++i)
         many << QString::number(i);
     form->ListBox1->addItems(many);
-    ll.RecordsInBuffer = 6;
-    ll.RejectedRecords = 2;
-    form->ShowCallLine("line 20000");
+    form->ShowCallLine("line 20000", 6, 2);
     EXPECT_EQ(form->ListBox1->count(), TMainForm::kMaxListLines);
     EXPECT_EQ(form->ListBox1->currentRow(), TMainForm::kMaxListLines - 1);
     EXPECT_EQ(form->CGauge1->value(), 6);
     EXPECT_EQ(form->StatusBar1Panel(4)->text().toStdString(), "В буфере : 6");
     EXPECT_EQ(form->StatusBar1Panel(5)->text().toStdString(), "Отвергнуто записей: 2");
-    form->ShowCallLine("line 20001");
+    form->ShowCallLine("line 20001", 5, 2);
     EXPECT_EQ(form->ListBox1->count(), 0);
     // The gauge stops at its minimum.
     form->CGauge1->setValue(0);
-    form->ShowCallLine("one more");
+    form->ShowCallLine("one more", 4, 2);
     EXPECT_EQ(form->CGauge1->value(), 0);
     form->ClearListMenuItem->trigger();
     EXPECT_EQ(form->ListBox1->count(), 0);
@@ -451,12 +447,12 @@ TEST_F(MainForm, ExchangeInfoEmptiesTheContinuousPanelOnlyWhenNotReading) {
     StartIdentified();
     TLowLevel& ll = *form->Link();
     form->SetUnInterruptPanel("Идет непрерывное считывание");
-    ll.UnInterruptFlag = true;
-    form->ShowExchangeInfo(0);
+    ll.Reading.UnInterruptFlag = true;
+    form->Controller().ShowExchangeInfo(false);
     EXPECT_FALSE(form->UnInterruptPanel->text().isEmpty());
-    ll.UnInterruptFlag = false;
+    ll.Reading.UnInterruptFlag = false;
     form->DatePicker->setDate(QDate(2020, 5, 5));
-    form->ShowExchangeInfo(1);
+    form->Controller().ShowExchangeInfo(true);
     EXPECT_TRUE(form->UnInterruptPanel->text().isEmpty());
     // The link test passed: the pickers show the exchange's clock again.
     EXPECT_EQ(form->DatePicker->date(), QDate(2007, 1, 1));

@@ -16,26 +16,48 @@
 #include "config_files.h"
 #include "main_form.h"
 #include "options_form.h"
+#include "program_controller.h"
 #include "ui_test_support.h"
 
 using namespace ui_test;
 
 namespace {
 
+// A main window that shows nothing.
+class TQuietForm : public QObject, public IReadingForm {
+  public:
+    QObject* FormObject() override { return this; }
+    void ShowExchange(const TExchangeView&) override {}
+    void ShowExchangeClock(const TDateTimeParts&) override {}
+    void ShowComputerClock() override {}
+    void ShowNoExchange() override {}
+    void LockControls() override {}
+    void UnlockControls() override {}
+    void SetUnInterruptPanel(const std::string&) override {}
+    void EnableStop() override {}
+    void ReleaseReadButton() override {}
+    void StartUnInterruptTimer() override {}
+    void CloseForm() override {}
+    void AddListLine(const std::string&) override {}
+    void ClearList() override {}
+    void ShowCallLine(const std::string&, int, int) override {}
+};
+
 class OptionsForm : public ::testing::Test {
   protected:
     void SetUp() override {
         dir.WriteSettings();
         InDirectory(dir.Path(), [&] { link = CreateLowLevel(); });
-        ASSERT_EQ(ReadConfig(*link), 1);
-        form.SetLink(link);
-        form.SetOpenPort([this](const std::string& name) {
-            opened.push_back(name);
-            return openResult;
+        ASSERT_EQ(ReadConfig(link->Settings), 1);
+        controller = std::make_unique<TProgramController>(view, link);
+        form.SetApply([this](const TOptionsSettings& chosen) {
+            opened.push_back(chosen.PortName);
+            controller->ApplySettings(chosen);
         });
     }
     // Shows the dialog (not modally) as the main window would.
     void Show() {
+        form.SetSettings(controller->CurrentOptions());
         form.show();
         QApplication::processEvents();
     }
@@ -43,14 +65,15 @@ class OptionsForm : public ::testing::Test {
     TRecorder recorder;
     TStartDir dir;
     boost::shared_ptr<TLowLevel> link;
+    TQuietForm view;
+    std::unique_ptr<TProgramController> controller;
     TOptionsForm form;
     std::vector<std::string> opened;
-    int openResult = 1;
 };
 
 TEST_F(OptionsForm, AlwaysOffersThirtyTwoPortsAndSelectsTheCurrentOne) {
     form.COMPortComboBox->addItems({"COM9", "stale"});
-    link->PortName = "COM32";
+    link->Settings.PortName = "COM32";
     Show();
     ASSERT_EQ(form.COMPortComboBox->count(), 32);
     EXPECT_EQ(form.COMPortComboBox->itemText(0).toStdString(), "COM1");
@@ -63,7 +86,7 @@ TEST_F(OptionsForm, AlwaysOffersThirtyTwoPortsAndSelectsTheCurrentOne) {
 }
 
 TEST_F(OptionsForm, NoPortSelectedKeepsOkDisabled) {
-    link->PortName = "COM";
+    link->Settings.PortName = "COM";
     const std::string before = ReadFile(dir.File("Tallyphon.cfg"));
     Show();
     EXPECT_EQ(form.COMPortComboBox->currentIndex(), -1);
@@ -93,8 +116,8 @@ TEST_F(OptionsForm, CheckingTheAlternativeFormatAtShowingSwitchesTitlesOff) {
                      << row.saveTitle << row.altFormat << row.boxCheckedBefore);
         form.hide();
         form.altFormatCheckBox->setChecked(row.boxCheckedBefore);
-        link->SaveTitle = row.saveTitle;
-        link->AltFormat = row.altFormat;
+        link->Settings.SaveTitle = row.saveTitle;
+        link->Settings.AltFormat = row.altFormat;
         Show();
         EXPECT_EQ(form.SaveTitleRadioButton->isChecked(), row.saveTitleShown);
         EXPECT_NE(form.NotSaveTitleRadioButton->isChecked(), row.saveTitleShown);
@@ -103,7 +126,8 @@ TEST_F(OptionsForm, CheckingTheAlternativeFormatAtShowingSwitchesTitlesOff) {
 }
 
 TEST_F(OptionsForm, TitlesCanBeSwitchedBackOnAfterCheckingTheFormat) {
-    link->AltFormat = false;
+    auto exchange = StartExchange(dir.Path(), {}, "COM5");
+    link->Settings.AltFormat = false;
     Show();
     form.altFormatCheckBox->click();
     EXPECT_TRUE(form.NotSaveTitleRadioButton->isChecked());
@@ -115,45 +139,46 @@ TEST_F(OptionsForm, TitlesCanBeSwitchedBackOnAfterCheckingTheFormat) {
     form.Button2->click();
     EXPECT_EQ(opened, std::vector<std::string>{"COM5"});
     EXPECT_EQ(ReadFile(dir.File("Tallyphon.cfg")), ConfigBytes(5, 1, 1));
-    EXPECT_TRUE(link->SaveTitle);
-    EXPECT_TRUE(link->AltFormat);
-    EXPECT_EQ(link->PortName, "COM5");
+    EXPECT_TRUE(link->Settings.SaveTitle);
+    EXPECT_TRUE(link->Settings.AltFormat);
+    EXPECT_EQ(link->Settings.PortName, "COM5");
     EXPECT_TRUE(recorder.Messages.empty());
     EXPECT_EQ(form.result(), QDialog::Accepted);
     EXPECT_FALSE(form.isVisible());
 }
 
-struct TOkRow {
-    int openResult;
-    std::vector<TShownMessage> messages;
-};
+enum class TDevice { None, Silent, Answering };
 
 TEST_F(OptionsForm, OkStoresTheSettingsWhateverTheOpeningGave) {
-    const std::vector<TOkRow> rows = {
-        {1, {}},
-        {-2, {{"АТС не обнаружена.", "Уведомление"}}},
-        {-1, {{"Ошибка при открытии СОМ-порта.", "Ошибка!"}}},
-        {7, {{"Ф-ция MainForm->OpenPort вернула непонятный результат.", "Авария!"}}},
+    const std::pair<TDevice, std::vector<TShownMessage>> rows[] = {
+        {TDevice::None, {{"Ошибка при открытии СОМ-порта.", "Ошибка!"}}},
+        {TDevice::Silent, {{"АТС не обнаружена.", "Уведомление"}}},
+        {TDevice::Answering, {}},
     };
-    for (const TOkRow& row : rows) {
-        SCOPED_TRACE(row.openResult);
+    for (const auto& [device, messages] : rows) {
+        SCOPED_TRACE(int(device));
         recorder.Messages.clear();
-        openResult = row.openResult;
+        std::unique_ptr<sim::TSimExchange> exchange;
+        if (device != TDevice::None) exchange = StartExchange(dir.Path(), {}, "COM32");
+        if (device == TDevice::Silent) exchange->SetSilent(true);
         Show();
         form.COMPortComboBox->setCurrentIndex(31);
         form.NotSaveTitleRadioButton->click();
         form.Button2->click();
-        EXPECT_EQ(recorder.Messages, row.messages);
+        EXPECT_EQ(recorder.Messages, messages);
         EXPECT_EQ(ReadFile(dir.File("Tallyphon.cfg")), ConfigBytes(32, 0, 0));
-        EXPECT_EQ(link->PortName, "COM32");
+        EXPECT_EQ(link->Settings.PortName, "COM32");
+        EXPECT_EQ(link->Port()->IsOpen(), device != TDevice::None);
         EXPECT_FALSE(form.isVisible());
         WriteFile(dir.File("Tallyphon.cfg"), ConfigBytes(1, 1, 0));
+        link->Port()->Close();
     }
 }
 
 TEST_F(OptionsForm, AFailedWriteIsReported) {
     std::filesystem::remove(dir.File("Tallyphon.cfg"));
     std::filesystem::create_directory(dir.File("Tallyphon.cfg"));
+    auto exchange = StartExchange(dir.Path());
     Show();
     form.Button2->click();
     const std::vector<TShownMessage> expected = {
@@ -164,7 +189,7 @@ TEST_F(OptionsForm, AFailedWriteIsReported) {
 
 TEST_F(OptionsForm, CancelLeavesEverythingAsItWas) {
     WriteFile(dir.File("Tallyphon.cfg"), ConfigBytes(3, 1, 0).replace(10, 3, "abc"));
-    ASSERT_EQ(ReadConfig(*link), 1);
+    ASSERT_EQ(ReadConfig(link->Settings), 1);
     const std::string before = ReadFile(dir.File("Tallyphon.cfg"));
     Show();
     form.COMPortComboBox->setCurrentIndex(20);
@@ -172,9 +197,9 @@ TEST_F(OptionsForm, CancelLeavesEverythingAsItWas) {
     form.SaveTitleRadioButton->click();
     form.Button1->click();
     EXPECT_EQ(ReadFile(dir.File("Tallyphon.cfg")), before);
-    EXPECT_EQ(link->PortName, "COM3");
-    EXPECT_TRUE(link->SaveTitle);
-    EXPECT_FALSE(link->AltFormat);
+    EXPECT_EQ(link->Settings.PortName, "COM3");
+    EXPECT_TRUE(link->Settings.SaveTitle);
+    EXPECT_FALSE(link->Settings.AltFormat);
     EXPECT_TRUE(opened.empty());
     EXPECT_EQ(form.result(), QDialog::Rejected);
 }
@@ -206,9 +231,8 @@ TEST(OptionsFromMainWindow, OkReopensThePortUnderTheNewName) {
     main->OptionsMenuItem->trigger();
     EXPECT_TRUE(shownModal);
     EXPECT_EQ(shownAt, main->pos() + QPoint(25, 25));
-    EXPECT_EQ(options.Link(), main->Link());
     EXPECT_TRUE(recorder.Messages.empty());
-    EXPECT_EQ(main->Link()->PortName, "COM2");
+    EXPECT_EQ(main->Link()->Settings.PortName, "COM2");
     EXPECT_TRUE(main->Link()->Port()->IsOpen());
     EXPECT_EQ(main->Link()->Port()->DevicePath(), dir.File("COM2"));
     EXPECT_EQ(main->StatusBar1Panel(0)->text().toStdString(), "АТС: SECOND");

@@ -48,7 +48,7 @@ TEST(Pictures, MainWindowSettingsAndAbout) {
     Save(*main, "main_form.png");
 
     TOptionsForm options;
-    options.SetLink(main->Link());
+    options.SetSettings(main->Controller().CurrentOptions());
     options.show();
     Save(options, "options_form.png");
 

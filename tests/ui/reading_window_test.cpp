@@ -65,7 +65,7 @@ TEST_F(ReadingWindow, ReadAllWritesExactlyTheExpectedFileAndShowsIt) {
     form->ReadDataToolButton->click();
     ASSERT_TRUE(ReaderDone());
 
-    std::vector<std::string> expected = {ll.TitleLine, kColumnLine};
+    std::vector<std::string> expected = {"       Данные на  01-01-2007 00:00:00 ", kColumnLine};
     for (const auto& l : ExpectedCallLines(ll, day))
         expected.push_back(l);
     EXPECT_EQ(CallLogLines(dir.File("calls.txt")), expected);
@@ -76,12 +76,12 @@ TEST_F(ReadingWindow, ReadAllWritesExactlyTheExpectedFileAndShowsIt) {
     EXPECT_TRUE(form->ReadDataToolButton->isEnabled());
     EXPECT_FALSE(form->StopToolButton->isEnabled());
     // Rejected records are never counted down.
-    EXPECT_GT(ll.RejectedRecords, 0);
-    EXPECT_EQ(form->CGauge1->value(), ll.RejectedRecords);
+    EXPECT_GT(ll.Reading.RejectedRecords, 0);
+    EXPECT_EQ(form->CGauge1->value(), ll.Reading.RejectedRecords);
     EXPECT_EQ(form->StatusBar1Panel(4)->text().toStdString(),
-              "В буфере : " + std::to_string(ll.RejectedRecords));
+              "В буфере : " + std::to_string(ll.Reading.RejectedRecords));
     EXPECT_EQ(form->StatusBar1Panel(5)->text().toStdString(),
-              "Отвергнуто записей: " + std::to_string(ll.RejectedRecords));
+              "Отвергнуто записей: " + std::to_string(ll.Reading.RejectedRecords));
     EXPECT_EQ(exchange->RecordCount(0), 0u);
     EXPECT_TRUE(recorder.Messages.empty());
 }
@@ -181,8 +181,10 @@ TEST_F(UnattendedStart, ReadsTheWholeBufferIntoTheFileAndEndsByItself) {
     // The simulated exchange is a QTV610 with one-second ticks, its clock at
     // 1 January 2007, 00:00:00.
     TLowLevel ll;
-    ll.ModelName = "QTV610";
-    ll.TickLength = 1;
+    TIdentification qtv610;
+    qtv610.ModelName = "QTV610";
+    qtv610.TickLength = 1;
+    ll.AdoptIdentification(qtv610);
     std::vector<std::string> expected = {"       Данные на  01-01-2007 00:00:00 ", kColumnLine};
     for (const auto& l : ExpectedCallLines(ll, day))
         expected.push_back(l);

@@ -1,5 +1,5 @@
-// The one road by which the exchange link and the windows show message boxes
-// and end the program. The program installs a sink that shows a blocking
+// The one road by which the program shows message boxes and file dialogs
+// and ends itself. The program installs a sink that shows a blocking
 // QMessageBox on the user-interface thread; tests install a recorder.
 #pragma once
 

@@ -1,0 +1,254 @@
+#include "program_controller.h"
+
+#include <QThread>
+#include <boost/make_shared.hpp>
+#include <cstdio>
+
+#include "config_files.h"
+
+boost::shared_ptr<TLowLevel> CreateLowLevel() {
+    auto ll = boost::make_shared<TLowLevel>();
+    // A missing or unreadable file leaves the defaults; start-up goes on.
+    ReadOutConfig(ll->Settings);
+    return ll;
+}
+
+TProgramController::TProgramController(IReadingForm& form, boost::shared_ptr<TLowLevel> link)
+    : form_(form), link_(std::move(link)), callLog_(boost::make_shared<TCallLog>(link_)) {
+    openDialog1_.DefaultSuffix = "txt";
+    openDialog1_.FileName = "list";
+}
+
+TProgramController::~TProgramController() {
+    // The thread may be waiting for a window update it handed over: the
+    // wait keeps serving them.
+    if (reader_) ReleaseReader(reader_, *link_);
+}
+
+void TProgramController::StartUp() {
+    if (started_) return;
+    started_ = true;
+    autoExit_ = false;
+    TSettings& s = link_->Settings;
+    if (ReadConfig(s) != 1)
+        seam::ShowMessage("Исключение при открытии/чтении файла конфигурации.", kErrorCaption);
+    openDialog1_.Directory = s.StartDir;
+    if (!s.TarifFileName.empty()) openDialog1_.FileName = s.TarifFileName;
+    if (s.FirstStart) {
+        seam::ShowMessage(
+            "Это первый запуск программы Tallyphon(возможно были удалены файлы конфигурации). "
+            "Выберите пункт \"Настройки\" и установите номер СОМ-порта ",
+            kNoticeCaption);
+        std::remove((s.StartDir + "/" + kOutConfigFileName).c_str());
+        return;
+    }
+    if (s.AutoStart == TAutoStart::ReadAllAndExit) autoExit_ = true;
+    const TOpenPortResult r = OpenPort(s.PortName);
+    switch (r) {
+        case TOpenPortResult::Identified:
+            switch (s.AutoStart) {
+                case TAutoStart::Nothing:
+                    break;
+                case TAutoStart::ReadUninterrupt:
+                    ReadUninterrupt();
+                    break;
+                case TAutoStart::ReadAllAndExit:
+                    LoadFromATS();
+                    break;
+            }
+            break;
+        case TOpenPortResult::PortFailed:
+        case TOpenPortResult::NoExchange:
+            // An unattended start tells nobody; one that reads and closes
+            // closes all the same.
+            if (s.AutoStart == TAutoStart::Nothing) {
+                ReportPortOpening(r, *link_);
+                form_.ShowComputerClock();
+            } else if (autoExit_) {
+                form_.StartUnInterruptTimer();
+            }
+            break;
+    }
+}
+
+TOpenPortResult TProgramController::OpenPort(const std::string& name) {
+    if (link_->OpenPort(name) != TOpenResult::Opened) {
+        form_.ShowNoExchange();
+        return TOpenPortResult::PortFailed;
+    }
+    TIdentifyResult identified = TIdentifyResult::NoReply;
+    try {
+        identified = IdentifyAndReport(*link_);
+    } catch (const ECommError&) {
+        // The device failed while answering: no exchange to show.
+    }
+    if (identified != TIdentifyResult::Identified) {
+        form_.ShowNoExchange();
+        return TOpenPortResult::NoExchange;
+    }
+    form_.ShowExchange(View());
+    form_.ShowExchangeClock(link_->Identification().ExchangeClock);
+    return TOpenPortResult::Identified;
+}
+
+TExchangeView TProgramController::View() const {
+    TExchangeView v;
+    v.Exchange = link_->Identification();
+    v.RecordsInBuffer = link_->Reading.RecordsInBuffer;
+    v.TarifFileName = link_->Settings.TarifFileName;
+    v.RealTimeFileName = link_->Settings.RealTimeFileName;
+    return v;
+}
+
+void TProgramController::ShowExchangeInfo(bool refreshClock) {
+    form_.ShowExchange(View());
+    if (!link_->Settings.FirstStart && link_->Port()->IsOpen()) {
+        if (!refreshClock || link_->CheckLink() == TLinkCheck::Passed)
+            form_.ShowExchangeClock(link_->Identification().ExchangeClock);
+    }
+    if (!link_->Reading.UnInterruptFlag) form_.SetUnInterruptPanel("");
+}
+
+bool TProgramController::NoCallLog() const {
+    if (!link_->Settings.TarifFileName.empty()) return false;
+    seam::ShowMessage("Не выбран файл для сохранения данных.", "Внимание!");
+    return true;
+}
+
+ReadATSThread* TProgramController::NewReader() {
+    // A new reader takes the place of the last one.
+    ReleaseReader(reader_, *link_);
+    reader_.reset(new ReadATSThread(&form_, link_, callLog_, [this] { return AutoExit(); }));
+    return reader_.get();
+}
+
+void TProgramController::WriteTitleBlock() {
+    const TSettings& s = link_->Settings;
+    if (!s.SaveTitle) return;
+    const TCallLogTitle title = BuildTitle(link_->Identification().ExchangeClock);
+    form_.AddListLine(title.TitleLine);
+    form_.AddListLine(title.ColumnLine);
+    WriteTitle(s, title);
+}
+
+void TProgramController::LoadFromATS() {
+    TLowLevel& ll = *link_;
+    try {
+        if (NoCallLog()) return;
+        ll.Port()->Close();
+        const TOpenPortResult r = OpenPort(ll.Settings.PortName);
+        switch (r) {
+            case TOpenPortResult::Identified:
+                break;
+            case TOpenPortResult::PortFailed:
+            case TOpenPortResult::NoExchange:
+                if (ll.Settings.AutoStart == TAutoStart::Nothing) ReportPortOpening(r, ll);
+                if (autoExit_) form_.StartUnInterruptTimer();
+                return;
+        }
+        if (IdentifyAndReport(ll) != TIdentifyResult::Identified) {
+            seam::ShowMessage("Не обнаружена АТС.", "Уведомление");
+            form_.ShowNoExchange();
+            return;
+        }
+        ReadATSThread* reader = NewReader();
+        // A read-all reads once, whatever a failed continuous start left set.
+        ll.Reading.UnInterruptFlag = false;
+        ll.Reading.StopFlag = false;
+        ll.Reading.HoldFlag = false;
+        ll.Reading.RejectedRecords = 0;
+        WriteTitleBlock();
+        ShowExchangeInfo(false);
+        reader->start(QThread::TimeCriticalPriority);
+    } catch (...) {
+        seam::ShowMessage("В LoadFromATSMenuItemClick произошло исключение.", "Авария!");
+    }
+}
+
+void TProgramController::ReadUninterrupt() {
+    TLowLevel& ll = *link_;
+    try {
+        if (NoCallLog()) return;
+        ll.Reading.RejectedRecords = 0;
+        form_.SetUnInterruptPanel("Идет непрерывное считывание");
+        form_.EnableStop();
+        ReadATSThread* reader = NewReader();
+        ll.Reading.UnInterruptFlag = true;
+        ll.Reading.StopFlag = false;
+        ll.Reading.HoldFlag = false;
+        if (IdentifyAndReport(ll) != TIdentifyResult::Identified) {
+            form_.ShowNoExchange();
+            return;  // the thread is not started
+        }
+        ll.Reading.RejectedRecords = 0;
+        form_.LockControls();
+        WriteTitleBlock();
+        ShowExchangeInfo(false);
+        reader->start(QThread::TimeCriticalPriority);
+        form_.ReleaseReadButton();
+    } catch (...) {
+        // Dropped without a message, as the command has always done.
+    }
+}
+
+void TProgramController::Stop() {
+    TReadingState& state = link_->Reading;
+    state.StopFlag = true;
+    if (state.UnInterruptFlag) form_.SetUnInterruptPanel("");
+    state.UnInterruptFlag = false;
+    form_.UnlockControls();
+    if (autoExit_) form_.CloseForm();
+}
+
+void TProgramController::Reload() {
+    link_->Port()->Close();
+    const TOpenPortResult r = OpenPort(link_->Settings.PortName);
+    if (r == TOpenPortResult::Identified)
+        ShowExchangeInfo(false);
+    else
+        ReportPortOpening(r, *link_);
+}
+
+void TProgramController::SelectCallLogFile() {
+    TSettings& s = link_->Settings;
+    const std::string remembered = openDialog1_.FileName;
+    std::string chosen;
+    if (!seam::FileDialog(openDialog1_, chosen)) {
+        WriteOutConfig(s, s.TarifFileName, s.RealTimeFileName);
+        return;
+    }
+    openDialog1_.FileName = chosen;
+    s.TarifFileName = chosen;
+    WriteOutConfig(s, s.TarifFileName, s.RealTimeFileName);
+    if (chosen != remembered) form_.ClearList();
+    // Call lines that could not be written go to the new file first.
+    for (const std::string& line : callLog_->WritePending())
+        form_.AddListLine(line);
+    ShowExchangeInfo(true);
+}
+
+TOptionsSettings TProgramController::CurrentOptions() const {
+    const TSettings& s = link_->Settings;
+    return {s.PortName, s.SaveTitle, s.AltFormat};
+}
+
+void TProgramController::ApplySettings(const TOptionsSettings& chosen) {
+    TSettings& s = link_->Settings;
+    link_->Port()->Close();
+    s.PortName = chosen.PortName;
+    ReportPortOpening(OpenPort(s.PortName), *link_);
+    if (WriteConfig(s, chosen.PortName, chosen.SaveTitle, chosen.AltFormat) != 1)
+        seam::ShowMessage("Произошел сбой при записи файла конфигурации.", kErrorCaption);
+}
+
+bool TProgramController::MayOpenMonitor() {
+    if (SupportsLineStateQuery(link_->Identification().ModelName)) return true;
+    seam::ShowMessage("С данным типом АТС отслеживание соединений в реальном времени не работает.",
+                      "Предупреждение");
+    return false;
+}
+
+void TProgramController::Close() {
+    link_->Reading.StopFlag = true;
+    if (reader_) reader_->requestInterruption();
+}

@@ -1,0 +1,94 @@
+// The program's flow, without widgets: start-up, the two reading commands,
+// reopening the port, the choice of the call-log file, the settings, the
+// monitor's precondition and the end. The main window hands its commands
+// here and shows what it is told through IReadingForm.
+#pragma once
+
+#include <atomic>
+#include <string>
+
+#include <boost/shared_ptr.hpp>
+
+#include "call_log.h"
+#include "low_level.h"
+#include "message_seam.h"
+#include "port_messages.h"
+#include "read_ats_thread.h"
+#include "reading_form.h"
+
+// Constructs the exchange-link context (StartDir = the current directory)
+// and reads "TallyphonOut.cfg" into its settings, as the last step of its
+// construction.
+boost::shared_ptr<TLowLevel> CreateLowLevel();
+
+class TProgramController {
+  public:
+    // form outlives the controller; link is the program's one context.
+    TProgramController(IReadingForm& form, boost::shared_ptr<TLowLevel> link);
+    // Waits for a reading thread still running, serving its hand-overs.
+    ~TProgramController();
+    TProgramController(const TProgramController&) = delete;
+    TProgramController& operator=(const TProgramController&) = delete;
+
+    // Start-up: reads "Tallyphon.cfg", opens the port, identifies the
+    // exchange and carries out the start-up action. On a first start only
+    // tells the operator to choose the port.
+    void StartUp();
+
+    // Opens the port under name, identifies the exchange and shows the
+    // outcome. Messages about it are the caller's (ReportPortOpening).
+    TOpenPortResult OpenPort(const std::string& name);
+    // Shows the exchange's data and the settings' file names without asking
+    // the exchange; the pickers from the last identification, with
+    // refreshClock only when the link test passes. Empties the continuous
+    // reading panel unless continuous reading runs.
+    void ShowExchangeInfo(bool refreshClock);
+
+    // Reads the whole billing buffer once, on a reading thread.
+    void LoadFromATS();
+    // Reads the billing buffer pass after pass until Stop.
+    void ReadUninterrupt();
+    // Asks a running reading to stop and unlocks the window at once.
+    void Stop();
+    // Reopens the port and identifies the exchange again.
+    void Reload();
+    // Lets the operator choose the call-log file; lines waiting for the file
+    // are written to the chosen one first.
+    void SelectCallLogFile();
+    // Applies the settings dialog's choices: reopens the port under the
+    // chosen name and stores them in "Tallyphon.cfg".
+    void ApplySettings(const TOptionsSettings& chosen);
+    // The choices the settings dialog starts from.
+    TOptionsSettings CurrentOptions() const;
+    // Whether the real-time monitor works with the identified model; warns
+    // the operator when it does not.
+    bool MayOpenMonitor();
+    // The window is closing: a running reading is asked to end.
+    void Close();
+
+    // Set at start-up for the start-up action "read all, then close".
+    bool AutoExit() const { return autoExit_; }
+    void SetAutoExit(bool on) { autoExit_ = on; }
+
+    boost::shared_ptr<TLowLevel> Link() const { return link_; }
+    // The reading thread of the last reading (empty before the first).
+    boost::shared_ptr<ReadATSThread> Reader() const { return reader_; }
+    // The call-log writer with the lines that wait for the file.
+    boost::shared_ptr<TCallLog> CallLog() const { return callLog_; }
+    // The call-log file dialog's request as it stands.
+    const seam::TFileRequest& OpenDialog1() const { return openDialog1_; }
+
+  private:
+    TExchangeView View() const;
+    bool NoCallLog() const;
+    ReadATSThread* NewReader();
+    void WriteTitleBlock();
+
+    IReadingForm& form_;
+    boost::shared_ptr<TLowLevel> link_;
+    boost::shared_ptr<TCallLog> callLog_;
+    boost::shared_ptr<ReadATSThread> reader_;
+    std::atomic<bool> autoExit_{false};
+    bool started_ = false;
+    seam::TFileRequest openDialog1_;
+};
