@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include "cp1251.h"
+#include "fd.h"
 
 const char* const kColumnLine = "       Начало         Продолжит   Абонент      СЛ     Номер";
 
@@ -79,17 +80,6 @@ std::string AltLine(const TRecord& r, const std::string& serial) {
     return line;
 }
 
-bool WriteAll(int fd, const std::string& bytes) {
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
-
 int OpenForAppend(const std::string& path) {
     return open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
 }
@@ -115,7 +105,7 @@ bool AppendLines(const std::string& path, const std::vector<std::string>& lines,
     if (path.empty()) return false;
     std::string bytes;
     for (const std::string& l : lines)
-        bytes += ToCp1251(l) + "\r\n";
+        bytes += Utf8ToCp1251(l) + "\r\n";
 
     int fd = OpenForAppend(path);
     if (fd < 0) {
@@ -127,7 +117,7 @@ bool AppendLines(const std::string& path, const std::vector<std::string>& lines,
     }
     struct stat st;
     const bool sized = fstat(fd, &st) == 0;
-    bool ok = WriteAll(fd, bytes);
+    bool ok = WriteAll(fd, bytes.data(), bytes.size());
     if (!ok && sized) {
         // Take back what part of the text did reach the file.
         if (ftruncate(fd, st.st_size) != 0) {

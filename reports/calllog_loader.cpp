@@ -9,7 +9,7 @@
 #include <cstring>
 #include <memory>
 
-#include "cp1251_text.h"
+#include "cp1251.h"
 #include "report_datetime.h"
 
 namespace {

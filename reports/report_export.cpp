@@ -6,7 +6,8 @@
 #include <cerrno>
 #include <exception>
 
-#include "cp1251_text.h"
+#include "cp1251.h"
+#include "fd.h"
 
 const char* const kCallExportHeader =
     "        Начало         Длит.    Апп.  Прг.   СЛ     Набранный номер";
@@ -31,20 +32,6 @@ size_t ByteOffsetOfChar(const std::string& s, size_t chars) {
 // Zero in front of a time text shorter than eight characters (9:05:07).
 std::string EightWide(const std::string& t) {
     return ByteOffsetOfChar(t, 8) == std::string::npos ? "0" + t : t;
-}
-
-// Writes all of data; false with errno set on failure.
-bool WriteAll(int fd, const std::string& data) {
-    size_t done = 0;
-    while (done < data.size()) {
-        const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        done += static_cast<size_t>(n);
-    }
-    return true;
 }
 
 }  // namespace
@@ -120,7 +107,7 @@ int WriteLinesToFile(const std::vector<std::string>& ListBox2, const std::string
         }
         // A failed write or close leaves an incomplete file, which must not
         // be reported as written.
-        if (!WriteAll(fd, data)) {
+        if (!WriteAll(fd, data.data(), data.size())) {
             stored = errno;
             ::close(fd);
             return fail(-3);

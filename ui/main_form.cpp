@@ -39,7 +39,7 @@ namespace {
 
 // The exchange's texts are Windows-1251 bytes.
 QString FromWin1251(const std::string& bytes) {
-    return QString::fromStdString(FromCp1251(bytes));
+    return QString::fromStdString(Cp1251ToUtf8(bytes));
 }
 
 QLabel* AddPanel(QStatusBar* bar, const QString& name, int width, bool last) {

@@ -21,7 +21,7 @@ inline std::vector<std::string> CallLogLines(const std::string& path) {
     std::string l;
     while (std::getline(file, l)) {
         if (!l.empty() && l.back() == '\r') l.pop_back();
-        lines.push_back(FromCp1251(l));
+        lines.push_back(Cp1251ToUtf8(l));
     }
     return lines;
 }

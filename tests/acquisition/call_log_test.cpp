@@ -142,8 +142,8 @@ TEST(Title, IsThirtyEightCharactersOfWindows1251) {
     clock.Second = 3;
     const std::string title = TitleText(clock);
     EXPECT_EQ(title, "       Данные на  05-03-2007 09:07:03 ");
-    EXPECT_EQ(ToCp1251(title).size(), 38u);
-    const std::string columns = ToCp1251(kColumnLine);
+    EXPECT_EQ(Utf8ToCp1251(title).size(), 38u);
+    const std::string columns = Utf8ToCp1251(kColumnLine);
     EXPECT_EQ(columns.size(), 59u);
     for (const size_t at : {7u, 22u, 34u, 47u, 54u}) {
         EXPECT_EQ(columns[at - 1], ' ');
@@ -204,7 +204,7 @@ TEST(CallLogWriter, KeepsWhatCannotBeWrittenAndWritesItFirstLater) {
     ASSERT_EQ(written.size(), 2u);
     EXPECT_EQ(log.PendingCount(), 0u);
     EXPECT_EQ(ReadFile(ll->Settings.TarifFileName),
-              ToCp1251(written[0]) + "\r\n" + ToCp1251(written[1]) + "\r\n");
+              Utf8ToCp1251(written[0]) + "\r\n" + Utf8ToCp1251(written[1]) + "\r\n");
     EXPECT_EQ(written[0].substr(33, 2), "12");
     EXPECT_EQ(written[1].substr(33, 2), "13");
 }
@@ -225,7 +225,7 @@ TEST(CallLogWriter, TitleAndLinesFollowTheSettings) {
     EXPECT_EQ(WriteTitle(settings, title), 1);
     EXPECT_EQ(AppendLine(settings, "line"), 1);
     const std::string bytes = ReadFile(settings.TarifFileName);
-    EXPECT_EQ(bytes, ToCp1251(title.TitleLine) + "\r\n" + ToCp1251(kColumnLine) + "\r\nline\r\n");
+    EXPECT_EQ(bytes, Utf8ToCp1251(title.TitleLine) + "\r\n" + Utf8ToCp1251(kColumnLine) + "\r\nline\r\n");
     settings.TarifFileName = dir.Path();
     EXPECT_EQ(AppendLine(settings, "line"), -1);
 }

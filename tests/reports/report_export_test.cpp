@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "cp1251_text.h"
+#include "cp1251.h"
 #include "report_export.h"
 #include "test_support.h"
 
@@ -107,14 +107,6 @@ TEST(WriteLinesToFile, FailuresCarryTheErrorNumber) {
         EXPECT_EQ(WriteLinesToFile({"x"}, ro + "/out.txt", &err), -2);
         EXPECT_EQ(err, EACCES);
     }
-}
-
-TEST(Cp1251Text, UnmappableCharactersBecomeQuestionMarks) {
-    EXPECT_EQ(Utf8ToCp1251("Ж€中"), "\xC6\x88?");
-    EXPECT_EQ(Utf8ToCp1251(std::string("a\xFF"
-                                       "b")),
-              "a?b");
-    EXPECT_EQ(Cp1251ToUtf8("\x98\xC6"), "?Ж");
 }
 
 }  // namespace

@@ -3,18 +3,9 @@
 #include <cmath>
 #include <cstdio>
 
+#include "calendar.h"
 #include "call_log.h"
 #include "cp1251.h"
-
-namespace {
-
-int DaysInMonth(int y, int m) {
-    static const int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    const bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
-    return kDays[m - 1] + (m == 2 && leap ? 1 : 0);
-}
-
-}  // namespace
 
 std::string FormatStandardLine(const TGenCall& c, const std::string& model) {
     // The program's own writer, so that what the reports read back is what
@@ -47,11 +38,11 @@ std::string TitleLine(int year, int month, int day, int hour, int minute, int se
     clock.Hour = hour;
     clock.Minute = minute;
     clock.Second = second;
-    return ToCp1251(TitleText(clock));
+    return Utf8ToCp1251(TitleText(clock));
 }
 
 std::string ColumnLine() {
-    return ToCp1251(kColumnLine);
+    return Utf8ToCp1251(kColumnLine);
 }
 
 TCallGenerator::TCallGenerator(uint32_t seed) : rng_(seed) {}

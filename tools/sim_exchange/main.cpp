@@ -13,6 +13,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "calendar.h"
 #include "scenario.h"
 #include "sim_exchange.h"
 
@@ -66,18 +67,10 @@ void Now(int tickLength, uint16_t& days, uint16_t& ticks) {
     time_t t = time(nullptr);
     tm local{};
     localtime_r(&t, &local);
-    // Days from 1980-01-01 to the local date (civil calendar arithmetic).
-    auto daysFromCivil = [](int y, int m, int d) {
-        y -= m <= 2;
-        int era = (y >= 0 ? y : y - 399) / 400;
-        int yoe = y - era * 400;
-        int doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-        int doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-        return era * 146097 + doe;
-    };
+    // Days from 1980-01-01 to the local date.
     days =
-        static_cast<uint16_t>(daysFromCivil(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday) -
-                              daysFromCivil(1980, 1, 1));
+        static_cast<uint16_t>(DaysFromCivil(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday) -
+                              DaysFromCivil(1980, 1, 1));
     int secs = local.tm_hour * 3600 + local.tm_min * 60 + local.tm_sec;
     ticks = static_cast<uint16_t>(std::min(secs / tickLength, 0xFFFF));
 }

@@ -4,6 +4,7 @@
 #include <random>
 #include <stdexcept>
 
+#include "little_endian.h"
 #include "sim_exchange.h"
 
 namespace sim {
@@ -37,11 +38,6 @@ uint8_t DialNibble(char c) {
     if (c >= '1' && c <= '9') return static_cast<uint8_t>(c - '0');
     throw std::invalid_argument(std::string("dialled number: not one of 0-9 * # P A T: '") + c +
                                 "'");
-}
-
-void PutLe(std::vector<uint8_t>& out, uint16_t v) {
-    out.push_back(static_cast<uint8_t>(v & 0xFF));
-    out.push_back(static_cast<uint8_t>(v >> 8));
 }
 
 // Deterministic on every standard library: plain modulo over mt19937, whose
@@ -107,10 +103,10 @@ std::vector<uint8_t> EncodeRecord(const TSimCall& call) {
         throw std::invalid_argument("dialled number: too long for one record");
 
     std::vector<uint8_t> out;
-    PutLe(out, call.Days);
-    PutLe(out, call.Ticks);
-    PutLe(out, call.DurationTicks);
-    PutLe(out, call.HwLine);
+    PutLe16(out, call.Days);
+    PutLe16(out, call.Ticks);
+    PutLe16(out, call.DurationTicks);
+    PutLe16(out, call.HwLine);
 
     // The reader swaps bytes 8 and 9 and reads four nibbles, byte 9 first;
     // the digits fill those nibbles from the right.

@@ -1,4 +1,4 @@
-#include "cp1251_text.h"
+#include "cp1251.h"
 
 #include <iconv.h>
 
@@ -6,6 +6,31 @@
 #include <stdexcept>
 
 namespace {
+
+// Length of the well-formed UTF-8 sequence at p, or 1 when the bytes there
+// are not one (a stray continuation byte, a byte that never leads, an
+// overlong form, a surrogate, a value past U+10FFFF, a cut sequence).
+size_t Utf8SequenceLength(const char* p, size_t left) {
+    const auto byte = [p](size_t i) { return static_cast<unsigned char>(p[i]); };
+    const unsigned char c = byte(0);
+    size_t n = 1;
+    unsigned char lo = 0x80, hi = 0xBF;  // allowed range of the second byte
+    if (c >= 0xC2 && c <= 0xDF) {
+        n = 2;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        n = 3;
+        if (c == 0xE0) lo = 0xA0;
+        if (c == 0xED) hi = 0x9F;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        n = 4;
+        if (c == 0xF0) lo = 0x90;
+        if (c == 0xF4) hi = 0x8F;
+    }
+    if (n == 1 || n > left || byte(1) < lo || byte(1) > hi) return 1;
+    for (size_t i = 2; i < n; ++i)
+        if ((byte(i) & 0xC0) != 0x80) return 1;
+    return n;
+}
 
 // One conversion direction; opened once per thread, since iconv_open is slow
 // next to converting a short field.
@@ -19,8 +44,9 @@ class TConverter {
     TConverter(const TConverter&) = delete;
     TConverter& operator=(const TConverter&) = delete;
 
-    // Converts text; an input sequence that cannot be converted is skipped
-    // (one byte, or one whole UTF-8 character) and "?" is written instead.
+    // The converted text; an input sequence that cannot be converted is
+    // skipped (one byte, or one whole well-formed UTF-8 character) and "?"
+    // is written instead.
     std::string Convert(std::string_view text, bool utf8Input) {
         std::string out;
         out.resize(text.size() * 3 + 4);
@@ -32,10 +58,7 @@ class TConverter {
         while (inLeft > 0) {
             if (iconv(cd_, &in, &inLeft, &dst, &outLeft) != static_cast<size_t>(-1)) break;
             if (errno == E2BIG) {  // cannot happen with three bytes per input byte
-                const size_t used = static_cast<size_t>(dst - out.data());
-                out.resize(out.size() * 2);
-                dst = &out[used];
-                outLeft = out.size() - used;
+                Grow(out, dst, outLeft, out.size());
                 continue;
             }
             size_t skip = 1;
@@ -43,12 +66,7 @@ class TConverter {
             if (errno == EINVAL) skip = inLeft;  // incomplete sequence at the end
             in += skip;
             inLeft -= skip;
-            if (outLeft == 0) {
-                const size_t used = static_cast<size_t>(dst - out.data());
-                out.resize(out.size() + 16);
-                dst = &out[used];
-                outLeft = out.size() - used;
-            }
+            if (outLeft == 0) Grow(out, dst, outLeft, 16);
             *dst++ = '?';
             --outLeft;
         }
@@ -57,14 +75,12 @@ class TConverter {
     }
 
   private:
-    // Length of a well-formed UTF-8 lead sequence at p (1 for a stray byte).
-    static size_t Utf8SequenceLength(const char* p, size_t left) {
-        const unsigned char c = static_cast<unsigned char>(p[0]);
-        size_t n = c >= 0xF0 && c < 0xF5 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 && c < 0xE0 ? 2 : 1;
-        if (n > left) return 1;
-        for (size_t i = 1; i < n; ++i)
-            if ((static_cast<unsigned char>(p[i]) & 0xC0) != 0x80) return 1;
-        return n;
+    // Enlarges out by more bytes, keeping dst and outLeft on the same place.
+    static void Grow(std::string& out, char*& dst, size_t& outLeft, size_t more) {
+        const size_t used = static_cast<size_t>(dst - out.data());
+        out.resize(out.size() + more);
+        dst = &out[used];
+        outLeft = out.size() - used;
     }
 
     iconv_t cd_;
