@@ -9,6 +9,9 @@
 #include <cstdint>
 #include <string_view>
 
+#include "com_name.h"
+#include "fd.h"
+
 namespace {
 
 // "TallyphonOut.cfg" larger than this is not a settings file; it is not loaded.
@@ -19,38 +22,6 @@ constexpr std::string_view kRealTimeKey = "REALTIME_FNAME=";
 constexpr std::string_view kAutoKey = "AUTO=";
 constexpr std::string_view kAutoUninterrupt = "AUTOSTART_UNINTERRUPT";
 constexpr std::string_view kAutoOnce = "AUTOSTART_1";
-
-// Owns one file descriptor; closing is explicit where its result matters.
-class TFile {
-  public:
-    explicit TFile(int fd = -1) : fd_(fd) {}
-    ~TFile() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    TFile(const TFile&) = delete;
-    TFile& operator=(const TFile&) = delete;
-    TFile& operator=(TFile&& other) noexcept {
-        if (this != &other) {
-            if (fd_ >= 0) ::close(fd_);
-            fd_ = other.fd_;
-            other.fd_ = -1;
-        }
-        return *this;
-    }
-
-    bool IsOpen() const { return fd_ >= 0; }
-    int Get() const { return fd_; }
-    // True when the descriptor closed without an error (a delayed write
-    // failure shows here).
-    bool Close() {
-        const int fd = fd_;
-        fd_ = -1;
-        return ::close(fd) == 0;
-    }
-
-  private:
-    int fd_;
-};
 
 std::string FilePath(const TSettings& s, const char* name) {
     if (s.StartDir.empty()) return name;
@@ -81,52 +52,17 @@ bool IsSymlink(const std::string& path) {
     return ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
 }
 
-// True when all len bytes were read from offset.
-bool ReadAll(int fd, void* data, size_t len, off_t offset) {
-    auto* p = static_cast<char*>(data);
-    while (len > 0) {
-        const ssize_t n = ::pread(fd, p, len, offset);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        p += n;
-        len -= static_cast<size_t>(n);
-        offset += n;
-    }
-    return true;
-}
-
-// True when all len bytes were written at offset.
-bool WriteAll(int fd, const void* data, size_t len, off_t offset) {
-    const auto* p = static_cast<const char*>(data);
-    while (len > 0) {
-        const ssize_t n = ::pwrite(fd, p, len, offset);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        p += n;
-        len -= static_cast<size_t>(n);
-        offset += n;
-    }
-    return true;
-}
-
 // The port number of "COM1" to "COM32" (no leading zero, nothing after the
 // digits), or -1 for any other text.
 int PortNumber(const std::string& port) {
-    if (port.size() < 4 || port.size() > 5 || port.compare(0, 3, "COM") != 0) return -1;
-    int number = 0;
-    for (size_t i = 3; i < port.size(); ++i) {
-        const char c = port[i];
-        if (c < '0' || c > '9') return -1;
-        number = number * 10 + (c - '0');
-    }
-    if (port[3] == '0' || number < 1 || number > kMaxPortNumber) return -1;
-    return number;
+    const int number = ComPortNumber(port);
+    return number >= 1 && number <= kMaxPortNumber ? number : -1;
 }
 
 // Gives fd the default contents (port 1, title on, alternative format off,
 // 27 zero bytes) and closes it; on success sets the matching fields and
 // FirstStart. Returns 1, or -1 when a write failed (fields untouched).
-int WriteDefaultConfig(TSettings& s, TFile& file) {
+int WriteDefaultConfig(TSettings& s, TFd& file) {
     std::array<uint8_t, kConfigFileSize> image{};
     image[0] = 1;
     image[1] = 1;
@@ -143,7 +79,7 @@ int WriteDefaultConfig(TSettings& s, TFile& file) {
 // symbolic link is followed, creating its target). Returns as
 // WriteDefaultConfig, or -1 when nothing could be created.
 int CreateDefaultConfig(TSettings& s, const std::string& path) {
-    TFile file(::open(path.c_str(), O_RDWR | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0666));
+    TFd file(::open(path.c_str(), O_RDWR | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0666));
     struct stat st;
     if (!file.IsOpen() || !IsRegular(file.Get(), st)) return -1;
     return WriteDefaultConfig(s, file);
@@ -207,7 +143,7 @@ int ReadConfigFile(TSettings& s) {
     s.PortName = "COM";
     for (int tries = 0;;) {
         bool writable = false;
-        TFile file(OpenExisting(path, writable));
+        TFd file(OpenExisting(path, writable));
         if (!file.IsOpen()) {
             // Only a free name is created; anything else stays as it is.
             return errno == ENOENT ? CreateDefaultConfig(s, path) : -1;
@@ -244,10 +180,10 @@ int WriteConfigFile(TSettings& s, const std::string& port, bool saveTitle, bool 
     const int number = PortNumber(port);
     if (number < 0) return -1;
     const std::string path = FilePath(s, kConfigFileName);
-    TFile file(::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC));
+    TFd file(::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC));
     if (!file.IsOpen()) {
         if (errno != ENOENT) return -1;
-        file = TFile(::open(path.c_str(), O_RDWR | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0666));
+        file = TFd(::open(path.c_str(), O_RDWR | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0666));
         if (!file.IsOpen()) return -1;
     }
     struct stat st;
@@ -273,7 +209,7 @@ int ReadOutConfigFile(TSettings& s) {
         s.TarifFileName.clear();
         return -2;
     }
-    TFile file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    TFd file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     if (!file.IsOpen() || !IsRegular(file.Get(), st) || st.st_size > kMaxOutConfigSize) return -1;
     std::string text;
     char chunk[65536];
@@ -309,7 +245,7 @@ int WriteOutConfigFile(TSettings& s, const std::string& tarifPath,
     // No line end after the last line.
 
     const std::string path = FilePath(s, kOutConfigFileName);
-    TFile file(::open(path.c_str(), O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0666));
+    TFd file(::open(path.c_str(), O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0666));
     struct stat st;
     if (!file.IsOpen() || !IsRegular(file.Get(), st)) return -2;
     const bool ok = ::ftruncate(file.Get(), 0) == 0 &&

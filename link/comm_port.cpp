@@ -11,6 +11,8 @@
 #include <chrono>
 #include <cstdlib>
 
+#include "com_name.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -54,17 +56,6 @@ speed_t SpeedOf(uint32_t baud) {
     }
 }
 
-// "COMn" with n a positive decimal number: n, otherwise 0.
-int ComNumber(const std::string& name) {
-    if (name.size() < 4 || name.compare(0, 3, "COM") != 0) return 0;
-    int n = 0;
-    for (size_t i = 3; i < name.size(); ++i) {
-        if (name[i] < '0' || name[i] > '9' || n > 100000) return 0;
-        n = n * 10 + (name[i] - '0');
-    }
-    return n;
-}
-
 }  // namespace
 
 std::string ResolvePortDevice(const std::string& name, const std::string& startDir) {
@@ -72,7 +63,7 @@ std::string ResolvePortDevice(const std::string& name, const std::string& startD
         const std::string entry = (startDir.empty() ? std::string(".") : startDir) + "/" + name;
         struct stat st;
         if (lstat(entry.c_str(), &st) == 0) return entry;
-        if (int n = ComNumber(name); n >= 1) return "/dev/ttyS" + std::to_string(n - 1);
+        if (const int n = ComPortNumber(name); n >= 1) return "/dev/ttyS" + std::to_string(n - 1);
     }
     return name;
 }

@@ -2,13 +2,10 @@
 
 #include <cstring>
 
+#include "little_endian.h"
 #include "protocol.h"
 
 namespace {
-
-uint16_t Word(const uint8_t* p) {
-    return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
 
 bool StartsWith(const std::string& s, const char* prefix) {
     return s.compare(0, std::strlen(prefix), prefix) == 0;
@@ -71,20 +68,20 @@ TRecord DecodeRecord(const TIdentification& exchange, const uint8_t* payload, in
     const uint64_t tick = static_cast<uint64_t>(exchange.TickLength);
     TRecord r;
     const TDateTimeParts start =
-        SecondsToDateTime(static_cast<uint64_t>(Word(b)) * 86400 + Word(b + 2) * tick);
+        SecondsToDateTime(static_cast<uint64_t>(ReadLe16(b)) * 86400 + ReadLe16(b + 2) * tick);
     r.Year = start.Year;
     r.Month = start.Month;
     r.Day = start.Day;
     r.StartHour = start.Hour;
     r.StartMin = start.Minute;
     r.StartSec = start.Second;
-    const TDateTimeParts dur = SecondsToDateTime(Word(b + 4) * tick);
+    const TDateTimeParts dur = SecondsToDateTime(ReadLe16(b + 4) * tick);
     r.DurHour = dur.Hour;
     r.DurMin = dur.Minute;
     r.DurSec = dur.Second;
     r = ValidateRecord(std::move(r));
 
-    r.HwLine = Word(b + 6);
+    r.HwLine = ReadLe16(b + 6);
     r.PrgNumber = (b[8] == 0 && b[9] == 0) ? std::string("-1") : "1" + DecodeDigits(b + 8, 2, true);
     r.Trunk = TrunkText(exchange, b[10]);
     if (n >= 12) r.DialNumber = DecodeDigits(b + 11, n - 11, false);

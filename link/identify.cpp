@@ -2,17 +2,10 @@
 // clock, and the state of every unit's billing buffer.
 #include <cstring>
 
+#include "little_endian.h"
 #include "low_level.h"
 
 using namespace protocol;
-
-namespace {
-
-uint16_t Word(const uint8_t* p) {
-    return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
-
-}  // namespace
 
 int TLowLevel::ReadStatus(uint8_t* reply) {
     std::memset(reply, 0, kIdentBufferSize);
@@ -80,10 +73,10 @@ TIdentifyResult TLowLevel::IdentifyExchange() {
 
     x.SoftwareVersion =
         std::to_string(b[7]) + std::to_string(b[6] >> 4) + "," + std::to_string(b[6] & 0x0F);
-    x.SerialNumber = std::to_string(Word(b + 14));
+    x.SerialNumber = std::to_string(ReadLe16(b + 14));
     x.TickLength = b[13] == 0 ? 6 : b[13];
-    x.ExchangeClock = SecondsToDateTime(static_cast<uint64_t>(Word(b)) * 86400 +
-                                        static_cast<uint64_t>(Word(b + 2)) * x.TickLength);
+    x.ExchangeClock = SecondsToDateTime(static_cast<uint64_t>(ReadLe16(b)) * 86400 +
+                                        static_cast<uint64_t>(ReadLe16(b + 2)) * x.TickLength);
 
     x.BufferCapacity = 0;
     x.RecordsInBuffer = 0;
@@ -99,9 +92,9 @@ TIdentifyResult TLowLevel::IdentifyExchange() {
         for (int attempt = 0; attempt < kStatusAttempts && got < 0; ++attempt)
             got = ReadStatus(status);
         if (got < 0) return TIdentifyResult::StatusFailed;
-        x.BufferCapacity += Word(status);
+        x.BufferCapacity += ReadLe16(status);
         x.RecordsInBuffer +=
-            static_cast<int>(Word(status + 2)) - static_cast<int>(Word(status + 4));
+            static_cast<int>(ReadLe16(status + 2)) - static_cast<int>(ReadLe16(status + 4));
         Reading.RecordsInBuffer = x.RecordsInBuffer;
         if (x.RecordsInBuffer > x.BufferCapacity) ++x.InconsistentBufferReports;
         if (u + 1 >= x.UnitCount) break;

@@ -1,8 +1,12 @@
 // The serial port over a real pseudo-terminal.
 #include "comm_port.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
 
 #include "test_support.h"
 
@@ -164,12 +168,36 @@ TEST(CommPort, AVanishedDeviceIsAnErrorNeverSilenceOrData) {
     EXPECT_FALSE(port.Lost());
 }
 
+TEST(CommPort, AByteThatFindsNoRoomIsReportedNotTakenForSent) {
+    // Nobody reads the far end: the line's queue fills up.
+    const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(grantpt(master), 0);
+    ASSERT_EQ(unlockpt(master), 0);
+    TCommPort port;
+    port.Open(ptsname(master));
+    int written = 0;
+    ECommError error(0, 0);
+    try {
+        for (; written < (1 << 20); ++written)
+            port.WriteByte(0x55);
+    } catch (const ECommError& e) {
+        error = e;
+    }
+    EXPECT_GT(written, 0);
+    EXPECT_EQ(error.Code, kErrWrite);
+    EXPECT_EQ(error.SystemError, uint32_t(ETIMEDOUT));
+    port.Close();
+    close(master);
+}
+
 TEST(CommPortNames, ComNamesResolveToAnEntryInTheStartDirectoryFirst) {
     TTempDir dir;
     EXPECT_EQ(ResolvePortDevice("COM1", dir.Path()), "/dev/ttyS0");
     EXPECT_EQ(ResolvePortDevice("COM12", dir.Path()), "/dev/ttyS11");
     EXPECT_EQ(ResolvePortDevice("/dev/ttyUSB0", dir.Path()), "/dev/ttyUSB0");
     EXPECT_EQ(ResolvePortDevice("COM0", dir.Path()), "COM0");
+    EXPECT_EQ(ResolvePortDevice("COM01", dir.Path()), "COM01");
     EXPECT_EQ(ResolvePortDevice("COMX", dir.Path()), "COMX");
 
     TPtyPeer peer;
