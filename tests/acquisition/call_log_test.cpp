@@ -8,9 +8,6 @@
 #include <sys/stat.h>
 #include <boost/make_shared.hpp>
 
-#include <fstream>
-#include <sstream>
-
 #include "cp1251.h"
 #include "test_support.h"
 
@@ -33,13 +30,6 @@ TRecord Call() {
     r.Trunk = "200";
     r.DialNumber = "5551234";
     return r;
-}
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
 }
 
 TEST(CallLine, StandardLayoutOfTheExampleCall) {

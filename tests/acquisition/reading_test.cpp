@@ -11,6 +11,7 @@
 
 #include "call_log_lines.h"
 #include "reading_workflows.h"
+#include "recorder.h"
 #include "sim_exchange.h"
 #include "test_support.h"
 

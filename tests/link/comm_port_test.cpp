@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include "pty_peer.h"
 #include "test_support.h"
 
 using namespace testing_support;

@@ -5,11 +5,14 @@
 #include <string>
 #include <vector>
 
+#include "call_line.h"
 #include "calllog_gen.h"
 #include "calllog_loader.h"
 #include "report_datetime.h"
 #include "report_model.h"
 #include "test_support.h"
+
+using namespace testing_support;
 
 namespace {
 
@@ -179,7 +182,7 @@ TEST(FileReader, BlockBoundariesChangeNothing) {
             std::string text(block - shift - line.size() - 1, 'x');
             text[0] = ' ';
             text += "\n" + line + end + line + end + line;
-            const std::string path = dir.Path("calls.txt");
+            const std::string path = dir.File("calls.txt");
             WriteFile(path, text);
             TCallLogContent fromFile;
             ASSERT_EQ(ReadCallLogFile(path, fromFile), 1);
@@ -194,7 +197,7 @@ TEST(FileReader, BlockBoundariesChangeNothing) {
 
 TEST(FileReader, TenMegabyteLineWithoutEnd) {
     TTempDir dir;
-    const std::string path = dir.Path("long.txt");
+    const std::string path = dir.File("long.txt");
     std::string text = CallLine(12, "121", "200", "5551234") + "\r\n";
     text += kGood.substr(0, 54) + std::string(10u << 20, '7');
     WriteFile(path, text);
@@ -212,9 +215,9 @@ TEST(FileReader, BinaryGarbageLoadsWithoutHarm) {
     for (char& c : text)
         c = static_cast<char>(rng());
     text += "\r\n" + kGood;
-    WriteFile(dir.Path("junk.bin"), text);
+    WriteFile(dir.File("junk.bin"), text);
     TCallLogContent content;
-    ASSERT_EQ(ReadCallLogFile(dir.Path("junk.bin"), content), 1);
+    ASSERT_EQ(ReadCallLogFile(dir.File("junk.bin"), content), 1);
     EXPECT_EQ(content.LineCount, ReadCallLogText(text).LineCount);
     ASSERT_GE(content.LineList.Count(), 1u);
     EXPECT_EQ(content.LineList[content.LineList.Count() - 1].HwLine, "123");
@@ -226,17 +229,17 @@ TEST(FileReader, UnreadableFileLeavesTheModelAsItWas) {
     model.LoadText(kGood);
     model.BuildLists();
     int err = 0;
-    EXPECT_EQ(model.LoadFile(dir.Path("missing.txt"), &err), -2);
+    EXPECT_EQ(model.LoadFile(dir.File("missing.txt"), &err), -2);
     EXPECT_EQ(err, ENOENT);
-    EXPECT_EQ(model.LoadFile(dir.Dir(), &err), -2);
+    EXPECT_EQ(model.LoadFile(dir.Path(), &err), -2);
     EXPECT_EQ(err, EISDIR);
     EXPECT_EQ(model.LoadFile("/dev/zero", &err), -2);  // would never end
     EXPECT_EQ(model.LineCount(), 1u);
     EXPECT_EQ(model.LineList().Count(), 1u);
     EXPECT_EQ(model.ALList().Count(), 1u);
 
-    WriteFile(dir.Path("empty.txt"), "");
-    EXPECT_EQ(model.LoadFile(dir.Path("empty.txt"), &err), 1);
+    WriteFile(dir.File("empty.txt"), "");
+    EXPECT_EQ(model.LoadFile(dir.File("empty.txt"), &err), 1);
     EXPECT_EQ(model.LineCountCaption(), "Кол-во строк: 0");
     EXPECT_EQ(model.LineList().Count(), 0u);
 }

@@ -16,8 +16,10 @@
 #include "config_files.h"
 #include "main_form.h"
 #include "options_form.h"
+#include "recorder.h"
 #include "ui_test_support.h"
 
+using namespace testing_support;
 using namespace ui_test;
 
 namespace {
@@ -25,7 +27,7 @@ namespace {
 class OptionsForm : public ::testing::Test {
   protected:
     void SetUp() override {
-        dir.WriteSettings();
+        WriteSettings(dir);
         InDirectory(dir.Path(), [&] { link = CreateLowLevel(); });
         ASSERT_EQ(ReadConfig(*link), 1);
         form.SetLink(link);
@@ -41,7 +43,7 @@ class OptionsForm : public ::testing::Test {
     }
 
     TRecorder recorder;
-    TStartDir dir;
+    TTempDir dir;
     boost::shared_ptr<TLowLevel> link;
     TOptionsForm form;
     std::vector<std::string> opened;
@@ -118,7 +120,7 @@ TEST_F(OptionsForm, TitlesCanBeSwitchedBackOnAfterCheckingTheFormat) {
     EXPECT_TRUE(link->SaveTitle);
     EXPECT_TRUE(link->AltFormat);
     EXPECT_EQ(link->PortName, "COM5");
-    EXPECT_TRUE(recorder.Messages.empty());
+    EXPECT_TRUE(recorder.Messages().empty());
     EXPECT_EQ(form.result(), QDialog::Accepted);
     EXPECT_FALSE(form.isVisible());
 }
@@ -137,13 +139,13 @@ TEST_F(OptionsForm, OkStoresTheSettingsWhateverTheOpeningGave) {
     };
     for (const TOkRow& row : rows) {
         SCOPED_TRACE(row.openResult);
-        recorder.Messages.clear();
+        recorder.ClearMessages();
         openResult = row.openResult;
         Show();
         form.COMPortComboBox->setCurrentIndex(31);
         form.NotSaveTitleRadioButton->click();
         form.Button2->click();
-        EXPECT_EQ(recorder.Messages, row.messages);
+        EXPECT_EQ(recorder.Messages(), row.messages);
         EXPECT_EQ(ReadFile(dir.File("Tallyphon.cfg")), ConfigBytes(32, 0, 0));
         EXPECT_EQ(link->PortName, "COM32");
         EXPECT_FALSE(form.isVisible());
@@ -158,7 +160,7 @@ TEST_F(OptionsForm, AFailedWriteIsReported) {
     form.Button2->click();
     const std::vector<TShownMessage> expected = {
         {"Произошел сбой при записи файла конфигурации.", "Ошибка!"}};
-    EXPECT_EQ(recorder.Messages, expected);
+    EXPECT_EQ(recorder.Messages(), expected);
     EXPECT_FALSE(form.isVisible());
 }
 
@@ -181,15 +183,15 @@ TEST_F(OptionsForm, CancelLeavesEverythingAsItWas) {
 
 TEST(OptionsFromMainWindow, OkReopensThePortUnderTheNewName) {
     TRecorder recorder;
-    TStartDir dir;
-    dir.WriteSettings();
+    TTempDir dir;
+    WriteSettings(dir);
     sim::TExchangeConfig second;
     second.Name = "SECOND";
     second.Units[0].Capacity = 200;
     auto first = StartExchange(dir.Path());
     auto other = StartExchange(dir.Path(), second, "COM2");
     auto main = CreateMainForm(dir.Path());
-    ASSERT_TRUE(recorder.Messages.empty());
+    ASSERT_TRUE(recorder.Messages().empty());
     ASSERT_EQ(main->StatusBar1Panel(0)->text().toStdString(), "АТС: VERANTA");
     TOptionsForm options;
     main->SetOptionsForm(&options);
@@ -207,7 +209,7 @@ TEST(OptionsFromMainWindow, OkReopensThePortUnderTheNewName) {
     EXPECT_TRUE(shownModal);
     EXPECT_EQ(shownAt, main->pos() + QPoint(25, 25));
     EXPECT_EQ(options.Link(), main->Link());
-    EXPECT_TRUE(recorder.Messages.empty());
+    EXPECT_TRUE(recorder.Messages().empty());
     EXPECT_EQ(main->Link()->PortName, "COM2");
     EXPECT_TRUE(main->Link()->Port()->IsOpen());
     EXPECT_EQ(main->Link()->Port()->DevicePath(), dir.File("COM2"));
@@ -224,7 +226,7 @@ TEST(OptionsFromMainWindow, OkReopensThePortUnderTheNewName) {
     });
     main->OptionsMenuItemClick();
     const std::vector<TShownMessage> expected = {{"АТС не обнаружена.", "Уведомление"}};
-    EXPECT_EQ(recorder.Messages, expected);
+    EXPECT_EQ(recorder.Messages(), expected);
     EXPECT_EQ(ReadFile(dir.File("Tallyphon.cfg")), ConfigBytes(2, 0, 0));
     EXPECT_EQ(main->StatusBar1Panel(0)->text().toStdString(), "АТС: -");
     main.reset();

@@ -15,13 +15,13 @@
 #include "call_log.h"
 #include "call_log_lines.h"
 #include "main_form.h"
+#include "recorder.h"
 #include "ui_test_support.h"
 
 extern char** environ;
 
+using namespace testing_support;
 using namespace ui_test;
-using testing_support::CallLogLines;
-using testing_support::ExpectedCallLines;
 
 namespace {
 
@@ -51,14 +51,14 @@ class ReadingWindow : public ::testing::Test {
                          std::chrono::seconds(120));
     }
     TRecorder recorder;
-    TStartDir dir;
+    TTempDir dir;
     std::unique_ptr<sim::TSimExchange> exchange;
     std::unique_ptr<TMainForm> form;
 };
 
 TEST_F(ReadingWindow, ReadAllWritesExactlyTheExpectedFileAndShowsIt) {
     const auto day = Day(150, 3);
-    dir.WriteSettings();
+    WriteSettings(dir);
     exchange = StartExchange(dir.Path(), Holding(day));
     form = CreateMainForm(dir.Path());
     const TLowLevel& ll = *form->Link();
@@ -83,7 +83,7 @@ TEST_F(ReadingWindow, ReadAllWritesExactlyTheExpectedFileAndShowsIt) {
     EXPECT_EQ(form->StatusBar1Panel(5)->text().toStdString(),
               "Отвергнуто записей: " + std::to_string(ll.RejectedRecords));
     EXPECT_EQ(exchange->RecordCount(0), 0u);
-    EXPECT_TRUE(recorder.Messages.empty());
+    EXPECT_TRUE(recorder.Messages().empty());
 }
 
 TEST_F(ReadingWindow, TheListEmptiesAtLine20001WhileTheFileKeepsEveryLine) {
@@ -92,7 +92,7 @@ TEST_F(ReadingWindow, TheListEmptiesAtLine20001WhileTheFileKeepsEveryLine) {
     sim::TDayOptions d;
     d.Calls = 12;
     const auto day = sim::GenerateOfficeDay(d);
-    dir.WriteSettings();
+    WriteSettings(dir);
     exchange = StartExchange(dir.Path(), Holding(day));
     form = CreateMainForm(dir.Path());
     QStringList earlier;
@@ -106,7 +106,7 @@ TEST_F(ReadingWindow, TheListEmptiesAtLine20001WhileTheFileKeepsEveryLine) {
 }
 
 TEST_F(ReadingWindow, ClosingTheWindowDuringAReadEndsItWithoutDeadlock) {
-    dir.WriteSettings();
+    WriteSettings(dir);
     exchange = StartExchange(dir.Path(), Holding(Day(3000, 5)));
     form = CreateMainForm(dir.Path());
     form->LoadFromATSMenuItemClick();
@@ -120,7 +120,7 @@ TEST_F(ReadingWindow, ClosingTheWindowDuringAReadEndsItWithoutDeadlock) {
 }
 
 TEST_F(ReadingWindow, ContinuousStartUpReadsCallsAsTheyArrive) {
-    dir.WriteSettings("AUTOSTART_UNINTERRUPT");
+    WriteSettings(dir, "AUTOSTART_UNINTERRUPT");
     const auto day = Day(12, 8);
     exchange = StartExchange(dir.Path(), Holding({day.begin(), day.begin() + 4}));
     form = CreateMainForm(dir.Path());
@@ -170,12 +170,12 @@ class UnattendedStart : public ::testing::Test {
         }
         return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     }
-    TStartDir dir;
+    TTempDir dir;
 };
 
 TEST_F(UnattendedStart, ReadsTheWholeBufferIntoTheFileAndEndsByItself) {
     const auto day = Day(80, 4);
-    dir.WriteSettings("AUTOSTART_1");
+    WriteSettings(dir, "AUTOSTART_1");
     auto exchange = StartExchange(dir.Path(), Holding(day));
     EXPECT_EQ(RunProgram(std::chrono::seconds(60)), 0);
     // The simulated exchange is a QTV610 with one-second ticks, its clock at
@@ -191,7 +191,7 @@ TEST_F(UnattendedStart, ReadsTheWholeBufferIntoTheFileAndEndsByItself) {
 }
 
 TEST_F(UnattendedStart, WithTheExchangeSwitchedOffItEndsByItselfWithoutAMessage) {
-    dir.WriteSettings("AUTOSTART_1");
+    WriteSettings(dir, "AUTOSTART_1");
     auto exchange = StartExchange(dir.Path(), Holding({}));
     exchange->SetSilent(true);
     EXPECT_EQ(RunProgram(std::chrono::seconds(60)), 0);
