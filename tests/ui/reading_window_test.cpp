@@ -174,16 +174,37 @@ class UnattendedStart : public ::testing::Test {
 };
 
 TEST_F(UnattendedStart, ReadsTheWholeBufferIntoTheFileAndEndsByItself) {
+    // Two calls whose lines are written out by hand, then a generated day.
+    sim::TSimCall call;
+    call.Days = 9863;    // 2 January 2007
+    call.Ticks = 32405;  // 09:00:05 in one-second ticks
+    call.DurationTicks = 5;
+    call.HwLine = 105;
+    call.PrgDigits = "2345";
+    call.TrunkCode = 2;
+    call.DialDigits = "*21#";
+    std::vector<std::vector<uint8_t>> held = {sim::EncodeRecord(call)};
+    call.DurationTicks = 0;
+    call.HwLine = 3;
+    call.PrgDigits = "7";
+    call.TrunkCode = 8;
+    call.DialDigits = "";
+    held.push_back(sim::EncodeRecord(call));
     const auto day = Day(80, 4);
+    held.insert(held.end(), day.begin(), day.end());
     WriteSettings(dir, "AUTOSTART_1");
-    auto exchange = StartExchange(dir.Path(), Holding(day));
+    auto exchange = StartExchange(dir.Path(), Holding(held));
     EXPECT_EQ(RunProgram(std::chrono::seconds(60)), 0);
     // The simulated exchange is a QTV610 with one-second ticks, its clock at
     // 1 January 2007, 00:00:00.
+    std::vector<std::string> expected = {
+        "       Данные на  01-01-2007 00:00:00 ",
+        "       Начало         Продолжит   Абонент      СЛ     Номер",
+        "02-01-2007 09:00:05   00:00:05   105(12345)     202     *21#                 ",
+        "02-01-2007 09:00:05   00:00:00   3(  17)     214                          "};
     TLowLevel ll;
     ll.ModelName = "QTV610";
     ll.TickLength = 1;
-    std::vector<std::string> expected = {"       Данные на  01-01-2007 00:00:00 ", kColumnLine};
     for (const auto& l : ExpectedCallLines(ll, day))
         expected.push_back(l);
     EXPECT_EQ(CallLogLines(dir.File("calls.txt")), expected);
