@@ -11,6 +11,7 @@
 
 #include "call_log_lines.h"
 #include "program_controller.h"
+#include "recorder.h"
 #include "sim_exchange.h"
 #include "test_support.h"
 
@@ -136,6 +137,65 @@ TEST_F(Reading, ReadAllWritesTheTitleAndEveryCallOnceThenUnlocks) {
     EXPECT_EQ(ex->RecordCount(0), 0u);
     EXPECT_EQ(form->exitTimer, 0);
 }
+
+// Two calls (an outgoing one and an incoming one without a programmed
+// number) around a rejected record, as the exchange holds them.
+std::vector<std::vector<uint8_t>> KnownCalls() {
+    sim::TSimCall out;
+    out.Days = 9925;    // 5 March 2007
+    out.Ticks = 50527;  // 14:02:07 in one-second ticks
+    out.DurationTicks = 95;
+    out.HwLine = 12;
+    out.PrgDigits = "23";
+    out.TrunkCode = 3;
+    out.DialDigits = "80951234567";
+    sim::TSimCall in = out;
+    in.DurationTicks = 3723;
+    in.HwLine = 7;
+    in.PrgDigits = "";
+    in.TrunkCode = 1;
+    in.DialDigits = "";
+    return {sim::EncodeRecord(out), sim::RejectedRecord(), sim::EncodeRecord(in)};
+}
+
+struct TLayoutRow {
+    bool alt;
+    std::vector<std::string> calls;
+    const char* name;
+};
+
+void PrintTo(const TLayoutRow& r, std::ostream* os) {
+    *os << r.name;
+}
+
+class Layout : public Reading, public ::testing::WithParamInterface<TLayoutRow> {};
+
+// Written out by hand, so that a fault the writer shares with the decoder
+// shows.
+TEST_P(Layout, KnownCallsGiveExactlyTheseLines) {
+    Start(KnownCalls());
+    ll->Settings.AltFormat = GetParam().alt;
+    controller->LoadFromATS();
+    Finish();
+    std::vector<std::string> expected = {
+        "       Данные на  01-01-2007 00:00:00 ",
+        "       Начало         Продолжит   Абонент      СЛ     Номер"};
+    expected.insert(expected.end(), GetParam().calls.begin(), GetParam().calls.end());
+    EXPECT_EQ(CallLogLines(ll->Settings.TarifFileName), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Formats, Layout,
+    ::testing::Values(
+        TLayoutRow{false,
+                   {"05-03-2007 14:02:07   00:01:35   12( 123)     204     80951234567          ",
+                    "05-03-2007 14:02:07   01:02:03   7(    )     200                          "},
+                   "Standard"},
+        TLayoutRow{true,
+                   {"123;12;204;0;05/03/2007;14:02:07;95;80951234567;4321",
+                    ";7;200;1;05/03/2007;14:02:07;3723;;4321"},
+                   "Alternative"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(Reading, EveryRunWritesExactlyTwoTitleLinesEvenForAnEmptyBuffer) {
     Start({});

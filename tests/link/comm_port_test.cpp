@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "pty_peer.h"
 #include "test_support.h"
 
 using namespace testing_support;

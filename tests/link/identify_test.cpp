@@ -4,8 +4,8 @@
 #include <memory>
 
 #include "low_level.h"
+#include "recorder.h"
 #include "sim_exchange.h"
-#include "test_support.h"
 
 using namespace testing_support;
 

@@ -5,8 +5,9 @@
 #include <memory>
 
 #include "low_level.h"
+#include "pty_peer.h"
+#include "recorder.h"
 #include "scripted_exchange.h"
-#include "test_support.h"
 
 using namespace testing_support;
 

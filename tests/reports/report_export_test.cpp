@@ -10,6 +10,8 @@
 #include "report_export.h"
 #include "test_support.h"
 
+using namespace testing_support;
+
 namespace {
 
 std::string Blanks(size_t n) {
@@ -74,7 +76,7 @@ TEST(ExportLines, InsertAtAppendsToShortLines) {
 
 TEST(WriteLinesToFile, WritesWindows1251WithCrLf) {
     TTempDir dir;
-    const std::string path = dir.Path("out.txt");
+    const std::string path = dir.File("out.txt");
     WriteFile(path, std::string(1000, 'z'));  // an older, longer file is cut
     int err = -7;
     ASSERT_EQ(WriteLinesToFile({kSLExportHeader}, path, &err), 0);
@@ -92,9 +94,9 @@ TEST(WriteLinesToFile, WritesWindows1251WithCrLf) {
 TEST(WriteLinesToFile, FailuresCarryTheErrorNumber) {
     TTempDir dir;
     int err = 0;
-    EXPECT_EQ(WriteLinesToFile({"x"}, dir.Path("no/such/dir/out.txt"), &err), -2);
+    EXPECT_EQ(WriteLinesToFile({"x"}, dir.File("no/such/dir/out.txt"), &err), -2);
     EXPECT_EQ(err, ENOENT);
-    EXPECT_EQ(WriteLinesToFile({"x"}, dir.Dir(), &err), -2);
+    EXPECT_EQ(WriteLinesToFile({"x"}, dir.Path(), &err), -2);
     EXPECT_EQ(err, EISDIR);
     // A write that fails is not reported as written.
     if (access("/dev/full", W_OK) == 0) {
@@ -102,7 +104,7 @@ TEST(WriteLinesToFile, FailuresCarryTheErrorNumber) {
         EXPECT_EQ(err, ENOSPC);
     }
     if (geteuid() != 0) {
-        const std::string ro = dir.Path("ro");
+        const std::string ro = dir.File("ro");
         ASSERT_EQ(mkdir(ro.c_str(), 0555), 0);
         EXPECT_EQ(WriteLinesToFile({"x"}, ro + "/out.txt", &err), -2);
         EXPECT_EQ(err, EACCES);

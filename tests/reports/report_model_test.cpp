@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
+#include "call_line.h"
 #include "report_model.h"
 #include "report_sort.h"
-#include "test_support.h"
 
 namespace {
 
@@ -33,14 +33,18 @@ std::vector<std::string> TrunkKeys(const TReportModel& m) {
 }
 
 TEST(BuildLists, EntriesInOrderOfFirstCallWithTheirTraffic) {
+    // Written out by hand as the reading writes them.
+    const std::string blank21(21, ' ');
     TReportModel m;
     m.LoadText(Join({
-        CallLine(12, "121", "3", "5551234", 0, 0, 50),
-        CallLine(123, "301", "", "", 0, 0, 20),  // internal: no trunk, incoming
-        CallLine(12, "999", "3", "", 0, 0, 20),  // later programmed number is ignored
-        CallLine(112, "-1", "1", "", 0, 59, 30),
-        CallLine(112, "-1", "", "", 0, 0, 45),
-        CallLine(12, "121", "1", "8", 1, 0, 0),
+        "05-03-2007 14:02:07   00:00:50   12( 121)       3     5551234              ",
+        // Internal: no trunk, incoming.
+        "05-03-2007 14:02:07   00:00:20   123( 301)            " + blank21,
+        // A later programmed number is ignored.
+        "05-03-2007 14:02:07   00:00:20   12( 999)       3     " + blank21,
+        "05-03-2007 14:02:07   00:59:30   112(    )       1     " + blank21,
+        "05-03-2007 14:02:07   00:00:45   112(    )            " + blank21,
+        "05-03-2007 14:02:07   01:00:00   12( 121)       1     8                    ",
     }));
     m.BuildLists();
     EXPECT_EQ(HwKeys(m), (std::vector<std::string>{"12", "123", "112"}));

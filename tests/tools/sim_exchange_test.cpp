@@ -385,4 +385,95 @@ TEST_F(SimExchange, PacedRepliesTakeAtLeastTheWireTime) {
     EXPECT_EQ(ex_->WireBytes(), 45u);
 }
 
+// In memory the caller carries the bytes and says what time it is.
+class InMemory : public ::testing::Test {
+  protected:
+    void Serve(sim::TExchangeConfig cfg = {}) {
+        cfg.Key = kKey;
+        ex_ = std::make_unique<sim::TSimExchange>(cfg);
+        ASSERT_TRUE(ex_->StartInMemory(t0_)) << ex_->LastError();
+    }
+    void Send(const Bytes& bytes, Clock::time_point at) {
+        for (uint8_t b : bytes)
+            ex_->ReceiveFromProgram(b, at);
+    }
+    // Every byte available by now.
+    Bytes Take(Clock::time_point now) {
+        Bytes got;
+        for (int b; (b = ex_->TakeForProgram(now)) >= 0;)
+            got.push_back(static_cast<uint8_t>(b));
+        return got;
+    }
+
+    const Clock::time_point t0_ = Clock::time_point{} + 1h;
+    std::unique_ptr<sim::TSimExchange> ex_;
+};
+
+TEST_F(InMemory, AnEchoIsAnsweredAtOnce) {
+    Serve();
+    Send({0x00}, t0_);
+    EXPECT_EQ(ex_->NextForProgram(t0_), t0_);
+    EXPECT_EQ(Take(t0_), Bytes{0x00});
+    EXPECT_EQ(ex_->NextForProgram(t0_), Clock::time_point::max());
+    EXPECT_EQ(ex_->Received(), Bytes{0x00});
+    EXPECT_EQ(ex_->WireBytes(), 2u);
+    EXPECT_TRUE(ex_->SlavePath().empty());
+}
+
+TEST_F(InMemory, AStatusReplyIsThereOnlyAfterTheStatusDelayAndAPurgeDropsWhatWas) {
+    sim::TExchangeConfig cfg;
+    cfg.Units[0].Records = {Rec(1)};
+    Serve(cfg);
+    Send({0x00, 0x40, 0x03}, t0_);
+    EXPECT_EQ(ex_->NextForProgram(t0_), t0_);
+    ex_->PurgeForProgram(t0_);  // the echo goes, the status reply is not there yet
+    EXPECT_EQ(ex_->NextForProgram(t0_), t0_ + 15ms);
+    EXPECT_TRUE(Take(t0_ + 14ms).empty());
+    const Bytes r = Take(t0_ + 15ms);
+    ASSERT_EQ(r.size(), 8u);
+    EXPECT_EQ(r[0], 6);
+    ex_->PurgeForProgram(t0_ + 1s);  // nothing left to drop
+    EXPECT_EQ(ex_->WireBytes(), 3u + 1u + 8u);
+}
+
+TEST_F(InMemory, PacedTheReplyToAByteStillOnItsWayIsForeseen) {
+    sim::TExchangeConfig cfg;
+    cfg.Paced = true;
+    Serve(cfg);
+    Send({0x00}, t0_);
+    // One byte time to arrive, one for the answer to come back.
+    const auto due = t0_ + 2 * sim::kByteTime;
+    EXPECT_EQ(ex_->NextForProgram(t0_), due);
+    EXPECT_TRUE(Take(due - 1ns).empty());
+    EXPECT_EQ(Take(due), Bytes{0x00});
+}
+
+TEST_F(InMemory, ArrivalsAndAComeBackFollowTheTimesPassedIn) {
+    sim::TExchangeConfig cfg;
+    cfg.Units[0].Records = {Rec(1)};
+    Serve(cfg);
+    ex_->ScheduleArrivals(0, {{10ms, Rec(2)}});
+    EXPECT_TRUE(Take(t0_ + 9ms).empty());
+    EXPECT_EQ(ex_->RecordCount(0), 1u);
+    EXPECT_TRUE(Take(t0_ + 10ms).empty());
+    EXPECT_EQ(ex_->RecordCount(0), 2u);
+
+    ex_->ArmRecordFault(sim::TReplyFault::Vanish, 1, 50ms);
+    Send(kFirst, t0_ + 20ms);
+    EXPECT_TRUE(ex_->Gone());
+    Send({0x00}, t0_ + 30ms);  // unheard
+    EXPECT_EQ(ex_->NextForProgram(t0_ + 69ms), Clock::time_point::max());
+    EXPECT_TRUE(ex_->Gone());
+    Send(kFirst, t0_ + 70ms);
+    EXPECT_FALSE(ex_->Gone());
+    EXPECT_EQ(Take(t0_ + 70ms), Framed(Rec(1)));
+    EXPECT_EQ(ex_->Received(), (Bytes{0x02, 0x02}));
+
+    ex_->Vanish();
+    EXPECT_EQ(ex_->TakeForProgram(t0_ + 1s), -1);
+    ex_->Reappear();
+    Send({0x00}, t0_ + 1s);
+    EXPECT_EQ(Take(t0_ + 1s), Bytes{0x00});
+}
+
 }  // namespace

@@ -8,8 +8,10 @@
 
 #include "about_form.h"
 #include "main_form.h"
+#include "recorder.h"
 #include "ui_test_support.h"
 
+using namespace testing_support;
 using namespace ui_test;
 
 namespace {
@@ -39,8 +41,8 @@ TEST(AboutForm, ShowsTheSameThreeLinesAtEveryShowing) {
 
 TEST(AboutForm, OpensBesideTheMainWindowWithoutBlockingIt) {
     TRecorder recorder;
-    TStartDir dir;
-    dir.WriteSettings();
+    TTempDir dir;
+    WriteSettings(dir);
     auto exchange = StartExchange(dir.Path());
     auto main = CreateMainForm(dir.Path());
     TAboutForm about;

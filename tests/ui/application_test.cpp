@@ -13,8 +13,10 @@
 #include "application.h"
 #include "comm_port.h"
 #include "quit_on_signals.h"
+#include "recorder.h"
 #include "ui_test_support.h"
 
+using namespace testing_support;
 using namespace ui_test;
 
 namespace {
@@ -40,9 +42,9 @@ TEST(Application, AnExceptionFromAHandlerIsShownAndTheProgramGoesOn) {
     for (const Row& row : rows) {
         TRecorder recorder;
         QTimer::singleShot(0, qApp, row.thrower);
-        ASSERT_TRUE(ServeUntil([&] { return !recorder.Messages.empty(); }));
+        ASSERT_TRUE(ServeUntil([&] { return !recorder.Messages().empty(); }));
         const std::vector<TShownMessage> expected = {{row.text, "Tallyphon 2.28"}};
-        EXPECT_EQ(recorder.Messages, expected);
+        EXPECT_EQ(recorder.Messages(), expected);
     }
 }
 

@@ -23,8 +23,10 @@
 #include "main_form.h"
 #include "port_messages.h"
 #include "real_time_form.h"
+#include "recorder.h"
 #include "ui_test_support.h"
 
+using namespace testing_support;
 using namespace ui_test;
 
 namespace {
@@ -63,14 +65,14 @@ class MainForm : public ::testing::Test {
         return c;
     }
     void StartIdentified(uint8_t type = 4) {
-        dir.WriteSettings();
+        WriteSettings(dir);
         exchange = StartExchange(dir.Path(), Office(type));
         form = CreateMainForm(dir.Path());
-        ASSERT_TRUE(recorder.Messages.empty()) << recorder.Messages[0].Text;
+        ASSERT_TRUE(recorder.Messages().empty()) << recorder.Messages()[0].Text;
     }
 
     TRecorder recorder;
-    TStartDir dir;
+    TTempDir dir;
     std::unique_ptr<sim::TSimExchange> exchange;
     std::unique_ptr<TMainForm> form;
 };
@@ -105,8 +107,8 @@ TEST_F(MainForm, FirstStartNoticeDeletesTheOutputSettingsAndLeavesThePortClosed)
     for (const std::string& damaged : {std::string(), std::string(29, '\1')}) {
         SCOPED_TRACE(damaged.size());
         TRecorder rec;
-        TStartDir d;
-        d.WriteSettings("AUTOSTART_1");
+        TTempDir d;
+        WriteSettings(d, "AUTOSTART_1");
         if (damaged.empty())
             std::filesystem::remove(d.File("Tallyphon.cfg"));
         else
@@ -117,7 +119,7 @@ TEST_F(MainForm, FirstStartNoticeDeletesTheOutputSettingsAndLeavesThePortClosed)
             {"Это первый запуск программы Tallyphon(возможно были удалены файлы конфигурации). "
              "Выберите пункт \"Настройки\" и установите номер СОМ-порта ",
              "Уведомление"}};
-        EXPECT_EQ(rec.Messages, expected);
+        EXPECT_EQ(rec.Messages(), expected);
         EXPECT_FALSE(Exists(d.File("TallyphonOut.cfg")));
         EXPECT_EQ(ReadFile(d.File("Tallyphon.cfg")), ConfigBytes(1, 1, 0));
         EXPECT_FALSE(f->Link()->Port()->IsOpen());
@@ -146,7 +148,7 @@ class StartUpFailure : public MainForm, public ::testing::WithParamInterface<TFa
 
 TEST_P(StartUpFailure, MessageOnlyForAutoStart1AndClosingOnlyForAutoStart3) {
     const TFailureRow& row = GetParam();
-    dir.WriteSettings(row.autoValue);
+    WriteSettings(dir, row.autoValue);
     if (row.portFails) {
         std::filesystem::create_symlink(dir.File("no-such-device"), dir.File("COM1"));
     } else {
@@ -154,7 +156,7 @@ TEST_P(StartUpFailure, MessageOnlyForAutoStart1AndClosingOnlyForAutoStart3) {
         exchange->SetSilent(true);
     }
     form = CreateMainForm(dir.Path());
-    EXPECT_EQ(recorder.Messages, row.messages);
+    EXPECT_EQ(recorder.Messages(), row.messages);
     EXPECT_EQ(PanelTexts(*form), kDashes);
     EXPECT_EQ(form->CGauge1->maximum(), 100);
     EXPECT_EQ(form->CGauge1->value(), 0);
@@ -177,16 +179,16 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(MainForm, UnreadableSettingsAreReportedAndStartUpGoesOn) {
-    dir.WriteSettings();
+    WriteSettings(dir);
     std::filesystem::remove(dir.File("Tallyphon.cfg"));
     std::filesystem::create_directory(dir.File("Tallyphon.cfg"));
     form = CreateMainForm(dir.Path());
-    ASSERT_GE(recorder.Messages.size(), 1u);
-    EXPECT_EQ(recorder.Messages[0],
+    ASSERT_GE(recorder.Messages().size(), 1u);
+    EXPECT_EQ(recorder.Messages()[0],
               (TShownMessage{"Исключение при открытии/чтении файла конфигурации.", "Ошибка!"}));
     // No port number could be read: opening the port fails next.
-    ASSERT_EQ(recorder.Messages.size(), 2u);
-    EXPECT_EQ(recorder.Messages[1], kPortError);
+    ASSERT_EQ(recorder.Messages().size(), 2u);
+    EXPECT_EQ(recorder.Messages()[1], kPortError);
 }
 
 TEST(PortMessages, PermissionRefusalNamesTheDialoutGroup) {
@@ -298,13 +300,13 @@ TEST_P(FileChoice, AnotherFileEmptiesTheListAndTheSettingsAreAlwaysRewritten) {
     form->AddListLine("05-03-2007 14:02:07   00:01:35   12( 121)     200     5551234");
     std::filesystem::remove(dir.File("TallyphonOut.cfg"));
     const std::string other = dir.File("другой.txt");
-    if (row.answer == 0) recorder.FileAnswers.push_back(dir.File("calls.txt"));
-    if (row.answer == 1) recorder.FileAnswers.push_back(other);
-    if (row.answer == 2) recorder.FileAnswers.push_back(std::nullopt);
+    if (row.answer == 0) recorder.QueueFileAnswer(dir.File("calls.txt"));
+    if (row.answer == 1) recorder.QueueFileAnswer(other);
+    if (row.answer == 2) recorder.QueueFileAnswer(std::nullopt);
     form->SelectFileFromData_MenuItem->trigger();
 
-    ASSERT_EQ(recorder.FileRequests.size(), 1u);
-    const seam::TFileRequest& request = recorder.FileRequests[0];
+    ASSERT_EQ(recorder.FileRequests().size(), 1u);
+    const seam::TFileRequest request = recorder.FileRequests()[0];
     EXPECT_FALSE(request.Save);
     EXPECT_EQ(request.Directory, dir.Path());
     EXPECT_EQ(request.FileName, dir.File("calls.txt"));
@@ -315,11 +317,11 @@ TEST_P(FileChoice, AnotherFileEmptiesTheListAndTheSettingsAreAlwaysRewritten) {
     EXPECT_EQ(ReadFile(dir.File("TallyphonOut.cfg")),
               "TARIF_FNAME=" + path + "\r\nREALTIME_FNAME=" + dir.File("rt.log") + "\r\nAUTO=");
     EXPECT_EQ(form->TarifFileNamePanel(1)->text().toStdString(), path);
-    EXPECT_TRUE(recorder.Messages.empty());
+    EXPECT_TRUE(recorder.Messages().empty());
     // The next dialog starts from the file chosen.
-    recorder.FileAnswers.push_back(std::nullopt);
+    recorder.QueueFileAnswer(std::nullopt);
     form->SelectFileFromData_MenuItemClick();
-    EXPECT_EQ(recorder.FileRequests.back().FileName, path);
+    EXPECT_EQ(recorder.FileRequests().back().FileName, path);
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, FileChoice,
@@ -359,14 +361,14 @@ TEST_P(RealTimeCommand, OfferedOnlyForTheModelsThatReportLineStates) {
     QApplication::processEvents();
     EXPECT_EQ(shownModal, row.offered);
     if (row.offered) {
-        EXPECT_TRUE(recorder.Messages.empty());
+        EXPECT_TRUE(recorder.Messages().empty());
         EXPECT_EQ(realTime.Link(), form->Link());
         EXPECT_EQ(shownAt, form->pos() + QPoint(20, 10));
     } else {
         const std::vector<TShownMessage> expected = {
             {"С данным типом АТС отслеживание соединений в реальном времени не работает.",
              "Предупреждение"}};
-        EXPECT_EQ(recorder.Messages, expected);
+        EXPECT_EQ(recorder.Messages(), expected);
     }
 }
 
@@ -391,18 +393,18 @@ TEST_F(MainForm, PickerTimerAdvancesTheTimeButNeverTheDate) {
 }
 
 TEST_F(MainForm, ReloadReportsEveryFailureWhateverTheStartUpAction) {
-    dir.WriteSettings("AUTOSTART_UNINTERRUPT");
+    WriteSettings(dir, "AUTOSTART_UNINTERRUPT");
     exchange = StartExchange(dir.Path(), Office());
     form = CreateMainForm(dir.Path());
     // Continuous reading started silently; stop it and let its thread end.
-    ASSERT_TRUE(recorder.Messages.empty());
+    ASSERT_TRUE(recorder.Messages().empty());
     ASSERT_TRUE(form->Reader() && form->Reader()->isRunning());
     form->StopToolButtonClick();
     ASSERT_TRUE(WaitUntil([&] { return form->Reader()->isFinished(); }));
 
     exchange->SetSilent(true);
     form->ReloadToolButton->click();
-    EXPECT_EQ(recorder.Messages, std::vector<TShownMessage>{kNoExchange});
+    EXPECT_EQ(recorder.Messages(), std::vector<TShownMessage>{kNoExchange});
     // The rejected-record panel keeps what the reading showed.
     auto dashes = kDashes;
     dashes[5] = "Отвергнуто записей: 0";
@@ -410,14 +412,14 @@ TEST_F(MainForm, ReloadReportsEveryFailureWhateverTheStartUpAction) {
 
     exchange->SetSilent(false);
     form->ReloadToolButton->click();
-    EXPECT_EQ(recorder.Messages.size(), 1u);
+    EXPECT_EQ(recorder.Messages().size(), 1u);
     EXPECT_EQ(form->StatusBar1Panel(0)->text().toStdString(), "АТС: ОФИС");
     EXPECT_EQ(form->CGauge1->maximum(), 300);
 
     exchange.reset();
     std::filesystem::create_symlink(dir.File("no-such-device"), dir.File("COM1"));
     form->ReloadToolButtonClick();
-    EXPECT_EQ(recorder.Messages.back(), kPortError);
+    EXPECT_EQ(recorder.Messages().back(), kPortError);
     EXPECT_FALSE(form->Link()->Port()->IsOpen());
 }
 

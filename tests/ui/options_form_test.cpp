@@ -17,8 +17,10 @@
 #include "main_form.h"
 #include "options_form.h"
 #include "program_controller.h"
+#include "recorder.h"
 #include "ui_test_support.h"
 
+using namespace testing_support;
 using namespace ui_test;
 
 namespace {
@@ -46,7 +48,7 @@ class TQuietForm : public QObject, public IReadingForm {
 class OptionsForm : public ::testing::Test {
   protected:
     void SetUp() override {
-        dir.WriteSettings();
+        WriteSettings(dir);
         InDirectory(dir.Path(), [&] { link = CreateLowLevel(); });
         ASSERT_EQ(ReadConfig(link->Settings), 1);
         controller = std::make_unique<TProgramController>(view, link);
@@ -63,7 +65,7 @@ class OptionsForm : public ::testing::Test {
     }
 
     TRecorder recorder;
-    TStartDir dir;
+    TTempDir dir;
     boost::shared_ptr<TLowLevel> link;
     TQuietForm view;
     std::unique_ptr<TProgramController> controller;
@@ -142,7 +144,7 @@ TEST_F(OptionsForm, TitlesCanBeSwitchedBackOnAfterCheckingTheFormat) {
     EXPECT_TRUE(link->Settings.SaveTitle);
     EXPECT_TRUE(link->Settings.AltFormat);
     EXPECT_EQ(link->Settings.PortName, "COM5");
-    EXPECT_TRUE(recorder.Messages.empty());
+    EXPECT_TRUE(recorder.Messages().empty());
     EXPECT_EQ(form.result(), QDialog::Accepted);
     EXPECT_FALSE(form.isVisible());
 }
@@ -157,7 +159,7 @@ TEST_F(OptionsForm, OkStoresTheSettingsWhateverTheOpeningGave) {
     };
     for (const auto& [device, messages] : rows) {
         SCOPED_TRACE(int(device));
-        recorder.Messages.clear();
+        recorder.ClearMessages();
         std::unique_ptr<sim::TSimExchange> exchange;
         if (device != TDevice::None) exchange = StartExchange(dir.Path(), {}, "COM32");
         if (device == TDevice::Silent) exchange->SetSilent(true);
@@ -165,7 +167,7 @@ TEST_F(OptionsForm, OkStoresTheSettingsWhateverTheOpeningGave) {
         form.COMPortComboBox->setCurrentIndex(31);
         form.NotSaveTitleRadioButton->click();
         form.Button2->click();
-        EXPECT_EQ(recorder.Messages, messages);
+        EXPECT_EQ(recorder.Messages(), messages);
         EXPECT_EQ(ReadFile(dir.File("Tallyphon.cfg")), ConfigBytes(32, 0, 0));
         EXPECT_EQ(link->Settings.PortName, "COM32");
         EXPECT_EQ(link->Port()->IsOpen(), device != TDevice::None);
@@ -183,7 +185,7 @@ TEST_F(OptionsForm, AFailedWriteIsReported) {
     form.Button2->click();
     const std::vector<TShownMessage> expected = {
         {"Произошел сбой при записи файла конфигурации.", "Ошибка!"}};
-    EXPECT_EQ(recorder.Messages, expected);
+    EXPECT_EQ(recorder.Messages(), expected);
     EXPECT_FALSE(form.isVisible());
 }
 
@@ -206,15 +208,15 @@ TEST_F(OptionsForm, CancelLeavesEverythingAsItWas) {
 
 TEST(OptionsFromMainWindow, OkReopensThePortUnderTheNewName) {
     TRecorder recorder;
-    TStartDir dir;
-    dir.WriteSettings();
+    TTempDir dir;
+    WriteSettings(dir);
     sim::TExchangeConfig second;
     second.Name = "SECOND";
     second.Units[0].Capacity = 200;
     auto first = StartExchange(dir.Path());
     auto other = StartExchange(dir.Path(), second, "COM2");
     auto main = CreateMainForm(dir.Path());
-    ASSERT_TRUE(recorder.Messages.empty());
+    ASSERT_TRUE(recorder.Messages().empty());
     ASSERT_EQ(main->StatusBar1Panel(0)->text().toStdString(), "АТС: VERANTA");
     TOptionsForm options;
     main->SetOptionsForm(&options);
@@ -231,7 +233,7 @@ TEST(OptionsFromMainWindow, OkReopensThePortUnderTheNewName) {
     main->OptionsMenuItem->trigger();
     EXPECT_TRUE(shownModal);
     EXPECT_EQ(shownAt, main->pos() + QPoint(25, 25));
-    EXPECT_TRUE(recorder.Messages.empty());
+    EXPECT_TRUE(recorder.Messages().empty());
     EXPECT_EQ(main->Link()->Settings.PortName, "COM2");
     EXPECT_TRUE(main->Link()->Port()->IsOpen());
     EXPECT_EQ(main->Link()->Port()->DevicePath(), dir.File("COM2"));
@@ -248,7 +250,7 @@ TEST(OptionsFromMainWindow, OkReopensThePortUnderTheNewName) {
     });
     main->OptionsMenuItemClick();
     const std::vector<TShownMessage> expected = {{"АТС не обнаружена.", "Уведомление"}};
-    EXPECT_EQ(recorder.Messages, expected);
+    EXPECT_EQ(recorder.Messages(), expected);
     EXPECT_EQ(ReadFile(dir.File("Tallyphon.cfg")), ConfigBytes(2, 0, 0));
     EXPECT_EQ(main->StatusBar1Panel(0)->text().toStdString(), "АТС: -");
     main.reset();

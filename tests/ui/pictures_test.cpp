@@ -12,8 +12,10 @@
 #include "about_form.h"
 #include "main_form.h"
 #include "options_form.h"
+#include "recorder.h"
 #include "ui_test_support.h"
 
+using namespace testing_support;
 using namespace ui_test;
 
 namespace {
@@ -30,8 +32,8 @@ void Save(QWidget& w, const std::string& name) {
 TEST(Pictures, MainWindowSettingsAndAbout) {
     std::filesystem::create_directories(UI_PICTURES_DIR);
     TRecorder recorder;
-    TStartDir dir;
-    dir.WriteSettings();
+    TTempDir dir;
+    WriteSettings(dir);
     sim::TExchangeConfig c;
     c.TypeCode = 6;
     c.Name = "\xCE\xD4\xC8\xD1";
@@ -39,7 +41,7 @@ TEST(Pictures, MainWindowSettingsAndAbout) {
     c.Units[0].Records.assign(180, {0x01, 0x02});
     auto exchange = StartExchange(dir.Path(), c);
     auto main = CreateMainForm(dir.Path());
-    ASSERT_TRUE(recorder.Messages.empty());
+    ASSERT_TRUE(recorder.Messages().empty());
     main->AddListLine("       Данные на  01-01-2007 00:00:00 ");
     main->AddListLine("       Начало         Продолжит   Абонент      СЛ     Номер");
     main->AddListLine(

@@ -15,13 +15,13 @@
 #include "call_log.h"
 #include "call_log_lines.h"
 #include "main_form.h"
+#include "recorder.h"
 #include "ui_test_support.h"
 
 extern char** environ;
 
+using namespace testing_support;
 using namespace ui_test;
-using testing_support::CallLogLines;
-using testing_support::ExpectedCallLines;
 
 namespace {
 
@@ -51,14 +51,14 @@ class ReadingWindow : public ::testing::Test {
                          std::chrono::seconds(120));
     }
     TRecorder recorder;
-    TStartDir dir;
+    TTempDir dir;
     std::unique_ptr<sim::TSimExchange> exchange;
     std::unique_ptr<TMainForm> form;
 };
 
 TEST_F(ReadingWindow, ReadAllWritesExactlyTheExpectedFileAndShowsIt) {
     const auto day = Day(150, 3);
-    dir.WriteSettings();
+    WriteSettings(dir);
     exchange = StartExchange(dir.Path(), Holding(day));
     form = CreateMainForm(dir.Path());
     const TLowLevel& ll = *form->Link();
@@ -83,7 +83,7 @@ TEST_F(ReadingWindow, ReadAllWritesExactlyTheExpectedFileAndShowsIt) {
     EXPECT_EQ(form->StatusBar1Panel(5)->text().toStdString(),
               "Отвергнуто записей: " + std::to_string(ll.Reading.RejectedRecords));
     EXPECT_EQ(exchange->RecordCount(0), 0u);
-    EXPECT_TRUE(recorder.Messages.empty());
+    EXPECT_TRUE(recorder.Messages().empty());
 }
 
 TEST_F(ReadingWindow, TheListEmptiesAtLine20001WhileTheFileKeepsEveryLine) {
@@ -92,7 +92,7 @@ TEST_F(ReadingWindow, TheListEmptiesAtLine20001WhileTheFileKeepsEveryLine) {
     sim::TDayOptions d;
     d.Calls = 12;
     const auto day = sim::GenerateOfficeDay(d);
-    dir.WriteSettings();
+    WriteSettings(dir);
     exchange = StartExchange(dir.Path(), Holding(day));
     form = CreateMainForm(dir.Path());
     QStringList earlier;
@@ -106,7 +106,7 @@ TEST_F(ReadingWindow, TheListEmptiesAtLine20001WhileTheFileKeepsEveryLine) {
 }
 
 TEST_F(ReadingWindow, ClosingTheWindowDuringAReadEndsItWithoutDeadlock) {
-    dir.WriteSettings();
+    WriteSettings(dir);
     exchange = StartExchange(dir.Path(), Holding(Day(3000, 5)));
     form = CreateMainForm(dir.Path());
     form->LoadFromATSMenuItemClick();
@@ -120,7 +120,7 @@ TEST_F(ReadingWindow, ClosingTheWindowDuringAReadEndsItWithoutDeadlock) {
 }
 
 TEST_F(ReadingWindow, ContinuousStartUpReadsCallsAsTheyArrive) {
-    dir.WriteSettings("AUTOSTART_UNINTERRUPT");
+    WriteSettings(dir, "AUTOSTART_UNINTERRUPT");
     const auto day = Day(12, 8);
     exchange = StartExchange(dir.Path(), Holding({day.begin(), day.begin() + 4}));
     form = CreateMainForm(dir.Path());
@@ -170,22 +170,43 @@ class UnattendedStart : public ::testing::Test {
         }
         return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     }
-    TStartDir dir;
+    TTempDir dir;
 };
 
 TEST_F(UnattendedStart, ReadsTheWholeBufferIntoTheFileAndEndsByItself) {
+    // Two calls whose lines are written out by hand, then a generated day.
+    sim::TSimCall call;
+    call.Days = 9863;    // 2 January 2007
+    call.Ticks = 32405;  // 09:00:05 in one-second ticks
+    call.DurationTicks = 5;
+    call.HwLine = 105;
+    call.PrgDigits = "2345";
+    call.TrunkCode = 2;
+    call.DialDigits = "*21#";
+    std::vector<std::vector<uint8_t>> held = {sim::EncodeRecord(call)};
+    call.DurationTicks = 0;
+    call.HwLine = 3;
+    call.PrgDigits = "7";
+    call.TrunkCode = 8;
+    call.DialDigits = "";
+    held.push_back(sim::EncodeRecord(call));
     const auto day = Day(80, 4);
-    dir.WriteSettings("AUTOSTART_1");
-    auto exchange = StartExchange(dir.Path(), Holding(day));
+    held.insert(held.end(), day.begin(), day.end());
+    WriteSettings(dir, "AUTOSTART_1");
+    auto exchange = StartExchange(dir.Path(), Holding(held));
     EXPECT_EQ(RunProgram(std::chrono::seconds(60)), 0);
     // The simulated exchange is a QTV610 with one-second ticks, its clock at
     // 1 January 2007, 00:00:00.
+    std::vector<std::string> expected = {
+        "       Данные на  01-01-2007 00:00:00 ",
+        "       Начало         Продолжит   Абонент      СЛ     Номер",
+        "02-01-2007 09:00:05   00:00:05   105(12345)     202     *21#                 ",
+        "02-01-2007 09:00:05   00:00:00   3(  17)     214                          "};
     TLowLevel ll;
     TIdentification qtv610;
     qtv610.ModelName = "QTV610";
     qtv610.TickLength = 1;
     ll.AdoptIdentification(qtv610);
-    std::vector<std::string> expected = {"       Данные на  01-01-2007 00:00:00 ", kColumnLine};
     for (const auto& l : ExpectedCallLines(ll, day))
         expected.push_back(l);
     EXPECT_EQ(CallLogLines(dir.File("calls.txt")), expected);
@@ -193,7 +214,7 @@ TEST_F(UnattendedStart, ReadsTheWholeBufferIntoTheFileAndEndsByItself) {
 }
 
 TEST_F(UnattendedStart, WithTheExchangeSwitchedOffItEndsByItselfWithoutAMessage) {
-    dir.WriteSettings("AUTOSTART_1");
+    WriteSettings(dir, "AUTOSTART_1");
     auto exchange = StartExchange(dir.Path(), Holding({}));
     exchange->SetSilent(true);
     EXPECT_EQ(RunProgram(std::chrono::seconds(60)), 0);

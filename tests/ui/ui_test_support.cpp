@@ -1,11 +1,6 @@
 #include "ui_test_support.h"
 
-#include <unistd.h>
-
 #include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <ostream>
 #include <stdexcept>
 
 #include <QApplication>
@@ -13,35 +8,6 @@
 #include "main_form.h"
 
 namespace ui_test {
-
-void PrintTo(const TShownMessage& m, std::ostream* os) {
-    *os << "[" << m.Caption << "] " << m.Text;
-}
-
-TRecorder::TRecorder() {
-    seam::SetMessageSink(this);
-    seam::SetExitHook([this](int status) { Exits.push_back(status); });
-}
-
-TRecorder::~TRecorder() {
-    seam::SetExitHook(nullptr);
-    seam::SetMessageSink(nullptr);
-}
-
-int TRecorder::Message(const std::string& text, const std::string& caption, seam::TButtons) {
-    Messages.push_back({text, caption});
-    return seam::kAnswerOk;
-}
-
-bool TRecorder::FileDialog(const seam::TFileRequest& request, std::string& chosen) {
-    FileRequests.push_back(request);
-    if (FileAnswers.empty()) return false;
-    std::optional<std::string> answer = FileAnswers.front();
-    FileAnswers.pop_front();
-    if (!answer) return false;
-    chosen = *answer;
-    return true;
-}
 
 std::string ConfigBytes(int port, int saveTitle, int altFormat) {
     std::string b(30, '\0');
@@ -51,36 +17,11 @@ std::string ConfigBytes(int port, int saveTitle, int altFormat) {
     return b;
 }
 
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void WriteFile(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << bytes;
-}
-
-bool Exists(const std::string& path) {
-    std::error_code ec;
-    return std::filesystem::exists(std::filesystem::symlink_status(path, ec));
-}
-
-TStartDir::TStartDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "tp_ui_XXXXXX").string();
-    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
-}
-
-TStartDir::~TStartDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-}
-
-void TStartDir::WriteSettings(const std::string& autoValue) {
-    WriteFile(File("Tallyphon.cfg"), ConfigBytes(1, 1, 0));
-    WriteFile(File("TallyphonOut.cfg"), "TARIF_FNAME=" + File("calls.txt") + "\r\nREALTIME_FNAME=" +
-                                            File("rt.log") + "\r\nAUTO=" + autoValue);
+void WriteSettings(const testing_support::TTempDir& dir, const std::string& autoValue) {
+    testing_support::WriteFile(dir.File("Tallyphon.cfg"), ConfigBytes(1, 1, 0));
+    testing_support::WriteFile(dir.File("TallyphonOut.cfg"),
+                               "TARIF_FNAME=" + dir.File("calls.txt") + "\r\nREALTIME_FNAME=" +
+                                   dir.File("rt.log") + "\r\nAUTO=" + autoValue);
 }
 
 void InDirectory(const std::string& dir, const std::function<void()>& f) {

@@ -92,6 +92,8 @@ struct TSimExchange::Impl {
     int wakeFd = -1;
     std::thread thread;
     bool serving = false;
+    bool inMemory = false;
+    TimePoint memNow{};  // in memory: the latest time passed in
     bool stopRequested = false;
     bool vanished = false;
     bool comeBackPending = false;
@@ -232,6 +234,50 @@ struct TSimExchange::Impl {
         Wake();
     }
 
+    // The device is back: a new terminal, or in memory a clean line. False
+    // (lastError set) when no terminal could be opened.
+    bool Revive() {
+        if (!inMemory) return OpenTerminal();
+        ++generation;
+        vanished = false;
+        ResetLine();
+        return true;
+    }
+
+    // Whether the device can hear and send: in memory unless vanished, on a
+    // terminal while one is open.
+    bool LineUp() const { return inMemory ? !vanished : master >= 0; }
+
+    // The time that counts as now for the clock-driven parts (arrivals, a
+    // device coming back): the latest time passed in when in memory.
+    TimePoint Now() const { return inMemory ? memNow : Clock::now(); }
+
+    // In memory: acts on everything due by t, in the order the serving
+    // thread would.
+    void CatchUp(TimePoint t) {
+        ActOnArrived(t);
+        if (comeBackPending && comeBackAt <= t) {
+            comeBackPending = false;
+            if (vanished) Revive();
+        }
+        ApplyArrivals(t);
+    }
+
+    // In memory: takes now as the latest time (never going back) and acts on
+    // everything due by it.
+    void Advance(TimePoint now) {
+        memNow = std::max(memNow, now);
+        CatchUp(memNow);
+    }
+
+    // Brings the exchange up to date before it is looked at.
+    void Current() {
+        if (inMemory)
+            CatchUp(memNow);
+        else
+            ApplyArrivals(Clock::now());
+    }
+
     bool Fail(const std::string& e) {
         lastError = e;
         return false;
@@ -242,6 +288,20 @@ struct TSimExchange::Impl {
         uint64_t one = 1;
         ssize_t r = write(wakeFd, &one, sizeof one);
         (void)r;  // a full counter already means "wake up"
+    }
+
+    // False (lastError set) when serving already or the configuration
+    // cannot be served.
+    bool CanStart() {
+        lastError.clear();
+        if (serving) return Fail("already serving");
+        if (cfg.Units.empty()) return Fail("an exchange has at least one unit");
+        if (cfg.Name.size() > 254 - 16) return Fail("the exchange name is longer than 238 bytes");
+        if (cfg.LineState.size() > 255) return Fail("the line-state reply is longer than 255");
+        for (const TUnit& u : cfg.Units)
+            for (const auto& r : u.Records)
+                if (r.empty() || r.size() > 255) return Fail("a record holds 1 to 255 bytes");
+        return true;
     }
 
     // --- records ----------------------------------------------------------
@@ -312,21 +372,25 @@ struct TSimExchange::Impl {
     // --- incoming ---------------------------------------------------------
 
     void OnRead(const uint8_t* data, size_t n, TimePoint now) {
-        for (size_t i = 0; i < n && master >= 0; ++i) {  // a vanished device hears no more
-            received.push_back(data[i]);
-            ++wireBytes;
-            if (silent) continue;
-            if (cfg.Paced) {
-                rxFree = std::max(now, rxFree) + kByteTime;
-                pendingRx.emplace_back(rxFree, data[i]);
-            } else {
-                Feed(data[i], now);
-            }
+        for (size_t i = 0; i < n && LineUp(); ++i)  // a vanished device hears no more
+            Hear(data[i], now);
+    }
+
+    // One byte of the program's, handed over at `at`.
+    void Hear(uint8_t b, TimePoint at) {
+        received.push_back(b);
+        ++wireBytes;
+        if (silent) return;
+        if (cfg.Paced) {
+            rxFree = std::max(at, rxFree) + kByteTime;
+            pendingRx.emplace_back(rxFree, b);
+        } else {
+            Feed(b, at);
         }
     }
 
     void ActOnArrived(TimePoint now) {
-        while (!pendingRx.empty() && pendingRx.front().first <= now && master >= 0) {
+        while (!pendingRx.empty() && pendingRx.front().first <= now && LineUp()) {
             auto [at, b] = pendingRx.front();
             pendingRx.pop_front();
             if (!silent) Feed(b, at);
@@ -520,7 +584,7 @@ struct TSimExchange::Impl {
                 DoVanish();
                 if (comeBack.count() > 0) {
                     comeBackPending = true;
-                    comeBackAt = Clock::now() + comeBack;
+                    comeBackAt = (inMemory ? at : Clock::now()) + comeBack;
                 }
                 return;
             case TReplyFault::SilenceAfterLength:
@@ -546,7 +610,7 @@ struct TSimExchange::Impl {
             ApplyArrivals(now);
             if (comeBackPending && now >= comeBackAt) {
                 comeBackPending = false;
-                if (vanished && !OpenTerminal()) std::fprintf(stderr, "%s\n", lastError.c_str());
+                if (vanished && !Revive()) std::fprintf(stderr, "%s\n", lastError.c_str());
             }
             ActOnArrived(now);
             FlushOut(now);
@@ -619,15 +683,8 @@ TSimExchange::~TSimExchange() {
 bool TSimExchange::Start(const std::string& linkPath) {
     std::lock_guard<std::mutex> lock(impl_->mu);
     Impl& d = *impl_;
-    d.lastError.clear();
-    if (d.serving) return d.Fail("already serving");
-    if (d.cfg.Units.empty()) return d.Fail("an exchange has at least one unit");
-    if (d.cfg.Name.size() > 254 - 16) return d.Fail("the exchange name is longer than 238 bytes");
-    if (d.cfg.LineState.size() > 255) return d.Fail("the line-state reply is longer than 255");
-    for (const TUnit& u : d.cfg.Units)
-        for (const auto& r : u.Records)
-            if (r.empty() || r.size() > 255) return d.Fail("a record holds 1 to 255 bytes");
-
+    if (!d.CanStart()) return false;
+    d.inMemory = false;
     d.linkPath = linkPath;
     d.wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (d.wakeFd < 0) return d.Fail(Errno("eventfd"));
@@ -646,6 +703,24 @@ bool TSimExchange::Start(const std::string& linkPath) {
     return true;
 }
 
+bool TSimExchange::StartInMemory(std::chrono::steady_clock::time_point start) {
+    std::lock_guard<std::mutex> lock(impl_->mu);
+    Impl& d = *impl_;
+    if (!d.CanStart()) return false;
+    d.inMemory = true;
+    d.linkPath.clear();
+    d.slavePath.clear();
+    d.memNow = start;
+    d.vanished = false;
+    d.ResetLine();
+    d.delivered.assign(d.cfg.Units.size(), false);
+    d.activeUnit = 0;
+    d.wireBytes = 0;
+    d.comeBackPending = false;
+    d.serving = true;
+    return true;
+}
+
 void TSimExchange::Stop() {
     std::thread t;
     {
@@ -655,14 +730,65 @@ void TSimExchange::Stop() {
         impl_->Wake();
         t = std::move(impl_->thread);
     }
-    t.join();
+    if (t.joinable()) t.join();  // in memory there is no thread
     std::lock_guard<std::mutex> lock(impl_->mu);
     impl_->CloseTerminal();
     impl_->vanished = false;
     impl_->comeBackPending = false;
-    close(impl_->wakeFd);
+    if (impl_->wakeFd >= 0) close(impl_->wakeFd);
     impl_->wakeFd = -1;
     impl_->serving = false;
+    impl_->inMemory = false;
+}
+
+void TSimExchange::ReceiveFromProgram(uint8_t b, std::chrono::steady_clock::time_point at) {
+    std::lock_guard<std::mutex> lock(impl_->mu);
+    Impl& d = *impl_;
+    if (!d.serving || !d.inMemory) return;
+    d.Advance(at);
+    if (d.LineUp()) d.Hear(b, d.memNow);
+}
+
+int TSimExchange::TakeForProgram(std::chrono::steady_clock::time_point now) {
+    std::lock_guard<std::mutex> lock(impl_->mu);
+    Impl& d = *impl_;
+    if (!d.serving || !d.inMemory) return -1;
+    d.Advance(now);
+    if (!d.LineUp() || d.out.empty() || d.out.front().At > d.memNow) return -1;
+    const uint8_t b = d.out.front().Byte;
+    d.out.pop_front();
+    ++d.wireBytes;
+    return b;
+}
+
+std::chrono::steady_clock::time_point TSimExchange::NextForProgram(
+    std::chrono::steady_clock::time_point now) const {
+    std::lock_guard<std::mutex> lock(impl_->mu);
+    Impl& d = *impl_;
+    if (!d.serving || !d.inMemory) return TimePoint::max();
+    d.Advance(now);
+    // A byte on its way from the program may answer sooner than anything
+    // queued; nothing else makes a reply.
+    while (d.LineUp() && !d.pendingRx.empty() &&
+           (d.out.empty() || d.pendingRx.front().first < d.out.front().At))
+        d.ActOnArrived(d.pendingRx.front().first);
+    return !d.LineUp() || d.out.empty() ? TimePoint::max() : d.out.front().At;
+}
+
+void TSimExchange::PurgeForProgram(std::chrono::steady_clock::time_point now) {
+    std::lock_guard<std::mutex> lock(impl_->mu);
+    Impl& d = *impl_;
+    if (!d.serving || !d.inMemory) return;
+    d.Advance(now);
+    while (!d.out.empty() && d.out.front().At <= d.memNow) {
+        d.out.pop_front();
+        ++d.wireBytes;  // it did cross the line before being thrown away
+    }
+}
+
+bool TSimExchange::Gone() const {
+    std::lock_guard<std::mutex> lock(impl_->mu);
+    return impl_->vanished;
 }
 
 std::string TSimExchange::LastError() const {
@@ -685,14 +811,14 @@ void TSimExchange::AddRecord(int unit, std::vector<uint8_t> payload) {
 size_t TSimExchange::RecordCount(int unit) const {
     std::lock_guard<std::mutex> lock(impl_->mu);
     impl_->CheckUnit(unit);
-    impl_->ApplyArrivals(std::chrono::steady_clock::now());
+    impl_->Current();
     return impl_->cfg.Units[static_cast<size_t>(unit)].Records.size();
 }
 
 std::vector<std::vector<uint8_t>> TSimExchange::Records(int unit) const {
     std::lock_guard<std::mutex> lock(impl_->mu);
     impl_->CheckUnit(unit);
-    impl_->ApplyArrivals(std::chrono::steady_clock::now());
+    impl_->Current();
     const auto& r = impl_->cfg.Units[static_cast<size_t>(unit)].Records;
     return {r.begin(), r.end()};
 }
@@ -701,8 +827,8 @@ void TSimExchange::ScheduleArrivals(
     int unit, std::vector<std::pair<std::chrono::milliseconds, std::vector<uint8_t>>> arrivals) {
     for (const auto& a : arrivals)
         Impl::CheckPayload(a.second);
-    auto now = std::chrono::steady_clock::now();
     std::lock_guard<std::mutex> lock(impl_->mu);
+    const TimePoint now = impl_->Now();
     impl_->CheckUnit(unit);
     for (auto& a : arrivals)
         impl_->arrivals.push_back({now + a.first, unit, std::move(a.second)});
@@ -760,7 +886,7 @@ void TSimExchange::Reappear() {
     std::lock_guard<std::mutex> lock(impl_->mu);
     if (!impl_->serving || !impl_->vanished) return;
     impl_->comeBackPending = false;
-    if (!impl_->OpenTerminal()) std::fprintf(stderr, "%s\n", impl_->lastError.c_str());
+    if (!impl_->Revive()) std::fprintf(stderr, "%s\n", impl_->lastError.c_str());
     impl_->Wake();
 }
 

@@ -109,17 +109,47 @@ class TSimExchange {
     bool Start(const std::string& linkPath = "");
     // Why the last Start failed (empty after a successful one).
     std::string LastError() const;
+    // Serves with no terminal and no thread: the caller carries the bytes
+    // both ways and says what time it is (ReceiveFromProgram and the
+    // ...ForProgram calls). Times never go back: an earlier time than one
+    // already passed in counts as that one. start is the time it starts at,
+    // from which arrivals scheduled before any byte moves count. False (see
+    // LastError) when already serving or the configuration is unusable.
+    bool StartInMemory(std::chrono::steady_clock::time_point start = {});
     // Stops serving, closes the terminal and removes the link.
     void Stop();
-    // Path of the slave device (e.g. /dev/pts/7).
+    // Path of the slave device (e.g. /dev/pts/7; empty in memory).
     std::string SlavePath() const;
+
+    // --- in memory ----------------------------------------------------------
+    // The program's byte arrives at `at`. Paced, it is acted on one byte
+    // time later, as on the terminal. A vanished device hears nothing.
+    void ReceiveFromProgram(uint8_t b, std::chrono::steady_clock::time_point at);
+    // The next byte for the program when its time has come by now, else -1
+    // (also while vanished).
+    int TakeForProgram(std::chrono::steady_clock::time_point now);
+    // When the next byte for the program becomes available:
+    // time_point::max() when none will without more bytes from the program
+    // or while vanished. Everything due by now is acted on first; paced, the
+    // program's bytes still on their way are acted on ahead of time as far as
+    // needed to know (a reply depends only on when its request arrived, so
+    // nothing the program can see changes, though a Vanish fault so reached
+    // shows in Gone() at once).
+    std::chrono::steady_clock::time_point NextForProgram(
+        std::chrono::steady_clock::time_point now) const;
+    // Drops every byte available to the program by now (it purged its input).
+    void PurgeForProgram(std::chrono::steady_clock::time_point now);
+    // True while the device is away (Vanish, or a Vanish record fault not
+    // yet come back).
+    bool Gone() const;
 
     // --- records ------------------------------------------------------------
     void AddRecord(int unit, std::vector<uint8_t> payload);
     size_t RecordCount(int unit) const;
     std::vector<std::vector<uint8_t>> Records(int unit) const;
     // New records arriving while serving: each entry is appended to unit's
-    // buffer when its time (from now) has come.
+    // buffer when its time (from now; in memory from the latest time passed
+    // in) has come.
     void ScheduleArrivals(
         int unit, std::vector<std::pair<std::chrono::milliseconds, std::vector<uint8_t>>> arrivals);
 
@@ -134,15 +164,17 @@ class TSimExchange {
     // The identification reply has no length byte (nothing is sent).
     void SetIdentifySilent(bool silent);
     // The nth record reply (02 or 03) from now suffers fault, once. For
-    // Vanish the device comes back comeBack later (zero: stays away until
-    // Reappear).
+    // Vanish the device comes back comeBack after the request (zero: stays
+    // away until Reappear).
     void ArmRecordFault(TReplyFault fault, int nth = 1,
                         std::chrono::milliseconds comeBack = std::chrono::milliseconds(0));
     // Every first-record reply carries a wrong checksum while set.
     void SetFirstRecordBadChecksum(bool bad);
-    // The device goes away now: the terminal is closed, the link removed.
+    // The device goes away now: the terminal is closed, the link removed;
+    // in memory it neither hears nor sends until it comes back.
     void Vanish();
-    // A new terminal appears and the link points at it again.
+    // A new terminal appears and the link points at it again; in memory the
+    // device serves again with a clean line.
     void Reappear();
 
     // --- what was seen ------------------------------------------------------
@@ -150,6 +182,7 @@ class TSimExchange {
     std::vector<uint8_t> Received() const;
     void ClearReceived();
     // Bytes that crossed the line in both directions since start (or reset).
+    // In memory a byte for the program counts when taken or purged.
     uint64_t WireBytes() const;
     void ResetWireBytes();
     // Number of select-unit commands and the last unit selected.

@@ -1,4 +1,4 @@
-#include "test_support.h"
+#include "pty_peer.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -6,39 +6,9 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <filesystem>
 #include <stdexcept>
 
 namespace testing_support {
-
-TRecorder::TRecorder() {
-    seam::SetMessageSink(this);
-    seam::SetExitHook([this](int status) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        exits_.push_back(status);
-    });
-}
-
-TRecorder::~TRecorder() {
-    seam::SetMessageSink(nullptr);
-    seam::SetExitHook(nullptr);
-}
-
-int TRecorder::Message(const std::string& text, const std::string& caption, seam::TButtons) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    messages_.push_back({text, caption});
-    return seam::kAnswerOk;
-}
-
-std::vector<TShownMessage> TRecorder::Messages() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return messages_;
-}
-
-std::vector<int> TRecorder::Exits() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return exits_;
-}
 
 TPtyPeer::TPtyPeer(TResponder responder) : responder_(std::move(responder)) {
     master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
@@ -96,34 +66,6 @@ void TPtyPeer::Vanish() {
     close(slave_);
     close(master_);
     slave_ = master_ = -1;
-}
-
-bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    for (;;) {
-        if (condition()) return true;
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-}
-
-long long ElapsedMs(const std::function<void()>& f) {
-    const auto t0 = std::chrono::steady_clock::now();
-    f();
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
-                                                                 t0)
-        .count();
-}
-
-TTempDir::TTempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "tallyphon-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) throw std::runtime_error("no temporary directory");
-    path_ = pattern;
-}
-
-TTempDir::~TTempDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
 }
 
 }  // namespace testing_support

@@ -1,0 +1,66 @@
+#include "recorder.h"
+
+#include <ostream>
+
+namespace testing_support {
+
+void PrintTo(const TShownMessage& m, std::ostream* os) {
+    *os << "[" << m.Caption << "] " << m.Text;
+}
+
+TRecorder::TRecorder() {
+    seam::SetMessageSink(this);
+    seam::SetExitHook([this](int status) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        exits_.push_back(status);
+    });
+}
+
+TRecorder::~TRecorder() {
+    seam::SetExitHook(nullptr);
+    seam::SetMessageSink(nullptr);
+}
+
+int TRecorder::Message(const std::string& text, const std::string& caption, seam::TButtons) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    messages_.push_back({text, caption});
+    return seam::kAnswerOk;
+}
+
+bool TRecorder::FileDialog(const seam::TFileRequest& request, std::string& chosen) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    fileRequests_.push_back(request);
+    if (fileAnswers_.empty()) return false;
+    const std::optional<std::string> answer = fileAnswers_.front();
+    fileAnswers_.pop_front();
+    if (!answer) return false;
+    chosen = *answer;
+    return true;
+}
+
+std::vector<TShownMessage> TRecorder::Messages() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return messages_;
+}
+
+void TRecorder::ClearMessages() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    messages_.clear();
+}
+
+void TRecorder::QueueFileAnswer(std::optional<std::string> answer) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    fileAnswers_.push_back(std::move(answer));
+}
+
+std::vector<seam::TFileRequest> TRecorder::FileRequests() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return fileRequests_;
+}
+
+std::vector<int> TRecorder::Exits() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return exits_;
+}
+
+}  // namespace testing_support

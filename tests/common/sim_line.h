@@ -1,0 +1,40 @@
+// The line to a simulated exchange served in memory (StartInMemory), on a
+// test clock: the exchange's pacing, status delay and faults play out in
+// the clock's time, which moves only as far as the program waits.
+#pragma once
+
+#include <cstdint>
+
+#include "byte_line.h"
+#include "sim_exchange.h"
+#include "test_clock.h"
+
+namespace testing_support {
+
+class TSimLine : public IByteLine {
+  public:
+    TSimLine(sim::TSimExchange& exchange, TTestClock& clock);
+
+    // The next byte from the exchange when it becomes available within the
+    // time-out: the clock moves on to that instant. Otherwise the clock
+    // moves on by the whole time-out and -1 is returned. Raises
+    // ECommError 10 while the exchange is gone or when it goes during the
+    // wait.
+    int ReadWithin(int timeoutMs) override;
+    // Hands b to the exchange at the clock's time. Raises ECommError 9
+    // while the exchange is gone.
+    void WriteByte(uint8_t b) override;
+    // Drops every byte available by the clock's time.
+    void PurgeInput() override;
+    // Bytes leave at once.
+    void Flush() override {}
+
+  private:
+    // Tells the exchange the clock's time; returns it.
+    IClock::TTimePoint Sync();
+
+    sim::TSimExchange& exchange_;
+    TTestClock& clock_;
+};
+
+}  // namespace testing_support

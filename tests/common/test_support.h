@@ -1,0 +1,43 @@
+// Helpers of every test folder: a temporary directory, whole-file reads and
+// writes, and waits bounded by a deadline.
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <string>
+
+namespace testing_support {
+
+// A fresh empty directory under the system's temporary directory, removed
+// with everything in it when the object ends.
+class TTempDir {
+  public:
+    // Throws std::runtime_error when no directory can be made.
+    TTempDir();
+    ~TTempDir();
+    TTempDir(const TTempDir&) = delete;
+    TTempDir& operator=(const TTempDir&) = delete;
+    const std::string& Path() const { return path_; }
+    // The path of name inside the directory.
+    std::string File(const std::string& name) const { return path_ + "/" + name; }
+
+  private:
+    std::string path_;
+};
+
+// The file's bytes; empty when it cannot be read.
+std::string ReadFile(const std::string& path);
+// Replaces the file's content with bytes. Throws std::runtime_error when
+// they cannot all be written.
+void WriteFile(const std::string& path, const std::string& bytes);
+// True when path names anything, a dangling symbolic link included.
+bool Exists(const std::string& path);
+
+// Polls condition until it holds or timeout passes; true when it held.
+bool WaitFor(const std::function<bool()>& condition,
+             std::chrono::milliseconds timeout = std::chrono::seconds(10));
+
+// Milliseconds of real time taken by f.
+long long ElapsedMs(const std::function<void()>& f);
+
+}  // namespace testing_support
