@@ -22,7 +22,10 @@ int TSimLine::ReadWithin(int timeoutMs) {
     const IClock::TTimePoint limit = now + std::chrono::milliseconds(std::max(timeoutMs, 0));
     // Gone before the wait or during it, as far as the exchange can tell.
     const IClock::TTimePoint next = exchange_.NextForProgram(now);
-    if (exchange_.Gone()) throw ECommError(kErrRead, EIO);
+    if (lost_ || exchange_.Gone()) {
+        lost_ = true;
+        throw ECommError(kErrRead, EIO);
+    }
     if (next > limit) {
         clock_.AdvanceTo(limit);
         return -1;
@@ -33,8 +36,15 @@ int TSimLine::ReadWithin(int timeoutMs) {
 
 void TSimLine::WriteByte(uint8_t b) {
     const IClock::TTimePoint now = Sync();
-    if (exchange_.Gone()) throw ECommError(kErrWrite, EIO);
+    if (lost_ || exchange_.Gone()) {
+        lost_ = true;
+        throw ECommError(kErrWrite, EIO);
+    }
     exchange_.ReceiveFromProgram(b, now);
+}
+
+void TSimLine::Reopen() {
+    lost_ = false;
 }
 
 void TSimLine::PurgeInput() {

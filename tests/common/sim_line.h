@@ -18,16 +18,18 @@ class TSimLine : public IByteLine {
     // The next byte from the exchange when it becomes available within the
     // time-out: the clock moves on to that instant. Otherwise the clock
     // moves on by the whole time-out and -1 is returned. Raises
-    // ECommError 10 while the exchange is gone or when it goes during the
-    // wait.
+    // ECommError 10 once the exchange has gone (also during the wait).
     int ReadWithin(int timeoutMs) override;
     // Hands b to the exchange at the clock's time. Raises ECommError 9
-    // while the exchange is gone.
+    // once the exchange has gone.
     void WriteByte(uint8_t b) override;
     // Drops every byte available by the clock's time.
     void PurgeInput() override;
     // Bytes leave at once.
     void Flush() override {}
+    // Like a real port, a line that found its device gone stays dead, even
+    // when the device is back, until it is opened again.
+    void Reopen();
 
   private:
     // Tells the exchange the clock's time; returns it.
@@ -35,6 +37,7 @@ class TSimLine : public IByteLine {
 
     sim::TSimExchange& exchange_;
     TTestClock& clock_;
+    bool lost_ = false;
 };
 
 }  // namespace testing_support

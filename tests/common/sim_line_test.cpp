@@ -74,7 +74,7 @@ int ErrorCode(const std::function<void()>& f) {
 
 class GoneExchange : public SimLine, public ::testing::WithParamInterface<bool> {};
 
-TEST_P(GoneExchange, FailsReadsAndWritesUntilItIsBack) {
+TEST_P(GoneExchange, FailsReadsAndWritesUntilItIsBackAndTheLineReopened) {
     sim::TExchangeConfig cfg;
     cfg.Paced = GetParam();  // paced, it goes during the read
     cfg.Units[0].Records = {{0x0F, 0xFF}};
@@ -86,6 +86,9 @@ TEST_P(GoneExchange, FailsReadsAndWritesUntilItIsBack) {
     clock.Sleep(99ms);
     EXPECT_EQ(ErrorCode([&] { line->ReadWithin(0); }), kErrRead);
     clock.Sleep(2ms);
+    // Back, but a line that lost its device stays dead until reopened.
+    EXPECT_EQ(ErrorCode([&] { line->WriteByte(0x00); }), kErrWrite);
+    line->Reopen();
     Write({0x00});
     EXPECT_EQ(line->ReadWithin(10), 0x00);
 }

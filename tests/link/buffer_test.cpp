@@ -1,13 +1,15 @@
-// Reading the billing buffer from the simulated exchange: every record once,
-// in order, across units, stops and faults.
+// Reading the billing buffer from the simulated exchange in memory: every
+// record once, in order, across units, stops and faults.
 #include <gtest/gtest.h>
 
 #include <memory>
 #include <sstream>
 
 #include "low_level.h"
+#include "result_printers.h"
 #include "sim_exchange.h"
-#include "test_support.h"
+#include "sim_line.h"
+#include "test_clock.h"
 
 using namespace testing_support;
 
@@ -29,10 +31,8 @@ bool IsRejected(const std::vector<uint8_t>& p) {
 class Buffer : public ::testing::Test {
   protected:
     void Start(const sim::TExchangeConfig& config) {
-        ex = std::make_unique<sim::TSimExchange>(config);
-        ASSERT_TRUE(ex->Start(dir.Path() + "/COM1"));
-        ll.Settings.StartDir = dir.Path();
-        ASSERT_EQ(ll.OpenPort("COM1"), TOpenResult::Opened);
+        ex.Config() = config;
+        ASSERT_TRUE(ex.StartInMemory(TTestClock::kStart));
         ASSERT_EQ(ll.IdentifyExchange(), TIdentifyResult::Identified);
     }
     // Starts an exchange of the default model holding a generated day.
@@ -60,9 +60,10 @@ class Buffer : public ::testing::Test {
         return e;
     }
 
-    TTempDir dir;
-    std::unique_ptr<sim::TSimExchange> ex;
-    TLowLevel ll;
+    sim::TSimExchange ex;
+    TTestClock clock;
+    TSimLine line{ex, clock};
+    TLowLevel ll{line, clock};
     std::vector<std::string> got;
 };
 
@@ -94,7 +95,7 @@ TEST_F(Buffer, KnownCallsArriveDecoded) {
     ASSERT_EQ(got.size(), 2u);
     EXPECT_EQ(got[0], "2007-3-5 14:2:6 0:1:34 121 123 204 5551234");
     EXPECT_EQ(got[1], "2007-3-5 14:2:6 0:1:34 7 -1 204 ");
-    EXPECT_EQ(ex->RecordCount(0), 0u);
+    EXPECT_EQ(ex.RecordCount(0), 0u);
 }
 
 TEST_F(Buffer, AGeneratedDayIsDeliveredOnceInOrderWithRejectsCounted) {
@@ -117,7 +118,7 @@ TEST_F(Buffer, AGeneratedDayIsDeliveredOnceInOrderWithRejectsCounted) {
     EXPECT_EQ(Read(), TReadResult::Drained);
     EXPECT_EQ(got, Expected(payloads));
     EXPECT_EQ(ll.Reading.RejectedRecords, rejected);
-    EXPECT_EQ(ex->RecordCount(0), 0u);
+    EXPECT_EQ(ex.RecordCount(0), 0u);
 }
 
 TEST_F(Buffer, EveryUnitOfAMultiUnitExchangeIsRead) {
@@ -137,12 +138,12 @@ TEST_F(Buffer, EveryUnitOfAMultiUnitExchangeIsRead) {
         all.insert(all.end(), p.begin(), p.end());
     }
     Start(c);
-    const int selectsBefore = ex->SelectCount();
+    const int selectsBefore = ex.SelectCount();
     EXPECT_EQ(Read(), TReadResult::Drained);
     EXPECT_EQ(got, Expected(all));
-    EXPECT_EQ(ex->SelectCount() - selectsBefore, 3);
+    EXPECT_EQ(ex.SelectCount() - selectsBefore, 3);
     for (int u = 0; u < 3; ++u)
-        EXPECT_EQ(ex->RecordCount(u), 0u);
+        EXPECT_EQ(ex.RecordCount(u), 0u);
 }
 
 TEST_F(Buffer, AQs800SelectsItsUnitBeforeReading) {
@@ -154,9 +155,9 @@ TEST_F(Buffer, AQs800SelectsItsUnitBeforeReading) {
     const auto p = sim::GenerateOfficeDay(day);
     c.Units[0].Records.assign(p.begin(), p.end());
     Start(c);
-    const int selectsBefore = ex->SelectCount();
+    const int selectsBefore = ex.SelectCount();
     EXPECT_EQ(Read(), TReadResult::Drained);
-    EXPECT_EQ(ex->SelectCount() - selectsBefore, 1);
+    EXPECT_EQ(ex.SelectCount() - selectsBefore, 1);
     EXPECT_EQ(got, Expected(p));
 }
 
@@ -169,7 +170,7 @@ TEST_F(Buffer, StopEndsAfterTheCurrentRecordAndTheRestStaysInTheExchange) {
     EXPECT_EQ(r, TReadResult::Stopped);
     EXPECT_EQ(got.size(), 10u);
     // The tenth record was taken but not yet acknowledged.
-    EXPECT_EQ(ex->RecordCount(0), 21u);
+    EXPECT_EQ(ex.RecordCount(0), 21u);
 
     // The next reading goes on where this one stopped, without repeating.
     ll.Reading.StopFlag = false;
@@ -187,7 +188,7 @@ TEST_F(Buffer, CallsArrivingDuringTheReadAreReadToo) {
     std::vector<std::pair<std::chrono::milliseconds, std::vector<uint8_t>>> later;
     for (size_t i = 30; i < payloads.size(); ++i)
         later.push_back({std::chrono::milliseconds(0), payloads[i]});
-    ex->ScheduleArrivals(0, later);
+    ex.ScheduleArrivals(0, later);
     EXPECT_EQ(Read(), TReadResult::Drained);
     EXPECT_EQ(got, Expected(payloads));
 }
@@ -209,28 +210,22 @@ class LineFault : public Buffer, public ::testing::WithParamInterface<TFaultRow>
 TEST_P(LineFault, EndsTheReadAndLosesNothing) {
     const auto payloads = StartDay(25, 3);
     const bool vanish = GetParam().fault == sim::TReplyFault::Vanish;
-    ex->ArmRecordFault(GetParam().fault, GetParam().nth,
-                       vanish ? std::chrono::milliseconds(200) : std::chrono::milliseconds(0));
-    // The reading fails, or the port error is let through to the caller.
-    try {
-        EXPECT_EQ(Read(), TReadResult::Failed);
-    } catch (const ECommError& e) {
-        EXPECT_EQ(e.Code, kErrFlush);
-    }
+    ex.ArmRecordFault(GetParam().fault, GetParam().nth,
+                      vanish ? std::chrono::milliseconds(200) : std::chrono::milliseconds(0));
+    EXPECT_EQ(Read(), TReadResult::Failed);
     // Nothing dropped that was not delivered: delivered plus still held
     // covers the whole buffer.
     const auto expected = Expected(payloads);
     ASSERT_LT(got.size(), expected.size());
-    EXPECT_GE(got.size() + ex->RecordCount(0), expected.size());
+    EXPECT_GE(got.size() + ex.RecordCount(0), expected.size());
 
     if (vanish) {
-        ASSERT_TRUE(WaitFor([&] { return access((dir.Path() + "/COM1").c_str(), F_OK) == 0; }));
-        ll.Port()->Close();
-        ASSERT_EQ(ll.OpenPort("COM1"), TOpenResult::Opened);
+        clock.Advance(std::chrono::milliseconds(200));  // the device is back
+        line.Reopen();
     }
     EXPECT_EQ(Read(), TReadResult::Drained);
     EXPECT_EQ(got, expected);
-    EXPECT_EQ(ex->RecordCount(0), 0u);
+    EXPECT_EQ(ex.RecordCount(0), 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, LineFault,
@@ -242,35 +237,35 @@ INSTANTIATE_TEST_SUITE_P(Faults, LineFault,
 
 TEST_F(Buffer, AFirstRecordWithABadChecksumIsAskedForAgain) {
     const auto payloads = StartDay(8);
-    ex->ArmRecordFault(sim::TReplyFault::BadChecksum, 1);
+    ex.ArmRecordFault(sim::TReplyFault::BadChecksum, 1);
     EXPECT_EQ(Read(), TReadResult::Drained);
     EXPECT_EQ(got, Expected(payloads));
 }
 
 TEST_F(Buffer, AFirstRecordThatNeverChecksOutEndsTheReadWithNothingLost) {
     const auto payloads = StartDay(8);
-    ex->SetFirstRecordBadChecksum(true);
+    ex.SetFirstRecordBadChecksum(true);
     EXPECT_EQ(Read(), TReadResult::Failed);
     EXPECT_TRUE(got.empty());
-    EXPECT_EQ(ex->RecordCount(0), payloads.size());
+    EXPECT_EQ(ex.RecordCount(0), payloads.size());
 }
 
 TEST_F(Buffer, ALineThatFallsSilentLosesAndRepeatsNothing) {
     const auto payloads = StartDay(15);
     const TReadResult r = ll.ReadBuffer([this](TRecord rec) {
         got.push_back(Fingerprint(rec));
-        if (got.size() == 5) ex->SetSilent(true);
+        if (got.size() == 5) ex.SetSilent(true);
     });
     EXPECT_EQ(r, TReadResult::Failed);
     EXPECT_EQ(got.size(), 5u);
-    ex->SetSilent(false);
+    ex.SetSilent(false);
     EXPECT_EQ(Read(), TReadResult::Drained);
     EXPECT_EQ(got, Expected(payloads));
 }
 
 TEST_F(Buffer, ADeadLinkReadsNothing) {
     Start({});
-    ex->SetSilent(true);
+    ex.SetSilent(true);
     EXPECT_EQ(Read(), TReadResult::NoLink);
 }
 

@@ -1,4 +1,5 @@
-// The serial port over a real pseudo-terminal.
+// The serial port, and the link context opening it, over a real
+// pseudo-terminal.
 #include "comm_port.h"
 
 #include <fcntl.h>
@@ -8,7 +9,9 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "low_level.h"
 #include "pty_peer.h"
+#include "result_printers.h"
 #include "test_support.h"
 
 using namespace testing_support;
@@ -190,6 +193,17 @@ TEST(CommPort, AByteThatFindsNoRoomIsReportedNotTakenForSent) {
     EXPECT_EQ(error.SystemError, uint32_t(ETIMEDOUT));
     port.Close();
     close(master);
+}
+
+TEST(LinkPort, OpenPortRefusesAPortAlreadyOpenAndReportsAMissingOne) {
+    TPtyPeer peer;
+    TLowLevel ll;
+    EXPECT_EQ(ll.OpenPort(peer.SlavePath()), TOpenResult::Opened);
+    EXPECT_EQ(ll.OpenPort(peer.SlavePath()), TOpenResult::AlreadyOpen);
+    TLowLevel other;
+    EXPECT_EQ(other.OpenPort("/dev/tallyphon-missing"), TOpenResult::PortError);
+    EXPECT_EQ(other.LastOpenError().Code, kErrOpen);
+    EXPECT_FALSE(other.Port()->IsOpen());
 }
 
 TEST(CommPortNames, ComNamesResolveToAnEntryInTheStartDirectoryFirst) {

@@ -1,11 +1,13 @@
-// Identification of every model against the simulated exchange.
+// Identification of every model against the simulated exchange, in memory.
 #include <gtest/gtest.h>
 
 #include <memory>
 
 #include "low_level.h"
-#include "recorder.h"
+#include "result_printers.h"
 #include "sim_exchange.h"
+#include "sim_line.h"
+#include "test_clock.h"
 
 using namespace testing_support;
 
@@ -14,12 +16,13 @@ namespace {
 class Identify : public ::testing::Test {
   protected:
     void Start(const sim::TExchangeConfig& config) {
-        ex = std::make_unique<sim::TSimExchange>(config);
-        ASSERT_TRUE(ex->Start());
-        ASSERT_EQ(ll.OpenPort(ex->SlavePath()), TOpenResult::Opened);
+        ex.Config() = config;
+        ASSERT_TRUE(ex.StartInMemory(TTestClock::kStart));
     }
-    std::unique_ptr<sim::TSimExchange> ex;
-    TLowLevel ll;
+    sim::TSimExchange ex;
+    TTestClock clock;
+    TSimLine line{ex, clock};
+    TLowLevel ll{line, clock};
 };
 
 struct TModelRow {
@@ -53,7 +56,7 @@ TEST_P(Models, NameUnitsAndBufferStatusOfEveryUnit) {
     EXPECT_EQ(ll.Identification().ModelName, row.model);
     EXPECT_EQ(ll.Identification().UnitCount, row.units);
     EXPECT_EQ(ll.Identification().MultiUnit, row.multi);
-    EXPECT_EQ(ex->SelectCount(), row.selects);
+    EXPECT_EQ(ex.SelectCount(), row.selects);
     // Units 0.. hold 5, 6, 7 records in 100, 200, 300 places.
     int capacity = 0, held = 0;
     for (int u = 0; u < row.units; ++u) {
@@ -136,21 +139,21 @@ INSTANTIATE_TEST_SUITE_P(Codes, UnknownType, ::testing::Values(0, 1, 11, 255));
 
 TEST_F(Identify, ASilentLineFailsAtTheFirstLinkTest) {
     Start({});
-    ex->SetSilent(true);
+    ex.SetSilent(true);
     EXPECT_EQ(ll.IdentifyExchange(), TIdentifyResult::NoEcho);
 }
 
 TEST_F(Identify, NoIdentificationReplyIsMinusTwo) {
     Start({});
-    ex->SetIdentifySilent(true);
+    ex.SetIdentifySilent(true);
     EXPECT_EQ(ll.IdentifyExchange(), TIdentifyResult::NoReply);
 }
 
 TEST_F(Identify, BufferStatusIsAskedAtMostFourTimes) {
     Start({});
-    ex->SetStatusChecksumErrors(3);
+    ex.SetStatusChecksumErrors(3);
     EXPECT_EQ(ll.IdentifyExchange(), TIdentifyResult::Identified);
-    ex->SetStatusChecksumErrors(4);
+    ex.SetStatusChecksumErrors(4);
     EXPECT_EQ(ll.IdentifyExchange(), TIdentifyResult::StatusFailed);
 }
 
@@ -176,11 +179,10 @@ TEST_F(Identify, ARefusedUnitEndsTheIdentification) {
     EXPECT_EQ(ll.IdentifyExchange(), TIdentifyResult::UnitRefused);
 }
 
-TEST_F(Identify, AVanishedExchangeIsAPortError) {
+TEST_F(Identify, AVanishedExchangeFailsTheLinkTest) {
     Start({});
-    ex->Vanish();
-    EXPECT_EQ(ll.IdentifyExchange(), TIdentifyResult::NoEcho);  // the link test sees a dead line
-    EXPECT_EQ(ll.OpenPort(ex->SlavePath()), TOpenResult::AlreadyOpen);
+    ex.Vanish();
+    EXPECT_EQ(ll.IdentifyExchange(), TIdentifyResult::NoEcho);
 }
 
 }  // namespace

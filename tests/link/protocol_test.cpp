@@ -1,13 +1,15 @@
-// The exchange protocol byte for byte, against a scripted far end.
+// The exchange protocol byte for byte, against a scripted far end in memory
+// on a test clock: every wait is counted, none is waited out.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <memory>
 
 #include "low_level.h"
-#include "pty_peer.h"
-#include "recorder.h"
+#include "result_printers.h"
 #include "scripted_exchange.h"
+#include "scripted_line.h"
+#include "test_clock.h"
 
 using namespace testing_support;
 
@@ -18,29 +20,27 @@ constexpr uint8_t kKey = 0x5A;
 class Protocol : public ::testing::Test {
   protected:
     void SetUp() override {
-        peer = std::make_unique<TPtyPeer>([this](uint8_t b) { return exchange(b); });
-        ASSERT_EQ(ll.OpenPort(peer->SlavePath()), TOpenResult::Opened);
-        TIdentification exchange;
-        exchange.Key = kKey;
-        ll.AdoptIdentification(exchange);
+        TIdentification known;
+        known.Key = kKey;
+        ll.AdoptIdentification(known);
     }
     // What the program sent, with the echo test's zero bytes left out.
     std::vector<uint8_t> Commands() const {
-        std::vector<uint8_t> r = peer->Received();
+        std::vector<uint8_t> r = line.Written();
         r.erase(std::remove(r.begin(), r.end(), 0x00), r.end());
         return r;
     }
+    // Milliseconds the protocol has waited so far.
+    long long WaitedMs() {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(clock.Now() -
+                                                                     TTestClock::kStart)
+            .count();
+    }
     TScriptedExchange exchange;
-    std::unique_ptr<TPtyPeer> peer;
-    TLowLevel ll;
+    TTestClock clock;
+    TScriptedLine line{clock, [this](uint8_t b) { return exchange(b); }};
+    TLowLevel ll{line, clock};
 };
-
-TEST_F(Protocol, OpenPortRefusesAPortAlreadyOpenAndReportsAMissingOne) {
-    EXPECT_EQ(ll.OpenPort(peer->SlavePath()), TOpenResult::AlreadyOpen);
-    TLowLevel other;
-    EXPECT_EQ(other.OpenPort("/dev/tallyphon-missing"), TOpenResult::PortError);
-    EXPECT_FALSE(other.Port()->IsOpen());
-}
 
 TEST_F(Protocol, CheckLinkNeedsFiveGoodEchoes) {
     EXPECT_EQ(ll.CheckLink(), TLinkCheck::Passed);
@@ -153,8 +153,12 @@ TEST_F(Protocol, AReplyCutShortFailsAndReadsAsFF) {
     EXPECT_EQ(reply[4], 0xFF);
 }
 
-TEST_F(Protocol, AClosedPortFailsTheTransaction) {
-    ll.Port()->Close();
+TEST_F(Protocol, APortErrorDuringTheTransactionFailsIt) {
+    TScriptedLine vanishing(clock, [&](uint8_t b) {
+        if (b == 0x02) vanishing.Vanish();  // the device goes with the request
+        return exchange(b);
+    });
+    TLowLevel ll(vanishing, clock);
     uint8_t reply[255] = {};
     int len = 0;
     EXPECT_EQ(ll.Transact(reply, len, TCommand::FirstRecord, true), TTransactResult::Failed);
@@ -166,13 +170,16 @@ TEST_F(Protocol, ADeadLinkFailsTheTransactionAfterTwelveLinkTests) {
     int len = 0;
     EXPECT_EQ(ll.Transact(reply, len, TCommand::FirstRecord, true), TTransactResult::NoLink);
     // One echo byte per failing link test, nothing else.
-    EXPECT_EQ(peer->Received(), std::vector<uint8_t>(12, 0x00));
+    EXPECT_EQ(line.Written(), std::vector<uint8_t>(12, 0x00));
+    // Each echo waits 251 ms and 251 more; three pauses of 300 ms between
+    // four tries, two of 300 ms between three rounds.
+    EXPECT_EQ(WaitedMs(), 3 * (4 * 502 + 3 * 300) + 2 * 300);
 }
 
 TEST_F(Protocol, SelectUnitSendsTheUnitScrambledTwice) {
     exchange.Reply(0x84, {{0x84, 0x00}});
     EXPECT_EQ(ll.SelectUnit(2, TLowLevel::TSelectCaller::BufferReading), TSelectResult::Selected);
-    EXPECT_EQ(peer->Received(), (std::vector<uint8_t>{0x84, 0x01, 2 ^ kKey, 2 ^ kKey}));
+    EXPECT_EQ(line.Written(), (std::vector<uint8_t>{0x84, 0x01, 2 ^ kKey, 2 ^ kKey}));
 }
 
 TEST_F(Protocol, ARefusedUnitIsReportedToTheCaller) {
