@@ -9,7 +9,7 @@
 boost::shared_ptr<TLowLevel> CreateLowLevel() {
     auto ll = boost::make_shared<TLowLevel>();
     // A missing or unreadable file leaves the defaults; start-up goes on.
-    ReadOutConfig(ll->Settings);
+    static_cast<void>(ReadOutConfig(ll->Settings));
     return ll;
 }
 
@@ -30,7 +30,7 @@ void TProgramController::StartUp() {
     started_ = true;
     autoExit_ = false;
     TSettings& s = link_->Settings;
-    if (ReadConfig(s) != 1)
+    if (ReadConfig(s) != TConfigResult::Done)
         seam::ShowMessage("Исключение при открытии/чтении файла конфигурации.", kErrorCaption);
     openDialog1_.Directory = s.StartDir;
     if (!s.TarifFileName.empty()) openDialog1_.FileName = s.TarifFileName;
@@ -213,13 +213,15 @@ void TProgramController::SelectCallLogFile() {
     TSettings& s = link_->Settings;
     const std::string remembered = openDialog1_.FileName;
     std::string chosen;
+    // The choice is kept in memory whether or not the file takes it, as it
+    // always has been.
     if (!seam::FileDialog(openDialog1_, chosen)) {
-        WriteOutConfig(s, s.TarifFileName, s.RealTimeFileName);
+        static_cast<void>(WriteOutConfig(s, s.TarifFileName, s.RealTimeFileName));
         return;
     }
     openDialog1_.FileName = chosen;
     s.TarifFileName = chosen;
-    WriteOutConfig(s, s.TarifFileName, s.RealTimeFileName);
+    static_cast<void>(WriteOutConfig(s, s.TarifFileName, s.RealTimeFileName));
     if (chosen != remembered) form_.ClearList();
     // Call lines that could not be written go to the new file first.
     for (const std::string& line : callLog_->WritePending())
@@ -237,7 +239,7 @@ void TProgramController::ApplySettings(const TOptionsSettings& chosen) {
     link_->Port()->Close();
     s.PortName = chosen.PortName;
     ReportPortOpening(OpenPort(s.PortName), *link_);
-    if (WriteConfig(s, chosen.PortName, chosen.SaveTitle, chosen.AltFormat) != 1)
+    if (WriteConfig(s, chosen.PortName, chosen.SaveTitle, chosen.AltFormat) != TConfigResult::Done)
         seam::ShowMessage("Произошел сбой при записи файла конфигурации.", kErrorCaption);
 }
 

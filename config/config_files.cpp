@@ -62,26 +62,26 @@ int PortNumber(const std::string& port) {
 // Gives fd the default contents (port 1, title on, alternative format off,
 // 27 zero bytes) and closes it; on success sets the matching fields and
 // FirstStart. Returns 1, or -1 when a write failed (fields untouched).
-int WriteDefaultConfig(TSettings& s, TFd& file) {
+TConfigResult WriteDefaultConfig(TSettings& s, TFd& file) {
     std::array<uint8_t, kConfigFileSize> image{};
     image[0] = 1;
     image[1] = 1;
     const bool ok = ::ftruncate(file.Get(), 0) == 0 &&
                     WriteAll(file.Get(), image.data(), image.size(), 0) && file.Close();
-    if (!ok) return -1;
+    if (!ok) return TConfigResult::Failed;
     s.FirstStart = true;
     s.PortName = "COM1";
     s.SaveTitle = true;
-    return 1;
+    return TConfigResult::Done;
 }
 
 // Creates the default "Tallyphon.cfg" where the name is free (a dangling
 // symbolic link is followed, creating its target). Returns as
 // WriteDefaultConfig, or -1 when nothing could be created.
-int CreateDefaultConfig(TSettings& s, const std::string& path) {
+TConfigResult CreateDefaultConfig(TSettings& s, const std::string& path) {
     TFd file(::open(path.c_str(), O_RDWR | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0666));
     struct stat st;
-    if (!file.IsOpen() || !IsRegular(file.Get(), st)) return -1;
+    if (!file.IsOpen() || !IsRegular(file.Get(), st)) return TConfigResult::Failed;
     return WriteDefaultConfig(s, file);
 }
 
@@ -138,7 +138,7 @@ void ApplyOutConfig(TSettings& s, std::string_view text) {
     }
 }
 
-int ReadConfigFile(TSettings& s) {
+TConfigResult ReadConfigFile(TSettings& s) {
     const std::string path = FilePath(s, kConfigFileName);
     s.PortName = "COM";
     for (int tries = 0;;) {
@@ -146,17 +146,17 @@ int ReadConfigFile(TSettings& s) {
         TFd file(OpenExisting(path, writable));
         if (!file.IsOpen()) {
             // Only a free name is created; anything else stays as it is.
-            return errno == ENOENT ? CreateDefaultConfig(s, path) : -1;
+            return errno == ENOENT ? CreateDefaultConfig(s, path) : TConfigResult::Failed;
         }
         struct stat st;
-        if (!IsRegular(file.Get(), st)) return -1;
+        if (!IsRegular(file.Get(), st)) return TConfigResult::Failed;
         if (st.st_size == kConfigFileSize) {
             uint8_t head[3];
-            if (!ReadAll(file.Get(), head, sizeof head, 0)) return -1;
+            if (!ReadAll(file.Get(), head, sizeof head, 0)) return TConfigResult::Failed;
             if (head[0] >= 1 && head[0] <= kMaxPortNumber) s.PortName += std::to_string(head[0]);
             s.SaveTitle = head[1] == 1;
             s.AltFormat = head[2] == 1;
-            return 1;
+            return TConfigResult::Done;
         }
         // Damaged. Behind a symbolic link it is repaired in place, so that the
         // link survives; a plain file is deleted and created anew.
@@ -172,22 +172,23 @@ int ReadConfigFile(TSettings& s) {
         s.PortName = "COM1";
         s.SaveTitle = true;
         s.AltFormat = false;
-        return -1;
+        return TConfigResult::Failed;
     }
 }
 
-int WriteConfigFile(TSettings& s, const std::string& port, bool saveTitle, bool altFormat) {
+TConfigResult WriteConfigFile(TSettings& s, const std::string& port, bool saveTitle,
+                              bool altFormat) {
     const int number = PortNumber(port);
-    if (number < 0) return -1;
+    if (number < 0) return TConfigResult::Failed;
     const std::string path = FilePath(s, kConfigFileName);
     TFd file(::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC));
     if (!file.IsOpen()) {
-        if (errno != ENOENT) return -1;
+        if (errno != ENOENT) return TConfigResult::Failed;
         file = TFd(::open(path.c_str(), O_RDWR | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0666));
-        if (!file.IsOpen()) return -1;
+        if (!file.IsOpen()) return TConfigResult::Failed;
     }
     struct stat st;
-    if (!IsRegular(file.Get(), st)) return -1;
+    if (!IsRegular(file.Get(), st)) return TConfigResult::Failed;
     s.PortName = port;
     s.SaveTitle = saveTitle;
     s.AltFormat = altFormat;
@@ -199,35 +200,36 @@ int WriteConfigFile(TSettings& s, const std::string& port, bool saveTitle, bool 
         WriteAll(file.Get(), head, sizeof head, 0) &&
         (st.st_size == kConfigFileSize || ::ftruncate(file.Get(), kConfigFileSize) == 0) &&
         file.Close();
-    return ok ? 1 : -1;
+    return ok ? TConfigResult::Done : TConfigResult::Failed;
 }
 
-int ReadOutConfigFile(TSettings& s) {
+TConfigResult ReadOutConfigFile(TSettings& s) {
     const std::string path = FilePath(s, kOutConfigFileName);
     struct stat st;
     if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
         s.TarifFileName.clear();
-        return -2;
+        return TConfigResult::NoFile;
     }
     TFd file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-    if (!file.IsOpen() || !IsRegular(file.Get(), st) || st.st_size > kMaxOutConfigSize) return -1;
+    if (!file.IsOpen() || !IsRegular(file.Get(), st) || st.st_size > kMaxOutConfigSize)
+        return TConfigResult::Failed;
     std::string text;
     char chunk[65536];
     for (;;) {
         const ssize_t n = ::read(file.Get(), chunk, sizeof chunk);
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return -1;
+        if (n < 0) return TConfigResult::Failed;
         if (n == 0) break;
         text.append(chunk, static_cast<size_t>(n));
-        if (static_cast<off_t>(text.size()) > kMaxOutConfigSize) return -1;
+        if (static_cast<off_t>(text.size()) > kMaxOutConfigSize) return TConfigResult::Failed;
     }
     ApplyOutConfig(s, text);
-    return 1;
+    return TConfigResult::Done;
 }
 
-int WriteOutConfigFile(TSettings& s, const std::string& tarifPath,
-                       const std::string& realTimePath) {
-    if (!StorablePath(tarifPath) || !StorablePath(realTimePath)) return -1;
+TConfigResult WriteOutConfigFile(TSettings& s, const std::string& tarifPath,
+                                 const std::string& realTimePath) {
+    if (!StorablePath(tarifPath) || !StorablePath(realTimePath)) return TConfigResult::Failed;
     std::string text;
     text.append(kTarifKey).append(tarifPath).append("\r\n");
     text.append(kRealTimeKey).append(realTimePath).append("\r\n");
@@ -247,42 +249,43 @@ int WriteOutConfigFile(TSettings& s, const std::string& tarifPath,
     const std::string path = FilePath(s, kOutConfigFileName);
     TFd file(::open(path.c_str(), O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0666));
     struct stat st;
-    if (!file.IsOpen() || !IsRegular(file.Get(), st)) return -2;
+    if (!file.IsOpen() || !IsRegular(file.Get(), st)) return TConfigResult::NoFile;
     const bool ok = ::ftruncate(file.Get(), 0) == 0 &&
                     WriteAll(file.Get(), text.data(), text.size(), 0) && file.Close();
-    return ok ? 1 : -1;
+    return ok ? TConfigResult::Done : TConfigResult::Failed;
 }
 
 }  // namespace
 
-int ReadConfig(TSettings& s) {
+TConfigResult ReadConfig(TSettings& s) {
     try {
         return ReadConfigFile(s);
     } catch (...) {
-        return -1;
+        return TConfigResult::Failed;
     }
 }
 
-int WriteConfig(TSettings& s, const std::string& port, bool saveTitle, bool altFormat) {
+TConfigResult WriteConfig(TSettings& s, const std::string& port, bool saveTitle, bool altFormat) {
     try {
         return WriteConfigFile(s, port, saveTitle, altFormat);
     } catch (...) {
-        return -1;
+        return TConfigResult::Failed;
     }
 }
 
-int ReadOutConfig(TSettings& s) {
+TConfigResult ReadOutConfig(TSettings& s) {
     try {
         return ReadOutConfigFile(s);
     } catch (...) {
-        return -1;
+        return TConfigResult::Failed;
     }
 }
 
-int WriteOutConfig(TSettings& s, const std::string& tarifPath, const std::string& realTimePath) {
+TConfigResult WriteOutConfig(TSettings& s, const std::string& tarifPath,
+                             const std::string& realTimePath) {
     try {
         return WriteOutConfigFile(s, tarifPath, realTimePath);
     } catch (...) {
-        return -1;
+        return TConfigResult::Failed;
     }
 }

@@ -18,30 +18,38 @@ inline constexpr int kMaxPortNumber = 32;
 // How often a damaged "Tallyphon.cfg" is deleted before the defaults are kept.
 inline constexpr int kMaxDeleteTries = 3;
 
+// Results of the settings files' operations, as each below says.
+enum class [[nodiscard]] TConfigResult : int{
+    Done = 1,
+    Failed = -1,
+    NoFile = -2,
+};
+
 // Reads "Tallyphon.cfg" into PortName, SaveTitle and AltFormat. A missing or
 // damaged (not 30 bytes) file is replaced by the default one (port 1, title
-// on, alternative format off) and sets FirstStart. Returns 1 when the settings
-// came from a file or a new default file was written; -1 when no usable file
-// could be read or written: with PortName "COM" when the name is not a
+// on, alternative format off) and sets FirstStart. Done when the settings
+// came from a file or a new default file was written; Failed when no usable
+// file could be read or written: with PortName "COM" when the name is not a
 // regular file or nothing could be created, with the defaults in memory when
 // a damaged file could not be deleted after kMaxDeleteTries tries.
-int ReadConfig(TSettings& s);
+TConfigResult ReadConfig(TSettings& s);
 
-// Stores port, saveTitle and altFormat in the context and in "Tallyphon.cfg",
-// creating the file when absent; bytes 3 to 29 of an existing file are kept.
-// Returns 1 when written; -1, with nothing written or stored, when port is not
-// "COM1" to "COM32" or the file can be neither opened nor created; -1 also
-// when a write fails (the context already holds the new values then).
-int WriteConfig(TSettings& s, const std::string& port, bool saveTitle, bool altFormat);
+// Stores port, saveTitle and altFormat in s and in "Tallyphon.cfg", creating
+// the file when absent; bytes 3 to 29 of an existing file are kept. Done when
+// written; Failed, with nothing written or stored, when port is not "COM1" to
+// "COM32" or the file can be neither opened nor created; Failed also when a
+// write fails (s already holds the new values then).
+TConfigResult WriteConfig(TSettings& s, const std::string& port, bool saveTitle, bool altFormat);
 
 // Reads "TallyphonOut.cfg" into TarifFileName, RealTimeFileName and
-// AutoStart. Returns 1 when read; -2 when there is no such regular file
-// (TarifFileName is emptied); -1 when it cannot be read, with the fields
+// AutoStart. Done when read; NoFile when there is no such regular file
+// (TarifFileName is emptied); Failed when it cannot be read, with the fields
 // unchanged. The process's current directory is left alone.
-int ReadOutConfig(TSettings& s);
+TConfigResult ReadOutConfig(TSettings& s);
 
 // Rewrites "TallyphonOut.cfg" with the two paths and the current AutoStart.
-// Returns 1 when every byte was written; -2 when the file cannot be opened
-// for writing (nothing written); -1 when a path holds a line end or NUL
+// Done when every byte was written; NoFile when the file cannot be opened for
+// writing (nothing written); Failed when a path holds a line end or NUL
 // (nothing written) or a write fails.
-int WriteOutConfig(TSettings& s, const std::string& tarifPath, const std::string& realTimePath);
+TConfigResult WriteOutConfig(TSettings& s, const std::string& tarifPath,
+                             const std::string& realTimePath);

@@ -79,7 +79,7 @@ using DamagedConfigTest = ConfigRowTest<long>;
 TEST_P(DamagedConfigTest, IsReplacedByTheDefaultFile) {
     if (GetParam() >= 0) Put(kConfigFileName, std::string(GetParam(), '\x05'));
     ll_->SaveTitle = false;
-    EXPECT_EQ(ReadConfig(*ll_), 1);
+    EXPECT_EQ(ReadConfig(*ll_), TConfigResult::Done);
     EXPECT_EQ(Bytes(kConfigFileName), kDefaultImage);
     EXPECT_EQ(ll_->PortName, "COM1");
     EXPECT_TRUE(ll_->SaveTitle);
@@ -99,7 +99,7 @@ TEST_P(StoredConfigTest, IsReadWithoutChangingTheFile) {
     const TStoredRow& row = GetParam();
     const std::string image = Image(row.port, row.title, row.alt, std::string(27, '\xA5'));
     Put(kConfigFileName, image);
-    EXPECT_EQ(ReadConfig(*ll_), 1);
+    EXPECT_EQ(ReadConfig(*ll_), TConfigResult::Done);
     EXPECT_EQ(ll_->PortName, row.portName);
     EXPECT_EQ(ll_->SaveTitle, row.saveTitle);
     EXPECT_EQ(ll_->AltFormat, row.altFormat);
@@ -120,11 +120,11 @@ TEST_F(ConfigTest, RewriteKeepsReservedBytesAndWidePortSurvivesRestart) {
     for (int i = 3; i < kConfigFileSize; ++i)
         reserved += char(i * 7);
     Put(kConfigFileName, Image(3, 1, 0, reserved));
-    EXPECT_EQ(WriteConfig(*ll_, "COM12", false, true), 1);
+    EXPECT_EQ(WriteConfig(*ll_, "COM12", false, true), TConfigResult::Done);
     EXPECT_EQ(Bytes(kConfigFileName), Image(12, 0, 1, reserved));
 
     TSettings restarted = Fresh();
-    EXPECT_EQ(ReadConfig(restarted), 1);
+    EXPECT_EQ(ReadConfig(restarted), TConfigResult::Done);
     EXPECT_EQ(restarted.PortName, "COM12");
     EXPECT_FALSE(restarted.SaveTitle);
     EXPECT_TRUE(restarted.AltFormat);
@@ -139,14 +139,14 @@ TEST_F(ConfigTest, WriteLeavesAFullLengthFile) {
     for (const auto& [size, reserved] : rows) {
         fs::remove(Path(kConfigFileName));
         if (size >= 0) Put(kConfigFileName, std::string(size, 'x'));
-        EXPECT_EQ(WriteConfig(*ll_, "COM32", true, false), 1);
+        EXPECT_EQ(WriteConfig(*ll_, "COM32", true, false), TConfigResult::Done);
         EXPECT_EQ(Bytes(kConfigFileName), Image(32, 1, 0, reserved)) << size;
     }
 }
 
 using BadPortTest = ConfigRowTest<const char*>;
 TEST_P(BadPortTest, IsRefusedWithoutTouchingAnything) {
-    EXPECT_EQ(WriteConfig(*ll_, GetParam(), false, true), -1);
+    EXPECT_EQ(WriteConfig(*ll_, GetParam(), false, true), TConfigResult::Failed);
     EXPECT_EQ(ll_->PortName, "COM1");
     EXPECT_TRUE(ll_->SaveTitle);
     EXPECT_FALSE(ll_->AltFormat);
@@ -168,7 +168,7 @@ TEST_P(ReadOutConfigTest, Reads) {
     ll_->TarifFileName = "old-t";
     ll_->RealTimeFileName = "old-r";
     ll_->AutoStart = TAutoStart::ReadUninterrupt;
-    EXPECT_EQ(ReadOutConfig(*ll_), 1);
+    EXPECT_EQ(ReadOutConfig(*ll_), TConfigResult::Done);
     EXPECT_EQ(ll_->TarifFileName, GetParam().tarif);
     EXPECT_EQ(ll_->RealTimeFileName, GetParam().realTime);
     EXPECT_EQ(int(ll_->AutoStart), GetParam().autoStart);
@@ -203,7 +203,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(ConfigTest, MissingOutConfigEmptiesOnlyTheCallLogPath) {
     ll_->TarifFileName = "t";
     ll_->RealTimeFileName = "r";
-    EXPECT_EQ(ReadOutConfig(*ll_), -2);
+    EXPECT_EQ(ReadOutConfig(*ll_), TConfigResult::NoFile);
     EXPECT_EQ(ll_->TarifFileName, "");
     EXPECT_EQ(ll_->RealTimeFileName, "r");
 }
@@ -218,11 +218,11 @@ TEST_P(WriteOutConfigTest, WritesThreeLinesAndReadsThemBack) {
     const TWriteOutRow& row = GetParam();
     Put(kOutConfigFileName, std::string(5000, 'z'));
     ll_->AutoStart = static_cast<TAutoStart>(row.autoStart);
-    EXPECT_EQ(WriteOutConfig(*ll_, row.tarif, row.realTime), 1);
+    EXPECT_EQ(WriteOutConfig(*ll_, row.tarif, row.realTime), TConfigResult::Done);
     EXPECT_EQ(Bytes(kOutConfigFileName), row.bytes);
 
     TSettings restarted = Fresh();
-    EXPECT_EQ(ReadOutConfig(restarted), 1);
+    EXPECT_EQ(ReadOutConfig(restarted), TConfigResult::Done);
     EXPECT_EQ(restarted.TarifFileName, row.tarif);
     EXPECT_EQ(restarted.RealTimeFileName, row.realTime);
     EXPECT_EQ(int(restarted.AutoStart), row.autoStart);
@@ -240,8 +240,8 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(ConfigTest, PathsThatCannotBeStoredAreRefused) {
     Put(kOutConfigFileName, "TARIF_FNAME=/kept");
     for (const std::string& bad : {"/a\r\nAUTO=AUTOSTART_1"s, "/a\nb"s, "/a\rb"s, "/a\0b"s}) {
-        EXPECT_EQ(WriteOutConfig(*ll_, bad, "/r"), -1);
-        EXPECT_EQ(WriteOutConfig(*ll_, "/t", bad), -1);
+        EXPECT_EQ(WriteOutConfig(*ll_, bad, "/r"), TConfigResult::Failed);
+        EXPECT_EQ(WriteOutConfig(*ll_, "/t", bad), TConfigResult::Failed);
     }
     EXPECT_EQ(Bytes(kOutConfigFileName), "TARIF_FNAME=/kept");
 }
@@ -249,11 +249,11 @@ TEST_F(ConfigTest, PathsThatCannotBeStoredAreRefused) {
 TEST_F(ConfigTest, TheFilesAreFoundInTheStartDirectoryWhereverTheProcessIs) {
     Put(kOutConfigFileName, "TARIF_FNAME=/t\r\nAUTO=AUTOSTART_1");
     fs::current_path("/");
-    EXPECT_EQ(ReadOutConfig(*ll_), 1);
+    EXPECT_EQ(ReadOutConfig(*ll_), TConfigResult::Done);
     EXPECT_EQ(ll_->TarifFileName, "/t");
     EXPECT_EQ(ll_->AutoStart, TAutoStart::ReadAllAndExit);
-    EXPECT_EQ(WriteOutConfig(*ll_, "/u", "/r"), 1);
-    EXPECT_EQ(WriteConfig(*ll_, "COM2", true, false), 1);
+    EXPECT_EQ(WriteOutConfig(*ll_, "/u", "/r"), TConfigResult::Done);
+    EXPECT_EQ(WriteConfig(*ll_, "COM2", true, false), TConfigResult::Done);
     EXPECT_EQ(Bytes(kOutConfigFileName), "TARIF_FNAME=/u\r\nREALTIME_FNAME=/r\r\nAUTO=AUTOSTART_1");
     EXPECT_EQ(Bytes(kConfigFileName), Image(2, 1, 0));
     // The settings code leaves the process where it was.
@@ -275,13 +275,13 @@ TEST_P(UnusablePlaceTest, NothingIsCreatedChangedOrReportedWritten) {
         ll_->StartDir = Path("plain/sub");
     }
     const auto before = Snapshot();
-    EXPECT_EQ(ReadConfig(*ll_), -1);
+    EXPECT_EQ(ReadConfig(*ll_), TConfigResult::Failed);
     EXPECT_EQ(ll_->PortName, "COM");
     EXPECT_FALSE(ll_->FirstStart);
-    EXPECT_EQ(WriteConfig(*ll_, "COM2", false, true), -1);
+    EXPECT_EQ(WriteConfig(*ll_, "COM2", false, true), TConfigResult::Failed);
     EXPECT_EQ(ll_->PortName, "COM");
-    EXPECT_EQ(ReadOutConfig(*ll_), -2);
-    EXPECT_EQ(WriteOutConfig(*ll_, "/t", "/r"), -2);
+    EXPECT_EQ(ReadOutConfig(*ll_), TConfigResult::NoFile);
+    EXPECT_EQ(WriteOutConfig(*ll_, "/t", "/r"), TConfigResult::NoFile);
     EXPECT_EQ(Snapshot(), before);
 }
 INSTANTIATE_TEST_SUITE_P(Places, UnusablePlaceTest,
@@ -292,13 +292,13 @@ TEST_F(ConfigTest, SymbolicLinksAreFollowedAndKept) {
     fs::create_directory(Path("real"));
     fs::create_symlink("real/a.cfg", Path(kConfigFileName));
     fs::create_symlink("real/b.cfg", Path(kOutConfigFileName));
-    EXPECT_EQ(ReadConfig(*ll_), 1);
-    EXPECT_EQ(WriteOutConfig(*ll_, "/t", ""), 1);
+    EXPECT_EQ(ReadConfig(*ll_), TConfigResult::Done);
+    EXPECT_EQ(WriteOutConfig(*ll_, "/t", ""), TConfigResult::Done);
     EXPECT_EQ(Bytes("real/b.cfg"), "TARIF_FNAME=/t\r\nREALTIME_FNAME=\r\nAUTO=");
     // A damaged file behind the link is repaired there; the link stays.
     Put("real/a.cfg", "short");
     TSettings restarted = Fresh();
-    EXPECT_EQ(ReadConfig(restarted), 1);
+    EXPECT_EQ(ReadConfig(restarted), TConfigResult::Done);
     EXPECT_TRUE(restarted.FirstStart);
     EXPECT_EQ(Bytes("real/a.cfg"), kDefaultImage);
     EXPECT_TRUE(fs::is_symlink(Path(kConfigFileName)));
@@ -322,10 +322,10 @@ TEST_P(ReadOnlyDirTest, FilesKeepTheirBytes) {
     const bool root = geteuid() == 0;
     ASSERT_TRUE(!root || (setegid(65534) == 0 && seteuid(65534) == 0));
     ll_->AltFormat = !GetParam().altFormat;
-    const int result = ReadConfig(*ll_);
+    const int result = int(ReadConfig(*ll_));
     const std::string portName = ll_->PortName;
-    const int results[] = {WriteConfig(*ll_, "COM2", true, true), ReadOutConfig(*ll_),
-                           WriteOutConfig(*ll_, "/other", "")};
+    const int results[] = {int(WriteConfig(*ll_, "COM2", true, true)), int(ReadOutConfig(*ll_)),
+                           int(WriteOutConfig(*ll_, "/other", ""))};
     ASSERT_TRUE(!root || (seteuid(0) == 0 && setegid(0) == 0));
     fs::permissions(dir_, fs::perms(0700));
 
@@ -350,8 +350,8 @@ TEST_F(ConfigTest, FailedWritesAreNotReportedAsWritten) {
     low = old;
     low.rlim_cur = 16;
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &low), 0);
-    const int results[] = {ReadConfig(*ll_), WriteConfig(*ll_, "COM2", true, false),
-                           WriteOutConfig(*ll_, "/a/rather/long/path.txt", "")};
+    const int results[] = {int(ReadConfig(*ll_)), int(WriteConfig(*ll_, "COM2", true, false)),
+                           int(WriteOutConfig(*ll_, "/a/rather/long/path.txt", ""))};
     setrlimit(RLIMIT_FSIZE, &old);
     EXPECT_EQ(std::vector<int>(results, results + 3), std::vector<int>({-1, -1, -1}));
     EXPECT_FALSE(ll_->FirstStart);

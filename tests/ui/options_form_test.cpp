@@ -50,7 +50,7 @@ class OptionsForm : public ::testing::Test {
     void SetUp() override {
         WriteSettings(dir);
         InDirectory(dir.Path(), [&] { link = CreateLowLevel(); });
-        ASSERT_EQ(ReadConfig(link->Settings), 1);
+        ASSERT_EQ(ReadConfig(link->Settings), TConfigResult::Done);
         controller = std::make_unique<TProgramController>(view, link);
         form.SetApply([this](const TOptionsSettings& chosen) {
             opened.push_back(chosen.PortName);
@@ -191,7 +191,7 @@ TEST_F(OptionsForm, AFailedWriteIsReported) {
 
 TEST_F(OptionsForm, CancelLeavesEverythingAsItWas) {
     WriteFile(dir.File("Tallyphon.cfg"), ConfigBytes(3, 1, 0).replace(10, 3, "abc"));
-    ASSERT_EQ(ReadConfig(link->Settings), 1);
+    ASSERT_EQ(ReadConfig(link->Settings), TConfigResult::Done);
     const std::string before = ReadFile(dir.File("Tallyphon.cfg"));
     Show();
     form.COMPortComboBox->setCurrentIndex(20);
