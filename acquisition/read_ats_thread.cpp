@@ -112,6 +112,20 @@ void ReadATSThread::ShowWritten(const std::vector<std::string>& lines) {
     }
 }
 
+void ReadATSThread::TellReadResult(TReadResult r) {
+    switch (r) {
+        case TReadResult::UnitRefused:
+            seam::ShowMessage("Невозможно установить активную АТС (2)", "");
+            break;
+        case TReadResult::NoLink:
+        case TReadResult::Stopped:
+        case TReadResult::Drained:
+        case TReadResult::Failed:
+            // The flags and the port's state decide what follows.
+            break;
+    }
+}
+
 void ReadATSThread::OnRecord(TRecord record) {
     ShowWritten(log_->OnCallRecord(record));
 }
@@ -145,8 +159,7 @@ void ReadATSThread::run() {
         } catch (const ECommError&) {
             portError = true;
         }
-        if (!portError && r == TReadResult::UnitRefused)
-            seam::ShowMessage("Невозможно установить активную АТС (2)", "");
+        if (!portError) TellReadResult(r);
 
         if (state.HoldFlag) {
             TellPending(log_->PendingCount());

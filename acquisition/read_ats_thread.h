@@ -47,6 +47,9 @@ class ReadATSThread : public QThread {
     // episode.
     void TellPending(size_t count);
     void ShowWritten(const std::vector<std::string>& lines);
+    // Tells the operator what a reading's result means for them, if
+    // anything.
+    void TellReadResult(TReadResult r);
     void OnRecord(TRecord record);
 
     IReadingForm* form_;

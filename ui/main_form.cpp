@@ -114,7 +114,11 @@ TMainForm::TMainForm(QWidget* parent)
     FormShow();
 }
 
-TMainForm::~TMainForm() = default;
+TMainForm::~TMainForm() {
+    // The reading thread may still hand updates to this window: it is waited
+    // for while the widgets are all there.
+    controller_.reset();
+}
 
 void TMainForm::BuildMenus() {
     menuBar()->setObjectName("MainMenu1");
