@@ -107,25 +107,24 @@ bool AppendLines(const std::string& path, const std::vector<std::string>& lines,
     for (const std::string& l : lines)
         bytes += Utf8ToCp1251(l) + "\r\n";
 
-    int fd = OpenForAppend(path);
-    if (fd < 0) {
+    TFd file(OpenForAppend(path));
+    if (!file.IsOpen()) {
         // One more try; a line end goes first then, as the file may end in
         // the middle of a line written by someone else.
-        fd = OpenForAppend(path);
-        if (fd < 0) return false;
+        file = TFd(OpenForAppend(path));
+        if (!file.IsOpen()) return false;
         if (breakOnRetry) bytes = "\r\n" + bytes;
     }
     struct stat st;
-    const bool sized = fstat(fd, &st) == 0;
-    bool ok = WriteAll(fd, bytes.data(), bytes.size());
+    const bool sized = fstat(file.Get(), &st) == 0;
+    bool ok = WriteAll(file.Get(), bytes.data(), bytes.size());
     if (!ok && sized) {
         // Take back what part of the text did reach the file.
-        if (ftruncate(fd, st.st_size) != 0) {
+        if (ftruncate(file.Get(), st.st_size) != 0) {
             // Nothing more can be done; the lines stay waiting.
         }
     }
-    if (close(fd) != 0 && errno != EINTR) ok = false;
-    return ok;
+    return file.Close() && ok;
 }
 
 int WriteTitle(const TSettings& settings, const TCallLogTitle& title) {

@@ -19,8 +19,8 @@ TFd& TFd::operator=(TFd&& other) noexcept {
 bool TFd::Close() {
     if (fd_ < 0) return false;
     // Linux frees the descriptor even when close() fails, so it is never
-    // closed twice.
-    return ::close(Release()) == 0;
+    // closed twice; an interrupted close has closed it all the same.
+    return ::close(Release()) == 0 || errno == EINTR;
 }
 
 int TFd::Release() noexcept {

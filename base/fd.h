@@ -20,8 +20,9 @@ class TFd {
 
     bool IsOpen() const { return fd_ >= 0; }
     int Get() const { return fd_; }
-    // Closes the descriptor now; true when close() reported no error (a
-    // delayed write failure shows here). False when none was held.
+    // Closes the descriptor now; true when close() reported no error other
+    // than an interruption (a delayed write failure shows here). False when
+    // none was held.
     bool Close();
     // Gives up ownership: returns the descriptor, which the caller closes.
     int Release() noexcept;

@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "cp1251.h"
+#include "fd.h"
 #include "report_datetime.h"
 
 namespace {
@@ -89,14 +90,6 @@ size_t SplitLines(const char* buf, size_t filled, bool atEnd, Sink& sink) {
     return pos;
 }
 
-// Closes a descriptor when it goes out of scope.
-struct TFdCloser {
-    int fd;
-    ~TFdCloser() {
-        if (fd >= 0) ::close(fd);
-    }
-};
-
 }  // namespace
 
 bool ParseCallLogLine(std::string_view line, TExtStr_rep& rec) {
@@ -167,7 +160,7 @@ int ReadCallLogFile(const std::string& path, TCallLogContent& content, int* err)
         if (err) *err = errno;
         return -2;
     }
-    TFdCloser closer{fd};
+    const TFd closer(fd);
     struct stat st {};
     if (::fstat(fd, &st) != 0) {
         if (err) *err = errno;

@@ -84,35 +84,34 @@ int WriteLinesToFile(const std::vector<std::string>& ListBox2, const std::string
             data += Utf8ToCp1251(item);
             data += "\r\n";
         }
-        int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-        if (fd < 0) {
+        TFd file(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+        if (!file.IsOpen()) {
             // Not creatable: try the existing file for writing without
             // creating it, which tells a missing directory or a refused
             // permission from a passing failure.
             stored = errno;
-            const int probe = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
-            if (probe < 0) {
+            TFd probe(::open(path.c_str(), O_WRONLY | O_CLOEXEC));
+            if (!probe.IsOpen()) {
                 stored = errno;
                 return fail(-2);
             }
-            if (::close(probe) != 0) {
+            if (!probe.Close()) {
                 stored = errno;
                 return fail(-3);
             }
-            fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-            if (fd < 0) {
+            file = TFd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+            if (!file.IsOpen()) {
                 stored = errno;
                 return fail(-2);
             }
         }
         // A failed write or close leaves an incomplete file, which must not
         // be reported as written.
-        if (!WriteAll(fd, data.data(), data.size())) {
+        if (!WriteAll(file.Get(), data.data(), data.size())) {
             stored = errno;
-            ::close(fd);
             return fail(-3);
         }
-        if (::close(fd) != 0) {
+        if (!file.Close()) {
             stored = errno;
             return fail(-3);
         }
