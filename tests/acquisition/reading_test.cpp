@@ -350,6 +350,37 @@ TEST_F(Reading, AFailedContinuousStartLeavesNoThreadRunning) {
     EXPECT_EQ(CallLines().size(), 3u);
 }
 
+TEST(ReadingThread, TellsOfAUnitRefusedWhileReading) {
+    TRecorder recorder;
+    sim::TExchangeConfig c;
+    c.TypeCode = 2;
+    c.Name = "2-B";
+    c.Units.assign(2, sim::TUnit{});
+    c.Units[1].RefuseSelect = true;
+    sim::TSimExchange ex(c);
+    ASSERT_TRUE(ex.Start());
+    auto ll = boost::make_shared<TLowLevel>();
+    ASSERT_EQ(ll->OpenPort(ex.SlavePath()), TOpenResult::Opened);
+    // Identified while the unit still answered.
+    TIdentification known;
+    known.Key = c.Key;
+    known.ModelName = "2-B";
+    known.MultiUnit = true;
+    known.UnitCount = 2;
+    ll->AdoptIdentification(known);
+    TFakeForm form;
+    ReadATSThread reader(&form, ll, boost::make_shared<TCallLog>(ll), nullptr);
+    reader.start();
+    ASSERT_TRUE(WaitFor([&] {
+        QCoreApplication::processEvents();
+        return reader.isFinished();
+    }));
+    ASSERT_EQ(recorder.Messages().size(), 1u);
+    EXPECT_EQ(recorder.Messages()[0].Text, "Невозможно установить активную АТС (2)");
+    EXPECT_EQ(recorder.Messages()[0].Caption, "");
+    EXPECT_FALSE(form.locked);
+}
+
 TEST(IdentifyAndReport, TellsOfEveryOverfullUnitAndEndsTheProgramOnARefusedOne) {
     TRecorder recorder;
     TTempDir dir;

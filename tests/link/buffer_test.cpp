@@ -146,6 +146,27 @@ TEST_F(Buffer, EveryUnitOfAMultiUnitExchangeIsRead) {
         EXPECT_EQ(ex.RecordCount(u), 0u);
 }
 
+TEST_F(Buffer, AUnitRefusedWhileReadingEndsTheReadingAndSaysSo) {
+    sim::TExchangeConfig c;
+    c.TypeCode = 2;
+    c.Name = "2-B";
+    c.Units.assign(2, sim::TUnit{});
+    c.Units[0].Records = {sim::RejectedRecord()};
+    c.Units[1].RefuseSelect = true;
+    ex.Config() = c;
+    ASSERT_TRUE(ex.StartInMemory(TTestClock::kStart));
+    // Identified while the unit still answered.
+    TIdentification known;
+    known.Key = c.Key;
+    known.ModelName = "2-B";
+    known.MultiUnit = true;
+    known.UnitCount = 2;
+    ll.AdoptIdentification(known);
+    EXPECT_EQ(Read(), TReadResult::UnitRefused);
+    EXPECT_EQ(ll.Reading.RejectedRecords, 1);
+    EXPECT_EQ(ex.RecordCount(0), 0u);
+}
+
 TEST_F(Buffer, AQs800SelectsItsUnitBeforeReading) {
     sim::TExchangeConfig c;
     c.TypeCode = 5;
