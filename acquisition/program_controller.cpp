@@ -14,15 +14,21 @@ boost::shared_ptr<TLowLevel> CreateLowLevel() {
 }
 
 TProgramController::TProgramController(IReadingForm& form, boost::shared_ptr<TLowLevel> link)
-    : form_(form), link_(std::move(link)), callLog_(boost::make_shared<TCallLog>(link_)) {
+    : form_(form),
+      link_(std::move(link)),
+      callLog_(boost::make_shared<TCallLog>(link_)),
+      unacknowledged_(link_->Settings.StartDir + "/" + kUnacknowledgedFileName) {
     openDialog1_.DefaultSuffix = "txt";
     openDialog1_.FileName = "list";
+    link_->RestoreUnacknowledged(unacknowledged_.Load());
+    link_->SetUnacknowledgedStore(&unacknowledged_);
 }
 
 TProgramController::~TProgramController() {
     // The thread may be waiting for a window update it handed over: the
     // wait keeps serving them.
     if (reader_) ReleaseReader(reader_, *link_);
+    link_->SetUnacknowledgedStore(nullptr);
 }
 
 void TProgramController::StartUp() {

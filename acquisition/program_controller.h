@@ -15,6 +15,7 @@
 #include "port_messages.h"
 #include "read_ats_thread.h"
 #include "reading_form.h"
+#include "unacknowledged_file.h"
 
 // Constructs the exchange-link context (StartDir = the current directory)
 // and reads "TallyphonOut.cfg" into its settings, as the last step of its
@@ -23,7 +24,9 @@ boost::shared_ptr<TLowLevel> CreateLowLevel();
 
 class TProgramController {
   public:
-    // form outlives the controller; link is the program's one context.
+    // form outlives the controller; link is the program's one context. The
+    // records left unacknowledged by an earlier run are read from the
+    // start-up directory, and kept there from now on.
     TProgramController(IReadingForm& form, boost::shared_ptr<TLowLevel> link);
     // Waits for a reading thread still running, serving its hand-overs.
     ~TProgramController();
@@ -88,6 +91,7 @@ class TProgramController {
     boost::shared_ptr<TLowLevel> link_;
     boost::shared_ptr<TCallLog> callLog_;
     boost::shared_ptr<ReadATSThread> reader_;
+    TUnacknowledgedFile unacknowledged_;
     std::atomic<bool> autoExit_{false};
     bool started_ = false;
     seam::TFileRequest openDialog1_;

@@ -1,22 +1,53 @@
 // Reading of the billing buffer.
+//
+// The exchange keeps its oldest record until the next-record request (03)
+// that follows its delivery: only then is it dropped. Two rules follow.
+// A next-record request that may have reached the exchange is never sent
+// again blindly: had its reply been lost, the record it delivered would be
+// dropped unseen. Such a pass ends, and the next begins with the first-record
+// request (02), which returns whatever the exchange now holds. And the record
+// handed on last is remembered until the exchange shows it acted on the 03
+// that followed it, so that the same record offered again by 02 is not handed
+// on twice, while a later call identical to it is.
 #include <cstring>
 
 #include "low_level.h"
 
 using namespace protocol;
 
-void TLowLevel::HandleRecord(int unit, const uint8_t* reply, int len,
-                             const TRecordCallback& callback) {
-    lastHandled_[unit].assign(reply, reply + len);
-    if (reply[0] == 0x0F && reply[1] == 0xFF) {
-        ++Reading.RejectedRecords;
-        return;
-    }
-    TRecord record = DecodeRecord(exchange_, reply, len);
-    if (callback) callback(std::move(record));
+namespace {
+
+bool IsRejected(const uint8_t* reply, int len) {
+    return len >= 2 && reply[0] == 0x0F && reply[1] == 0xFF;
 }
 
-TReadResult TLowLevel::ReadUnit(int u, bool select, const TRecordCallback& callback) {
+}  // namespace
+
+void TLowLevel::RestoreUnacknowledged(const std::map<int, std::vector<uint8_t>>& records) {
+    lastHandled_ = records;
+}
+
+void TLowLevel::Forget(int unit) {
+    if (lastHandled_.erase(unit) > 0 && store_) store_->Forget(unit);
+}
+
+void TLowLevel::HandleRecord(int unit, const uint8_t* reply, int len,
+                             const TRecordCallback& callback) {
+    std::vector<uint8_t>& last = lastHandled_[unit];
+    last.assign(reply, reply + len);
+    if (IsRejected(reply, len)) {
+        ++Reading.RejectedRecords;
+    } else if (callback) {
+        callback(DecodeRecord(exchange_, reply, len));
+    }
+    // A record whose line could not be kept is not remembered beyond this
+    // run: the exchange offers it again, and then it must be written.
+    if (store_ && !Reading.HoldFlag) store_->Remember(unit, last);
+}
+
+TReadResult TLowLevel::ReadUnit(int u, bool select, const TRecordCallback& callback,
+                                bool& interrupted) {
+    interrupted = false;
     line_->PurgeInput();
     if (select && SelectUnit(u, TSelectCaller::BufferReading) != TSelectResult::Selected)
         return TReadResult::UnitRefused;
@@ -33,9 +64,11 @@ TReadResult TLowLevel::ReadUnit(int u, bool select, const TRecordCallback& callb
         if (len < 1) Pause(kRecordRetryPauseMs);
     }
     if (r != TTransactResult::Replied) return TReadResult::Failed;
-    if (len <= 1) return TReadResult::Drained;  // this unit's buffer is empty
-    // The record handled last, still held because the request that would
-    // have dropped it never went out, is not handed on again.
+    if (len <= 1) {
+        // Empty: nothing is held that could be offered again.
+        Forget(u);
+        return TReadResult::Drained;
+    }
     const auto last = lastHandled_.find(u);
     const bool seen =
         last != lastHandled_.end() && last->second == std::vector<uint8_t>(reply, reply + len);
@@ -47,22 +80,17 @@ TReadResult TLowLevel::ReadUnit(int u, bool select, const TRecordCallback& callb
         line_->Flush();
         if (CheckLinkRetry() != TLinkCheck::Passed) return TReadResult::Failed;
         if (Reading.StopFlag || Reading.HoldFlag) return TReadResult::Stopped;
-        r = TTransactResult::Failed;
-        for (int attempt = 0; attempt < kNextRecordAttempts; ++attempt) {
-            std::memset(reply, 0, sizeof reply);
-            len = 0;
-            r = Transact(reply, len, TCommand::NextRecord, false);
-            if (r == TTransactResult::Replied && len >= 1) break;
-            // A reply that began and broke off: the exchange has already
-            // dropped the record before it, and asking again with the
-            // next-record command would drop this one unseen. End here; the
-            // next reading starts with the first-record command and gets it
-            // again.
-            if (len >= 1) return TReadResult::Failed;
-            Pause(kRecordRetryPauseMs);
+        std::memset(reply, 0, sizeof reply);
+        len = -1;
+        r = Transact(reply, len, TCommand::NextRecord, true);
+        // Any byte of a reply shows that the exchange acted on the request
+        // and dropped the record remembered.
+        if (len >= 0) Forget(u);
+        if (r != TTransactResult::Replied || len < 1) {
+            interrupted = true;
+            return TReadResult::Failed;
         }
-        if (r != TTransactResult::Replied) return TReadResult::Failed;
-        if (len <= 1) return TReadResult::Drained;  // end of this unit's buffer
+        if (len == 1) return TReadResult::Drained;  // end of this unit's buffer
         HandleRecord(u, reply, len, callback);
     }
 }
@@ -81,7 +109,14 @@ TReadResult TLowLevel::ReadBuffer(const TRecordCallback& callback) {
     const bool select = SelectsUnitForReading(exchange_);
     for (int u = 0; u < units; ++u) {
         if (u > 0 && (Reading.StopFlag || Reading.HoldFlag)) return TReadResult::Stopped;
-        const TReadResult r = ReadUnit(u, select, callback);
+        TReadResult r = TReadResult::Failed;
+        bool interrupted = true;
+        // A pass cut short by a next-record reply that was lost or garbled
+        // starts again from the first record, a bounded number of times.
+        for (int pass = 0; interrupted && pass < kUnitPasses; ++pass) {
+            if (pass > 0) Pause(kRecordRetryPauseMs);
+            r = ReadUnit(u, select, callback, interrupted);
+        }
         if (r != TReadResult::Drained) return r;
     }
     return TReadResult::Drained;

@@ -68,6 +68,17 @@ struct TReadingState {
     std::atomic<bool> HoldFlag{false};
 };
 
+// Keeps, across runs of the program, the record of each unit handed on last
+// and not yet acknowledged by the exchange.
+class IUnacknowledgedStore {
+  public:
+    virtual ~IUnacknowledgedStore() = default;
+    // The record of unit was handed on and its line written.
+    virtual void Remember(int unit, const std::vector<uint8_t>& payload) = 0;
+    // The exchange acknowledged unit's record (or holds none).
+    virtual void Forget(int unit) = 0;
+};
+
 class TLowLevel {
   public:
     enum class TSelectCaller { Identification, BufferReading };
@@ -122,6 +133,13 @@ class TLowLevel {
     // errors are raised.
     TReadResult ReadBuffer(const TRecordCallback& callback);
 
+    // The records handed on last and not yet acknowledged, per unit, as an
+    // earlier run left them: each is not handed on again when offered first.
+    void RestoreUnacknowledged(const std::map<int, std::vector<uint8_t>>& records);
+    // Where every change of those records is kept (not owned; nullptr: not
+    // kept).
+    void SetUnacknowledgedStore(IUnacknowledgedStore* store) { store_ = store; }
+
     boost::shared_ptr<TCommPort> Port() const { return port_; }
 
   private:
@@ -134,17 +152,23 @@ class TLowLevel {
     // reply reads FF).
     bool ReadPayload(uint8_t* reply, int capacity, int len, uint8_t& sum, int& checksum);
     int ReadStatus(uint8_t* reply);
-    TReadResult ReadUnit(int unit, bool select, const TRecordCallback& callback);
+    // One pass over unit's buffer. interrupted tells that it ended on a
+    // next-record reply that was lost or garbled.
+    TReadResult ReadUnit(int unit, bool select, const TRecordCallback& callback, bool& interrupted);
     void HandleRecord(int unit, const uint8_t* reply, int len, const TRecordCallback& callback);
+    // The exchange acknowledged unit's record, or holds none.
+    void Forget(int unit);
 
     boost::shared_ptr<TCommPort> port_;
     IByteLine* line_;
     IClock* clock_;
     TIdentification exchange_;
     ECommError lastOpenError_{0, 0};
-    // Per unit, the last record handed on. The exchange drops a record only
-    // when the next-record request arrives; a reading that ended before
-    // that request (stop, dead line, vanished device) finds the same record
-    // first the next time, and it must not be counted twice.
+    // Per unit, the last record handed on and not yet acknowledged. The
+    // exchange drops a record only when the next-record request arrives; a
+    // reading that ended before that request (stop, dead line, vanished
+    // device, the program ended) finds the same record first the next time,
+    // and it must not be counted twice.
     std::map<int, std::vector<uint8_t>> lastHandled_;
+    IUnacknowledgedStore* store_ = nullptr;
 };

@@ -54,5 +54,8 @@ constexpr int kStatusAttempts = 4;
 constexpr int kFirstRecordAttempts = 3;
 constexpr int kNextRecordAttempts = 5;
 constexpr int kRecordRetryPauseMs = 100;
+// Passes over one unit's buffer in one reading, when a next-record reply is
+// lost or garbled and the pass starts again from the first record.
+constexpr int kUnitPasses = 3;
 
 }  // namespace protocol

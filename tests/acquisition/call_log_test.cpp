@@ -214,7 +214,8 @@ TEST(CallLogWriter, TitleAndLinesFollowTheSettings) {
     EXPECT_EQ(WriteTitle(settings, title), 1);
     EXPECT_EQ(AppendLine(settings, "line"), 1);
     const std::string bytes = ReadFile(settings.TarifFileName);
-    EXPECT_EQ(bytes, Utf8ToCp1251(title.TitleLine) + "\r\n" + Utf8ToCp1251(kColumnLine) + "\r\nline\r\n");
+    EXPECT_EQ(bytes,
+              Utf8ToCp1251(title.TitleLine) + "\r\n" + Utf8ToCp1251(kColumnLine) + "\r\nline\r\n");
     settings.TarifFileName = dir.Path();
     EXPECT_EQ(AppendLine(settings, "line"), -1);
 }

@@ -253,6 +253,27 @@ TEST_F(Reading, StopDuringAReadAllKeepsWhatWasWrittenAndLeavesTheRest) {
     EXPECT_EQ(CallLines(), expected);
 }
 
+TEST_F(Reading, TheProgramEndingAfterAStopWritesNothingTwiceAtTheNextStart) {
+    const auto day = Day(400, 6);
+    Start(day);
+    controller->LoadFromATS();
+    ASSERT_TRUE(Until([&] { return CallLines().size() >= 20; }));
+    ll->Reading.StopFlag = true;
+    Finish();
+    // The program ends: its last line written is still in the exchange.
+    const size_t written = CallLines().size();
+    controller.reset();
+    const TSettings settings = ll->Settings;
+    ll = boost::make_shared<TLowLevel>();
+    ll->Settings = settings;
+    controller = std::make_unique<TProgramController>(*form, ll);
+    controller->LoadFromATS();
+    Finish();
+    EXPECT_GT(written, 0u);
+    EXPECT_EQ(CallLines(), Expected(day));
+    EXPECT_EQ(ex->RecordCount(0), 0u);
+}
+
 TEST_F(Reading, ContinuousReadingPicksUpLaterCallsUntilStop) {
     const auto day = Day(30, 8);
     Start(std::vector<std::vector<uint8_t>>(day.begin(), day.begin() + 10));
