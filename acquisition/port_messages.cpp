@@ -9,6 +9,7 @@ std::string PortOpenErrorText(const ECommError& openError) {
     const uint32_t err = openError.SystemError;
     if (err == EACCES || err == EPERM)
         text += "\nДля работы с СОМ-портом пользователь должен входить в группу dialout.";
+    if (err == EBUSY) text += "\nСОМ-порт занят другой программой.";
     return text;
 }
 

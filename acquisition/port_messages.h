@@ -17,7 +17,8 @@ enum class [[nodiscard]] TOpenPortResult : int{
 };
 
 // "Ошибка при открытии СОМ-порта.", with a second line naming the dialout
-// group when the opening was refused for lack of permission (EACCES, EPERM).
+// group when the opening was refused for lack of permission (EACCES, EPERM),
+// or saying that the port is in use when another program holds it (EBUSY).
 std::string PortOpenErrorText(const ECommError& openError);
 
 // Tells the operator why an opening failed (nothing for Identified).

@@ -135,6 +135,9 @@ void ReadATSThread::run() {
     Hand([&] { form_->LockControls(); });
     TReadingState& state = link_->Reading;
     state.RecordCallback = [this](TRecord r) { OnRecord(std::move(r)); };
+    // Set while the port open is not known to lead to the exchange: it is
+    // closed and opened again by its name until the exchange answers there.
+    bool reopen = false;
 
     for (;;) {
         // Lines that could not be written go first; nothing more is read
@@ -149,6 +152,15 @@ void ReadATSThread::run() {
             }
             told_ = false;
             ShowWritten(written);
+        }
+
+        if (reopen) {
+            // A read-all ends; continuous reading waits and opens the port
+            // again, until the exchange answers there or Stop.
+            if (!Continuous()) break;
+            PauseUnlessStopped(kRetryPauseMs);
+            if (!Stopping()) reopen = !Reopen();
+            continue;
         }
 
         state.HoldFlag = false;
@@ -167,14 +179,11 @@ void ReadATSThread::run() {
             PauseUnlessStopped(kRetryPauseMs);
             continue;
         }
-        if (portError || link_->Port()->Lost() || !link_->Port()->IsOpen()) {
-            // A read-all ends; continuous reading waits and opens the port
-            // again, until it works or Stop.
-            if (!Continuous()) break;
-            PauseUnlessStopped(kRetryPauseMs);
-            if (!Stopping()) Reopen();
-            continue;
-        }
+        // A link test that kept failing may mean another device under the
+        // port's name (an adapter unplugged and plugged in again).
+        reopen = portError || r == TReadResult::NoLink || link_->Port()->Lost() ||
+                 !link_->Port()->IsOpen();
+        if (reopen) continue;
         if (Stopping() || !state.UnInterruptFlag) break;
     }
 

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -91,8 +92,14 @@ void TCommPort::Open(const std::string& name) {
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) Raise(kErrOpen, errno);
     // Nobody else may open the line while we hold it; a device without the
-    // notion is still usable.
+    // notion is still usable. Root is not kept out that way, so the device
+    // is locked as well: two programs reading one exchange would interleave
+    // their requests and lose calls.
     ioctl(fd, TIOCEXCL);
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+        ::close(fd);
+        Raise(kErrOpen, EBUSY);
+    }
 
     struct termios tio;
     if (tcgetattr(fd, &tio) != 0) {

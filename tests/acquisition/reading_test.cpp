@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 #include <boost/make_shared.hpp>
 
 #include <QCoreApplication>
@@ -11,6 +12,7 @@
 
 #include "call_log_lines.h"
 #include "program_controller.h"
+#include "pty_peer.h"
 #include "recorder.h"
 #include "sim_exchange.h"
 #include "test_support.h"
@@ -263,10 +265,12 @@ TEST_F(Reading, TheProgramEndingAfterAStopWritesNothingTwiceAtTheNextStart) {
     // The program ends: its last line written is still in the exchange.
     const size_t written = CallLines().size();
     controller.reset();
+    log.reset();
     const TSettings settings = ll->Settings;
-    ll = boost::make_shared<TLowLevel>();
+    ll = boost::make_shared<TLowLevel>();  // the port is closed with the old one
     ll->Settings = settings;
     controller = std::make_unique<TProgramController>(*form, ll);
+    log = controller->CallLog();
     controller->LoadFromATS();
     Finish();
     EXPECT_GT(written, 0u);
@@ -311,6 +315,31 @@ TEST_F(Reading, ContinuousReadingSurvivesTheDeviceVanishingAndTheLineFallingSile
     ASSERT_TRUE(Until([&] { return ex->Received().size() >= heard + 3; }));
     ex->SetSilent(false);
     ASSERT_TRUE(Until([&] { return CallLines().size() >= day.size(); }, 60));
+    ll->Reading.StopFlag = true;
+    ll->Reading.UnInterruptFlag = false;
+    Finish();
+    EXPECT_EQ(CallLines(), Expected(day));
+}
+
+TEST_F(Reading, ContinuousReadingFindsTheExchangeAgainAfterAnotherDeviceHadItsName) {
+    const auto day = Day(30, 13);
+    Start(std::vector<std::vector<uint8_t>>(day.begin(), day.begin() + 10));
+    controller->ReadUninterrupt();
+    ASSERT_TRUE(Until([&] { return CallLines().size() == 10; }));
+
+    // Unplugged: the name leads to a device that never answers, and the
+    // program opens that one.
+    TPtyPeer other;
+    ex->Vanish();
+    const std::string name = dir.Path() + "/COM1";
+    ASSERT_EQ(symlink(other.SlavePath().c_str(), name.c_str()), 0);
+    ASSERT_TRUE(Until([&] { return !other.Received().empty(); }));
+    // Plugged in again, with calls waiting.
+    for (size_t i = 10; i < day.size(); ++i)
+        ex->AddRecord(0, day[i]);
+    ASSERT_EQ(unlink(name.c_str()), 0);
+    ex->Reappear();
+    ASSERT_TRUE(Until([&] { return CallLines().size() == day.size(); }, 60));
     ll->Reading.StopFlag = true;
     ll->Reading.UnInterruptFlag = false;
     Finish();

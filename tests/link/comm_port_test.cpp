@@ -67,6 +67,25 @@ TEST(CommPort, MissingDeviceRaisesCode8AndLeavesThePortUsable) {
     EXPECT_TRUE(port.IsOpen());
 }
 
+TEST(CommPort, ADeviceHeldByAnotherProgramIsBusyEvenForRoot) {
+    TPtyPeer peer;
+    TCommPort first;
+    first.Open(peer.SlavePath());
+    TCommPort second;
+    ECommError caught(0, 0);
+    try {
+        second.Open(peer.SlavePath());
+    } catch (const ECommError& e) {
+        caught = e;
+    }
+    EXPECT_EQ(caught.Code, kErrOpen);
+    EXPECT_EQ(caught.SystemError, uint32_t(EBUSY));
+    EXPECT_FALSE(second.IsOpen());
+    first.Close();
+    second.Open(peer.SlavePath());
+    EXPECT_TRUE(second.IsOpen());
+}
+
 TEST(CommPort, AFileThatIsNotATerminalFailsAndStaysClosed) {
     TTempDir dir;
     const std::string file = dir.Path() + "/plain";
