@@ -8,6 +8,9 @@
 inline constexpr char kNoExchangeText[] = "АТС не обнаружена.";
 inline constexpr char kNoticeCaption[] = "Уведомление";
 inline constexpr char kErrorCaption[] = "Ошибка!";
+// A chosen call-log path that the settings file cannot hold.
+inline constexpr char kUnstorablePathText[] =
+    "Имя файла содержит перевод строки; такой файл нельзя выбрать для сохранения данных.";
 
 // Opening the port and identifying the exchange behind it.
 enum class [[nodiscard]] TOpenPortResult : int{

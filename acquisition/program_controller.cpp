@@ -129,6 +129,10 @@ ReadATSThread* TProgramController::NewReader() {
 }
 
 void TProgramController::WriteTitleBlock() {
+    // Lines still waiting from an earlier run belong before this run's title.
+    TReadingState& state = link_->Reading;
+    for (const std::string& line : callLog_->WritePending())
+        form_.ShowCallLine(line, CountWrittenLine(state), state.RejectedRecords);
     const TSettings& s = link_->Settings;
     if (!s.SaveTitle) return;
     const TCallLogTitle title = BuildTitle(link_->Identification().ExchangeClock);
@@ -221,7 +225,12 @@ void TProgramController::SelectCallLogFile() {
     std::string chosen;
     // The choice is kept in memory whether or not the file takes it, as it
     // always has been.
-    if (!seam::FileDialog(openDialog1_, chosen)) {
+    const bool confirmed = seam::FileDialog(openDialog1_, chosen);
+    if (confirmed && !StorablePath(chosen)) {
+        // It could not be found again at the next start; the file in use stays.
+        seam::ShowMessage(kUnstorablePathText, kErrorCaption);
+    }
+    if (!confirmed || !StorablePath(chosen)) {
         static_cast<void>(WriteOutConfig(s, s.TarifFileName, s.RealTimeFileName));
         return;
     }

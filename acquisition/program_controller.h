@@ -85,6 +85,7 @@ class TProgramController {
     TExchangeView View() const;
     bool NoCallLog() const;
     ReadATSThread* NewReader();
+    // Writes the lines still waiting, then the title of the run.
     void WriteTitleBlock();
 
     IReadingForm& form_;

@@ -24,27 +24,30 @@ ReadATSThread::~ReadATSThread() {
 }
 
 void ReadATSThread::Hand(const std::function<void()>& f) {
+    const auto update = [this, &f] {
+        if (!detached_) f();
+    };
     QObject* target = form_->FormObject();
     if (QThread::currentThread() == target->thread()) {
-        f();
+        update();
         return;
     }
     uiIdle_.acquire();
-    QMetaObject::invokeMethod(target, f, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(target, update, Qt::BlockingQueuedConnection);
     uiIdle_.release();
 }
 
 void ReadATSThread::HandOn(std::function<void()> f) {
     QObject* target = form_->FormObject();
     if (QThread::currentThread() == target->thread()) {
-        f();
+        if (!detached_) f();
         return;
     }
     uiIdle_.acquire();
     QMetaObject::invokeMethod(
         target,
         [this, f = std::move(f)] {
-            f();
+            if (!detached_) f();
             uiIdle_.release();
         },
         Qt::QueuedConnection);
@@ -104,9 +107,7 @@ void ReadATSThread::ShowWritten(const std::vector<std::string>& lines) {
     for (const std::string& line : lines) {
         // Only this thread changes the counters while it reads; they travel
         // with the line as they stood when it was written.
-        const int before = state.RecordsInBuffer;
-        const int inBuffer = before > 0 ? before - 1 : before;
-        state.RecordsInBuffer = inBuffer;
+        const int inBuffer = CountWrittenLine(state);
         const int rejected = state.RejectedRecords;
         HandOn([this, line, inBuffer, rejected] { form_->ShowCallLine(line, inBuffer, rejected); });
     }
@@ -197,6 +198,13 @@ void ReadATSThread::run() {
     });
 }
 
+int CountWrittenLine(TReadingState& state) {
+    const int before = state.RecordsInBuffer;
+    const int after = before > 0 ? before - 1 : before;
+    state.RecordsInBuffer = after;
+    return after;
+}
+
 void WaitForReader(QThread* reader) {
     if (!reader) return;
     while (!reader->wait(std::chrono::milliseconds(10)))
@@ -205,6 +213,7 @@ void WaitForReader(QThread* reader) {
 
 void ReleaseReader(boost::shared_ptr<ReadATSThread>& reader, TLowLevel& link) {
     if (reader && reader->isRunning()) {
+        reader->Detach();
         reader->requestInterruption();
         link.Reading.StopFlag = true;
         WaitForReader(reader.get());

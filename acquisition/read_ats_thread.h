@@ -5,6 +5,7 @@
 
 #include <QSemaphore>
 #include <QThread>
+#include <atomic>
 #include <boost/shared_ptr.hpp>
 #include <functional>
 
@@ -24,8 +25,12 @@ class ReadATSThread : public QThread {
                   boost::shared_ptr<TCallLog> log, std::function<bool()> autoExit);
     ~ReadATSThread() override;
 
+    // A newer reader has taken this one's place: from now on its updates
+    // no longer touch the window, which belongs to the newer run.
+    void Detach() { detached_ = true; }
+
     // Carries f out on the form's thread and waits for it (and for any
-    // update handed over before it).
+    // update handed over before it). Nothing is done once detached.
     void Hand(const std::function<void()>& f);
     // Hands f to the form's thread and returns at once; the next hand-over
     // waits until f has been carried out. Updates thus keep their order and
@@ -57,15 +62,20 @@ class ReadATSThread : public QThread {
     boost::shared_ptr<TCallLog> log_;
     std::function<bool()> autoExit_;
     bool told_ = false;
+    std::atomic<bool> detached_{false};
     // One token: taken while an update handed on is not yet carried out.
     QSemaphore uiIdle_{1};
 };
 
+// One more call line is in the file: the buffer count shown goes down by
+// one (never below zero); returns the new count.
+int CountWrittenLine(TReadingState& state);
+
 // Waits for reader to end while still carrying out the hand-overs it makes.
 void WaitForReader(QThread* reader);
 
-// Releases the form's reader: a running one is asked to stop and waited
-// for; one never started is discarded.
+// Releases the form's reader: a running one is detached, asked to stop and
+// waited for; one never started is discarded.
 void ReleaseReader(boost::shared_ptr<ReadATSThread>& reader, TLowLevel& link);
 
 // Text told to the operator when call lines wait for the file (UTF-8).

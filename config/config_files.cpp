@@ -85,12 +85,6 @@ TConfigResult CreateDefaultConfig(TSettings& s, const std::string& path) {
     return WriteDefaultConfig(s, file);
 }
 
-// Neither a line end nor a NUL can be stored in a line of the text file: the
-// one would read back as further lines, the other would cut the name short.
-bool StorablePath(const std::string& path) {
-    return path.find_first_of(std::string_view("\r\n\0", 3)) == std::string::npos;
-}
-
 void SetPath(std::string& field, std::string_view value) {
     // A name with a NUL in it cannot be opened as written; keep the one in force.
     if (value.find('\0') == std::string_view::npos) field.assign(value);
@@ -112,16 +106,16 @@ void ApplyLine(TSettings& s, std::string_view line) {
     } else if (line.substr(0, kAutoKey.size()) == kAutoKey) {
         SetAutoStart(s, line.substr(kAutoKey.size()));
     } else {
-        // A hand-edited line with something before the key: the value is the
-        // text that follows the key.
+        // A hand-edited line with something before a file-name key: the
+        // value is the text that follows the key. The start-up action is
+        // only taken from a line that begins with its key: a commented-out
+        // "#AUTO=AUTOSTART_1" must not start an unattended read-all.
         size_t at = line.find(kTarifKey);
         if (at != std::string_view::npos)
             SetPath(s.TarifFileName, line.substr(at + kTarifKey.size()));
         at = line.find(kRealTimeKey);
         if (at != std::string_view::npos)
             SetPath(s.RealTimeFileName, line.substr(at + kRealTimeKey.size()));
-        at = line.find(kAutoKey);
-        if (at != std::string_view::npos) SetAutoStart(s, line.substr(at + kAutoKey.size()));
     }
 }
 
@@ -256,6 +250,10 @@ TConfigResult WriteOutConfigFile(TSettings& s, const std::string& tarifPath,
 }
 
 }  // namespace
+
+bool StorablePath(const std::string& path) {
+    return path.find_first_of(std::string_view("\r\n\0", 3)) == std::string::npos;
+}
 
 TConfigResult ReadConfig(TSettings& s) {
     try {

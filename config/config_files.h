@@ -47,6 +47,11 @@ TConfigResult WriteConfig(TSettings& s, const std::string& port, bool saveTitle,
 // unchanged. The process's current directory is left alone.
 TConfigResult ReadOutConfig(TSettings& s);
 
+// Whether path can be stored as a line of "TallyphonOut.cfg": neither a line
+// end nor a NUL (the one would read back as further lines, the other would
+// cut the name short).
+bool StorablePath(const std::string& path);
+
 // Rewrites "TallyphonOut.cfg" with the two paths and the current AutoStart.
 // Done when every byte was written; NoFile when the file cannot be opened for
 // writing (nothing written); Failed when a path holds a line end or NUL

@@ -57,6 +57,46 @@ QLabel* AddPanel(QStatusBar* bar, const QString& name, int width, bool last) {
     return label;
 }
 
+// A status panel of a set width that yields, when its bar is too narrow for
+// all of its panels, down to the width of its text (never more than the set
+// width), so that the bar's last panel can show its whole text.
+class TYieldingPanel : public QLabel {
+  public:
+    explicit TYieldingPanel(int width) : width_(width) { setMaximumWidth(width); }
+    QSize sizeHint() const override { return {width_, QLabel::sizeHint().height()}; }
+    QSize minimumSizeHint() const override {
+        const QSize text = QLabel::minimumSizeHint();
+        return {std::min(text.width(), width_), text.height()};
+    }
+
+  private:
+    int width_;
+};
+
+// The last panel of a bar: at least its set width, and never narrower than
+// its text.
+class TLastPanel : public QLabel {
+  public:
+    explicit TLastPanel(int width) : width_(width) {}
+    QSize sizeHint() const override { return {width_, QLabel::sizeHint().height()}; }
+    QSize minimumSizeHint() const override {
+        const QSize text = QLabel::minimumSizeHint();
+        return {std::max(text.width(), width_), text.height()};
+    }
+
+  private:
+    int width_;
+};
+
+QLabel* AddYieldingPanel(QStatusBar* bar, const QString& name, int width, bool last) {
+    QLabel* label = last ? static_cast<QLabel*>(new TLastPanel(width))
+                         : static_cast<QLabel*>(new TYieldingPanel(width));
+    label->setObjectName(name);
+    label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    bar->addWidget(label, last ? 1 : 0);
+    return label;
+}
+
 }  // namespace
 
 TMainForm::TMainForm(QWidget* parent)
@@ -258,7 +298,7 @@ void TMainForm::BuildCentre() {
     const int widths[] = {110, 100, 130, 160, 125, 50};
     for (int i = 0; i < 6; ++i)
         statusBar1Panels_[i] =
-            AddPanel(StatusBar1, QString("StatusBar1_Panel%1").arg(i), widths[i], i == 5);
+            AddYieldingPanel(StatusBar1, QString("StatusBar1_Panel%1").arg(i), widths[i], i == 5);
 
     auto* centre = new QWidget;
     centre->setObjectName("CentrePanel");

@@ -299,6 +299,23 @@ TEST_F(Reading, ContinuousReadingPicksUpLaterCallsUntilStop) {
     EXPECT_EQ(CallLogLines(ll->Settings.TarifFileName).size(), day.size() + 2);
 }
 
+TEST_F(Reading, ARunRestartedRightAfterStopKeepsItsPanel) {
+    const auto day = Day(200, 17);
+    Start(day);
+    controller->ReadUninterrupt();
+    ASSERT_TRUE(Until([&] { return CallLines().size() >= 3; }));
+    // Stop, and at once start again while the old reader still finishes.
+    controller->Stop();
+    controller->ReadUninterrupt();
+    ASSERT_TRUE(Until([&] { return CallLines().size() >= 10; }));
+    EXPECT_EQ(form->panel, "Идет непрерывное считывание");
+    EXPECT_TRUE(form->locked);
+    ll->Reading.StopFlag = true;
+    ll->Reading.UnInterruptFlag = false;
+    Finish();
+    EXPECT_EQ(form->panel, "");
+}
+
 TEST_F(Reading, ContinuousReadingSurvivesTheDeviceVanishingAndTheLineFallingSilent) {
     const auto day = Day(40, 21);
     Start(std::vector<std::vector<uint8_t>>(day.begin(), day.begin() + 15));
@@ -383,6 +400,12 @@ TEST_F(Reading, AnUnwritableCallLogLosesNothing) {
     Finish();
     EXPECT_EQ(log->PendingCount(), 0u);
     EXPECT_EQ(CallLines(), Expected(day));
+    // The line that waited from the earlier run comes before this run's
+    // title.
+    const auto lines = CallLogLines(ll->Settings.TarifFileName);
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_EQ(lines[0], Expected(day)[0]);
+    EXPECT_EQ(lines[2], kColumnLine);
 }
 
 TEST_F(Reading, AFailedContinuousStartLeavesNoThreadRunning) {

@@ -437,8 +437,15 @@ TEST_F(MainForm, CallLinesMoveTheGaugeAndTheListEmptiesPastItsLimit) {
     EXPECT_EQ(form->ListBox1->count(), 0);
     // The gauge stops at its minimum.
     form->CGauge1->setValue(0);
-    form->ShowCallLine("one more", 4, 2);
+    form->ShowCallLine("one more", 4, 12345);
     EXPECT_EQ(form->CGauge1->value(), 0);
+    // The rejected count can be read at the window's size.
+    QApplication::processEvents();
+    QLabel* rejected = form->StatusBar1Panel(5);
+    EXPECT_GE(rejected->contentsRect().width(),
+              rejected->fontMetrics().horizontalAdvance(rejected->text()))
+        << rejected->width() << " of " << form->width();
+    EXPECT_EQ(form->width(), 794);
     form->ClearListMenuItem->trigger();
     EXPECT_EQ(form->ListBox1->count(), 0);
 }
