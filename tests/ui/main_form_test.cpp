@@ -282,7 +282,7 @@ TEST_F(MainForm, ClosingTimerClosesTheWindow) {
 
 struct TFileChoiceRow {
     const char* name;
-    int answer;  // 0 the same file, 1 another file, 2 cancelled
+    int answer;  // 0 the same file, 1 another file, 2 cancelled, 3 a name with a line end
     bool listKept;
 };
 
@@ -301,6 +301,7 @@ TEST_P(FileChoice, AnotherFileEmptiesTheListAndTheSettingsAreAlwaysRewritten) {
     if (row.answer == 0) recorder.QueueFileAnswer(dir.File("calls.txt"));
     if (row.answer == 1) recorder.QueueFileAnswer(other);
     if (row.answer == 2) recorder.QueueFileAnswer(std::nullopt);
+    if (row.answer == 3) recorder.QueueFileAnswer(dir.File("a\nAUTO=AUTOSTART_1"));
     form->SelectFileFromData_MenuItem->trigger();
 
     ASSERT_EQ(recorder.FileRequests().size(), 1u);
@@ -315,7 +316,10 @@ TEST_P(FileChoice, AnotherFileEmptiesTheListAndTheSettingsAreAlwaysRewritten) {
     EXPECT_EQ(ReadFile(dir.File("TallyphonOut.cfg")),
               "TARIF_FNAME=" + path + "\r\nREALTIME_FNAME=" + dir.File("rt.log") + "\r\nAUTO=");
     EXPECT_EQ(form->TarifFileNamePanel(1)->text().toStdString(), path);
-    EXPECT_TRUE(recorder.Messages().empty());
+    const std::vector<TShownMessage> refused = {
+        {"Имя файла содержит перевод строки; такой файл нельзя выбрать для сохранения данных.",
+         "Ошибка!"}};
+    EXPECT_EQ(recorder.Messages(), row.answer == 3 ? refused : std::vector<TShownMessage>{});
     // The next dialog starts from the file chosen.
     recorder.QueueFileAnswer(std::nullopt);
     form->SelectFileFromData_MenuItemClick();
@@ -325,7 +329,8 @@ TEST_P(FileChoice, AnotherFileEmptiesTheListAndTheSettingsAreAlwaysRewritten) {
 INSTANTIATE_TEST_SUITE_P(Rows, FileChoice,
                          ::testing::Values(TFileChoiceRow{"SameFile", 0, true},
                                            TFileChoiceRow{"AnotherFile", 1, false},
-                                           TFileChoiceRow{"Cancelled", 2, true}),
+                                           TFileChoiceRow{"Cancelled", 2, true},
+                                           TFileChoiceRow{"LineEndInName", 3, true}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 struct TModelRow {
