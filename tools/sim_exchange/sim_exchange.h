@@ -111,6 +111,8 @@ struct TDayOptions {
     int TickLength = 1;     // seconds per tick, to spread times
     int RejectedEvery = 0;  // every n-th record is 0F FF (0: none)
     int ShortEvery = 0;     // every n-th record is 2..11 bytes (0: none)
+    int TwinsEvery = 0;     // every n-th record is followed by an identical
+                            // copy, not counted in Calls (0: none)
     uint8_t TypeCode = 4;   // trunk codes plausible for this model
     int Unit = 0;           // unit whose trunks are used (QS800, multi-unit)
 };
