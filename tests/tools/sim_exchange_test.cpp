@@ -366,6 +366,20 @@ TEST_F(SimExchangeLink, VanishInsteadOfARecordAndComeBack) {
     EXPECT_EQ(ex_->RecordCount(0), 2u);
 }
 
+TEST_F(SimExchangeLink, AHiddenNameLeavesTheTerminalServingAndOutlivesAComeBack) {
+    ex_ = std::make_unique<sim::TSimExchange>();
+    ASSERT_TRUE(ex_->Start(link_));
+    line_ = std::make_unique<TLine>(link_);
+    ex_->HideLink();
+    EXPECT_EQ(Target(), "");
+    EXPECT_EQ(Ask({0x00}, 1), Bytes{0x00});
+    ex_->Vanish();
+    ex_->Reappear();
+    EXPECT_EQ(Target(), "");
+    ex_->RestoreLink();
+    EXPECT_EQ(Target(), ex_->SlavePath());
+}
+
 TEST_F(SimExchange, PacedRepliesTakeAtLeastTheWireTime) {
     sim::TExchangeConfig cfg;
     cfg.Paced = true;
@@ -474,6 +488,71 @@ TEST_F(InMemory, ArrivalsAndAComeBackFollowTheTimesPassedIn) {
     ex_->Reappear();
     Send({0x00}, t0_ + 1s);
     EXPECT_EQ(Take(t0_ + 1s), Bytes{0x00});
+}
+
+// What the program sees: each step is a command and the record its reply
+// carries, 0 when nothing comes, negative when it comes with a flipped byte.
+TEST_F(InMemory, LostAndFlippedRepliesAsTheProgramSeesThem) {
+    struct TRow {
+        const char* Name;
+        sim::TReplyFault Fault;
+        int Nth;
+        std::vector<std::pair<uint8_t, int>> Steps;
+        size_t Left;  // records held after the steps
+    };
+    const TRow rows[] = {
+        // The lost 03 still dropped record 1: a 02 finds record 2, ...
+        {"LostNextThenFirst", sim::TReplyFault::Lost, 2, {{2, 1}, {3, 0}, {2, 2}, {3, 3}}, 1},
+        // ... another 03 skips it unseen.
+        {"LostNextThenNext", sim::TReplyFault::Lost, 2, {{2, 1}, {3, 0}, {3, 3}}, 1},
+        {"FlippedFirst", sim::TReplyFault::FlippedByte, 1, {{2, -1}, {2, 1}}, 3},
+        // Broken or not, it was delivered: the next 03 drops it.
+        {"FlippedNext", sim::TReplyFault::FlippedByte, 2, {{2, 1}, {3, -2}, {3, 3}}, 1},
+    };
+    for (const TRow& row : rows) {
+        SCOPED_TRACE(row.Name);
+        sim::TExchangeConfig cfg;
+        cfg.Units[0].Records = {Rec(1), Rec(2), Rec(3)};
+        Serve(cfg);
+        ex_->ArmRecordFault(row.Fault, row.Nth);
+        auto t = t0_;
+        for (const auto& [cmd, rec] : row.Steps) {
+            Send({cmd, 0x00}, t += 1s);  // the echo shows where the reply ends
+            Bytes r = Take(t);
+            ASSERT_FALSE(r.empty());
+            ASSERT_EQ(r.back(), 0x00);
+            r.pop_back();
+            const Bytes good =
+                rec == 0 ? Bytes{} : Framed(Rec(static_cast<uint8_t>(std::abs(rec))));
+            if (rec >= 0) {
+                EXPECT_EQ(r, good);
+                continue;
+            }
+            ASSERT_EQ(r.size(), good.size());
+            EXPECT_EQ(r.back(), good.back());  // the sum of the bytes as they should be
+            EXPECT_NE(r.back(), Sum(r, 1, r.size() - 2));
+        }
+        EXPECT_EQ(ex_->RecordCount(0), row.Left);
+    }
+}
+
+TEST_F(InMemory, TheLinkNameFollowsTheTimesPassedIn) {
+    sim::TExchangeConfig cfg;
+    cfg.Units[0].Records = {Rec(1)};
+    Serve(cfg);
+    ex_->HideLink(50ms);
+    ex_->NextForProgram(t0_ + 49ms);
+    EXPECT_EQ(ex_->LinkState(), sim::TLinkState::Hidden);
+    ex_->NextForProgram(t0_ + 50ms);
+    EXPECT_EQ(ex_->LinkState(), sim::TLinkState::Shown);
+    // At a reply, together with a fault of the reply itself.
+    ex_->ArmRecordFault(sim::TReplyFault::HideLink, 1, 30ms, "/dev/null");
+    ex_->ArmRecordFault(sim::TReplyFault::Lost, 1);
+    Send(kFirst, t0_ + 100ms);
+    EXPECT_TRUE(Take(t0_ + 129ms).empty());
+    EXPECT_EQ(ex_->LinkState(), sim::TLinkState::Elsewhere);
+    ex_->NextForProgram(t0_ + 130ms);
+    EXPECT_EQ(ex_->LinkState(), sim::TLinkState::Shown);
 }
 
 }  // namespace

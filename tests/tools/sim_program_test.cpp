@@ -111,9 +111,70 @@ TEST_F(SimProgram, BadOptionsAreRefusedAndHelpIsGiven) {
     EXPECT_EQ(Finish(), 2);
     Run({"--colour"});
     EXPECT_EQ(Finish(), 2);
+    const std::vector<std::pair<std::vector<std::string>, std::string>> faultRows{
+        {{"--lose-reply", "2", "--flip-reply", "2"}, "reply 2 is given two faults"},
+        {{"--hide-link-for", "1"}, "go with --hide-link-at"},
+        {{"--hide-link-at", "1"}, "needs --link"},
+    };
+    for (const auto& [args, complaint] : faultRows) {
+        Run(args);
+        EXPECT_EQ(Finish(), 2);
+        EXPECT_NE(Output().find(complaint), std::string::npos) << Output();
+    }
     Run({"--help"});
     EXPECT_EQ(Finish(), 0);
     EXPECT_NE(Output().find("--arrive-every"), std::string::npos);
+    EXPECT_NE(Output().find("--hide-link-to"), std::string::npos);
+}
+
+// The reply to cmd as its length byte announces it; empty when the echo
+// asked behind it comes first.
+std::vector<uint8_t> Reply(const TLine& line, uint8_t cmd) {
+    line.Write({cmd, 0x00});
+    std::vector<uint8_t> r = line.Read(1);
+    if (r.empty() || r[0] == 0x00) return {};
+    const std::vector<uint8_t> rest = line.Read(r[0] + 2u);  // payload, sum, echo
+    r.insert(r.end(), rest.begin(), rest.end());
+    EXPECT_EQ(r.back(), 0x00);
+    r.pop_back();
+    return r;
+}
+
+bool SumsRight(const std::vector<uint8_t>& r) {
+    return r.size() > 2 && r.back() == Sum(r, 1, r.size() - 2);
+}
+
+// Records c1 c2 c2' (twins); reply 2 lost, reply 4 flipped (from the
+// scenario); meanwhile the name points at a decoy for a while.
+TEST_F(SimProgram, FaultsFromOptionsAndScenario) {
+    const std::string link = dir_ + "/COM1";
+    Run({"--link", link, "--calls", "2", "--twins-every", "2", "--lose-reply", "2", "--scenario",
+         Write("f.txt", "flip-reply=4\n"), "--hide-link-at", "0.2", "--hide-link-for", "0.6",
+         "--hide-link-to", "/dev/null"});
+    ASSERT_TRUE(WaitFor([&] { return Output().find("link") != std::string::npos; }));
+    const std::string out = Output();
+    EXPECT_NE(out.find("3 record(s)"), std::string::npos) << out;
+    const size_t at = out.find("slave ") + 6;
+    const std::string slave = out.substr(at, out.find('\n', at) - at);
+    TLine line(slave);  // held through the name's absence
+    ASSERT_TRUE(line.IsOpen());
+
+    const auto c1 = Reply(line, 0x02);
+    EXPECT_TRUE(SumsRight(c1));
+    EXPECT_TRUE(Reply(line, 0x03).empty());  // c1 dropped all the same
+    const auto c2 = Reply(line, 0x02);
+    EXPECT_TRUE(SumsRight(c2));
+    EXPECT_NE(c2, c1);
+    EXPECT_FALSE(SumsRight(Reply(line, 0x03)));  // c2', flipped
+    EXPECT_EQ(Reply(line, 0x02), c2);            // c2' whole: c2's twin
+
+    auto target = [&] {
+        std::error_code ec;
+        return fs::read_symlink(link, ec).string();
+    };
+    ASSERT_TRUE(WaitFor([&] { return target() == "/dev/null"; })) << target();
+    EXPECT_EQ(Reply(line, 0x00), std::vector<uint8_t>{});  // only the echoes: still serving
+    ASSERT_TRUE(WaitFor([&] { return target() == slave; })) << target();
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <set>
 #include <stdexcept>
+#include <tuple>
 
 #include "scenario.h"
 #include "sim_exchange.h"
@@ -181,8 +182,46 @@ TEST(GenerateOfficeDay, DeterministicWithRejectedAndShortRecords) {
     EXPECT_THROW(sim::GenerateOfficeDay(o), std::invalid_argument);
 }
 
+// A day with twins is the same day with a copy after every n-th record;
+// the rows make rejected and short records the copied ones.
+TEST(GenerateOfficeDay, TwinsFollowEveryNthRecord) {
+    for (const auto& [twins, rejected, cut] : {std::tuple{3, 0, 0}, {4, 4, 0}, {2, 0, 2}}) {
+        sim::TDayOptions o;
+        o.Calls = 30;
+        o.RejectedEvery = rejected;
+        o.ShortEvery = cut;
+        const auto plain = sim::GenerateOfficeDay(o);
+        o.TwinsEvery = twins;
+        const auto day = sim::GenerateOfficeDay(o);
+        std::vector<Bytes> want;
+        for (size_t i = 0; i < plain.size(); ++i)
+            want.insert(want.end(), (i + 1) % static_cast<size_t>(twins) == 0 ? 2 : 1, plain[i]);
+        EXPECT_EQ(day, want) << twins;
+    }
+}
+
+TEST(Scenario, RepeatedRecordsAndFaultLines) {
+    const sim::TScenario s = sim::ParseScenario(
+        "repeat=2 rejected\n"
+        "lose-reply=3 lose-reply=7\n"
+        "unit=1 repeat=2 hex=02 26\n"
+        "flip-reply=5\n"
+        "hide-link-at=1.5 hide-link-for=0.25 hide-link-to=/dev/null\n",
+        0);
+    ASSERT_EQ(s.Records.size(), 4u);
+    EXPECT_EQ(s.Records[1].Payload, sim::RejectedRecord());
+    EXPECT_EQ(s.Records[3].Payload, (Bytes{0x02, 0x26}));
+    EXPECT_EQ(s.Records[3].Unit, 1);
+    EXPECT_EQ(s.Records[3].Line, 3);
+    EXPECT_EQ(s.Faults.LoseReply, (std::vector<int>{3, 7}));
+    EXPECT_EQ(s.Faults.FlipReply, std::vector<int>{5});
+    EXPECT_DOUBLE_EQ(s.Faults.HideLinkAt, 1.5);
+    EXPECT_DOUBLE_EQ(s.Faults.HideLinkFor, 0.25);
+    EXPECT_EQ(s.Faults.HideLinkTo, "/dev/null");
+}
+
 TEST(Scenario, LinesBecomeRecords) {
-    auto recs = sim::ParseScenario(
+    const sim::TScenario parsed = sim::ParseScenario(
         "# a small day\n"
         "days=9863 ticks=100 dur=65 hw=5 prg=05 trunk=3 dial=*21#  # forward\n"
         "\n"
@@ -190,6 +229,7 @@ TEST(Scenario, LinesBecomeRecords) {
         "unit=2 hex=02 26 ff\n"
         "hw=7\n",
         9862);
+    const auto& recs = parsed.Records;
     ASSERT_EQ(recs.size(), 4u);
     sim::TSimCall call;
     call.Days = 9863;
@@ -210,8 +250,21 @@ TEST(Scenario, LinesBecomeRecords) {
 }
 
 TEST(Scenario, BadLinesNameTheirLineNumber) {
-    const char* bad[] = {"hw=70000",      "colour=red", "prg=12345", "dial=12x", "hex=1 2 3",
-                         "rejected hw=1", "ticks=",     "hw=-1",     "banana"};
+    const char* bad[] = {"hw=70000",
+                         "colour=red",
+                         "prg=12345",
+                         "dial=12x",
+                         "hex=1 2 3",
+                         "rejected hw=1",
+                         "ticks=",
+                         "hw=-1",
+                         "banana",
+                         "repeat=0",
+                         "lose-reply=0",
+                         "hide-link-for=1",
+                         "hide-link-at=1.2.3",
+                         "lose-reply=2 hw=1",
+                         "hide-link-at=1 repeat=2"};
     for (const char* line : bad) {
         try {
             sim::ParseScenario(std::string("hw=1\n# fine\n") + line + "\n", 0);

@@ -4,11 +4,14 @@
 #include <signal.h>
 #include <time.h>
 
+#include <algorithm>
 #include <cerrno>
-#include <cmath>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -36,14 +39,29 @@ const char kUsage[] =
     "  --seed N             seed of the generated calls; default 1\n"
     "  --rejected-every N   every N-th generated record is rejected (0F FF)\n"
     "  --short-every N      every N-th generated record is cut to 2..11 bytes\n"
+    "  --twins-every N      every N-th generated record is followed by an identical copy\n"
     "  --arrive-every SEC   a new call arrives every SEC seconds while serving\n"
     "  --scenario FILE      records from FILE, one per line:\n"
     "                         unit=U days=D ticks=T dur=D hw=H prg=DIGITS trunk=B dial=DIGITS\n"
     "                         rejected\n"
     "                         hex=02 26 ...\n"
+    "                       each may carry unit=U and repeat=N (the record stands N times\n"
+    "                       in a row; before hex=); or lines of faults, as the options below:\n"
+    "                         lose-reply=N flip-reply=N (any number of each)\n"
+    "                         hide-link-at=SEC hide-link-for=SEC hide-link-to=PATH (once)\n"
     "                       ('#' starts a comment)\n"
     "  --paced              pace bytes like a 19200 baud 8N2 line\n"
     "  --line-state HEX     payload of the line-state reply, e.g. \"02 44 05 00 46 02 01 00\"\n"
+    "\n"
+    "Faults (record replies are those to 02 and 03, counted from 1 at the start):\n"
+    "  --lose-reply N       the N-th record reply is acted on but not sent (repeatable)\n"
+    "  --flip-reply N       the N-th record reply is sent with its middle payload byte\n"
+    "                       flipped under the checksum of the right bytes (repeatable)\n"
+    "  --hide-link-at SEC   SEC seconds after the start the link name goes (needs --link)\n"
+    "                       while the terminal keeps serving whoever holds it\n"
+    "  --hide-link-for SEC  the name comes back after SEC seconds (default: never)\n"
+    "  --hide-link-to PATH  meanwhile the name points at PATH (a decoy) instead\n"
+    "                       (options override a scenario's hide-link line)\n"
     "  --help               this text\n";
 
 [[noreturn]] void Die(const std::string& message) {
@@ -60,6 +78,30 @@ long Number(const char* option, const char* text, long lo, long hi) {
         Die(std::string("--") + option + ": '" + text + "' is not a number from " +
             std::to_string(lo) + " to " + std::to_string(hi));
     return v;
+}
+
+// Non-negative seconds of an option, or dies naming it.
+double Seconds(const char* option, const char* text) {
+    try {
+        return sim::ParseSeconds(std::string("--") + option + ":", text);
+    } catch (const std::invalid_argument& e) {
+        Die(e.what());
+    }
+}
+
+// Arms the record-reply faults, refusing two on one reply (only one of them
+// could happen).
+void ArmFaults(sim::TSimExchange& exchange, const sim::TScenarioFaults& faults) {
+    std::set<int> taken;
+    auto arm = [&](const std::vector<int>& replies, sim::TReplyFault fault) {
+        for (int n : replies) {
+            if (!taken.insert(n).second)
+                Die("record reply " + std::to_string(n) + " is given two faults");
+            exchange.ArmRecordFault(fault, n);
+        }
+    };
+    arm(faults.LoseReply, sim::TReplyFault::Lost);
+    arm(faults.FlipReply, sim::TReplyFault::FlippedByte);
 }
 
 // Today's date and time of day as the exchange stamps a call.
@@ -83,7 +125,9 @@ int main(int argc, char** argv) {
     int units = 0, calls = 0, capacity = 500;
     uint32_t seed = 1;
     double arriveEvery = 0;
-    int rejectedEvery = 0, shortEvery = 0;
+    int rejectedEvery = 0, shortEvery = 0, twinsEvery = 0;
+    sim::TScenarioFaults faults;
+    bool hideDetails = false;  // --hide-link-for or --hide-link-to given
 
     enum {
         kLink = 1000,
@@ -102,6 +146,12 @@ int main(int argc, char** argv) {
         kLineState,
         kRejected,
         kShort,
+        kTwins,
+        kLoseReply,
+        kFlipReply,
+        kHideAt,
+        kHideFor,
+        kHideTo,
         kHelp
     };
     static const option kOptions[] = {{"link", required_argument, nullptr, kLink},
@@ -120,6 +170,12 @@ int main(int argc, char** argv) {
                                       {"line-state", required_argument, nullptr, kLineState},
                                       {"rejected-every", required_argument, nullptr, kRejected},
                                       {"short-every", required_argument, nullptr, kShort},
+                                      {"twins-every", required_argument, nullptr, kTwins},
+                                      {"lose-reply", required_argument, nullptr, kLoseReply},
+                                      {"flip-reply", required_argument, nullptr, kFlipReply},
+                                      {"hide-link-at", required_argument, nullptr, kHideAt},
+                                      {"hide-link-for", required_argument, nullptr, kHideFor},
+                                      {"hide-link-to", required_argument, nullptr, kHideTo},
                                       {"help", no_argument, nullptr, kHelp},
                                       {nullptr, 0, nullptr, 0}};
     int opt;
@@ -184,6 +240,29 @@ int main(int argc, char** argv) {
             case kShort:
                 shortEvery = static_cast<int>(Number("short-every", optarg, 0, 1000000));
                 break;
+            case kTwins:
+                twinsEvery = static_cast<int>(Number("twins-every", optarg, 0, 1000000));
+                break;
+            case kLoseReply:
+                faults.LoseReply.push_back(
+                    static_cast<int>(Number("lose-reply", optarg, 1, 1000000)));
+                break;
+            case kFlipReply:
+                faults.FlipReply.push_back(
+                    static_cast<int>(Number("flip-reply", optarg, 1, 1000000)));
+                break;
+            case kHideAt:
+                faults.HideLinkAt = Seconds("hide-link-at", optarg);
+                break;
+            case kHideFor:
+                faults.HideLinkFor = Seconds("hide-link-for", optarg);
+                hideDetails = true;
+                break;
+            case kHideTo:
+                faults.HideLinkTo = optarg;
+                if (faults.HideLinkTo.empty()) Die("--hide-link-to: needs a path");
+                hideDetails = true;
+                break;
             case kHelp:
                 std::fputs(kUsage, stdout);
                 return 0;
@@ -193,6 +272,8 @@ int main(int argc, char** argv) {
         }
     }
     if (optind < argc) Die(std::string("unexpected argument '") + argv[optind] + "' (see --help)");
+    if (hideDetails && faults.HideLinkAt < 0)
+        Die("--hide-link-for and --hide-link-to go with --hide-link-at");
 
     // A type-2 name beginning with 2 or 3 names an exchange of that many units.
     if (units == 0)
@@ -215,6 +296,7 @@ int main(int argc, char** argv) {
         day.Unit = u;
         day.RejectedEvery = rejectedEvery;
         day.ShortEvery = shortEvery;
+        day.TwinsEvery = twinsEvery;
         for (auto& r : sim::GenerateOfficeDay(day))
             cfg.Units[static_cast<size_t>(u)].Records.push_back(std::move(r));
     }
@@ -225,17 +307,31 @@ int main(int argc, char** argv) {
         std::stringstream text;
         text << in.rdbuf();
         try {
-            for (auto& r : sim::ParseScenario(text.str(), cfg.Days)) {
+            sim::TScenario parsed = sim::ParseScenario(text.str(), cfg.Days);
+            for (auto& r : parsed.Records) {
                 if (r.Unit >= units)
                     Die(scenario + ": line " + std::to_string(r.Line) + ": unit " +
                         std::to_string(r.Unit) + " does not exist (" + std::to_string(units) +
                         " units; see --units)");
                 cfg.Units[static_cast<size_t>(r.Unit)].Records.push_back(std::move(r.Payload));
             }
+            const sim::TScenarioFaults& f = parsed.Faults;
+            faults.LoseReply.insert(faults.LoseReply.end(), f.LoseReply.begin(), f.LoseReply.end());
+            faults.FlipReply.insert(faults.FlipReply.end(), f.FlipReply.begin(), f.FlipReply.end());
+            if (faults.HideLinkAt < 0) {
+                faults.HideLinkAt = f.HideLinkAt;
+                faults.HideLinkFor = f.HideLinkFor;
+                faults.HideLinkTo = f.HideLinkTo;
+            }
         } catch (const std::runtime_error& e) {
             Die(scenario + ": " + e.what());
         }
     }
+
+    if (faults.HideLinkAt >= 0 && link.empty()) Die("hiding the link needs --link");
+    // A link's relative target counts from the link's folder, not from here.
+    if (!faults.HideLinkTo.empty())
+        faults.HideLinkTo = std::filesystem::absolute(faults.HideLinkTo).string();
 
     // Block the stop signals before the serving thread exists, so only
     // sigtimedwait below ever takes them.
@@ -247,6 +343,7 @@ int main(int argc, char** argv) {
 
     sim::TSimExchange exchange(cfg);
     if (!exchange.Start(link)) Die("cannot start: " + exchange.LastError());
+    ArmFaults(exchange, faults);
 
     size_t held = 0;
     for (int u = 0; u < units; ++u)
@@ -257,18 +354,48 @@ int main(int argc, char** argv) {
     if (!link.empty()) std::printf("link %s\n", link.c_str());
     std::fflush(stdout);
 
-    timespec period{};
-    if (arriveEvery > 0) {
-        period.tv_sec = static_cast<time_t>(arriveEvery);
-        period.tv_nsec = static_cast<long>((arriveEvery - std::floor(arriveEvery)) * 1e9);
-    }
+    // The stop signals are waited for until the next timed event: a call
+    // arriving, the link name going.
+    using Clock = std::chrono::steady_clock;
+    auto ToDuration = [](double seconds) {
+        return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+    };
+    const Clock::time_point start = Clock::now();
+    Clock::time_point nextArrival =
+        arriveEvery > 0 ? start + ToDuration(arriveEvery) : Clock::time_point::max();
+    Clock::time_point hideAt =
+        faults.HideLinkAt >= 0 ? start + ToDuration(faults.HideLinkAt) : Clock::time_point::max();
     uint32_t arrivalSeed = seed + 1000;
     int nextUnit = 0;
     for (;;) {
-        int sig = arriveEvery > 0 ? sigtimedwait(&stopSignals, nullptr, &period)
-                                  : sigwaitinfo(&stopSignals, nullptr);
+        const Clock::time_point next = std::min(nextArrival, hideAt);
+        int sig;
+        if (next == Clock::time_point::max()) {
+            sig = sigwaitinfo(&stopSignals, nullptr);
+        } else {
+            const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                std::max(next - Clock::now(), Clock::duration::zero()))
+                                .count();
+            timespec wait{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
+            sig = sigtimedwait(&stopSignals, nullptr, &wait);
+        }
         if (sig == SIGINT || sig == SIGTERM) break;
-        if (sig < 0 && errno == EAGAIN) {
+        const Clock::time_point now = Clock::now();
+        if (now >= hideAt) {
+            hideAt = Clock::time_point::max();
+            // Rounded up: a short stay must not become "never back".
+            const auto back =
+                std::chrono::ceil<std::chrono::milliseconds>(ToDuration(faults.HideLinkFor));
+            if (faults.HideLinkTo.empty())
+                exchange.HideLink(back);
+            else
+                exchange.RelinkTo(faults.HideLinkTo, back);
+            std::printf("link hidden%s%s\n", faults.HideLinkTo.empty() ? "" : ", pointing at ",
+                        faults.HideLinkTo.c_str());
+            std::fflush(stdout);
+        }
+        if (now >= nextArrival) {
+            nextArrival += ToDuration(arriveEvery);
             sim::TDayOptions one;
             one.Calls = 1;
             one.Seed = arrivalSeed++;

@@ -138,7 +138,7 @@ std::vector<uint8_t> RejectedRecord() {
 std::vector<std::vector<uint8_t>> GenerateOfficeDay(const TDayOptions& options) {
     if (options.Calls < 0) throw std::invalid_argument("office day: negative number of calls");
     if (options.TickLength < 0) throw std::invalid_argument("office day: negative tick length");
-    if (options.RejectedEvery < 0 || options.ShortEvery < 0)
+    if (options.RejectedEvery < 0 || options.ShortEvery < 0 || options.TwinsEvery < 0)
         throw std::invalid_argument("office day: negative record interval");
     const int tick = options.TickLength == 0 ? 6 : options.TickLength;
 
@@ -151,6 +151,14 @@ std::vector<std::vector<uint8_t>> GenerateOfficeDay(const TDayOptions& options) 
 
     std::vector<std::vector<uint8_t>> records;
     records.reserve(starts.size());
+    // A twin copies what was generated and draws nothing, so a day with twins
+    // is the same day with the copies slipped in.
+    auto twin = [&](int n) {
+        if (options.TwinsEvery > 0 && n % options.TwinsEvery == 0) {
+            std::vector<uint8_t> copy = records.back();
+            records.push_back(std::move(copy));
+        }
+    };
     for (size_t i = 0; i < starts.size(); ++i) {
         const int n = static_cast<int>(i) + 1;
         TSimCall call;
@@ -166,6 +174,7 @@ std::vector<std::vector<uint8_t>> GenerateOfficeDay(const TDayOptions& options) 
 
         if (options.RejectedEvery > 0 && n % options.RejectedEvery == 0) {
             records.push_back(RejectedRecord());
+            twin(n);
             continue;
         }
         std::vector<uint8_t> rec = EncodeRecord(call);
@@ -174,6 +183,7 @@ std::vector<std::vector<uint8_t>> GenerateOfficeDay(const TDayOptions& options) 
             if (rec[0] == 0x0F && rec[1] == 0xFF) rec[0] = 0x0E;  // never a rejected record
         }
         records.push_back(std::move(rec));
+        twin(n);
     }
     return records;
 }

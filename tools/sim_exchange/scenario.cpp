@@ -29,6 +29,22 @@ unsigned long ParseNumber(const std::string& key, const std::string& value, unsi
     return v;
 }
 
+// Adds one line's faults to those of the lines before it. A hide-link group
+// stands on one line, once a file, so its parts cannot drift apart.
+void MergeFaults(const TScenarioFaults& line, TScenarioFaults& all) {
+    const bool hide = line.HideLinkAt >= 0;
+    if (!hide && (line.HideLinkFor > 0 || !line.HideLinkTo.empty()))
+        throw std::runtime_error("hide-link-for= and hide-link-to= go with hide-link-at=");
+    if (hide && all.HideLinkAt >= 0) throw std::runtime_error("a second hide-link-at=");
+    all.LoseReply.insert(all.LoseReply.end(), line.LoseReply.begin(), line.LoseReply.end());
+    all.FlipReply.insert(all.FlipReply.end(), line.FlipReply.begin(), line.FlipReply.end());
+    if (hide) {
+        all.HideLinkAt = line.HideLinkAt;
+        all.HideLinkFor = line.HideLinkFor;
+        all.HideLinkTo = line.HideLinkTo;
+    }
+}
+
 std::string StripComment(const std::string& line) {
     for (size_t i = 0; i < line.size(); ++i)
         if (line[i] == '#' && (i == 0 || std::isspace(static_cast<unsigned char>(line[i - 1]))))
@@ -36,22 +52,56 @@ std::string StripComment(const std::string& line) {
     return line;
 }
 
-TScenarioRecord ParseLine(const std::string& line, uint16_t defaultDays) {
+// Reads one fault directive into faults; false when key is none.
+bool ParseDirective(const std::string& key, const std::string& value, TScenarioFaults& faults) {
+    if (key == "lose-reply" || key == "flip-reply") {
+        const int nth = static_cast<int>(ParseNumber(key, value, 1000000));
+        if (nth < 1) throw std::runtime_error(key + "= counts replies from 1");
+        (key == "lose-reply" ? faults.LoseReply : faults.FlipReply).push_back(nth);
+        return true;
+    }
+    try {
+        if (key == "hide-link-at")
+            faults.HideLinkAt = ParseSeconds(key + "=", value);
+        else if (key == "hide-link-for")
+            faults.HideLinkFor = ParseSeconds(key + "=", value);
+        else if (key != "hide-link-to")
+            return false;
+    } catch (const std::invalid_argument& e) {
+        throw std::runtime_error(e.what());
+    }
+    if (key == "hide-link-to") {
+        if (value.empty()) throw std::runtime_error(key + "= needs a path");
+        faults.HideLinkTo = value;
+    }
+    return true;
+}
+
+// Adds what the line says to out: its record (repeat= times) or its faults.
+void ParseLine(const std::string& line, uint16_t defaultDays, TScenario& out) {
     TScenarioRecord rec;
     TSimCall call;
     call.Days = defaultDays;
-    bool callFields = false, rejected = false, hex = false;
+    bool callFields = false, rejected = false, hex = false, recordWords = false;
+    unsigned long repeat = 1;
+    TScenarioFaults faults;
+    int directives = 0;
 
     std::istringstream in(line);
     std::string tok;
     while (in >> tok) {
         if (tok == "rejected") {
-            rejected = true;
+            rejected = recordWords = true;
             continue;
         }
         size_t eq = tok.find('=');
         if (eq == std::string::npos) throw std::runtime_error("unknown word '" + tok + "'");
         std::string key = tok.substr(0, eq), value = tok.substr(eq + 1);
+        if (ParseDirective(key, value, faults)) {
+            ++directives;
+            continue;
+        }
+        recordWords = true;
         if (key == "hex") {
             std::string rest;
             std::getline(in, rest);
@@ -67,6 +117,11 @@ TScenarioRecord ParseLine(const std::string& line, uint16_t defaultDays) {
         }
         if (key == "unit") {
             rec.Unit = static_cast<int>(ParseNumber(key, value, 255));
+            continue;
+        }
+        if (key == "repeat") {
+            repeat = ParseNumber(key, value, 1000);
+            if (repeat == 0) throw std::runtime_error("repeat= is at least 1");
             continue;
         }
         callFields = true;
@@ -87,6 +142,11 @@ TScenarioRecord ParseLine(const std::string& line, uint16_t defaultDays) {
         else
             throw std::runtime_error("unknown field '" + key + "'");
     }
+    if (directives > 0) {
+        if (recordWords) throw std::runtime_error("a line holds a record or faults, not both");
+        MergeFaults(faults, out.Faults);
+        return;
+    }
     if (rejected + hex + callFields > 1)
         throw std::runtime_error("a line is a call, 'rejected' or 'hex=', not a mixture");
     if (rejected) {
@@ -98,25 +158,27 @@ TScenarioRecord ParseLine(const std::string& line, uint16_t defaultDays) {
             throw std::runtime_error(e.what());
         }
     }
-    return rec;
+    out.Records.insert(out.Records.end(), repeat, rec);
 }
 
 }  // namespace
 
-std::vector<TScenarioRecord> ParseScenario(const std::string& text, uint16_t defaultDays) {
-    std::vector<TScenarioRecord> out;
+TScenario ParseScenario(const std::string& text, uint16_t defaultDays) {
+    TScenario out;
     std::istringstream in(text);
     std::string line;
     for (int number = 1; std::getline(in, line); ++number) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
         std::string body = StripComment(line);
         if (body.find_first_not_of(" \t") == std::string::npos) continue;
+        const size_t before = out.Records.size();
         try {
-            out.push_back(ParseLine(body, defaultDays));
-            out.back().Line = number;
+            ParseLine(body, defaultDays, out);
         } catch (const std::runtime_error& e) {
             throw std::runtime_error("line " + std::to_string(number) + ": " + e.what());
         }
+        for (size_t i = before; i < out.Records.size(); ++i)
+            out.Records[i].Line = number;
     }
     return out;
 }
@@ -142,6 +204,15 @@ std::vector<uint8_t> ParseHexBytes(const std::string& text) {
     }
     take();
     return out;
+}
+
+double ParseSeconds(const std::string& what, const std::string& text) {
+    const bool wellFormed = !text.empty() && text.find_first_not_of("0123456789.") == text.npos &&
+                            text.find('.') == text.rfind('.') && text != ".";
+    if (!wellFormed || std::stod(text) > 86400)
+        throw std::invalid_argument(what + " '" + text +
+                                    "' is not a number of seconds from 0 to 86400");
+    return std::stod(text);
 }
 
 }  // namespace sim

@@ -73,6 +73,7 @@ struct TSimExchange::Impl {
         uint64_t At;  // record reply number that suffers the fault
         TReplyFault Fault;
         std::chrono::milliseconds ComeBack;
+        std::string Decoy;
     };
     struct TArrival {
         TimePoint At;
@@ -98,6 +99,11 @@ struct TSimExchange::Impl {
     bool vanished = false;
     bool comeBackPending = false;
     TimePoint comeBackAt{};
+    // The link name, apart from the device behind it.
+    TLinkState linkState = TLinkState::Shown;
+    std::string decoy;
+    bool linkBackPending = false;
+    TimePoint linkBackAt{};
 
     // Incoming stream.
     TParse parse = TParse::Idle;
@@ -171,7 +177,7 @@ struct TSimExchange::Impl {
             return Fail(e);
         }
         fcntl(m, F_SETFL, fcntl(m, F_GETFL) | O_NONBLOCK);
-        if (!linkPath.empty() && !PlaceLink(name)) {
+        if (!linkPath.empty() && linkState == TLinkState::Shown && !PlaceLink(name)) {
             close(s);
             close(m);
             return false;
@@ -209,13 +215,42 @@ struct TSimExchange::Impl {
 
     void CloseTerminal() {
         // The name goes first: whoever sees the hang-up must not find the
-        // old name still pointing at the dead terminal.
-        RemoveLink();
+        // old name still pointing at the dead terminal. A decoy stays.
+        if (linkState != TLinkState::Elsewhere) RemoveLink();
         if (master >= 0) close(master);
         if (slaveHold >= 0) close(slaveHold);
         master = slaveHold = -1;
         ++generation;
         ResetLine();
+    }
+
+    // Makes the link on disk say what linkState says. False (lastError set)
+    // when it cannot be placed.
+    bool UpdateLink() {
+        if (linkPath.empty()) return true;
+        if (linkState == TLinkState::Elsewhere) return PlaceLink(decoy);
+        if (linkState == TLinkState::Shown && master >= 0) return PlaceLink(slavePath);
+        RemoveLink();
+        return true;
+    }
+
+    // Points the name as state says (at target when Elsewhere), to come back
+    // `back` after from unless back is zero or the name is shown.
+    void MoveLink(TLinkState state, const std::string& target, std::chrono::milliseconds back,
+                  TimePoint from) {
+        linkState = state;
+        decoy = target;
+        linkBackPending = state != TLinkState::Shown && back.count() > 0;
+        linkBackAt = from + back;
+        if (!UpdateLink()) std::fprintf(stderr, "%s\n", lastError.c_str());
+        Wake();
+    }
+
+    // Shows the name again when its time has come by now.
+    void LinkBackBy(TimePoint now) {
+        if (!linkBackPending || linkBackAt > now) return;
+        linkBackPending = false;
+        MoveLink(TLinkState::Shown, "", std::chrono::milliseconds(0), now);
     }
 
     // Forgets everything in flight on the line: a new device starts clean.
@@ -260,6 +295,7 @@ struct TSimExchange::Impl {
             comeBackPending = false;
             if (vanished) Revive();
         }
+        LinkBackBy(t);
         ApplyArrivals(t);
     }
 
@@ -566,15 +602,24 @@ struct TSimExchange::Impl {
         }
 
         ++recordReplies;
+        const TimePoint when = inMemory ? at : Clock::now();
         TReplyFault fault = TReplyFault::None;
         std::chrono::milliseconds comeBack{0};
-        for (auto it = armed.begin(); it != armed.end(); ++it) {
-            if (it->At == recordReplies) {
+        for (auto it = armed.begin(); it != armed.end();) {
+            if (it->At != recordReplies) {
+                ++it;
+                continue;
+            }
+            // The name moving does not touch the reply, so it combines with
+            // one fault that does; a second such fault on the reply is lost.
+            if (it->Fault == TReplyFault::HideLink) {
+                MoveLink(it->Decoy.empty() ? TLinkState::Hidden : TLinkState::Elsewhere, it->Decoy,
+                         it->ComeBack, when);
+            } else if (fault == TReplyFault::None) {
                 fault = it->Fault;
                 comeBack = it->ComeBack;
-                armed.erase(it);
-                break;
             }
+            it = armed.erase(it);
         }
 
         std::vector<uint8_t> f =
@@ -584,9 +629,14 @@ struct TSimExchange::Impl {
                 DoVanish();
                 if (comeBack.count() > 0) {
                     comeBackPending = true;
-                    comeBackAt = (inMemory ? at : Clock::now()) + comeBack;
+                    comeBackAt = when + comeBack;
                 }
                 return;
+            case TReplyFault::Lost:
+                return;
+            case TReplyFault::FlippedByte:
+                f[1 + payload.size() / 2] ^= kFlipMask;
+                break;
             case TReplyFault::SilenceAfterLength:
                 f.resize(1);
                 break;
@@ -612,6 +662,7 @@ struct TSimExchange::Impl {
                 comeBackPending = false;
                 if (vanished && !Revive()) std::fprintf(stderr, "%s\n", lastError.c_str());
             }
+            LinkBackBy(now);
             ActOnArrived(now);
             FlushOut(now);
 
@@ -621,6 +672,7 @@ struct TSimExchange::Impl {
             for (const TArrival& a : arrivals)
                 next = std::min(next, a.At);
             if (comeBackPending) next = std::min(next, comeBackAt);
+            if (linkBackPending) next = std::min(next, linkBackAt);
 
             const int fd = master;
             const uint64_t gen = generation;
@@ -686,6 +738,8 @@ bool TSimExchange::Start(const std::string& linkPath) {
     if (!d.CanStart()) return false;
     d.inMemory = false;
     d.linkPath = linkPath;
+    d.linkState = TLinkState::Shown;
+    d.linkBackPending = false;
     d.wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (d.wakeFd < 0) return d.Fail(Errno("eventfd"));
     if (!d.OpenTerminal()) {
@@ -712,6 +766,8 @@ bool TSimExchange::StartInMemory(std::chrono::steady_clock::time_point start) {
     d.slavePath.clear();
     d.memNow = start;
     d.vanished = false;
+    d.linkState = TLinkState::Shown;
+    d.linkBackPending = false;
     d.ResetLine();
     d.delivered.assign(d.cfg.Units.size(), false);
     d.activeUnit = 0;
@@ -733,6 +789,9 @@ void TSimExchange::Stop() {
     if (t.joinable()) t.join();  // in memory there is no thread
     std::lock_guard<std::mutex> lock(impl_->mu);
     impl_->CloseTerminal();
+    impl_->RemoveLink();  // a decoy too
+    impl_->linkState = TLinkState::Shown;
+    impl_->linkBackPending = false;
     impl_->vanished = false;
     impl_->comeBackPending = false;
     if (impl_->wakeFd >= 0) close(impl_->wakeFd);
@@ -860,14 +919,16 @@ void TSimExchange::SetIdentifySilent(bool silent) {
     impl_->identifySilent = silent;
 }
 
-void TSimExchange::ArmRecordFault(TReplyFault fault, int nth, std::chrono::milliseconds comeBack) {
+void TSimExchange::ArmRecordFault(TReplyFault fault, int nth, std::chrono::milliseconds comeBack,
+                                  const std::string& decoy) {
     if (nth < 1) throw std::invalid_argument("record fault: nth counts from 1");
     std::lock_guard<std::mutex> lock(impl_->mu);
     if (fault == TReplyFault::None) {
         impl_->armed.clear();  // None disarms
         return;
     }
-    impl_->armed.push_back({impl_->recordReplies + static_cast<uint64_t>(nth), fault, comeBack});
+    impl_->armed.push_back(
+        {impl_->recordReplies + static_cast<uint64_t>(nth), fault, comeBack, decoy});
 }
 
 void TSimExchange::SetFirstRecordBadChecksum(bool bad) {
@@ -888,6 +949,31 @@ void TSimExchange::Reappear() {
     impl_->comeBackPending = false;
     if (!impl_->Revive()) std::fprintf(stderr, "%s\n", impl_->lastError.c_str());
     impl_->Wake();
+}
+
+void TSimExchange::HideLink(std::chrono::milliseconds back) {
+    std::lock_guard<std::mutex> lock(impl_->mu);
+    if (!impl_->serving) return;
+    impl_->MoveLink(TLinkState::Hidden, "", back, impl_->Now());
+}
+
+void TSimExchange::RelinkTo(const std::string& decoy, std::chrono::milliseconds back) {
+    if (decoy.empty()) throw std::invalid_argument("relink: the decoy path is empty");
+    std::lock_guard<std::mutex> lock(impl_->mu);
+    if (!impl_->serving) return;
+    impl_->MoveLink(TLinkState::Elsewhere, decoy, back, impl_->Now());
+}
+
+void TSimExchange::RestoreLink() {
+    std::lock_guard<std::mutex> lock(impl_->mu);
+    if (!impl_->serving) return;
+    impl_->MoveLink(TLinkState::Shown, "", std::chrono::milliseconds(0), impl_->Now());
+}
+
+TLinkState TSimExchange::LinkState() const {
+    std::lock_guard<std::mutex> lock(impl_->mu);
+    impl_->Current();
+    return impl_->linkState;
 }
 
 std::vector<uint8_t> TSimExchange::Received() const {

@@ -81,6 +81,26 @@ enum class TReplyFault {
     CutShort,            // the length byte and part of the payload only
     BadChecksum,         // a complete reply with a wrong checksum
     Vanish,              // the device goes away before the reply
+    // The command is acted on as usual (an 03 drops the record delivered
+    // before it, the record it finds counts as delivered) but nothing at
+    // all is sent, not even the length byte.
+    Lost,
+    // Sent whole, but payload byte size/2 crosses the line XORed with
+    // kFlipMask while the checksum is that of the unflipped bytes.
+    FlippedByte,
+    // The reply is sent as usual; at that moment the link name goes (see
+    // HideLink and RelinkTo). Unlike the others it may share its reply with
+    // another fault.
+    HideLink,
+};
+// What FlippedByte XORs into the byte it flips.
+constexpr uint8_t kFlipMask = 0x01;
+
+// Where the link name leads (see HideLink).
+enum class TLinkState {
+    Shown,      // to the device (no link while the device itself is gone)
+    Hidden,     // nowhere: the name does not exist
+    Elsewhere,  // to a decoy path
 };
 
 // A generated office day (see GenerateOfficeDay).
@@ -91,6 +111,8 @@ struct TDayOptions {
     int TickLength = 1;     // seconds per tick, to spread times
     int RejectedEvery = 0;  // every n-th record is 0F FF (0: none)
     int ShortEvery = 0;     // every n-th record is 2..11 bytes (0: none)
+    int TwinsEvery = 0;     // every n-th record is followed by an identical
+                            // copy, not counted in Calls (0: none)
     uint8_t TypeCode = 4;   // trunk codes plausible for this model
     int Unit = 0;           // unit whose trunks are used (QS800, multi-unit)
 };
@@ -134,7 +156,7 @@ class TSimExchange {
     // program's bytes still on their way are acted on ahead of time as far as
     // needed to know (a reply depends only on when its request arrived, so
     // nothing the program can see changes, though a Vanish fault so reached
-    // shows in Gone() at once).
+    // shows in Gone() at once, a HideLink one in LinkState()).
     std::chrono::steady_clock::time_point NextForProgram(
         std::chrono::steady_clock::time_point now) const;
     // Drops every byte available to the program by now (it purged its input).
@@ -163,11 +185,14 @@ class TSimExchange {
     void SetStatusChecksumErrors(int n);
     // The identification reply has no length byte (nothing is sent).
     void SetIdentifySilent(bool silent);
-    // The nth record reply (02 or 03) from now suffers fault, once. For
-    // Vanish the device comes back comeBack after the request (zero: stays
-    // away until Reappear).
+    // The nth record reply (02 or 03) from now suffers fault, once; None
+    // disarms every fault armed. For Vanish the device comes back comeBack
+    // after the request (zero: stays away until Reappear). For HideLink the
+    // name goes, or points at decoy when one is given, and comes back
+    // comeBack after the request (zero: at RestoreLink).
     void ArmRecordFault(TReplyFault fault, int nth = 1,
-                        std::chrono::milliseconds comeBack = std::chrono::milliseconds(0));
+                        std::chrono::milliseconds comeBack = std::chrono::milliseconds(0),
+                        const std::string& decoy = "");
     // Every first-record reply carries a wrong checksum while set.
     void SetFirstRecordBadChecksum(bool bad);
     // The device goes away now: the terminal is closed, the link removed;
@@ -176,6 +201,20 @@ class TSimExchange {
     // A new terminal appears and the link points at it again; in memory the
     // device serves again with a clean line.
     void Reappear();
+    // Only the link name goes away: the terminal stays open and the device
+    // keeps serving whoever holds it. The name comes back `back` from now
+    // (in memory: from the latest time passed in; zero: at RestoreLink).
+    // Without a link path (and in memory) only LinkState tells.
+    void HideLink(std::chrono::milliseconds back = std::chrono::milliseconds(0));
+    // Like HideLink, but the name points at decoy meanwhile (any path, so
+    // whoever opens the name gets the wrong device or none). Throws
+    // std::invalid_argument for an empty decoy.
+    void RelinkTo(const std::string& decoy,
+                  std::chrono::milliseconds back = std::chrono::milliseconds(0));
+    // The name leads to the device again now.
+    void RestoreLink();
+    // Where the name leads now.
+    TLinkState LinkState() const;
 
     // --- what was seen ------------------------------------------------------
     // Every byte the program sent, in order.
