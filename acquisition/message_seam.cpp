@@ -11,13 +11,18 @@ namespace {
 class StderrSink : public IMessageSink {
   public:
     int Message(const std::string& text, const std::string& caption, TButtons) override {
-        std::fprintf(stderr, "[%s] %s\n", caption.c_str(), text.c_str());
+        // One line a message, so that a log keeps them apart.
+        std::string line = "[" + caption + "] " + text;
+        for (char& c : line)
+            if (c == '\n' || c == '\r') c = ' ';
+        std::fprintf(stderr, "%s\n", line.c_str());
         return kAnswerOk;
     }
 };
 
 StderrSink g_default;
 std::atomic<IMessageSink*> g_sink{&g_default};
+std::atomic<bool> g_unattended{false};
 std::mutex g_exitMutex;
 std::function<void(int)> g_exitHook;
 
@@ -30,11 +35,20 @@ IMessageSink* MessageSink() {
     return g_sink;
 }
 
+void SetUnattended(bool on) {
+    g_unattended = on;
+}
+bool Unattended() {
+    return g_unattended;
+}
+
 int ShowMessage(const std::string& text, const std::string& caption, TButtons buttons) {
+    if (g_unattended) return g_default.Message(text, caption, buttons);
     return g_sink.load()->Message(text, caption, buttons);
 }
 
 bool FileDialog(const TFileRequest& request, std::string& chosen) {
+    if (g_unattended) return false;
     return g_sink.load()->FileDialog(request, chosen);
 }
 

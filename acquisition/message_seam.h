@@ -42,6 +42,12 @@ class IMessageSink {
 void SetMessageSink(IMessageSink* sink);
 IMessageSink* MessageSink();
 
+// While nobody can answer a box (an unattended start, no display at all),
+// every message is one line on standard error, "[caption] text", answered
+// OK, and every file dialog is cancelled, whatever sink is installed.
+void SetUnattended(bool on);
+bool Unattended();
+
 // Shows one message through the installed sink; returns its answer.
 int ShowMessage(const std::string& text, const std::string& caption,
                 TButtons buttons = TButtons::Ok);

@@ -29,6 +29,7 @@ TProgramController::~TProgramController() {
     // wait keeps serving them.
     if (reader_) ReleaseReader(reader_, *link_);
     link_->SetUnacknowledgedStore(nullptr);
+    if (madeUnattended_) seam::SetUnattended(false);
 }
 
 void TProgramController::StartUp() {
@@ -48,7 +49,14 @@ void TProgramController::StartUp() {
         std::remove((s.StartDir + "/" + kOutConfigFileName).c_str());
         return;
     }
-    if (s.AutoStart == TAutoStart::ReadAllAndExit) autoExit_ = true;
+    if (s.AutoStart == TAutoStart::ReadAllAndExit) {
+        autoExit_ = true;
+        // Nobody is there to answer a box: it would hold the read for ever.
+        if (!seam::Unattended()) {
+            seam::SetUnattended(true);
+            madeUnattended_ = true;
+        }
+    }
     const TOpenPortResult r = OpenPort(s.PortName);
     switch (r) {
         case TOpenPortResult::Identified:

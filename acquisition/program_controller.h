@@ -95,5 +95,7 @@ class TProgramController {
     TUnacknowledgedFile unacknowledged_;
     std::atomic<bool> autoExit_{false};
     bool started_ = false;
+    // Set when start-up made the messages go to standard error.
+    bool madeUnattended_ = false;
     seam::TFileRequest openDialog1_;
 };

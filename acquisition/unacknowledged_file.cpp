@@ -108,9 +108,12 @@ void TUnacknowledgedFile::Save() {
     text += kEnd;
     const std::string temporary = path_ + ".tmp";
     TFd file(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    // Not forced to the disk: this runs between two requests of a reading,
+    // and the call-log line it follows is not forced either. What matters is
+    // the order (after the line) and that a reader finds the old file or the
+    // new one, never half of one.
     const bool written = file.IsOpen() && WriteAll(file.Get(), text.data(), text.size()) &&
-                         ::fsync(file.Get()) == 0 && file.Close() &&
-                         ::rename(temporary.c_str(), path_.c_str()) == 0;
+                         file.Close() && ::rename(temporary.c_str(), path_.c_str()) == 0;
     if (!written) {
         // An old record left behind could be taken for a new call that is
         // identical to it: rather keep nothing, which costs at most a line

@@ -23,8 +23,8 @@ class TUnacknowledgedFile : public IUnacknowledgedStore {
     // or damaged in any way (then nothing is skipped, and nothing said).
     std::map<int, std::vector<uint8_t>> Load();
 
-    // Each change rewrites the file: a temporary file, flushed to the disk,
-    // renamed over it. With nothing left to keep, the file is removed.
+    // Each change rewrites the file: a temporary file, written whole, renamed
+    // over it. With nothing left to keep, the file is removed.
     void Remember(int unit, const std::vector<uint8_t>& payload) override;
     void Forget(int unit) override;
 

@@ -31,3 +31,16 @@ void TApplication::ShowException(std::exception_ptr error) {
     }
     seam::ShowMessage(text, applicationName().toStdString());
 }
+
+bool TApplication::HasDisplay() {
+    const QString platform = QGuiApplication::platformName();
+    if (platform == "offscreen" || platform == "minimal") return false;
+    return !qEnvironmentVariableIsEmpty("DISPLAY") ||
+           !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+}
+
+void TApplication::EndEveryEventLoop() {
+    // exit() ends every loop of the thread, nested ones included, and makes
+    // later ones return at once; quit() would ask the windows first.
+    QCoreApplication::exit(0);
+}

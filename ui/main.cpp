@@ -32,7 +32,7 @@ int Run(TApplication& app) {
     TMainForm* mainForm = nullptr;
     TQuitOnSignals quitOnSignals([&mainForm] {
         if (mainForm) mainForm->close();
-        QCoreApplication::quit();
+        TApplication::EndEveryEventLoop();
     });
     seam::SetExitHook(RequestExit);
 
@@ -76,6 +76,8 @@ int main(int argc, char** argv) {
     QApplication::setQuitOnLastWindowClosed(false);
     TQtMessageSink sink;
     seam::SetMessageSink(&sink);
+    // Without a display nobody can answer a box.
+    if (!TApplication::HasDisplay()) seam::SetUnattended(true);
     int rc = 1;
     try {
         rc = Run(app);

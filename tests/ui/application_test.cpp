@@ -8,10 +8,12 @@
 #include <stdexcept>
 
 #include <QApplication>
+#include <QMessageBox>
 #include <QTimer>
 
 #include "application.h"
 #include "comm_port.h"
+#include "qt_message_sink.h"
 #include "quit_on_signals.h"
 #include "recorder.h"
 #include "ui_test_support.h"
@@ -66,6 +68,24 @@ TEST(Application, TerminationSignalsRunTheQuitActionOnTheEventLoop) {
         sigaction(sig, nullptr, &after);
         EXPECT_EQ(after.sa_handler, before.sa_handler) << sig;
     }
+}
+
+TEST(Application, ATerminationSignalEndsAMessageBoxNobodyAnswers) {
+    TQuitOnSignals quit(TApplication::EndEveryEventLoop);
+    TQtMessageSink sink;
+    bool boxShown = false;
+    QTimer::singleShot(100, [&] {
+        boxShown = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()) != nullptr;
+        raise(SIGTERM);
+    });
+    // Blocks in the box until the signal ends its loop; a hang fails the
+    // test by its time-out.
+    sink.Message("Неверная информация в буфере тарификации", "Ошибка", seam::TButtons::Ok);
+    EXPECT_TRUE(boxShown);
+    EXPECT_TRUE(quit.Signalled());
+    // Let the next tests' loops run again.
+    QTimer::singleShot(0, [] { QCoreApplication::exit(0); });
+    QCoreApplication::exec();
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 // Reading through the real main window and its reading thread, and the
 // unattended start as a separate process.
 #include <gtest/gtest.h>
+
+#include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -143,9 +145,9 @@ TEST_F(ReadingWindow, ContinuousStartUpReadsCallsAsTheyArrive) {
 // action "read all once": no window input, no message box.
 class UnattendedStart : public ::testing::Test {
   protected:
-    // Starts the program in dir; returns its exit status, or -1 when it did
-    // not end by itself within the time allowed (it is killed then).
-    int RunProgram(std::chrono::seconds allowed) {
+    // Starts the program in dir, its standard error going to dir/stderr.txt;
+    // the process id, or -1.
+    pid_t Spawn() {
         const std::string program = TALLYPHON_PROGRAM;
         std::vector<std::string> env = {"QT_QPA_PLATFORM=offscreen", "HOME=" + dir.Path()};
         std::vector<char*> envp;
@@ -153,12 +155,22 @@ class UnattendedStart : public ::testing::Test {
             envp.push_back(e.data());
         envp.push_back(nullptr);
         char* argv[] = {const_cast<char*>(program.c_str()), nullptr};
+        const std::string errors = dir.File("stderr.txt");
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 2, errors.c_str(), O_WRONLY | O_CREAT | O_APPEND,
+                                         0644);
         pid_t pid = -1;
         InDirectory(dir.Path(), [&] {
-            if (posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv, envp.data()) != 0)
+            if (posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, envp.data()) != 0)
                 pid = -1;
         });
-        if (pid < 0) return -2;
+        posix_spawn_file_actions_destroy(&actions);
+        return pid;
+    }
+    // The exit status of pid, or -1 when it did not end by itself within the
+    // time allowed (it is killed then).
+    int Wait(pid_t pid, std::chrono::seconds allowed) {
         int status = 0;
         const bool ended =
             WaitUntil([&] { return waitpid(pid, &status, WNOHANG) == pid; },
@@ -169,6 +181,10 @@ class UnattendedStart : public ::testing::Test {
             return -1;
         }
         return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    int RunProgram(std::chrono::seconds allowed) {
+        const pid_t pid = Spawn();
+        return pid < 0 ? -2 : Wait(pid, allowed);
     }
     TTempDir dir;
 };
@@ -219,6 +235,54 @@ TEST_F(UnattendedStart, WithTheExchangeSwitchedOffItEndsByItselfWithoutAMessage)
     exchange->SetSilent(true);
     EXPECT_EQ(RunProgram(std::chrono::seconds(60)), 0);
     EXPECT_FALSE(Exists(dir.File("calls.txt")));
+}
+
+TEST_F(UnattendedStart, AMessageNobodyCanAnswerGoesToStandardErrorAndTheReadGoesOn) {
+    sim::TExchangeConfig config = Holding(Day(5, 2));
+    config.Units[0].AutoCounters = false;  // more records than places
+    config.Units[0].Capacity = 3;
+    config.Units[0].Counter1 = 1005;
+    config.Units[0].Counter2 = 1000;
+    WriteSettings(dir, "AUTOSTART_1");
+    auto exchange = StartExchange(dir.Path(), config);
+    EXPECT_EQ(RunProgram(std::chrono::seconds(60)), 0);
+    EXPECT_NE(ReadFile(dir.File("stderr.txt"))
+                  .find("[Ошибка] Неверная информация в буфере тарификации\n"),
+              std::string::npos);
+    EXPECT_EQ(CallLogLines(dir.File("calls.txt")).size(), 2u + 5u);
+}
+
+TEST_F(UnattendedStart, AProgramKilledMidReadWritesNothingTwiceWhenStartedAgain) {
+    sim::TExchangeConfig config = Holding(Day(150, 8));
+    config.Paced = true;  // slow enough to be killed half-way
+    WriteSettings(dir, "AUTOSTART_UNINTERRUPT");
+    auto exchange = StartExchange(dir.Path(), config);
+    const pid_t pid = Spawn();
+    ASSERT_GT(pid, 0);
+    ASSERT_TRUE(WaitUntil([&] { return CallLogLines(dir.File("calls.txt")).size() >= 12; },
+                          std::chrono::seconds(60)));
+    // The line falls silent while the program waits for the reply to the
+    // request that would acknowledge the last line written: killed there.
+    exchange->SetSilent(true);
+    ASSERT_TRUE(
+        WaitUntil([&] { return Exists(dir.File("Tallyphon.state")); }, std::chrono::seconds(10)));
+    kill(pid, SIGKILL);
+    EXPECT_EQ(Wait(pid, std::chrono::seconds(10)), 128 + SIGKILL);
+    exchange->SetSilent(false);
+    WriteSettings(dir, "AUTOSTART_1");
+    EXPECT_EQ(RunProgram(std::chrono::seconds(120)), 0);
+    std::vector<std::string> calls;
+    for (const auto& line : CallLogLines(dir.File("calls.txt")))
+        if (line.rfind("       ", 0) != 0) calls.push_back(line);  // not a title line
+    TLowLevel ll;
+    TIdentification qtv610;
+    qtv610.ModelName = "QTV610";
+    qtv610.TickLength = 1;
+    ll.AdoptIdentification(qtv610);
+    const auto expected = ExpectedCallLines(ll, Day(150, 8));
+    EXPECT_EQ(calls.size(), expected.size());
+    for (size_t i = 0; i < std::min(calls.size(), expected.size()); ++i)
+        ASSERT_EQ(calls[i], expected[i]) << "line " << i;
 }
 
 }  // namespace
