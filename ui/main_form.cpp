@@ -57,40 +57,29 @@ QLabel* AddPanel(QStatusBar* bar, const QString& name, int width, bool last) {
     return label;
 }
 
-// A status panel of a set width that yields, when its bar is too narrow for
-// all of its panels, down to the width of its text (never more than the set
-// width), so that the bar's last panel can show its whole text.
-class TYieldingPanel : public QLabel {
+// A panel of StatusBar1 of a set width. When the bar is too narrow for all
+// its panels, the others yield down to the width of their text (never more
+// than the set width), and the last one, which takes the rest of the bar,
+// never gets narrower than its own text: every count stays readable.
+class TStatusPanel : public QLabel {
   public:
-    explicit TYieldingPanel(int width) : width_(width) { setMaximumWidth(width); }
+    TStatusPanel(int width, bool last) : width_(width), last_(last) {
+        if (!last) setMaximumWidth(width);
+    }
     QSize sizeHint() const override { return {width_, QLabel::sizeHint().height()}; }
     QSize minimumSizeHint() const override {
         const QSize text = QLabel::minimumSizeHint();
-        return {std::min(text.width(), width_), text.height()};
+        const int width = last_ ? std::max(text.width(), width_) : std::min(text.width(), width_);
+        return {width, text.height()};
     }
 
   private:
     int width_;
+    bool last_;
 };
 
-// The last panel of a bar: at least its set width, and never narrower than
-// its text.
-class TLastPanel : public QLabel {
-  public:
-    explicit TLastPanel(int width) : width_(width) {}
-    QSize sizeHint() const override { return {width_, QLabel::sizeHint().height()}; }
-    QSize minimumSizeHint() const override {
-        const QSize text = QLabel::minimumSizeHint();
-        return {std::max(text.width(), width_), text.height()};
-    }
-
-  private:
-    int width_;
-};
-
-QLabel* AddYieldingPanel(QStatusBar* bar, const QString& name, int width, bool last) {
-    QLabel* label = last ? static_cast<QLabel*>(new TLastPanel(width))
-                         : static_cast<QLabel*>(new TYieldingPanel(width));
+QLabel* AddStatusPanel(QStatusBar* bar, const QString& name, int width, bool last) {
+    auto* label = new TStatusPanel(width, last);
     label->setObjectName(name);
     label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     bar->addWidget(label, last ? 1 : 0);
@@ -298,7 +287,7 @@ void TMainForm::BuildCentre() {
     const int widths[] = {110, 100, 130, 160, 125, 50};
     for (int i = 0; i < 6; ++i)
         statusBar1Panels_[i] =
-            AddYieldingPanel(StatusBar1, QString("StatusBar1_Panel%1").arg(i), widths[i], i == 5);
+            AddStatusPanel(StatusBar1, QString("StatusBar1_Panel%1").arg(i), widths[i], i == 5);
 
     auto* centre = new QWidget;
     centre->setObjectName("CentrePanel");
