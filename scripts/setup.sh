@@ -8,6 +8,7 @@ packages=(
     qt6-base-dev libgl-dev libboost-dev
     libgtest-dev googletest libbenchmark-dev
     xvfb xauth fonts-dejavu-core
+    clang-14 libclang-rt-14-dev
 )
 
 missing=()
