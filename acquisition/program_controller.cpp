@@ -234,11 +234,11 @@ void TProgramController::SelectCallLogFile() {
     // The choice is kept in memory whether or not the file takes it, as it
     // always has been.
     const bool confirmed = seam::FileDialog(openDialog1_, chosen);
-    if (confirmed && !StorablePath(chosen)) {
-        // It could not be found again at the next start; the file in use stays.
-        seam::ShowMessage(kUnstorablePathText, kErrorCaption);
-    }
-    if (!confirmed || !StorablePath(chosen)) {
+    const bool storable = confirmed && StorablePath(chosen);
+    // A name that could not be found again at the next start is refused; the
+    // file in use stays.
+    if (confirmed && !storable) seam::ShowMessage(kUnstorablePathText, kErrorCaption);
+    if (!storable) {
         static_cast<void>(WriteOutConfig(s, s.TarifFileName, s.RealTimeFileName));
         return;
     }
