@@ -154,8 +154,11 @@ TCallLogContent ReadCallLogText(std::string_view text) {
     return content;
 }
 
-int ReadCallLogFile(const std::string& path, TCallLogContent& content, int* err) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+int ReadCallLogFile(const std::string& path, TCallLogContent& content, int* err,
+                    const TLoadProgress& progress) {
+    // O_NONBLOCK: opening a FIFO must not wait for a writer; a regular file
+    // ignores the flag.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         if (err) *err = errno;
         return -2;
@@ -183,6 +186,8 @@ int ReadCallLogFile(const std::string& path, TCallLogContent& content, int* err)
     size_t cap = size_t{4} << 20;
     std::unique_ptr<char[]> buf(new char[cap]);
     size_t filled = 0;
+    uint64_t done = 0;
+    const uint64_t total = static_cast<uint64_t>(st.st_size);
     for (;;) {
         const ssize_t got = ::read(fd, buf.get() + filled, cap - filled);
         if (got < 0) {
@@ -191,7 +196,9 @@ int ReadCallLogFile(const std::string& path, TCallLogContent& content, int* err)
             return -1;
         }
         filled += static_cast<size_t>(got);
+        done += static_cast<uint64_t>(got);
         const bool atEnd = got == 0;
+        if (progress && !progress(done, total)) return kLoadCancelled;
         const size_t used = SplitLines(buf.get(), filled, atEnd, sink);
         if (atEnd) break;
         // Keep the incomplete line; a line longer than the buffer doubles it.

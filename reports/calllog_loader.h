@@ -2,6 +2,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -23,7 +25,17 @@ struct TCallLogContent {
 // Splits text into lines (ended by CR LF, LF or CR) and reads them.
 TCallLogContent ReadCallLogText(std::string_view text);
 
+// Told how far a load has come: bytes read so far and the file's size.
+// Returning false cancels the load.
+using TLoadProgress = std::function<bool(uint64_t done, uint64_t total)>;
+
+// Result of a load that the progress callback cancelled.
+constexpr int kLoadCancelled = -3;
+
 // Reads a call-log file in large blocks. Returns 1 on success; -2 when the
-// file cannot be opened or is not a regular file, -1 when reading it fails; on failure the system
-// error number goes to *err (when given) and content is left untouched.
-int ReadCallLogFile(const std::string& path, TCallLogContent& content, int* err = nullptr);
+// file cannot be opened or is not a regular file (a FIFO is refused without
+// waiting for a writer), -1 when reading it fails, kLoadCancelled when
+// progress returned false. On failure the system error number goes to *err
+// (when given; not for a cancel) and content is left untouched.
+int ReadCallLogFile(const std::string& path, TCallLogContent& content, int* err = nullptr,
+                    const TLoadProgress& progress = nullptr);

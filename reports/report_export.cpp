@@ -1,9 +1,12 @@
 #include "report_export.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <exception>
 
 #include "cp1251.h"
@@ -32,6 +35,38 @@ size_t ByteOffsetOfChar(const std::string& s, size_t chars) {
 // Zero in front of a time text shorter than eight characters (9:05:07).
 std::string EightWide(const std::string& t) {
     return ByteOffsetOfChar(t, 8) == std::string::npos ? "0" + t : t;
+}
+
+constexpr size_t kChunk = size_t{1} << 20;
+
+// The file an export replaces: the target of a symbolic link (so the link
+// stays a link), else path itself.
+std::string ReplacedPath(const std::string& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+    char* real = ::realpath(path.c_str(), nullptr);
+    if (!real) return path;  // a dangling link is replaced by the file
+    std::string resolved(real);
+    std::free(real);
+    return resolved;
+}
+
+// The process's file-creation mask, read without changing it (umask() would
+// change it for every thread while it is read).
+mode_t CurrentUmask() {
+    std::FILE* f = std::fopen("/proc/self/status", "re");
+    mode_t mask = 022;
+    if (!f) return mask;
+    char line[256];
+    while (std::fgets(line, sizeof line, f)) {
+        unsigned value = 0;
+        if (std::sscanf(line, "Umask: %o", &value) == 1) {
+            mask = static_cast<mode_t>(value);
+            break;
+        }
+    }
+    std::fclose(f);
+    return mask;
 }
 
 }  // namespace
@@ -72,52 +107,75 @@ std::string SLExportLine(const std::array<std::string, 4>& cells) {
     return line;
 }
 
-int WriteLinesToFile(const std::vector<std::string>& ListBox2, const std::string& path, int* err) {
-    int stored = 0;
-    const auto fail = [&](int rc) {
+int WriteLinesToFile(size_t count, const TExportLineAt& lineAt, const std::string& path, int* err) {
+    std::string temp;
+    const auto fail = [&](int rc, int stored) {
+        if (!temp.empty()) ::unlink(temp.c_str());
         if (err) *err = stored;
         return rc;
     };
     try {
-        std::string data;
-        for (const std::string& item : ListBox2) {
-            data += Utf8ToCp1251(item);
-            data += "\r\n";
+        const std::string target = ReplacedPath(path);
+        struct stat st {};
+        const bool exists = ::stat(target.c_str(), &st) == 0;
+        if (exists && S_ISDIR(st.st_mode)) return fail(-2, EISDIR);
+        TFd file;
+        if (exists && !S_ISREG(st.st_mode)) {
+            // A device or a FIFO is written in place: there is no file to
+            // keep, and renaming over a device node would destroy it.
+            // O_NONBLOCK only for the opening: a FIFO without a reader
+            // fails at once instead of waiting for one.
+            file = TFd(::open(target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC | O_NONBLOCK));
+            if (!file.IsOpen()) return fail(-2, errno);
+            const int flags = ::fcntl(file.Get(), F_GETFL);
+            if (flags < 0 || ::fcntl(file.Get(), F_SETFL, flags & ~O_NONBLOCK) != 0)
+                return fail(-2, errno);
+        } else {
+            const size_t slash = target.rfind('/');
+            std::string pattern =
+                slash == std::string::npos
+                    ? "." + target + ".XXXXXX"
+                    : target.substr(0, slash + 1) + "." + target.substr(slash + 1) + ".XXXXXX";
+            file = TFd(::mkostemp(pattern.data(), O_CLOEXEC));
+            if (!file.IsOpen()) return fail(-2, errno);
+            temp = pattern;
+            const mode_t mode = exists ? (st.st_mode & 07777) : (0666 & ~CurrentUmask());
+            if (::fchmod(file.Get(), mode) != 0) return fail(-2, errno);
         }
-        TFd file(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
-        if (!file.IsOpen()) {
-            // Not creatable: try the existing file for writing without
-            // creating it, which tells a missing directory or a refused
-            // permission from a passing failure.
-            stored = errno;
-            TFd probe(::open(path.c_str(), O_WRONLY | O_CLOEXEC));
-            if (!probe.IsOpen()) {
-                stored = errno;
-                return fail(-2);
-            }
-            if (!probe.Close()) {
-                stored = errno;
-                return fail(-3);
-            }
-            file = TFd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
-            if (!file.IsOpen()) {
-                stored = errno;
-                return fail(-2);
+
+        std::string chunk;
+        chunk.reserve(kChunk + 512);
+        for (size_t i = 0; i < count; ++i) {
+            const std::string line = lineAt(i);
+            if (IsAscii(line))
+                chunk += line;
+            else
+                chunk += Utf8ToCp1251(line);
+            chunk += "\r\n";
+            if (chunk.size() >= kChunk || i + 1 == count) {
+                if (!WriteAll(file.Get(), chunk.data(), chunk.size())) return fail(-3, errno);
+                chunk.clear();
             }
         }
-        // A failed write or close leaves an incomplete file, which must not
-        // be reported as written.
-        if (!WriteAll(file.Get(), data.data(), data.size())) {
-            stored = errno;
-            return fail(-3);
-        }
-        if (!file.Close()) {
-            stored = errno;
-            return fail(-3);
+        if (!file.Close()) return fail(-3, errno);
+        if (!temp.empty()) {
+            if (::rename(temp.c_str(), target.c_str()) != 0) return fail(-2, errno);
+            temp.clear();
         }
         return 0;
     } catch (const std::exception&) {
-        stored = errno;
-        return fail(-1);
+        return fail(-1, errno);
     }
+}
+
+int WriteLinesToFile(const std::vector<std::string>& ListBox2, const std::string& path, int* err) {
+    return WriteLinesToFile(
+        ListBox2.size(), [&ListBox2](size_t i) { return ListBox2[i]; }, path, err);
+}
+
+std::string ExportFailureText(int rc, int err) {
+    const char* text = rc == -1 ? "Непонятное исключение. errno = "
+                       : rc == -2 ? "Не создать или не открыть файл. errno = "
+                                  : "Не закрыть файл. errno = ";
+    return text + std::to_string(err);
 }

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -26,9 +28,24 @@ std::string ALExportLine(const std::array<std::string, 5>& cells);
 // Export line of a trunk grid row: trunk, outgoing, incoming and total traffic.
 std::string SLExportLine(const std::array<std::string, 4>& cells);
 
-// Writes the lines (UTF-8) to path in Windows-1251, each ended by CR LF,
-// creating the file or cutting it to zero length. Returns 0 when every line
-// was written and the file closed; -2 when the file can be neither created
-// nor opened; -3 when writing or closing it failed; -1 on any other failure.
-// On every result but 0 the system error number goes to *err.
+// Line i (UTF-8) of an export of count lines; line 0 is the header.
+using TExportLineAt = std::function<std::string(size_t i)>;
+
+// Writes count lines in Windows-1251, each ended by CR LF, to path. The lines
+// go to a new file beside the target, which replaces the target (a link's
+// target, when path is a symbolic link) only when every line was written and
+// the file closed; a failed export leaves an earlier file as it was. The new
+// file keeps the mode of the file it replaces. Returns 0 when written; -2
+// when the file cannot be created there (no permission, no such directory,
+// path is a directory); -3 when writing or closing it failed (full file
+// system); -1 on any other failure. On every result but 0 the system error
+// number goes to *err.
+int WriteLinesToFile(size_t count, const TExportLineAt& lineAt, const std::string& path, int* err);
+
+// The same for lines held in a list.
 int WriteLinesToFile(const std::vector<std::string>& ListBox2, const std::string& path, int* err);
+
+// The message of a failed export: -1 "Непонятное исключение. errno = ",
+// -2 "Не создать или не открыть файл. errno = ", -3 "Не закрыть файл.
+// errno = ", each followed by err in decimal.
+std::string ExportFailureText(int rc, int err);

@@ -41,9 +41,9 @@ void Gather(const TStrList_rep<TExtStr_rep>& lines, TStrList_rep<Entry>& list,
 
 }  // namespace
 
-int TReportModel::LoadFile(const std::string& path, int* err) {
+int TReportModel::LoadFile(const std::string& path, int* err, const TLoadProgress& progress) {
     TCallLogContent content;
-    const int rc = ReadCallLogFile(path, content, err);
+    const int rc = ReadCallLogFile(path, content, err, progress);
     if (rc == 1) Replace(std::move(content));
     return rc;
 }

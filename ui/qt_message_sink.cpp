@@ -25,6 +25,9 @@ bool RunFileDialog(const seam::TFileRequest& request, std::string& chosen) {
     QFileDialog dialog(nullptr, QString::fromStdString(request.Caption), start,
                        QString::fromStdString(request.Filter));
     dialog.setAcceptMode(request.Save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    // The program asks its own question before replacing a file, where it
+    // replaces one at all (a call-log file is appended to).
+    dialog.setOption(QFileDialog::DontConfirmOverwrite);
     // An open dialog may name a file that does not exist yet.
     dialog.setFileMode(QFileDialog::AnyFile);
     if (!request.DefaultSuffix.empty())

@@ -24,7 +24,10 @@ TRecorder::~TRecorder() {
 int TRecorder::Message(const std::string& text, const std::string& caption, seam::TButtons) {
     std::lock_guard<std::mutex> lock(mutex_);
     messages_.push_back({text, caption});
-    return seam::kAnswerOk;
+    if (messageAnswers_.empty()) return seam::kAnswerOk;
+    const int answer = messageAnswers_.front();
+    messageAnswers_.pop_front();
+    return answer;
 }
 
 bool TRecorder::FileDialog(const seam::TFileRequest& request, std::string& chosen) {
@@ -46,6 +49,11 @@ std::vector<TShownMessage> TRecorder::Messages() const {
 void TRecorder::ClearMessages() {
     std::lock_guard<std::mutex> lock(mutex_);
     messages_.clear();
+}
+
+void TRecorder::QueueMessageAnswer(int answer) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    messageAnswers_.push_back(answer);
 }
 
 void TRecorder::QueueFileAnswer(std::optional<std::string> answer) {

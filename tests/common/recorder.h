@@ -20,10 +20,10 @@ struct TShownMessage {
 };
 void PrintTo(const TShownMessage& m, std::ostream* os);
 
-// Installs itself as message sink and exit hook for its lifetime. Every
-// message is answered OK. File dialogs take the queued answers in turn
-// (nullopt: cancelled); with none queued they are cancelled. Safe to call
-// from the reading thread while the test looks on.
+// Installs itself as message sink and exit hook for its lifetime. Messages
+// take the queued answers in turn, OK when none is queued. File dialogs take the queued answers in
+// turn (nullopt: cancelled); with none queued they are cancelled. Safe to call from the reading
+// thread while the test looks on.
 class TRecorder : public seam::IMessageSink {
   public:
     TRecorder();
@@ -38,6 +38,8 @@ class TRecorder : public seam::IMessageSink {
     // Messages shown so far, oldest first.
     std::vector<TShownMessage> Messages() const;
     void ClearMessages();
+    // The answer of a later message (seam::kAnswerOk or kAnswerCancel).
+    void QueueMessageAnswer(int answer);
     // The answer of a later file dialog.
     void QueueFileAnswer(std::optional<std::string> answer);
     // File dialogs asked for so far, oldest first.
@@ -50,6 +52,7 @@ class TRecorder : public seam::IMessageSink {
     std::vector<TShownMessage> messages_;
     std::vector<seam::TFileRequest> fileRequests_;
     std::deque<std::optional<std::string>> fileAnswers_;
+    std::deque<int> messageAnswers_;
     std::vector<int> exits_;
 };
 

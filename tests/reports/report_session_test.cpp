@@ -1,0 +1,181 @@
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <iterator>
+#include <string>
+
+#include "cp1251.h"
+#include "report_export.h"
+#include "report_sample.h"
+#include "report_session.h"
+#include "test_support.h"
+
+using namespace testing_support;
+
+namespace {
+
+std::string Dotted(int y, int m, int d) {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "%02d.%02d.%04d", d, m, y);
+    return buf;
+}
+
+std::string Lines(std::initializer_list<std::string> lines) {
+    std::string bytes;
+    for (const std::string& l : lines)
+        bytes += Utf8ToCp1251(l) + "\r\n";
+    return bytes;
+}
+
+struct ReportSession : testing::Test {
+    TTempDir dir;
+    std::string sample = dir.File("calls.txt");
+    TReportSession session{Dotted};
+    void SetUp() override {
+        WriteFile(sample, ReportSampleFile());
+        ASSERT_EQ(session.Load(sample), 1);
+    }
+    std::string Export(int (TReportSession::*write)(const std::string&, int*) const) {
+        const std::string out = dir.File("out.txt");
+        int err = 0;
+        EXPECT_EQ((session.*write)(out, &err), 0);
+        return ReadFile(out);
+    }
+};
+
+TEST_F(ReportSession, LoadFillsTheGridsAndEachExportIsWhatTheyShow) {
+    EXPECT_EQ(session.Caption(), "Кол-во строк: 11");
+    ASSERT_EQ(session.CallGrid().RowCount(), 9u);
+    const std::array<std::string, 7> midnight = {"05.03.2007", "23:59:50", "23:59:59", "105",
+                                                 "201",        "3",        "8123"};
+    EXPECT_EQ(session.CallGrid().Cells(1), midnight);
+
+    const std::string calls = Export(&TReportSession::ExportCalls);
+    EXPECT_EQ(calls.substr(0, calls.find("\r\n")), Utf8ToCp1251(kCallExportHeader));
+    EXPECT_NE(calls.find("\r\n06.03.2007  00:00:10  23:59:59  105   201    3" +
+                         std::string(15, ' ') + "\r\n"),
+              std::string::npos);
+    EXPECT_NE(calls.find("\r\n06.03.2007  11:00:00  00:00:30  7     17     9      800" +
+                         std::string(6, ' ') + "\r\n"),
+              std::string::npos);
+
+    EXPECT_EQ(Export(&TReportSession::ExportAL),
+              Lines({kALExportHeader,
+                     "105         201         120:01:30      23:59:59        144:01:29"
+                     "             ",
+                     "7           17          00:00:40       00:00:00        00:00:40         "}));
+    EXPECT_EQ(Export(&TReportSession::ExportSL),
+              Lines({kSLExportHeader,
+                     "3         48:01:33       23:59:59        72:01:32                     ",
+                     "9         48:00:28       00:00:00        48:00:28                     ",
+                     "10        24:00:09       00:00:00        24:00:09                      "}));
+}
+
+TEST_F(ReportSession, SortsAndQueriesRewriteOnlyTheirOwnGrid) {
+    session.SortSL(TSLSortKey::Trunk);  // text order: "10" before "3" and "9"
+    EXPECT_EQ(session.SLGrid().Cells(0)[0], "10");
+    session.SortAL(TALSortKey::HwLine);
+    EXPECT_EQ(session.ALGrid().Cells(0)[0], "7");
+    EXPECT_EQ(session.SLGrid().Cells(0)[0], "10");
+
+    struct Row {
+        const char* number;
+        const char* prefix;
+        bool byProgrammed;
+        std::vector<std::string> dialled;
+    };
+    const Row rows[] = {
+        {" 201", "8", true, {"8123", "8", "800"}},  // not 78 nor 5800
+        {"7", "", false, {"800", "5551234"}},       // one-digit hardware number
+        {"", "", true, {"1234567", "8123", "", "78", "5800", "8", "800", "800", "5551234"}},
+        {"201", "", false, {""}},  // selects nothing: one empty row
+    };
+    for (const Row& r : rows) {
+        session.Query(r.number, r.prefix, r.byProgrammed);
+        std::vector<std::string> dialled;
+        for (size_t i = 0; i < session.CallGrid().RowCount(); ++i)
+            dialled.push_back(session.CallGrid().Cells(i)[6]);
+        EXPECT_EQ(dialled, r.dialled) << r.number << "/" << r.prefix;
+    }
+    EXPECT_EQ(Export(&TReportSession::ExportCalls),
+              Lines({kCallExportHeader, "  0  0" + std::string(24, ' ')}));
+    EXPECT_EQ(session.Caption(), "Кол-во строк: 11");
+    EXPECT_EQ(session.ALGrid().RowCount(), 2u);
+}
+
+TEST_F(ReportSession, NewListsEmptyTheSortsButTheGridsKeepTheirTexts) {
+    session.CreateLists();  // the window shown again
+    EXPECT_EQ(session.CallGrid().RowCount(), 9u);
+    EXPECT_EQ(session.ALGrid().Cells(0)[0], "105");
+    session.SortAL(TALSortKey::TotalTraffic);
+    EXPECT_EQ(session.ALGrid().RowCount(), 0u);
+    session.Query("", "", true);
+    EXPECT_EQ(session.CallGrid().RowCount(), 1u);
+    EXPECT_EQ(session.SLGrid().RowCount(), 3u);
+}
+
+TEST_F(ReportSession, AFailedOrCancelledLoadChangesNothing) {
+    const std::string fifo = dir.File("fifo");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    WriteFile(dir.File("other.txt"), ReportSampleFile() + ReportSampleFile());
+    struct Row {
+        std::string path;
+        int rc;
+        int err;
+    };
+    const Row rows[] = {{dir.File("missing.txt"), -2, ENOENT},
+                        {dir.Path(), -2, EISDIR},
+                        {fifo, -2, EINVAL},  // refused at once, never waits for a writer
+                        {dir.File("other.txt"), kLoadCancelled, 0}};
+    for (const Row& r : rows) {
+        int err = 0;
+        EXPECT_EQ(session.Load(r.path, &err, [](uint64_t, uint64_t) { return false; }), r.rc)
+            << r.path;
+        EXPECT_EQ(err, r.err) << r.path;
+        EXPECT_EQ(session.Caption(), "Кол-во строк: 11");
+        EXPECT_EQ(session.Lists().LineList().Count(), 9u);
+        EXPECT_EQ(session.CallGrid().RowCount(), 9u);
+    }
+}
+
+TEST(WriteLinesToFile, AFailedExportLeavesTheEarlierFileAsItWas) {
+    TTempDir dir;
+    const std::string out = dir.File("out.txt");
+    WriteFile(out, "earlier");
+    ASSERT_EQ(chmod(out.c_str(), 0640), 0);
+    // A file system that fills up: the file size limit fails the write.
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit old{};
+    getrlimit(RLIMIT_FSIZE, &old);
+    rlimit small = old;
+    small.rlim_cur = 4096;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    int err = 0;
+    const int rc = WriteLinesToFile(
+        3000, [](size_t) { return std::string(60, 'x'); }, out, &err);
+    setrlimit(RLIMIT_FSIZE, &old);
+    EXPECT_EQ(rc, -3);
+    EXPECT_EQ(err, EFBIG);
+    EXPECT_EQ(ReadFile(out), "earlier");
+
+    // A good export replaces the file through a link and keeps its mode.
+    const std::string link = dir.File("link.txt");
+    ASSERT_EQ(symlink(out.c_str(), link.c_str()), 0);
+    ASSERT_EQ(WriteLinesToFile({"new"}, link, &err), 0);
+    EXPECT_EQ(ReadFile(out), "new\r\n");
+    struct stat st {};
+    ASSERT_EQ(lstat(link.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    ASSERT_EQ(stat(out.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+    // Nothing is left behind beside it.
+    const auto entries = std::filesystem::directory_iterator(dir.Path());
+    EXPECT_EQ(std::distance(begin(entries), end(entries)), 2);
+}
+
+}  // namespace

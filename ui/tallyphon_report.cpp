@@ -1,0 +1,210 @@
+// tallyphon-report: the report window's work without a window, for reports
+// made on a schedule. It loads a call-log file, sorts the lists, runs the
+// subscriber query and writes the same export files, byte for byte, as the
+// window does after the same commands.
+#include <cstring>
+#include <iostream>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "report_export.h"
+#include "report_locale.h"
+#include "report_session.h"
+
+namespace {
+
+constexpr int kUsageError = 2;
+constexpr int kExportFailed = 1;
+
+const char* const kUsage =
+    "Usage: tallyphon-report CALL-LOG [options]\n"
+    "\n"
+    "Loads a call-log file written by Tallyphon and, like the report window,\n"
+    "sorts the subscriber-line and trunk lists, selects the calls of one\n"
+    "subscriber and writes the fixed-column export files (Windows-1251, CR LF).\n"
+    "Without an export option it prints the line count, the number of calls\n"
+    "and both lists.\n"
+    "\n"
+    "  --sort-lines hw|prg|out|in|total  sort the subscriber lines by hardware\n"
+    "                                    number, programmed number, outgoing,\n"
+    "                                    incoming or total traffic\n"
+    "  --sort-trunks trunk|out|in|total  sort the trunks by number, outgoing,\n"
+    "                                    incoming or total traffic\n"
+    "  --number DIGITS    keep the calls of this subscriber (at most 4 digits),\n"
+    "                     compared with the programmed number\n"
+    "  --hardware         compare --number with the hardware number instead\n"
+    "  --prefix DIGITS    keep the calls whose dialled number begins with DIGITS\n"
+    "  --calls FILE       write the calls (all, or those selected)\n"
+    "  --lines FILE       write the subscriber lines\n"
+    "  --trunks FILE      write the trunks\n"
+    "  --help             show this text\n"
+    "\n"
+    "An existing export file is replaced only once the new one is complete.\n"
+    "Exit status: 0 done, 1 an export failed, 2 bad arguments or an unreadable\n"
+    "call-log file.\n";
+
+struct TArguments {
+    std::string CallLog;
+    std::optional<TALSortKey> SortLines;
+    std::optional<TSLSortKey> SortTrunks;
+    std::optional<std::string> Number;
+    bool Hardware = false;
+    std::optional<std::string> Prefix;
+    std::optional<std::string> Calls, Lines, Trunks;
+    bool Help = false;
+};
+
+bool AllDigits(std::string_view s) {
+    return s.find_first_not_of("0123456789") == std::string_view::npos;
+}
+
+std::optional<TALSortKey> LineSortKey(const std::string& word) {
+    if (word == "hw") return TALSortKey::HwLine;
+    if (word == "prg") return TALSortKey::PrgLine;
+    if (word == "out") return TALSortKey::OutTraffic;
+    if (word == "in") return TALSortKey::InTraffic;
+    if (word == "total") return TALSortKey::TotalTraffic;
+    return std::nullopt;
+}
+
+std::optional<TSLSortKey> TrunkSortKey(const std::string& word) {
+    if (word == "trunk") return TSLSortKey::Trunk;
+    if (word == "out") return TSLSortKey::OutTraffic;
+    if (word == "in") return TSLSortKey::InTraffic;
+    if (word == "total") return TSLSortKey::TotalTraffic;
+    return std::nullopt;
+}
+
+// Reads the command line into args; on a mistake returns its description.
+std::optional<std::string> Parse(int argc, char** argv, TArguments& args) {
+    std::vector<std::string_view> rest(argv + 1, argv + argc);
+    for (size_t i = 0; i < rest.size(); ++i) {
+        std::string_view arg = rest[i];
+        if (arg.substr(0, 2) != "--" || arg == "--") {
+            if (!args.CallLog.empty()) return "more than one call-log file given";
+            if (arg == "--" && i + 1 < rest.size()) arg = rest[++i];
+            if (arg.empty() || arg == "--") return "an empty call-log file name";
+            args.CallLog = std::string(arg);
+            continue;
+        }
+        std::string_view name = arg;
+        std::optional<std::string_view> inlineValue;
+        if (const size_t eq = arg.find('='); eq != std::string_view::npos) {
+            name = arg.substr(0, eq);
+            inlineValue = arg.substr(eq + 1);
+        }
+        if (name == "--help" || name == "--hardware") {
+            if (inlineValue) return std::string(name) + " takes no value";
+            (name == "--help" ? args.Help : args.Hardware) = true;
+            continue;
+        }
+        const auto value = [&]() -> std::optional<std::string> {
+            if (inlineValue) return std::string(*inlineValue);
+            if (i + 1 < rest.size()) return std::string(rest[++i]);
+            return std::nullopt;
+        };
+        const auto once = [&](auto& slot) -> std::optional<std::string> {
+            if (slot) return std::string(name) + " given twice";
+            auto v = value();
+            if (!v) return std::string(name) + " needs a value";
+            slot = std::move(*v);
+            return std::nullopt;
+        };
+        std::optional<std::string> text, error;
+        if (name == "--sort-lines") {
+            if (args.SortLines) return "--sort-lines given twice";
+            if ((error = once(text))) return error;
+            args.SortLines = LineSortKey(*text);
+            if (!args.SortLines) return "--sort-lines takes hw, prg, out, in or total";
+        } else if (name == "--sort-trunks") {
+            if (args.SortTrunks) return "--sort-trunks given twice";
+            if ((error = once(text))) return error;
+            args.SortTrunks = TrunkSortKey(*text);
+            if (!args.SortTrunks) return "--sort-trunks takes trunk, out, in or total";
+        } else if (name == "--number") {
+            if ((error = once(args.Number))) return error;
+            if (args.Number->empty() || args.Number->size() > 4 || !AllDigits(*args.Number))
+                return "--number takes one to four digits, not \"" + *args.Number + "\"";
+        } else if (name == "--prefix") {
+            if ((error = once(args.Prefix))) return error;
+            if (args.Prefix->empty() || !AllDigits(*args.Prefix))
+                return "--prefix takes digits, not \"" + *args.Prefix + "\"";
+        } else if (name == "--calls") {
+            if ((error = once(args.Calls))) return error;
+        } else if (name == "--lines") {
+            if ((error = once(args.Lines))) return error;
+        } else if (name == "--trunks") {
+            if ((error = once(args.Trunks))) return error;
+        } else {
+            return "unknown option " + std::string(name);
+        }
+        for (const std::optional<std::string>* file : {&args.Calls, &args.Lines, &args.Trunks})
+            if (*file && (*file)->empty()) return std::string(name) + " needs a file name";
+    }
+    if (args.Help) return std::nullopt;
+    if (args.CallLog.empty()) return "no call-log file given";
+    if (args.Hardware && !args.Number) return "--hardware needs --number";
+    return std::nullopt;
+}
+
+template <class Grid>
+void Print(const char* title, const Grid& grid) {
+    std::cout << "\n" << title << "\n";
+    for (size_t i = 0; i <= grid.RowCount(); ++i)
+        std::cout << grid.ExportLine(i) << "\n";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    TArguments args;
+    if (const auto error = Parse(argc, argv, args)) {
+        std::cerr << "tallyphon-report: " << *error << " (see --help)\n";
+        return kUsageError;
+    }
+    if (args.Help) {
+        std::cout << kUsage;
+        return 0;
+    }
+
+    TReportSession session(SystemShortDate());
+    int err = 0;
+    const int loaded = session.Load(args.CallLog, &err);
+    if (loaded != 1) {
+        std::cerr << "tallyphon-report: cannot read " << args.CallLog << ": " << std::strerror(err)
+                  << "\n";
+        return kUsageError;
+    }
+    if (args.SortLines) session.SortAL(*args.SortLines);
+    if (args.SortTrunks) session.SortSL(*args.SortTrunks);
+    if (args.Number || args.Prefix)
+        session.Query(args.Number.value_or(""), args.Prefix.value_or(""), !args.Hardware);
+
+    if (!args.Calls && !args.Lines && !args.Trunks) {
+        const TCallGrid& calls = session.CallGrid();
+        // A query that selects nothing leaves one empty row, which is no call.
+        const size_t count =
+            calls.RowCount() == 1 && calls.Cells(0)[0].empty() ? 0 : calls.RowCount();
+        std::cout << session.Caption() << "\nЗвонков: " << count << "\n";
+        Print("АЛ", session.ALGrid());
+        Print("СЛ", session.SLGrid());
+        return std::cout.flush() ? 0 : kExportFailed;
+    }
+    using TExport = int (TReportSession::*)(const std::string&, int*) const;
+    const std::pair<const std::optional<std::string>*, TExport> exports[] = {
+        {&args.Calls, &TReportSession::ExportCalls},
+        {&args.Lines, &TReportSession::ExportAL},
+        {&args.Trunks, &TReportSession::ExportSL}};
+    for (const auto& [file, write] : exports) {
+        if (!*file) continue;
+        const int rc = (session.*write)(**file, &err);
+        if (rc != 0) {
+            std::cerr << "tallyphon-report: " << **file << ": " << ExportFailureText(rc, err)
+                      << "\n";
+            return kExportFailed;
+        }
+    }
+    return 0;
+}
