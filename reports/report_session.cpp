@@ -36,6 +36,12 @@ void TReportSession::SortSL(TSLSortKey key) {
 }
 
 void TReportSession::Query(std::string_view number, std::string_view prefix, bool byProgrammed) {
+    // Nothing to compare: every line, without a pointer for each.
+    if (number.find_first_not_of(' ') == std::string_view::npos && prefix.empty() &&
+        lists_->LineList().Count() > 0) {
+        callGrid_.ShowAll(lists_);
+        return;
+    }
     callGrid_.ShowSelection(lists_, SelectLines(lists_->LineList(), number, prefix, byProgrammed));
 }
 

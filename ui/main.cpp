@@ -42,7 +42,7 @@ int Run(TApplication& app) {
     mainForm = &form;
     TOptionsForm options;
     TAboutForm about;
-    // The report window and the two real-time windows are frames so far.
+    // The two real-time windows are frames so far.
     TMainForm_rep report;
     TRealTimeForm realTime;
     TRealTimeAdvancedForm realTimeAdvanced;

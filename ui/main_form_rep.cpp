@@ -1,9 +1,521 @@
 #include "main_form_rep.h"
 
-#include <QApplication>
+#include <sys/stat.h>
 
-TMainForm_rep::TMainForm_rep(QWidget* parent) : QDialog(parent) {
+#include <algorithm>
+#include <cstring>
+
+#include <QAction>
+#include <QApplication>
+#include <QFile>
+#include <QFont>
+#include <QFrame>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QProgressDialog>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QRegularExpressionValidator>
+#include <QScreen>
+#include <QStatusBar>
+#include <QTableView>
+#include <QVBoxLayout>
+
+#include "about_form.h"
+#include "message_seam.h"
+#include "report_export.h"
+#include "report_grid_model.h"
+#include "report_locale.h"
+
+namespace {
+
+constexpr int kRowHeight = 18;
+constexpr int kProgressSteps = 1000;
+
+template <size_t N>
+QStringList Headers(const std::array<const char*, N>& texts) {
+    QStringList list;
+    for (const char* t : texts)
+        list.append(QString::fromUtf8(t));
+    return list;
+}
+
+template <size_t N>
+std::vector<std::string> Texts(std::array<std::string, N>&& cells) {
+    return {std::make_move_iterator(cells.begin()), std::make_move_iterator(cells.end())};
+}
+
+QTableView* MakeGrid(QWidget* parent, const char* name, TReportGridModel* model,
+                     std::initializer_list<int> widths) {
+    auto* grid = new QTableView(parent);
+    grid->setObjectName(name);
+    grid->setModel(model);
+    grid->verticalHeader()->hide();
+    grid->verticalHeader()->setMinimumSectionSize(1);
+    grid->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    grid->verticalHeader()->setDefaultSectionSize(kRowHeight);
+    grid->horizontalHeader()->setFixedHeight(kRowHeight + 2);
+    grid->horizontalHeader()->setHighlightSections(false);
+    grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    grid->setSelectionMode(QAbstractItemView::SingleSelection);
+    grid->setWordWrap(false);
+    grid->setContextMenuPolicy(Qt::CustomContextMenu);
+    int column = 0;
+    for (int w : widths)
+        grid->setColumnWidth(column++, w);
+    return grid;
+}
+
+QAction* Item(QMenu* menu, const char* name, const char* caption) {
+    QAction* action = menu->addAction(QString::fromUtf8(caption));
+    action->setObjectName(name);
+    return action;
+}
+
+QFont ControlFont() {
+    QFont font("DejaVu Sans");
+    font.setStyleHint(QFont::SansSerif);
+    font.setPointSize(8);
+    // Set, not inherited: the grids sit in group boxes with bold captions.
+    font.setBold(false);
+    return font;
+}
+
+QFont CaptionFont() {
+    QFont font = ControlFont();
+    font.setPointSize(10);
+    font.setBold(true);
+    return font;
+}
+
+QGroupBox* MakeGroup(QWidget* parent, const char* name, const char* caption) {
+    auto* box = new QGroupBox(QString::fromUtf8(caption), parent);
+    box->setObjectName(name);
+    box->setFont(CaptionFont());
+    return box;
+}
+
+QPushButton* HiddenButton(QWidget* parent, const char* name, const char* caption) {
+    auto* button = new QPushButton(QString::fromUtf8(caption), parent);
+    button->setObjectName(name);
+    button->hide();
+    return button;
+}
+
+void SetWidth(QTableView* grid, int column, int width) {
+    grid->setColumnWidth(column, std::max(width, 0));
+}
+
+}  // namespace
+
+TMainForm_rep::TMainForm_rep(QWidget* parent)
+    : QDialog(parent),
+      session_(SystemShortDate()),
+      callModel_(new TReportGridModel(
+          Headers(kCallGridHeaders), [this] { return session_.CallGrid().RowCount(); },
+          [this](size_t row) { return Texts(session_.CallGrid().Cells(row)); }, this)),
+      alModel_(new TReportGridModel(
+          Headers(kALGridHeaders), [this] { return session_.ALGrid().RowCount(); },
+          [this](size_t row) { return Texts(session_.ALGrid().Cells(row)); }, this)),
+      slModel_(new TReportGridModel(
+          Headers(kSLGridHeaders), [this] { return session_.SLGrid().RowCount(); },
+          [this](size_t row) { return Texts(session_.SLGrid().Cells(row)); }, this)),
+      MainMenu1(new QMenuBar(this)),
+      File(MainMenu1->addMenu("Файл")),
+      Load(File->addAction("Загрузить")),
+      HelpMenu(MainMenu1->addMenu("Помощь")),
+      AboutMenuItem(HelpMenu->addAction("О программе.")),
+      Panel1(new QFrame(this)),
+      FileGroupBox(MakeGroup(Panel1, "FileGroupBox", "Кол-во строк: ")),
+      StringGrid1(MakeGrid(FileGroupBox, "StringGrid1", callModel_, {64, 64, 78, 64, 64, 64, 115})),
+      ALGroupBox(MakeGroup(Panel1, "ALGroupBox", "АЛ")),
+      ALGrid(MakeGrid(ALGroupBox, "ALGrid", alModel_, {76, 75, 83, 85, 89})),
+      SLGroupBox(MakeGroup(Panel1, "SLGroupBox", "СЛ")),
+      SLGrid(MakeGrid(SLGroupBox, "SLGrid", slModel_, {75, 75, 75, 93})),
+      StatusBar1(new QStatusBar(this)),
+      Label2(new QLabel(this)),
+      Button2(HiddenButton(this, "Button2", "Создание списков уникальных АЛ и СЛ")),
+      LoadButton(HiddenButton(this, "LoadButton", "Загрузить список строк в Грид")),
+      Button1(HiddenButton(this, "Button1", "Вывод в АЛГрид")),
+      Button3(HiddenButton(this, "Button3", "Вывод в СЛГрид")),
+      PopupMenu1(new QMenu(this)),
+      N1(Item(PopupMenu1, "N1", "Выборка по абоненту")),
+      N2(Item(PopupMenu1, "N2", "Сохранить в файле")),
+      PopupMenu2(new QMenu(this)),
+      N3(Item(PopupMenu2, "N3", "Сортировка по апп. номеру")),
+      N4(Item(PopupMenu2, "N4", "Сортировка по программному номеру")),
+      N6(Item(PopupMenu2, "N6", "Сортировка по исходящему трафику")),
+      N5(Item(PopupMenu2, "N5", "Сортировка по вх. трафику")),
+      N7(Item(PopupMenu2, "N7", "Сортировка по общему трафику")),
+      N12(Item(PopupMenu2, "N12", "Сохранить в файле")),
+      PopupMenu3(new QMenu(this)),
+      N8(Item(PopupMenu3, "N8", "Сортировка по номеру СЛ")),
+      N10(Item(PopupMenu3, "N10", "Сортировка по исх. трафику ")),
+      N9(Item(PopupMenu3, "N9", "Сортировка по вх. трафику")),
+      N11(Item(PopupMenu3, "N11", "Сортировка по общему трафику")),
+      N13(Item(PopupMenu3, "N13", "Сохранить в файл")),
+      ALQueryPanel(new QFrame(this)),
+      MaskEdit1(new QLineEdit(ALQueryPanel)),
+      RadioButton1(new QRadioButton("Программный номер", ALQueryPanel)),
+      RadioButton2(new QRadioButton("Аппаратный номер", ALQueryPanel)),
+      Label1(new QLabel("Первые цифры номера:", ALQueryPanel)),
+      FilterEdit(new QLineEdit(ALQueryPanel)),
+      Button4(new QPushButton("Выполнять", ALQueryPanel)),
+      Button5(new QPushButton("Отмена", ALQueryPanel)) {
     setObjectName("MainForm_rep");
-    setWindowTitle(QApplication::applicationName());
+    setFont(ControlFont());
     resize(564, 570);
+
+    for (QTableView* grid : {StringGrid1, ALGrid, SLGrid})
+        grid->setFont(ControlFont());
+
+    MainMenu1->setObjectName("MainMenu1");
+    File->setObjectName("File");
+    Load->setObjectName("Load");
+    HelpMenu->setObjectName("HelpMenu");
+    AboutMenuItem->setObjectName("AboutMenuItem");
+    Panel1->setObjectName("Panel1");
+    StatusBar1->setObjectName("StatusBar1");
+    StatusBar1->setSizeGripEnabled(false);
+    Label2->setObjectName("Label2");
+    Label2->hide();
+    PopupMenu1->setObjectName("PopupMenu1");
+    PopupMenu2->setObjectName("PopupMenu2");
+    PopupMenu3->setObjectName("PopupMenu3");
+
+    ALQueryPanel->setObjectName("ALQueryPanel");
+    ALQueryPanel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    ALQueryPanel->setLineWidth(3);
+    ALQueryPanel->setAutoFillBackground(true);
+    ALQueryPanel->setGeometry(258, 96, 191, 185);
+    MaskEdit1->setObjectName("MaskEdit1");
+    MaskEdit1->setInputMask("0000;_");
+    MaskEdit1->setMaxLength(4);
+    MaskEdit1->setText("    ");
+    RadioButton1->setObjectName("RadioButton1");
+    RadioButton1->setChecked(true);
+    RadioButton2->setObjectName("RadioButton2");
+    Label1->setObjectName("Label1");
+    Label1->setToolTip(
+        "Будут выведены только те гор. номера, которые начинаются с указанных цифр.");
+    FilterEdit->setObjectName("FilterEdit");
+    // Pasted text is held to digits as typed keys are.
+    FilterEdit->setValidator(
+        new QRegularExpressionValidator(QRegularExpression("[0-9]*"), FilterEdit));
+    QFont bold = ControlFont();
+    bold.setBold(true);
+    for (QPushButton* b : {Button4, Button5})
+        b->setFont(bold);
+    Button4->setObjectName("Button4");
+    Button5->setObjectName("Button5");
+    auto* queryRows = new QVBoxLayout(ALQueryPanel);
+    queryRows->setContentsMargins(10, 8, 10, 8);
+    for (QWidget* w : std::initializer_list<QWidget*>{MaskEdit1, RadioButton1, RadioButton2, Label1,
+                                                      FilterEdit, Button4, Button5})
+        queryRows->addWidget(w);
+    ALQueryPanel->hide();
+    MaskEdit1->installEventFilter(this);
+    FilterEdit->installEventFilter(this);
+
+    connect(Load, &QAction::triggered, this, &TMainForm_rep::LoadClick);
+    connect(AboutMenuItem, &QAction::triggered, this, &TMainForm_rep::AboutMenuItemClick);
+    connect(Button2, &QPushButton::clicked, this, &TMainForm_rep::Button2Click);
+    connect(LoadButton, &QPushButton::clicked, this, &TMainForm_rep::LoadButtonClick);
+    connect(Button1, &QPushButton::clicked, this, &TMainForm_rep::Button1Click);
+    connect(Button3, &QPushButton::clicked, this, &TMainForm_rep::Button3Click);
+    connect(Button4, &QPushButton::clicked, this, &TMainForm_rep::Button4Click);
+    connect(Button5, &QPushButton::clicked, this, &TMainForm_rep::Button5Click);
+    const std::pair<QAction*, void (TMainForm_rep::*)()> items[] = {
+        {N1, &TMainForm_rep::N1Click},   {N2, &TMainForm_rep::N2Click},
+        {N3, &TMainForm_rep::N3Click},   {N4, &TMainForm_rep::N4Click},
+        {N5, &TMainForm_rep::N5Click},   {N6, &TMainForm_rep::N6Click},
+        {N7, &TMainForm_rep::N7Click},   {N8, &TMainForm_rep::N8Click},
+        {N9, &TMainForm_rep::N9Click},   {N10, &TMainForm_rep::N10Click},
+        {N11, &TMainForm_rep::N11Click}, {N12, &TMainForm_rep::N12Click},
+        {N13, &TMainForm_rep::N13Click}};
+    for (const auto& [action, handler] : items)
+        connect(action, &QAction::triggered, this, handler);
+    const std::pair<QTableView*, QMenu*> popups[] = {
+        {StringGrid1, PopupMenu1}, {ALGrid, PopupMenu2}, {SLGrid, PopupMenu3}};
+    for (const auto& [grid, menu] : popups)
+        connect(grid, &QWidget::customContextMenuRequested, this,
+                [grid = grid, menu = menu](const QPoint& at) {
+                    menu->popup(grid->viewport()->mapToGlobal(at));
+                });
+
+    FormCreate();
+}
+
+TMainForm_rep::~TMainForm_rep() = default;
+
+void TMainForm_rep::FormCreate() {
+    setWindowTitle(QApplication::applicationName());
+}
+
+void TMainForm_rep::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (!event->spontaneous()) FormShow();
+}
+
+void TMainForm_rep::FormShow() {
+    session_.CreateLists();
+    // The header rows are the models' own; the screen decides the size.
+    const QScreen* screen = this->screen();
+    if (screen && screen->geometry().width() < 1024) setGeometry(screen->availableGeometry());
+    move(30, 20);
+    FormCanResize();
+}
+
+void TMainForm_rep::done(int result) {
+    FormClose();
+    QDialog::done(result);
+}
+
+void TMainForm_rep::FormClose() {
+    ALQueryPanel->hide();
+    session_.DiscardLists();
+}
+
+void TMainForm_rep::resizeEvent(QResizeEvent* event) {
+    QDialog::resizeEvent(event);
+    FormCanResize();
+}
+
+void TMainForm_rep::moveEvent(QMoveEvent* event) {
+    QDialog::moveEvent(event);
+    FormCanResize();
+}
+
+void TMainForm_rep::FormCanResize() {
+    const int menuHeight = MainMenu1->sizeHint().height();
+    const int statusHeight = StatusBar1->sizeHint().height();
+    MainMenu1->setGeometry(0, 0, width(), menuHeight);
+    StatusBar1->setGeometry(0, height() - statusHeight, width(), statusHeight);
+    Panel1->setGeometry(0, menuHeight, width(), std::max(height() - menuHeight - statusHeight, 0));
+
+    const int boxHeight = Panel1->height() / 3 - 1;
+    int top = 0;
+    for (QGroupBox* box : {FileGroupBox, ALGroupBox, SLGroupBox}) {
+        box->setGeometry(0, top, Panel1->width(), std::max(boxHeight, 0));
+        top += boxHeight;
+    }
+    StringGrid1->setGeometry(FileGroupBox->contentsRect());
+    ALGrid->setGeometry(ALGroupBox->contentsRect());
+    SLGrid->setGeometry(SLGroupBox->contentsRect());
+
+    int w = StringGrid1->width() / 7;
+    SetWidth(StringGrid1, 0, w - 10);
+    SetWidth(StringGrid1, 1, w - 10);
+    SetWidth(StringGrid1, 2, w);
+    for (int c = 3; c <= 5; ++c)
+        SetWidth(StringGrid1, c, w - 18);
+    int used = 0;
+    for (int c = 0; c <= 5; ++c)
+        used += StringGrid1->columnWidth(c);
+    SetWidth(StringGrid1, 6, StringGrid1->width() - used - 30);
+
+    w = ALGrid->width() / 5;
+    for (int c = 0; c <= 2; ++c)
+        SetWidth(ALGrid, c, w - 3);
+    SetWidth(ALGrid, 3, w - 5);
+    SetWidth(ALGrid, 4, w - 10);
+
+    w = SLGrid->width() / 4;
+    SetWidth(SLGrid, 0, w - 3);
+    SetWidth(SLGrid, 1, w - 3);
+    SetWidth(SLGrid, 2, w - 5);
+    SetWidth(SLGrid, 3, w - 13);
+}
+
+void TMainForm_rep::LoadClick() {
+    seam::TFileRequest request;
+    request.Directory = dialogsDir_;
+    std::string chosen;
+    const bool confirmed = seam::FileDialog(request, chosen);
+    OpenDialog1Close();
+    if (!confirmed) return;
+    chosenFile_ = chosen;
+    LoadButtonClick();
+}
+
+void TMainForm_rep::OpenDialog1Close() {
+    StringGrid1->viewport()->update();
+}
+
+void TMainForm_rep::LoadButtonClick() {
+    if (chosenFile_.empty()) return;
+    // Shown only when the load takes longer than half a second; while it is
+    // up it keeps the window drawn and offers to cancel.
+    QProgressDialog progress(
+        "Загрузка файла " + QFile::decodeName(QByteArray::fromStdString(chosenFile_)), "Отмена", 0,
+        kProgressSteps, this);
+    progress.setObjectName("LoadProgress");
+    progress.setWindowModality(Qt::WindowModal);
+    progress.setMinimumDuration(500);
+    progress.setAutoReset(false);
+    progress.setValue(0);
+    int err = 0;
+    const int rc = session_.Load(chosenFile_, &err, [&progress](uint64_t done, uint64_t total) {
+        const uint64_t step =
+            total ? std::min<uint64_t>(done * kProgressSteps / total, kProgressSteps - 1) : 0;
+        progress.setValue(static_cast<int>(step));
+        return !progress.wasCanceled();
+    });
+    progress.reset();
+    if (rc == kLoadCancelled) return;
+    if (rc != 1) {
+        const std::string verb = rc == -2 ? "Cannot open file" : "Cannot read file";
+        seam::ShowMessage(verb + " \"" + chosenFile_ + "\". " + std::strerror(err),
+                          QApplication::applicationName().toStdString());
+        return;
+    }
+    FileGroupBox->setTitle(QString::fromStdString(session_.Caption()));
+    callModel_->Refresh();
+    Button2Click();
+}
+
+void TMainForm_rep::Button2Click() {
+    Button1Click();
+    Button3Click();
+}
+
+void TMainForm_rep::Button1Click() {
+    alModel_->Refresh();
+}
+
+void TMainForm_rep::Button3Click() {
+    slModel_->Refresh();
+}
+
+void TMainForm_rep::AboutMenuItemClick() {
+    if (!about_) about_ = new TAboutForm(this);
+    about_->move(pos() + QPoint(20, 20));
+    about_->show();
+    about_->raise();
+    about_->activateWindow();
+}
+
+void TMainForm_rep::N3Click() {
+    session_.SortAL(TALSortKey::HwLine);
+    Button1Click();
+}
+
+void TMainForm_rep::N4Click() {
+    session_.SortAL(TALSortKey::PrgLine);
+    Button1Click();
+}
+
+void TMainForm_rep::N6Click() {
+    session_.SortAL(TALSortKey::OutTraffic);
+    Button1Click();
+}
+
+void TMainForm_rep::N5Click() {
+    session_.SortAL(TALSortKey::InTraffic);
+    Button1Click();
+}
+
+void TMainForm_rep::N7Click() {
+    session_.SortAL(TALSortKey::TotalTraffic);
+    Button1Click();
+}
+
+void TMainForm_rep::N8Click() {
+    session_.SortSL(TSLSortKey::Trunk);
+    Button3Click();
+}
+
+void TMainForm_rep::N10Click() {
+    session_.SortSL(TSLSortKey::OutTraffic);
+    Button3Click();
+}
+
+void TMainForm_rep::N9Click() {
+    session_.SortSL(TSLSortKey::InTraffic);
+    Button3Click();
+}
+
+void TMainForm_rep::N11Click() {
+    session_.SortSL(TSLSortKey::TotalTraffic);
+    Button3Click();
+}
+
+void TMainForm_rep::N1Click() {
+    ALQueryPanel->raise();
+    ALQueryPanel->show();
+    MaskEdit1->setFocus();
+    // Typing replaces the number, wherever the cursor was left.
+    MaskEdit1->selectAll();
+}
+
+void TMainForm_rep::Button4Click() {
+    session_.Query(MaskEdit1->text().toStdString(), FilterEdit->text().toStdString(),
+                   RadioButton1->isChecked());
+    callModel_->Refresh();
+    ALQueryPanel->hide();
+}
+
+void TMainForm_rep::Button5Click() {
+    ALQueryPanel->hide();
+}
+
+bool TMainForm_rep::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        if (watched == MaskEdit1) return MaskEdit1KeyPress(key);
+        if (watched == FilterEdit) return FilterEditKeyPress(key);
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+bool TMainForm_rep::MaskEdit1KeyPress(QKeyEvent* key) {
+    if (key->key() != Qt::Key_Return && key->key() != Qt::Key_Enter) return false;
+    Button4Click();
+    return true;
+}
+
+bool TMainForm_rep::FilterEditKeyPress(QKeyEvent* key) {
+    if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
+        Button4Click();
+        return true;
+    }
+    const QString text = key->text();
+    // Keys without a character (arrows, Delete, Home) edit as usual.
+    if (text.isEmpty()) return false;
+    const QChar c = text.front();
+    if (c.unicode() == 8 || (c >= '0' && c <= '9' && text.size() == 1)) return false;
+    return true;
+}
+
+void TMainForm_rep::N2Click() {
+    Export(&TReportSession::ExportCalls);
+}
+
+void TMainForm_rep::N12Click() {
+    Export(&TReportSession::ExportAL);
+}
+
+void TMainForm_rep::N13Click() {
+    Export(&TReportSession::ExportSL);
+}
+
+void TMainForm_rep::Export(int (TReportSession::*write)(const std::string&, int*) const) {
+    seam::TFileRequest request;
+    request.Save = true;
+    request.Directory = dialogsDir_;
+    std::string path;
+    if (!seam::FileDialog(request, path)) return;
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0 &&
+        seam::ShowMessage("Такой файл уже существует. Перезапишем?", "Предупреждение!",
+                          seam::TButtons::OkCancel) != seam::kAnswerOk)
+        return;
+    int err = 0;
+    const int rc = (session_.*write)(path, &err);
+    if (rc != 0) seam::ShowMessage("Ошибка", ExportFailureText(rc, err));
 }

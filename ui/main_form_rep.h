@@ -1,19 +1,144 @@
-// The report window. Only its frame exists so far: the grids, the loader and
-// the export commands are built with the report window itself.
+// The report window: loads a call-log file and shows its calls, its
+// subscriber lines and its trunks with their traffic in three grids, sorts
+// the two lists, selects the calls of one subscriber and saves each grid as
+// a text file. The work itself is the report session's; the window holds the
+// widgets and shows what the session's grids hold.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include <QDialog>
 
+#include "report_session.h"
+
+class QAction;
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QMenuBar;
+class QPushButton;
+class QRadioButton;
+class QStatusBar;
+class QTableView;
+class TAboutForm;
+class TReportGridModel;
+
 class TMainForm_rep : public QDialog {
     Q_OBJECT
+    // First, so that the grids' models find them when the grids are made.
+    TReportSession session_;
+    TReportGridModel* const callModel_;
+    TReportGridModel* const alModel_;
+    TReportGridModel* const slModel_;
+
   public:
     explicit TMainForm_rep(QWidget* parent = nullptr);
+    ~TMainForm_rep() override;
+
     // Starting folder of the window's file dialogs (the start-up directory).
     void SetDialogsDir(const std::string& dir) { dialogsDir_ = dir; }
     const std::string& DialogsDir() const { return dialogsDir_; }
 
+    const TReportSession& Session() const { return session_; }
+
+    QMenuBar* const MainMenu1;
+    QMenu* const File;
+    QAction* const Load;
+    QMenu* const HelpMenu;
+    QAction* const AboutMenuItem;
+    QFrame* const Panel1;
+    QGroupBox* const FileGroupBox;
+    QTableView* const StringGrid1;
+    QGroupBox* const ALGroupBox;
+    QTableView* const ALGrid;
+    QGroupBox* const SLGroupBox;
+    QTableView* const SLGrid;
+    QStatusBar* const StatusBar1;
+    QLabel* const Label2;
+    QPushButton* const Button2;
+    QPushButton* const LoadButton;
+    QPushButton* const Button1;
+    QPushButton* const Button3;
+    QMenu* const PopupMenu1;
+    QAction* const N1;
+    QAction* const N2;
+    QMenu* const PopupMenu2;
+    QAction* const N3;
+    QAction* const N4;
+    QAction* const N6;
+    QAction* const N5;
+    QAction* const N7;
+    QAction* const N12;
+    QMenu* const PopupMenu3;
+    QAction* const N8;
+    QAction* const N10;
+    QAction* const N9;
+    QAction* const N11;
+    QAction* const N13;
+    // The subscriber query.
+    QFrame* const ALQueryPanel;
+    QLineEdit* const MaskEdit1;
+    QRadioButton* const RadioButton1;
+    QRadioButton* const RadioButton2;
+    QLabel* const Label1;
+    QLineEdit* const FilterEdit;
+    QPushButton* const Button4;
+    QPushButton* const Button5;
+
+  public slots:
+    void FormCreate();
+    void FormShow();
+    void FormClose();
+    // Recomputes the group-box heights and the column widths.
+    void FormCanResize();
+    void LoadClick();
+    void OpenDialog1Close();
+    // Loads the file chosen by LoadClick and fills the three grids.
+    void LoadButtonClick();
+    // Writes both lists into their grids.
+    void Button2Click();
+    void Button1Click();
+    void Button3Click();
+    void AboutMenuItemClick();
+    void N1Click();
+    void N2Click();
+    void N3Click();
+    void N4Click();
+    void N5Click();
+    void N6Click();
+    void N7Click();
+    void N8Click();
+    void N9Click();
+    void N10Click();
+    void N11Click();
+    void N12Click();
+    void N13Click();
+    // Runs the subscriber query and hides the panel.
+    void Button4Click();
+    // Hides the panel; the call grid stays as it was.
+    void Button5Click();
+
+  protected:
+    void showEvent(QShowEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+  public:
+    void done(int result) override;
+
   private:
+    // Enter runs the query; other keys are left to the mask.
+    bool MaskEdit1KeyPress(QKeyEvent* key);
+    // Keeps digits, Backspace and Enter (which runs the query).
+    bool FilterEditKeyPress(QKeyEvent* key);
+    // Save dialog, overwrite question, export, error box.
+    void Export(int (TReportSession::*write)(const std::string&, int*) const);
+
+    TAboutForm* about_ = nullptr;
     std::string dialogsDir_;
+    std::string chosenFile_;
 };

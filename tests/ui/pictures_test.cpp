@@ -11,7 +11,9 @@
 
 #include "about_form.h"
 #include "main_form.h"
+#include "main_form_rep.h"
 #include "options_form.h"
+#include "report_sample.h"
 #include "recorder.h"
 #include "ui_test_support.h"
 
@@ -58,6 +60,21 @@ TEST(Pictures, MainWindowSettingsAndAbout) {
     about.show();
     Save(about, "about_form.png");
     main.reset();
+}
+
+TEST(Pictures, ReportWindowLoadedAndQueried) {
+    std::filesystem::create_directories(UI_PICTURES_DIR);
+    TRecorder recorder;
+    TTempDir dir;
+    WriteFile(dir.File("calls.txt"), ReportSampleFile());
+    TMainForm_rep report;
+    report.show();
+    recorder.QueueFileAnswer(dir.File("calls.txt"));
+    report.Load->trigger();
+    ASSERT_TRUE(recorder.Messages().empty());
+    Save(report, "report_form.png");
+    report.N1->trigger();
+    Save(report, "report_query.png");
 }
 
 }  // namespace

@@ -1,0 +1,113 @@
+// bench_report_window FILE [EXPORT]: opens the report window on the current
+// Qt platform (offscreen for a measurement), loads FILE through its "Load"
+// command and prints name=value figures: the load until all three grids are
+// filled and painted, the peak memory, the slowest of the nine sorts, a
+// prefix query over every call, the export of every call (to EXPORT, by
+// default /tmp/bench_report_window_calls.txt) and a paint of the call grid
+// scrolled to its middle row.
+#include <sys/resource.h>
+
+#include <chrono>
+#include <cstdio>
+#include <functional>
+#include <string>
+
+#include <QAction>
+#include <QApplication>
+#include <QLineEdit>
+#include <QTableView>
+
+#include "main_form_rep.h"
+#include "message_seam.h"
+
+namespace {
+
+// Answers the window's file dialogs with one path and records its messages.
+class TBenchSink : public seam::IMessageSink {
+  public:
+    std::string Path;
+    int Messages = 0;
+    int Message(const std::string& text, const std::string& caption, seam::TButtons) override {
+        std::fprintf(stderr, "message: [%s] %s\n", caption.c_str(), text.c_str());
+        ++Messages;
+        return seam::kAnswerOk;
+    }
+    bool FileDialog(const seam::TFileRequest&, std::string& chosen) override {
+        chosen = Path;
+        return true;
+    }
+};
+
+double SecondsOf(const std::function<void()>& work) {
+    const auto start = std::chrono::steady_clock::now();
+    work();
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2 || argc > 3) {
+        std::fprintf(stderr, "usage: bench_report_window FILE [EXPORT]\n");
+        return 2;
+    }
+    QApplication app(argc, argv);
+    TBenchSink sink;
+    seam::SetMessageSink(&sink);
+    TMainForm_rep form;
+    form.show();
+    QApplication::processEvents();
+
+    sink.Path = argv[1];
+    const double load = SecondsOf([&] {
+        form.Load->trigger();
+        form.repaint();
+    });
+    if (sink.Messages || form.StringGrid1->model()->rowCount() == 0) {
+        std::fprintf(stderr, "bench_report_window: %s was not loaded\n", argv[1]);
+        return 1;
+    }
+
+    double slowestSort = 0;
+    for (QAction* sort :
+         {form.N3, form.N4, form.N5, form.N6, form.N7, form.N8, form.N9, form.N10, form.N11}) {
+        const double s = SecondsOf([&] {
+            sort->trigger();
+            form.repaint();
+        });
+        if (s > slowestSort) slowestSort = s;
+    }
+
+    form.FilterEdit->setText("8");
+    const double query = SecondsOf([&] {
+        form.Button4Click();
+        form.repaint();
+    });
+    const int selected = form.StringGrid1->model()->rowCount();
+
+    form.FilterEdit->clear();
+    form.Button4Click();  // every call again
+    const int calls = form.StringGrid1->model()->rowCount();
+    sink.Path = argc == 3 ? argv[2] : "/tmp/bench_report_window_calls.txt";
+    std::remove(sink.Path.c_str());  // no question about replacing it
+    const double exported = SecondsOf([&] { form.N2Click(); });
+
+    const double paint = SecondsOf([&] {
+        form.StringGrid1->scrollTo(form.StringGrid1->model()->index(calls / 2, 0),
+                                   QAbstractItemView::PositionAtCenter);
+        form.StringGrid1->viewport()->repaint();
+    });
+
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    std::printf("calls=%d\n", calls);
+    std::printf("query_rows=%d\n", selected);
+    std::printf("load_to_grids_s=%.3f\n", load);
+    std::printf("peak_rss_mb=%.1f\n", static_cast<double>(usage.ru_maxrss) / 1024.0);
+    std::printf("sort_ms=%.2f\n", slowestSort * 1000);
+    std::printf("query_s=%.3f\n", query);
+    std::printf("export_calls_s=%.3f\n", exported);
+    std::printf("paint_scrolled_ms=%.2f\n", paint * 1000);
+    seam::SetMessageSink(nullptr);
+    return sink.Messages ? 1 : 0;
+}

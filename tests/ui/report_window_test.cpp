@@ -1,0 +1,245 @@
+// The report window on the offscreen platform, and the command-line report
+// program beside it: both must write the same bytes for the same commands.
+#include <gtest/gtest.h>
+
+#include <QAbstractItemModel>
+#include <QAction>
+#include <QApplication>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QProcess>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTableView>
+#include <QTest>
+
+#include "main_form_rep.h"
+#include "recorder.h"
+#include "report_sample.h"
+#include "test_support.h"
+
+using namespace testing_support;
+
+namespace {
+
+struct TRun {
+    int Status = -1;
+    std::string Out, Err;
+};
+
+TRun RunReportProgram(const QStringList& args) {
+    QProcess p;
+    p.start(TALLYPHON_REPORT_PROGRAM, args);
+    TRun run;
+    if (!p.waitForFinished(30000)) return run;
+    run.Status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    run.Out = p.readAllStandardOutput().toStdString();
+    run.Err = p.readAllStandardError().toStdString();
+    return run;
+}
+
+QString Cell(QTableView* grid, int row, int column) {
+    return grid->model()->index(row, column).data().toString();
+}
+
+struct ReportWindow : testing::Test {
+    TRecorder recorder;
+    TTempDir dir;
+    std::string sample = dir.File("calls.txt");
+    TMainForm_rep form;
+
+    void SetUp() override {
+        WriteFile(sample, ReportSampleFile());
+        form.SetDialogsDir(dir.Path());
+        form.show();
+    }
+    void Choose(QAction* action, const std::string& path) {
+        recorder.QueueFileAnswer(path);
+        action->trigger();
+    }
+};
+
+TEST_F(ReportWindow, ControlsCarryTheirNamesAndCaptionsInMenuOrder) {
+    const std::vector<std::pair<QMenu*, std::vector<std::pair<const char*, const char*>>>> menus = {
+        {form.File, {{"Load", "Загрузить"}}},
+        {form.HelpMenu, {{"AboutMenuItem", "О программе."}}},
+        {form.PopupMenu1, {{"N1", "Выборка по абоненту"}, {"N2", "Сохранить в файле"}}},
+        {form.PopupMenu2,
+         {{"N3", "Сортировка по апп. номеру"},
+          {"N4", "Сортировка по программному номеру"},
+          {"N6", "Сортировка по исходящему трафику"},
+          {"N5", "Сортировка по вх. трафику"},
+          {"N7", "Сортировка по общему трафику"},
+          {"N12", "Сохранить в файле"}}},
+        {form.PopupMenu3,
+         {{"N8", "Сортировка по номеру СЛ"},
+          {"N10", "Сортировка по исх. трафику "},
+          {"N9", "Сортировка по вх. трафику"},
+          {"N11", "Сортировка по общему трафику"},
+          {"N13", "Сохранить в файл"}}}};
+    for (const auto& [menu, items] : menus) {
+        const QList<QAction*> actions = menu->actions();
+        ASSERT_EQ(actions.size(), static_cast<int>(items.size()))
+            << menu->objectName().toStdString();
+        for (size_t i = 0; i < items.size(); ++i) {
+            EXPECT_EQ(actions[i]->objectName(), items[i].first);
+            EXPECT_EQ(actions[i]->text(), QString::fromUtf8(items[i].second));
+        }
+    }
+    const std::pair<const char*, const char*> widgets[] = {
+        {"FileGroupBox", "Кол-во строк: "},
+        {"ALGroupBox", "АЛ"},
+        {"SLGroupBox", "СЛ"},
+        {"Button4", "Выполнять"},
+        {"Button5", "Отмена"},
+        {"RadioButton1", "Программный номер"},
+        {"RadioButton2", "Аппаратный номер"},
+        {"Label1", "Первые цифры номера:"},
+        {"LoadButton", "Загрузить список строк в Грид"}};
+    for (const auto& [name, caption] : widgets) {
+        QWidget* w = form.findChild<QWidget*>(name);
+        ASSERT_NE(w, nullptr) << name;
+        QString text = w->property("title").toString();
+        if (text.isEmpty()) text = w->property("text").toString();
+        EXPECT_EQ(text, QString::fromUtf8(caption)) << name;
+    }
+    EXPECT_EQ(form.StringGrid1->model()->headerData(6, Qt::Horizontal).toString(), "Внешний номер");
+    EXPECT_EQ(form.SLGrid->model()->headerData(0, Qt::Horizontal).toString(), "Апп. СЛ");
+    EXPECT_EQ(form.StringGrid1->verticalHeader()->defaultSectionSize(), 18);
+    EXPECT_FALSE(form.ALQueryPanel->isVisible());
+    EXPECT_FALSE(form.LoadButton->isVisible());
+    // Three equal group boxes; the call grid's last column takes what is left.
+    EXPECT_EQ(form.ALGroupBox->height(), form.Panel1->height() / 3 - 1);
+    const int w = form.StringGrid1->width() / 7;
+    EXPECT_EQ(form.StringGrid1->columnWidth(0), w - 10);
+    EXPECT_EQ(form.StringGrid1->columnWidth(6), form.StringGrid1->width() - (6 * w - 74) - 30);
+}
+
+TEST_F(ReportWindow, LoadFillsTheGridsAndReopeningKeepsTheirTexts) {
+    Choose(form.Load, dir.Path());  // a directory: the window stays as it was
+    ASSERT_EQ(recorder.Messages().size(), 1u);
+    EXPECT_EQ(recorder.Messages()[0].Text,
+              "Cannot open file \"" + dir.Path() + "\". Is a directory");
+    EXPECT_EQ(form.StringGrid1->model()->rowCount(), 0);
+
+    Choose(form.Load, sample);
+    EXPECT_EQ(form.FileGroupBox->title(), "Кол-во строк: 11");
+    EXPECT_EQ(form.StringGrid1->model()->rowCount(), 9);
+    EXPECT_EQ(Cell(form.StringGrid1, 1, 1), "23:59:50");
+    EXPECT_EQ(Cell(form.StringGrid1, 1, 6), "8123");
+    EXPECT_EQ(Cell(form.ALGrid, 0, 4), "144:01:29");
+    EXPECT_EQ(recorder.FileRequests().back().Directory, dir.Path());
+
+    form.done(0);
+    form.show();
+    EXPECT_EQ(form.StringGrid1->model()->rowCount(), 9);
+    EXPECT_EQ(form.ALGrid->model()->rowCount(), 2);
+    form.N7->trigger();  // the lists are new and empty until the next load
+    EXPECT_EQ(form.ALGrid->model()->rowCount(), 0);
+    EXPECT_EQ(form.SLGrid->model()->rowCount(), 3);
+    form.Button4Click();
+    EXPECT_EQ(form.StringGrid1->model()->rowCount(), 1);
+    EXPECT_EQ(Cell(form.StringGrid1, 0, 0), "");
+}
+
+TEST_F(ReportWindow, QueryFieldsTakeOnlyWhatTheyShouldAndEnterRunsTheQuery) {
+    Choose(form.Load, sample);
+    form.N1->trigger();
+    EXPECT_TRUE(form.ALQueryPanel->isVisible());
+    QTest::keyClicks(form.FilterEdit, "8a -0");
+    EXPECT_EQ(form.FilterEdit->text(), "80");
+    QTest::keyClick(form.FilterEdit, Qt::Key_Backspace);
+    QTest::keyClick(form.FilterEdit, Qt::Key_Return);
+    EXPECT_FALSE(form.ALQueryPanel->isVisible());
+    ASSERT_EQ(form.StringGrid1->model()->rowCount(), 4);  // 8123, 8, 800, 800
+    EXPECT_EQ(Cell(form.StringGrid1, 0, 6), "8123");
+
+    form.N1->trigger();
+    form.RadioButton2->setChecked(true);
+    QTest::keyClicks(form.MaskEdit1, "7x");
+    EXPECT_EQ(form.MaskEdit1->text(), "7");
+    QTest::keyClick(form.MaskEdit1, Qt::Key_Enter);
+    ASSERT_EQ(form.StringGrid1->model()->rowCount(), 1);  // line 7, prefix 8
+    EXPECT_EQ(Cell(form.StringGrid1, 0, 4), "17");
+    EXPECT_EQ(form.FileGroupBox->title(), "Кол-во строк: 11");
+    EXPECT_EQ(form.ALGrid->model()->rowCount(), 2);
+}
+
+TEST_F(ReportWindow, ExportsAreTheProgramsBytesAndAskBeforeReplacing) {
+    Choose(form.Load, sample);
+    form.N7->trigger();
+    form.N8->trigger();
+    form.N1->trigger();
+    QTest::keyClicks(form.FilterEdit, "8");
+    form.Button4->click();
+    Choose(form.N2, dir.File("w-calls.txt"));
+    Choose(form.N12, dir.File("w-lines.txt"));
+    Choose(form.N13, dir.File("w-trunks.txt"));
+    const TRun run = RunReportProgram({QString::fromStdString(sample), "--sort-lines", "total",
+                                       "--sort-trunks", "trunk", "--prefix", "8", "--calls",
+                                       QString::fromStdString(dir.File("p-calls.txt")), "--lines",
+                                       QString::fromStdString(dir.File("p-lines.txt")), "--trunks",
+                                       QString::fromStdString(dir.File("p-trunks.txt"))});
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    for (const char* name : {"calls.txt", "lines.txt", "trunks.txt"}) {
+        const std::string written = ReadFile(dir.File(std::string("w-") + name));
+        EXPECT_EQ(written, ReadFile(dir.File(std::string("p-") + name))) << name;
+        EXPECT_FALSE(written.empty()) << name;
+    }
+    EXPECT_EQ(ReadFile(dir.File("w-lines.txt")).substr(65, 5), "\r\n7  ");
+    EXPECT_TRUE(recorder.Messages().empty());
+
+    // The question, answered Cancel and then OK; a failed export keeps the file.
+    const std::string old = dir.File("w-trunks.txt");
+    WriteFile(old, "earlier");
+    recorder.QueueMessageAnswer(seam::kAnswerCancel);
+    Choose(form.N13, old);
+    EXPECT_EQ(ReadFile(old), "earlier");
+    Choose(form.N13, old);
+    EXPECT_EQ(ReadFile(old), ReadFile(dir.File("p-trunks.txt")));
+    Choose(form.N12, dir.Path());
+    const std::vector<TShownMessage> expected = {
+        {"Такой файл уже существует. Перезапишем?", "Предупреждение!"},
+        {"Такой файл уже существует. Перезапишем?", "Предупреждение!"},
+        {"Такой файл уже существует. Перезапишем?", "Предупреждение!"},
+        {"Ошибка", "Не создать или не открыть файл. errno = 21"}};
+    EXPECT_EQ(recorder.Messages(), expected);
+}
+
+TEST(ReportProgram, BadArgumentsAndFailedExportsEndWithOneLine) {
+    TTempDir dir;
+    const std::string sample = dir.File("calls.txt");
+    WriteFile(sample, ReportSampleFile());
+    const QString file = QString::fromStdString(sample);
+    struct Row {
+        QStringList args;
+        int status;
+        const char* message;
+    };
+    const Row rows[] = {
+        {{}, 2, "no call-log file given"},
+        {{file, "--bogus"}, 2, "unknown option --bogus"},
+        {{file, "--number", "12345"}, 2, "--number takes one to four digits"},
+        {{file, "--prefix", "8a"}, 2, "--prefix takes digits"},
+        {{file, "--sort-lines", "speed"}, 2, "--sort-lines takes"},
+        {{file, "--calls"}, 2, "--calls needs a value"},
+        {{QString::fromStdString(dir.File("none.txt"))}, 2, "cannot read"},
+        {{file, "--lines", QString::fromStdString(dir.Path())},
+         1,
+         "Не создать или не открыть файл. errno = 21"},
+    };
+    for (const Row& r : rows) {
+        const TRun run = RunReportProgram(r.args);
+        EXPECT_EQ(run.Status, r.status) << r.message;
+        EXPECT_NE(run.Err.find(r.message), std::string::npos) << run.Err;
+        EXPECT_EQ(std::count(run.Err.begin(), run.Err.end(), '\n'), 1) << run.Err;
+    }
+    const TRun listed = RunReportProgram({file, "--number", "17"});
+    EXPECT_EQ(listed.Status, 0);
+    EXPECT_EQ(listed.Out.substr(0, listed.Out.find("\nАЛ")), "Кол-во строк: 11\nЗвонков: 2\n");
+}
+
+}  // namespace
