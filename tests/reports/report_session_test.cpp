@@ -76,6 +76,23 @@ TEST_F(ReportSession, LoadFillsTheGridsAndEachExportIsWhatTheyShow) {
                      "10        24:00:09       00:00:00        24:00:09                      "}));
 }
 
+TEST(ReportSessionTitles, AFileOfTitlesOnlyShowsHeadersAndTheNextLoadWorks) {
+    TTempDir dir;
+    const std::string titles = ReportSampleFile().substr(0, ReportSampleFile().find("\r\n05-03") + 2);
+    WriteFile(dir.File("titles.txt"), titles);
+    TReportSession session(Dotted);
+    ASSERT_EQ(session.Load(dir.File("titles.txt")), 1);
+    EXPECT_EQ(session.Caption(), "Кол-во строк: 2");
+    EXPECT_EQ(
+        session.CallGrid().RowCount() + session.ALGrid().RowCount() + session.SLGrid().RowCount(),
+        0u);
+    ASSERT_EQ(session.ExportCalls(dir.File("out.txt"), nullptr), 0);
+    EXPECT_EQ(ReadFile(dir.File("out.txt")), Lines({kCallExportHeader}));
+    WriteFile(dir.File("calls.txt"), ReportSampleFile());
+    ASSERT_EQ(session.Load(dir.File("calls.txt")), 1);
+    EXPECT_EQ(session.CallGrid().RowCount(), 9u);
+}
+
 TEST_F(ReportSession, SortsAndQueriesRewriteOnlyTheirOwnGrid) {
     session.SortSL(TSLSortKey::Trunk);  // text order: "10" before "3" and "9"
     EXPECT_EQ(session.SLGrid().Cells(0)[0], "10");

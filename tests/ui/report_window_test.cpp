@@ -16,6 +16,7 @@
 #include <QTableView>
 #include <QTest>
 
+#include "about_form.h"
 #include "main_form_rep.h"
 #include "recorder.h"
 #include "report_sample.h"
@@ -116,6 +117,13 @@ TEST_F(ReportWindow, ControlsCarryTheirNamesAndCaptionsInMenuOrder) {
     const int w = form.StringGrid1->width() / 7;
     EXPECT_EQ(form.StringGrid1->columnWidth(0), w - 10);
     EXPECT_EQ(form.StringGrid1->columnWidth(6), form.StringGrid1->width() - (6 * w - 74) - 30);
+
+    form.AboutMenuItem->trigger();
+    auto* about = form.findChild<TAboutForm*>();
+    ASSERT_NE(about, nullptr);
+    EXPECT_TRUE(about->isVisible());
+    EXPECT_FALSE(about->isModal());
+    EXPECT_EQ(about->pos(), form.pos() + QPoint(20, 20));
 }
 
 TEST_F(ReportWindow, LoadFillsTheGridsAndReopeningKeepsTheirTexts) {
