@@ -43,9 +43,10 @@ class TCallGrid {
     std::array<std::string, 7> Cells(size_t row) const;
     // Export line i: the header for 0, else row i - 1.
     std::string ExportLine(size_t i) const;
+    // The call of a row; nullptr for the empty row of a query without result.
+    const TExtStr_rep* Record(size_t row) const;
 
   private:
-    const TExtStr_rep* Record(size_t row) const;
     const std::string& DateOf(int64_t day) const;
 
     TDateText dateText_;

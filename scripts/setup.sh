@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
     g++ cmake ninja-build ccache pkg-config
-    qt6-base-dev libgl-dev libboost-dev
+    qt6-base-dev qt6-charts-dev libqt6opengl6-dev libgl-dev libboost-dev
     libgtest-dev googletest libbenchmark-dev
     xvfb xauth fonts-dejavu-core
     clang-14 libclang-rt-14-dev

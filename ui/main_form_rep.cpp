@@ -27,7 +27,9 @@
 #include <QVBoxLayout>
 
 #include "about_form.h"
+#include "charts_form.h"
 #include "message_seam.h"
+#include "report_charts.h"
 #include "report_export.h"
 #include "report_grid_model.h"
 #include "report_locale.h"
@@ -128,6 +130,7 @@ TMainForm_rep::TMainForm_rep(QWidget* parent)
       MainMenu1(new QMenuBar(this)),
       File(MainMenu1->addMenu("Файл")),
       Load(File->addAction("Загрузить")),
+      ChartsMenuItem(File->addAction("Графики")),
       HelpMenu(MainMenu1->addMenu("Помощь")),
       AboutMenuItem(HelpMenu->addAction("О программе.")),
       Panel1(new QFrame(this)),
@@ -177,6 +180,7 @@ TMainForm_rep::TMainForm_rep(QWidget* parent)
     MainMenu1->setObjectName("MainMenu1");
     File->setObjectName("File");
     Load->setObjectName("Load");
+    ChartsMenuItem->setObjectName("ChartsMenuItem");
     HelpMenu->setObjectName("HelpMenu");
     AboutMenuItem->setObjectName("AboutMenuItem");
     Panel1->setObjectName("Panel1");
@@ -224,6 +228,7 @@ TMainForm_rep::TMainForm_rep(QWidget* parent)
 
     connect(Load, &QAction::triggered, this, &TMainForm_rep::LoadClick);
     connect(AboutMenuItem, &QAction::triggered, this, &TMainForm_rep::AboutMenuItemClick);
+    connect(ChartsMenuItem, &QAction::triggered, this, &TMainForm_rep::ChartsMenuItemClick);
     connect(Button2, &QPushButton::clicked, this, &TMainForm_rep::Button2Click);
     connect(LoadButton, &QPushButton::clicked, this, &TMainForm_rep::LoadButtonClick);
     connect(Button1, &QPushButton::clicked, this, &TMainForm_rep::Button1Click);
@@ -377,6 +382,7 @@ void TMainForm_rep::LoadButtonClick() {
     FileGroupBox->setTitle(QString::fromStdString(session_.Caption()));
     callModel_->Refresh();
     Button2Click();
+    RefreshCharts();
 }
 
 void TMainForm_rep::Button2Click() {
@@ -398,6 +404,21 @@ void TMainForm_rep::AboutMenuItemClick() {
     about_->show();
     about_->raise();
     about_->activateWindow();
+}
+
+void TMainForm_rep::ChartsMenuItemClick() {
+    if (!charts_) charts_ = new TChartsForm(this);
+    charts_->show();
+    RefreshCharts();
+    charts_->raise();
+    charts_->activateWindow();
+}
+
+void TMainForm_rep::RefreshCharts() {
+    if (!charts_ || !charts_->isVisible()) return;
+    const TCallGrid& grid = session_.CallGrid();
+    charts_->ShowFigures(
+        ChartFigures(grid.RowCount(), [&grid](size_t row) { return grid.Record(row); }));
 }
 
 void TMainForm_rep::N3Click() {
@@ -458,6 +479,7 @@ void TMainForm_rep::Button4Click() {
                    RadioButton1->isChecked());
     callModel_->Refresh();
     ALQueryPanel->hide();
+    RefreshCharts();
 }
 
 void TMainForm_rep::Button5Click() {

@@ -24,6 +24,7 @@ class QRadioButton;
 class QStatusBar;
 class QTableView;
 class TAboutForm;
+class TChartsForm;
 class TReportGridModel;
 
 class TMainForm_rep : public QDialog {
@@ -47,6 +48,7 @@ class TMainForm_rep : public QDialog {
     QMenuBar* const MainMenu1;
     QMenu* const File;
     QAction* const Load;
+    QAction* const ChartsMenuItem;
     QMenu* const HelpMenu;
     QAction* const AboutMenuItem;
     QFrame* const Panel1;
@@ -103,6 +105,8 @@ class TMainForm_rep : public QDialog {
     void Button1Click();
     void Button3Click();
     void AboutMenuItemClick();
+    // Opens the traffic charts of the calls the call grid shows.
+    void ChartsMenuItemClick();
     void N1Click();
     void N2Click();
     void N3Click();
@@ -138,7 +142,11 @@ class TMainForm_rep : public QDialog {
     // Save dialog, overwrite question, export, error box.
     void Export(int (TReportSession::*write)(const std::string&, int*) const);
 
+    // Redraws the charts, when open, after the call grid changed.
+    void RefreshCharts();
+
     TAboutForm* about_ = nullptr;
+    TChartsForm* charts_ = nullptr;
     std::string dialogsDir_;
     std::string chosenFile_;
 };

@@ -6,15 +6,18 @@
 #include <filesystem>
 
 #include <QApplication>
+#include <QChartView>
 #include <QListWidget>
 #include <QPixmap>
 
 #include "about_form.h"
+#include "calllog_gen.h"
+#include "charts_form.h"
 #include "main_form.h"
 #include "main_form_rep.h"
 #include "options_form.h"
-#include "report_sample.h"
 #include "recorder.h"
+#include "report_sample.h"
 #include "ui_test_support.h"
 
 using namespace testing_support;
@@ -75,6 +78,35 @@ TEST(Pictures, ReportWindowLoadedAndQueried) {
     Save(report, "report_form.png");
     report.N1->trigger();
     Save(report, "report_query.png");
+}
+
+TEST(Pictures, ChartsOfAnOfficeMonth) {
+    std::filesystem::create_directories(UI_PICTURES_DIR);
+    TRecorder recorder;
+    TTempDir dir;
+    // March 2007 on working days, 8:00 to 19:00, from the sample generator.
+    std::string file = TitleLine(2007, 3, 1, 8, 0, 0) + "\r\n" + ColumnLine() + "\r\n";
+    TCallGenerator calls(7);
+    for (TGenCall c = calls.Next(); c.Month == 3; c = calls.Next()) {
+        const int weekday = (c.Day + 3) % 7;  // 1 March 2007 was a Thursday: 4
+        if (weekday == 6 || weekday == 0 || c.Hour < 8 || c.Hour >= 19) continue;
+        c.DateInvalid = c.TimeInvalid = false;
+        file += FormatStandardLine(c) + "\r\n";
+    }
+    WriteFile(dir.File("month.txt"), file);
+    TMainForm_rep report;
+    report.show();
+    recorder.QueueFileAnswer(dir.File("month.txt"));
+    report.Load->trigger();
+    report.ChartsMenuItem->trigger();
+    auto* charts = report.findChild<TChartsForm*>();
+    ASSERT_NE(charts, nullptr);
+    ASSERT_TRUE(recorder.Messages().empty());
+    Save(*charts, "charts_form.png");
+    Save(*charts->HourChart, "chart_hours.png");
+    Save(*charts->DayChart, "chart_days.png");
+    Save(*charts->LinesChart, "chart_lines.png");
+    Save(*charts->TrunksChart, "chart_trunks.png");
 }
 
 }  // namespace

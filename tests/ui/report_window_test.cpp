@@ -5,6 +5,9 @@
 #include <QAbstractItemModel>
 #include <QAction>
 #include <QApplication>
+#include <QBarCategoryAxis>
+#include <QChart>
+#include <QChartView>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
@@ -17,6 +20,7 @@
 #include <QTest>
 
 #include "about_form.h"
+#include "charts_form.h"
 #include "main_form_rep.h"
 #include "recorder.h"
 #include "report_sample.h"
@@ -65,7 +69,7 @@ struct ReportWindow : testing::Test {
 
 TEST_F(ReportWindow, ControlsCarryTheirNamesAndCaptionsInMenuOrder) {
     const std::vector<std::pair<QMenu*, std::vector<std::pair<const char*, const char*>>>> menus = {
-        {form.File, {{"Load", "Загрузить"}}},
+        {form.File, {{"Load", "Загрузить"}, {"ChartsMenuItem", "Графики"}}},
         {form.HelpMenu, {{"AboutMenuItem", "О программе."}}},
         {form.PopupMenu1, {{"N1", "Выборка по абоненту"}, {"N2", "Сохранить в файле"}}},
         {form.PopupMenu2,
@@ -172,6 +176,22 @@ TEST_F(ReportWindow, QueryFieldsTakeOnlyWhatTheyShouldAndEnterRunsTheQuery) {
     QTest::keyClick(form.MaskEdit1, Qt::Key_Enter);
     ASSERT_EQ(form.StringGrid1->model()->rowCount(), 1);  // line 7, prefix 8
     EXPECT_EQ(Cell(form.StringGrid1, 0, 4), "17");
+
+    // The charts show the calls of the grid and follow the next query.
+    form.ChartsMenuItem->trigger();
+    auto* charts = form.findChild<TChartsForm*>();
+    ASSERT_NE(charts, nullptr);
+    const auto lineKeys = [charts] {
+        const auto axes = charts->LinesChart->chart()->axes(Qt::Vertical);
+        return axes.isEmpty() ? QStringList()
+                              : static_cast<QBarCategoryAxis*>(axes[0])->categories();
+    };
+    EXPECT_EQ(lineKeys(), QStringList({"7"}));
+    form.N1->trigger();
+    form.MaskEdit1->clear();
+    form.FilterEdit->clear();
+    form.Button4->click();
+    EXPECT_EQ(lineKeys(), QStringList({"7", "105"}));
     EXPECT_EQ(form.FileGroupBox->title(), "Кол-во строк: 11");
     EXPECT_EQ(form.ALGrid->model()->rowCount(), 2);
 }

@@ -1,0 +1,24 @@
+// The traffic charts of the report window's call grid: calls and traffic
+// by hour of day and by day, and the ten subscriber lines and ten trunks
+// with the most traffic. It only draws figures made by the reports.
+#pragma once
+
+#include <QDialog>
+
+#include "report_charts.h"
+
+class QChartView;
+
+class TChartsForm : public QDialog {
+    Q_OBJECT
+  public:
+    explicit TChartsForm(QWidget* parent = nullptr);
+
+    QChartView* const HourChart;
+    QChartView* const DayChart;
+    QChartView* const LinesChart;
+    QChartView* const TrunksChart;
+
+    // Redraws the four charts from figures.
+    void ShowFigures(const TChartFigures& figures);
+};
