@@ -27,19 +27,25 @@ inline int Digits2(const char* s, size_t i) {
 }
 
 // Stores bytes as UTF-8 text, keeping only non-blank characters when asked.
-// Sized to the kept characters, so that a short number padded with blanks
-// stays within the string's own storage instead of the heap.
-void StoreText(std::string& dst, const char* begin, const char* end, bool dropBlanks) {
-    if (!dropBlanks) {
-        dst.assign(begin, end);
-    } else {
-        dst.clear();
-        dst.reserve(static_cast<size_t>(end - begin) -
-                    static_cast<size_t>(std::count(begin, end, ' ')));
-        for (const char* p = begin; p != end; ++p)
-            if (*p != ' ') dst.push_back(*p);
+void StoreText(TRepText& dst, const char* begin, const char* end, bool dropBlanks) {
+    std::string_view text(begin, static_cast<size_t>(end - begin));
+    char local[64];  // the usual field, without touching the heap
+    std::string kept;
+    if (dropBlanks && text.find(' ') != std::string_view::npos) {
+        char* out = local;
+        if (text.size() > sizeof local) {
+            kept.resize(text.size());
+            out = kept.data();
+        }
+        size_t n = 0;
+        for (char c : text)
+            if (c != ' ') out[n++] = c;
+        text = std::string_view(out, n);
     }
-    if (!IsAscii(dst)) dst = Cp1251ToUtf8(dst);
+    if (IsAscii(text))
+        dst.assign(text);
+    else
+        dst.assign(Cp1251ToUtf8(text));
 }
 
 // Feeds lines to the parser and keeps the count of lines long enough to count.

@@ -82,7 +82,7 @@ TChartFigures ChartFigures(size_t count,
                 ++day;
             }
         }
-        for (TTrafficBin* bin : {&lines[rec->HwLine], &trunks[rec->Trunk]}) {
+        for (TTrafficBin* bin : {&lines[rec->HwLine.str()], &trunks[rec->Trunk.str()]}) {
             AddCall(*bin, out);
             AddSeconds(*bin, out, duration);
         }

@@ -83,8 +83,8 @@ std::array<std::string, 7> TCallGrid::Cells(size_t row) const {
     int64_t day = 0, seconds = 0, durDay = 0, durSeconds = 0;
     SplitValue(rec->StartTime, day, seconds);
     SplitValue(rec->Duration, durDay, durSeconds);
-    return {DateOf(day),  ClockText(seconds), ClockText(durSeconds), rec->HwLine,
-            rec->PrgLine, rec->Trunk,         rec->ExtNumber};
+    return {DateOf(day),        ClockText(seconds), ClockText(durSeconds), rec->HwLine.str(),
+            rec->PrgLine.str(), rec->Trunk.str(),   rec->ExtNumber.str()};
 }
 
 std::string TCallGrid::ExportLine(size_t i) const {

@@ -21,12 +21,12 @@ void Gather(const TStrList_rep<TExtStr_rep>& lines, TStrList_rep<Entry>& list,
     const std::string* lastKey = nullptr;
     Entry* last = nullptr;
     for (const TExtStr_rep* line : lines) {
-        const std::string& key = keyOf(*line);
+        const std::string_view key = keyOf(*line);
         Entry* entry;
         if (last && *lastKey == key) {
             entry = last;
         } else {
-            auto [it, fresh] = index.try_emplace(key, nullptr);
+            auto [it, fresh] = index.try_emplace(std::string(key), nullptr);
             if (fresh) {
                 it->second = &list.Add();
                 init(*it->second, *line);
@@ -63,13 +63,13 @@ std::string TReportModel::LineCountCaption() const {
 
 void TReportModel::BuildLists() {
     Gather(
-        lines_, al_, alIndex_, [](const TExtStr_rep& l) -> const std::string& { return l.HwLine; },
+        lines_, al_, alIndex_, [](const TExtStr_rep& l) { return l.HwLine.view(); },
         [](TAL_rep& e, const TExtStr_rep& l) {
             e.HwLine = l.HwLine;
             e.PrgLine = l.PrgLine;
         });
     Gather(
-        lines_, sl_, slIndex_, [](const TExtStr_rep& l) -> const std::string& { return l.Trunk; },
+        lines_, sl_, slIndex_, [](const TExtStr_rep& l) { return l.Trunk.view(); },
         [](TSL_rep& e, const TExtStr_rep& l) { e.Trunk = l.Trunk; });
 }
 
@@ -147,7 +147,7 @@ std::vector<const TExtStr_rep*> SelectLines(const TStrList_rep<TExtStr_rep>& Lin
     std::vector<const TExtStr_rep*> selected;
     for (const TExtStr_rep* line : LineList) {
         if (!wanted.empty() && (byProgrammed ? line->PrgLine : line->HwLine) != wanted) continue;
-        if (!prefix.empty() && line->ExtNumber.compare(0, prefix.size(), prefix) != 0) continue;
+        if (!prefix.empty() && line->ExtNumber.view().substr(0, prefix.size()) != prefix) continue;
         selected.push_back(line);
     }
     return selected;

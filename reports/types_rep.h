@@ -9,6 +9,8 @@
 #include <utility>
 #include <vector>
 
+#include "rep_text.h"
+
 // One read call-log line. Texts are UTF-8.
 struct TExtStr_rep {
     double StartTime = 0;  // days since 30 December 1899, time of day as fraction
@@ -17,10 +19,10 @@ struct TExtStr_rep {
     uint16_t DurMin = 0;
     uint16_t DurSec = 0;
     int32_t DurTotalSec = 0;
-    std::string HwLine;     // hardware subscriber-line number
-    std::string PrgLine;    // programmed subscriber number, blanks removed
-    std::string Trunk;      // trunk number, no blanks
-    std::string ExtNumber;  // dialled number, blanks removed; empty when incoming
+    TRepText HwLine;     // hardware subscriber-line number
+    TRepText PrgLine;    // programmed subscriber number, blanks removed
+    TRepText Trunk;      // trunk number, no blanks
+    TRepText ExtNumber;  // dialled number, blanks removed; empty when incoming
 };
 
 // Traffic counters shared by the subscriber-line and trunk entries. Minutes and

@@ -4,7 +4,8 @@
 // filled and painted, the peak memory, the slowest of the nine sorts, a
 // prefix query over every call, the export of every call (to EXPORT, by
 // default /tmp/bench_report_window_calls.txt) and a paint of the call grid
-// scrolled to its middle row.
+// scrolled to its middle row, and the four traffic charts of every call
+// computed and painted.
 #include <sys/resource.h>
 
 #include <chrono>
@@ -98,6 +99,13 @@ int main(int argc, char** argv) {
         form.StringGrid1->viewport()->repaint();
     });
 
+    // All four charts of every call, computed and painted.
+    const double charts = SecondsOf([&] {
+        form.ChartsMenuItem->trigger();
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (w->objectName() == "ChartsForm") w->grab();
+    });
+
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     std::printf("calls=%d\n", calls);
@@ -108,6 +116,7 @@ int main(int argc, char** argv) {
     std::printf("query_s=%.3f\n", query);
     std::printf("export_calls_s=%.3f\n", exported);
     std::printf("paint_scrolled_ms=%.2f\n", paint * 1000);
+    std::printf("charts_s=%.3f\n", charts);
     seam::SetMessageSink(nullptr);
     return sink.Messages ? 1 : 0;
 }

@@ -20,7 +20,7 @@ namespace {
 std::string Fields(const std::string& line) {
     TExtStr_rep r;
     if (!ParseCallLogLine(line, r)) return "rejected";
-    return r.HwLine + "|" + r.PrgLine + "|" + r.Trunk + "|" + r.ExtNumber;
+    return r.HwLine.str() + "|" + r.PrgLine.str() + "|" + r.Trunk.str() + "|" + r.ExtNumber.str();
 }
 
 // Lines as the reading writes them, written out by hand: a fault the

@@ -78,7 +78,8 @@ TEST_F(ReportSession, LoadFillsTheGridsAndEachExportIsWhatTheyShow) {
 
 TEST(ReportSessionTitles, AFileOfTitlesOnlyShowsHeadersAndTheNextLoadWorks) {
     TTempDir dir;
-    const std::string titles = ReportSampleFile().substr(0, ReportSampleFile().find("\r\n05-03") + 2);
+    const std::string titles =
+        ReportSampleFile().substr(0, ReportSampleFile().find("\r\n05-03") + 2);
     WriteFile(dir.File("titles.txt"), titles);
     TReportSession session(Dotted);
     ASSERT_EQ(session.Load(dir.File("titles.txt")), 1);

@@ -108,3 +108,25 @@ TEST(RepDate, DayCountsFromThirtiethDecember1899) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(RepText, ShortAndLongTextsSurviveCopiesMovesAndSelfAssignment) {
+    for (const std::string& s : {std::string(), std::string("105"), std::string(15, '7'),
+                                 std::string(16, '8'), std::string(1000, '9')}) {
+        TRepText t(s);
+        EXPECT_EQ(t, s);
+        TRepText copy = t;
+        TRepText moved = std::move(copy);
+        EXPECT_EQ(moved, s);
+        EXPECT_TRUE(copy.empty());       // NOLINT: a moved-from text is empty
+        moved = moved.view().substr(s.empty() ? 0 : 1);  // from its own bytes
+        EXPECT_EQ(moved, s.substr(s.empty() ? 0 : 1));
+        moved = t;
+        moved = std::move(moved);
+        EXPECT_EQ(moved.size(), s.size());
+        EXPECT_EQ(moved.data()[s.size()], '\0');
+    }
+}
+
+}  // namespace
