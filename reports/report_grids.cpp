@@ -65,7 +65,7 @@ void TCallGrid::ShowSelection(std::shared_ptr<const TReportModel> report,
 }
 
 const TExtStr_rep* TCallGrid::Record(size_t row) const {
-    if (all_) return &report_->LineList()[row];
+    if (all_) return row < report_->LineList().Count() ? &report_->LineList()[row] : nullptr;
     return row < rows_.size() ? rows_[row] : nullptr;
 }
 
@@ -98,6 +98,7 @@ void TALGrid::Show(std::shared_ptr<const TReportModel> report) {
 }
 
 std::array<std::string, 5> TALGrid::Cells(size_t row) const {
+    if (row >= rows_.size()) return {};
     const TAL_rep& e = *rows_[row];
     return {e.HwLine, e.PrgLine, TrafficText(e.OutHour, e.OutMin(), e.OutSec()),
             TrafficText(e.InHour, e.InMin(), e.InSec()), TrafficText(e.TotalSec)};
@@ -114,6 +115,7 @@ void TSLGrid::Show(std::shared_ptr<const TReportModel> report) {
 }
 
 std::array<std::string, 4> TSLGrid::Cells(size_t row) const {
+    if (row >= rows_.size()) return {};
     const TSL_rep& e = *rows_[row];
     return {e.Trunk, TrafficText(e.OutHour, e.OutMin(), e.OutSec()),
             TrafficText(e.InHour, e.InMin(), e.InSec()), TrafficText(e.TotalSec)};

@@ -39,7 +39,8 @@ class TCallGrid {
     // Rows below the header row.
     size_t RowCount() const { return all_ ? report_->LineList().Count() : rows_.size() + blank_; }
     // The seven texts of a row: date, time "hh:mm:ss", duration "hh:mm:ss",
-    // hardware number, programmed number, trunk, dialled number.
+    // hardware number, programmed number, trunk, dialled number. A row past
+    // the last (a view a step behind) has empty texts.
     std::array<std::string, 7> Cells(size_t row) const;
     // Export line i: the header for 0, else row i - 1.
     std::string ExportLine(size_t i) const;
