@@ -449,6 +449,7 @@ void TMainForm::ClearListMenuItemClick() {
 void TMainForm::OptionsMenuItemClick() {
     if (!optionsForm_) return;
     optionsForm_->SetSettings(controller_->CurrentOptions());
+    optionsForm_->SetStartDir(Link()->Settings.StartDir);
     optionsForm_->SetApply([this](const TOptionsSettings& chosen) {
         controller_->ApplySettings(chosen);
         StatusBar1->repaint();

@@ -422,7 +422,11 @@ TEST_F(MainForm, ReloadReportsEveryFailureWhateverTheStartUpAction) {
     exchange.reset();
     std::filesystem::create_symlink(dir.File("no-such-device"), dir.File("COM1"));
     form->ReloadToolButtonClick();
-    EXPECT_EQ(recorder.Messages().back(), kPortError);
+    // The link that leads nowhere is named.
+    const TShownMessage dangling = {kPortError.Text + "\nCOM1 в каталоге запуска указывает на " +
+                                        dir.File("no-such-device") + ", которого нет.",
+                                    kPortError.Caption};
+    EXPECT_EQ(recorder.Messages().back(), dangling);
     EXPECT_FALSE(form->Link()->Port()->IsOpen());
 }
 

@@ -372,7 +372,8 @@ TEST_F(UnattendedStart, HeadlessBadStartsEndWithAStatusAndAMessageAndChangeNoFil
         {{"--headless", "--dir", dir.Path()},
          dir.File("gone"),
          1,
-         "[Ошибка!] Ошибка при открытии СОМ-порта."},
+         "[Ошибка!] Ошибка при открытии СОМ-порта. COM1 в каталоге запуска указывает на " +
+             dir.File("gone") + ", которого нет."},
         {{"--headless", "--dir", dir.Path()}, "", 1, "[Уведомление] АТС не обнаружена."},
     };
     // Root may write anywhere it is not stopped by a read-only mount.
