@@ -118,6 +118,8 @@ int main(int argc, char** argv) {
     int qtArgc = 1;
     TApplication app(qtArgc, argv);
     QApplication::setApplicationName("Tallyphon 2.28");
+    // Qt's standard buttons and file dialogs in the user's language.
+    app.LoadQtTranslations(QLocale::system());
     // The program ends when its main window closes, whatever else is open.
     QApplication::setQuitOnLastWindowClosed(false);
     TQtMessageSink sink;
