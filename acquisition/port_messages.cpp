@@ -3,6 +3,7 @@
 #include <cerrno>
 
 #include "message_seam.h"
+#include "serial_devices.h"
 
 std::string PortOpenErrorText(const ECommError& openError) {
     std::string text = "Ошибка при открытии СОМ-порта.";
@@ -17,9 +18,19 @@ void ReportPortOpening(TOpenPortResult result, const TLowLevel& link) {
     switch (result) {
         case TOpenPortResult::Identified:
             break;
-        case TOpenPortResult::PortFailed:
-            seam::ShowMessage(PortOpenErrorText(link.LastOpenError()), kErrorCaption);
+        case TOpenPortResult::PortFailed: {
+            std::string text = PortOpenErrorText(link.LastOpenError());
+            // A COMn link of the start-up directory that leads nowhere:
+            // say where it points.
+            if (link.LastOpenError().SystemError == ENOENT) {
+                const TPortDevice p = PortDeviceOf(link.Settings.PortName, link.Settings.StartDir);
+                if (p.Link && !p.Exists)
+                    text += "\n" + link.Settings.PortName + " в каталоге запуска указывает на " +
+                            p.Device + ", которого нет.";
+            }
+            seam::ShowMessage(text, kErrorCaption);
             break;
+        }
         case TOpenPortResult::NoExchange:
             seam::ShowMessage(kNoExchangeText, kNoticeCaption);
             break;

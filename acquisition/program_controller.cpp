@@ -13,11 +13,27 @@ boost::shared_ptr<TLowLevel> CreateLowLevel() {
     return ll;
 }
 
-TProgramController::TProgramController(IReadingForm& form, boost::shared_ptr<TLowLevel> link)
+bool StartUpFailed(TStartUpResult result) {
+    switch (result) {
+        case TStartUpResult::Waiting:
+        case TStartUpResult::Reading:
+            return false;
+        case TStartUpResult::FirstStart:
+        case TStartUpResult::PortFailed:
+        case TStartUpResult::NoExchange:
+        case TStartUpResult::NotStarted:
+            return true;
+    }
+    return true;
+}
+
+TProgramController::TProgramController(IReadingForm& form, boost::shared_ptr<TLowLevel> link,
+                                       TStartMode mode)
     : form_(form),
       link_(std::move(link)),
       callLog_(boost::make_shared<TCallLog>(link_)),
-      unacknowledged_(link_->Settings.StartDir + "/" + kUnacknowledgedFileName) {
+      unacknowledged_(link_->Settings.StartDir + "/" + kUnacknowledgedFileName),
+      mode_(mode) {
     openDialog1_.DefaultSuffix = "txt";
     openDialog1_.FileName = "list";
     link_->RestoreUnacknowledged(unacknowledged_.Load());
@@ -47,9 +63,15 @@ void TProgramController::StartUp() {
             "Выберите пункт \"Настройки\" и установите номер СОМ-порта ",
             kNoticeCaption);
         std::remove((s.StartDir + "/" + kOutConfigFileName).c_str());
+        startUpResult_ = TStartUpResult::FirstStart;
         return;
     }
-    if (s.AutoStart == TAutoStart::ReadAllAndExit) {
+    const bool headless = mode_ == TStartMode::Headless;
+    // Nobody can give a command to a headless program: with no start-up
+    // action it reads continuously. The settings keep their value.
+    TAutoStart action = s.AutoStart;
+    if (headless && action == TAutoStart::Nothing) action = TAutoStart::ReadUninterrupt;
+    if (action == TAutoStart::ReadAllAndExit) {
         autoExit_ = true;
         // Nobody is there to answer a box: it would hold the read for ever.
         if (!seam::Unattended()) {
@@ -60,8 +82,10 @@ void TProgramController::StartUp() {
     const TOpenPortResult r = OpenPort(s.PortName);
     switch (r) {
         case TOpenPortResult::Identified:
-            switch (s.AutoStart) {
+            startUpResult_ = TStartUpResult::Reading;
+            switch (action) {
                 case TAutoStart::Nothing:
+                    startUpResult_ = TStartUpResult::Waiting;
                     break;
                 case TAutoStart::ReadUninterrupt:
                     ReadUninterrupt();
@@ -70,12 +94,21 @@ void TProgramController::StartUp() {
                     LoadFromATS();
                     break;
             }
+            // A reading that was refused (no call-log file, no exchange on
+            // the second look) never started its thread.
+            if (startUpResult_ == TStartUpResult::Reading &&
+                !(reader_ && (reader_->isRunning() || reader_->isFinished())))
+                startUpResult_ = TStartUpResult::NotStarted;
             break;
         case TOpenPortResult::PortFailed:
         case TOpenPortResult::NoExchange:
-            // An unattended start tells nobody; one that reads and closes
-            // closes all the same.
-            if (s.AutoStart == TAutoStart::Nothing) {
+            startUpResult_ = r == TOpenPortResult::PortFailed ? TStartUpResult::PortFailed
+                                                              : TStartUpResult::NoExchange;
+            // An unattended start tells nobody but a log; one that reads and
+            // closes closes all the same.
+            if (headless) {
+                ReportPortOpening(r, *link_);
+            } else if (s.AutoStart == TAutoStart::Nothing) {
                 ReportPortOpening(r, *link_);
                 form_.ShowComputerClock();
             } else if (autoExit_) {
@@ -160,7 +193,8 @@ void TProgramController::LoadFromATS() {
                 break;
             case TOpenPortResult::PortFailed:
             case TOpenPortResult::NoExchange:
-                if (ll.Settings.AutoStart == TAutoStart::Nothing) ReportPortOpening(r, ll);
+                if (ll.Settings.AutoStart == TAutoStart::Nothing || mode_ == TStartMode::Headless)
+                    ReportPortOpening(r, ll);
                 if (autoExit_) form_.StartUnInterruptTimer();
                 return;
         }

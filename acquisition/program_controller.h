@@ -22,12 +22,32 @@
 // construction.
 boost::shared_ptr<TLowLevel> CreateLowLevel();
 
+// How the program was started: with its window, or headless (no display
+// and nobody to answer: every message on standard error, and continuous
+// reading when the settings name no start-up action).
+enum class TStartMode { Window, Headless };
+
+// What start-up came to.
+enum class TStartUpResult {
+    Waiting,     // the exchange identified, no reading asked for
+    Reading,     // the start-up action started a reading thread
+    FirstStart,  // no settings file: the operator must choose the port
+    PortFailed,  // the port could not be opened
+    NoExchange,  // no exchange answered
+    NotStarted,  // the start-up action could not start its reading
+};
+
+// Whether start-up failed to do what it was asked (an unattended program
+// then ends with a non-zero status).
+bool StartUpFailed(TStartUpResult result);
+
 class TProgramController {
   public:
     // form outlives the controller; link is the program's one context. The
     // records left unacknowledged by an earlier run are read from the
     // start-up directory, and kept there from now on.
-    TProgramController(IReadingForm& form, boost::shared_ptr<TLowLevel> link);
+    TProgramController(IReadingForm& form, boost::shared_ptr<TLowLevel> link,
+                       TStartMode mode = TStartMode::Window);
     // Waits for a reading thread still running, serving its hand-overs.
     ~TProgramController();
     TProgramController(const TProgramController&) = delete;
@@ -35,8 +55,11 @@ class TProgramController {
 
     // Start-up: reads "Tallyphon.cfg", opens the port, identifies the
     // exchange and carries out the start-up action. On a first start only
-    // tells the operator to choose the port.
+    // tells the operator to choose the port. Headless, a failure to open the
+    // port or to find the exchange is told whatever the start-up action.
     void StartUp();
+    // The outcome of StartUp (Waiting before it ran).
+    TStartUpResult StartUpResult() const { return startUpResult_; }
 
     // Opens the port under name, identifies the exchange and shows the
     // outcome. Messages about it are the caller's (ReportPortOpening).
@@ -95,6 +118,8 @@ class TProgramController {
     TUnacknowledgedFile unacknowledged_;
     std::atomic<bool> autoExit_{false};
     bool started_ = false;
+    TStartMode mode_;
+    TStartUpResult startUpResult_ = TStartUpResult::Waiting;
     // Set when start-up made the messages go to standard error.
     bool madeUnattended_ = false;
     seam::TFileRequest openDialog1_;

@@ -9,6 +9,8 @@ packages=(
     libgtest-dev googletest libbenchmark-dev
     xvfb xauth fonts-dejavu-core
     clang-14 libclang-rt-14-dev
+    desktop-file-utils appstream systemd dpkg-dev file lintian
+    qt6-serialport-dev qt6-translations-l10n
 )
 
 missing=()

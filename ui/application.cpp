@@ -3,10 +3,29 @@
 #include <cstring>
 #include <string>
 
+#include <QLibraryInfo>
+#include <QTranslator>
+
 #include "comm_port.h"
 #include "message_seam.h"
 
 TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {}
+
+TApplication::~TApplication() = default;
+
+bool TApplication::LoadQtTranslations(const QLocale& locale) {
+    if (qtTranslator_) {
+        removeTranslator(qtTranslator_.get());
+        qtTranslator_.reset();
+    }
+    auto translator = std::make_unique<QTranslator>();
+    if (!translator->load(locale, "qtbase", "_",
+                          QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        return false;
+    installTranslator(translator.get());
+    qtTranslator_ = std::move(translator);
+    return true;
+}
 
 bool TApplication::notify(QObject* receiver, QEvent* event) {
     try {

@@ -4,12 +4,17 @@
 #pragma once
 
 #include <exception>
+#include <memory>
 
 #include <QApplication>
+#include <QLocale>
+
+class QTranslator;
 
 class TApplication : public QApplication {
   public:
     TApplication(int& argc, char** argv);
+    ~TApplication() override;
     bool notify(QObject* receiver, QEvent* event) override;
 
     // Shows the exception held by error through the message seam, under the
@@ -24,4 +29,13 @@ class TApplication : public QApplication {
     // dialogs too, and any that would start from now on: the program ends
     // even while a box waits for an answer nobody gives.
     static void EndEveryEventLoop();
+
+    // Installs Qt's own translations (standard buttons, file dialogs) for
+    // locale from Qt's translations directory; the program's own texts are
+    // Russian already and stay as written. False when Qt has none for that
+    // language (Qt's texts then stay English).
+    bool LoadQtTranslations(const QLocale& locale);
+
+  private:
+    std::unique_ptr<QTranslator> qtTranslator_;
 };

@@ -1,14 +1,24 @@
 // Tallyphon: call accounting for VERANTA office exchanges.
+#include <unistd.h>
+
 #include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
 
 #include <QMetaObject>
 
 #include "about_form.h"
 #include "application.h"
+#include "command_line.h"
 #include "main_form.h"
 #include "main_form_rep.h"
 #include "message_seam.h"
 #include "options_form.h"
+#include "port_messages.h"
 #include "qt_message_sink.h"
 #include "quit_on_signals.h"
 #include "real_time_advanced_form.h"
@@ -28,7 +38,10 @@ void RequestExit(int status) {
         qApp, [status] { QCoreApplication::exit(status); }, Qt::QueuedConnection);
 }
 
-int Run(TApplication& app) {
+// Runs the program until its main window closes; the exit status: that of
+// an exit asked for, else 1 when a start-up that nobody watches (headless,
+// or "read all, then close") could not do its work, else 0.
+int Run(TApplication& app, TStartMode mode) {
     TMainForm* mainForm = nullptr;
     TQuitOnSignals quitOnSignals([&mainForm] {
         if (mainForm) mainForm->close();
@@ -38,7 +51,7 @@ int Run(TApplication& app) {
 
     // The main window runs its start-up sequence while it is created, before
     // the other windows exist.
-    TMainForm form;
+    TMainForm form(mode);
     mainForm = &form;
     TOptionsForm options;
     TAboutForm about;
@@ -53,15 +66,23 @@ int Run(TApplication& app) {
     QObject::connect(&form, &TMainForm::Closed, &app, &QCoreApplication::quit,
                      Qt::QueuedConnection);
 
+    const bool startFailed = StartUpFailed(form.Controller().StartUpResult());
+    // A headless program with nothing to read ends at once, so that a
+    // service manager can try again.
+    const bool idle = mode == TStartMode::Headless && startFailed;
     int rc = 0;
-    if (!g_exitRequested && !quitOnSignals.Signalled() && form.isVisible()) {
+    if (!g_exitRequested && !quitOnSignals.Signalled() && form.isVisible() && !idle) {
         try {
             rc = app.exec();
         } catch (...) {
             TApplication::ShowException(std::current_exception());
         }
     }
-    if (g_exitRequested) rc = g_exitStatus;
+    const bool unwatched = mode == TStartMode::Headless || form.Controller().AutoExit();
+    if (g_exitRequested)
+        rc = g_exitStatus;
+    else if (rc == 0 && startFailed && unwatched)
+        rc = 1;
     form.close();
     mainForm = nullptr;
     return rc;
@@ -70,19 +91,59 @@ int Run(TApplication& app) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    TApplication app(argc, argv);
+    const TCommandLine cl = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+    switch (cl.Action) {
+        case TCommandAction::Run:
+            break;
+        case TCommandAction::Help:
+            std::fputs(UsageText().c_str(), stdout);
+            return 0;
+        case TCommandAction::Version:
+            std::puts("tallyphon 2.28");
+            return 0;
+        case TCommandAction::BadOption:
+            // No window yet: the default sink writes it to standard error.
+            {
+                std::string text = cl.Error;
+                if (text.back() != '.') text += '.';
+                seam::ShowMessage(text + " Справка: tallyphon --help", kErrorCaption);
+                return 2;
+            }
+    }
+    if (NeedsOffscreenPlatform(cl.Headless, std::getenv("DISPLAY"), std::getenv("WAYLAND_DISPLAY"),
+                               std::getenv("QT_QPA_PLATFORM")))
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+
+    // Every argument was the program's own: Qt gets none of them.
+    int qtArgc = 1;
+    TApplication app(qtArgc, argv);
     QApplication::setApplicationName("Tallyphon 2.28");
+    // Qt's standard buttons and file dialogs in the user's language.
+    app.LoadQtTranslations(QLocale::system());
     // The program ends when its main window closes, whatever else is open.
     QApplication::setQuitOnLastWindowClosed(false);
     TQtMessageSink sink;
     seam::SetMessageSink(&sink);
     // Without a display nobody can answer a box.
-    if (!TApplication::HasDisplay()) seam::SetUnattended(true);
+    if (cl.Headless || !TApplication::HasDisplay()) seam::SetUnattended(true);
     int rc = 1;
-    try {
-        rc = Run(app);
-    } catch (...) {
-        TApplication::ShowException(std::current_exception());
+    // The start-up directory is the current directory when the link context
+    // is made: a bad one is refused before any file is touched.
+    const TStartDirCheck dirCheck = cl.Dir.empty() ? TStartDirCheck::Usable : CheckStartDir(cl.Dir);
+    if (dirCheck != TStartDirCheck::Usable) {
+        seam::ShowMessage(StartDirErrorText(dirCheck, cl.Dir), kErrorCaption);
+        rc = 2;
+    } else if (!cl.Dir.empty() && chdir(cl.Dir.c_str()) != 0) {
+        seam::ShowMessage(
+            "Каталог запуска недоступен: " + cl.Dir + " (" + std::strerror(errno) + ")",
+            kErrorCaption);
+        rc = 2;
+    } else {
+        try {
+            rc = Run(app, cl.Headless ? TStartMode::Headless : TStartMode::Window);
+        } catch (...) {
+            TApplication::ShowException(std::current_exception());
+        }
     }
     seam::SetExitHook(nullptr);
     seam::SetMessageSink(nullptr);

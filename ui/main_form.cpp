@@ -88,7 +88,7 @@ QLabel* AddStatusPanel(QStatusBar* bar, const QString& name, int width, bool las
 
 }  // namespace
 
-TMainForm::TMainForm(QWidget* parent)
+TMainForm::TMainForm(TStartMode mode, QWidget* parent)
     : QMainWindow(parent),
       FileMenu(new QMenu("Файл", this)),
       SelectFileFromData_MenuItem(new QAction("Выбрать файл для сохранения данных", this)),
@@ -116,7 +116,8 @@ TMainForm::TMainForm(QWidget* parent)
       RealTimeFileNameStatusBar(new QStatusBar),
       StatusBar1(new QStatusBar),
       UnInterruptTimer(new QTimer(this)),
-      PickerTimer(new QTimer(this)) {
+      PickerTimer(new QTimer(this)),
+      startMode_(mode) {
     setObjectName("MainForm");
     BuildMenus();
     BuildToolBar();
@@ -311,7 +312,7 @@ void TMainForm::FormCreate() {
 
 void TMainForm::FormShow() {
     if (controller_) return;
-    controller_ = std::make_unique<TProgramController>(*this, CreateLowLevel());
+    controller_ = std::make_unique<TProgramController>(*this, CreateLowLevel(), startMode_);
     controller_->StartUp();
 }
 
@@ -448,6 +449,7 @@ void TMainForm::ClearListMenuItemClick() {
 void TMainForm::OptionsMenuItemClick() {
     if (!optionsForm_) return;
     optionsForm_->SetSettings(controller_->CurrentOptions());
+    optionsForm_->SetStartDir(Link()->Settings.StartDir);
     optionsForm_->SetApply([this](const TOptionsSettings& chosen) {
         controller_->ApplySettings(chosen);
         StatusBar1->repaint();

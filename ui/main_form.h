@@ -40,8 +40,10 @@ class TMainForm : public QMainWindow, public IReadingForm {
 
     // Builds the window, shows it and runs the start-up sequence (FormShow)
     // before returning. The start-up directory is the current directory,
-    // where "TallyphonOut.cfg" is read as the link context is made.
-    explicit TMainForm(QWidget* parent = nullptr);
+    // where "TallyphonOut.cfg" is read as the link context is made. mode
+    // says whether anybody can answer (see TStartMode).
+    explicit TMainForm(QWidget* parent = nullptr) : TMainForm(TStartMode::Window, parent) {}
+    explicit TMainForm(TStartMode mode, QWidget* parent = nullptr);
     // Waits for a reading thread still running, serving its hand-overs.
     ~TMainForm() override;
 
@@ -163,6 +165,7 @@ class TMainForm : public QMainWindow, public IReadingForm {
     void SetGauge(int maximum, int position);
 
     std::unique_ptr<TProgramController> controller_;
+    TStartMode startMode_;
     std::array<QLabel*, 6> statusBar1Panels_{};
     std::array<QLabel*, 2> tarifPanels_{};
     std::array<QLabel*, 2> realTimePanels_{};

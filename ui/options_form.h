@@ -6,14 +6,18 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include <QDialog>
 
+#include "serial_devices.h"
 #include "settings.h"
 
 class QCheckBox;
 class QComboBox;
 class QGroupBox;
+class QLabel;
+class QListWidget;
 class QPushButton;
 class QRadioButton;
 
@@ -32,6 +36,14 @@ class TOptionsForm : public QDialog {
     // The choices as the controls show them now.
     TOptionsSettings Settings() const;
 
+    // The start-up directory, where a "COMn" entry names the port's device.
+    void SetStartDir(const std::string& dir) { startDir_ = dir; }
+    // Where the list of serial devices comes from (default: those Qt Serial
+    // Port finds).
+    void SetDeviceSource(std::function<std::vector<TSerialDevice>()> source) {
+        deviceSource_ = std::move(source);
+    }
+
     QGroupBox* const GroupBox1;
     QComboBox* const COMPortComboBox;
     QGroupBox* const GroupBox2;
@@ -40,6 +52,12 @@ class TOptionsForm : public QDialog {
     QCheckBox* const altFormatCheckBox;
     QPushButton* const Button2;
     QPushButton* const Button1;
+    // The device the selected port opens; the serial devices found; the
+    // command that links the selected port to the selected device.
+    QLabel* const COMPortDeviceLabel;
+    QListWidget* const SerialDevicesListBox;
+    QPushButton* const LinkDeviceButton;
+    QPushButton* const RefreshDevicesButton;
 
   public slots:
     // Fills the 32 ports and shows the settings given.
@@ -50,11 +68,24 @@ class TOptionsForm : public QDialog {
     void Button2Click();
     // Cancel: closes, nothing applied.
     void Button1Click();
+    // Makes the selected port's "COMn" entry a link to the selected device
+    // (its stable name when it has one); asks before replacing an entry
+    // that is not a link and never replaces a regular file.
+    void LinkDeviceButtonClick();
+    // Lists the serial devices anew.
+    void RefreshDevicesButtonClick();
 
   protected:
     void showEvent(QShowEvent* event) override;
 
   private:
+    // Writes beside each port name the device it opens, marking those that
+    // exist, and the selected one's under the list.
+    void ShowPortDevices();
+
     TOptionsSettings shown_;
     TApply apply_;
+    std::string startDir_ = ".";
+    std::function<std::vector<TSerialDevice>()> deviceSource_;
+    std::vector<TSerialDevice> devices_;
 };

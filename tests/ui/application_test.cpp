@@ -8,11 +8,14 @@
 #include <stdexcept>
 
 #include <QApplication>
+#include <QDialogButtonBox>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QTimer>
 
 #include "application.h"
 #include "comm_port.h"
+#include "options_form.h"
 #include "qt_message_sink.h"
 #include "quit_on_signals.h"
 #include "recorder.h"
@@ -86,6 +89,28 @@ TEST(Application, ATerminationSignalEndsAMessageBoxNobodyAnswers) {
     // Let the next tests' loops run again.
     QTimer::singleShot(0, [] { QCoreApplication::exit(0); });
     QCoreApplication::exec();
+}
+
+TEST(Application, QtsOwnTextsFollowTheLocaleWhileTheProgramsStayAsWritten) {
+    auto* app = static_cast<TApplication*>(qApp);
+    auto standard = [](QDialogButtonBox::StandardButton which) {
+        QDialogButtonBox box(which);
+        return box.button(which)->text().remove('&').toStdString();
+    };
+    ASSERT_TRUE(app->LoadQtTranslations(QLocale(QLocale::Russian, QLocale::Russia)));
+    const std::pair<QDialogButtonBox::StandardButton, const char*> rows[] = {
+        {QDialogButtonBox::Open, "Открыть"},
+        {QDialogButtonBox::Cancel, "Отмена"},
+        {QDialogButtonBox::Save, "Сохранить"},
+    };
+    for (const auto& [which, text] : rows)
+        EXPECT_EQ(standard(which), text);
+    TOptionsForm options;
+    EXPECT_EQ(options.Button2->text().toStdString(), "OK");
+    EXPECT_EQ(options.Button1->text().toStdString(), "Cancel");
+    // A language Qt has no texts for leaves them English.
+    EXPECT_FALSE(app->LoadQtTranslations(QLocale::c()));
+    EXPECT_EQ(standard(QDialogButtonBox::Cancel), "Cancel");
 }
 
 }  // namespace

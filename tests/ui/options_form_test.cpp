@@ -2,6 +2,8 @@
 // Cancel against "Tallyphon.cfg", and its opening from the main window.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <filesystem>
 
 #include <QApplication>
@@ -9,6 +11,7 @@
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
+#include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTimer>
@@ -256,10 +259,114 @@ TEST(OptionsFromMainWindow, OkReopensThePortUnderTheNewName) {
     main.reset();
 }
 
+// The text the port list shows beside the port in row.
+std::string DeviceColumn(const TOptionsForm& form, int row) {
+    return form.COMPortComboBox->model()->index(row, 1).data().toString().toStdString();
+}
+
+TEST_F(OptionsForm, AChosenDeviceBecomesTheSelectedPortsLinkAndOpens) {
+    // The simulated exchange's pseudo-terminal stands in for a USB adapter
+    // with a stable by-id name.
+    auto exchange = std::make_unique<sim::TSimExchange>(sim::TExchangeConfig{});
+    ASSERT_TRUE(exchange->Start());
+    const std::string pty = exchange->SlavePath();
+    TTempDir byId;
+    const std::string stable = byId.File("usb-FTDI_FT232R_A1B2-if00-port0");
+    std::filesystem::create_symlink(pty, stable);
+    ASSERT_EQ(StablePathOf(pty, byId.Path()), stable);
+    form.SetStartDir(dir.Path());
+    form.SetDeviceSource([&] {
+        return std::vector<TSerialDevice>{
+            {pty, StablePathOf(pty, byId.Path()), "FT232R", "FTDI", "A1B2", TDeviceAccess::Usable}};
+    });
+    Show();
+    ASSERT_EQ(form.SerialDevicesListBox->count(), 1);
+    EXPECT_EQ(form.SerialDevicesListBox->item(0)->text().toStdString(),
+              pty + " - FT232R - FTDI, зав. № A1B2 (" + stable + ")");
+    EXPECT_EQ(DeviceColumn(form, 0), "\u2714 /dev/ttyS0");
+    ASSERT_EQ(DeviceColumn(form, 2).substr(3), "/dev/ttyS2");
+    form.COMPortComboBox->setCurrentIndex(2);
+    form.LinkDeviceButton->click();
+    EXPECT_TRUE(recorder.Messages().empty());
+    EXPECT_EQ(std::filesystem::read_symlink(dir.File("COM3")), stable);
+    EXPECT_EQ(DeviceColumn(form, 2), "\u2714 " + stable);
+    EXPECT_EQ(form.COMPortDeviceLabel->text().toStdString(), "\u2714 " + stable);
+    // OK opens the port through the new link: the exchange answers.
+    form.Button2->click();
+    EXPECT_TRUE(recorder.Messages().empty());
+    EXPECT_TRUE(link->Port()->IsOpen());
+    EXPECT_EQ(link->Settings.PortName, "COM3");
+}
+
+TEST_F(OptionsForm, LinkingAsksOrRefusesAndAVanishedDeviceChangesNothing) {
+    TTempDir devices;
+    const std::string device = devices.File("ttyUSB7");
+    WriteFile(device, "");
+    const std::string ask =
+        "COM2 в каталоге запуска не является ссылкой. Заменить его ссылкой на " + device + "?";
+    struct Row {
+        std::string name;
+        std::function<void(const std::string&)> prepare;  // makes dir/COM2
+        std::string device;
+        std::vector<TShownMessage> messages;
+        std::string after;  // "-> target", "fifo", a regular file's bytes, or "" for none
+    };
+    const std::vector<Row> rows = {
+        {"replaces a link",
+         [&](auto& e) { std::filesystem::create_symlink("/dev/null", e); },
+         device,
+         {},
+         "-> " + device},
+        {"asks before replacing a fifo",
+         [](auto& e) { ASSERT_EQ(mkfifo(e.c_str(), 0600), 0); },
+         device,
+         {{ask, "Подтверждение"}},
+         "-> " + device},
+        {"never a regular file",
+         [](auto& e) { WriteFile(e, "keep"); },
+         device,
+         {{"COM2 в каталоге запуска - файл или каталог, а не ссылка; он не будет заменён.",
+           "Ошибка!"}},
+         "keep"},
+        {"a device gone since listing",
+         [](auto&) {},
+         devices.File("gone"),
+         {{"Устройство " + devices.File("gone") + " больше не найдено. Список обновлён.",
+           "Ошибка!"}},
+         ""},
+    };
+    form.SetStartDir(dir.Path());
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::string entry = dir.File("COM2");
+        row.prepare(entry);
+        form.SetDeviceSource([&] {
+            TSerialDevice d;
+            d.Path = row.device;
+            return std::vector<TSerialDevice>{d};
+        });
+        Show();
+        form.COMPortComboBox->setCurrentIndex(1);
+        recorder.ClearMessages();
+        form.LinkDeviceButton->click();
+        EXPECT_EQ(recorder.Messages(), row.messages);
+        std::string after;
+        struct stat st = {};
+        if (lstat(entry.c_str(), &st) == 0)
+            after = S_ISLNK(st.st_mode) ? "-> " + std::filesystem::read_symlink(entry).string()
+                                        : ReadFile(entry);
+        EXPECT_EQ(after, row.after);
+        form.hide();
+        std::filesystem::remove(entry);
+    }
+}
+
 TEST(OptionsNames, EveryControlIsFoundByItsName) {
     TOptionsForm form;
-    for (const char* name : {"GroupBox1", "COMPortComboBox", "GroupBox2", "SaveTitleRadioButton",
-                             "NotSaveTitleRadioButton", "altFormatCheckBox", "Button2", "Button1"})
+    for (const char* name :
+         {"GroupBox1", "COMPortComboBox", "GroupBox2", "SaveTitleRadioButton",
+          "NotSaveTitleRadioButton", "altFormatCheckBox", "Button2", "Button1",
+          "COMPortDeviceLabel", "SerialDevicesListBox", "LinkDeviceButton", "RefreshDevicesButton"})
         EXPECT_NE(form.findChild<QObject*>(name), nullptr) << name;
     EXPECT_EQ(form.windowTitle().toStdString(), "Настройки программы");
     EXPECT_EQ(form.GroupBox1->title().toStdString(), "Номер СОМ-порта");

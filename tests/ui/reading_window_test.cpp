@@ -8,6 +8,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
+#include <filesystem>
+#include <map>
+
 #include <QApplication>
 #include <QLabel>
 #include <QListWidget>
@@ -145,24 +149,31 @@ TEST_F(ReadingWindow, ContinuousStartUpReadsCallsAsTheyArrive) {
 // action "read all once": no window input, no message box.
 class UnattendedStart : public ::testing::Test {
   protected:
-    // Starts the program in dir, its standard error going to dir/stderr.txt;
-    // the process id, or -1.
-    pid_t Spawn() {
+    // Starts the program with args in cwd (default dir), its standard error
+    // going to stderr.txt beside the test's directories; the process id, or
+    // -1. Headless, the environment names no display and no platform.
+    pid_t Spawn(std::vector<std::string> args = {}, const std::string& cwd = "") {
         const std::string program = TALLYPHON_PROGRAM;
-        std::vector<std::string> env = {"QT_QPA_PLATFORM=offscreen", "HOME=" + dir.Path()};
+        std::vector<std::string> env = {"HOME=" + dir.Path()};
+        if (args.empty() || args[0] != "--headless") env.push_back("QT_QPA_PLATFORM=offscreen");
         std::vector<char*> envp;
         for (auto& e : env)
             envp.push_back(e.data());
         envp.push_back(nullptr);
-        char* argv[] = {const_cast<char*>(program.c_str()), nullptr};
-        const std::string errors = dir.File("stderr.txt");
+        args.insert(args.begin(), program);
+        std::vector<char*> argv;
+        for (auto& a : args)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        const std::string errors = errors_.File("stderr.txt");
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addopen(&actions, 2, errors.c_str(), O_WRONLY | O_CREAT | O_APPEND,
                                          0644);
         pid_t pid = -1;
-        InDirectory(dir.Path(), [&] {
-            if (posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, envp.data()) != 0)
+        InDirectory(cwd.empty() ? dir.Path() : cwd, [&] {
+            if (posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data()) !=
+                0)
                 pid = -1;
         });
         posix_spawn_file_actions_destroy(&actions);
@@ -182,11 +193,14 @@ class UnattendedStart : public ::testing::Test {
         }
         return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     }
-    int RunProgram(std::chrono::seconds allowed) {
-        const pid_t pid = Spawn();
+    int RunProgram(std::chrono::seconds allowed, std::vector<std::string> args = {},
+                   const std::string& cwd = "") {
+        const pid_t pid = Spawn(std::move(args), cwd);
         return pid < 0 ? -2 : Wait(pid, allowed);
     }
+    std::string Errors() const { return ReadFile(errors_.File("stderr.txt")); }
     TTempDir dir;
+    TTempDir errors_;
 };
 
 TEST_F(UnattendedStart, ReadsTheWholeBufferIntoTheFileAndEndsByItself) {
@@ -233,7 +247,9 @@ TEST_F(UnattendedStart, WithTheExchangeSwitchedOffItEndsByItselfWithoutAMessage)
     WriteSettings(dir, "AUTOSTART_1");
     auto exchange = StartExchange(dir.Path(), Holding({}));
     exchange->SetSilent(true);
-    EXPECT_EQ(RunProgram(std::chrono::seconds(60)), 0);
+    // Nothing was read: the status says so to whoever started it.
+    EXPECT_EQ(RunProgram(std::chrono::seconds(60)), 1);
+    EXPECT_EQ(Errors().find('['), std::string::npos) << Errors();
     EXPECT_FALSE(Exists(dir.File("calls.txt")));
 }
 
@@ -246,8 +262,7 @@ TEST_F(UnattendedStart, AMessageNobodyCanAnswerGoesToStandardErrorAndTheReadGoes
     WriteSettings(dir, "AUTOSTART_1");
     auto exchange = StartExchange(dir.Path(), config);
     EXPECT_EQ(RunProgram(std::chrono::seconds(60)), 0);
-    EXPECT_NE(ReadFile(dir.File("stderr.txt"))
-                  .find("[Ошибка] Неверная информация в буфере тарификации\n"),
+    EXPECT_NE(Errors().find("[Ошибка] Неверная информация в буфере тарификации\n"),
               std::string::npos);
     EXPECT_EQ(CallLogLines(dir.File("calls.txt")).size(), 2u + 5u);
 }
@@ -283,6 +298,109 @@ TEST_F(UnattendedStart, AProgramKilledMidReadWritesNothingTwiceWhenStartedAgain)
     EXPECT_EQ(calls.size(), expected.size());
     for (size_t i = 0; i < std::min(calls.size(), expected.size()); ++i)
         ASSERT_EQ(calls[i], expected[i]) << "line " << i;
+}
+
+// Every file of dir with its bytes (links as their targets).
+std::map<std::string, std::string> Snapshot(const std::string& dir) {
+    std::map<std::string, std::string> files;
+    for (const auto& e : std::filesystem::directory_iterator(dir)) {
+        const std::string name = e.path().filename().string();
+        files[name] = e.is_symlink() ? "-> " + std::filesystem::read_symlink(e.path()).string()
+                                     : ReadFile(e.path().string());
+    }
+    return files;
+}
+
+TEST_F(UnattendedStart, HeadlessReadsContinuouslyInItsDirectoryUntilSigterm) {
+    // No start-up action in the settings: headless, that means reading on.
+    WriteSettings(dir, "");
+    const auto day = Day(6, 21);
+    auto exchange = StartExchange(dir.Path(), Holding({day.begin(), day.begin() + 3}));
+    TTempDir elsewhere;
+    const pid_t pid = Spawn({"--headless", "--dir", dir.Path()}, elsewhere.Path());
+    ASSERT_GT(pid, 0);
+    TLowLevel ll;
+    TIdentification qtv610;
+    qtv610.ModelName = "QTV610";
+    qtv610.TickLength = 1;
+    ll.AdoptIdentification(qtv610);
+    const auto expected = ExpectedCallLines(ll, day);
+    auto calls = [&] { return CallLogLines(dir.File("calls.txt")); };
+    ASSERT_TRUE(WaitUntil([&] { return calls().size() == 2 + 3; }, std::chrono::seconds(60)))
+        << Errors();
+    // Calls that arrive later are read by the same run.
+    for (size_t i = 3; i < day.size(); ++i)
+        exchange->AddRecord(0, day[i]);
+    ASSERT_TRUE(
+        WaitUntil([&] { return calls().size() == 2 + day.size(); }, std::chrono::seconds(60)));
+    kill(pid, SIGTERM);
+    EXPECT_EQ(Wait(pid, std::chrono::seconds(30)), 0);
+    const auto lines = calls();
+    EXPECT_EQ(std::vector<std::string>(lines.begin() + 2, lines.end()), expected);
+    EXPECT_EQ(lines[0], "       Данные на  01-01-2007 00:00:00 ");
+    // Nothing was written where it was started from.
+    EXPECT_TRUE(Snapshot(elsewhere.Path()).empty());
+    EXPECT_EQ(Errors().find('['), std::string::npos) << Errors();
+}
+
+TEST_F(UnattendedStart, HeadlessBadStartsEndWithAStatusAndAMessageAndChangeNoFile) {
+    WriteSettings(dir, "AUTOSTART_UNINTERRUPT");
+    WriteFile(dir.File("plain"), "x");
+    struct Row {
+        std::vector<std::string> args;
+        std::string link;  // what COM1 points at; empty: the simulated exchange, silent
+        int status;
+        std::string message;
+    };
+    std::vector<Row> rows = {
+        {{"--headless", "--bogus"},
+         "",
+         2,
+         "[Ошибка!] Неизвестный параметр: --bogus. Справка: tallyphon --help"},
+        {{"--headless", "--dir"},
+         "",
+         2,
+         "[Ошибка!] Параметр --dir требует имя каталога. Справка: tallyphon --help"},
+        {{"--headless", "--dir", dir.File("missing")},
+         "",
+         2,
+         "[Ошибка!] Каталог запуска не найден: " + dir.File("missing")},
+        {{"--headless", "--dir", dir.File("plain")},
+         "",
+         2,
+         "[Ошибка!] Каталог запуска не является каталогом: " + dir.File("plain")},
+        {{"--headless", "--dir", dir.Path()},
+         dir.File("gone"),
+         1,
+         "[Ошибка!] Ошибка при открытии СОМ-порта. COM1 в каталоге запуска указывает на " +
+             dir.File("gone") + ", которого нет."},
+        {{"--headless", "--dir", dir.Path()}, "", 1, "[Уведомление] АТС не обнаружена."},
+    };
+    // Root may write anywhere it is not stopped by a read-only mount.
+    if (access("/proc/sys", W_OK) != 0)
+        rows.push_back({{"--headless", "--dir", "/proc/sys"},
+                        "",
+                        2,
+                        "[Ошибка!] Нет права записи в каталог запуска: /proc/sys"});
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.args.back());
+        std::unique_ptr<sim::TSimExchange> exchange;
+        if (row.link.empty()) {
+            exchange = StartExchange(dir.Path(), Holding(Day(3)));
+            exchange->SetSilent(true);
+        } else {
+            ASSERT_EQ(symlink(row.link.c_str(), dir.File("COM1").c_str()), 0);
+        }
+        const auto before = Snapshot(dir.Path());
+        TTempDir elsewhere;
+        EXPECT_EQ(RunProgram(std::chrono::seconds(60), row.args, elsewhere.Path()), row.status);
+        EXPECT_NE(Errors().find(row.message + "\n"), std::string::npos) << Errors();
+        EXPECT_EQ(Snapshot(dir.Path()), before);
+        EXPECT_TRUE(Snapshot(elsewhere.Path()).empty());
+        exchange.reset();
+        std::remove(dir.File("COM1").c_str());
+        WriteFile(errors_.File("stderr.txt"), "");
+    }
 }
 
 }  // namespace

@@ -1,0 +1,94 @@
+#include "command_line.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+bool Set(const char* value) {
+    return value != nullptr && *value != '\0';
+}
+
+}  // namespace
+
+TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
+    TCommandLine cl;
+    bool dirGiven = false;
+    auto refuse = [&cl](const std::string& why) {
+        cl.Action = TCommandAction::BadOption;
+        cl.Error = why;
+        return cl;
+    };
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        std::string dir;
+        if (a == "--headless") {
+            cl.Headless = true;
+            continue;
+        }
+        if (a == "--help" || a == "-h") {
+            cl.Action = TCommandAction::Help;
+            continue;
+        }
+        if (a == "--version") {
+            cl.Action = TCommandAction::Version;
+            continue;
+        }
+        if (a == "--dir") {
+            if (i + 1 >= args.size()) return refuse("Параметр --dir требует имя каталога.");
+            dir = args[++i];
+        } else if (a.rfind("--dir=", 0) == 0) {
+            dir = a.substr(6);
+        } else {
+            return refuse("Неизвестный параметр: " + a);
+        }
+        if (dir.empty()) return refuse("Параметр --dir требует имя каталога.");
+        if (dirGiven) return refuse("Параметр --dir указан дважды.");
+        dirGiven = true;
+        cl.Dir = dir;
+    }
+    // Help and version win over a run, never over a refused option.
+    return cl;
+}
+
+std::string UsageText() {
+    return "Использование: tallyphon [--headless] [--dir КАТАЛОГ]\n"
+           "\n"
+           "  --headless      работать без окна: сообщения в стандартный поток ошибок,\n"
+           "                  без указанного действия при запуске - непрерывное считывание\n"
+           "  --dir КАТАЛОГ   каталог запуска с файлами настроек (по умолчанию текущий)\n"
+           "  --help          показать эту справку\n"
+           "  --version       показать версию\n"
+           "\n"
+           "Код возврата: 0 после остановки или считывания всех данных, 1 когда при\n"
+           "запуске СОМ-порт не открылся или АТС не ответила, 2 при неверных параметрах.\n";
+}
+
+TStartDirCheck CheckStartDir(const std::string& dir) {
+    struct stat st = {};
+    if (stat(dir.c_str(), &st) != 0) return TStartDirCheck::Missing;
+    if (!S_ISDIR(st.st_mode)) return TStartDirCheck::NotADirectory;
+    // Files are created, replaced and removed in it: write and search.
+    if (access(dir.c_str(), W_OK | X_OK) != 0) return TStartDirCheck::NotWritable;
+    return TStartDirCheck::Usable;
+}
+
+std::string StartDirErrorText(TStartDirCheck check, const std::string& dir) {
+    switch (check) {
+        case TStartDirCheck::Usable:
+            return "";
+        case TStartDirCheck::Missing:
+            return "Каталог запуска не найден: " + dir;
+        case TStartDirCheck::NotADirectory:
+            return "Каталог запуска не является каталогом: " + dir;
+        case TStartDirCheck::NotWritable:
+            return "Нет права записи в каталог запуска: " + dir;
+    }
+    return "";
+}
+
+bool NeedsOffscreenPlatform(bool headless, const char* display, const char* waylandDisplay,
+                            const char* qpaPlatform) {
+    if (headless) return true;
+    return !Set(display) && !Set(waylandDisplay) && !Set(qpaPlatform);
+}

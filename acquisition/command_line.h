@@ -1,0 +1,55 @@
+// The program's command line and the start-up directory it names. Nothing
+// here touches a file: the caller acts on the outcome.
+#pragma once
+
+#include <string>
+#include <vector>
+
+enum class TCommandAction {
+    Run,        // start the program
+    Help,       // print the usage and end
+    Version,    // print the version and end
+    BadOption,  // print Error and end with status 2
+};
+
+struct TCommandLine {
+    TCommandAction Action = TCommandAction::Run;
+    // No window and no message box: the offscreen platform, every message
+    // on standard error, continuous reading when the settings name no
+    // start-up action.
+    bool Headless = false;
+    // The start-up directory; empty for the current directory.
+    std::string Dir;
+    // Why the command line was refused (UTF-8, one line).
+    std::string Error;
+};
+
+// Reads the arguments that follow the program's name: --headless,
+// --dir DIR (or --dir=DIR), --help, --version. Anything else, a missing or
+// empty DIR, or a second --dir, is BadOption with the reason in Error.
+TCommandLine ParseCommandLine(const std::vector<std::string>& args);
+
+// The usage text printed for --help (UTF-8, ends with a line end).
+std::string UsageText();
+
+// What is wrong with dir as the start-up directory, where the program
+// keeps its settings and state files.
+enum class TStartDirCheck {
+    Usable,
+    Missing,        // no such entry (a dangling link included)
+    NotADirectory,  // it exists but is no directory
+    NotWritable,    // the program may not create or change files in it
+};
+
+// Checks dir without changing anything in it.
+TStartDirCheck CheckStartDir(const std::string& dir);
+
+// The message for a start-up directory that cannot be used (dir named in
+// it); empty for Usable.
+std::string StartDirErrorText(TStartDirCheck check, const std::string& dir);
+
+// Whether the program must run on the offscreen platform: when asked to be
+// headless, or when there is neither an X nor a Wayland display and no
+// platform was chosen by QT_QPA_PLATFORM. Empty values count as unset.
+bool NeedsOffscreenPlatform(bool headless, const char* display, const char* waylandDisplay,
+                            const char* qpaPlatform);

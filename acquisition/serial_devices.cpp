@@ -1,0 +1,109 @@
+#include "serial_devices.h"
+
+#include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <filesystem>
+
+#include <QSerialPortInfo>
+
+#include "comm_port.h"
+
+namespace fs = std::filesystem;
+
+std::string StablePathOf(const std::string& device, const std::string& byIdDir) {
+    std::error_code ec;
+    const fs::path wanted = fs::canonical(device, ec);
+    if (ec) return "";
+    for (fs::directory_iterator it(byIdDir, ec), end; !ec && it != end; it.increment(ec)) {
+        std::error_code e2;
+        if (fs::canonical(it->path(), e2) == wanted && !e2) return it->path().string();
+    }
+    return "";
+}
+
+TDeviceAccess DeviceAccess(const std::string& path) {
+    if (access(path.c_str(), R_OK | W_OK) == 0) return TDeviceAccess::Usable;
+    return errno == ENOENT || errno == ENOTDIR ? TDeviceAccess::Missing
+                                               : TDeviceAccess::NoPermission;
+}
+
+std::vector<TSerialDevice> FindSerialDevices(const std::string& byIdDir) {
+    std::vector<TSerialDevice> found;
+    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
+        TSerialDevice d;
+        d.Path = info.systemLocation().toStdString();
+        d.StablePath = StablePathOf(d.Path, byIdDir);
+        d.Description = info.description().toStdString();
+        d.Manufacturer = info.manufacturer().toStdString();
+        d.SerialNumber = info.serialNumber().toStdString();
+        d.Access = DeviceAccess(d.Path);
+        found.push_back(d);
+    }
+    return found;
+}
+
+TPortDevice PortDeviceOf(const std::string& portName, const std::string& startDir) {
+    TPortDevice p;
+    p.Device = ResolvePortDevice(portName, startDir);
+    struct stat st = {};
+    if (lstat(p.Device.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+        p.Link = true;
+        std::error_code ec;
+        const fs::path target = fs::read_symlink(p.Device, ec);
+        if (!ec)
+            p.Device =
+                target.is_absolute() ? target.string() : (fs::path(startDir) / target).string();
+    }
+    p.Exists = stat(p.Device.c_str(), &st) == 0;
+    return p;
+}
+
+TPortLinkResult MakePortLink(const std::string& startDir, const std::string& portName,
+                             const std::string& target, bool replaceNonLink, int* err) {
+    struct stat st = {};
+    if (stat(target.c_str(), &st) != 0) return TPortLinkResult::TargetGone;
+    const std::string entry = startDir + "/" + portName;
+    if (lstat(entry.c_str(), &st) == 0 && !S_ISLNK(st.st_mode)) {
+        if (S_ISREG(st.st_mode) || S_ISDIR(st.st_mode)) return TPortLinkResult::RegularFile;
+        if (!replaceNonLink) return TPortLinkResult::AskToReplace;
+    }
+    // A new link under a private name, renamed over the entry: the entry is
+    // never missing and never half made.
+    const std::string temporary = entry + ".new-link-" + std::to_string(getpid());
+    unlink(temporary.c_str());
+    if (symlink(target.c_str(), temporary.c_str()) != 0 ||
+        rename(temporary.c_str(), entry.c_str()) != 0) {
+        if (err) *err = errno;
+        unlink(temporary.c_str());
+        return TPortLinkResult::Failed;
+    }
+    return TPortLinkResult::Linked;
+}
+
+std::string DeviceLabel(const TSerialDevice& d) {
+    std::string label = d.Path;
+    for (const std::string* part : {&d.Description, &d.Manufacturer}) {
+        if (!part->empty()) label += " - " + *part;
+    }
+    if (!d.SerialNumber.empty()) label += ", зав. № " + d.SerialNumber;
+    if (!d.StablePath.empty()) label += " (" + d.StablePath + ")";
+    switch (d.Access) {
+        case TDeviceAccess::Usable:
+            break;
+        case TDeviceAccess::NoPermission:
+            label += " - нет доступа, нужна группа dialout";
+            break;
+        case TDeviceAccess::Missing:
+            label += " - отсутствует";
+            break;
+    }
+    return label;
+}
+
+std::string NoPermissionText(const std::string& device) {
+    return "Нет доступа к устройству " + device +
+           ". Для работы с СОМ-портом пользователь должен входить в группу dialout.";
+}

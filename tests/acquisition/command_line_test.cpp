@@ -1,0 +1,71 @@
+// The command line and the choice of the offscreen platform.
+#include <gtest/gtest.h>
+
+#include "command_line.h"
+
+namespace {
+
+TEST(CommandLine, OptionsAndRefusals) {
+    struct Row {
+        std::vector<std::string> args;
+        TCommandAction action;
+        bool headless;
+        std::string dir;
+        std::string error;
+    };
+    const std::vector<Row> rows = {
+        {{}, TCommandAction::Run, false, "", ""},
+        {{"--headless", "--dir", "/var/lib/x"}, TCommandAction::Run, true, "/var/lib/x", ""},
+        {{"--dir=/srv/t", "--headless"}, TCommandAction::Run, true, "/srv/t", ""},
+        // A directory whose name looks like an option is still a directory.
+        {{"--dir", "--headless"}, TCommandAction::Run, false, "--headless", ""},
+        {{"--help"}, TCommandAction::Help, false, "", ""},
+        {{"--version"}, TCommandAction::Version, false, "", ""},
+        {{"--headles"}, TCommandAction::BadOption, false, "", "Неизвестный параметр: --headles"},
+        {{"-platform", "xcb"},
+         TCommandAction::BadOption,
+         false,
+         "",
+         "Неизвестный параметр: -platform"},
+        {{"--help", "x"}, TCommandAction::BadOption, false, "", "Неизвестный параметр: x"},
+        {{"--dir"}, TCommandAction::BadOption, false, "", "Параметр --dir требует имя каталога."},
+        {{"--dir="}, TCommandAction::BadOption, false, "", "Параметр --dir требует имя каталога."},
+        {{"--dir", "a", "--dir", "b"},
+         TCommandAction::BadOption,
+         false,
+         "a",
+         "Параметр --dir указан дважды."},
+    };
+    for (const Row& row : rows) {
+        const TCommandLine cl = ParseCommandLine(row.args);
+        const std::string where = row.args.empty() ? "(none)" : row.args[0];
+        EXPECT_EQ(cl.Action, row.action) << where;
+        EXPECT_EQ(cl.Headless, row.headless) << where;
+        EXPECT_EQ(cl.Dir, row.dir) << where;
+        EXPECT_EQ(cl.Error, row.error) << where;
+    }
+}
+
+TEST(CommandLine, OffscreenWhenHeadlessOrWhenNothingCanShowAWindow) {
+    struct Row {
+        bool headless;
+        const char* display;
+        const char* wayland;
+        const char* platform;
+        bool offscreen;
+    };
+    const Row rows[] = {
+        {true, ":0", "wayland-0", "xcb", true},
+        {false, nullptr, nullptr, nullptr, true},
+        {false, "", "", "", true},
+        {false, ":0", nullptr, nullptr, false},
+        {false, nullptr, "wayland-0", nullptr, false},
+        // A platform chosen by hand (e.g. a framebuffer) is kept.
+        {false, nullptr, nullptr, "linuxfb", false},
+    };
+    for (const Row& r : rows)
+        EXPECT_EQ(NeedsOffscreenPlatform(r.headless, r.display, r.wayland, r.platform), r.offscreen)
+            << r.headless << (r.display ? r.display : "-") << (r.platform ? r.platform : "-");
+}
+
+}  // namespace
