@@ -21,6 +21,11 @@ extern const std::array<const char*, 7> kCallGridHeaders;
 extern const std::array<const char*, 5> kALGridHeaders;
 extern const std::array<const char*, 4> kSLGridHeaders;
 
+// Whole days and seconds of the day of a date-time value, rounded to the
+// nearest second as the grids round it; a value that is no number or lies
+// past any calendar counts as 0.
+void SplitDayAndSeconds(double value, int64_t& day, int64_t& seconds);
+
 // The text of a date in the short date format of the user's settings.
 using TDateText = std::function<std::string(int year, int month, int day)>;
 
@@ -43,9 +48,10 @@ class TCallGrid {
     std::array<std::string, 7> Cells(size_t row) const;
     // Export line i: the header for 0, else row i - 1.
     std::string ExportLine(size_t i) const;
+    // The call a row shows; nullptr for the empty row of an empty selection.
+    const TExtStr_rep* Record(size_t row) const;
 
   private:
-    const TExtStr_rep* Record(size_t row) const;
     const std::string& DateOf(int64_t day) const;
 
     TDateText dateText_;
@@ -66,6 +72,7 @@ class TALGrid {
     // Hardware number, programmed number, outgoing, incoming, total traffic.
     std::array<std::string, 5> Cells(size_t row) const;
     std::string ExportLine(size_t i) const;
+    const TAL_rep& Entry(size_t row) const { return *rows_[row]; }
 
   private:
     std::shared_ptr<const TReportModel> report_;
@@ -80,6 +87,7 @@ class TSLGrid {
     // Trunk, outgoing, incoming, total traffic.
     std::array<std::string, 4> Cells(size_t row) const;
     std::string ExportLine(size_t i) const;
+    const TSL_rep& Entry(size_t row) const { return *rows_[row]; }
 
   private:
     std::shared_ptr<const TReportModel> report_;

@@ -9,6 +9,7 @@ packages=(
     libgtest-dev googletest libbenchmark-dev
     xvfb xauth fonts-dejavu-core
     clang-14 libclang-rt-14-dev
+    libxlsxwriter-dev unzip
 )
 
 missing=()
