@@ -1,5 +1,6 @@
 #include "report_workbook.h"
 
+#include <sys/stat.h>
 #include <xlsxwriter.h>
 
 #include <algorithm>
@@ -186,14 +187,16 @@ int WriteWorkbook(const TCallGrid& calls, const TALGrid& lines, const TSLGrid& t
     rowsPerSheet = std::clamp<size_t>(rowsPerSheet, 1, kSheetRowLimit);
     return WriteFileReplacing(
         path,
-        [&](int, const std::string& name, int* fillErr) {
-            // The row stores go beside the file, not to a /tmp that may be
-            // memory; they are unlinked as soon as they are made.
+        [&](int fd, const std::string& name, int* fillErr) {
+            // The row stores go beside a new file, not to a /tmp that may be
+            // memory; they are unlinked as soon as they are made. A device
+            // written in place keeps them in the system's place.
             const size_t slash = name.rfind('/');
             std::string dir = slash == std::string::npos ? "." : name.substr(0, slash + 1);
             lxw_workbook_options options{};
             options.constant_memory = LXW_TRUE;
-            options.tmpdir = dir.data();
+            struct stat st {};
+            if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) options.tmpdir = dir.data();
             errno = 0;
             lxw_workbook* book = workbook_new_opt(name.c_str(), &options);
             if (!book) {
