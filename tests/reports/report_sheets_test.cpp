@@ -8,8 +8,9 @@
 #include <cstdio>
 #include <filesystem>
 #include <map>
-#include <regex>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "cp1251.h"
 #include "report_sample.h"
@@ -43,27 +44,46 @@ struct TCell {
     std::string Style, Type, Value;
 };
 
-// The cells of a sheet by reference ("B2"): style index, type and value.
+// The value of attribute name in an XML start tag; empty when absent.
+std::string Attr(std::string_view tag, const std::string& name) {
+    const size_t at = tag.find(" " + name + "=\"");
+    if (at == std::string_view::npos) return {};
+    const size_t begin = at + name.size() + 3;
+    return std::string(tag.substr(begin, tag.find('"', begin) - begin));
+}
+
+// Each start tag of element name ("<c ") in xml, between from and to.
+std::vector<std::string_view> Tags(std::string_view xml, const std::string& name,
+                                   std::string_view from = "", std::string_view to = "") {
+    std::vector<std::string_view> tags;
+    const size_t start = from.empty() ? 0 : xml.find(from);
+    const size_t stop = to.empty() ? xml.size() : xml.find(to);
+    for (size_t at = xml.find(name, start); at < stop; at = xml.find(name, at + 1))
+        tags.push_back(xml.substr(at, xml.find('>', at) + 1 - at));
+    return tags;
+}
+
+// The cells of a sheet by reference ("B2"): style index, type and the
+// value, or the text of an inline string.
 std::map<std::string, TCell> Cells(const std::string& xml) {
-    static const std::regex cell(
-        R"re(<c r="([A-Z]+[0-9]+)"(?: s="([0-9]+)")?(?: t="([a-zA-Z]+)")?>(?:<v>([^<]*)</v>|<is><t[^>]*>([^<]*)</t></is>))re");
     std::map<std::string, TCell> cells;
-    for (std::sregex_iterator it(xml.begin(), xml.end(), cell), end; it != end; ++it)
-        cells[(*it)[1]] = {(*it)[2], (*it)[3], (*it)[4].matched ? (*it)[4] : (*it)[5]};
+    for (std::string_view tag : Tags(xml, "<c ")) {
+        const size_t after = static_cast<size_t>(tag.data() - xml.data()) + tag.size();
+        size_t begin = xml.compare(after, 3, "<v>") == 0 ? after + 3 : xml.find('>', after + 6) + 1;
+        const std::string value = xml.substr(begin, xml.find('<', begin) - begin);
+        cells[Attr(tag, "r")] = {Attr(tag, "s"), Attr(tag, "t"), value};
+    }
     return cells;
 }
 
 // The number format of each cell style, bold styles marked "bold".
 std::vector<std::string> StyleFormats(const std::string& styles) {
     std::map<std::string, std::string> codes = {{"0", "General"}};
-    static const std::regex numFmt(R"re(<numFmt numFmtId="([0-9]+)" formatCode="([^"]*)")re");
-    for (std::sregex_iterator it(styles.begin(), styles.end(), numFmt), end; it != end; ++it)
-        codes[(*it)[1]] = (*it)[2];
-    const std::string xfs = styles.substr(styles.find("<cellXfs"));
-    static const std::regex xf(R"re(<xf numFmtId="([0-9]+)" fontId="([0-9]+)")re");
+    for (std::string_view tag : Tags(styles, "<numFmt "))
+        codes[Attr(tag, "numFmtId")] = Attr(tag, "formatCode");
     std::vector<std::string> formats;
-    for (std::sregex_iterator it(xfs.begin(), xfs.end(), xf), end; it != end; ++it)
-        formats.push_back((*it)[2] == "1" ? "bold" : codes[(*it)[1]]);
+    for (std::string_view tag : Tags(styles, "<xf ", "<cellXfs", "</cellXfs>"))
+        formats.push_back(Attr(tag, "fontId") == "1" ? "bold" : codes[Attr(tag, "numFmtId")]);
     return formats;
 }
 
