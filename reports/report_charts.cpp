@@ -6,24 +6,13 @@
 #include <unordered_map>
 
 #include "report_datetime.h"
+#include "report_grids.h"
 #include "report_sort.h"
 
 namespace {
 
 constexpr int64_t kDay = 86400;
 constexpr size_t kTop = 10;
-
-// The whole day and second of day of a start time, to the nearest second.
-void StartOf(double value, int64_t& day, int64_t& second) {
-    if (!std::isfinite(value) || std::fabs(value) > 1e7) value = 0;
-    const double whole = std::trunc(value);
-    day = static_cast<int64_t>(whole);
-    second = std::llround(std::fabs(value - whole) * kDay);
-    if (second >= kDay) {
-        second -= kDay;
-        ++day;
-    }
-}
 
 void AddCall(TTrafficBin& bin, bool out) {
     ++(out ? bin.OutCalls : bin.InCalls);
@@ -66,7 +55,7 @@ TChartFigures ChartFigures(size_t count,
         ++f.Calls;
         const bool out = !rec->ExtNumber.empty();
         int64_t day = 0, second = 0;
-        StartOf(rec->StartTime, day, second);
+        SplitDayAndSeconds(rec->StartTime, day, second);
         AddCall(f.ByHour[static_cast<size_t>(second / 3600)], out);
         AddCall(days[day], out);
         const int64_t duration = std::max<int64_t>(rec->DurTotalSec, 0);

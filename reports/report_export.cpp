@@ -107,7 +107,7 @@ std::string SLExportLine(const std::array<std::string, 4>& cells) {
     return line;
 }
 
-int WriteLinesToFile(size_t count, const TExportLineAt& lineAt, const std::string& path, int* err) {
+int WriteFileReplacing(const std::string& path, const TFileFill& fill, int* err) {
     std::string temp;
     const auto fail = [&](int rc, int stored) {
         if (!temp.empty()) ::unlink(temp.c_str());
@@ -143,20 +143,9 @@ int WriteLinesToFile(size_t count, const TExportLineAt& lineAt, const std::strin
             if (::fchmod(file.Get(), mode) != 0) return fail(-2, errno);
         }
 
-        std::string chunk;
-        chunk.reserve(kChunk + 512);
-        for (size_t i = 0; i < count; ++i) {
-            const std::string line = lineAt(i);
-            if (IsAscii(line))
-                chunk += line;
-            else
-                chunk += Utf8ToCp1251(line);
-            chunk += "\r\n";
-            if (chunk.size() >= kChunk || i + 1 == count) {
-                if (!WriteAll(file.Get(), chunk.data(), chunk.size())) return fail(-3, errno);
-                chunk.clear();
-            }
-        }
+        int filled = 0;
+        const int rc = fill(file.Get(), temp.empty() ? target : temp, &filled);
+        if (rc != 0) return fail(rc, filled);
         if (!file.Close()) return fail(-3, errno);
         if (!temp.empty()) {
             if (::rename(temp.c_str(), target.c_str()) != 0) return fail(-2, errno);
@@ -166,6 +155,32 @@ int WriteLinesToFile(size_t count, const TExportLineAt& lineAt, const std::strin
     } catch (const std::exception&) {
         return fail(-1, errno);
     }
+}
+
+int WriteLinesToFile(size_t count, const TExportLineAt& lineAt, const std::string& path, int* err) {
+    return WriteFileReplacing(
+        path,
+        [&](int fd, const std::string&, int* fillErr) {
+            std::string chunk;
+            chunk.reserve(kChunk + 512);
+            for (size_t i = 0; i < count; ++i) {
+                const std::string line = lineAt(i);
+                if (IsAscii(line))
+                    chunk += line;
+                else
+                    chunk += Utf8ToCp1251(line);
+                chunk += "\r\n";
+                if (chunk.size() >= kChunk || i + 1 == count) {
+                    if (!WriteAll(fd, chunk.data(), chunk.size())) {
+                        *fillErr = errno;
+                        return -3;
+                    }
+                    chunk.clear();
+                }
+            }
+            return 0;
+        },
+        err);
 }
 
 int WriteLinesToFile(const std::vector<std::string>& ListBox2, const std::string& path, int* err) {

@@ -31,15 +31,24 @@ std::string SLExportLine(const std::array<std::string, 4>& cells);
 // Line i (UTF-8) of an export of count lines; line 0 is the header.
 using TExportLineAt = std::function<std::string(size_t i)>;
 
-// Writes count lines in Windows-1251, each ended by CR LF, to path. The lines
-// go to a new file beside the target, which replaces the target (a link's
-// target, when path is a symbolic link) only when every line was written and
-// the file closed; a failed export leaves an earlier file as it was. The new
-// file keeps the mode of the file it replaces. Returns 0 when written; -2
-// when the file cannot be created there (no permission, no such directory,
-// path is a directory); -3 when writing or closing it failed (full file
-// system); -1 on any other failure. On every result but 0 the system error
+// Fills a file that replaces path once complete. fill gets the descriptor
+// of the new file and its name (for writers that open it by name themselves)
+// and returns 0 when it wrote everything, else one of the results below with
+// the system error number in its third argument. The new file is made beside
+// the target and renamed over it (a link's target, when path is a symbolic
+// link) only after fill succeeded and the file was closed; on any failure it
+// is removed and an earlier file stays as it was. The new file keeps the
+// mode of the file it replaces. A device or a FIFO is written in place.
+// Returns 0 when written; -2 when the file cannot be created there (no
+// permission, no such directory, path is a directory); -3 when writing or
+// closing it failed (full file system); -1 on any other failure, an
+// exception from fill included. On every result but 0 the system error
 // number goes to *err.
+using TFileFill = std::function<int(int fd, const std::string& name, int* err)>;
+int WriteFileReplacing(const std::string& path, const TFileFill& fill, int* err);
+
+// Writes count lines in Windows-1251, each ended by CR LF, to path through
+// WriteFileReplacing; results and *err as there.
 int WriteLinesToFile(size_t count, const TExportLineAt& lineAt, const std::string& path, int* err);
 
 // The same for lines held in a list.

@@ -18,9 +18,10 @@ namespace {
 constexpr int64_t kSecondsPerDay = 86400;
 constexpr size_t kDateCacheLimit = 100000;
 
-// Whole days and seconds of the day of a date-time value, rounded to the
-// nearest second the way DecodeRepDateTime rounds.
-void SplitValue(double value, int64_t& day, int64_t& seconds) {
+}  // namespace
+
+// Rounded the way DecodeRepDateTime rounds.
+void SplitDayAndSeconds(double value, int64_t& day, int64_t& seconds) {
     if (!std::isfinite(value) || std::fabs(value) > 1e7) value = 0;
     const double whole = std::trunc(value);
     day = static_cast<int64_t>(whole);
@@ -30,6 +31,8 @@ void SplitValue(double value, int64_t& day, int64_t& seconds) {
         ++day;
     }
 }
+
+namespace {
 
 // "hh:mm:ss" of seconds of the day.
 std::string ClockText(int64_t seconds) {
@@ -81,8 +84,8 @@ std::array<std::string, 7> TCallGrid::Cells(size_t row) const {
     const TExtStr_rep* rec = Record(row);
     if (!rec) return {};
     int64_t day = 0, seconds = 0, durDay = 0, durSeconds = 0;
-    SplitValue(rec->StartTime, day, seconds);
-    SplitValue(rec->Duration, durDay, durSeconds);
+    SplitDayAndSeconds(rec->StartTime, day, seconds);
+    SplitDayAndSeconds(rec->Duration, durDay, durSeconds);
     return {DateOf(day),        ClockText(seconds), ClockText(durSeconds), rec->HwLine.str(),
             rec->PrgLine.str(), rec->Trunk.str(),   rec->ExtNumber.str()};
 }

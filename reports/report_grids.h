@@ -21,6 +21,11 @@ extern const std::array<const char*, 7> kCallGridHeaders;
 extern const std::array<const char*, 5> kALGridHeaders;
 extern const std::array<const char*, 4> kSLGridHeaders;
 
+// Whole days and seconds of the day of a date-time value, rounded to the
+// nearest second as the grids round it; a value that is no number or lies
+// past any calendar counts as 0.
+void SplitDayAndSeconds(double value, int64_t& day, int64_t& seconds);
+
 // The text of a date in the short date format of the user's settings.
 using TDateText = std::function<std::string(int year, int month, int day)>;
 
@@ -44,7 +49,7 @@ class TCallGrid {
     std::array<std::string, 7> Cells(size_t row) const;
     // Export line i: the header for 0, else row i - 1.
     std::string ExportLine(size_t i) const;
-    // The call of a row; nullptr for the empty row of a query without result.
+    // The call a row shows; nullptr for the empty row of an empty selection.
     const TExtStr_rep* Record(size_t row) const;
 
   private:
@@ -68,6 +73,7 @@ class TALGrid {
     // Hardware number, programmed number, outgoing, incoming, total traffic.
     std::array<std::string, 5> Cells(size_t row) const;
     std::string ExportLine(size_t i) const;
+    const TAL_rep& Entry(size_t row) const { return *rows_[row]; }
 
   private:
     std::shared_ptr<const TReportModel> report_;
@@ -82,6 +88,7 @@ class TSLGrid {
     // Trunk, outgoing, incoming, total traffic.
     std::array<std::string, 4> Cells(size_t row) const;
     std::string ExportLine(size_t i) const;
+    const TSL_rep& Entry(size_t row) const { return *rows_[row]; }
 
   private:
     std::shared_ptr<const TReportModel> report_;

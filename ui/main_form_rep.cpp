@@ -33,11 +33,14 @@
 #include "report_export.h"
 #include "report_grid_model.h"
 #include "report_locale.h"
+#include "report_sheets.h"
+#include "report_workbook.h"
 
 namespace {
 
 constexpr int kRowHeight = 18;
 constexpr int kProgressSteps = 1000;
+constexpr const char* kSaveAsSheet = "Сохранить как таблицу…";
 
 template <size_t N>
 QStringList Headers(const std::array<const char*, N>& texts) {
@@ -149,6 +152,7 @@ TMainForm_rep::TMainForm_rep(QWidget* parent)
       PopupMenu1(new QMenu(this)),
       N1(Item(PopupMenu1, "N1", "Выборка по абоненту")),
       N2(Item(PopupMenu1, "N2", "Сохранить в файле")),
+      N14(Item(PopupMenu1, "N14", kSaveAsSheet)),
       PopupMenu2(new QMenu(this)),
       N3(Item(PopupMenu2, "N3", "Сортировка по апп. номеру")),
       N4(Item(PopupMenu2, "N4", "Сортировка по программному номеру")),
@@ -156,12 +160,14 @@ TMainForm_rep::TMainForm_rep(QWidget* parent)
       N5(Item(PopupMenu2, "N5", "Сортировка по вх. трафику")),
       N7(Item(PopupMenu2, "N7", "Сортировка по общему трафику")),
       N12(Item(PopupMenu2, "N12", "Сохранить в файле")),
+      N15(Item(PopupMenu2, "N15", kSaveAsSheet)),
       PopupMenu3(new QMenu(this)),
       N8(Item(PopupMenu3, "N8", "Сортировка по номеру СЛ")),
       N10(Item(PopupMenu3, "N10", "Сортировка по исх. трафику ")),
       N9(Item(PopupMenu3, "N9", "Сортировка по вх. трафику")),
       N11(Item(PopupMenu3, "N11", "Сортировка по общему трафику")),
       N13(Item(PopupMenu3, "N13", "Сохранить в файл")),
+      N16(Item(PopupMenu3, "N16", kSaveAsSheet)),
       ALQueryPanel(new QFrame(this)),
       MaskEdit1(new QLineEdit(ALQueryPanel)),
       RadioButton1(new QRadioButton("Программный номер", ALQueryPanel)),
@@ -242,7 +248,8 @@ TMainForm_rep::TMainForm_rep(QWidget* parent)
         {N7, &TMainForm_rep::N7Click},   {N8, &TMainForm_rep::N8Click},
         {N9, &TMainForm_rep::N9Click},   {N10, &TMainForm_rep::N10Click},
         {N11, &TMainForm_rep::N11Click}, {N12, &TMainForm_rep::N12Click},
-        {N13, &TMainForm_rep::N13Click}};
+        {N13, &TMainForm_rep::N13Click}, {N14, &TMainForm_rep::N14Click},
+        {N15, &TMainForm_rep::N15Click}, {N16, &TMainForm_rep::N16Click}};
     for (const auto& [action, handler] : items)
         connect(action, &QAction::triggered, this, handler);
     const std::pair<QTableView*, QMenu*> popups[] = {
@@ -515,19 +522,53 @@ bool TMainForm_rep::FilterEditKeyPress(QKeyEvent* key) {
 }
 
 void TMainForm_rep::N2Click() {
-    Export(&TReportSession::ExportCalls);
+    Export([this](const std::string& path, int* err) { return session_.ExportCalls(path, err); });
 }
 
 void TMainForm_rep::N12Click() {
-    Export(&TReportSession::ExportAL);
+    Export([this](const std::string& path, int* err) { return session_.ExportAL(path, err); });
 }
 
 void TMainForm_rep::N13Click() {
-    Export(&TReportSession::ExportSL);
+    Export([this](const std::string& path, int* err) { return session_.ExportSL(path, err); });
 }
 
-void TMainForm_rep::Export(int (TReportSession::*write)(const std::string&, int*) const) {
+void TMainForm_rep::N14Click() {
+    ExportSheet([this](const std::string& path, int* err) {
+        return WriteCallsCsv(session_.CallGrid(), path, err);
+    });
+}
+
+void TMainForm_rep::N15Click() {
+    ExportSheet([this](const std::string& path, int* err) {
+        return WriteALCsv(session_.ALGrid(), path, err);
+    });
+}
+
+void TMainForm_rep::N16Click() {
+    ExportSheet([this](const std::string& path, int* err) {
+        return WriteSLCsv(session_.SLGrid(), path, err);
+    });
+}
+
+void TMainForm_rep::ExportSheet(const TWrite& csv) {
     seam::TFileRequest request;
+    request.Caption = "Сохранить как таблицу";
+    request.DefaultSuffix = "xlsx";
+    request.Filter = "Таблица XLSX (*.xlsx);;Таблица CSV (*.csv)";
+    Export(
+        [this, &csv](const std::string& path, int* err) {
+            const bool isCsv =
+                path.size() >= 4 && QString::fromStdString(path.substr(path.size() - 4))
+                                            .compare(".csv", Qt::CaseInsensitive) == 0;
+            if (isCsv) return csv(path, err);
+            return WriteWorkbook(session_.CallGrid(), session_.ALGrid(), session_.SLGrid(), path,
+                                 err);
+        },
+        std::move(request));
+}
+
+void TMainForm_rep::Export(const TWrite& write, seam::TFileRequest request) {
     request.Save = true;
     request.Directory = dialogsDir_;
     std::string path;
@@ -538,6 +579,6 @@ void TMainForm_rep::Export(int (TReportSession::*write)(const std::string&, int*
                           seam::TButtons::OkCancel) != seam::kAnswerOk)
         return;
     int err = 0;
-    const int rc = (session_.*write)(path, &err);
+    const int rc = write(path, &err);
     if (rc != 0) seam::ShowMessage("Ошибка", ExportFailureText(rc, err));
 }

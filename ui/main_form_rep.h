@@ -1,8 +1,8 @@
 // The report window: loads a call-log file and shows its calls, its
 // subscriber lines and its trunks with their traffic in three grids, sorts
 // the two lists, selects the calls of one subscriber and saves each grid as
-// a text file. The work itself is the report session's; the window holds the
-// widgets and shows what the session's grids hold.
+// a text file, or as a spreadsheet (CSV or an XLSX workbook). The work itself is the report
+// session's; the window holds the widgets and shows what the session's grids hold.
 #pragma once
 
 #include <functional>
@@ -10,6 +10,7 @@
 
 #include <QDialog>
 
+#include "message_seam.h"
 #include "report_session.h"
 
 class QAction;
@@ -67,6 +68,7 @@ class TMainForm_rep : public QDialog {
     QMenu* const PopupMenu1;
     QAction* const N1;
     QAction* const N2;
+    QAction* const N14;
     QMenu* const PopupMenu2;
     QAction* const N3;
     QAction* const N4;
@@ -74,12 +76,14 @@ class TMainForm_rep : public QDialog {
     QAction* const N5;
     QAction* const N7;
     QAction* const N12;
+    QAction* const N15;
     QMenu* const PopupMenu3;
     QAction* const N8;
     QAction* const N10;
     QAction* const N9;
     QAction* const N11;
     QAction* const N13;
+    QAction* const N16;
     // The subscriber query.
     QFrame* const ALQueryPanel;
     QLineEdit* const MaskEdit1;
@@ -120,6 +124,12 @@ class TMainForm_rep : public QDialog {
     void N11Click();
     void N12Click();
     void N13Click();
+    // "Сохранить как таблицу…" of the call, subscriber-line and trunk grids:
+    // a name ending in ".csv" gets that grid as CSV, any other name the
+    // workbook of all three grids.
+    void N14Click();
+    void N15Click();
+    void N16Click();
     // Runs the subscriber query and hides the panel.
     void Button4Click();
     // Hides the panel; the call grid stays as it was.
@@ -139,8 +149,11 @@ class TMainForm_rep : public QDialog {
     bool MaskEdit1KeyPress(QKeyEvent* key);
     // Keeps digits, Backspace and Enter (which runs the query).
     bool FilterEditKeyPress(QKeyEvent* key);
+    using TWrite = std::function<int(const std::string& path, int* err)>;
     // Save dialog, overwrite question, export, error box.
-    void Export(int (TReportSession::*write)(const std::string&, int*) const);
+    void Export(const TWrite& write, seam::TFileRequest request = {});
+    // Export as a spreadsheet; csv writes one grid's CSV.
+    void ExportSheet(const TWrite& csv);
 
     // Redraws the charts, when open, after the call grid changed.
     void RefreshCharts();

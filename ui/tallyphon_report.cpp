@@ -1,8 +1,12 @@
 // tallyphon-report: the report window's work without a window, for reports
 // made on a schedule. It loads a call-log file, sorts the lists, runs the
 // subscriber query and writes the same export files, byte for byte, as the
-// window does after the same commands.
+// window does after the same commands: the fixed-column files, the CSV files
+// and (but for its creation time) the spreadsheet workbook.
+#include <algorithm>
+#include <array>
 #include <cstring>
+#include <functional>
 #include <iostream>
 #include <optional>
 #include <string>
@@ -12,6 +16,8 @@
 #include "report_export.h"
 #include "report_locale.h"
 #include "report_session.h"
+#include "report_sheets.h"
+#include "report_workbook.h"
 
 namespace {
 
@@ -39,6 +45,15 @@ const char* const kUsage =
     "  --calls FILE       write the calls (all, or those selected)\n"
     "  --lines FILE       write the subscriber lines\n"
     "  --trunks FILE      write the trunks\n"
+    "\n"
+    "For a spreadsheet, the same three tables:\n"
+    "  --xlsx FILE        write one XLSX workbook with the sheets \"Звонки\",\n"
+    "                     \"АЛ\" and \"СЛ\" (dates, times and traffic as date and\n"
+    "                     duration cells, numbers as text)\n"
+    "  --csv-calls FILE   write the calls as CSV (UTF-8 with a byte-order mark,\n"
+    "                     fields separated by ';', CR LF line ends)\n"
+    "  --csv-lines FILE   write the subscriber lines as CSV\n"
+    "  --csv-trunks FILE  write the trunks as CSV\n"
     "  --help             show this text\n"
     "\n"
     "An existing export file is replaced only once the new one is complete.\n"
@@ -53,8 +68,15 @@ struct TArguments {
     bool Hardware = false;
     std::optional<std::string> Prefix;
     std::optional<std::string> Calls, Lines, Trunks;
+    std::optional<std::string> Xlsx, CsvCalls, CsvLines, CsvTrunks;
     bool Help = false;
 };
+
+// Every file an export option names.
+std::array<const std::optional<std::string>*, 7> Outputs(const TArguments& args) {
+    return {&args.Calls,    &args.Lines,    &args.Trunks,   &args.Xlsx,
+            &args.CsvCalls, &args.CsvLines, &args.CsvTrunks};
+}
 
 bool AllDigits(std::string_view s) {
     return s.find_first_not_of("0123456789") == std::string_view::npos;
@@ -137,10 +159,18 @@ std::optional<std::string> Parse(int argc, char** argv, TArguments& args) {
             if ((error = once(args.Lines))) return error;
         } else if (name == "--trunks") {
             if ((error = once(args.Trunks))) return error;
+        } else if (name == "--xlsx") {
+            if ((error = once(args.Xlsx))) return error;
+        } else if (name == "--csv-calls") {
+            if ((error = once(args.CsvCalls))) return error;
+        } else if (name == "--csv-lines") {
+            if ((error = once(args.CsvLines))) return error;
+        } else if (name == "--csv-trunks") {
+            if ((error = once(args.CsvTrunks))) return error;
         } else {
             return "unknown option " + std::string(name);
         }
-        for (const std::optional<std::string>* file : {&args.Calls, &args.Lines, &args.Trunks})
+        for (const std::optional<std::string>* file : Outputs(args))
             if (*file && (*file)->empty()) return std::string(name) + " needs a file name";
     }
     if (args.Help) return std::nullopt;
@@ -182,7 +212,9 @@ int main(int argc, char** argv) {
     if (args.Number || args.Prefix)
         session.Query(args.Number.value_or(""), args.Prefix.value_or(""), !args.Hardware);
 
-    if (!args.Calls && !args.Lines && !args.Trunks) {
+    const auto outputs = Outputs(args);
+    if (std::none_of(outputs.begin(), outputs.end(),
+                     [](const auto* file) { return file->has_value(); })) {
         const TCallGrid& calls = session.CallGrid();
         // A query that selects nothing leaves one empty row, which is no call.
         const size_t count =
@@ -192,14 +224,24 @@ int main(int argc, char** argv) {
         Print("СЛ", session.SLGrid());
         return std::cout.flush() ? 0 : kExportFailed;
     }
-    using TExport = int (TReportSession::*)(const std::string&, int*) const;
+    using TExport = std::function<int(const std::string&, int*)>;
     const std::pair<const std::optional<std::string>*, TExport> exports[] = {
-        {&args.Calls, &TReportSession::ExportCalls},
-        {&args.Lines, &TReportSession::ExportAL},
-        {&args.Trunks, &TReportSession::ExportSL}};
+        {&args.Calls, [&](const std::string& f, int* e) { return session.ExportCalls(f, e); }},
+        {&args.Lines, [&](const std::string& f, int* e) { return session.ExportAL(f, e); }},
+        {&args.Trunks, [&](const std::string& f, int* e) { return session.ExportSL(f, e); }},
+        {&args.Xlsx,
+         [&](const std::string& f, int* e) {
+             return WriteWorkbook(session.CallGrid(), session.ALGrid(), session.SLGrid(), f, e);
+         }},
+        {&args.CsvCalls,
+         [&](const std::string& f, int* e) { return WriteCallsCsv(session.CallGrid(), f, e); }},
+        {&args.CsvLines,
+         [&](const std::string& f, int* e) { return WriteALCsv(session.ALGrid(), f, e); }},
+        {&args.CsvTrunks,
+         [&](const std::string& f, int* e) { return WriteSLCsv(session.SLGrid(), f, e); }}};
     for (const auto& [file, write] : exports) {
         if (!*file) continue;
-        const int rc = (session.*write)(**file, &err);
+        const int rc = write(**file, &err);
         if (rc != 0) {
             std::cerr << "tallyphon-report: " << **file << ": " << ExportFailureText(rc, err)
                       << "\n";

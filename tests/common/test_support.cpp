@@ -1,5 +1,6 @@
 #include "test_support.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -30,6 +31,18 @@ void WriteFile(const std::string& path, const std::string& bytes) {
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     out.close();
     if (!out) throw std::runtime_error("cannot write " + path);
+}
+
+std::string ZipMember(const std::string& archive, const std::string& member) {
+    // Quoted for the shell: the names come from the tests' own directories.
+    const std::string command = "unzip -p '" + archive + "' '" + member + "' 2>/dev/null";
+    std::FILE* pipe = ::popen(command.c_str(), "r");
+    if (!pipe) return {};
+    std::string bytes;
+    char buf[65536];
+    for (size_t n; (n = std::fread(buf, 1, sizeof buf, pipe)) > 0;)
+        bytes.append(buf, n);
+    return ::pclose(pipe) == 0 ? bytes : std::string();
 }
 
 bool Exists(const std::string& path) {

@@ -30,6 +30,9 @@ std::string ReadFile(const std::string& path);
 // Replaces the file's content with bytes. Throws std::runtime_error when
 // they cannot all be written.
 void WriteFile(const std::string& path, const std::string& bytes);
+// The bytes of one member of a zip archive, read with unzip; empty when the
+// archive or the member cannot be read.
+std::string ZipMember(const std::string& archive, const std::string& member);
 // True when path names anything, a dangling symbolic link included.
 bool Exists(const std::string& path);
 

@@ -71,20 +71,25 @@ TEST_F(ReportWindow, ControlsCarryTheirNamesAndCaptionsInMenuOrder) {
     const std::vector<std::pair<QMenu*, std::vector<std::pair<const char*, const char*>>>> menus = {
         {form.File, {{"Load", "Загрузить"}, {"ChartsMenuItem", "Графики"}}},
         {form.HelpMenu, {{"AboutMenuItem", "О программе."}}},
-        {form.PopupMenu1, {{"N1", "Выборка по абоненту"}, {"N2", "Сохранить в файле"}}},
+        {form.PopupMenu1,
+         {{"N1", "Выборка по абоненту"},
+          {"N2", "Сохранить в файле"},
+          {"N14", "Сохранить как таблицу…"}}},
         {form.PopupMenu2,
          {{"N3", "Сортировка по апп. номеру"},
           {"N4", "Сортировка по программному номеру"},
           {"N6", "Сортировка по исходящему трафику"},
           {"N5", "Сортировка по вх. трафику"},
           {"N7", "Сортировка по общему трафику"},
-          {"N12", "Сохранить в файле"}}},
+          {"N12", "Сохранить в файле"},
+          {"N15", "Сохранить как таблицу…"}}},
         {form.PopupMenu3,
          {{"N8", "Сортировка по номеру СЛ"},
           {"N10", "Сортировка по исх. трафику "},
           {"N9", "Сортировка по вх. трафику"},
           {"N11", "Сортировка по общему трафику"},
-          {"N13", "Сохранить в файл"}}}};
+          {"N13", "Сохранить в файл"},
+          {"N16", "Сохранить как таблицу…"}}}};
     for (const auto& [menu, items] : menus) {
         const QList<QAction*> actions = menu->actions();
         ASSERT_EQ(actions.size(), static_cast<int>(items.size()))
@@ -237,6 +242,55 @@ TEST_F(ReportWindow, ExportsAreTheProgramsBytesAndAskBeforeReplacing) {
     EXPECT_EQ(recorder.Messages(), expected);
 }
 
+TEST_F(ReportWindow, SpreadsheetsAreTheProgramsAndTheSuffixChoosesTheKind) {
+    Choose(form.Load, sample);
+    form.N7->trigger();
+    form.N8->trigger();
+    form.N1->trigger();
+    QTest::keyClicks(form.FilterEdit, "8");
+    form.Button4->click();
+    Choose(form.N14, dir.File("w-calls.csv"));
+    Choose(form.N15, dir.File("w-lines.Csv"));
+    Choose(form.N16, dir.File("w-trunks.csv"));
+    Choose(form.N15, dir.File("w-book.xlsx"));  // any grid's item: the whole workbook
+    Choose(form.N14, dir.File("w-book"));
+    EXPECT_EQ(recorder.FileRequests().back().DefaultSuffix, "xlsx");
+    EXPECT_TRUE(recorder.Messages().empty());
+    const auto file = [this](const char* name) { return QString::fromStdString(dir.File(name)); };
+    const TRun run = RunReportProgram(
+        {QString::fromStdString(sample), "--sort-lines", "total", "--sort-trunks", "trunk",
+         "--prefix", "8", "--csv-calls", file("p-calls.csv"), "--csv-lines", file("p-lines.Csv"),
+         "--csv-trunks", file("p-trunks.csv"), "--xlsx", file("p-book.xlsx")});
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    for (const char* name : {"calls.csv", "lines.Csv", "trunks.csv"}) {
+        const std::string written = ReadFile(dir.File(std::string("w-") + name));
+        EXPECT_EQ(written, ReadFile(dir.File(std::string("p-") + name))) << name;
+        EXPECT_EQ(written.substr(0, 3), "\xEF\xBB\xBF") << name;
+    }
+    EXPECT_NE(ReadFile(dir.File("w-calls.csv")).find(";23:59:50;23:59:59;105;201;3;8123\r\n"),
+              std::string::npos);
+    // The workbook's creation time differs; its sheets may not.
+    for (const char* sheet : {"sheet1.xml", "sheet2.xml", "sheet3.xml"}) {
+        const std::string member = std::string("xl/worksheets/") + sheet;
+        const std::string written = ZipMember(dir.File("w-book.xlsx"), member);
+        EXPECT_FALSE(written.empty()) << sheet;
+        EXPECT_EQ(written, ZipMember(dir.File("p-book.xlsx"), member)) << sheet;
+        EXPECT_EQ(written, ZipMember(dir.File("w-book"), member)) << sheet;
+    }
+
+    // The same question as the text exports, and a failed write keeps the file.
+    const std::string old = dir.File("w-lines.Csv");
+    WriteFile(old, "earlier");
+    recorder.QueueMessageAnswer(seam::kAnswerCancel);
+    Choose(form.N15, old);
+    EXPECT_EQ(ReadFile(old), "earlier");
+    Choose(form.N16, dir.File("none/book.xlsx"));
+    const std::vector<TShownMessage> expected = {
+        {"Такой файл уже существует. Перезапишем?", "Предупреждение!"},
+        {"Ошибка", "Не создать или не открыть файл. errno = 2"}};
+    EXPECT_EQ(recorder.Messages(), expected);
+}
+
 TEST(ReportProgram, BadArgumentsAndFailedExportsEndWithOneLine) {
     TTempDir dir;
     const std::string sample = dir.File("calls.txt");
@@ -258,6 +312,10 @@ TEST(ReportProgram, BadArgumentsAndFailedExportsEndWithOneLine) {
         {{file, "--lines", QString::fromStdString(dir.Path())},
          1,
          "Не создать или не открыть файл. errno = 21"},
+        {{file, "--xlsx", QString::fromStdString(dir.File("none/b.xlsx"))},
+         1,
+         "Не создать или не открыть файл. errno = 2"},
+        {{file, "--csv-trunks", "a.csv", "--csv-trunks", "b.csv"}, 2, "--csv-trunks given twice"},
     };
     for (const Row& r : rows) {
         const TRun run = RunReportProgram(r.args);

@@ -1,0 +1,95 @@
+#include "report_sheets.h"
+
+#include <cerrno>
+
+#include "fd.h"
+#include "report_export.h"
+
+namespace {
+
+constexpr size_t kChunk = size_t{1} << 20;
+constexpr char kByteOrderMark[] = "\xEF\xBB\xBF";
+
+template <size_t N>
+void AppendRecord(std::string& out, const std::array<std::string, N>& fields) {
+    for (size_t i = 0; i < N; ++i) {
+        if (i) out += ';';
+        AppendCsvField(out, fields[i]);
+    }
+    out += "\r\n";
+}
+
+// Writes the header and then rows for which rowAt (row, record) gives true,
+// flushing the text in chunks of about a megabyte.
+template <size_t N, class RowAt>
+int WriteCsv(const std::array<const char*, N>& headers, size_t rows, RowAt rowAt,
+             const std::string& path, int* err) {
+    return WriteFileReplacing(
+        path,
+        [&](int fd, const std::string&, int* fillErr) {
+            std::string chunk = kByteOrderMark;
+            chunk.reserve(kChunk + 4096);
+            std::array<std::string, N> fields;
+            for (size_t i = 0; i < N; ++i)
+                fields[i] = headers[i];
+            AppendRecord(chunk, fields);
+            for (size_t row = 0; row <= rows; ++row) {
+                if (row < rows && rowAt(row, fields)) AppendRecord(chunk, fields);
+                if (chunk.size() >= kChunk || row == rows) {
+                    if (!WriteAll(fd, chunk.data(), chunk.size())) {
+                        *fillErr = errno;
+                        return -3;
+                    }
+                    chunk.clear();
+                }
+            }
+            return 0;
+        },
+        err);
+}
+
+}  // namespace
+
+void AppendCsvField(std::string& record, std::string_view text) {
+    if (text.find_first_of(";\"\r\n") == std::string_view::npos) {
+        record += text;
+        return;
+    }
+    record += '"';
+    for (const char c : text) {
+        if (c == '"') record += '"';
+        record += c;
+    }
+    record += '"';
+}
+
+int WriteCallsCsv(const TCallGrid& grid, const std::string& path, int* err) {
+    return WriteCsv(
+        kCallGridHeaders, grid.RowCount(),
+        [&grid](size_t row, std::array<std::string, 7>& fields) {
+            if (!grid.Record(row)) return false;
+            fields = grid.Cells(row);
+            return true;
+        },
+        path, err);
+}
+
+int WriteALCsv(const TALGrid& grid, const std::string& path, int* err) {
+    return WriteCsv(
+        kALGridHeaders, grid.RowCount(),
+        [&grid](size_t row, std::array<std::string, 5>& fields) {
+            fields = grid.Cells(row);
+            return true;
+        },
+        path, err);
+}
+
+int WriteSLCsv(const TSLGrid& grid, const std::string& path, int* err) {
+    return WriteCsv(
+        kSLGridHeaders, grid.RowCount(),
+        [&grid](size_t row, std::array<std::string, 4>& fields) {
+            fields = grid.Cells(row);
+            return true;
+        },
+        path, err);
+}

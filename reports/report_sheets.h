@@ -1,0 +1,21 @@
+// The report grids as CSV files for a spreadsheet: UTF-8 with a byte-order
+// mark, ';' between fields (what spreadsheets of a Russian locale expect),
+// fields quoted by RFC 4180, CR LF after every record. The header row is the
+// grid's header row and every other row holds the texts the grid shows, in
+// its order; the empty row of a query that selected nothing is no call and
+// is left out.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "report_grids.h"
+
+// Appends text to record as one field: as it is, or between quotes with its
+// quotes doubled when it holds ';', '"', CR or LF.
+void AppendCsvField(std::string& record, std::string_view text);
+
+// Write a grid to path through WriteFileReplacing; results and *err as there.
+int WriteCallsCsv(const TCallGrid& grid, const std::string& path, int* err);
+int WriteALCsv(const TALGrid& grid, const std::string& path, int* err);
+int WriteSLCsv(const TSLGrid& grid, const std::string& path, int* err);

@@ -1,0 +1,230 @@
+#include "report_workbook.h"
+
+#include <sys/stat.h>
+#include <xlsxwriter.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <string_view>
+#include <vector>
+
+#include "report_export.h"
+
+namespace {
+
+constexpr double kSecondsPerDay = 86400;
+// Day 61 is 1 March 1900: before it spreadsheets count a 29 February 1900
+// that never was, so earlier days are written as text.
+constexpr int64_t kFirstSheetDay = 61;
+constexpr size_t kDateWidth = 10;
+constexpr size_t kTimeWidth = 8;
+
+size_t Utf8Length(std::string_view s) {
+    return static_cast<size_t>(std::count_if(
+        s.begin(), s.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
+}
+
+// Characters of a duration shown as [h]:mm:ss.
+size_t DurationWidth(int64_t seconds) {
+    size_t digits = 1;
+    for (int64_t hours = seconds / 3600; hours >= 10; hours /= 10)
+        ++digits;
+    return digits + 6;
+}
+
+struct TFormats {
+    lxw_format* Bold;
+    lxw_format* Date;
+    lxw_format* Time;
+    lxw_format* Duration;
+};
+
+// One sheet being written row by row (the workbook keeps only the current
+// row in memory). Remembers the first error and the widest text of each
+// column.
+class TSheetWriter {
+  public:
+    TSheetWriter(lxw_workbook* book, const TFormats& formats, const std::string& name,
+                 const char* const* headers, size_t columns)
+        : formats_(formats), sheet_(workbook_add_worksheet(book, name.c_str())), widths_(columns) {
+        if (!sheet_) {
+            error_ = LXW_ERROR_MEMORY_MALLOC_FAILED;
+            return;
+        }
+        for (size_t c = 0; c < columns; ++c)
+            Text(c, headers[c], formats_.Bold);
+        worksheet_freeze_panes(sheet_, 1, 0);
+    }
+
+    void NextRow() { ++row_; }
+    void Text(size_t column, std::string_view text, lxw_format* format = nullptr) {
+        if (text.empty() || error_) return;
+        Keep(worksheet_write_string(sheet_, row_, static_cast<lxw_col_t>(column),
+                                    std::string(text).c_str(), format));
+        Widen(column, Utf8Length(text));
+    }
+    void Number(size_t column, double value, lxw_format* format, size_t width) {
+        if (error_) return;
+        Keep(worksheet_write_number(sheet_, row_, static_cast<lxw_col_t>(column), value, format));
+        Widen(column, width);
+    }
+    void Duration(size_t column, int64_t seconds) {
+        Number(column, static_cast<double>(seconds) / kSecondsPerDay, formats_.Duration,
+               DurationWidth(seconds));
+    }
+
+    // Sets the column widths; returns the first error of the sheet, a
+    // failed write of its row store included (errno tells why).
+    lxw_error Finish() {
+        if (error_) return error_;
+        for (size_t c = 0; c < widths_.size(); ++c)
+            worksheet_set_column(sheet_, static_cast<lxw_col_t>(c), static_cast<lxw_col_t>(c),
+                                 static_cast<double>(widths_[c] + 2), nullptr);
+        if (sheet_->optimize_tmpfile &&
+            (std::fflush(sheet_->optimize_tmpfile) != 0 || std::ferror(sheet_->optimize_tmpfile)))
+            return LXW_ERROR_CREATING_TMPFILE;
+        return LXW_NO_ERROR;
+    }
+
+  private:
+    void Keep(lxw_error e) {
+        if (e && !error_) error_ = e;
+    }
+    void Widen(size_t column, size_t width) { widths_[column] = std::max(widths_[column], width); }
+
+    const TFormats& formats_;
+    lxw_worksheet* sheet_;
+    std::vector<size_t> widths_;
+    lxw_row_t row_ = 0;
+    lxw_error error_ = LXW_NO_ERROR;
+};
+
+lxw_error WriteCalls(lxw_workbook* book, const TFormats& f, const TCallGrid& grid,
+                     size_t rowsPerSheet) {
+    const size_t rows = grid.RowCount();
+    size_t row = 0;
+    for (int part = 1; part == 1 || row < rows; ++part) {
+        std::string name = "Звонки";
+        if (part > 1) name += " (" + std::to_string(part) + ")";
+        TSheetWriter sheet(book, f, name, kCallGridHeaders.data(), kCallGridHeaders.size());
+        for (size_t written = 0; row < rows && written < rowsPerSheet; ++row) {
+            const TExtStr_rep* call = grid.Record(row);
+            if (!call) continue;
+            ++written;
+            sheet.NextRow();
+            int64_t day = 0, seconds = 0;
+            SplitDayAndSeconds(call->StartTime, day, seconds);
+            if (day >= kFirstSheetDay) {
+                sheet.Number(0, static_cast<double>(day), f.Date, kDateWidth);
+                sheet.Number(1, static_cast<double>(seconds) / kSecondsPerDay, f.Time, kTimeWidth);
+            } else {
+                const auto cells = grid.Cells(row);
+                sheet.Text(0, cells[0]);
+                sheet.Text(1, cells[1]);
+            }
+            sheet.Duration(2, call->DurTotalSec);
+            sheet.Text(3, call->HwLine);
+            sheet.Text(4, call->PrgLine);
+            sheet.Text(5, call->Trunk);
+            sheet.Text(6, call->ExtNumber);
+        }
+        if (const lxw_error e = sheet.Finish()) return e;
+    }
+    return LXW_NO_ERROR;
+}
+
+lxw_error WriteLines(lxw_workbook* book, const TFormats& f, const TALGrid& grid) {
+    TSheetWriter sheet(book, f, "АЛ", kALGridHeaders.data(), kALGridHeaders.size());
+    for (size_t row = 0; row < grid.RowCount(); ++row) {
+        const TAL_rep& line = grid.Entry(row);
+        sheet.NextRow();
+        sheet.Text(0, line.HwLine);
+        sheet.Text(1, line.PrgLine);
+        sheet.Duration(2, line.OutTotalSec);
+        sheet.Duration(3, line.InTotalSec);
+        sheet.Duration(4, line.TotalSec);
+    }
+    return sheet.Finish();
+}
+
+lxw_error WriteTrunks(lxw_workbook* book, const TFormats& f, const TSLGrid& grid) {
+    TSheetWriter sheet(book, f, "СЛ", kSLGridHeaders.data(), kSLGridHeaders.size());
+    for (size_t row = 0; row < grid.RowCount(); ++row) {
+        const TSL_rep& trunk = grid.Entry(row);
+        sheet.NextRow();
+        sheet.Text(0, trunk.Trunk);
+        sheet.Duration(1, trunk.OutTotalSec);
+        sheet.Duration(2, trunk.InTotalSec);
+        sheet.Duration(3, trunk.TotalSec);
+    }
+    return sheet.Finish();
+}
+
+// The export result of a library error: the file could not be created, its
+// writing failed, or anything else.
+int ResultOf(lxw_error e) {
+    switch (e) {
+        case LXW_ERROR_CREATING_XLSX_FILE:
+            return -2;
+        case LXW_ERROR_CREATING_TMPFILE:
+        case LXW_ERROR_READING_TMPFILE:
+        case LXW_ERROR_ZIP_FILE_OPERATION:
+        case LXW_ERROR_ZIP_BAD_ZIP_FILE:
+        case LXW_ERROR_ZIP_INTERNAL_ERROR:
+        case LXW_ERROR_ZIP_FILE_ADD:
+        case LXW_ERROR_ZIP_CLOSE:
+            return -3;
+        default:
+            return -1;
+    }
+}
+
+}  // namespace
+
+int WriteWorkbook(const TCallGrid& calls, const TALGrid& lines, const TSLGrid& trunks,
+                  const std::string& path, int* err, size_t rowsPerSheet) {
+    rowsPerSheet = std::clamp<size_t>(rowsPerSheet, 1, kSheetRowLimit);
+    return WriteFileReplacing(
+        path,
+        [&](int fd, const std::string& name, int* fillErr) {
+            // The row stores go beside a new file, not to a /tmp that may be
+            // memory; they are unlinked as soon as they are made. A device
+            // written in place keeps them in the system's place.
+            const size_t slash = name.rfind('/');
+            std::string dir = slash == std::string::npos ? "." : name.substr(0, slash + 1);
+            lxw_workbook_options options{};
+            options.constant_memory = LXW_TRUE;
+            struct stat st {};
+            if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) options.tmpdir = dir.data();
+            errno = 0;
+            lxw_workbook* book = workbook_new_opt(name.c_str(), &options);
+            if (!book) {
+                *fillErr = errno ? errno : ENOMEM;
+                return -1;
+            }
+            TFormats f{workbook_add_format(book), workbook_add_format(book),
+                       workbook_add_format(book), workbook_add_format(book)};
+            format_set_bold(f.Bold);
+            format_set_num_format(f.Date, "dd.mm.yyyy");
+            format_set_num_format(f.Time, "hh:mm:ss");
+            format_set_num_format(f.Duration, "[h]:mm:ss");
+
+            lxw_error e = WriteCalls(book, f, calls, rowsPerSheet);
+            if (!e) e = WriteLines(book, f, lines);
+            if (!e) e = WriteTrunks(book, f, trunks);
+            int stored = errno;
+            // Closing also frees the workbook, so it is closed even after
+            // an error; the file is then thrown away.
+            errno = 0;
+            const lxw_error closed = workbook_close(book);
+            if (!e) {
+                e = closed;
+                stored = errno;
+            }
+            if (!e) return 0;
+            *fillErr = stored ? stored : EIO;
+            return ResultOf(e);
+        },
+        err);
+}
