@@ -582,9 +582,10 @@ struct TSimExchange::Impl {
     }
 
     void ReplyLineState(TimePoint at) {
+        if (cfg.LineStateFault == TLineStateFault::NoReply) return;
         std::vector<uint8_t> p = cfg.LineState;
         if (p.size() > 255) p.resize(255);
-        Send(Framed(p, false), at);
+        Send(Framed(p, cfg.LineStateFault == TLineStateFault::BadChecksum), at);
     }
 
     // First (02) or next (03) record of the active unit. The record that 03

@@ -53,6 +53,13 @@ struct TUnit {
     std::deque<std::vector<uint8_t>> Records;  // payloads, oldest first
 };
 
+// How the line-state replies fail, if at all.
+enum class TLineStateFault {
+    None,
+    NoReply,      // the request is heard but nothing is sent
+    BadChecksum,  // the reply is sent whole with a wrong checksum
+};
+
 struct TExchangeConfig {
     uint8_t TypeCode = 4;          // 2..10 are known models
     std::string Name = "VERANTA";  // bytes from offset 16 on (any length;
@@ -72,6 +79,7 @@ struct TExchangeConfig {
     std::chrono::milliseconds StatusDelay{15};
     // Reply to the line-state command: payload (descrambled) to send.
     std::vector<uint8_t> LineState;
+    TLineStateFault LineStateFault = TLineStateFault::None;
 };
 
 // One-shot faults of the record replies (02 and 03), counted from arming.
