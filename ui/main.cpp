@@ -42,10 +42,12 @@ int Run(TApplication& app) {
     mainForm = &form;
     TOptionsForm options;
     TAboutForm about;
-    // The report window and the two real-time windows are frames so far.
+    // The report window is a frame so far.
     TMainForm_rep report;
     TRealTimeForm realTime;
-    TRealTimeAdvancedForm realTimeAdvanced;
+    // A window of the monitor's own, so the modal monitor leaves it usable.
+    TRealTimeAdvancedForm realTimeAdvanced(&realTime);
+    realTime.SetAdvancedForm(&realTimeAdvanced);
     form.SetOptionsForm(&options);
     form.SetAboutForm(&about);
     form.SetReportForm(&report);
