@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include <QHeaderView>
+#include <QShowEvent>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
@@ -50,7 +51,7 @@ TRealTimeAdvancedForm::TRealTimeAdvancedForm(QWidget* parent)
 
 void TRealTimeAdvancedForm::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
-    FormShow();
+    if (!event->spontaneous()) FormShow();
 }
 
 void TRealTimeAdvancedForm::FormShow() {

@@ -12,6 +12,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QShowEvent>
 #include <QSpinBox>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -72,7 +73,7 @@ TRealTimeForm::TRealTimeForm(QWidget* parent)
     UpDown1->setValue(10);
     UpDown1->setWrapping(true);
     UpDown1->setFixedWidth(18);
-    UpDown1->findChild<QLineEdit*>()->setVisible(false);
+    if (auto* number = UpDown1->findChild<QLineEdit*>()) number->setVisible(false);
     connect(UpDown1, &QSpinBox::valueChanged, this,
             [this](int n) { StaticText1->setText(QString::number(n)); });
     // Shown, unlike in the program's first versions: it is the only way to
@@ -110,7 +111,8 @@ int TRealTimeForm::WritePeriod() const {
 
 void TRealTimeForm::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
-    FormShow();
+    // Restored from an icon, the window is not opened anew.
+    if (!event->spontaneous()) FormShow();
 }
 
 void TRealTimeForm::done(int result) {

@@ -139,14 +139,6 @@ TEST_F(Query, TheTableIsReplacedOnlyWhenAReplyCame) {
     EXPECT_EQ(ll.ConnectionCount(), 0);
 }
 
-TEST_F(Query, AVanishedExchangeIsNoLinkAndRaisesNothing) {
-    Start(kTwoGroups);
-    ASSERT_EQ(ll.QueryLineState(), TLineStateResult::Queried);
-    ex.Vanish();
-    EXPECT_EQ(ll.QueryLineState(), TLineStateResult::NoLink);
-    EXPECT_EQ(ll.ConnectionTable(), kTwoTexts);
-}
-
 TEST_F(Query, ACalledOffQueryOnASilentLineEndsAtOnce) {
     Start(kTwoGroups);
     ex.SetSilent(true);

@@ -5,21 +5,13 @@
 
 namespace {
 
-TEST(LineGrid, ShapeAndSizeByModel) {
-    const TGridShape big = GridShapeFor("QTV930-1");
-    const TGridShape small = GridShapeFor("QTV610");
-    EXPECT_EQ(std::make_pair(big.Columns, big.Rows), std::make_pair(16, 11));
-    EXPECT_EQ(std::make_pair(small.Columns, small.Rows), std::make_pair(13, 11));
-    EXPECT_EQ(GridWidth(big, 30), 506);
-    EXPECT_EQ(GridWidth(small, 30), 413);
-    EXPECT_EQ(GridHeight(small, 15), 186);
+TEST(LineGrid, CellsOfTheLinesWithinTheGrid) {
     int c = 0, r = 0;
-    ASSERT_TRUE(CellOfLine(small, 319, c, r));
+    ASSERT_TRUE(CellOfLine(GridShapeFor("QTV610"), 319, c, r));
     EXPECT_EQ(std::make_pair(c, r), std::make_pair(12, 10));
-    EXPECT_EQ(LineOfCell(c, r), 319);
-    EXPECT_FALSE(CellOfLine(small, 320, c, r));
-    EXPECT_TRUE(CellOfLine(big, 349, c, r));
-    EXPECT_FALSE(CellOfLine(big, 199, c, r));
+    EXPECT_FALSE(CellOfLine(GridShapeFor("QTV610"), 320, c, r));
+    EXPECT_TRUE(CellOfLine(GridShapeFor("QTV930-1"), 349, c, r));
+    EXPECT_FALSE(CellOfLine(GridShapeFor("QTV930-1"), 199, c, r));
 }
 
 TEST(LineGrid, SubscriberLinesInAConnectionAreMarkedWithTheirPartners) {

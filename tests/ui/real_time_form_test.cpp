@@ -1,6 +1,6 @@
 // The real-time monitor and its grid over the simulated exchange on a
 // pseudo-terminal: the view, the log file's bytes, errors told once, the
-// file choice, a dead link, the grid's layout by model and its marks.
+// file choice, a silent line, the grid's layout by model and its marks.
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
@@ -105,24 +105,15 @@ TEST_F(RealTime, ShowsTheConnectionsAndAppendsThemToTheLog) {
     EXPECT_TRUE(recorder.Messages().empty());
 }
 
-TEST_F(RealTime, ADeadLinkFreezesTheViewAndTheWindowClosesAtOnce) {
+TEST_F(RealTime, ClosingCallsOffAQueryOverASilentLine) {
     Start();
-    form.show();
-    ASSERT_TRUE(WaitUntil([&] { return form.ListBox1->count() == 3; }));
-    const std::vector<std::string> before = View();
-    exchange->Vanish();
-    ASSERT_TRUE(Queries(2));
-    EXPECT_EQ(View(), before);
-
-    exchange->Reappear();
     exchange->SetSilent(true);
-    link->Port()->Close();
-    ASSERT_EQ(link->OpenPort("COM1"), TOpenResult::Opened);
+    form.show();
     ASSERT_TRUE(WaitUntil([&] { return form.Runner().Busy(); }));
-    // A query over a silent line lasts seconds; closing calls it off.
+    // Such a query lasts seconds; the window closes at once all the same.
     EXPECT_LT(ElapsedMs([&] { form.reject(); }), 1500);
     EXPECT_FALSE(form.Runner().Busy());
-    EXPECT_TRUE(recorder.Messages().empty());
+    EXPECT_EQ(form.ListBox1->count(), 0);
 }
 
 TEST_F(RealTime, AnUnwritableLogIsToldOnceAndWritingSwitchedOff) {
