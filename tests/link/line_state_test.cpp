@@ -139,18 +139,4 @@ TEST_F(Query, TheTableIsReplacedOnlyWhenAReplyCame) {
     EXPECT_EQ(ll.ConnectionCount(), 0);
 }
 
-TEST_F(Query, ACalledOffQueryOnASilentLineEndsAtOnce) {
-    Start(kTwoGroups);
-    ex.SetSilent(true);
-    std::atomic<bool> cancel{false};
-    const auto before = clock.Now();
-    EXPECT_EQ(ll.QueryLineState(&cancel), TLineStateResult::NoLink);
-    // Four link tests with their pauses.
-    EXPECT_GE(clock.Now() - before, std::chrono::milliseconds(4 * 200 + 3 * 300));
-    cancel = true;
-    const auto called = clock.Now();
-    EXPECT_EQ(ll.QueryLineState(&cancel), TLineStateResult::NoLink);
-    EXPECT_EQ(clock.Now(), called);
-}
-
 }  // namespace
