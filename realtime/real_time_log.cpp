@@ -1,6 +1,7 @@
 #include "real_time_log.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 
 #include "cp1251.h"
 
@@ -22,6 +23,10 @@ TLogStep TRealTimeLog::AfterQuery(const std::vector<std::string>& lines, int per
         Close();
         return TLogStep::Closed;
     }
+    // A file removed while open (its directory too) would swallow every
+    // write unseen: it is opened again by its name.
+    struct stat st {};
+    if (file_.IsOpen() && fstat(file_.Get(), &st) == 0 && st.st_nlink == 0) Close();
     if (!file_.IsOpen()) {
         // Appended to, never truncated; created when absent.
         TFd fd(open(fileName.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666));

@@ -1,5 +1,7 @@
 // The write counter's decisions and the log file's bytes.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "real_time_log.h"
 #include "test_support.h"
@@ -58,11 +60,22 @@ INSTANTIATE_TEST_SUITE_P(
                     {S::Counted, S::Written, S::Counted, S::Closed, S::Counted, S::Idle}}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST(RealTimeLog, AFileThatTakesNotAllTheBytesIsClosed) {
+TEST(RealTimeLog, AFileThatBecomesUnwritableIsClosed) {
     TRealTimeLog log;
     // A full file system takes the opening but not the bytes.
     EXPECT_EQ(log.AfterQuery({"x"}, 1, true, "/dev/full"), TLogStep::WriteFailed);
     EXPECT_FALSE(log.IsOpen());
+    // A removed file is not written on unseen: its name is opened again.
+    TTempDir dir;
+    const std::string folder = dir.File("logs"), path = folder + "/rt.log";
+    ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+    ASSERT_EQ(log.AfterQuery({"x"}, 1, true, path), TLogStep::Written);
+    ASSERT_EQ(unlink(path.c_str()), 0);
+    ASSERT_EQ(log.AfterQuery({"y"}, 1, true, path), TLogStep::Written);
+    EXPECT_EQ(ReadFile(path), "y\r\n");
+    ASSERT_EQ(unlink(path.c_str()), 0);
+    ASSERT_EQ(rmdir(folder.c_str()), 0);
+    EXPECT_EQ(log.AfterQuery({"z"}, 1, true, path), TLogStep::OpenFailed);
 }
 
 TEST(RealTimeLog, TimeStampInTheShortDateFormat) {
