@@ -301,10 +301,20 @@ void TProgramController::ApplySettings(const TOptionsSettings& chosen) {
 }
 
 bool TProgramController::MayOpenMonitor() {
-    if (SupportsLineStateQuery(link_->Identification().ModelName)) return true;
-    seam::ShowMessage("С данным типом АТС отслеживание соединений в реальном времени не работает.",
-                      "Предупреждение");
-    return false;
+    if (!SupportsLineStateQuery(link_->Identification().ModelName)) {
+        seam::ShowMessage(
+            "С данным типом АТС отслеживание соединений в реальном времени не работает.",
+            "Предупреждение");
+        return false;
+    }
+    // The monitor and a reading never share the port. A reading asked to
+    // stop may still be ending on its thread (Stop unlocks the window at
+    // once): it is waited for.
+    if (reader_ && reader_->isRunning()) {
+        if (!link_->Reading.StopFlag) return false;
+        WaitForReader(reader_.get());
+    }
+    return true;
 }
 
 void TProgramController::Close() {

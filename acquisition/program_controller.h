@@ -86,8 +86,10 @@ class TProgramController {
     void ApplySettings(const TOptionsSettings& chosen);
     // The choices the settings dialog starts from.
     TOptionsSettings CurrentOptions() const;
-    // Whether the real-time monitor works with the identified model; warns
-    // the operator when it does not.
+    // Whether the real-time monitor works with the identified model (warns
+    // the operator when it does not) and no reading runs: one asked to stop
+    // is waited for, one still reading refuses without a word (its command
+    // is locked meanwhile).
     bool MayOpenMonitor();
     // The window is closing: a running reading is asked to end.
     void Close();

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <boost/make_shared.hpp>
 #include <climits>
 #include <cstring>
@@ -63,6 +64,7 @@ TOpenResult TLowLevel::OpenPort(const std::string& name) {
 TLinkCheck TLowLevel::CheckLink() {
     try {
         for (int pass = 0; pass < kEchoPasses; ++pass) {
+            if (Cancelled()) return TLinkCheck::Failed;
             line_->PurgeInput();
             line_->WriteByte(static_cast<uint8_t>(TCommand::Echo));
             // -1 (nothing came) has low bits FF and fails like a wrong byte.
@@ -76,6 +78,7 @@ TLinkCheck TLowLevel::CheckLink() {
 
 TLinkCheck TLowLevel::CheckLinkRetry() {
     for (int attempt = 0; attempt < kLinkTestAttempts; ++attempt) {
+        if (Cancelled()) return TLinkCheck::Failed;
         if (attempt > 0) Pause(kLinkTestPauseMs);
         if (CheckLink() == TLinkCheck::Passed) return TLinkCheck::Passed;
     }
@@ -106,7 +109,7 @@ TTransactResult TLowLevel::Transact(uint8_t* reply, int& replyLen, TCommand comm
     try {
         line_->PurgeInput();
         bool linked = false;
-        for (int round = 0; round < kTransactLinkRounds && !linked; ++round) {
+        for (int round = 0; round < kTransactLinkRounds && !linked && !Cancelled(); ++round) {
             if (round > 0) Pause(kTransactRoundPauseMs);
             linked = CheckLinkRetry() == TLinkCheck::Passed;
         }
@@ -167,4 +170,42 @@ TSelectResult TLowLevel::SelectUnit(int u, TSelectCaller caller) {
         ReadByteWait(kReplyWaitMs);
     return ReadByteWait(kReplyWaitMs) == kUnitSelected ? TSelectResult::Selected
                                                        : TSelectResult::Refused;
+}
+
+std::vector<std::string> TLowLevel::ConnectionTable() const {
+    std::vector<std::string> texts;
+    for (const TConnection& c : connections_)
+        texts.push_back(ConnectionText(c));
+    return texts;
+}
+
+TLineStateResult TLowLevel::QueryLineState(const std::atomic<bool>* cancel) {
+    struct TCancelScope {
+        const std::atomic<bool>*& slot;
+        ~TCancelScope() { slot = nullptr; }
+    } scope{cancel_};
+    cancel_ = cancel;
+    try {
+        line_->PurgeInput();
+    } catch (const ECommError&) {
+        return TLineStateResult::NoLink;
+    }
+    if (CheckLinkRetry() != TLinkCheck::Passed) return TLineStateResult::NoLink;
+    uint8_t reply[kRecordBufferSize] = {};
+    int len = -1;
+    const uint8_t block[] = {kLineStateBlock};
+    const TTransactResult r =
+        Transact(reply, len, TCommand::LineState, true, block, 1, kLineStateParam);
+    switch (r) {
+        case TTransactResult::Replied:
+            break;
+        case TTransactResult::Failed:
+        case TTransactResult::NoLink:
+            return TLineStateResult::Queried;
+    }
+    // No length byte is no reply: the last connections stand, as after a
+    // failed request, rather than turning into one empty connection.
+    if (len < 0) return TLineStateResult::Queried;
+    connections_ = ParseLineState(exchange_.ModelName, reply, std::min(len, kRecordBufferSize));
+    return TLineStateResult::Queried;
 }

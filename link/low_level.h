@@ -17,6 +17,7 @@
 #include "byte_line.h"
 #include "comm_port.h"
 #include "exchange_model.h"
+#include "line_state.h"
 #include "protocol.h"
 #include "record.h"
 #include "settings.h"
@@ -34,6 +35,9 @@ enum class [[nodiscard]] TTransactResult : int{
     Failed = -1,  // port error, a reply cut short, or a checksum still wrong
     NoLink = -2   // the link test failed before the request
 };
+// The line-state query: Queried whether or not a reply came (the table is
+// replaced only when one did); NoLink when the link test failed.
+enum class [[nodiscard]] TLineStateResult : int{Queried = 1, NoLink = -1};
 enum class [[nodiscard]] TSelectResult : int{Selected = 1, Refused = -1};
 enum class [[nodiscard]] TIdentifyResult : int{
     Identified = 1,
@@ -140,10 +144,25 @@ class TLowLevel {
     // kept).
     void SetUnacknowledgedStore(IUnacknowledgedStore* store) { store_ = store; }
 
+    // --- line state -------------------------------------------------------
+    // Asks the exchange which lines are connected now. The connection table
+    // is replaced when a reply of length 0 or more arrived; a request that
+    // got no reply (or a broken one) leaves it as it was. NoLink, table
+    // unchanged, when the link test fails or the port fails. While *cancel
+    // is set the link tests fail at once: the query then ends within one
+    // echo's wait. Never raises.
+    TLineStateResult QueryLineState(const std::atomic<bool>* cancel = nullptr);
+    // Valid entries of the connection table (the last reply's groups).
+    int ConnectionCount() const { return static_cast<int>(connections_.size()); }
+    // The connections of the last reply, and their texts (UTF-8).
+    const std::vector<TConnection>& Connections() const { return connections_; }
+    std::vector<std::string> ConnectionTable() const;
+
     boost::shared_ptr<TCommPort> Port() const { return port_; }
 
   private:
     void Pause(int ms);
+    bool Cancelled() const { return cancel_ && cancel_->load(); }
     // One byte, waiting ms more after the first read found nothing.
     int ReadByteWait(int ms);
     // Reads one reply payload of len bytes into reply (capacity bytes kept)
@@ -171,4 +190,7 @@ class TLowLevel {
     // and it must not be counted twice.
     std::map<int, std::vector<uint8_t>> lastHandled_;
     IUnacknowledgedStore* store_ = nullptr;
+    std::vector<TConnection> connections_;
+    // Set during a line-state query that may be called off.
+    const std::atomic<bool>* cancel_ = nullptr;
 };

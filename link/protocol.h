@@ -17,6 +17,9 @@ enum class TCommand : uint8_t {
 
 // Second byte of a buffer-status request.
 constexpr uint8_t kStatusRequest = 0x03;
+// Parameter byte and one-byte block of the line-state request.
+constexpr uint8_t kLineStateParam = 0x01;
+constexpr uint8_t kLineStateBlock = 0xFF;
 // Reply of the select-unit command that means "selected".
 constexpr uint8_t kUnitSelected = 0x00;
 

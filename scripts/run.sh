@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Runs the program's main job against the simulated exchange: installs what
 # is missing, builds, starts the simulated exchange with an office day of
-# calls (and a new call every 5 seconds) linked as demo/COM1, prepares the
-# start-up directory demo/ and starts Tallyphon in it. With a display the
+# calls (and a new call beginning every 5 seconds, shown by the real-time
+# monitor while it lasts) linked as demo/COM1, prepares the start-up
+# directory demo/ and starts Tallyphon in it. With a display the
 # window opens; without one it runs on the offscreen platform. Ctrl+C stops
 # both.
 set -euo pipefail
@@ -30,7 +31,9 @@ cleanup() {
 trap cleanup EXIT
 trap 'echo; echo "run: stopping"; exit 130' INT TERM
 
-"$sim" --link "$demo/COM1" --calls 200 --arrive-every 5 >"$demo/sim_exchange.log" 2>&1 &
+# Ticks of 2 seconds: the clock's time of day fits the exchange's 16-bit
+# tick count up to midnight.
+"$sim" --link "$demo/COM1" --calls 200 --arrive-every 5 --tick 2 >"$demo/sim_exchange.log" 2>&1 &
 sim_pid=$!
 for _ in $(seq 100); do
     [ -e "$demo/COM1" ] && break
@@ -57,7 +60,8 @@ if [ -z "${DISPLAY:-}" ]; then
     auto="AUTOSTART_1"
     headless=1
 fi
-printf 'TARIF_FNAME=%s\r\nREALTIME_FNAME=\r\nAUTO=%s' "$demo/calls.txt" "$auto" \
+printf 'TARIF_FNAME=%s\r\nREALTIME_FNAME=%s\r\nAUTO=%s' "$demo/calls.txt" \
+    "$demo/real_time.log" "$auto" \
     >"$demo/TallyphonOut.cfg"
 
 (cd "$demo" && exec "$app") &
@@ -67,7 +71,9 @@ if [ -n "$headless" ]; then
     echo "run: (pid $app_pid) and closes itself when done; Ctrl+C stops it."
 else
     echo "run: Tallyphon is open and reads the simulated exchange on demo/COM1"
-    echo "run: continuously; a new call arrives every 5 seconds. Ctrl+C stops it."
+    echo "run: continuously; a new call begins every 5 seconds. To watch the calls in"
+    echo "run: progress, press Stop, then АТС -> Отслеживание соединений в режиме"
+    echo "run: реального времени. Ctrl+C stops it."
 fi
 status=0
 wait "$app_pid" || status=$?

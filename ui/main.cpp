@@ -55,10 +55,11 @@ int Run(TApplication& app, TStartMode mode) {
     mainForm = &form;
     TOptionsForm options;
     TAboutForm about;
-    // The two real-time windows are frames so far.
     TMainForm_rep report;
     TRealTimeForm realTime;
-    TRealTimeAdvancedForm realTimeAdvanced;
+    // A window of the monitor's own, so the modal monitor leaves it usable.
+    TRealTimeAdvancedForm realTimeAdvanced(&realTime);
+    realTime.SetAdvancedForm(&realTimeAdvanced);
     form.SetOptionsForm(&options);
     form.SetAboutForm(&about);
     form.SetReportForm(&report);

@@ -439,6 +439,8 @@ void TMainForm::RealTime_MenuItemClick() {
     if (!controller_->MayOpenMonitor() || !realTimeForm_) return;
     realTimeForm_->move(pos() + QPoint(20, 10));
     realTimeForm_->SetLink(Link());
+    // A newly chosen log file shows in the status bar.
+    realTimeForm_->SetShowExchangeInfo([this] { controller_->ShowExchangeInfo(false); });
     realTimeForm_->exec();
 }
 

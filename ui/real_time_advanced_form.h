@@ -1,11 +1,49 @@
-// The grid of off-hook handsets and busy trunks that accompanies the
-// real-time monitor. Only its frame exists so far; the grid comes with it.
+// The grid of off-hook handsets and busy trunks beside the real-time
+// monitor: one cell per subscriber line, tens across and units down; the
+// lines in a connection are marked, their partners in the cell's tooltip.
 #pragma once
 
+#include <vector>
+
+#include <boost/shared_ptr.hpp>
+
 #include <QDialog>
+
+#include "line_grid.h"
+#include "low_level.h"
+
+class QTableWidget;
 
 class TRealTimeAdvancedForm : public QDialog {
     Q_OBJECT
   public:
+    // Default cell size of the grid, in pixels.
+    static constexpr int kColumnWidth = 30;
+    static constexpr int kRowHeight = 15;
+
     explicit TRealTimeAdvancedForm(QWidget* parent = nullptr);
+
+    // The exchange-link context whose model lays out the grid; handed over
+    // by the monitor before each showing.
+    void SetLink(boost::shared_ptr<TLowLevel> link) { link_ = std::move(link); }
+    boost::shared_ptr<TLowLevel> Link() const { return link_; }
+
+    // Marks the cells of the subscriber lines in connections and clears
+    // every other cell.
+    void MarkConnections(const std::vector<TConnection>& connections);
+    // Lines marked now, ascending.
+    std::vector<int> MarkedLines() const;
+
+    QTableWidget* const StringGrid1;
+
+  public slots:
+    // Lays the grid out for the model.
+    void FormShow();
+
+  protected:
+    void showEvent(QShowEvent* event) override;
+
+  private:
+    boost::shared_ptr<TLowLevel> link_;
+    TGridShape shape_;
 };

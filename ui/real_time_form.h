@@ -1,21 +1,99 @@
-// The real-time monitor. Only its frame exists so far: the connection view
-// and its log are built with the monitor itself.
+// The real-time monitor: once a second the connections the exchange
+// reports, under a time-stamp line, and every N seconds that view appended
+// to the real-time log file. The query runs off the user-interface thread;
+// its outcome is shown here.
 #pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
 
 #include <boost/shared_ptr.hpp>
 
 #include <QDialog>
 
+#include "line_state_runner.h"
 #include "low_level.h"
+#include "message_seam.h"
+#include "real_time_log.h"
+
+class QAction;
+class QCheckBox;
+class QLabel;
+class QListWidget;
+class QMenu;
+class QMenuBar;
+class QPushButton;
+class QSpinBox;
+class QTimer;
+class TRealTimeAdvancedForm;
 
 class TRealTimeForm : public QDialog {
     Q_OBJECT
   public:
     explicit TRealTimeForm(QWidget* parent = nullptr);
+    // Calls off a query still running.
+    ~TRealTimeForm() override;
+
     // The exchange-link context the monitor works on; set before each showing.
     void SetLink(boost::shared_ptr<TLowLevel> link) { link_ = std::move(link); }
     boost::shared_ptr<TLowLevel> Link() const { return link_; }
+    // The grid window that "Подробности" shows and hides (not owned).
+    void SetAdvancedForm(TRealTimeAdvancedForm* form) { advancedForm_ = form; }
+    // Run after a new log file name was chosen, so the main window shows it.
+    void SetShowExchangeInfo(std::function<void()> show) { showExchangeInfo_ = std::move(show); }
+
+    // The write period N, as StaticText1 shows it.
+    int WritePeriod() const;
+    const TRealTimeLog& Log() const { return log_; }
+    const TLineStateRunner& Runner() const { return runner_; }
+    const seam::TFileRequest& OpenDialog1() const { return openDialog1_; }
+
+    // --- controls ---------------------------------------------------------
+    QMenuBar* const MainMenu1;
+    QMenu* const N1;
+    QAction* const N2;
+    QListWidget* const ListBox1;
+    QTimer* const RealTimeTimer;
+    QCheckBox* const WriteFileFlagCheckBox;
+    QLabel* const Label1;
+    QLabel* const StaticText1;
+    QSpinBox* const UpDown1;
+    QPushButton* const SpeedButton1;
+
+  public slots:
+    // Starts the timer and the write counter; the check box is usable only
+    // with a log file name.
+    void FormShow();
+    // Stops the timer and calls off a running query; the log stays open.
+    void FormClose();
+    // Starts a query unless one still runs (the tick is then skipped).
+    void RealTimeTimerTimer();
+    void WriteFileFlagCheckBoxClick();
+    // Chooses the real-time log file.
+    void N2Click();
+    // Shows or hides the grid window.
+    void SpeedButton1Click();
+    // What the timer's handler does with a query's outcome: a successful
+    // one is shown, counted and, when due, written; a failed one changes
+    // nothing.
+    void ApplyLineState(const TLineStateOutcome& outcome);
+
+  protected:
+    void showEvent(QShowEvent* event) override;
+    // Every way of closing (Escape, the close box) ends here.
+    void done(int result) override;
 
   private:
+    void ShowFileName();
+    // Writing could not go on: it is switched off and the operator told.
+    void StopWriting(const std::string& text);
+
     boost::shared_ptr<TLowLevel> link_;
+    TRealTimeAdvancedForm* advancedForm_ = nullptr;
+    std::function<void()> showExchangeInfo_;
+    seam::TFileRequest openDialog1_;
+    TRealTimeLog log_;
+    std::vector<TConnection> connections_;
+    TLineStateRunner runner_{this};
 };

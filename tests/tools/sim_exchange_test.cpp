@@ -556,3 +556,48 @@ TEST_F(InMemory, TheLinkNameFollowsTheTimesPassedIn) {
 }
 
 }  // namespace
+
+namespace {
+
+// Two calls on a running clock from 2007-01-01 10:00:00 (ticks of 1 s): one
+// over trunk code 3, then an internal one; each is a connection while it
+// lasts and a record, stamped as it really ran, once it ends.
+TEST_F(InMemory, CallsInProgressAreConnectionsThatEndAsRecords) {
+    sim::TExchangeConfig cfg;
+    cfg.Ticks = 36000;
+    cfg.ClockRuns = true;
+    Serve(cfg);
+    const uint8_t ff = 0xFF ^ kKey;
+    sim::TSimCall out;
+    out.HwLine = 6;
+    out.PrgDigits = "06";
+    out.TrunkCode = 3;
+    ex_->BeginCall(0, out, 90s);
+    Take(t0_ + 30s);
+    sim::TSimCall internal;
+    internal.HwLine = 12;
+    ex_->BeginCall(0, internal, 15s, 21);
+
+    Send({0xF0, 0x01, 0x01, ff, ff}, t0_ + 40s);
+    EXPECT_EQ(Take(t0_ + 40s), Framed({0x02, 0x44, 0x05, 0x00, 0x46, 0x02, 0x01, 0x02, 0x44, 0x0B,
+                                       0x00, 0x44, 0x14, 0x01, 0x00}));
+    EXPECT_EQ(ex_->CallsInProgress(), 2u);
+    Take(t0_ + 45s);
+    EXPECT_EQ(
+        ex_->Records(0),
+        (std::vector<Bytes>{{0x86, 0x26, 0xBE, 0x8C, 0x0F, 0x00, 0x0C, 0x00, 0x00, 0x00, 0x00}}));
+    Take(t0_ + 90s);
+    EXPECT_EQ(ex_->Records(0).back(),
+              (Bytes{0x86, 0x26, 0xA0, 0x8C, 0x5A, 0x00, 0x06, 0x00, 0xA6, 0x00, 0x03}));
+    Send({0xF0, 0x01, 0x01, ff, ff}, t0_ + 91s);
+    EXPECT_EQ(Take(t0_ + 91s), Framed({}));
+
+    // The identification reply's clock: 10:01:32 is tick 36092 (8C FC).
+    Send({0x01}, t0_ + 92s);
+    const Bytes id = Take(t0_ + 92s);
+    ASSERT_GT(id.size(), 5u);
+    EXPECT_EQ(Bytes({static_cast<uint8_t>(id[3] ^ kKey), static_cast<uint8_t>(id[4] ^ kKey)}),
+              (Bytes{0xFC, 0x8C}));
+}
+
+}  // namespace

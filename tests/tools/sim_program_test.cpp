@@ -115,6 +115,9 @@ TEST_F(SimProgram, BadOptionsAreRefusedAndHelpIsGiven) {
         {{"--lose-reply", "2", "--flip-reply", "2"}, "reply 2 is given two faults"},
         {{"--hide-link-for", "1"}, "go with --hide-link-at"},
         {{"--hide-link-at", "1"}, "needs --link"},
+        {{"--clock", "2024-02-30x"}, "--clock: '2024-02-30x'"},
+        {{"--clock", "1979-12-31 23:59:59"}, "from 1980 on"},
+        {{"--line-state-fault", "slow"}, "neither no-reply nor bad-checksum"},
     };
     for (const auto& [args, complaint] : faultRows) {
         Run(args);

@@ -387,6 +387,50 @@ INSTANTIATE_TEST_SUITE_P(Models, RealTimeCommand,
                                            TModelRow{9, "QS31", false}),
                          [](const auto& info) { return std::to_string(info.param.type); });
 
+// A reading asked to stop ends before the monitor opens; an exchange that
+// vanishes under the monitor freezes its view, and the next reading finds
+// the exchange again.
+TEST_F(MainForm, TheMonitorNeverSharesThePortAndLeavesItUsable) {
+    WriteSettings(dir, "AUTOSTART_UNINTERRUPT");
+    sim::TExchangeConfig c = Office();
+    c.LineState = {0x01, 0x44, 0x05, 0x00, 0x00};
+    exchange = StartExchange(dir.Path(), c);
+    form = CreateMainForm(dir.Path());
+    ASSERT_TRUE(form->Reader() && form->Reader()->isRunning());
+    form->StopToolButtonClick();
+    TRealTimeForm realTime;
+    form->SetRealTimeForm(&realTime);
+    bool readerEnded = false;
+    std::vector<QString> frozen, view;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (QApplication::activeModalWidget() != &realTime) return;
+        poll.stop();
+        readerEnded = form->Reader()->isFinished();
+        WaitUntil([&] { return realTime.ListBox1->count() == 2; });
+        frozen = {realTime.ListBox1->item(0)->text(), realTime.ListBox1->item(1)->text()};
+        exchange->Vanish();
+        const uint64_t until = realTime.Runner().Started() + 2;
+        WaitUntil(
+            [&] { return realTime.Runner().Started() >= until && !realTime.Runner().Busy(); });
+        for (int i = 0; i < realTime.ListBox1->count(); ++i)
+            view.push_back(realTime.ListBox1->item(i)->text());
+        exchange->Reappear();
+        realTime.reject();
+    });
+    poll.start(10);
+    form->RealTime_MenuItem->trigger();
+    EXPECT_TRUE(readerEnded);
+    ASSERT_EQ(frozen.size(), 2u);
+    EXPECT_EQ(frozen[1], "АЛ205(0)   ");
+    EXPECT_EQ(view, frozen);
+
+    form->LoadFromATSMenuItem->trigger();
+    ASSERT_TRUE(WaitUntil([&] { return form->Reader()->isFinished(); }));
+    EXPECT_EQ(recorder.Messages(), std::vector<TShownMessage>{});
+    EXPECT_EQ(form->StatusBar1Panel(0)->text().toStdString(), "АТС: ОФИС");
+}
+
 TEST_F(MainForm, PickerTimerAdvancesTheTimeButNeverTheDate) {
     StartIdentified();
     EXPECT_TRUE(form->PickerTimer->isActive());

@@ -1,6 +1,6 @@
-// Pictures of the main window after identification, of the settings dialog
-// and of the About window, saved as PNG files under the build directory
-// (UI_PICTURES_DIR) for a person to look at.
+// Pictures of the main window after identification, of the settings dialog,
+// of the About window and of the real-time monitor with its grid, saved as PNG files under the
+// build directory (UI_PICTURES_DIR) for a person to look at.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -9,6 +9,8 @@
 #include <QChartView>
 #include <QListWidget>
 #include <QPixmap>
+#include <QPushButton>
+#include <boost/make_shared.hpp>
 
 #include "about_form.h"
 #include "calllog_gen.h"
@@ -16,6 +18,8 @@
 #include "main_form.h"
 #include "main_form_rep.h"
 #include "options_form.h"
+#include "real_time_advanced_form.h"
+#include "real_time_form.h"
 #include "recorder.h"
 #include "report_sample.h"
 #include "ui_test_support.h"
@@ -107,6 +111,38 @@ TEST(Pictures, ChartsOfAnOfficeMonth) {
     Save(*charts->DayChart, "chart_days.png");
     Save(*charts->LinesChart, "chart_lines.png");
     Save(*charts->TrunksChart, "chart_trunks.png");
+}
+
+TEST(Pictures, RealTimeMonitorAndGrid) {
+    std::filesystem::create_directories(UI_PICTURES_DIR);
+    TRecorder recorder;
+    TTempDir dir;
+    sim::TExchangeConfig c;
+    c.TypeCode = 6;
+    auto exchange = StartExchange(dir.Path(), c);
+    // Four calls in progress: three over trunks, one internal.
+    for (uint16_t line : {6, 14, 27, 40}) {
+        sim::TSimCall call;
+        call.HwLine = line;
+        call.TrunkCode = static_cast<uint8_t>(line % 8 + 1);
+        exchange->BeginCall(0, call, std::chrono::hours(1), line == 27 ? 52 : 0);
+    }
+    auto link = boost::make_shared<TLowLevel>();
+    link->Settings.StartDir = dir.Path();
+    link->Settings.RealTimeFileName = dir.File("real_time.log");
+    ASSERT_EQ(link->OpenPort("COM1"), TOpenResult::Opened);
+    ASSERT_EQ(link->IdentifyExchange(), TIdentifyResult::Identified);
+    TRealTimeForm monitor;
+    TRealTimeAdvancedForm grid(&monitor);
+    monitor.SetLink(link);
+    monitor.SetAdvancedForm(&grid);
+    monitor.show();
+    ASSERT_TRUE(WaitUntil([&] { return monitor.ListBox1->count() == 5; }));
+    Save(monitor, "real_time_form.png");
+    monitor.SpeedButton1->click();
+    Save(grid, "real_time_advanced_form.png");
+    EXPECT_EQ(grid.MarkedLines(), (std::vector<int>{205, 213, 226, 239, 251}));
+    monitor.reject();
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <set>
 #include <sstream>
 #include <stdexcept>
@@ -40,7 +41,13 @@ const char kUsage[] =
     "  --rejected-every N   every N-th generated record is rejected (0F FF)\n"
     "  --short-every N      every N-th generated record is cut to 2..11 bytes\n"
     "  --twins-every N      every N-th generated record is followed by an identical copy\n"
-    "  --arrive-every SEC   a new call arrives every SEC seconds while serving\n"
+    "  --arrive-every SEC   a new call begins every SEC seconds while serving: the line-state\n"
+    "                       reply shows it while it lasts (SEC to 6 x SEC seconds, every\n"
+    "                       fourth an internal call of two lines), then its record enters\n"
+    "                       the buffer with the time it began and its duration\n"
+    "  --clock TIME         the exchange's clock at the start, \"YYYY-MM-DD HH:MM:SS\"\n"
+    "                       (default: the local time now); it runs from there, and the\n"
+    "                       --calls office day is dated the day before\n"
     "  --scenario FILE      records from FILE, one per line:\n"
     "                         unit=U days=D ticks=T dur=D hw=H prg=DIGITS trunk=B dial=DIGITS\n"
     "                         rejected\n"
@@ -51,7 +58,9 @@ const char kUsage[] =
     "                         hide-link-at=SEC hide-link-for=SEC hide-link-to=PATH (once)\n"
     "                       ('#' starts a comment)\n"
     "  --paced              pace bytes like a 19200 baud 8N2 line\n"
-    "  --line-state HEX     payload of the line-state reply, e.g. \"02 44 05 00 46 02 01 00\"\n"
+    "  --line-state HEX     fixed payload of the line-state reply (instead of the calls in\n"
+    "                       progress), e.g. \"02 44 05 00 46 02 01 00\"\n"
+    "  --line-state-fault F line-state replies fail: no-reply or bad-checksum\n"
     "\n"
     "Faults (record replies are those to 02 and 03, counted from 1 at the start):\n"
     "  --lose-reply N       the N-th record reply is acted on but not sent (repeatable)\n"
@@ -104,17 +113,27 @@ void ArmFaults(sim::TSimExchange& exchange, const sim::TScenarioFaults& faults) 
     arm(faults.FlipReply, sim::TReplyFault::FlippedByte);
 }
 
-// Today's date and time of day as the exchange stamps a call.
-void Now(int tickLength, uint16_t& days, uint16_t& ticks) {
-    time_t t = time(nullptr);
-    tm local{};
-    localtime_r(&t, &local);
-    // Days from 1980-01-01 to the local date.
-    days =
-        static_cast<uint16_t>(DaysFromCivil(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday) -
-                              DaysFromCivil(1980, 1, 1));
-    int secs = local.tm_hour * 3600 + local.tm_min * 60 + local.tm_sec;
-    ticks = static_cast<uint16_t>(std::min(secs / tickLength, 0xFFFF));
+// Seconds since 1980-01-01 of TIME ("YYYY-MM-DD HH:MM:SS"), or of the local
+// time now when TIME is empty; dies on anything else.
+uint64_t ClockStart(const std::string& text) {
+    int y, mo, d, h, mi, sec;
+    if (text.empty()) {
+        const time_t t = time(nullptr);
+        tm local{};
+        localtime_r(&t, &local);
+        y = local.tm_year + 1900, mo = local.tm_mon + 1, d = local.tm_mday;
+        h = local.tm_hour, mi = local.tm_min, sec = local.tm_sec;
+    } else {
+        char tail = 0;
+        if (std::sscanf(text.c_str(), "%d-%d-%d %d:%d:%d%c", &y, &mo, &d, &h, &mi, &sec, &tail) !=
+                6 ||
+            y < 1980 || y > 2159 || mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || h < 0 ||
+            mi < 0 || mi > 59 || sec < 0 || sec > 59)
+            Die("--clock: '" + text + "' is not a time \"YYYY-MM-DD HH:MM:SS\" from 1980 on");
+    }
+    const long days = DaysFromCivil(y, mo, d) - DaysFromCivil(1980, 1, 1);
+    if (days > 0xFFFF) Die("--clock: beyond the exchange's calendar");
+    return static_cast<uint64_t>(days) * 86400 + static_cast<uint64_t>(h * 3600 + mi * 60 + sec);
 }
 
 }  // namespace
@@ -128,6 +147,7 @@ int main(int argc, char** argv) {
     int rejectedEvery = 0, shortEvery = 0, twinsEvery = 0;
     sim::TScenarioFaults faults;
     bool hideDetails = false;  // --hide-link-for or --hide-link-to given
+    std::string clock;
 
     enum {
         kLink = 1000,
@@ -144,6 +164,8 @@ int main(int argc, char** argv) {
         kScenario,
         kPaced,
         kLineState,
+        kLineStateFault,
+        kClock,
         kRejected,
         kShort,
         kTwins,
@@ -154,30 +176,33 @@ int main(int argc, char** argv) {
         kHideTo,
         kHelp
     };
-    static const option kOptions[] = {{"link", required_argument, nullptr, kLink},
-                                      {"type", required_argument, nullptr, kType},
-                                      {"name", required_argument, nullptr, kName},
-                                      {"key", required_argument, nullptr, kKey},
-                                      {"tick", required_argument, nullptr, kTick},
-                                      {"serial", required_argument, nullptr, kSerial},
-                                      {"units", required_argument, nullptr, kUnits},
-                                      {"capacity", required_argument, nullptr, kCapacity},
-                                      {"calls", required_argument, nullptr, kCalls},
-                                      {"seed", required_argument, nullptr, kSeed},
-                                      {"arrive-every", required_argument, nullptr, kArrive},
-                                      {"scenario", required_argument, nullptr, kScenario},
-                                      {"paced", no_argument, nullptr, kPaced},
-                                      {"line-state", required_argument, nullptr, kLineState},
-                                      {"rejected-every", required_argument, nullptr, kRejected},
-                                      {"short-every", required_argument, nullptr, kShort},
-                                      {"twins-every", required_argument, nullptr, kTwins},
-                                      {"lose-reply", required_argument, nullptr, kLoseReply},
-                                      {"flip-reply", required_argument, nullptr, kFlipReply},
-                                      {"hide-link-at", required_argument, nullptr, kHideAt},
-                                      {"hide-link-for", required_argument, nullptr, kHideFor},
-                                      {"hide-link-to", required_argument, nullptr, kHideTo},
-                                      {"help", no_argument, nullptr, kHelp},
-                                      {nullptr, 0, nullptr, 0}};
+    static const option kOptions[] = {
+        {"link", required_argument, nullptr, kLink},
+        {"type", required_argument, nullptr, kType},
+        {"name", required_argument, nullptr, kName},
+        {"key", required_argument, nullptr, kKey},
+        {"tick", required_argument, nullptr, kTick},
+        {"serial", required_argument, nullptr, kSerial},
+        {"units", required_argument, nullptr, kUnits},
+        {"capacity", required_argument, nullptr, kCapacity},
+        {"calls", required_argument, nullptr, kCalls},
+        {"seed", required_argument, nullptr, kSeed},
+        {"arrive-every", required_argument, nullptr, kArrive},
+        {"scenario", required_argument, nullptr, kScenario},
+        {"paced", no_argument, nullptr, kPaced},
+        {"line-state", required_argument, nullptr, kLineState},
+        {"line-state-fault", required_argument, nullptr, kLineStateFault},
+        {"clock", required_argument, nullptr, kClock},
+        {"rejected-every", required_argument, nullptr, kRejected},
+        {"short-every", required_argument, nullptr, kShort},
+        {"twins-every", required_argument, nullptr, kTwins},
+        {"lose-reply", required_argument, nullptr, kLoseReply},
+        {"flip-reply", required_argument, nullptr, kFlipReply},
+        {"hide-link-at", required_argument, nullptr, kHideAt},
+        {"hide-link-for", required_argument, nullptr, kHideFor},
+        {"hide-link-to", required_argument, nullptr, kHideTo},
+        {"help", no_argument, nullptr, kHelp},
+        {nullptr, 0, nullptr, 0}};
     int opt;
     while ((opt = getopt_long(argc, argv, "", kOptions, nullptr)) != -1) {
         switch (opt) {
@@ -234,6 +259,20 @@ int main(int argc, char** argv) {
                 }
                 if (cfg.LineState.size() > 255) Die("--line-state: more than 255 bytes");
                 break;
+            case kLineStateFault: {
+                const std::string f = optarg;
+                if (f == "no-reply")
+                    cfg.LineStateFault = sim::TLineStateFault::NoReply;
+                else if (f == "bad-checksum")
+                    cfg.LineStateFault = sim::TLineStateFault::BadChecksum;
+                else
+                    Die("--line-state-fault: '" + f + "' is neither no-reply nor bad-checksum");
+                break;
+            }
+            case kClock:
+                clock = optarg;
+                if (clock.empty()) Die("--clock: needs a time");
+                break;
             case kRejected:
                 rejectedEvery = static_cast<int>(Number("rejected-every", optarg, 0, 1000000));
                 break;
@@ -285,12 +324,19 @@ int main(int argc, char** argv) {
     for (sim::TUnit& u : cfg.Units)
         u.Capacity = static_cast<uint16_t>(capacity);
     const int tickLength = cfg.TickByte == 0 ? 6 : cfg.TickByte;
+    // The clock runs from the start time; the calls already in the buffer
+    // are the day before's.
+    const uint64_t clockStart = ClockStart(clock);
+    cfg.ClockRuns = true;
+    cfg.Days = static_cast<uint16_t>(clockStart / 86400);
+    cfg.Ticks = static_cast<uint16_t>(std::min<uint64_t>(clockStart % 86400 / tickLength, 0xFFFF));
+    const uint16_t officeDay = cfg.Days > 0 ? static_cast<uint16_t>(cfg.Days - 1) : cfg.Days;
 
     for (int u = 0; u < units; ++u) {
         sim::TDayOptions day;
         day.Calls = calls / units + (u < calls % units ? 1 : 0);
         day.Seed = seed + static_cast<uint32_t>(u);
-        day.Days = cfg.Days;
+        day.Days = officeDay;
         day.TickLength = tickLength;
         day.TypeCode = cfg.TypeCode;
         day.Unit = u;
@@ -307,7 +353,7 @@ int main(int argc, char** argv) {
         std::stringstream text;
         text << in.rdbuf();
         try {
-            sim::TScenario parsed = sim::ParseScenario(text.str(), cfg.Days);
+            sim::TScenario parsed = sim::ParseScenario(text.str(), officeDay);
             for (auto& r : parsed.Records) {
                 if (r.Unit >= units)
                     Die(scenario + ": line " + std::to_string(r.Line) + ": unit " +
@@ -366,6 +412,7 @@ int main(int argc, char** argv) {
     Clock::time_point hideAt =
         faults.HideLinkAt >= 0 ? start + ToDuration(faults.HideLinkAt) : Clock::time_point::max();
     uint32_t arrivalSeed = seed + 1000;
+    int arrivals = 0;
     int nextUnit = 0;
     for (;;) {
         const Clock::time_point next = std::min(nextArrival, hideAt);
@@ -402,14 +449,29 @@ int main(int argc, char** argv) {
             one.TickLength = tickLength;
             one.TypeCode = cfg.TypeCode;
             one.Unit = nextUnit;
-            std::vector<uint8_t> rec = sim::GenerateOfficeDay(one).front();
-            uint16_t days, ticks;
-            Now(tickLength, days, ticks);
-            rec[0] = static_cast<uint8_t>(days & 0xFF);
-            rec[1] = static_cast<uint8_t>(days >> 8);
-            rec[2] = static_cast<uint8_t>(ticks & 0xFF);
-            rec[3] = static_cast<uint8_t>(ticks >> 8);
-            exchange.AddRecord(nextUnit, rec);
+            // The generated record gives the line, numbers and trunk; its
+            // times come from the running clock when the call ends.
+            const std::vector<uint8_t> rec = sim::GenerateOfficeDay(one).front();
+            sim::TSimCall call;
+            call.HwLine = static_cast<uint16_t>(rec[6] | rec[7] << 8);
+            char prg[8];
+            std::snprintf(prg, sizeof prg, "%02d", call.HwLine % 100);
+            call.PrgDigits = prg;
+            call.TrunkCode = rec[10];
+            std::mt19937 pick(one.Seed);
+            const double lengthSec =
+                std::min(600.0, arriveEvery * (1.0 + 5.0 * (pick() % 1000) / 1000.0));
+            uint16_t partner = 0;
+            if (++arrivals % 4 == 0) {
+                partner = static_cast<uint16_t>(1 + (call.HwLine + 1 + pick() % 60) % 64);
+                call.DialDigits = std::to_string(200 + partner - 1);
+            } else {
+                call.DialDigits =
+                    std::to_string(2 + pick() % 8) + std::to_string(100000 + pick() % 900000);
+            }
+            exchange.BeginCall(nextUnit, call,
+                               std::chrono::ceil<std::chrono::milliseconds>(ToDuration(lengthSec)),
+                               partner);
             nextUnit = (nextUnit + 1) % units;
         }
     }

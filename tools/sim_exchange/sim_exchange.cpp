@@ -11,6 +11,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -80,6 +81,13 @@ struct TSimExchange::Impl {
         int Unit;
         std::vector<uint8_t> Payload;
     };
+    struct TLiveCall {
+        TimePoint Start;
+        TimePoint End;
+        int Unit;
+        TSimCall Call;
+        std::vector<uint8_t> Group;  // its line-state group
+    };
 
     mutable std::mutex mu;
     TExchangeConfig cfg;
@@ -124,6 +132,8 @@ struct TSimExchange::Impl {
     int activeUnit = 0;
     std::vector<bool> delivered;  // per unit: the front record went out
     std::vector<TArrival> arrivals;
+    std::vector<TLiveCall> live;
+    TimePoint servedFrom{};  // when the clock was at Days and Ticks
 
     // Faults.
     bool silent = false;
@@ -354,7 +364,39 @@ struct TSimExchange::Impl {
                                         std::to_string(payload.size()));
     }
 
+    int TickLength() const { return cfg.TickByte == 0 ? 6 : cfg.TickByte; }
+
+    // Simulated seconds since 1980 at t.
+    uint64_t SecondsAt(TimePoint t) const {
+        const uint64_t start = uint64_t{cfg.Days} * 86400 + uint64_t{cfg.Ticks} * TickLength();
+        const auto served = std::chrono::duration_cast<std::chrono::seconds>(t - servedFrom);
+        return start + static_cast<uint64_t>(std::max<int64_t>(served.count(), 0));
+    }
+
+    // Calls that have ended by now leave their records in the buffer, in
+    // the order they ended.
+    void EndCalls(TimePoint now) {
+        // Calls stay in the order they began; the one ending first goes first.
+        for (;;) {
+            auto first = std::min_element(
+                live.begin(), live.end(),
+                [](const TLiveCall& a, const TLiveCall& b) { return a.End < b.End; });
+            if (first == live.end() || first->End > now) return;
+            TLiveCall& c = *first;
+            const uint64_t start = SecondsAt(c.Start);
+            const int tick = TickLength();
+            c.Call.Days = static_cast<uint16_t>(start / 86400);
+            c.Call.Ticks = static_cast<uint16_t>(std::min<uint64_t>(start % 86400 / tick, 0xFFFF));
+            const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(c.End - c.Start);
+            c.Call.DurationTicks = static_cast<uint16_t>(
+                std::min<int64_t>((ms.count() + 500 * tick) / (1000 * tick), 0xFFFF));
+            cfg.Units[static_cast<size_t>(c.Unit)].Records.push_back(EncodeRecord(c.Call));
+            live.erase(first);
+        }
+    }
+
     void ApplyArrivals(TimePoint now) {
+        EndCalls(now);
         for (auto it = arrivals.begin(); it != arrivals.end();) {
             if (it->At <= now) {
                 cfg.Units[static_cast<size_t>(it->Unit)].Records.push_back(std::move(it->Payload));
@@ -531,10 +573,16 @@ struct TSimExchange::Impl {
     void ReplyIdentify(TimePoint at) {
         if (identifySilent) return;
         std::vector<uint8_t> p(16, 0);
-        p[0] = static_cast<uint8_t>(cfg.Days & 0xFF);
-        p[1] = static_cast<uint8_t>(cfg.Days >> 8);
-        p[2] = static_cast<uint8_t>(cfg.Ticks & 0xFF);
-        p[3] = static_cast<uint8_t>(cfg.Ticks >> 8);
+        uint16_t days = cfg.Days, ticks = cfg.Ticks;
+        if (cfg.ClockRuns) {
+            const uint64_t now = SecondsAt(at);
+            days = static_cast<uint16_t>(now / 86400);
+            ticks = static_cast<uint16_t>(std::min<uint64_t>(now % 86400 / TickLength(), 0xFFFF));
+        }
+        p[0] = static_cast<uint8_t>(days & 0xFF);
+        p[1] = static_cast<uint8_t>(days >> 8);
+        p[2] = static_cast<uint8_t>(ticks & 0xFF);
+        p[3] = static_cast<uint8_t>(ticks >> 8);
         p[5] = cfg.TypeCode;
         p[6] = cfg.VersionNibbles;
         p[7] = cfg.VersionMain;
@@ -582,9 +630,16 @@ struct TSimExchange::Impl {
     }
 
     void ReplyLineState(TimePoint at) {
+        if (cfg.LineStateFault == TLineStateFault::NoReply) return;
+        EndCalls(at);
         std::vector<uint8_t> p = cfg.LineState;
+        if (p.empty()) {
+            for (const TLiveCall& c : live)
+                if (c.Start <= at) p.insert(p.end(), c.Group.begin(), c.Group.end());
+            if (!p.empty()) p.push_back(0x00);
+        }
         if (p.size() > 255) p.resize(255);
-        Send(Framed(p, false), at);
+        Send(Framed(p, cfg.LineStateFault == TLineStateFault::BadChecksum), at);
     }
 
     // First (02) or next (03) record of the active unit. The record that 03
@@ -671,6 +726,8 @@ struct TSimExchange::Impl {
             if (!out.empty() && !writeBlocked && master >= 0) next = std::min(next, out.front().At);
             for (const TArrival& a : arrivals)
                 next = std::min(next, a.At);
+            for (const TLiveCall& c : live)
+                next = std::min(next, c.End);
             if (comeBackPending) next = std::min(next, comeBackAt);
             if (linkBackPending) next = std::min(next, linkBackAt);
 
@@ -750,6 +807,7 @@ bool TSimExchange::Start(const std::string& linkPath) {
     d.delivered.assign(d.cfg.Units.size(), false);
     d.activeUnit = 0;
     d.wireBytes = 0;
+    d.servedFrom = Clock::now();
     d.stopRequested = false;
     d.comeBackPending = false;
     d.serving = true;
@@ -765,6 +823,7 @@ bool TSimExchange::StartInMemory(std::chrono::steady_clock::time_point start) {
     d.linkPath.clear();
     d.slavePath.clear();
     d.memNow = start;
+    d.servedFrom = start;
     d.vanished = false;
     d.linkState = TLinkState::Shown;
     d.linkBackPending = false;
@@ -892,6 +951,49 @@ void TSimExchange::ScheduleArrivals(
     for (auto& a : arrivals)
         impl_->arrivals.push_back({now + a.first, unit, std::move(a.second)});
     impl_->Wake();
+}
+
+uint8_t LineStateTrunkByte(uint8_t typeCode, uint8_t b) {
+    // Records of the QTV and QS16 families count their trunks from 1, the
+    // line state from 0; the other families count both alike.
+    switch (typeCode) {
+        case 4:
+        case 6:
+        case 7:
+        case 8:
+            return static_cast<uint8_t>(b - 1);
+        default:
+            return b;
+    }
+}
+
+void TSimExchange::BeginCall(int unit, TSimCall call, std::chrono::milliseconds duration,
+                             uint16_t partnerLine) {
+    if (call.HwLine < 1 || call.HwLine > 256 || partnerLine > 256)
+        throw std::invalid_argument("a call in progress is on lines 1 to 256");
+    static_cast<void>(EncodeRecord(call));  // digits that cannot be packed throw here
+    std::lock_guard<std::mutex> lock(impl_->mu);
+    Impl& d = *impl_;
+    d.CheckUnit(unit);
+    const TimePoint now = d.Now();
+    std::vector<uint8_t> group{0x02, 0x44, static_cast<uint8_t>(call.HwLine - 1), 0x00};
+    if (partnerLine != 0)
+        group.insert(group.end(), {0x44, static_cast<uint8_t>(partnerLine - 1), 0x01});
+    else
+        group.insert(group.end(), {0x46, LineStateTrunkByte(d.cfg.TypeCode, call.TrunkCode), 0x01});
+    d.live.push_back({now, now + duration, unit, std::move(call), std::move(group)});
+    d.Wake();
+}
+
+size_t TSimExchange::CallsInProgress() const {
+    std::lock_guard<std::mutex> lock(impl_->mu);
+    impl_->Current();
+    return impl_->live.size();
+}
+
+uint64_t TSimExchange::ClockSeconds() const {
+    std::lock_guard<std::mutex> lock(impl_->mu);
+    return impl_->SecondsAt(impl_->Now());
 }
 
 void TSimExchange::SetSilent(bool silent) {

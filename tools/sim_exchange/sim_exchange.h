@@ -53,6 +53,13 @@ struct TUnit {
     std::deque<std::vector<uint8_t>> Records;  // payloads, oldest first
 };
 
+// How the line-state replies fail, if at all.
+enum class TLineStateFault {
+    None,
+    NoReply,      // the request is heard but nothing is sent
+    BadChecksum,  // the reply is sent whole with a wrong checksum
+};
+
 struct TExchangeConfig {
     uint8_t TypeCode = 4;          // 2..10 are known models
     std::string Name = "VERANTA";  // bytes from offset 16 on (any length;
@@ -63,6 +70,11 @@ struct TExchangeConfig {
     uint16_t Serial = 4321;
     uint16_t Days = 9862;  // clock: 2007-01-01
     uint16_t Ticks = 0;
+    // Whether the clock runs from Days and Ticks at the start with the time
+    // served (real time, in memory the times passed in). Stopped, the
+    // identification reply always gives the start time; calls begun with
+    // BeginCall are stamped by the running clock either way.
+    bool ClockRuns = false;
     uint8_t VersionNibbles = 0x15;  // byte 6
     uint8_t VersionMain = 3;        // byte 7
     std::vector<TUnit> Units = std::vector<TUnit>(1);
@@ -70,8 +82,11 @@ struct TExchangeConfig {
     // Delay before answering a buffer-status request (the program purges its
     // input after sending it, so an instant answer would be lost).
     std::chrono::milliseconds StatusDelay{15};
-    // Reply to the line-state command: payload (descrambled) to send.
+    // Reply to the line-state command: payload (descrambled) to send. When
+    // empty, the reply reports the calls in progress (see BeginCall): one
+    // group per call and a 0 after the last; length 0 when there are none.
     std::vector<uint8_t> LineState;
+    TLineStateFault LineStateFault = TLineStateFault::None;
 };
 
 // One-shot faults of the record replies (02 and 03), counted from arming.
@@ -117,6 +132,10 @@ struct TDayOptions {
     int Unit = 0;           // unit whose trunks are used (QS800, multi-unit)
 };
 std::vector<std::vector<uint8_t>> GenerateOfficeDay(const TDayOptions& options);
+
+// The line-state number byte of trunk code b of a record of the model of
+// typeCode: the byte the program numbers as the same trunk as the record.
+uint8_t LineStateTrunkByte(uint8_t typeCode, uint8_t b);
 
 class TSimExchange {
   public:
@@ -174,6 +193,20 @@ class TSimExchange {
     // in) has come.
     void ScheduleArrivals(
         int unit, std::vector<std::pair<std::chrono::milliseconds, std::vector<uint8_t>>> arrivals);
+
+    // A call begins now (in memory: at the latest time passed in) on unit
+    // and lasts duration. Meanwhile the line-state reply reports it as a
+    // connection of line call.HwLine with the trunk of call.TrunkCode, or,
+    // when partnerLine is not 0, with that line (an internal call); line h
+    // travels as number byte h - 1. When it ends, its record enters unit's
+    // buffer with the simulated clock's time at its start and its duration
+    // in ticks (call's own times are ignored).
+    void BeginCall(int unit, TSimCall call, std::chrono::milliseconds duration,
+                   uint16_t partnerLine = 0);
+    // Calls begun and not yet ended.
+    size_t CallsInProgress() const;
+    // Seconds since 1 January 1980 on the simulated clock now.
+    uint64_t ClockSeconds() const;
 
     // --- faults -------------------------------------------------------------
     // Answers nothing at all (the commands are not acted on either).
