@@ -263,7 +263,14 @@ TMainForm_rep::TMainForm_rep(QWidget* parent)
     FormCreate();
 }
 
-TMainForm_rep::~TMainForm_rep() = default;
+TMainForm_rep::~TMainForm_rep() {
+    // The grid models read session_, which is gone by the time QDialog's
+    // destructor hides and deletes the child widgets: the views would ask
+    // the models for their rows on hiding. End the children while it lives.
+    hide();
+    while (!children().isEmpty())
+        delete children().constFirst();
+}
 
 void TMainForm_rep::FormCreate() {
     setWindowTitle(QApplication::applicationName());

@@ -119,7 +119,7 @@ TEST(RepText, ShortAndLongTextsSurviveCopiesMovesAndSelfAssignment) {
         TRepText copy = t;
         TRepText moved = std::move(copy);
         EXPECT_EQ(moved, s);
-        EXPECT_TRUE(copy.empty());       // NOLINT: a moved-from text is empty
+        EXPECT_TRUE(copy.empty());                       // NOLINT: a moved-from text is empty
         moved = moved.view().substr(s.empty() ? 0 : 1);  // from its own bytes
         EXPECT_EQ(moved, s.substr(s.empty() ? 0 : 1));
         moved = t;
