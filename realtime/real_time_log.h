@@ -38,10 +38,9 @@ class TRealTimeLog {
     // reached period, decides. With writing on the lines are appended to
     // fileName in Windows-1251, each ended by CR LF (the file is opened or
     // created first when none is open or the open one was removed, never
-    // truncated); with writing off
-    // an open file is closed. The counter then starts again at 1; before
-    // it has reached period it counts on. A period lowered below the
-    // counter decides at once.
+    // truncated); with writing off an open file is closed. The counter then
+    // starts again at 1; before it has reached period it counts on. A
+    // period lowered below the counter decides at once.
     TLogStep AfterQuery(const std::vector<std::string>& lines, int period, bool writing,
                         const std::string& fileName);
     // Closes the file now, if one is open.

@@ -328,8 +328,9 @@ int main(int argc, char** argv) {
     // are the day before's.
     const uint64_t clockStart = ClockStart(clock);
     cfg.ClockRuns = true;
-    cfg.Days = static_cast<uint16_t>(clockStart / 86400);
-    cfg.Ticks = static_cast<uint16_t>(std::min<uint64_t>(clockStart % 86400 / tickLength, 0xFFFF));
+    const sim::TClockStamp stamp = sim::ClockStampAt(clockStart, tickLength);
+    cfg.Days = stamp.Days;
+    cfg.Ticks = stamp.Ticks;
     const uint16_t officeDay = cfg.Days > 0 ? static_cast<uint16_t>(cfg.Days - 1) : cfg.Days;
 
     for (int u = 0; u < units; ++u) {

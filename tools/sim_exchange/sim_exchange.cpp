@@ -383,10 +383,10 @@ struct TSimExchange::Impl {
                 [](const TLiveCall& a, const TLiveCall& b) { return a.End < b.End; });
             if (first == live.end() || first->End > now) return;
             TLiveCall& c = *first;
-            const uint64_t start = SecondsAt(c.Start);
             const int tick = TickLength();
-            c.Call.Days = static_cast<uint16_t>(start / 86400);
-            c.Call.Ticks = static_cast<uint16_t>(std::min<uint64_t>(start % 86400 / tick, 0xFFFF));
+            const TClockStamp start = ClockStampAt(SecondsAt(c.Start), tick);
+            c.Call.Days = start.Days;
+            c.Call.Ticks = start.Ticks;
             const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(c.End - c.Start);
             c.Call.DurationTicks = static_cast<uint16_t>(
                 std::min<int64_t>((ms.count() + 500 * tick) / (1000 * tick), 0xFFFF));
@@ -573,16 +573,12 @@ struct TSimExchange::Impl {
     void ReplyIdentify(TimePoint at) {
         if (identifySilent) return;
         std::vector<uint8_t> p(16, 0);
-        uint16_t days = cfg.Days, ticks = cfg.Ticks;
-        if (cfg.ClockRuns) {
-            const uint64_t now = SecondsAt(at);
-            days = static_cast<uint16_t>(now / 86400);
-            ticks = static_cast<uint16_t>(std::min<uint64_t>(now % 86400 / TickLength(), 0xFFFF));
-        }
-        p[0] = static_cast<uint8_t>(days & 0xFF);
-        p[1] = static_cast<uint8_t>(days >> 8);
-        p[2] = static_cast<uint8_t>(ticks & 0xFF);
-        p[3] = static_cast<uint8_t>(ticks >> 8);
+        const TClockStamp now = cfg.ClockRuns ? ClockStampAt(SecondsAt(at), TickLength())
+                                              : TClockStamp{cfg.Days, cfg.Ticks};
+        p[0] = static_cast<uint8_t>(now.Days & 0xFF);
+        p[1] = static_cast<uint8_t>(now.Days >> 8);
+        p[2] = static_cast<uint8_t>(now.Ticks & 0xFF);
+        p[3] = static_cast<uint8_t>(now.Ticks >> 8);
         p[5] = cfg.TypeCode;
         p[6] = cfg.VersionNibbles;
         p[7] = cfg.VersionMain;
@@ -951,6 +947,12 @@ void TSimExchange::ScheduleArrivals(
     for (auto& a : arrivals)
         impl_->arrivals.push_back({now + a.first, unit, std::move(a.second)});
     impl_->Wake();
+}
+
+TClockStamp ClockStampAt(uint64_t secondsSince1980, int tickLength) {
+    return {static_cast<uint16_t>(secondsSince1980 / 86400),
+            static_cast<uint16_t>(std::min<uint64_t>(
+                secondsSince1980 % 86400 / static_cast<uint64_t>(tickLength), 0xFFFF))};
 }
 
 uint8_t LineStateTrunkByte(uint8_t typeCode, uint8_t b) {

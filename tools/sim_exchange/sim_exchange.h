@@ -133,6 +133,15 @@ struct TDayOptions {
 };
 std::vector<std::vector<uint8_t>> GenerateOfficeDay(const TDayOptions& options);
 
+// A time as the exchange stamps it: days since 1 January 1980 and ticks of
+// tickLength seconds since that midnight (at most 0xFFFF: the counter stops
+// there).
+struct TClockStamp {
+    uint16_t Days = 0;
+    uint16_t Ticks = 0;
+};
+TClockStamp ClockStampAt(uint64_t secondsSince1980, int tickLength);
+
 // The line-state number byte of trunk code b of a record of the model of
 // typeCode: the byte the program numbers as the same trunk as the record.
 uint8_t LineStateTrunkByte(uint8_t typeCode, uint8_t b);
