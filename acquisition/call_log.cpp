@@ -4,8 +4,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <pthread.h>
+
 #include <cerrno>
+#include <condition_variable>
 #include <cstdio>
+#include <cstring>
+#include <thread>
 
 #include "cp1251.h"
 #include "fd.h"
@@ -80,8 +85,81 @@ std::string AltLine(const TRecord& r, const std::string& serial) {
     return line;
 }
 
-int OpenForAppend(const std::string& path) {
-    return open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+// Opens path for appending. Never blocks (a FIFO without a reader fails at
+// once, one with a reader is refused), takes only a regular file or a
+// character device the operator chose, and for root never follows a link to
+// a file of another user, nor creates a file through a link, as the
+// kernel's protected_symlinks would have it. A character device is written
+// blocking, as any device.
+TFd OpenForAppend(const std::string& path, std::string& error) {
+    const std::string quoted = "\"" + path + "\"";
+    struct stat link;
+    const bool root = geteuid() == 0;
+    const bool isLink = root && lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode);
+    const int flags = O_WRONLY | O_APPEND | O_CLOEXEC | O_NONBLOCK | O_NOCTTY;
+    TFd file(open(path.c_str(), isLink ? flags : flags | O_CREAT, 0644));
+    if (!file.IsOpen()) {
+        const int e = errno;
+        struct stat st;
+        // A FIFO nobody reads fails with ENXIO: say what it is instead.
+        if (stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISCHR(st.st_mode) &&
+            !S_ISDIR(st.st_mode))
+            error = quoted + " не является обычным файлом.";
+        else
+            error = quoted + ": " + std::strerror(e);
+        return TFd();
+    }
+    struct stat st;
+    if (fstat(file.Get(), &st) != 0) {
+        error = quoted + ": " + std::strerror(errno);
+        return TFd();
+    }
+    if (!S_ISREG(st.st_mode) && !S_ISCHR(st.st_mode)) {
+        error = quoted + " не является обычным файлом.";
+        return TFd();
+    }
+    if (isLink && st.st_uid != geteuid()) {
+        error = quoted +
+                " - символическая ссылка на файл другого пользователя; через нее "
+                "запись не ведется.";
+        return TFd();
+    }
+    if (S_ISCHR(st.st_mode)) fcntl(file.Get(), F_SETFL, O_WRONLY | O_APPEND);
+    error.clear();
+    return file;
+}
+
+// Opens path as AppendLines does: a first open that fails is tried once
+// more, and the bytes then begin with a line end (with breakOnRetry), as
+// the file may end in the middle of a line written by someone else.
+TFd OpenWithRetry(const std::string& path, bool breakOnRetry, std::string& bytes,
+                  std::string& error) {
+    TFd file = OpenForAppend(path, error);
+    if (!file.IsOpen()) {
+        file = OpenForAppend(path, error);
+        if (file.IsOpen() && breakOnRetry) bytes = "\r\n" + bytes;
+    }
+    return file;
+}
+
+// Writes bytes at the end of file, which had size bytes; a failed write is
+// cut back off the file.
+bool WriteOrTakeBack(int fd, const std::string& bytes, off_t size, std::string& error) {
+    if (WriteAll(fd, bytes.data(), bytes.size())) return true;
+    error = std::strerror(errno);
+    if (size >= 0 && ftruncate(fd, size) != 0) {
+        // Nothing more can be done; the lines stay waiting.
+    }
+    return false;
+}
+
+std::string Cp1251Line(const std::string& line) {
+    return Utf8ToCp1251(line) + "\r\n";
+}
+
+std::string DirectoryOf(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
 }
 
 }  // namespace
@@ -100,30 +178,22 @@ std::string FormatCallLine(const TRecord& record, bool altFormat, const std::str
     return altFormat ? AltLine(record, serialNumber) : StandardLine(record, modelName);
 }
 
-bool AppendLines(const std::string& path, const std::vector<std::string>& lines,
-                 bool breakOnRetry) {
-    if (path.empty()) return false;
+bool AppendLines(const std::string& path, const std::vector<std::string>& lines, bool breakOnRetry,
+                 std::string* error) {
+    std::string ignored;
+    std::string& why = error ? *error : ignored;
+    if (path.empty()) {
+        why = "Не выбран файл для сохранения данных.";
+        return false;
+    }
     std::string bytes;
     for (const std::string& l : lines)
-        bytes += Utf8ToCp1251(l) + "\r\n";
-
-    TFd file(OpenForAppend(path));
-    if (!file.IsOpen()) {
-        // One more try; a line end goes first then, as the file may end in
-        // the middle of a line written by someone else.
-        file = TFd(OpenForAppend(path));
-        if (!file.IsOpen()) return false;
-        if (breakOnRetry) bytes = "\r\n" + bytes;
-    }
+        bytes += Cp1251Line(l);
+    TFd file = OpenWithRetry(path, breakOnRetry, bytes, why);
+    if (!file.IsOpen()) return false;
     struct stat st;
-    const bool sized = fstat(file.Get(), &st) == 0;
-    bool ok = WriteAll(file.Get(), bytes.data(), bytes.size());
-    if (!ok && sized) {
-        // Take back what part of the text did reach the file.
-        if (ftruncate(file.Get(), st.st_size) != 0) {
-            // Nothing more can be done; the lines stay waiting.
-        }
-    }
+    const off_t size = fstat(file.Get(), &st) == 0 ? st.st_size : -1;
+    const bool ok = WriteOrTakeBack(file.Get(), bytes, size, why);
     return file.Close() && ok;
 }
 
@@ -144,32 +214,226 @@ int AppendLine(const TSettings& settings, const std::string& text) {
     }
 }
 
-TCallLog::TCallLog(boost::shared_ptr<TLowLevel> ll) : ll_(std::move(ll)) {}
+// Forces files to the disk on a thread of its own, one batch at a time,
+// so that the reading goes on with the link test meanwhile.
+class TCallLog::TDiskSync {
+  public:
+    ~TDiskSync() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            quit_ = true;
+        }
+        wake_.notify_all();
+        if (thread_.joinable()) thread_.join();
+    }
+    // Runs job on the thread; the previous one must have been waited for.
+    void Post(std::function<bool()> job) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            job_ = std::move(job);
+            done_ = false;
+        }
+        if (!thread_.joinable()) thread_ = std::thread([this] { Run(); });
+        wake_.notify_all();
+    }
+    // The result of the job posted last, once it is done.
+    bool Wait() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        wake_.wait(lock, [this] { return done_; });
+        return result_;
+    }
+
+  private:
+    void Run() {
+        pthread_setname_np(pthread_self(), "tallyphon-sync");
+        std::unique_lock<std::mutex> lock(mutex_);
+        for (;;) {
+            wake_.wait(lock, [this] { return quit_ || job_; });
+            if (!job_) return;
+            std::function<bool()> job = std::move(job_);
+            job_ = nullptr;
+            lock.unlock();
+            const bool result = job();
+            lock.lock();
+            result_ = result;
+            done_ = true;
+            wake_.notify_all();
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::function<bool()> job_;
+    bool done_ = true;
+    bool result_ = true;
+    bool quit_ = false;
+    std::thread thread_;
+};
+
+TCallLog::TCallLog(boost::shared_ptr<TLowLevel> ll, std::string stateFile)
+    : ll_(std::move(ll)), stateFile_(std::move(stateFile)), sync_(std::make_unique<TDiskSync>()) {}
+
+TCallLog::~TCallLog() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!unsettled_.empty()) sync_->Wait();
+}
+
+void TCallLog::Step(TCallLogStep step) {
+    if (hook_) hook_(step);
+}
+
+std::map<int, std::vector<uint8_t>> TCallLog::RestoreUnacknowledged() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (stateFile_.Path().empty()) return {};
+    const std::map<int, TUnacknowledged> saved = stateFile_.Load();
+    unacknowledged_.clear();
+    std::map<int, std::vector<uint8_t>> records;
+    for (const auto& [unit, record] : saved) {
+        if (!CallLogEndsWith(ll_->Settings.TarifFileName, record)) continue;
+        unacknowledged_[unit] = record;
+        records[unit] = record.Payload;
+    }
+    if (unacknowledged_.size() != saved.size()) static_cast<void>(stateFile_.Save(unacknowledged_));
+    return records;
+}
+
+void TCallLog::Handing(int unit, const std::vector<uint8_t>& payload) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    handingUnit_ = unit;
+    handingPayload_ = payload;
+    Step(TCallLogStep::Received);
+}
+
+void TCallLog::Forget(int unit) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (TEntry& e : pending_)
+        if (e.Unit == unit) e.Unit = -1;
+    if (unacknowledged_.erase(unit) > 0 && !stateFile_.Path().empty())
+        static_cast<void>(stateFile_.Save(unacknowledged_));
+}
+
+bool TCallLog::Settle() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return SettleLocked();
+}
+
+bool TCallLog::SettleLocked() {
+    if (unsettled_.empty()) return true;
+    const bool ok = sync_->Wait();
+    if (ok) {
+        unsettled_.clear();
+        unsettledFile_ = TFd();
+        Step(TCallLogStep::OnDisk);
+        return true;
+    }
+    // Lines the disk did not take are not known to be anywhere: they are
+    // taken back off the file and wait, first, to be written again.
+    error_ = std::string("Строки не удалось сохранить на диске: ") + std::strerror(EIO);
+    if (ftruncate(unsettledFile_.Get(), static_cast<off_t>(unsettledOffset_)) != 0) {
+        // Written twice at worst, never lost.
+    }
+    pending_.insert(pending_.begin(), unsettled_.begin(), unsettled_.end());
+    unsettled_.clear();
+    unsettledFile_ = TFd();
+    return false;
+}
+
+std::vector<std::string> TCallLog::WritePendingLocked() {
+    SettleLocked();
+    if (pending_.empty()) return {};
+    std::string bytes;
+    std::vector<std::string> encoded;
+    for (const TEntry& e : pending_) {
+        encoded.push_back(Cp1251Line(e.Line));
+        bytes += encoded.back();
+    }
+    const std::string& path = ll_->Settings.TarifFileName;
+    if (path.empty()) {
+        error_ = "Не выбран файл для сохранения данных.";
+        return {};
+    }
+    const size_t plain = bytes.size();
+    TFd file = OpenWithRetry(path, true, bytes, error_);
+    if (!file.IsOpen()) return {};
+    struct stat st;
+    if (fstat(file.Get(), &st) != 0) {
+        error_ = std::strerror(errno);
+        return {};
+    }
+    const bool regular = S_ISREG(st.st_mode);
+
+    // Where each record's line will be, saved before the line is written.
+    TFd state;
+    if (regular && !stateFile_.Path().empty()) {
+        uint64_t offset = static_cast<uint64_t>(st.st_size) + (bytes.size() - plain);
+        bool any = false;
+        for (size_t i = 0; i < pending_.size(); ++i) {
+            const TEntry& e = pending_[i];
+            if (e.Unit >= 0) {
+                unacknowledged_[e.Unit] = {e.Payload, offset, encoded[i]};
+                any = true;
+            }
+            offset += encoded[i].size();
+        }
+        if (any) {
+            // Kept open to be forced to the disk with the line.
+            state = stateFile_.Save(unacknowledged_);
+            Step(TCallLogStep::StateSaved);
+        }
+    }
+    if (!WriteOrTakeBack(file.Get(), bytes, regular ? st.st_size : -1, error_)) return {};
+    Step(TCallLogStep::LineWritten);
+    error_.clear();
+
+    std::vector<std::string> lines;
+    for (const TEntry& e : pending_)
+        lines.push_back(e.Line);
+    if (regular) {
+        unsettledOffset_ = static_cast<uint64_t>(st.st_size);
+        unsettled_ = std::move(pending_);
+        unsettledFile_ = std::move(file);
+        const int log = unsettledFile_.Get();
+        auto saved = std::make_shared<TFd>(std::move(state));
+        const std::string dir = DirectoryOf(stateFile_.Path());
+        sync_->Post([log, saved, dir] {
+            // The state file's new name is made durable with its directory;
+            // on ext4 the first sync carries the others along.
+            const bool ok = fdatasync(log) == 0;
+            if (saved->IsOpen()) {
+                static_cast<void>(fsync(saved->Get()));
+                TFd d(open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+                if (d.IsOpen()) static_cast<void>(fsync(d.Get()));
+            }
+            return ok;
+        });
+    }
+    pending_.clear();
+    return lines;
+}
 
 std::vector<std::string> TCallLog::OnCallRecord(const TRecord& record) {
     const TIdentification& exchange = ll_->Identification();
     const std::string line =
         FormatCallLine(record, ll_->Settings.AltFormat, exchange.ModelName, exchange.SerialNumber);
     std::lock_guard<std::mutex> lock(mutex_);
-    pending_.push_back(line);
-    std::vector<std::string> lines(pending_.begin(), pending_.end());
-    if (AppendLines(ll_->Settings.TarifFileName, lines)) {
-        pending_.clear();
-        return lines;
-    }
-    ll_->Reading.HoldFlag = true;
-    return {};
+    pending_.push_back({line, handingUnit_, handingPayload_});
+    handingUnit_ = -1;
+    std::vector<std::string> lines = WritePendingLocked();
+    if (lines.empty()) ll_->Reading.HoldFlag = true;
+    return lines;
 }
 
 std::vector<std::string> TCallLog::WritePending() {
     std::lock_guard<std::mutex> lock(mutex_);
-    std::vector<std::string> lines(pending_.begin(), pending_.end());
-    if (lines.empty() || !AppendLines(ll_->Settings.TarifFileName, lines)) return {};
-    pending_.clear();
-    return lines;
+    return WritePendingLocked();
 }
 
 size_t TCallLog::PendingCount() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return pending_.size();
+}
+
+std::string TCallLog::LastError() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return error_;
 }

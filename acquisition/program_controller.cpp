@@ -31,13 +31,13 @@ TProgramController::TProgramController(IReadingForm& form, boost::shared_ptr<TLo
                                        TStartMode mode)
     : form_(form),
       link_(std::move(link)),
-      callLog_(boost::make_shared<TCallLog>(link_)),
-      unacknowledged_(link_->Settings.StartDir + "/" + kUnacknowledgedFileName),
+      callLog_(boost::make_shared<TCallLog>(
+          link_, link_->Settings.StartDir + "/" + kUnacknowledgedFileName)),
       mode_(mode) {
     openDialog1_.DefaultSuffix = "txt";
     openDialog1_.FileName = "list";
-    link_->RestoreUnacknowledged(unacknowledged_.Load());
-    link_->SetUnacknowledgedStore(&unacknowledged_);
+    link_->RestoreUnacknowledged(callLog_->RestoreUnacknowledged());
+    link_->SetUnacknowledgedStore(callLog_.get());
 }
 
 TProgramController::~TProgramController() {
@@ -252,7 +252,15 @@ void TProgramController::Stop() {
     if (autoExit_) form_.CloseForm();
 }
 
+bool TProgramController::ReaderEnded() {
+    if (!reader_ || !reader_->isRunning()) return true;
+    if (!link_->Reading.StopFlag) return false;
+    WaitForReader(reader_.get());
+    return true;
+}
+
 void TProgramController::Reload() {
+    if (!ReaderEnded()) return;
     link_->Port()->Close();
     const TOpenPortResult r = OpenPort(link_->Settings.PortName);
     if (r == TOpenPortResult::Identified)
@@ -262,6 +270,8 @@ void TProgramController::Reload() {
 }
 
 void TProgramController::SelectCallLogFile() {
+    // The reading writes to the file chosen until it has ended.
+    if (!ReaderEnded()) return;
     TSettings& s = link_->Settings;
     const std::string remembered = openDialog1_.FileName;
     std::string chosen;
@@ -292,6 +302,7 @@ TOptionsSettings TProgramController::CurrentOptions() const {
 }
 
 void TProgramController::ApplySettings(const TOptionsSettings& chosen) {
+    if (!ReaderEnded()) return;
     TSettings& s = link_->Settings;
     link_->Port()->Close();
     s.PortName = chosen.PortName;
@@ -310,11 +321,7 @@ bool TProgramController::MayOpenMonitor() {
     // The monitor and a reading never share the port. A reading asked to
     // stop may still be ending on its thread (Stop unlocks the window at
     // once): it is waited for.
-    if (reader_ && reader_->isRunning()) {
-        if (!link_->Reading.StopFlag) return false;
-        WaitForReader(reader_.get());
-    }
-    return true;
+    return ReaderEnded();
 }
 
 void TProgramController::Close() {

@@ -15,7 +15,6 @@
 #include "port_messages.h"
 #include "read_ats_thread.h"
 #include "reading_form.h"
-#include "unacknowledged_file.h"
 
 // Constructs the exchange-link context (StartDir = the current directory)
 // and reads "TallyphonOut.cfg" into its settings, as the last step of its
@@ -112,12 +111,14 @@ class TProgramController {
     ReadATSThread* NewReader();
     // Writes the lines still waiting, then the title of the run.
     void WriteTitleBlock();
+    // Whether the port and the settings are free: a reading asked to stop
+    // is waited for (serving its hand-overs); false while one still reads.
+    bool ReaderEnded();
 
     IReadingForm& form_;
     boost::shared_ptr<TLowLevel> link_;
     boost::shared_ptr<TCallLog> callLog_;
     boost::shared_ptr<ReadATSThread> reader_;
-    TUnacknowledgedFile unacknowledged_;
     std::atomic<bool> autoExit_{false};
     bool started_ = false;
     TStartMode mode_;

@@ -32,25 +32,40 @@ void ReadATSThread::Hand(const std::function<void()>& f) {
         update();
         return;
     }
-    uiIdle_.acquire();
+    // Queued after any lines handed over before, so it comes after them.
     QMetaObject::invokeMethod(target, update, Qt::BlockingQueuedConnection);
-    uiIdle_.release();
 }
 
-void ReadATSThread::HandOn(std::function<void()> f) {
+void ReadATSThread::ShowLine(const std::string& line, int recordsInBuffer, int rejectedRecords) {
     QObject* target = form_->FormObject();
     if (QThread::currentThread() == target->thread()) {
-        if (!detached_) f();
+        if (!detached_) form_->ShowCallLine(line, recordsInBuffer, rejectedRecords);
         return;
     }
-    uiIdle_.acquire();
-    QMetaObject::invokeMethod(
-        target,
-        [this, f = std::move(f)] {
-            if (!detached_) f();
-            uiIdle_.release();
-        },
-        Qt::QueuedConnection);
+    bool post = false;
+    {
+        std::lock_guard<std::mutex> lock(shownMutex_);
+        shown_.push_back({line, recordsInBuffer, rejectedRecords});
+        post = !showPosted_;
+        showPosted_ = true;
+    }
+    // The thread ends with a Hand, which waits for this one: the thread
+    // object outlives it.
+    if (post)
+        QMetaObject::invokeMethod(
+            target, [this] { ShowLines(); }, Qt::QueuedConnection);
+}
+
+void ReadATSThread::ShowLines() {
+    std::vector<TShownLine> lines;
+    {
+        std::lock_guard<std::mutex> lock(shownMutex_);
+        lines.swap(shown_);
+        showPosted_ = false;
+    }
+    if (detached_) return;
+    for (const TShownLine& l : lines)
+        form_->ShowCallLine(l.Line, l.RecordsInBuffer, l.RejectedRecords);
 }
 
 bool ReadATSThread::Stopping() const {
@@ -92,7 +107,9 @@ std::string PendingLinesText(size_t count) {
 void ReadATSThread::TellPending(size_t count) {
     if (told_) return;
     told_ = true;
-    const std::string text = PendingLinesText(count);
+    std::string text = PendingLinesText(count);
+    const std::string why = log_->LastError();
+    if (!why.empty()) text += "\n" + why;
     // An unattended start must not wait for a person.
     if (link_->Settings.AutoStart == TAutoStart::Nothing)
         seam::ShowMessage(text, "Ошибка!");
@@ -108,8 +125,7 @@ void ReadATSThread::ShowWritten(const std::vector<std::string>& lines) {
         // Only this thread changes the counters while it reads; they travel
         // with the line as they stood when it was written.
         const int inBuffer = CountWrittenLine(state);
-        const int rejected = state.RejectedRecords;
-        HandOn([this, line, inBuffer, rejected] { form_->ShowCallLine(line, inBuffer, rejected); });
+        ShowLine(line, inBuffer, state.RejectedRecords);
     }
 }
 
@@ -188,6 +204,8 @@ void ReadATSThread::run() {
         if (Stopping() || !state.UnInterruptFlag) break;
     }
 
+    // What was written goes to the disk before the reading is over.
+    static_cast<void>(log_->Settle());
     state.HoldFlag = false;
     // The callback refers to this thread object, which may go before the link.
     state.RecordCallback = nullptr;

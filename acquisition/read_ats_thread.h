@@ -3,11 +3,13 @@
 // user-interface thread, waiting until it is done.
 #pragma once
 
-#include <QSemaphore>
 #include <QThread>
 #include <atomic>
 #include <boost/shared_ptr.hpp>
 #include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
 
 #include "call_log.h"
 #include "low_level.h"
@@ -32,10 +34,11 @@ class ReadATSThread : public QThread {
     // Carries f out on the form's thread and waits for it (and for any
     // update handed over before it). Nothing is done once detached.
     void Hand(const std::function<void()>& f);
-    // Hands f to the form's thread and returns at once; the next hand-over
-    // waits until f has been carried out. Updates thus keep their order and
-    // at most one is outstanding, while the line does not wait for them.
-    void HandOn(std::function<void()> f);
+    // Hands a written call line, with the counters as they stood, to the
+    // form's thread and returns at once: the window never holds up the next
+    // request. Lines keep their order, also against Hand; those that pile
+    // up while the window is busy are shown together, by one hand-over.
+    void ShowLine(const std::string& line, int recordsInBuffer, int rejectedRecords);
 
   protected:
     // The reading loop (the thread's Execute).
@@ -63,8 +66,17 @@ class ReadATSThread : public QThread {
     std::function<bool()> autoExit_;
     bool told_ = false;
     std::atomic<bool> detached_{false};
-    // One token: taken while an update handed on is not yet carried out.
-    QSemaphore uiIdle_{1};
+    struct TShownLine {
+        std::string Line;
+        int RecordsInBuffer;
+        int RejectedRecords;
+    };
+    // Carries out the lines handed over so far (on the form's thread).
+    void ShowLines();
+    std::mutex shownMutex_;
+    std::vector<TShownLine> shown_;
+    // Set while a hand-over of shown_ is on its way.
+    bool showPosted_ = false;
 };
 
 // One more call line is in the file: the buffer count shown goes down by

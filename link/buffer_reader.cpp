@@ -36,13 +36,15 @@ void TLowLevel::HandleRecord(int unit, const uint8_t* reply, int len,
     std::vector<uint8_t>& last = lastHandled_[unit];
     last.assign(reply, reply + len);
     if (IsRejected(reply, len)) {
+        // Counted only: offered again after a restart it is counted again,
+        // and nothing is written twice.
         ++Reading.RejectedRecords;
-    } else if (callback) {
-        callback(DecodeRecord(exchange_, reply, len));
+        return;
     }
-    // A record whose line could not be kept is not remembered beyond this
-    // run: the exchange offers it again, and then it must be written.
-    if (store_ && !Reading.HoldFlag) store_->Remember(unit, last);
+    // Told first, so that the record and the place of its line are known
+    // before the line is written.
+    if (store_) store_->Handing(unit, last);
+    if (callback) callback(DecodeRecord(exchange_, reply, len));
 }
 
 TReadResult TLowLevel::ReadUnit(int u, bool select, const TRecordCallback& callback,
@@ -63,7 +65,8 @@ TReadResult TLowLevel::ReadUnit(int u, bool select, const TRecordCallback& callb
         if (r == TTransactResult::Replied && len >= 1) break;
         if (len < 1) Pause(kRecordRetryPauseMs);
     }
-    if (r != TTransactResult::Replied) return TReadResult::Failed;
+    if (r != TTransactResult::Replied)
+        return Reading.StopFlag ? TReadResult::Stopped : TReadResult::Failed;
     if (len <= 1) {
         // Empty: nothing is held that could be offered again.
         Forget(u);
@@ -78,8 +81,16 @@ TReadResult TLowLevel::ReadUnit(int u, bool select, const TRecordCallback& callb
     // delivered last, which by now has been handled.
     for (;;) {
         line_->Flush();
-        if (CheckLinkRetry() != TLinkCheck::Passed) return TReadResult::Failed;
+        if (CheckLinkRetry() != TLinkCheck::Passed)
+            return Reading.StopFlag ? TReadResult::Stopped : TReadResult::Failed;
         if (Reading.StopFlag || Reading.HoldFlag) return TReadResult::Stopped;
+        // The request lets the exchange drop the record handed on last, so
+        // its line must be on the disk first; putting it there ran while the
+        // link was tested.
+        if (store_ && !store_->Settle()) {
+            Reading.HoldFlag = true;
+            return TReadResult::Stopped;
+        }
         std::memset(reply, 0, sizeof reply);
         len = -1;
         r = Transact(reply, len, TCommand::NextRecord, true);
@@ -96,12 +107,21 @@ TReadResult TLowLevel::ReadUnit(int u, bool select, const TRecordCallback& callb
 }
 
 TReadResult TLowLevel::ReadBuffer(const TRecordCallback& callback) {
+    // A stop makes the link tests fail at once: on a line gone silent their
+    // retries would hold a stopped reading for half a minute. A reply that
+    // is being read is read to its end all the same.
+    struct TCancelScope {
+        const std::atomic<bool>*& slot;
+        ~TCancelScope() { slot = nullptr; }
+    } scope{cancel_};
+    cancel_ = &Reading.StopFlag;
     try {
         line_->PurgeInput();
     } catch (const ECommError&) {
         return TReadResult::Failed;
     }
-    if (CheckLinkRetry() != TLinkCheck::Passed) return TReadResult::NoLink;
+    if (CheckLinkRetry() != TLinkCheck::Passed)
+        return Reading.StopFlag ? TReadResult::Stopped : TReadResult::NoLink;
 
     // Every unit of a multi-unit exchange is read in turn; those, and the
     // QS800, need their unit selected first.

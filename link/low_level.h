@@ -72,13 +72,19 @@ struct TReadingState {
     std::atomic<bool> HoldFlag{false};
 };
 
-// Keeps, across runs of the program, the record of each unit handed on last
-// and not yet acknowledged by the exchange.
+// Keeps what the reading hands on: across runs of the program the record
+// of each unit handed on last and not yet acknowledged by the exchange, and
+// on the disk whatever was handed on before the exchange may drop it.
 class IUnacknowledgedStore {
   public:
     virtual ~IUnacknowledgedStore() = default;
-    // The record of unit was handed on and its line written.
-    virtual void Remember(int unit, const std::vector<uint8_t>& payload) = 0;
+    // unit's record is about to be handed on (its line not yet written).
+    virtual void Handing(int unit, const std::vector<uint8_t>& payload) = 0;
+    // Called before a next-record request, which lets the exchange drop the
+    // record handed on last: returns once everything handed on is on the
+    // disk, false when it could not be put there (the reading then holds,
+    // and the record stays in the exchange).
+    virtual bool Settle() = 0;
     // The exchange acknowledged unit's record (or holds none).
     virtual void Forget(int unit) = 0;
 };

@@ -156,6 +156,27 @@ TEST(Append, AFileThatCannotBeOpenedGetsNothingAndSaysSo) {
     EXPECT_FALSE(AppendLines("", {"x"}));
 }
 
+TEST(Append, RootNeverWritesThroughALinkToAnotherUsersFileNorCreatesThroughOne) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root";
+    TTempDir dir;
+    const std::string theirs = dir.File("theirs.txt");
+    const std::string mine = dir.File("mine.txt");
+    WriteFile(theirs, "x\r\n");
+    WriteFile(mine, "");
+    ASSERT_EQ(chown(theirs.c_str(), 65534, 65534), 0);
+    ASSERT_EQ(symlink(theirs.c_str(), dir.File("to-theirs").c_str()), 0);
+    ASSERT_EQ(symlink(mine.c_str(), dir.File("to-mine").c_str()), 0);
+    ASSERT_EQ(symlink(dir.File("none.txt").c_str(), dir.File("dangling").c_str()), 0);
+    std::string why;
+    EXPECT_FALSE(AppendLines(dir.File("to-theirs"), {"a"}, true, &why));
+    EXPECT_NE(why.find("другого пользователя"), std::string::npos);
+    EXPECT_EQ(ReadFile(theirs), "x\r\n");
+    EXPECT_FALSE(AppendLines(dir.File("dangling"), {"a"}));
+    EXPECT_FALSE(Exists(dir.File("none.txt")));
+    EXPECT_TRUE(AppendLines(dir.File("to-mine"), {"a"}));
+    EXPECT_EQ(ReadFile(mine), "a\r\n");
+}
+
 TEST(Append, AWriteThatFailsHalfWayLeavesNoHalfLine) {
     TTempDir dir;
     const std::string path = dir.Path() + "/calls.txt";

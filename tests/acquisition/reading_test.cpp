@@ -8,7 +8,9 @@
 
 #include <QCoreApplication>
 #include <QObject>
+#include <atomic>
 #include <mutex>
+#include <thread>
 
 #include "call_log_lines.h"
 #include "program_controller.h"
@@ -406,6 +408,90 @@ TEST_F(Reading, AnUnwritableCallLogLosesNothing) {
     ASSERT_GE(lines.size(), 3u);
     EXPECT_EQ(lines[0], Expected(day)[0]);
     EXPECT_EQ(lines[2], kColumnLine);
+}
+
+// Stop unlocks the window at once while the reader may still be ending
+// (here waiting for an echo on a line gone silent): a command that touches
+// the port, the settings or the call-log file waits for it first.
+class CommandAfterStop : public Reading,
+                         public ::testing::WithParamInterface<
+                             std::function<void(TProgramController&, TRecorder&, TTempDir&)>> {};
+
+TEST_P(CommandAfterStop, WaitsForTheReaderToEnd) {
+    TRecorder recorder;
+    Start(Day(3, 31));
+    controller->ReadUninterrupt();
+    ASSERT_TRUE(Until([&] { return CallLines().size() == 3; }));
+    ex->ClearReceived();
+    ex->SetSilent(true);
+    ASSERT_TRUE(Until([&] { return !ex->Received().empty(); }));
+    controller->Stop();
+    ASSERT_TRUE(Reader()->isRunning());
+    // The exchange answers again once the reader has given up on it.
+    const boost::shared_ptr<ReadATSThread> reader = Reader();
+    std::thread answer([&] {
+        WaitFor([&] { return reader->isFinished(); }, std::chrono::seconds(30));
+        ex->SetSilent(false);
+    });
+    GetParam()(*controller, recorder, dir);
+    EXPECT_TRUE(reader->isFinished());
+    answer.join();
+}
+
+INSTANTIATE_TEST_SUITE_P(Commands, CommandAfterStop,
+                         ::testing::Values([](TProgramController& c, TRecorder&,
+                                              TTempDir&) { c.Reload(); },
+                                           [](TProgramController& c, TRecorder&, TTempDir&) {
+                                               c.ApplySettings(c.CurrentOptions());
+                                           },
+                                           [](TProgramController& c, TRecorder& r, TTempDir& d) {
+                                               r.QueueFileAnswer(d.File("other.txt"));
+                                               c.SelectCallLogFile();
+                                           }));
+
+// A window that is slow to show lines never holds up the reading: the
+// exchange is asked for every record while the window is still busy.
+class TSlowForm : public TFakeForm {
+  public:
+    void ShowCallLine(const std::string& line, int a, int b) override {
+        WaitFor([this] { return released.load(); }, std::chrono::seconds(30));
+        TFakeForm::ShowCallLine(line, a, b);
+    }
+    std::atomic<bool> released{false};
+};
+
+TEST_F(Reading, ABusyWindowDoesNotHoldUpTheNextRequest) {
+    const auto day = Day(6, 32);
+    Start(day);
+    auto slow = std::make_unique<TSlowForm>();
+    controller.reset();
+    controller = std::make_unique<TProgramController>(*slow, ll);
+    controller->LoadFromATS();
+    // The first line handed over blocks the window's thread; meanwhile the
+    // reading empties the buffer.
+    std::thread release([&] {
+        WaitFor([&] { return ex->RecordCount(0) == 0; }, std::chrono::seconds(30));
+        slow->released = true;
+    });
+    ASSERT_TRUE(Until([&] { return Reader()->isFinished(); }));
+    release.join();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(ex->RecordCount(0), 0u);
+    EXPECT_EQ(CallLines(), Expected(day));
+    controller.reset();
+}
+
+TEST_F(Reading, AFifoAsCallLogIsRefusedAndNothingHangs) {
+    TRecorder recorder;
+    const auto day = Day(4, 33);
+    Start(day);
+    ll->Settings.TarifFileName = dir.File("fifo");
+    ASSERT_EQ(mkfifo(ll->Settings.TarifFileName.c_str(), 0600), 0);
+    controller->LoadFromATS();
+    Finish();
+    EXPECT_EQ(ex->RecordCount(0), day.size());
+    ASSERT_EQ(recorder.Messages().size(), 1u);
+    EXPECT_NE(recorder.Messages()[0].Text.find("не является обычным файлом"), std::string::npos);
 }
 
 TEST_F(Reading, AFailedContinuousStartLeavesNoThreadRunning) {

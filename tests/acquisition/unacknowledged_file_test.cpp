@@ -1,32 +1,38 @@
-// The file of records not yet acknowledged: what it keeps, and that any
-// damage means nothing is skipped.
+// The record left unacknowledged by the exchange: what the state file
+// keeps, that damage means nothing is skipped, and that a kill at any
+// moment of a reading neither loses nor doubles a call.
 #include "unacknowledged_file.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <boost/make_shared.hpp>
+
+#include "call_log.h"
+#include "call_log_lines.h"
+#include "sim_exchange.h"
+#include "sim_line.h"
+#include "test_clock.h"
 #include "test_support.h"
 
 using namespace testing_support;
 
 namespace {
 
-TEST(UnacknowledgedFile, KeepsEachUnitsLastRecordAndGoesWhenAllAreAcknowledged) {
+TEST(UnacknowledgedFile, KeepsEachUnitsRecordWithItsLineAndGoesWhenEmpty) {
     TTempDir dir;
-    TUnacknowledgedFile file(dir.File("Tallyphon.state"));
-    file.Remember(0, {0x86, 0x26, 0x0F});
-    file.Remember(2, {0x0F, 0xFF});
-    file.Remember(0, {0x01, 0xA0});
-    EXPECT_EQ(ReadFile(dir.File("Tallyphon.state")),
-              "TALLYPHON-UNACKNOWLEDGED 1\n0 01a0\n2 0fff\nEND\n");
-    TUnacknowledgedFile restarted(dir.File("Tallyphon.state"));
-    const std::map<int, std::vector<uint8_t>> expected = {{0, {0x01, 0xA0}}, {2, {0x0F, 0xFF}}};
-    EXPECT_EQ(restarted.Load(), expected);
-    file.Forget(0);
-    file.Forget(1);  // holds nothing: no change
-    EXPECT_EQ(ReadFile(dir.File("Tallyphon.state")), "TALLYPHON-UNACKNOWLEDGED 1\n2 0fff\nEND\n");
-    file.Forget(2);
-    EXPECT_FALSE(Exists(dir.File("Tallyphon.state")));
-    EXPECT_FALSE(Exists(dir.File("Tallyphon.state.tmp")));
+    const std::string path = dir.File("Tallyphon.state");
+    TUnacknowledgedFile file(path);
+    const std::map<int, TUnacknowledged> records = {{0, {{0x01, 0xA0}, 120, "ab\r\n"}},
+                                                    {2, {{0x0F, 0xFF}, 0, "c\r\n"}}};
+    EXPECT_TRUE(file.Save(records).IsOpen());
+    EXPECT_EQ(ReadFile(path),
+              "TALLYPHON-UNACKNOWLEDGED 2\n0 01a0 120 61620d0a\n2 0fff 0 630d0a\nEND\n");
+    EXPECT_EQ(TUnacknowledgedFile(path).Load(), records);
+    EXPECT_FALSE(file.Save({}).IsOpen());
+    EXPECT_FALSE(Exists(path));
+    EXPECT_FALSE(Exists(path + ".tmp"));
 }
 
 TEST(UnacknowledgedFile, AnythingDamagedOrMissingMeansNothingToSkip) {
@@ -34,23 +40,181 @@ TEST(UnacknowledgedFile, AnythingDamagedOrMissingMeansNothingToSkip) {
     const std::string path = dir.File("Tallyphon.state");
     TUnacknowledgedFile file(path);
     EXPECT_TRUE(file.Load().empty());
+    const std::string head = "TALLYPHON-UNACKNOWLEDGED 2\n";
     const std::vector<std::string> damaged = {
-        "TALLYPHON-UNACKNOWLEDGED 1\n0 01a0\n",               // cut before its end
-        "TALLYPHON-UNACKNOWLEDGED 2\n0 01a0\nEND\n",          // another format
-        "TALLYPHON-UNACKNOWLEDGED 1\n0 01a\nEND\n",           // half a byte
-        "TALLYPHON-UNACKNOWLEDGED 1\n0 01A0\nEND\n",          // not as written
-        "TALLYPHON-UNACKNOWLEDGED 1\n0 01a0\n0 02b0\nEND\n",  // one unit twice
-        "TALLYPHON-UNACKNOWLEDGED 1\n16 01a0\nEND\n",         // no such unit
-        "TALLYPHON-UNACKNOWLEDGED 1\n0 01a0\nEND\nmore\n",    // trailing text
-        "TALLYPHON-UNACKNOWLEDGED 1\n0 \nEND\n",              // no record
-        "TALLYPHON-UNACKNOWLEDGED 1\n0 " + std::string(512, 'a') + "\nEND\n"};
+        head + "0 01a0 0 61\n",                       // cut before its end
+        "TALLYPHON-UNACKNOWLEDGED 1\n0 01a0\nEND\n",  // the former format
+        head + "0 01a 0 61\nEND\n",                   // half a byte
+        head + "0 01A0 0 61\nEND\n",                  // not as written
+        head + "0 01a0 0 61\n0 02b0 0 61\nEND\n",     // one unit twice
+        head + "16 01a0 0 61\nEND\n",                 // no such unit
+        head + "0 01a0 07 61\nEND\n",                 // a leading zero
+        head + "0 01a0 0\nEND\n",                     // no line
+        head + "0 01a0 0 61 62\nEND\n",               // a field too many
+        head + "0 01a0 0 61\nEND\nmore\n",            // trailing text
+        head + "0 " + std::string(512, 'a') + " 0 61\nEND\n"};
     for (const std::string& text : damaged) {
         SCOPED_TRACE(text);
         WriteFile(path, text);
         EXPECT_TRUE(file.Load().empty());
     }
-    WriteFile(path, "TALLYPHON-UNACKNOWLEDGED 1\nEND\n");
+}
+
+TEST(UnacknowledgedFile, NeverWritesThroughALinkNorWaitsOnAFifo) {
+    TTempDir dir;
+    const std::string path = dir.File("Tallyphon.state");
+    const std::string outside = dir.File("outside");
+    WriteFile(outside, "keep");
+    ASSERT_EQ(symlink(outside.c_str(), (path + ".tmp").c_str()), 0);
+    ASSERT_EQ(symlink(outside.c_str(), path.c_str()), 0);
+    TUnacknowledgedFile file(path);
     EXPECT_TRUE(file.Load().empty());
+    EXPECT_TRUE(file.Save({{0, {{0x01}, 0, "a"}}}).IsOpen());
+    EXPECT_EQ(ReadFile(outside), "keep");
+    struct stat st;
+    ASSERT_EQ(lstat(path.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+
+    ASSERT_EQ(unlink(path.c_str()), 0);
+    ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+    EXPECT_TRUE(file.Load().empty());  // returns at once
+}
+
+// A kill of the program: thrown at a chosen step and caught by the test,
+// which then starts the program afresh from what is on the disk.
+struct TKilled {};
+
+// Counts the steps of a reading from a record's arrival to the request
+// that lets the exchange drop it (each byte-line operation and each step of
+// writing its line), kills at step killAt and notes the order of the steps
+// that matter: record requests, arrival, state, line, on the disk. While a
+// next-record request is on its way no step counts: an identical call
+// offered after a kill there cannot be told from the record acknowledged,
+// whatever the program keeps.
+class TSteps {
+  public:
+    explicit TSteps(long killAt) : killAt_(killAt) {}
+    void Tick(const char* what) {
+        const std::string step = what ? what : "";
+        if (!step.empty()) order += (order.empty() ? "" : " ") + step;
+        if (step == "R") counting_ = true;
+        if (counting_ && ++count_ == killAt_) throw TKilled();
+        if (step == "03") counting_ = false;
+    }
+    long Count() const { return count_; }
+    std::string order;
+
+  private:
+    long killAt_;
+    long count_ = 0;
+    bool counting_ = false;
+};
+
+class TKillLine : public IByteLine {
+  public:
+    TKillLine(IByteLine& inner, TSteps& steps) : inner_(inner), steps_(steps) {}
+    int ReadWithin(int timeoutMs) override {
+        steps_.Tick(nullptr);
+        return inner_.ReadWithin(timeoutMs);
+    }
+    void WriteByte(uint8_t b) override {
+        steps_.Tick(b == 0x02 ? "02" : b == 0x03 ? "03" : nullptr);
+        inner_.WriteByte(b);
+    }
+    void PurgeInput() override {
+        steps_.Tick(nullptr);
+        inner_.PurgeInput();
+    }
+    void Flush() override {
+        steps_.Tick(nullptr);
+        inner_.Flush();
+    }
+
+  private:
+    IByteLine& inner_;
+    TSteps& steps_;
+};
+
+class KilledReading : public ::testing::Test {
+  protected:
+    KilledReading() {
+        sim::TDayOptions day;
+        day.Calls = 3;
+        day.Seed = 11;
+        day.TwinsEvery = 2;  // an identical later call must be written too
+        payloads = sim::GenerateOfficeDay(day);
+    }
+    // Reads the whole buffer, killed at step killAt (0: never) of the first
+    // life and started again until a life drains the buffer. Returns the
+    // steps of the first life.
+    TSteps Run(TTempDir& dir, long killAt) {
+        sim::TSimExchange ex;
+        ex.Config().Units[0].Records.assign(payloads.begin(), payloads.end());
+        TTestClock clock;
+        EXPECT_TRUE(ex.StartInMemory(TTestClock::kStart));
+        TSimLine simLine(ex, clock);
+        TSteps first(killAt);
+        for (int life = 0; life < 3; ++life) {
+            TSteps later(0);
+            TSteps& steps = life == 0 ? first : later;
+            TKillLine line(simLine, steps);
+            auto ll = boost::make_shared<TLowLevel>(line, clock);
+            ll->Settings.TarifFileName = dir.File("calls.txt");
+            auto log = boost::make_shared<TCallLog>(ll, dir.File("Tallyphon.state"));
+            ll->RestoreUnacknowledged(log->RestoreUnacknowledged());
+            ll->SetUnacknowledgedStore(log.get());
+            log->SetStepHook([&steps](TCallLogStep s) {
+                steps.Tick(s == TCallLogStep::Received      ? "R"
+                           : s == TCallLogStep::StateSaved  ? "S"
+                           : s == TCallLogStep::LineWritten ? "L"
+                                                            : "D");
+            });
+            try {
+                if (ll->IdentifyExchange() != TIdentifyResult::Identified) break;
+                identification = ll->Identification();
+                steps.order.clear();
+                if (ll->ReadBuffer([&](TRecord r) { log->OnCallRecord(r); }) ==
+                    TReadResult::Drained)
+                    break;
+            } catch (const TKilled&) {
+            }
+            ll->SetUnacknowledgedStore(nullptr);
+        }
+        return first;
+    }
+    std::vector<std::string> Expected() const {
+        TLowLevel ll;
+        ll.AdoptIdentification(identification);
+        return ExpectedCallLines(ll, payloads);
+    }
+
+    std::vector<std::vector<uint8_t>> payloads;
+    TIdentification identification;
+};
+
+TEST_F(KilledReading, EveryLineIsOnTheDiskBeforeTheRequestThatDropsItsRecord) {
+    TTempDir dir;
+    const TSteps steps = Run(dir, 0);
+    EXPECT_EQ(steps.order, "02 R S L D 03 R S L D 03 R S L D 03 R S L D 03");
+    EXPECT_EQ(CallLogLines(dir.File("calls.txt")), Expected());
+}
+
+TEST_F(KilledReading, AKillAtAnyStepLosesNoCallAndWritesNoneTwice) {
+    // Each kill is a run of its own: in memory, where forcing files to the
+    // disk costs nothing, as what a kill leaves is what the kernel holds.
+    const std::string memory = Exists("/dev/shm") ? "/dev/shm" : "";
+    long steps = 0;
+    {
+        TTempDir dir(memory);
+        steps = Run(dir, 0).Count();
+    }
+    ASSERT_GT(steps, 100);
+    for (long killAt = 1; killAt <= steps; ++killAt) {
+        SCOPED_TRACE("killed at step " + std::to_string(killAt));
+        TTempDir dir(memory);
+        Run(dir, killAt);
+        ASSERT_EQ(CallLogLines(dir.File("calls.txt")), Expected());
+    }
 }
 
 }  // namespace

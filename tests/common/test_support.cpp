@@ -10,8 +10,10 @@
 
 namespace testing_support {
 
-TTempDir::TTempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "tallyphon-XXXXXX").string();
+TTempDir::TTempDir(const std::string& under) {
+    const std::filesystem::path parent =
+        under.empty() ? std::filesystem::temp_directory_path() : std::filesystem::path(under);
+    std::string pattern = (parent / "tallyphon-XXXXXX").string();
     if (!mkdtemp(pattern.data())) throw std::runtime_error("no temporary directory");
     path_ = pattern;
 }

@@ -12,8 +12,9 @@ namespace testing_support {
 // with everything in it when the object ends.
 class TTempDir {
   public:
-    // Throws std::runtime_error when no directory can be made.
-    TTempDir();
+    // Throws std::runtime_error when no directory can be made. under: the
+    // parent directory (empty: the system's temporary directory).
+    explicit TTempDir(const std::string& under = std::string());
     ~TTempDir();
     TTempDir(const TTempDir&) = delete;
     TTempDir& operator=(const TTempDir&) = delete;
