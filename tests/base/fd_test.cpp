@@ -5,6 +5,9 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <utility>
 
@@ -45,5 +48,52 @@ TEST(Fd, OwnershipAndClosing) {
     EXPECT_EQ(::close(c.Release()), 0);  // Release leaves it open
     EXPECT_FALSE(c.IsOpen());
 }
+
+std::string Bytes(const std::filesystem::path& path) {
+    std::ostringstream out;
+    out << std::ifstream(path, std::ios::binary).rdbuf();
+    return out.str();
+}
+
+// What stands at the target's name, and whether a link is planted at the
+// first name the new file would take.
+struct TReplaceRow {
+    bool linkAtTarget, linkAtNewName;
+};
+class ReplaceFileTest : public ::testing::TestWithParam<TReplaceRow> {};
+TEST_P(ReplaceFileTest, WritesNothingThroughLinks) {
+    namespace fs = std::filesystem;
+    std::string dir = (fs::temp_directory_path() / "tp_base_replace_XXXXXX").string();
+    ASSERT_NE(mkdtemp(dir.data()), nullptr);
+    const fs::path target = fs::path(dir) / "t.cfg", outside = fs::path(dir) / "outside";
+    std::ofstream(outside) << "keep";
+    if (GetParam().linkAtTarget)
+        fs::create_symlink(outside, target);
+    else
+        std::ofstream(target) << "old contents";
+    if (GetParam().linkAtNewName) fs::create_symlink(outside, target.string() + ".new");
+
+    EXPECT_TRUE(ReplaceFile(target.string(), "new"));
+    EXPECT_EQ(Bytes(outside), "keep");
+    EXPECT_FALSE(fs::is_symlink(target));
+    EXPECT_EQ(Bytes(target), "new");
+    // The planted link stays; no new file is left behind.
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()),
+              GetParam().linkAtNewName ? 3 : 2);
+
+    {  // Not committed: the target keeps its bytes and the new file goes.
+        TReplacingFile file;
+        ASSERT_TRUE(file.Open(target.string()));
+        EXPECT_TRUE(WriteAll(file.Get(), "lost", 4));
+    }
+    EXPECT_EQ(Bytes(target), "new");
+    EXPECT_FALSE(ReplaceFile(dir + "/missing/t.cfg", "x"));
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()),
+              GetParam().linkAtNewName ? 3 : 2);
+    fs::remove_all(dir);
+}
+INSTANTIATE_TEST_SUITE_P(Names, ReplaceFileTest,
+                         ::testing::Values(TReplaceRow{false, false}, TReplaceRow{true, false},
+                                           TReplaceRow{false, true}, TReplaceRow{true, true}));
 
 }  // namespace
