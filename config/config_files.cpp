@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <climits>
 #include <cstdint>
 #include <string_view>
 
@@ -15,8 +16,9 @@
 
 namespace {
 
-// "TallyphonOut.cfg" larger than this is not a settings file; it is not loaded.
-constexpr off_t kMaxOutConfigSize = off_t{64} << 20;
+// "TallyphonOut.cfg" larger than this is not a settings file; it is not
+// loaded. The three lines the program writes take at most about 8 KiB.
+constexpr size_t kMaxOutConfigSize = size_t{128} << 10;
 
 constexpr std::string_view kTarifKey = "TARIF_FNAME=";
 constexpr std::string_view kRealTimeKey = "REALTIME_FNAME=";
@@ -93,8 +95,9 @@ TConfigResult WriteDefaultConfig(TSettings& s, const std::string& path) {
 }
 
 void SetPath(std::string& field, std::string_view value) {
-    // A name with a NUL in it cannot be opened as written; keep the one in force.
-    if (value.find('\0') == std::string_view::npos) field.assign(value);
+    // A name with a NUL in it, or too long for the system, cannot be opened
+    // as written; the one in force is kept.
+    if (value.size() < PATH_MAX && value.find('\0') == std::string_view::npos) field.assign(value);
 }
 
 void SetAutoStart(TSettings& s, std::string_view value) {
@@ -218,19 +221,20 @@ TConfigResult ReadOutConfigFile(TSettings& s) {
         return TConfigResult::NoFile;
     }
     TFd file(OpenForReading(path));
-    if (!file.IsOpen() || !IsRegular(file.Get(), st) || st.st_size > kMaxOutConfigSize)
-        return TConfigResult::Failed;
-    std::string text;
-    char chunk[65536];
-    for (;;) {
-        const ssize_t n = ::read(file.Get(), chunk, sizeof chunk);
+    if (!file.IsOpen() || !IsRegular(file.Get(), st)) return TConfigResult::Failed;
+    // One byte more than is accepted tells an oversized file, however much
+    // it holds; the size the file claims is not trusted.
+    std::string text(kMaxOutConfigSize + 1, '\0');
+    size_t length = 0;
+    while (length < text.size()) {
+        const ssize_t n = ::read(file.Get(), text.data() + length, text.size() - length);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) return TConfigResult::Failed;
         if (n == 0) break;
-        text.append(chunk, static_cast<size_t>(n));
-        if (static_cast<off_t>(text.size()) > kMaxOutConfigSize) return TConfigResult::Failed;
+        length += static_cast<size_t>(n);
     }
-    ApplyOutConfig(s, text);
+    if (length > kMaxOutConfigSize) return TConfigResult::Failed;
+    ApplyOutConfig(s, std::string_view(text.data(), length));
     return TConfigResult::Done;
 }
 
@@ -267,7 +271,8 @@ TConfigResult WriteOutConfigFile(TSettings& s, const std::string& tarifPath,
 }  // namespace
 
 bool StorablePath(const std::string& path) {
-    return path.find_first_of(std::string_view("\r\n\0", 3)) == std::string::npos;
+    return path.size() < PATH_MAX &&
+           path.find_first_of(std::string_view("\r\n\0", 3)) == std::string::npos;
 }
 
 TConfigResult ReadConfig(TSettings& s) {

@@ -51,13 +51,16 @@ TConfigResult WriteConfig(TSettings& s, const std::string& port, bool saveTitle,
 
 // Reads "TallyphonOut.cfg" into TarifFileName, RealTimeFileName and
 // AutoStart. Done when read; NoFile when there is no such regular file
-// (TarifFileName is emptied); Failed when it cannot be read, with the fields
-// unchanged. The process's current directory is left alone.
+// (TarifFileName is emptied); Failed when it cannot be read or is far larger
+// than the program ever writes it, with the fields unchanged. A path that
+// cannot be stored (see StorablePath) is passed over: the one in force stays.
+// The process's current directory is left alone.
 TConfigResult ReadOutConfig(TSettings& s);
 
 // Whether path can be stored as a line of "TallyphonOut.cfg": neither a line
 // end nor a NUL (the one would read back as further lines, the other would
-// cut the name short).
+// cut the name short), and shorter than PATH_MAX (no longer name can be
+// opened).
 bool StorablePath(const std::string& path);
 
 // Rewrites "TallyphonOut.cfg" with the two paths and the current AutoStart.

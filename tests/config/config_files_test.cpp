@@ -174,6 +174,8 @@ TEST_P(ReadOutConfigTest, Reads) {
     EXPECT_EQ(int(ll_->AutoStart), GetParam().autoStart);
 }
 const std::string kLong(1 << 20, 'a');
+// PATH_MAX counts the NUL that ends a name.
+const std::string kLongestPath = "/" + std::string(PATH_MAX - 2, 'a');
 INSTANTIATE_TEST_SUITE_P(
     Texts, ReadOutConfigTest,
     ::testing::Values(
@@ -196,9 +198,20 @@ INSTANTIATE_TEST_SUITE_P(
         TOutRow{"Nuls", "\0TARIF_FNAME=/t\r\nREALTIME_FNAME=/r\0x\r\nAUTO=AUTOSTART_1"s, "/t",
                 "old-r", 3},
         TOutRow{"EmptyLines", "\r\n\r\n\n\rTARIF_FNAME=/t\n\r", "/t", "old-r", 2},
-        TOutRow{"MegabyteLine", "TARIF_FNAME=" + kLong + "\rAUTO=AUTOSTART_1", kLong, "old-r", 3},
+        TOutRow{"LongestPath", "TARIF_FNAME=" + kLongestPath + "\rAUTO=AUTOSTART_1", kLongestPath,
+                "old-r", 3},
+        TOutRow{"PathTooLong", "REALTIME_FNAME=/" + kLongestPath + "\rAUTO=AUTOSTART_1", "old-t",
+                "old-r", 3},
         TOutRow{"NoKeys", std::string(100000, '\xFE') + "\0\x01"s, "old-t", "old-r", 2}),
     [](const auto& info) { return info.param.name; });
+
+TEST_F(ConfigTest, OversizedOutConfigIsNotRead) {
+    Put(kOutConfigFileName, "TARIF_FNAME=" + kLong + "\rAUTO=AUTOSTART_1");
+    ll_->TarifFileName = "t";
+    EXPECT_EQ(ReadOutConfig(*ll_), TConfigResult::Failed);
+    EXPECT_EQ(ll_->TarifFileName, "t");
+    EXPECT_EQ(ll_->AutoStart, TAutoStart::Nothing);
+}
 
 TEST_F(ConfigTest, MissingOutConfigEmptiesOnlyTheCallLogPath) {
     ll_->TarifFileName = "t";
@@ -239,7 +252,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(ConfigTest, PathsThatCannotBeStoredAreRefused) {
     Put(kOutConfigFileName, "TARIF_FNAME=/kept");
-    for (const std::string& bad : {"/a\r\nAUTO=AUTOSTART_1"s, "/a\nb"s, "/a\rb"s, "/a\0b"s}) {
+    for (const std::string& bad :
+         {"/a\r\nAUTO=AUTOSTART_1"s, "/a\nb"s, "/a\rb"s, "/a\0b"s, "/" + kLongestPath}) {
         EXPECT_EQ(WriteOutConfig(*ll_, bad, "/r"), TConfigResult::Failed);
         EXPECT_EQ(WriteOutConfig(*ll_, "/t", bad), TConfigResult::Failed);
     }
