@@ -4,8 +4,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
+#include <climits>
 #include <cstdint>
 #include <string_view>
 
@@ -14,8 +16,9 @@
 
 namespace {
 
-// "TallyphonOut.cfg" larger than this is not a settings file; it is not loaded.
-constexpr off_t kMaxOutConfigSize = off_t{64} << 20;
+// "TallyphonOut.cfg" larger than this is not a settings file; it is not
+// loaded. The three lines the program writes take at most about 8 KiB.
+constexpr size_t kMaxOutConfigSize = size_t{128} << 10;
 
 constexpr std::string_view kTarifKey = "TARIF_FNAME=";
 constexpr std::string_view kRealTimeKey = "REALTIME_FNAME=";
@@ -30,26 +33,43 @@ std::string FilePath(const TSettings& s, const char* name) {
     return path + name;
 }
 
-// Opens an existing file without blocking on a FIFO. Falls back to reading
-// only when writing is refused, so that a read-only file still yields its
-// settings; writable tells which mode was granted. -1 with errno on failure.
-int OpenExisting(const std::string& path, bool& writable) {
-    writable = true;
-    int fd = ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0 && (errno == EACCES || errno == EPERM || errno == EROFS || errno == ETXTBSY)) {
-        writable = false;
-        fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    }
-    return fd;
-}
-
 bool IsRegular(int fd, struct stat& st) {
     return ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
 }
 
-bool IsSymlink(const std::string& path) {
+// Opens a settings file for reading, through a symbolic link if need be.
+// O_NONBLOCK: a FIFO under the name must not hold the program; it is
+// refused as not being a regular file.
+int OpenForReading(const std::string& path) {
+    return ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+}
+
+// What stands at a settings file's name, for writing it.
+enum class TName {
+    Free,      // nothing: a new file is made
+    File,      // a regular file, directly or behind a symbolic link: replaced
+    Unusable,  // anything else, a link that leads nowhere included: kept
+};
+
+// Classifies path without opening it; mode is the permission its new file
+// gets (that of a regular file found there, otherwise the usual one).
+TName Classify(const std::string& path, mode_t& mode) {
+    mode = 0666;
     struct stat st;
-    return ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+    if (::lstat(path.c_str(), &st) != 0) return errno == ENOENT ? TName::Free : TName::Unusable;
+    if (S_ISREG(st.st_mode)) {
+        mode = st.st_mode & 0777;
+        return TName::File;
+    }
+    return S_ISLNK(st.st_mode) && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)
+               ? TName::File
+               : TName::Unusable;
+}
+
+// A file the user may not write is left as it is, although a new one could
+// be renamed over it.
+bool MayWrite(const std::string& path) {
+    return ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) == 0;
 }
 
 // The port number of "COM1" to "COM32" (no leading zero, nothing after the
@@ -59,35 +79,25 @@ int PortNumber(const std::string& port) {
     return number >= 1 && number <= kMaxPortNumber ? number : -1;
 }
 
-// Gives fd the default contents (port 1, title on, alternative format off,
-// 27 zero bytes) and closes it; on success sets the matching fields and
-// FirstStart. Returns 1, or -1 when a write failed (fields untouched).
-TConfigResult WriteDefaultConfig(TSettings& s, TFd& file) {
-    std::array<uint8_t, kConfigFileSize> image{};
+// Puts the default "Tallyphon.cfg" (port 1, title on, alternative format
+// off, 27 zero bytes) at path, as a new file; on success sets the matching
+// fields and FirstStart.
+TConfigResult WriteDefaultConfig(TSettings& s, const std::string& path) {
+    std::array<char, kConfigFileSize> image{};
     image[0] = 1;
     image[1] = 1;
-    const bool ok = ::ftruncate(file.Get(), 0) == 0 &&
-                    WriteAll(file.Get(), image.data(), image.size(), 0) && file.Close();
-    if (!ok) return TConfigResult::Failed;
+    if (!ReplaceFile(path, std::string_view(image.data(), image.size())))
+        return TConfigResult::Failed;
     s.FirstStart = true;
     s.PortName = "COM1";
     s.SaveTitle = true;
     return TConfigResult::Done;
 }
 
-// Creates the default "Tallyphon.cfg" where the name is free (a dangling
-// symbolic link is followed, creating its target). Returns as
-// WriteDefaultConfig, or -1 when nothing could be created.
-TConfigResult CreateDefaultConfig(TSettings& s, const std::string& path) {
-    TFd file(::open(path.c_str(), O_RDWR | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0666));
-    struct stat st;
-    if (!file.IsOpen() || !IsRegular(file.Get(), st)) return TConfigResult::Failed;
-    return WriteDefaultConfig(s, file);
-}
-
 void SetPath(std::string& field, std::string_view value) {
-    // A name with a NUL in it cannot be opened as written; keep the one in force.
-    if (value.find('\0') == std::string_view::npos) field.assign(value);
+    // A name with a NUL in it, or too long for the system, cannot be opened
+    // as written; the one in force is kept.
+    if (value.size() < PATH_MAX && value.find('\0') == std::string_view::npos) field.assign(value);
 }
 
 void SetAutoStart(TSettings& s, std::string_view value) {
@@ -135,12 +145,15 @@ void ApplyOutConfig(TSettings& s, std::string_view text) {
 TConfigResult ReadConfigFile(TSettings& s) {
     const std::string path = FilePath(s, kConfigFileName);
     s.PortName = "COM";
-    for (int tries = 0;;) {
-        bool writable = false;
-        TFd file(OpenExisting(path, writable));
+    for (int tries = 0;; ++tries) {
+        TFd file(OpenForReading(path));
         if (!file.IsOpen()) {
-            // Only a free name is created; anything else stays as it is.
-            return errno == ENOENT ? CreateDefaultConfig(s, path) : TConfigResult::Failed;
+            // Only a free name gets a new file: a link that leads nowhere
+            // stays as it is, and its target is not made.
+            mode_t mode;
+            return errno == ENOENT && Classify(path, mode) == TName::Free
+                       ? WriteDefaultConfig(s, path)
+                       : TConfigResult::Failed;
         }
         struct stat st;
         if (!IsRegular(file.Get(), st)) return TConfigResult::Failed;
@@ -152,15 +165,12 @@ TConfigResult ReadConfigFile(TSettings& s) {
             s.AltFormat = head[2] == 1;
             return TConfigResult::Done;
         }
-        // Damaged. Behind a symbolic link it is repaired in place, so that the
-        // link survives; a plain file is deleted and created anew.
-        if (IsSymlink(path)) {
-            if (writable) return WriteDefaultConfig(s, file);
-        } else if (tries < kMaxDeleteTries) {
-            ++tries;
+        // Damaged: the default file takes its name. Behind a symbolic link
+        // the link is replaced; what it leads to is not ours to repair.
+        if (tries < kMaxDeleteTries) {
             file.Close();
-            // A failed deletion shows as the same file on the next round.
-            ::unlink(path.c_str());
+            if (WriteDefaultConfig(s, path) == TConfigResult::Done) return TConfigResult::Done;
+            // Looked at again: the name may hold a sound file by now.
             continue;
         }
         s.PortName = "COM1";
@@ -175,26 +185,32 @@ TConfigResult WriteConfigFile(TSettings& s, const std::string& port, bool saveTi
     const int number = PortNumber(port);
     if (number < 0) return TConfigResult::Failed;
     const std::string path = FilePath(s, kConfigFileName);
-    TFd file(::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC));
-    if (!file.IsOpen()) {
-        if (errno != ENOENT) return TConfigResult::Failed;
-        file = TFd(::open(path.c_str(), O_RDWR | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0666));
-        if (!file.IsOpen()) return TConfigResult::Failed;
+    mode_t mode;
+    const TName name = Classify(path, mode);
+    if (name == TName::Unusable) return TConfigResult::Failed;
+    // Bytes 3 to 29 of an existing file are kept; a new file, or the part a
+    // damaged one lacks, gets zeros, so that the next start reads these
+    // settings from a full-length file.
+    std::array<char, kConfigFileSize> image{};
+    if (name == TName::File) {
+        TFd file(OpenForReading(path));
+        struct stat st;
+        if (!file.IsOpen() || !IsRegular(file.Get(), st) || !MayWrite(path))
+            return TConfigResult::Failed;
+        const auto kept = static_cast<size_t>(std::min<off_t>(st.st_size, kConfigFileSize));
+        if (!ReadAll(file.Get(), image.data(), kept, 0)) return TConfigResult::Failed;
     }
-    struct stat st;
-    if (!IsRegular(file.Get(), st)) return TConfigResult::Failed;
+    TReplacingFile file;
+    if (!file.Open(path, mode)) return TConfigResult::Failed;
     s.PortName = port;
     s.SaveTitle = saveTitle;
     s.AltFormat = altFormat;
-    const uint8_t head[3] = {static_cast<uint8_t>(number), static_cast<uint8_t>(saveTitle ? 1 : 0),
-                             static_cast<uint8_t>(altFormat ? 1 : 0)};
-    // A new file is padded with zeros to full length; a damaged one is brought
-    // back to it, so that the next start reads these settings.
-    const bool ok =
-        WriteAll(file.Get(), head, sizeof head, 0) &&
-        (st.st_size == kConfigFileSize || ::ftruncate(file.Get(), kConfigFileSize) == 0) &&
-        file.Close();
-    return ok ? TConfigResult::Done : TConfigResult::Failed;
+    image[0] = static_cast<char>(number);
+    image[1] = saveTitle ? 1 : 0;
+    image[2] = altFormat ? 1 : 0;
+    return WriteAll(file.Get(), image.data(), image.size()) && file.Commit()
+               ? TConfigResult::Done
+               : TConfigResult::Failed;
 }
 
 TConfigResult ReadOutConfigFile(TSettings& s) {
@@ -204,20 +220,21 @@ TConfigResult ReadOutConfigFile(TSettings& s) {
         s.TarifFileName.clear();
         return TConfigResult::NoFile;
     }
-    TFd file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-    if (!file.IsOpen() || !IsRegular(file.Get(), st) || st.st_size > kMaxOutConfigSize)
-        return TConfigResult::Failed;
-    std::string text;
-    char chunk[65536];
-    for (;;) {
-        const ssize_t n = ::read(file.Get(), chunk, sizeof chunk);
+    TFd file(OpenForReading(path));
+    if (!file.IsOpen() || !IsRegular(file.Get(), st)) return TConfigResult::Failed;
+    // One byte more than is accepted tells an oversized file, however much
+    // it holds; the size the file claims is not trusted.
+    std::string text(kMaxOutConfigSize + 1, '\0');
+    size_t length = 0;
+    while (length < text.size()) {
+        const ssize_t n = ::read(file.Get(), text.data() + length, text.size() - length);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) return TConfigResult::Failed;
         if (n == 0) break;
-        text.append(chunk, static_cast<size_t>(n));
-        if (static_cast<off_t>(text.size()) > kMaxOutConfigSize) return TConfigResult::Failed;
+        length += static_cast<size_t>(n);
     }
-    ApplyOutConfig(s, text);
+    if (length > kMaxOutConfigSize) return TConfigResult::Failed;
+    ApplyOutConfig(s, std::string_view(text.data(), length));
     return TConfigResult::Done;
 }
 
@@ -241,18 +258,21 @@ TConfigResult WriteOutConfigFile(TSettings& s, const std::string& tarifPath,
     // No line end after the last line.
 
     const std::string path = FilePath(s, kOutConfigFileName);
-    TFd file(::open(path.c_str(), O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0666));
-    struct stat st;
-    if (!file.IsOpen() || !IsRegular(file.Get(), st)) return TConfigResult::NoFile;
-    const bool ok = ::ftruncate(file.Get(), 0) == 0 &&
-                    WriteAll(file.Get(), text.data(), text.size(), 0) && file.Close();
-    return ok ? TConfigResult::Done : TConfigResult::Failed;
+    mode_t mode;
+    const TName name = Classify(path, mode);
+    if (name == TName::Unusable || (name == TName::File && !MayWrite(path)))
+        return TConfigResult::NoFile;
+    TReplacingFile file;
+    if (!file.Open(path, mode)) return TConfigResult::NoFile;
+    return WriteAll(file.Get(), text.data(), text.size()) && file.Commit() ? TConfigResult::Done
+                                                                           : TConfigResult::Failed;
 }
 
 }  // namespace
 
 bool StorablePath(const std::string& path) {
-    return path.find_first_of(std::string_view("\r\n\0", 3)) == std::string::npos;
+    return path.size() < PATH_MAX &&
+           path.find_first_of(std::string_view("\r\n\0", 3)) == std::string::npos;
 }
 
 TConfigResult ReadConfig(TSettings& s) {

@@ -3,6 +3,13 @@
 // "TallyphonOut.cfg" (call-log path, real-time log path, start-up action).
 // These functions move the settings between a TSettings and the files; the
 // files are looked up in its StartDir. None of them raises.
+//
+// A file is never written in place: its new contents go to a new file made
+// beside it, which is renamed over it. A symbolic link under a file's name is
+// read through, and replaced by the new file when written, so what it leads
+// to is never changed; a link that leads nowhere or to anything but a regular
+// file is left as it is, like a directory or a FIFO under the name. Nothing
+// waits on a FIFO: such a name is refused at once.
 #pragma once
 
 #include <string>
@@ -37,24 +44,29 @@ TConfigResult ReadConfig(TSettings& s);
 // Stores port, saveTitle and altFormat in s and in "Tallyphon.cfg", creating
 // the file when absent; bytes 3 to 29 of an existing file are kept. Done when
 // written; Failed, with nothing written or stored, when port is not "COM1" to
-// "COM32" or the file can be neither opened nor created; Failed also when a
-// write fails (s already holds the new values then).
+// "COM32", the name holds something other than a regular file, the file may
+// not be written or no new file can be made; Failed also when a write fails
+// (s already holds the new values then).
 TConfigResult WriteConfig(TSettings& s, const std::string& port, bool saveTitle, bool altFormat);
 
 // Reads "TallyphonOut.cfg" into TarifFileName, RealTimeFileName and
 // AutoStart. Done when read; NoFile when there is no such regular file
-// (TarifFileName is emptied); Failed when it cannot be read, with the fields
-// unchanged. The process's current directory is left alone.
+// (TarifFileName is emptied); Failed when it cannot be read or is far larger
+// than the program ever writes it, with the fields unchanged. A path that
+// cannot be stored (see StorablePath) is passed over: the one in force stays.
+// The process's current directory is left alone.
 TConfigResult ReadOutConfig(TSettings& s);
 
 // Whether path can be stored as a line of "TallyphonOut.cfg": neither a line
 // end nor a NUL (the one would read back as further lines, the other would
-// cut the name short).
+// cut the name short), and shorter than PATH_MAX (no longer name can be
+// opened).
 bool StorablePath(const std::string& path);
 
 // Rewrites "TallyphonOut.cfg" with the two paths and the current AutoStart.
-// Done when every byte was written; NoFile when the file cannot be opened for
-// writing (nothing written); Failed when a path holds a line end or NUL
-// (nothing written) or a write fails.
+// Done when every byte was written; NoFile when the name holds something
+// other than a regular file, the file may not be written or no new file can
+// be made (nothing written); Failed when a path cannot be stored (nothing
+// written) or a write fails (the old file stays).
 TConfigResult WriteOutConfig(TSettings& s, const std::string& tarifPath,
                              const std::string& realTimePath);

@@ -5,6 +5,9 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <utility>
 
@@ -44,6 +47,42 @@ TEST(Fd, OwnershipAndClosing) {
     TFd c = TempFile();
     EXPECT_EQ(::close(c.Release()), 0);  // Release leaves it open
     EXPECT_FALSE(c.IsOpen());
+}
+
+std::string Bytes(const std::filesystem::path& path) {
+    std::ostringstream out;
+    out << std::ifstream(path, std::ios::binary).rdbuf();
+    return out.str();
+}
+
+TEST(Fd, ReplaceFileWritesNothingThroughLinks) {
+    namespace fs = std::filesystem;
+    std::string dir = (fs::temp_directory_path() / "tp_base_replace_XXXXXX").string();
+    ASSERT_NE(mkdtemp(dir.data()), nullptr);
+    const fs::path target = fs::path(dir) / "t.cfg", outside = fs::path(dir) / "outside";
+    std::ofstream(outside) << "keep";
+    // A link under the target's name and one planted under the new file's.
+    fs::create_symlink(outside, target);
+    fs::create_symlink(outside, target.string() + ".new");
+    const auto entries = [&] {
+        return std::distance(fs::directory_iterator(dir), fs::directory_iterator());
+    };
+
+    EXPECT_TRUE(ReplaceFile(target.string(), "new"));
+    EXPECT_EQ(Bytes(outside), "keep");
+    EXPECT_FALSE(fs::is_symlink(target));
+    EXPECT_EQ(Bytes(target), "new");
+    EXPECT_EQ(entries(), 3);  // the planted link stays, nothing else is left
+
+    {  // Not committed: the target keeps its bytes and the new file goes.
+        TReplacingFile file;
+        ASSERT_TRUE(file.Open(target.string()));
+        EXPECT_TRUE(WriteAll(file.Get(), "lost", 4));
+    }
+    EXPECT_FALSE(ReplaceFile(dir + "/missing/t.cfg", "x"));
+    EXPECT_EQ(Bytes(target), "new");
+    EXPECT_EQ(entries(), 3);
+    fs::remove_all(dir);
 }
 
 }  // namespace

@@ -174,6 +174,8 @@ TEST_P(ReadOutConfigTest, Reads) {
     EXPECT_EQ(int(ll_->AutoStart), GetParam().autoStart);
 }
 const std::string kLong(1 << 20, 'a');
+// PATH_MAX counts the NUL that ends a name.
+const std::string kLongestPath = "/" + std::string(PATH_MAX - 2, 'a');
 INSTANTIATE_TEST_SUITE_P(
     Texts, ReadOutConfigTest,
     ::testing::Values(
@@ -196,9 +198,20 @@ INSTANTIATE_TEST_SUITE_P(
         TOutRow{"Nuls", "\0TARIF_FNAME=/t\r\nREALTIME_FNAME=/r\0x\r\nAUTO=AUTOSTART_1"s, "/t",
                 "old-r", 3},
         TOutRow{"EmptyLines", "\r\n\r\n\n\rTARIF_FNAME=/t\n\r", "/t", "old-r", 2},
-        TOutRow{"MegabyteLine", "TARIF_FNAME=" + kLong + "\rAUTO=AUTOSTART_1", kLong, "old-r", 3},
+        TOutRow{"LongestPath", "TARIF_FNAME=" + kLongestPath + "\rAUTO=AUTOSTART_1", kLongestPath,
+                "old-r", 3},
+        TOutRow{"PathTooLong", "REALTIME_FNAME=/" + kLongestPath + "\rAUTO=AUTOSTART_1", "old-t",
+                "old-r", 3},
         TOutRow{"NoKeys", std::string(100000, '\xFE') + "\0\x01"s, "old-t", "old-r", 2}),
     [](const auto& info) { return info.param.name; });
+
+TEST_F(ConfigTest, OversizedOutConfigIsNotRead) {
+    Put(kOutConfigFileName, "TARIF_FNAME=" + kLong + "\rAUTO=AUTOSTART_1");
+    ll_->TarifFileName = "t";
+    EXPECT_EQ(ReadOutConfig(*ll_), TConfigResult::Failed);
+    EXPECT_EQ(ll_->TarifFileName, "t");
+    EXPECT_EQ(ll_->AutoStart, TAutoStart::Nothing);
+}
 
 TEST_F(ConfigTest, MissingOutConfigEmptiesOnlyTheCallLogPath) {
     ll_->TarifFileName = "t";
@@ -239,7 +252,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(ConfigTest, PathsThatCannotBeStoredAreRefused) {
     Put(kOutConfigFileName, "TARIF_FNAME=/kept");
-    for (const std::string& bad : {"/a\r\nAUTO=AUTOSTART_1"s, "/a\nb"s, "/a\rb"s, "/a\0b"s}) {
+    for (const std::string& bad :
+         {"/a\r\nAUTO=AUTOSTART_1"s, "/a\nb"s, "/a\rb"s, "/a\0b"s, "/" + kLongestPath}) {
         EXPECT_EQ(WriteOutConfig(*ll_, bad, "/r"), TConfigResult::Failed);
         EXPECT_EQ(WriteOutConfig(*ll_, "/t", bad), TConfigResult::Failed);
     }
@@ -262,13 +276,17 @@ TEST_F(ConfigTest, TheFilesAreFoundInTheStartDirectoryWhereverTheProcessIs) {
 
 // --- places that cannot hold the files ------------------------------------
 
-enum class TPlace { Directory, Fifo, DanglingLink, StartDirUnderFile };
+enum class TPlace { Directory, Fifo, DanglingLink, LinkToFifo, StartDirUnderFile };
 using UnusablePlaceTest = ConfigRowTest<TPlace>;
 TEST_P(UnusablePlaceTest, NothingIsCreatedChangedOrReportedWritten) {
     for (const std::string name : {kConfigFileName, kOutConfigFileName}) {
         if (GetParam() == TPlace::Directory) fs::create_directory(Path(name));
         if (GetParam() == TPlace::Fifo) mkfifo(Path(name).c_str(), 0600);
         if (GetParam() == TPlace::DanglingLink) fs::create_symlink("missing/" + name, Path(name));
+        if (GetParam() == TPlace::LinkToFifo) {
+            mkfifo(Path(name + ".fifo").c_str(), 0600);
+            fs::create_symlink(name + ".fifo", Path(name));
+        }
     }
     if (GetParam() == TPlace::StartDirUnderFile) {
         Put("plain", "x");
@@ -286,23 +304,59 @@ TEST_P(UnusablePlaceTest, NothingIsCreatedChangedOrReportedWritten) {
 }
 INSTANTIATE_TEST_SUITE_P(Places, UnusablePlaceTest,
                          ::testing::Values(TPlace::Directory, TPlace::Fifo, TPlace::DanglingLink,
-                                           TPlace::StartDirUnderFile));
+                                           TPlace::LinkToFifo, TPlace::StartDirUnderFile));
 
-TEST_F(ConfigTest, SymbolicLinksAreFollowedAndKept) {
-    fs::create_directory(Path("real"));
-    fs::create_symlink("real/a.cfg", Path(kConfigFileName));
-    fs::create_symlink("real/b.cfg", Path(kOutConfigFileName));
-    EXPECT_EQ(ReadConfig(*ll_), TConfigResult::Done);
-    EXPECT_EQ(WriteOutConfig(*ll_, "/t", ""), TConfigResult::Done);
-    EXPECT_EQ(Bytes("real/b.cfg"), "TARIF_FNAME=/t\r\nREALTIME_FNAME=\r\nAUTO=");
-    // A damaged file behind the link is repaired there; the link stays.
-    Put("real/a.cfg", "short");
-    TSettings restarted = Fresh();
-    EXPECT_EQ(ReadConfig(restarted), TConfigResult::Done);
-    EXPECT_TRUE(restarted.FirstStart);
-    EXPECT_EQ(Bytes("real/a.cfg"), kDefaultImage);
-    EXPECT_TRUE(fs::is_symlink(Path(kConfigFileName)));
+// What stands at the two names: a link to a file elsewhere, sound or
+// damaged; a link that leads nowhere (into a directory that exists); a link
+// planted where the new file would first be made.
+enum class TLink { ToSoundFile, ToDamagedFile, Dangling, PlantedAtNewName };
+using SymbolicLinkTest = ConfigRowTest<TLink>;
+TEST_P(SymbolicLinkTest, IsReadButNeverWrittenThrough) {
+    const std::string reserved = "reserved" + std::string(19, 0);
+    fs::create_directory(Path("elsewhere"));
+    Put("elsewhere/a", GetParam() == TLink::ToDamagedFile ? "short" : Image(5, 0, 1, reserved));
+    Put("elsewhere/b", "TARIF_FNAME=/old");
+    for (const auto& [name, target] :
+         {std::pair{kConfigFileName, "a"s}, {kOutConfigFileName, "b"}}) {
+        if (GetParam() == TLink::Dangling)
+            fs::create_symlink("elsewhere/missing-" + target, Path(name));
+        else
+            fs::create_symlink("elsewhere/" + target,
+                               Path(name + (GetParam() == TLink::PlantedAtNewName ? ".new"s : "")));
+    }
+    auto expected = Snapshot();
+
+    const int results[] = {int(ReadConfig(*ll_)), int(ReadOutConfig(*ll_))};
+    const std::string portRead = ll_->PortName, tarifRead = ll_->TarifFileName;
+    const int written[] = {int(WriteConfig(*ll_, "COM7", true, false)),
+                           int(WriteOutConfig(*ll_, "/t", "/r"))};
+    std::vector<int> expectedResults = {1, 1, 1, 1};
+    switch (GetParam()) {
+        case TLink::ToSoundFile:
+            EXPECT_FALSE(ll_->FirstStart);
+            EXPECT_EQ(portRead + tarifRead, "COM5/old");
+            expected[kConfigFileName] = "=" + Image(7, 1, 0, reserved);
+            break;
+        case TLink::ToDamagedFile:
+            EXPECT_TRUE(ll_->FirstStart);
+            expected[kConfigFileName] = "=" + Image(7, 1, 0);
+            break;
+        case TLink::Dangling:
+            expectedResults = {-1, -2, -1, -2};
+            break;
+        case TLink::PlantedAtNewName:
+            expectedResults = {1, -2, 1, 1};
+            expected[kConfigFileName] = "=" + Image(7, 1, 0);
+            break;
+    }
+    if (GetParam() != TLink::Dangling)
+        expected[kOutConfigFileName] = "=TARIF_FNAME=/t\r\nREALTIME_FNAME=/r\r\nAUTO=";
+    EXPECT_EQ(std::vector<int>({results[0], results[1], written[0], written[1]}), expectedResults);
+    EXPECT_EQ(Snapshot(), expected);
 }
+INSTANTIATE_TEST_SUITE_P(Links, SymbolicLinkTest,
+                         ::testing::Values(TLink::ToSoundFile, TLink::ToDamagedFile,
+                                           TLink::Dangling, TLink::PlantedAtNewName));
 
 struct TReadOnlyRow {
     std::string config;
