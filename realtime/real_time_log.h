@@ -21,8 +21,10 @@ enum class TLogStep {
     Written,      // the view was appended
     Closed,       // writing is off: the open file was closed
     Idle,         // writing is off and no file was open
-    OpenFailed,   // the file could not be opened or created
-    WriteFailed,  // the file took not all the bytes; it is closed
+    OpenFailed,   // the file could not be opened or created, or is neither a
+                  // regular file nor a device
+    WriteFailed,  // the file took not all the bytes; it is cut back to its
+                  // length before the write and closed
 };
 
 class TRealTimeLog {
