@@ -74,3 +74,7 @@ std::string LogWriteFailedText(const std::string& fileName) {
     return "Не удалось записать в файл отслеживания соединений \"" + fileName +
            "\". Запись в файл выключена.";
 }
+
+std::string NoAnswerText(const QDateTime& since) {
+    return "Нет ответа от АТС с " + since.time().toString("HH:mm:ss").toStdString();
+}

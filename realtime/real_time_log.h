@@ -57,3 +57,6 @@ class TRealTimeLog {
 // What the operator is told when the log cannot be written (UTF-8).
 std::string LogOpenFailedText(const std::string& fileName);
 std::string LogWriteFailedText(const std::string& fileName);
+// What the monitor shows while the exchange does not answer: since the
+// last answer (hh:mm:ss), or since the first query that got none.
+std::string NoAnswerText(const QDateTime& since);

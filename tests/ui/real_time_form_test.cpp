@@ -4,9 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
+#include <QCoreApplication>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSpinBox>
 #include <QTableWidget>
 #include <QTimer>
@@ -44,17 +46,41 @@ std::vector<std::string> CrLfLines(const std::string& bytes) {
 
 class RealTime : public ::testing::Test {
   protected:
-    void Start(uint8_t type = 4) {
+    static sim::TExchangeConfig Config(uint8_t type,
+                                       sim::TLineStateFault fault = sim::TLineStateFault::None) {
         sim::TExchangeConfig c;
         c.TypeCode = type;
         c.LineState = {0x02, 0x44, 0x05, 0x00, 0x46, 0x02, 0x01, 0x01, 0x47, 0x00, 0x03, 0x00};
-        exchange = StartExchange(dir.Path(), c);
+        c.LineStateFault = fault;
+        return c;
+    }
+    void Start(uint8_t type = 4, sim::TLineStateFault fault = sim::TLineStateFault::None) {
+        exchange = StartExchange(dir.Path(), Config(type, fault));
         link->Settings.StartDir = dir.Path();
         ASSERT_EQ(link->OpenPort("COM1"), TOpenResult::Opened);
         ASSERT_EQ(link->IdentifyExchange(), TIdentifyResult::Identified);
         form.SetLink(link);
         form.SetAdvancedForm(&grid);
         form.SetShowExchangeInfo([this] { ++refreshed; });
+    }
+    // Writes every query's view to real_time.log.
+    std::string WriteEverySecond() {
+        link->Settings.RealTimeFileName = dir.File("real_time.log");
+        form.show();
+        form.UpDown1->setValue(1);
+        form.WriteFileFlagCheckBox->click();
+        return link->Settings.RealTimeFileName;
+    }
+    // Opens the port again, between two queries, on the device linked as
+    // name, as after the adapter was plugged in anew.
+    void Reopen(const std::string& name) {
+        form.RealTimeTimer->stop();
+        ASSERT_TRUE(WaitUntil([&] { return !form.Runner().Busy(); }));
+        QCoreApplication::processEvents();
+        link->Port()->Close();
+        ASSERT_EQ(link->OpenPort(name), TOpenResult::Opened);
+        ASSERT_EQ(link->IdentifyExchange(), TIdentifyResult::Identified);
+        form.RealTimeTimer->start();
     }
     // Serves events until the monitor has run n more queries.
     bool Queries(uint64_t n) {
@@ -151,6 +177,58 @@ TEST_F(RealTime, AChosenLogFileIsStoredShownAndTakesOverFromTheOpenOne) {
     EXPECT_EQ(refreshed, 2);
     ASSERT_TRUE(WaitUntil([&] { return ReadFile(second).size() > 0; }));
 }
+
+TEST_F(RealTime, WithoutAnswersTheLastViewStaysMarkedAndIsNotLoggedAgain) {
+    Start();
+    const std::string path = WriteEverySecond();
+    ASSERT_TRUE(WaitUntil([&] { return CrLfLines(ReadFile(path)).size() >= 3; }));
+    const auto failing =
+        StartExchange(dir.Path(), Config(4, sim::TLineStateFault::BadChecksum), "COM2");
+    Reopen("COM2");
+    const QString shown = form.ListBox1->item(0)->text();
+    const std::string logged = ReadFile(path);
+    ASSERT_TRUE(Queries(2));
+    EXPECT_TRUE(form.StaleLabel->isVisible());
+    EXPECT_EQ(form.StaleLabel->text(), "Нет ответа от АТС с " + shown.right(8));
+    EXPECT_EQ(form.ListBox1->item(0)->text(), shown);
+    EXPECT_EQ(ReadFile(path), logged);
+
+    Reopen("COM1");
+    ASSERT_TRUE(WaitUntil([&] { return ReadFile(path).size() > logged.size(); }));
+    EXPECT_FALSE(form.StaleLabel->isVisible());
+    EXPECT_NE(form.ListBox1->item(0)->text(), shown);
+}
+
+class NoAnswerYet : public RealTime, public ::testing::WithParamInterface<sim::TLineStateFault> {};
+
+TEST_P(NoAnswerYet, NothingIsShownOrLoggedUntilAnotherDeviceAnswers) {
+    Start(4, GetParam());
+    const std::string path = WriteEverySecond();
+    ASSERT_TRUE(Queries(2));
+    EXPECT_TRUE(form.StaleLabel->isVisible());
+    // Since the first query, for want of an answer.
+    EXPECT_TRUE(QRegularExpression("^Нет ответа от АТС с \\d\\d:\\d\\d:\\d\\d$")
+                    .match(form.StaleLabel->text())
+                    .hasMatch())
+        << form.StaleLabel->text().toStdString();
+    EXPECT_EQ(form.ListBox1->count(), 0);
+    EXPECT_FALSE(Exists(path));
+
+    const auto answering = StartExchange(dir.Path(), Config(4), "COM2");
+    Reopen("COM2");
+    ASSERT_TRUE(WaitUntil([&] { return CrLfLines(ReadFile(path)).size() >= 3; }));
+    EXPECT_FALSE(form.StaleLabel->isVisible());
+    EXPECT_EQ(form.ListBox1->count(), 3);
+    EXPECT_TRUE(recorder.Messages().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, NoAnswerYet,
+                         ::testing::Values(sim::TLineStateFault::NoReply,
+                                           sim::TLineStateFault::BadChecksum),
+                         [](const auto& info) {
+                             return info.param == sim::TLineStateFault::NoReply ? "NoReply"
+                                                                                : "BadChecksum";
+                         });
 
 struct TGridRow {
     uint8_t type;
