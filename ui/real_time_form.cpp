@@ -141,6 +141,11 @@ void TRealTimeForm::FormClose() {
     RealTimeTimer->stop();
     // The window is gone already; the port is free again once this returns.
     runner_.CancelAndWait();
+    // The grid belongs to the monitor: without it its marks go stale.
+    if (advancedForm_) {
+        advancedForm_->hide();
+        advancedForm_->MarkConnections({});
+    }
 }
 
 void TRealTimeForm::RealTimeTimerTimer() {
@@ -240,6 +245,7 @@ void TRealTimeForm::SpeedButton1Click() {
         advancedForm_->hide();
         return;
     }
+    advancedForm_->PlaceBeside(*this);
     advancedForm_->show();
     advancedForm_->MarkConnections(connections_);
 }

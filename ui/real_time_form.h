@@ -70,13 +70,14 @@ class TRealTimeForm : public QDialog {
     // with a log file name.
     void FormShow();
     // Stops the timer and calls off a running query; the log stays open.
+    // The grid window is hidden and cleared.
     void FormClose();
     // Starts a query unless one still runs (the tick is then skipped).
     void RealTimeTimerTimer();
     void WriteFileFlagCheckBoxClick();
     // Chooses the real-time log file.
     void N2Click();
-    // Shows or hides the grid window.
+    // Shows the grid window beside the monitor, or hides it.
     void SpeedButton1Click();
     // What the timer's handler does with a query's outcome: an answered
     // one is shown, counted and, when due, written; after one that got no

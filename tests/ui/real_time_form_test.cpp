@@ -230,6 +230,28 @@ INSTANTIATE_TEST_SUITE_P(Faults, NoAnswerYet,
                                                                                 : "BadChecksum";
                          });
 
+TEST_F(RealTime, TheGridOpensBesideTheMonitorAndClosesWithIt) {
+    Start();
+    // Partly off the left of the 800-pixel offscreen screen: room on its right.
+    form.move(-300, 100);
+    form.show();
+    ASSERT_TRUE(WaitUntil([&] { return form.ListBox1->count() == 3; }));
+    form.SpeedButton1->click();
+    ASSERT_TRUE(grid.isVisible());
+    EXPECT_FALSE(grid.frameGeometry().intersects(form.frameGeometry()));
+    EXPECT_GT(grid.x(), form.x());
+    EXPECT_EQ(grid.y(), form.y());
+    EXPECT_EQ(grid.screen(), form.screen());
+
+    form.reject();
+    EXPECT_FALSE(grid.isVisible());
+    EXPECT_TRUE(grid.MarkedLines().empty());
+    form.show();
+    form.SpeedButton1->click();
+    EXPECT_TRUE(grid.isVisible());
+    form.reject();
+}
+
 struct TGridRow {
     uint8_t type;
     int columns;
