@@ -26,31 +26,14 @@ TEST(LineGrid, SubscriberLinesInAConnectionAreMarkedWithTheirPartners) {
     EXPECT_EQ(ConnectedLines(connections), expected);
 }
 
-struct TPlaceRow {
-    const char* name;
-    QRect monitor;
-    QPoint expected;
-};
-
-void PrintTo(const TPlaceRow& r, std::ostream* os) {
-    *os << r.name;
-}
-
-class GridPlace : public ::testing::TestWithParam<TPlaceRow> {};
-
 // A grid of 413 x 186 on a screen of 1280 x 1024 below a 24-pixel panel.
-TEST_P(GridPlace, BesideTheMonitorOnItsScreen) {
-    const QPoint at = GridPosition(GetParam().monitor, QSize(413, 186), QRect(0, 24, 1280, 1000));
-    EXPECT_EQ(at, GetParam().expected);
+TEST(LineGrid, PlacedBesideTheMonitorOnItsScreen) {
+    const QSize grid(413, 186);
+    const QRect screen(0, 24, 1280, 1000);
+    EXPECT_EQ(GridPosition({100, 200, 640, 420}, grid, screen), QPoint(740, 200));  // right
+    EXPECT_EQ(GridPosition({600, 200, 640, 420}, grid, screen), QPoint(187, 200));  // left
+    EXPECT_EQ(GridPosition({300, 50, 900, 420}, grid, screen), QPoint(867, 50));    // no room
+    EXPECT_EQ(GridPosition({0, 900, 640, 420}, grid, screen), QPoint(640, 838));    // raised
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Screens, GridPlace,
-    ::testing::Values(TPlaceRow{"RightOfIt", {100, 200, 640, 420}, {740, 200}},
-                      TPlaceRow{"LeftOfItAtTheRightEdge", {600, 200, 640, 420}, {187, 200}},
-                      TPlaceRow{
-                          "AgainstTheEdgeWithoutRoomEitherSide", {300, 50, 900, 420}, {867, 50}},
-                      TPlaceRow{"RaisedAtTheBottom", {0, 900, 640, 420}, {640, 838}}),
-    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
