@@ -185,6 +185,7 @@ TLineStateResult TLowLevel::QueryLineState(const std::atomic<bool>* cancel) {
         ~TCancelScope() { slot = nullptr; }
     } scope{cancel_};
     cancel_ = cancel;
+    lineStateAnswered_ = false;
     try {
         line_->PurgeInput();
     } catch (const ECommError&) {
@@ -207,5 +208,6 @@ TLineStateResult TLowLevel::QueryLineState(const std::atomic<bool>* cancel) {
     // failed request, rather than turning into one empty connection.
     if (len < 0) return TLineStateResult::Queried;
     connections_ = ParseLineState(exchange_.ModelName, reply, std::min(len, kRecordBufferSize));
+    lineStateAnswered_ = true;
     return TLineStateResult::Queried;
 }

@@ -158,6 +158,9 @@ class TLowLevel {
     // is set the link tests fail at once: the query then ends within one
     // echo's wait. Never raises.
     TLineStateResult QueryLineState(const std::atomic<bool>* cancel = nullptr);
+    // Whether the last query got a reply that replaced the table: false
+    // after one that failed in any way.
+    bool LineStateAnswered() const { return lineStateAnswered_; }
     // Valid entries of the connection table (the last reply's groups).
     int ConnectionCount() const { return static_cast<int>(connections_.size()); }
     // The connections of the last reply, and their texts (UTF-8).
@@ -197,6 +200,7 @@ class TLowLevel {
     std::map<int, std::vector<uint8_t>> lastHandled_;
     IUnacknowledgedStore* store_ = nullptr;
     std::vector<TConnection> connections_;
+    bool lineStateAnswered_ = false;
     // Set during a line-state query that may be called off.
     const std::atomic<bool>* cancel_ = nullptr;
 };

@@ -1,5 +1,7 @@
 #include "line_grid.h"
 
+#include <algorithm>
+
 TGridShape GridShapeFor(const std::string& modelName) {
     if (modelName.find("930") != std::string::npos) return {16, 11};
     return {13, 11};
@@ -42,4 +44,16 @@ std::map<int, std::string> ConnectedLines(const std::vector<TConnection>& connec
         }
     }
     return lines;
+}
+
+QPoint GridPosition(const QRect& monitor, const QSize& grid, const QRect& screen) {
+    const QPoint right(monitor.x() + monitor.width(), monitor.y());
+    if (screen.isNull()) return right;
+    const int screenEnd = screen.x() + screen.width();
+    int x = right.x();
+    if (x + grid.width() > screenEnd)
+        x = monitor.x() - grid.width() >= screen.x() ? monitor.x() - grid.width()
+                                                     : screenEnd - grid.width();
+    const int y = std::min(right.y(), screen.y() + screen.height() - grid.height());
+    return QPoint(std::max(x, screen.x()), std::max(y, screen.y()));
 }

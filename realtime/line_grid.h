@@ -7,6 +7,10 @@
 #include <string>
 #include <vector>
 
+#include <QPoint>
+#include <QRect>
+#include <QSize>
+
 #include "line_state.h"
 
 // Columns and rows of the grid, the header row and column included.
@@ -35,3 +39,10 @@ int GridHeight(const TGridShape& shape, int rowHeight);
 // detail, three blanks apart; "трубка снята" for a line alone). A line in
 // two connections gets both partners' texts.
 std::map<int, std::string> ConnectedLines(const std::vector<TConnection>& connections);
+
+// Where the grid window of size grid goes beside the monitor's frame on
+// screen (the screen's free area): to its right with the top edges level,
+// or, without room there, to its left; where neither side has room, against
+// the screen's right edge. Always within screen, which a null rectangle
+// leaves unbounded.
+QPoint GridPosition(const QRect& monitor, const QSize& grid, const QRect& screen);

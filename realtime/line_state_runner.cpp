@@ -64,6 +64,7 @@ void TLineStateRunner::Work() {
         // receiving thread never reads the link while a query runs.
         TLineStateOutcome outcome;
         outcome.Result = link->QueryLineState(&cancel_);
+        outcome.Answered = link->LineStateAnswered();
         outcome.Entries = link->ConnectionTable();
         outcome.Connections = link->Connections();
         link.reset();

@@ -22,6 +22,9 @@
 // One query's outcome as it stood when the query ended.
 struct TLineStateOutcome {
     TLineStateResult Result = TLineStateResult::NoLink;
+    // Whether a reply came and filled the table; without one the table is
+    // the last reply's.
+    bool Answered = false;
     std::vector<std::string> Entries;  // the connection table's texts (UTF-8)
     std::vector<TConnection> Connections;
 };

@@ -1,7 +1,9 @@
 #include "real_time_log.h"
 
+#include <errno.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "cp1251.h"
 
@@ -28,16 +30,29 @@ TLogStep TRealTimeLog::AfterQuery(const std::vector<std::string>& lines, int per
     struct stat st {};
     if (file_.IsOpen() && fstat(file_.Get(), &st) == 0 && st.st_nlink == 0) Close();
     if (!file_.IsOpen()) {
-        // Appended to, never truncated; created when absent.
-        TFd fd(open(fileName.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666));
-        if (!fd.IsOpen()) return TLogStep::OpenFailed;
+        // Appended to, never truncated; created when absent. The name comes
+        // from the settings and may lead anywhere: a FIFO without a reader
+        // must not block the opening, and only a regular file or a device
+        // (such as /dev/null) takes the log.
+        TFd fd(open(fileName.c_str(),
+                    O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0666));
+        if (!fd.IsOpen() || fstat(fd.Get(), &st) != 0 ||
+            !(S_ISREG(st.st_mode) || S_ISCHR(st.st_mode)))
+            return TLogStep::OpenFailed;
         file_ = std::move(fd);
         openName_ = fileName;
     }
     std::string bytes;
     for (const std::string& line : lines)
         bytes += Utf8ToCp1251(line) + "\r\n";
+    // A block cut short (a full disc, a size limit) is taken back, so that
+    // the file holds whole blocks only once writing goes on.
+    const bool regular = fstat(file_.Get(), &st) == 0 && S_ISREG(st.st_mode);
+    const off_t start = st.st_size;
     if (!WriteAll(file_.Get(), bytes.data(), bytes.size())) {
+        // Should that fail too, the cut block stays: nothing more to do here.
+        while (regular && ftruncate(file_.Get(), start) != 0 && errno == EINTR) {
+        }
         Close();
         return TLogStep::WriteFailed;
     }
@@ -58,4 +73,8 @@ std::string LogOpenFailedText(const std::string& fileName) {
 std::string LogWriteFailedText(const std::string& fileName) {
     return "Не удалось записать в файл отслеживания соединений \"" + fileName +
            "\". Запись в файл выключена.";
+}
+
+std::string NoAnswerText(const QDateTime& since) {
+    return "Нет ответа от АТС с " + since.time().toString("HH:mm:ss").toStdString();
 }

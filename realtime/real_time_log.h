@@ -21,8 +21,10 @@ enum class TLogStep {
     Written,      // the view was appended
     Closed,       // writing is off: the open file was closed
     Idle,         // writing is off and no file was open
-    OpenFailed,   // the file could not be opened or created
-    WriteFailed,  // the file took not all the bytes; it is closed
+    OpenFailed,   // the file could not be opened or created, or is neither a
+                  // regular file nor a device
+    WriteFailed,  // the file took not all the bytes; it is cut back to its
+                  // length before the write and closed
 };
 
 class TRealTimeLog {
@@ -55,3 +57,6 @@ class TRealTimeLog {
 // What the operator is told when the log cannot be written (UTF-8).
 std::string LogOpenFailedText(const std::string& fileName);
 std::string LogWriteFailedText(const std::string& fileName);
+// What the monitor shows while the exchange does not answer: since the
+// last answer (hh:mm:ss), or since the first query that got none.
+std::string NoAnswerText(const QDateTime& since);

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include <QHeaderView>
+#include <QScreen>
 #include <QShowEvent>
 #include <QTableWidget>
 #include <QVBoxLayout>
@@ -72,6 +73,15 @@ void TRealTimeAdvancedForm::FormShow() {
         }
     StringGrid1->setFixedSize(GridWidth(shape_, kColumnWidth), GridHeight(shape_, kRowHeight));
     setFixedSize(StringGrid1->size());
+}
+
+void TRealTimeAdvancedForm::PlaceBeside(const QWidget& monitor) {
+    // Sized for the model first; a window moved before it is shown is not
+    // centred over its parent.
+    FormShow();
+    const QScreen* screen = monitor.screen();
+    move(GridPosition(monitor.frameGeometry(), frameGeometry().size(),
+                      screen ? screen->availableGeometry() : QRect()));
 }
 
 void TRealTimeAdvancedForm::MarkConnections(const std::vector<TConnection>& connections) {

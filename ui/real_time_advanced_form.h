@@ -28,6 +28,9 @@ class TRealTimeAdvancedForm : public QDialog {
     void SetLink(boost::shared_ptr<TLowLevel> link) { link_ = std::move(link); }
     boost::shared_ptr<TLowLevel> Link() const { return link_; }
 
+    // Lays the grid out and places the window beside monitor, on its
+    // screen, so that it hides nothing of it where there is room.
+    void PlaceBeside(const QWidget& monitor);
     // Marks the cells of the subscriber lines in connections and clears
     // every other cell.
     void MarkConnections(const std::vector<TConnection>& connections);

@@ -39,6 +39,7 @@ TRealTimeForm::TRealTimeForm(QWidget* parent)
       WriteFileFlagCheckBox(new QCheckBox("Записывать в файл: ")),
       Label1(new QLabel("Частота записи в файл (1 раз в N секунд)   ")),
       StaticText1(new QLabel("10")),
+      StaleLabel(new QLabel),
       UpDown1(new QSpinBox),
       SpeedButton1(new QPushButton("Подробности")) {
     setObjectName("RealTimeForm");
@@ -67,6 +68,9 @@ TRealTimeForm::TRealTimeForm(QWidget* parent)
     StaticText1->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     StaticText1->setFixedWidth(36);
     StaticText1->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    StaleLabel->setObjectName("StaleLabel");
+    StaleLabel->setStyleSheet("color: #B00000");
+    StaleLabel->hide();
     // The up-down arrows alone: the number stands in StaticText1.
     UpDown1->setObjectName("UpDown1");
     UpDown1->setRange(1, 300);
@@ -95,6 +99,7 @@ TRealTimeForm::TRealTimeForm(QWidget* parent)
     auto* rows = new QVBoxLayout(this);
     rows->setMenuBar(MainMenu1);
     rows->addWidget(ListBox1, 1);
+    rows->addWidget(StaleLabel);
     rows->addWidget(WriteFileFlagCheckBox);
     rows->addLayout(period);
     resize(640, 420);
@@ -136,6 +141,11 @@ void TRealTimeForm::FormClose() {
     RealTimeTimer->stop();
     // The window is gone already; the port is free again once this returns.
     runner_.CancelAndWait();
+    // The grid belongs to the monitor: without it its marks go stale.
+    if (advancedForm_) {
+        advancedForm_->hide();
+        advancedForm_->MarkConnections({});
+    }
 }
 
 void TRealTimeForm::RealTimeTimerTimer() {
@@ -146,14 +156,29 @@ void TRealTimeForm::RealTimeTimerTimer() {
 }
 
 void TRealTimeForm::ApplyLineState(const TLineStateOutcome& outcome) {
+    bool answered = false;
     switch (outcome.Result) {
         case TLineStateResult::NoLink:
-            return;  // a dead link freezes the view
+            break;
         case TLineStateResult::Queried:
+            answered = outcome.Answered;
             break;
     }
+    const QDateTime now = QDateTime::currentDateTime();
+    if (!answered) {
+        // The table still holds the last answer: shown or logged under a
+        // new time stamp it would pass for the connections of now.
+        if (StaleLabel->isHidden()) {
+            StaleLabel->setText(
+                QString::fromStdString(NoAnswerText(lastAnswer_.isValid() ? lastAnswer_ : now)));
+            StaleLabel->show();
+        }
+        return;
+    }
+    lastAnswer_ = now;
+    StaleLabel->hide();
     std::vector<std::string> lines;
-    lines.push_back(TimeStampLine(QDateTime::currentDateTime()));
+    lines.push_back(TimeStampLine(now));
     lines.insert(lines.end(), outcome.Entries.begin(), outcome.Entries.end());
     ListBox1->clear();
     for (const std::string& line : lines)
@@ -220,6 +245,7 @@ void TRealTimeForm::SpeedButton1Click() {
         advancedForm_->hide();
         return;
     }
+    advancedForm_->PlaceBeside(*this);
     advancedForm_->show();
     advancedForm_->MarkConnections(connections_);
 }

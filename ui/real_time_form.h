@@ -10,6 +10,7 @@
 
 #include <boost/shared_ptr.hpp>
 
+#include <QDateTime>
 #include <QDialog>
 
 #include "line_state_runner.h"
@@ -58,6 +59,9 @@ class TRealTimeForm : public QDialog {
     QCheckBox* const WriteFileFlagCheckBox;
     QLabel* const Label1;
     QLabel* const StaticText1;
+    // Under the view while the exchange does not answer: since when the
+    // view stands. Hidden while the answers come.
+    QLabel* const StaleLabel;
     QSpinBox* const UpDown1;
     QPushButton* const SpeedButton1;
 
@@ -66,17 +70,19 @@ class TRealTimeForm : public QDialog {
     // with a log file name.
     void FormShow();
     // Stops the timer and calls off a running query; the log stays open.
+    // The grid window is hidden and cleared.
     void FormClose();
     // Starts a query unless one still runs (the tick is then skipped).
     void RealTimeTimerTimer();
     void WriteFileFlagCheckBoxClick();
     // Chooses the real-time log file.
     void N2Click();
-    // Shows or hides the grid window.
+    // Shows the grid window beside the monitor, or hides it.
     void SpeedButton1Click();
-    // What the timer's handler does with a query's outcome: a successful
-    // one is shown, counted and, when due, written; a failed one changes
-    // nothing.
+    // What the timer's handler does with a query's outcome: an answered
+    // one is shown, counted and, when due, written; after one that got no
+    // answer the view, the counter and the file stay as they are, and
+    // StaleLabel says since when the view stands.
     void ApplyLineState(const TLineStateOutcome& outcome);
 
   protected:
@@ -95,5 +101,7 @@ class TRealTimeForm : public QDialog {
     seam::TFileRequest openDialog1_;
     TRealTimeLog log_;
     std::vector<TConnection> connections_;
+    // When the last answer was shown (invalid before the first).
+    QDateTime lastAnswer_;
     TLineStateRunner runner_{this};
 };

@@ -116,6 +116,7 @@ TEST_F(Query, TheTableIsReplacedOnlyWhenAReplyCame) {
     ex.ClearReceived();
     ASSERT_EQ(ll.QueryLineState(), TLineStateResult::Queried);
     EXPECT_EQ(ll.ConnectionTable(), kTwoTexts);
+    EXPECT_TRUE(ll.LineStateAnswered());
     // The request after the echo tests; the key is 5A, so FF travels as A5.
     const std::vector<uint8_t> sent = ex.Received();
     EXPECT_EQ(std::vector<uint8_t>(sent.end() - 5, sent.end()),
@@ -127,16 +128,19 @@ TEST_F(Query, TheTableIsReplacedOnlyWhenAReplyCame) {
         ex.Config().LineStateFault = f;
         EXPECT_EQ(ll.QueryLineState(), TLineStateResult::Queried);
         EXPECT_EQ(ll.ConnectionTable(), kTwoTexts);
+        EXPECT_FALSE(ll.LineStateAnswered());
     }
     ex.SetSilent(true);
     EXPECT_EQ(ll.QueryLineState(), TLineStateResult::NoLink);
     EXPECT_EQ(ll.ConnectionTable(), kTwoTexts);
+    EXPECT_FALSE(ll.LineStateAnswered());
 
     ex.SetSilent(false);
     ex.Config().LineStateFault = sim::TLineStateFault::None;
     ex.Config().LineState = {};
     EXPECT_EQ(ll.QueryLineState(), TLineStateResult::Queried);
     EXPECT_EQ(ll.ConnectionCount(), 0);
+    EXPECT_TRUE(ll.LineStateAnswered());
 }
 
 }  // namespace

@@ -26,4 +26,14 @@ TEST(LineGrid, SubscriberLinesInAConnectionAreMarkedWithTheirPartners) {
     EXPECT_EQ(ConnectedLines(connections), expected);
 }
 
+// A grid of 413 x 186 on a screen of 1280 x 1024 below a 24-pixel panel.
+TEST(LineGrid, PlacedBesideTheMonitorOnItsScreen) {
+    const QSize grid(413, 186);
+    const QRect screen(0, 24, 1280, 1000);
+    EXPECT_EQ(GridPosition({100, 200, 640, 420}, grid, screen), QPoint(740, 200));  // right
+    EXPECT_EQ(GridPosition({600, 200, 640, 420}, grid, screen), QPoint(187, 200));  // left
+    EXPECT_EQ(GridPosition({300, 50, 900, 420}, grid, screen), QPoint(867, 50));    // no room
+    EXPECT_EQ(GridPosition({0, 900, 640, 420}, grid, screen), QPoint(640, 838));    // raised
+}
+
 }  // namespace

@@ -1,5 +1,8 @@
 // The write counter's decisions and the log file's bytes.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -76,6 +79,40 @@ TEST(RealTimeLog, AFileThatBecomesUnwritableIsClosed) {
     ASSERT_EQ(unlink(path.c_str()), 0);
     ASSERT_EQ(rmdir(folder.c_str()), 0);
     EXPECT_EQ(log.AfterQuery({"z"}, 1, true, path), TLogStep::OpenFailed);
+}
+
+TLogStep WriteUnderASizeLimit(const std::string& path, rlim_t bytes) {
+    signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{bytes, bytes};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    TRealTimeLog log;
+    return log.AfterQuery(kView, 1, true, path);
+}
+
+TEST(RealTimeLog, AWriteCutShortLeavesNoPartOfItsBlock) {
+    TTempDir dir;
+    const std::string path = dir.File("rt.log");
+    WriteFile(path, "earlier\r\n");
+    // A size limit in a child stands for a full disc: the block's write
+    // stops after 10 bytes, then fails with EFBIG.
+    EXPECT_EXIT(_exit(WriteUnderASizeLimit(path, 19) == TLogStep::WriteFailed ? 0 : 1),
+                ::testing::ExitedWithCode(0), "");
+    EXPECT_EQ(ReadFile(path), "earlier\r\n");
+}
+
+TEST(RealTimeLog, OnlyARegularFileOrADeviceTakesTheLog) {
+    TTempDir dir;
+    const std::string fifo = dir.File("fifo");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    // With a reader a FIFO would take the bytes; without one the opening
+    // would wait for one.
+    const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    TRealTimeLog log;
+    ASSERT_EQ(log.AfterQuery(kView, 1, true, fifo), TLogStep::OpenFailed);
+    close(reader);
+    EXPECT_EQ(log.AfterQuery(kView, 1, true, fifo), TLogStep::OpenFailed);
+    EXPECT_EQ(log.AfterQuery(kView, 1, true, "/dev/null"), TLogStep::Written);
 }
 
 TEST(RealTimeLog, TimeStampInTheShortDateFormat) {

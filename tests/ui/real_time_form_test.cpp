@@ -4,9 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
+#include <QCoreApplication>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSpinBox>
 #include <QTableWidget>
 #include <QTimer>
@@ -44,17 +46,33 @@ std::vector<std::string> CrLfLines(const std::string& bytes) {
 
 class RealTime : public ::testing::Test {
   protected:
-    void Start(uint8_t type = 4) {
+    static sim::TExchangeConfig Config(uint8_t type,
+                                       sim::TLineStateFault fault = sim::TLineStateFault::None) {
         sim::TExchangeConfig c;
         c.TypeCode = type;
         c.LineState = {0x02, 0x44, 0x05, 0x00, 0x46, 0x02, 0x01, 0x01, 0x47, 0x00, 0x03, 0x00};
-        exchange = StartExchange(dir.Path(), c);
+        c.LineStateFault = fault;
+        return c;
+    }
+    void Start(uint8_t type = 4, sim::TLineStateFault fault = sim::TLineStateFault::None) {
+        exchange = StartExchange(dir.Path(), Config(type, fault));
         link->Settings.StartDir = dir.Path();
         ASSERT_EQ(link->OpenPort("COM1"), TOpenResult::Opened);
         ASSERT_EQ(link->IdentifyExchange(), TIdentifyResult::Identified);
         form.SetLink(link);
         form.SetAdvancedForm(&grid);
         form.SetShowExchangeInfo([this] { ++refreshed; });
+    }
+    // Opens the port again, between two queries, on the device linked as
+    // name, as after the adapter was plugged in anew.
+    void Reopen(const std::string& name) {
+        form.RealTimeTimer->stop();
+        ASSERT_TRUE(WaitUntil([&] { return !form.Runner().Busy(); }));
+        QCoreApplication::processEvents();
+        link->Port()->Close();
+        ASSERT_EQ(link->OpenPort(name), TOpenResult::Opened);
+        ASSERT_EQ(link->IdentifyExchange(), TIdentifyResult::Identified);
+        form.RealTimeTimer->start();
     }
     // Serves events until the monitor has run n more queries.
     bool Queries(uint64_t n) {
@@ -150,6 +168,58 @@ TEST_F(RealTime, AChosenLogFileIsStoredShownAndTakesOverFromTheOpenOne) {
               std::string::npos);
     EXPECT_EQ(refreshed, 2);
     ASSERT_TRUE(WaitUntil([&] { return ReadFile(second).size() > 0; }));
+}
+
+TEST_F(RealTime, WithoutAnAnswerTheViewStaysMarkedAndNothingIsLogged) {
+    Start(4, sim::TLineStateFault::NoReply);
+    const auto answering = StartExchange(dir.Path(), Config(4), "COM2");
+    const std::string path = dir.File("real_time.log");
+    link->Settings.RealTimeFileName = path;
+    form.show();
+    form.UpDown1->setValue(1);
+    form.WriteFileFlagCheckBox->click();
+    ASSERT_TRUE(Queries(2));
+    // No answer yet: the time of the first query.
+    EXPECT_TRUE(form.StaleLabel->isVisible());
+    EXPECT_TRUE(QRegularExpression("^Нет ответа от АТС с \\d\\d:\\d\\d:\\d\\d$")
+                    .match(form.StaleLabel->text())
+                    .hasMatch());
+    EXPECT_EQ(form.ListBox1->count(), 0);
+    EXPECT_FALSE(Exists(path));
+
+    Reopen("COM2");
+    ASSERT_TRUE(WaitUntil([&] { return CrLfLines(ReadFile(path)).size() >= 3; }));
+    EXPECT_FALSE(form.StaleLabel->isVisible());
+
+    Reopen("COM1");
+    const QString shown = form.ListBox1->item(0)->text();
+    const std::string logged = ReadFile(path);
+    ASSERT_TRUE(Queries(2));
+    EXPECT_TRUE(form.StaleLabel->isVisible());
+    EXPECT_EQ(form.StaleLabel->text(), "Нет ответа от АТС с " + shown.right(8));
+    EXPECT_EQ(form.ListBox1->item(0)->text(), shown);
+    EXPECT_EQ(ReadFile(path), logged);
+}
+
+TEST_F(RealTime, TheGridOpensBesideTheMonitorAndClosesWithIt) {
+    Start();
+    // Partly off the left of the 800-pixel offscreen screen: room on its right.
+    form.move(-300, 100);
+    form.show();
+    ASSERT_TRUE(WaitUntil([&] { return form.ListBox1->count() == 3; }));
+    form.SpeedButton1->click();
+    ASSERT_TRUE(grid.isVisible());
+    EXPECT_FALSE(grid.frameGeometry().intersects(form.frameGeometry()));
+    EXPECT_GT(grid.x(), form.x());
+    EXPECT_EQ(grid.y(), form.y());
+
+    form.reject();
+    EXPECT_FALSE(grid.isVisible());
+    EXPECT_TRUE(grid.MarkedLines().empty());
+    form.show();
+    form.SpeedButton1->click();
+    EXPECT_TRUE(grid.isVisible());
+    form.reject();
 }
 
 struct TGridRow {
