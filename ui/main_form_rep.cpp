@@ -291,6 +291,7 @@ void TMainForm_rep::FormShow() {
 }
 
 void TMainForm_rep::done(int result) {
+    if (charts_) charts_->close();
     FormClose();
     QDialog::done(result);
 }
@@ -507,6 +508,15 @@ bool TMainForm_rep::eventFilter(QObject* watched, QEvent* event) {
         if (watched == FilterEdit) return FilterEditKeyPress(key);
     }
     return QDialog::eventFilter(watched, event);
+}
+
+void TMainForm_rep::keyPressEvent(QKeyEvent* event) {
+    if (event->key() != Qt::Key_Escape) {
+        QDialog::keyPressEvent(event);
+        return;
+    }
+    if (ALQueryPanel->isVisible()) Button5Click();
+    event->accept();
 }
 
 bool TMainForm_rep::MaskEdit1KeyPress(QKeyEvent* key) {

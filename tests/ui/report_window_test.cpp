@@ -201,6 +201,22 @@ TEST_F(ReportWindow, QueryFieldsTakeOnlyWhatTheyShouldAndEnterRunsTheQuery) {
     EXPECT_EQ(form.ALGrid->model()->rowCount(), 2);
 }
 
+TEST_F(ReportWindow, EscapeClosesOnlyTheQueryPanelAndClosingTakesTheCharts) {
+    Choose(form.Load, sample);
+    form.ChartsMenuItem->trigger();
+    auto* charts = form.findChild<TChartsForm*>();
+    ASSERT_NE(charts, nullptr);
+    form.N1->trigger();
+    QTest::keyClick(form.MaskEdit1, Qt::Key_Escape);
+    EXPECT_FALSE(form.ALQueryPanel->isVisible());
+    QTest::keyClick(form.StringGrid1, Qt::Key_Escape);
+    EXPECT_TRUE(form.isVisible());
+    EXPECT_TRUE(charts->isVisible());
+    EXPECT_EQ(form.StringGrid1->model()->rowCount(), 9);
+    form.close();
+    EXPECT_FALSE(charts->isVisible());
+}
+
 TEST_F(ReportWindow, ExportsAreTheProgramsBytesAndAskBeforeReplacing) {
     Choose(form.Load, sample);
     form.N7->trigger();
