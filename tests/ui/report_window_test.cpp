@@ -6,8 +6,10 @@
 #include <QAction>
 #include <QApplication>
 #include <QBarCategoryAxis>
+#include <QCategoryAxis>
 #include <QChart>
 #include <QChartView>
+#include <QGraphicsTextItem>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
@@ -16,6 +18,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QTableView>
 #include <QTest>
 
@@ -305,6 +308,36 @@ TEST_F(ReportWindow, SpreadsheetsAreTheProgramsAndTheSuffixChoosesTheKind) {
         {"Такой файл уже существует. Перезапишем?", "Предупреждение!"},
         {"Ошибка", "Не создать или не открыть файл. errno = 2"}};
     EXPECT_EQ(recorder.Messages(), expected);
+}
+
+TEST(ChartsWindow, DaysAreLabelledSparselyAndNumbersFollowTheLocale) {
+    const QLocale before;
+    QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
+    TChartFigures f;
+    for (int i = 0; i < 80; ++i) {
+        const QDate d = QDate(2007, 3, 1).addDays(i);
+        f.ByDay.push_back({d.year(), d.month(), d.day(), {i, 0, 72000 * i, 0}});
+    }
+    f.CallsOutsideDays = 1234;
+    TChartsForm charts;
+    charts.ShowFigures(f);
+    charts.show();
+    const auto labels =
+        static_cast<QCategoryAxis*>(charts.DayChart->chart()->axes(Qt::Horizontal).constFirst())
+            ->categoriesLabels();
+    EXPECT_EQ(labels.size(), 12);
+    EXPECT_EQ(labels.mid(0, 2), QStringList({"01.03", "08.03"}));
+    EXPECT_EQ(charts.DayNote->text(), "Звонков вне показанного периода: 1\u00A0234");
+    // Up to 1,580 hours of traffic: thousands on the axis, in Russian with a
+    // space between the groups (plain text turns the no-break one into one).
+    const auto grouped = [&charts] {
+        for (QGraphicsItem* item : charts.DayChart->scene()->items())
+            if (auto* text = dynamic_cast<QGraphicsTextItem*>(item))
+                if (text->toPlainText().contains(QRegularExpression("^1\\s[05]00$"))) return true;
+        return false;
+    };
+    EXPECT_TRUE(QTest::qWaitFor(grouped, 5000));
+    QLocale::setDefault(before);
 }
 
 TEST(ReportProgram, BadArgumentsAndFailedExportsEndWithOneLine) {
