@@ -126,9 +126,10 @@ TEST_F(ReportWindow, ControlsCarryTheirNamesAndCaptionsInMenuOrder) {
     EXPECT_FALSE(form.LoadButton->isVisible());
     // Three equal group boxes; the call grid's last column takes what is left.
     EXPECT_EQ(form.ALGroupBox->height(), form.Panel1->height() / 3 - 1);
-    const int w = form.StringGrid1->width() / 7;
-    EXPECT_EQ(form.StringGrid1->columnWidth(0), w - 10);
-    EXPECT_EQ(form.StringGrid1->columnWidth(6), form.StringGrid1->width() - (6 * w - 74) - 30);
+    int used = 0;
+    for (int c = 0; c < 6; ++c)
+        used += form.StringGrid1->columnWidth(c);
+    EXPECT_EQ(form.StringGrid1->columnWidth(6), form.StringGrid1->width() - used - 30);
 
     form.AboutMenuItem->trigger();
     auto* about = form.findChild<TAboutForm*>();
@@ -202,6 +203,28 @@ TEST_F(ReportWindow, QueryFieldsTakeOnlyWhatTheyShouldAndEnterRunsTheQuery) {
     EXPECT_EQ(lineKeys(), QStringList({"7", "105"}));
     EXPECT_EQ(form.FileGroupBox->title(), "Кол-во строк: 11");
     EXPECT_EQ(form.ALGrid->model()->rowCount(), 2);
+}
+
+TEST_F(ReportWindow, ColumnsFitTheirTextsAndNumbersAreFlushRight) {
+    form.resize(564, 570);
+    Choose(form.Load, sample);
+    form.N1->trigger();
+    QTest::keyClicks(form.FilterEdit, "8");
+    form.Button4->click();
+    for (QTableView* grid : {form.StringGrid1, form.ALGrid, form.SLGrid})
+        for (int c = 0; c < grid->model()->columnCount(); ++c) {
+            EXPECT_GE(grid->columnWidth(c), grid->horizontalHeader()->sectionSizeHint(c));
+            const QAbstractItemView* view = grid;  // Qt's own measure of the texts
+            EXPECT_GE(grid->columnWidth(c), view->sizeHintForColumn(c))
+                << grid->objectName().toStdString() << " " << c;
+        }
+    const std::tuple<QTableView*, int, bool> rows[] = {
+        {form.StringGrid1, 0, false}, {form.StringGrid1, 2, true}, {form.StringGrid1, 5, true},
+        {form.StringGrid1, 6, false}, {form.ALGrid, 4, true},      {form.SLGrid, 0, true}};
+    for (const auto& [grid, column, right] : rows) {
+        const int align = grid->model()->index(0, column).data(Qt::TextAlignmentRole).toInt();
+        EXPECT_EQ((align & Qt::AlignRight) != 0, right) << column;
+    }
 }
 
 TEST_F(ReportWindow, EscapeClosesOnlyTheQueryPanelAndClosingTakesTheCharts) {
