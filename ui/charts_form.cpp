@@ -20,8 +20,10 @@
 
 namespace {
 
-// More labels than this run into each other under a half-window chart.
+// More labels than these run into each other under a half-window chart:
+// "dd.MM" of a day, and the longer labels of weeks and months.
 constexpr int kMaxDayLabels = 12;
+constexpr int kMaxLongLabels = 8;
 
 double Hours(int64_t seconds) {
     return static_cast<double>(seconds) / 3600.0;
@@ -68,16 +70,17 @@ QBarCategoryAxis* EveryBarAxis(const QStringList& labels) {
     return axis;
 }
 
-// Labels on every few bars only, at most kMaxDayLabels of them.
-QCategoryAxis* SparseAxis(const QStringList& labels) {
+// Labels on every few bars only, at most maxLabels of them.
+QCategoryAxis* SparseAxis(const QStringList& labels, int maxLabels) {
     auto* axis = new QCategoryAxis;
     axis->setLabelsPosition(QCategoryAxis::AxisLabelsPositionOnValue);
     const int n = static_cast<int>(labels.size());
-    const int stride = std::max(1, (n + kMaxDayLabels - 1) / kMaxDayLabels);
+    const int stride = std::max(1, (n + maxLabels - 1) / maxLabels);
     for (int i = 0; i < n; i += stride)
         axis->append(labels[i], i);
     axis->setStartValue(-0.5);
-    axis->setRange(-0.5, n - 0.5);
+    axis->setTruncateLabels(false);
+    axis->setRange(-0.5, std::max(n, 1) - 0.5);
     return axis;
 }
 
@@ -206,7 +209,9 @@ void TChartsForm::ShowFigures(const TChartFigures& f) {
                                   "Звонки и трафик по месяцам"};
     const char* const across[] = {"Дата", "Неделя с", "Месяц"};
     const auto step = static_cast<size_t>(f.DayStep);
-    Replace(DayChart, TimeChart(titles[step], across[step], SparseAxis(days), dayBins));
+    Replace(DayChart,
+            TimeChart(titles[step], across[step],
+                      SparseAxis(days, step == 0 ? kMaxDayLabels : kMaxLongLabels), dayBins));
     DayNote->setText("Звонков вне показанного периода: " + QLocale().toString(f.CallsOutsideDays));
     DayNote->setVisible(f.CallsOutsideDays > 0);
     Replace(LinesChart,
