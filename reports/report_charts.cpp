@@ -4,6 +4,7 @@
 #include <cmath>
 #include <map>
 #include <unordered_map>
+#include <utility>
 
 #include "report_datetime.h"
 #include "report_grids.h"
@@ -42,11 +43,75 @@ std::vector<TRankedTraffic> TopTen(std::unordered_map<std::string, TTrafficBin>&
     return ranked;
 }
 
+// The first and last start day the by-day chart shows: the 1st and 99th
+// percentiles (nearest rank) of starts, at most kMaxChartDays apart.
+std::pair<int64_t, int64_t> ShownDays(std::vector<int64_t> starts) {
+    const std::ptrdiff_t cut = static_cast<std::ptrdiff_t>(starts.size() / 100);
+    const auto lo = starts.begin() + cut;
+    const auto hi = starts.end() - 1 - cut;
+    std::nth_element(starts.begin(), lo, starts.end());
+    const int64_t first = *lo;  // the next step reorders from lo on
+    std::nth_element(lo, hi, starts.end());
+    return {std::max(first, *hi - int64_t{kMaxChartDays} + 1), *hi};
+}
+
+// Day 2 was Monday, 1 January 1900.
+int64_t WeekStart(int64_t day) {
+    return day - ((day - 2) % 7 + 7) % 7;
+}
+
+TDayStep StepOf(int64_t days) {
+    if (days > kWeeklyUpToDays) return TDayStep::Month;
+    return days > kDailyUpToDays ? TDayStep::Week : TDayStep::Day;
+}
+
+// One bar a day, week or month from the first day to the last, quiet ones too.
+std::vector<TDayBin> Bars(const std::map<int64_t, TTrafficBin>& days, TDayStep step) {
+    // A bar's key: its first day, or year * 12 + month - 1 for a month.
+    const auto keyOf = [step](int64_t day) {
+        if (step == TDayStep::Week) return WeekStart(day);
+        if (step == TDayStep::Day) return day;
+        const TRepDateParts p = DecodeRepDateTime(static_cast<double>(day));
+        return int64_t{p.Year} * 12 + p.Month - 1;
+    };
+    std::map<int64_t, TTrafficBin> bars;
+    for (const auto& [day, traffic] : days) {
+        TTrafficBin& bar = bars[keyOf(day)];
+        bar.OutCalls += traffic.OutCalls;
+        bar.InCalls += traffic.InCalls;
+        bar.OutSec += traffic.OutSec;
+        bar.InSec += traffic.InSec;
+    }
+    std::vector<TDayBin> out;
+    const int64_t by = step == TDayStep::Week ? 7 : 1;
+    for (int64_t key = bars.begin()->first; key <= bars.rbegin()->first; key += by) {
+        const auto it = bars.find(key);
+        const TTrafficBin traffic = it == bars.end() ? TTrafficBin{} : it->second;
+        if (step == TDayStep::Month) {
+            out.push_back({static_cast<int>(key / 12), static_cast<int>(key % 12) + 1, 1, traffic});
+        } else {
+            const TRepDateParts p = DecodeRepDateTime(static_cast<double>(key));
+            out.push_back({p.Year, p.Month, p.Day, traffic});
+        }
+    }
+    return out;
+}
+
 }  // namespace
 
 TChartFigures ChartFigures(size_t count,
                            const std::function<const TExtStr_rep*(size_t)>& recordAt) {
     TChartFigures f;
+    std::vector<int64_t> starts;
+    for (size_t i = 0; i < count; ++i) {
+        if (const TExtStr_rep* rec = recordAt(i)) {
+            int64_t day = 0, second = 0;
+            SplitDayAndSeconds(rec->StartTime, day, second);
+            starts.push_back(day);
+        }
+    }
+    const auto [firstDay, lastDay] =
+        starts.empty() ? std::pair<int64_t, int64_t>{} : ShownDays(std::move(starts));
     std::map<int64_t, TTrafficBin> days;
     std::unordered_map<std::string, TTrafficBin> lines, trunks;
     for (size_t i = 0; i < count; ++i) {
@@ -56,14 +121,16 @@ TChartFigures ChartFigures(size_t count,
         const bool out = !rec->ExtNumber.empty();
         int64_t day = 0, second = 0;
         SplitDayAndSeconds(rec->StartTime, day, second);
+        const bool shown = day >= firstDay && day <= lastDay;
+        f.CallsOutsideDays += !shown;
         AddCall(f.ByHour[static_cast<size_t>(second / 3600)], out);
-        AddCall(days[day], out);
+        if (shown) AddCall(days[day], out);
         const int64_t duration = std::max<int64_t>(rec->DurTotalSec, 0);
         // The traffic, hour by hour from the start.
         for (int64_t left = duration; left > 0;) {
             const int64_t inHour = std::min(left, 3600 - second % 3600);
             AddSeconds(f.ByHour[static_cast<size_t>(second / 3600)], out, inHour);
-            AddSeconds(days[day], out, inHour);
+            if (shown) AddSeconds(days[day], out, inHour);
             left -= inHour;
             second += inHour;
             if (second == kDay) {
@@ -77,14 +144,8 @@ TChartFigures ChartFigures(size_t count,
         }
     }
     if (!days.empty()) {
-        const int64_t last = days.rbegin()->first;
-        const int64_t first = std::max(days.begin()->first, last - int64_t{kMaxChartDays} + 1);
-        for (int64_t d = first; d <= last; ++d) {
-            const TRepDateParts p = DecodeRepDateTime(static_cast<double>(d));
-            const auto it = days.find(d);
-            f.ByDay.push_back(
-                {p.Year, p.Month, p.Day, it == days.end() ? TTrafficBin{} : it->second});
-        }
+        f.DayStep = StepOf(days.rbegin()->first - days.begin()->first + 1);
+        f.ByDay = Bars(days, f.DayStep);
     }
     f.TopLines = TopTen(std::move(lines));
     f.TopTrunks = TopTen(std::move(trunks));

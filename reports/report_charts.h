@@ -25,7 +25,14 @@ struct TTrafficBin {
     }
 };
 
-// One day of the by-day chart.
+// What one bar of the by-day chart covers. Bars of single days cannot be
+// told apart past three months, nor bars of weeks past two years.
+enum class TDayStep { Day, Week, Month };
+constexpr int64_t kDailyUpToDays = 92;
+constexpr int64_t kWeeklyUpToDays = 731;
+
+// One bar of the by-day chart: its first day (a Monday for a week, the 1st
+// for a month) and its traffic.
 struct TDayBin {
     int Year = 0, Month = 0, Day = 0;
     TTrafficBin Traffic;
@@ -40,16 +47,22 @@ struct TRankedTraffic {
 struct TChartFigures {
     int64_t Calls = 0;
     std::array<TTrafficBin, 24> ByHour;
-    // Every day from the first day with traffic to the last, quiet days too.
+    // Every day, week or month (see DayStep) from the first with traffic to
+    // the last, quiet ones too. A stray date (a clock set to 1990) would
+    // stretch the axis over years of empty bars, so the bars cover only
+    // the days from the 1st to the 99th percentile of the calls' starts;
+    // the calls left out are counted in CallsOutsideDays.
     std::vector<TDayBin> ByDay;
+    TDayStep DayStep = TDayStep::Day;
+    int64_t CallsOutsideDays = 0;
     // At most ten each, most total traffic first; equal traffic in the
     // ascending order of the keys (numbers before other texts).
     std::vector<TRankedTraffic> TopLines;
     std::vector<TRankedTraffic> TopTrunks;
 };
 
-// Longest span of days the by-day chart covers; a file that spans more
-// (a damaged date) shows its last days.
+// Longest span of days the by-day chart covers; calls that span more
+// show their last days.
 constexpr size_t kMaxChartDays = 3660;
 
 // Figures of count calls; recordAt(i) gives call i (nullptr is skipped).

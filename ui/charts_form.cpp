@@ -5,16 +5,25 @@
 
 #include <QBarCategoryAxis>
 #include <QBarSet>
+#include <QCategoryAxis>
 #include <QChart>
 #include <QChartView>
 #include <QGridLayout>
 #include <QHorizontalStackedBarSeries>
+#include <QLabel>
 #include <QLineSeries>
+#include <QLocale>
 #include <QPen>
 #include <QStackedBarSeries>
+#include <QVBoxLayout>
 #include <QValueAxis>
 
 namespace {
+
+// More labels than these run into each other under a half-window chart:
+// "dd.MM" of a day, and the longer labels of weeks and months.
+constexpr int kMaxDayLabels = 12;
+constexpr int kMaxLongLabels = 8;
 
 double Hours(int64_t seconds) {
     return static_cast<double>(seconds) / 3600.0;
@@ -45,9 +54,39 @@ QValueAxis* ValueAxis(const QString& title, double top, const char* format) {
     return axis;
 }
 
-// Outgoing and incoming traffic stacked over the categories, with the calls
-// as a line on an axis of their own.
-QChart* TimeChart(const QString& title, const QString& across, const QStringList& categories,
+// Numbers on the axes as the user writes them.
+QChart* NewChart(const QString& title) {
+    auto* chart = new QChart;
+    chart->setTitle(title);
+    chart->setLocale(QLocale());
+    chart->setLocalizeNumbers(true);
+    return chart;
+}
+
+QBarCategoryAxis* EveryBarAxis(const QStringList& labels) {
+    auto* axis = new QBarCategoryAxis;
+    axis->append(labels);
+    axis->setTruncateLabels(false);
+    return axis;
+}
+
+// Labels on every few bars only, at most maxLabels of them.
+QCategoryAxis* SparseAxis(const QStringList& labels, int maxLabels) {
+    auto* axis = new QCategoryAxis;
+    axis->setLabelsPosition(QCategoryAxis::AxisLabelsPositionOnValue);
+    const int n = static_cast<int>(labels.size());
+    const int stride = std::max(1, (n + maxLabels - 1) / maxLabels);
+    for (int i = 0; i < n; i += stride)
+        axis->append(labels[i], i);
+    axis->setStartValue(-0.5);
+    axis->setTruncateLabels(false);
+    axis->setRange(-0.5, std::max(n, 1) - 0.5);
+    return axis;
+}
+
+// Outgoing and incoming traffic stacked over the bars of axisX, with the
+// calls as a line on an axis of their own.
+QChart* TimeChart(const QString& title, const QString& across, QAbstractAxis* axisX,
                   const std::vector<TTrafficBin>& bins) {
     auto* out = new QBarSet("Исходящие");
     auto* in = new QBarSet("Входящие");
@@ -68,16 +107,11 @@ QChart* TimeChart(const QString& title, const QString& across, const QStringList
     bars->append(out);
     bars->append(in);
 
-    auto* chart = new QChart;
-    chart->setTitle(title);
+    QChart* chart = NewChart(title);
     chart->addSeries(bars);
     chart->addSeries(calls);
-    auto* axisX = new QBarCategoryAxis;
-    axisX->append(categories);
     axisX->setTitleText(across);
     axisX->setLabelsFont(LabelFont());
-    axisX->setTruncateLabels(false);
-    if (categories.size() > 31) axisX->setLabelsAngle(-90);
     chart->addAxis(axisX, Qt::AlignBottom);
     bars->attachAxis(axisX);
     calls->attachAxis(axisX);
@@ -107,8 +141,7 @@ QChart* TopChart(const QString& title, const QString& across,
     auto* bars = new QHorizontalStackedBarSeries;
     bars->append(out);
     bars->append(in);
-    auto* chart = new QChart;
-    chart->setTitle(title);
+    QChart* chart = NewChart(title);
     chart->addSeries(bars);
     auto* axisY = new QBarCategoryAxis;
     axisY->append(keys);
@@ -135,13 +168,19 @@ TChartsForm::TChartsForm(QWidget* parent)
     : QDialog(parent),
       HourChart(MakeView(this, "HourChart")),
       DayChart(MakeView(this, "DayChart")),
+      DayNote(new QLabel(this)),
       LinesChart(MakeView(this, "LinesChart")),
       TrunksChart(MakeView(this, "TrunksChart")) {
     setObjectName("ChartsForm");
     setWindowTitle("Графики");
+    DayNote->setObjectName("DayNote");
+    DayNote->hide();
     auto* grid = new QGridLayout(this);
     grid->addWidget(HourChart, 0, 0);
-    grid->addWidget(DayChart, 0, 1);
+    auto* dayColumn = new QVBoxLayout;
+    dayColumn->addWidget(DayChart);
+    dayColumn->addWidget(DayNote);
+    grid->addLayout(dayColumn, 0, 1);
     grid->addWidget(LinesChart, 1, 0);
     grid->addWidget(TrunksChart, 1, 1);
     resize(1200, 900);
@@ -151,22 +190,30 @@ void TChartsForm::ShowFigures(const TChartFigures& f) {
     QStringList hours;
     for (int h = 0; h < 24; ++h)
         hours << QString::number(h);
-    Replace(HourChart, TimeChart("Звонки и трафик по часам суток", "Час суток", hours,
+    Replace(HourChart, TimeChart("Звонки и трафик по часам суток", "Час суток", EveryBarAxis(hours),
                                  {f.ByHour.begin(), f.ByHour.end()}));
     QStringList days;
     std::vector<TTrafficBin> dayBins;
-    // A month shows its days; a longer span the day and month, turned.
-    const bool month = f.ByDay.size() <= 31;
     for (const TDayBin& d : f.ByDay) {
         char text[16];
-        if (month)
-            std::snprintf(text, sizeof text, "%d", d.Day);
-        else
+        if (f.DayStep == TDayStep::Day)
             std::snprintf(text, sizeof text, "%02d.%02d", d.Day, d.Month);
+        else if (f.DayStep == TDayStep::Week)
+            std::snprintf(text, sizeof text, "%02d.%02d.%02d", d.Day, d.Month, d.Year % 100);
+        else
+            std::snprintf(text, sizeof text, "%02d.%04d", d.Month, d.Year);
         days << text;
         dayBins.push_back(d.Traffic);
     }
-    Replace(DayChart, TimeChart("Звонки и трафик по дням", "Дата", days, dayBins));
+    const char* const titles[] = {"Звонки и трафик по дням", "Звонки и трафик по неделям",
+                                  "Звонки и трафик по месяцам"};
+    const char* const across[] = {"Дата", "Неделя с", "Месяц"};
+    const auto step = static_cast<size_t>(f.DayStep);
+    Replace(DayChart,
+            TimeChart(titles[step], across[step],
+                      SparseAxis(days, step == 0 ? kMaxDayLabels : kMaxLongLabels), dayBins));
+    DayNote->setText("Звонков вне показанного периода: " + QLocale().toString(f.CallsOutsideDays));
+    DayNote->setVisible(f.CallsOutsideDays > 0);
     Replace(LinesChart,
             TopChart("10 абонентских линий с наибольшим трафиком", "Апп. номер АЛ", f.TopLines));
     Replace(TrunksChart,

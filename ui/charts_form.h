@@ -8,6 +8,7 @@
 #include "report_charts.h"
 
 class QChartView;
+class QLabel;
 
 class TChartsForm : public QDialog {
     Q_OBJECT
@@ -16,6 +17,8 @@ class TChartsForm : public QDialog {
 
     QChartView* const HourChart;
     QChartView* const DayChart;
+    // Under the day chart: how many calls lie outside its days.
+    QLabel* const DayNote;
     QChartView* const LinesChart;
     QChartView* const TrunksChart;
 

@@ -39,6 +39,8 @@
 namespace {
 
 constexpr int kRowHeight = 18;
+// Right of the last column: the frame and a vertical scroll bar.
+constexpr int kScrollBarRoom = 30;
 constexpr int kProgressSteps = 1000;
 constexpr const char* kSaveAsSheet = "Сохранить как таблицу…";
 
@@ -112,8 +114,26 @@ QPushButton* HiddenButton(QWidget* parent, const char* name, const char* caption
     return button;
 }
 
-void SetWidth(QTableView* grid, int column, int width) {
-    grid->setColumnWidth(column, std::max(width, 0));
+// Columns as wide as their header and the widest text of the rows in view;
+// with fillLast the last one takes what is left of the grid. Only the rows
+// in view: a grid may hold a million calls.
+void FitColumns(QTableView* grid, bool fillLast) {
+    const QAbstractItemModel* model = grid->model();
+    const QHeaderView* header = grid->horizontalHeader();
+    const int columns = model->columnCount();
+    const int first = std::max(grid->rowAt(0), 0);
+    const int last = std::min(model->rowCount(), first + grid->height() / kRowHeight + 1);
+    int used = 0;
+    for (int c = 0; c < columns; ++c) {
+        int width = header->sectionSizeHint(c);
+        for (int r = first; r < last; ++r)
+            // The grid line takes a pixel of the cell.
+            width = std::max(width, grid->sizeHintForIndex(model->index(r, c)).width() + 1);
+        if (fillLast && c == columns - 1)
+            width = std::max(width, grid->width() - used - kScrollBarRoom);
+        grid->setColumnWidth(c, width);
+        used += width;
+    }
 }
 
 }  // namespace
@@ -180,8 +200,14 @@ TMainForm_rep::TMainForm_rep(QWidget* parent)
     setFont(ControlFont());
     resize(564, 570);
 
-    for (QTableView* grid : {StringGrid1, ALGrid, SLGrid})
+    for (QTableView* grid : {StringGrid1, ALGrid, SLGrid}) {
         grid->setFont(ControlFont());
+        connect(grid->model(), &QAbstractItemModel::modelReset, grid,
+                [this, grid] { FitColumns(grid, grid == StringGrid1); });
+    }
+    callModel_->SetRightAligned({2, 3, 4, 5});
+    alModel_->SetRightAligned({0, 1, 2, 3, 4});
+    slModel_->SetRightAligned({0, 1, 2, 3});
 
     MainMenu1->setObjectName("MainMenu1");
     File->setObjectName("File");
@@ -291,6 +317,7 @@ void TMainForm_rep::FormShow() {
 }
 
 void TMainForm_rep::done(int result) {
+    if (charts_) charts_->close();
     FormClose();
     QDialog::done(result);
 }
@@ -327,28 +354,10 @@ void TMainForm_rep::FormCanResize() {
     ALGrid->setGeometry(ALGroupBox->contentsRect());
     SLGrid->setGeometry(SLGroupBox->contentsRect());
 
-    int w = StringGrid1->width() / 7;
-    SetWidth(StringGrid1, 0, w - 10);
-    SetWidth(StringGrid1, 1, w - 10);
-    SetWidth(StringGrid1, 2, w);
-    for (int c = 3; c <= 5; ++c)
-        SetWidth(StringGrid1, c, w - 18);
-    int used = 0;
-    for (int c = 0; c <= 5; ++c)
-        used += StringGrid1->columnWidth(c);
-    SetWidth(StringGrid1, 6, StringGrid1->width() - used - 30);
-
-    w = ALGrid->width() / 5;
-    for (int c = 0; c <= 2; ++c)
-        SetWidth(ALGrid, c, w - 3);
-    SetWidth(ALGrid, 3, w - 5);
-    SetWidth(ALGrid, 4, w - 10);
-
-    w = SLGrid->width() / 4;
-    SetWidth(SLGrid, 0, w - 3);
-    SetWidth(SLGrid, 1, w - 3);
-    SetWidth(SLGrid, 2, w - 5);
-    SetWidth(SLGrid, 3, w - 13);
+    // The dialled numbers take the rest: right-aligned totals would stand
+    // far from the rest of their row.
+    for (QTableView* grid : {StringGrid1, ALGrid, SLGrid})
+        FitColumns(grid, grid == StringGrid1);
 }
 
 void TMainForm_rep::LoadClick() {
@@ -507,6 +516,15 @@ bool TMainForm_rep::eventFilter(QObject* watched, QEvent* event) {
         if (watched == FilterEdit) return FilterEditKeyPress(key);
     }
     return QDialog::eventFilter(watched, event);
+}
+
+void TMainForm_rep::keyPressEvent(QKeyEvent* event) {
+    if (event->key() != Qt::Key_Escape) {
+        QDialog::keyPressEvent(event);
+        return;
+    }
+    if (ALQueryPanel->isVisible()) Button5Click();
+    event->accept();
 }
 
 bool TMainForm_rep::MaskEdit1KeyPress(QKeyEvent* key) {

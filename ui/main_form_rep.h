@@ -140,8 +140,12 @@ class TMainForm_rep : public QDialog {
     void resizeEvent(QResizeEvent* event) override;
     void moveEvent(QMoveEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    // Escape closes the query panel and nothing else: one key must not
+    // throw away a file that took minutes to load.
+    void keyPressEvent(QKeyEvent* event) override;
 
   public:
+    // Closes the charts too: they would show calls of a closed window.
     void done(int result) override;
 
   private:

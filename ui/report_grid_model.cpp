@@ -1,5 +1,6 @@
 #include "report_grid_model.h"
 
+#include <algorithm>
 #include <climits>
 #include <utility>
 
@@ -27,7 +28,13 @@ int TReportGridModel::columnCount(const QModelIndex& parent) const {
 }
 
 QVariant TReportGridModel::data(const QModelIndex& index, int role) const {
-    if (role != Qt::DisplayRole || !index.isValid()) return {};
+    if (!index.isValid()) return {};
+    if (role == Qt::TextAlignmentRole) {
+        const bool right = std::find(rightAligned_.begin(), rightAligned_.end(), index.column()) !=
+                           rightAligned_.end();
+        return static_cast<int>((right ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter);
+    }
+    if (role != Qt::DisplayRole) return {};
     if (index.row() != cachedRow_) {
         cached_.clear();
         for (const std::string& text : rowTexts_(static_cast<size_t>(index.row())))

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <QAbstractTableModel>
@@ -19,6 +20,9 @@ class TReportGridModel : public QAbstractTableModel {
 
     // Tells the views that the grid was rewritten.
     void Refresh();
+    // Columns of numbers and durations, set flush right so that their
+    // digits line up.
+    void SetRightAligned(std::vector<int> columns) { rightAligned_ = std::move(columns); }
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     int columnCount(const QModelIndex& parent = QModelIndex()) const override;
@@ -30,6 +34,7 @@ class TReportGridModel : public QAbstractTableModel {
     QStringList headers_;
     TRowCount rowCount_;
     TRowTexts rowTexts_;
+    std::vector<int> rightAligned_;
     // The texts of the row drawn last: a view asks for a row cell by cell.
     mutable int cachedRow_ = -1;
     mutable QStringList cached_;

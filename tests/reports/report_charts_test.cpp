@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdio>
 #include <string>
 
@@ -65,6 +66,55 @@ TEST(ChartFigures, TopTenBreaksTiesByNumberAndAnEmptySelectionIsEmpty) {
     EXPECT_EQ(none.Calls, 0);
     EXPECT_EQ(none.ByHour[9], TTrafficBin{});
     EXPECT_TRUE(none.ByDay.empty() && none.TopLines.empty() && none.TopTrunks.empty());
+}
+
+TEST(ChartFigures, DaysGroupByWeekPastThreeMonthsAndByMonthPastTwoYears) {
+    struct Row {
+        std::string first, last;
+        TDayStep step;
+        size_t bars;
+        int firstBar[3], lastBar[3];
+    };
+    const Row rows[] = {
+        {"01-03-2007", "09-04-2007", TDayStep::Day, 40, {2007, 3, 1}, {2007, 4, 9}},
+        {"01-03-2007", "31-05-2007", TDayStep::Day, 92, {2007, 3, 1}, {2007, 5, 31}},
+        {"01-03-2007", "08-06-2007", TDayStep::Week, 15, {2007, 2, 26}, {2007, 6, 4}},
+        {"15-01-2005", "20-12-2007", TDayStep::Month, 36, {2005, 1, 1}, {2007, 12, 1}},
+    };
+    for (const Row& r : rows) {
+        const TChartFigures f =
+            FiguresOf(Call((r.first + " 10:00:00").c_str(), "00:01:00", "105", "3", "5") +
+                      Call((r.last + " 10:00:00").c_str(), "00:02:00", "105", "3", ""));
+        EXPECT_EQ(f.DayStep, r.step) << r.last;
+        ASSERT_EQ(f.ByDay.size(), r.bars) << r.last;
+        const TDayBin& a = f.ByDay.front();
+        const TDayBin& b = f.ByDay.back();
+        EXPECT_EQ((std::array<int, 3>{a.Year, a.Month, a.Day}),
+                  (std::array<int, 3>{r.firstBar[0], r.firstBar[1], r.firstBar[2]}));
+        EXPECT_EQ((std::array<int, 3>{b.Year, b.Month, b.Day}),
+                  (std::array<int, 3>{r.lastBar[0], r.lastBar[1], r.lastBar[2]}));
+        EXPECT_EQ(a.Traffic, (TTrafficBin{1, 0, 60, 0})) << r.last;
+        EXPECT_EQ(b.Traffic, (TTrafficBin{0, 1, 0, 120})) << r.last;
+        EXPECT_EQ(f.CallsOutsideDays, 0);
+    }
+}
+
+TEST(ChartFigures, DaysBeyondThePercentilesOfTheStartsAreLeftOutAndCounted) {
+    std::string text;
+    for (int i = 0; i < 150; ++i) {
+        const std::string start = "0" + std::to_string(5 + i / 30) + "-03-2007 09:00:00";
+        text += Call(start.c_str(), "00:01:00", "105", "3", "5");
+    }
+    text += Call("01-01-1990 12:00:00", "00:01:00", "105", "3", "5") +
+            Call("01-01-2030 12:00:00", "00:01:00", "105", "3", "5");
+    const TChartFigures f = FiguresOf(text);
+    EXPECT_EQ(f.Calls, 152);
+    EXPECT_EQ(f.CallsOutsideDays, 2);
+    EXPECT_EQ(f.DayStep, TDayStep::Day);
+    ASSERT_EQ(f.ByDay.size(), 5u);
+    EXPECT_EQ(f.ByDay[0].Day, 5);
+    EXPECT_EQ(f.ByDay[4].Traffic, (TTrafficBin{30, 0, 1800, 0}));
+    EXPECT_EQ(f.ByHour[12], (TTrafficBin{2, 0, 120, 0}));  // still counted by the hour
 }
 
 }  // namespace

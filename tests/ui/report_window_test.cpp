@@ -6,8 +6,10 @@
 #include <QAction>
 #include <QApplication>
 #include <QBarCategoryAxis>
+#include <QCategoryAxis>
 #include <QChart>
 #include <QChartView>
+#include <QGraphicsTextItem>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
@@ -16,6 +18,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QTableView>
 #include <QTest>
 
@@ -123,9 +126,10 @@ TEST_F(ReportWindow, ControlsCarryTheirNamesAndCaptionsInMenuOrder) {
     EXPECT_FALSE(form.LoadButton->isVisible());
     // Three equal group boxes; the call grid's last column takes what is left.
     EXPECT_EQ(form.ALGroupBox->height(), form.Panel1->height() / 3 - 1);
-    const int w = form.StringGrid1->width() / 7;
-    EXPECT_EQ(form.StringGrid1->columnWidth(0), w - 10);
-    EXPECT_EQ(form.StringGrid1->columnWidth(6), form.StringGrid1->width() - (6 * w - 74) - 30);
+    int used = 0;
+    for (int c = 0; c < 6; ++c)
+        used += form.StringGrid1->columnWidth(c);
+    EXPECT_EQ(form.StringGrid1->columnWidth(6), form.StringGrid1->width() - used - 30);
 
     form.AboutMenuItem->trigger();
     auto* about = form.findChild<TAboutForm*>();
@@ -199,6 +203,44 @@ TEST_F(ReportWindow, QueryFieldsTakeOnlyWhatTheyShouldAndEnterRunsTheQuery) {
     EXPECT_EQ(lineKeys(), QStringList({"7", "105"}));
     EXPECT_EQ(form.FileGroupBox->title(), "Кол-во строк: 11");
     EXPECT_EQ(form.ALGrid->model()->rowCount(), 2);
+}
+
+TEST_F(ReportWindow, ColumnsFitTheirTextsAndNumbersAreFlushRight) {
+    form.resize(564, 570);
+    Choose(form.Load, sample);
+    form.N1->trigger();
+    QTest::keyClicks(form.FilterEdit, "8");
+    form.Button4->click();
+    for (QTableView* grid : {form.StringGrid1, form.ALGrid, form.SLGrid})
+        for (int c = 0; c < grid->model()->columnCount(); ++c) {
+            EXPECT_GE(grid->columnWidth(c), grid->horizontalHeader()->sectionSizeHint(c));
+            const QAbstractItemView* view = grid;  // Qt's own measure of the texts
+            EXPECT_GE(grid->columnWidth(c), view->sizeHintForColumn(c))
+                << grid->objectName().toStdString() << " " << c;
+        }
+    const std::tuple<QTableView*, int, bool> rows[] = {
+        {form.StringGrid1, 0, false}, {form.StringGrid1, 2, true}, {form.StringGrid1, 5, true},
+        {form.StringGrid1, 6, false}, {form.ALGrid, 4, true},      {form.SLGrid, 0, true}};
+    for (const auto& [grid, column, right] : rows) {
+        const int align = grid->model()->index(0, column).data(Qt::TextAlignmentRole).toInt();
+        EXPECT_EQ((align & Qt::AlignRight) != 0, right) << column;
+    }
+}
+
+TEST_F(ReportWindow, EscapeClosesOnlyTheQueryPanelAndClosingTakesTheCharts) {
+    Choose(form.Load, sample);
+    form.ChartsMenuItem->trigger();
+    auto* charts = form.findChild<TChartsForm*>();
+    ASSERT_NE(charts, nullptr);
+    form.N1->trigger();
+    QTest::keyClick(form.MaskEdit1, Qt::Key_Escape);
+    EXPECT_FALSE(form.ALQueryPanel->isVisible());
+    QTest::keyClick(form.StringGrid1, Qt::Key_Escape);
+    EXPECT_TRUE(form.isVisible());
+    EXPECT_TRUE(charts->isVisible());
+    EXPECT_EQ(form.StringGrid1->model()->rowCount(), 9);
+    form.close();
+    EXPECT_FALSE(charts->isVisible());
 }
 
 TEST_F(ReportWindow, ExportsAreTheProgramsBytesAndAskBeforeReplacing) {
@@ -289,6 +331,36 @@ TEST_F(ReportWindow, SpreadsheetsAreTheProgramsAndTheSuffixChoosesTheKind) {
         {"Такой файл уже существует. Перезапишем?", "Предупреждение!"},
         {"Ошибка", "Не создать или не открыть файл. errno = 2"}};
     EXPECT_EQ(recorder.Messages(), expected);
+}
+
+TEST(ChartsWindow, DaysAreLabelledSparselyAndNumbersFollowTheLocale) {
+    const QLocale before;
+    QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
+    TChartFigures f;
+    for (int i = 0; i < 80; ++i) {
+        const QDate d = QDate(2007, 3, 1).addDays(i);
+        f.ByDay.push_back({d.year(), d.month(), d.day(), {i, 0, 72000 * i, 0}});
+    }
+    f.CallsOutsideDays = 1234;
+    TChartsForm charts;
+    charts.ShowFigures(f);
+    charts.show();
+    const auto labels =
+        static_cast<QCategoryAxis*>(charts.DayChart->chart()->axes(Qt::Horizontal).constFirst())
+            ->categoriesLabels();
+    EXPECT_EQ(labels.size(), 12);
+    EXPECT_EQ(labels.mid(0, 2), QStringList({"01.03", "08.03"}));
+    EXPECT_EQ(charts.DayNote->text(), "Звонков вне показанного периода: 1\u00A0234");
+    // Up to 1,580 hours of traffic: thousands on the axis, in Russian with a
+    // space between the groups (plain text turns the no-break one into one).
+    const auto grouped = [&charts] {
+        for (QGraphicsItem* item : charts.DayChart->scene()->items())
+            if (auto* text = dynamic_cast<QGraphicsTextItem*>(item))
+                if (text->toPlainText().contains(QRegularExpression("^1\\s[05]00$"))) return true;
+        return false;
+    };
+    EXPECT_TRUE(QTest::qWaitFor(grouped, 5000));
+    QLocale::setDefault(before);
 }
 
 TEST(ReportProgram, BadArgumentsAndFailedExportsEndWithOneLine) {
