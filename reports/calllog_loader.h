@@ -16,7 +16,9 @@
 bool ParseCallLogLine(std::string_view line, TExtStr_rep& rec);
 
 // What one load produced: the number of lines of 30 characters or more and
-// the records of the lines that passed the line rule, in file order.
+// the records of the lines that passed the line rule, in file order. A line
+// of more than 4096 bytes is counted and rejected; no more of it than that
+// is held in memory while loading.
 struct TCallLogContent {
     size_t LineCount = 0;
     TStrList_rep<TExtStr_rep> LineList;
