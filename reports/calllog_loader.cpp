@@ -237,3 +237,8 @@ int ReadCallLogFile(const std::string& path, TCallLogContent& content, int* err,
     content = std::move(result);
     return 1;
 }
+
+std::string LoadFailureText(int rc, const std::string& path, int err) {
+    const char* verb = rc == -2 ? "Не удалось открыть файл \"" : "Не удалось прочитать файл \"";
+    return verb + path + "\": " + std::strerror(err);
+}

@@ -41,3 +41,8 @@ constexpr int kLoadCancelled = -3;
 // (when given; not for a cancel) and content is left untouched.
 int ReadCallLogFile(const std::string& path, TCallLogContent& content, int* err = nullptr,
                     const TLoadProgress& progress = nullptr);
+
+// The message of a failed load of path: "Не удалось открыть файл" (-2) or
+// "Не удалось прочитать файл" (-1), the name in quotes, and the system's
+// text of err in the language of the locale.
+std::string LoadFailureText(int rc, const std::string& path, int err);

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <exception>
 
 #include "cp1251.h"
@@ -225,4 +226,10 @@ std::string ExportRefusalText(int rc, const std::string& path) {
     if (rc == kExportIsKept)
         return "Файл \"" + path + "\" — загруженный журнал звонков. Сохраните в другой файл.";
     return "Файл \"" + path + "\" — канал или сокет, а не файл. Сохраните в обычный файл.";
+}
+
+std::string ExportFailureMessage(int rc, int err, const std::string& path) {
+    if (rc == kExportNotAFile || rc == kExportIsKept) return ExportRefusalText(rc, path);
+    return "Не удалось сохранить файл \"" + path + "\": " + ExportFailureText(rc, err) + " (" +
+           std::strerror(err) + ")";
 }

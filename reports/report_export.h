@@ -90,3 +90,8 @@ std::string ExportFailureText(int rc, int err);
 // The message of a refused export (kExportNotAFile, kExportIsKept), naming
 // the file.
 std::string ExportRefusalText(int rc, const std::string& path);
+
+// The message of any failed export of path, for a log or a terminal: the
+// refusal, or "Не удалось сохранить файл", the name in quotes, the failure
+// text and the system's text of err in the language of the locale.
+std::string ExportFailureMessage(int rc, int err, const std::string& path);
