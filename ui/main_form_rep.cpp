@@ -119,6 +119,40 @@ QPushButton* HiddenButton(QWidget* parent, const char* name, const char* caption
     return button;
 }
 
+// Keeps the user's hands off a window while its grids are being written
+// out: before the progress dialog shows (and makes itself modal) a sort or
+// a query would change them under the writer, and closing would end them.
+class TInputBlock : public QObject {
+  public:
+    explicit TInputBlock(QWidget* window) : window_(window) { qApp->installEventFilter(this); }
+    ~TInputBlock() override { qApp->removeEventFilter(this); }
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        switch (event->type()) {
+            case QEvent::KeyPress:
+            case QEvent::KeyRelease:
+            case QEvent::ShortcutOverride:
+            case QEvent::MouseButtonPress:
+            case QEvent::MouseButtonRelease:
+            case QEvent::MouseButtonDblClick:
+            case QEvent::Wheel:
+            case QEvent::ContextMenu:
+            case QEvent::Close: {
+                const auto* widget = qobject_cast<QWidget*>(watched);
+                if (!widget || widget->window() != window_) return false;
+                event->ignore();
+                return true;
+            }
+            default:
+                return false;
+        }
+    }
+
+  private:
+    QWidget* const window_;
+};
+
 void SetWidth(QTableView* grid, int column, int width) {
     grid->setColumnWidth(column, std::max(width, 0));
 }
@@ -642,6 +676,7 @@ int TMainForm_rep::RunWrite(const TWrite& write, const std::string& path, int* e
         total = t;
         return !cancelled;
     };
+    const TInputBlock block(this);
     QEventLoop loop;
     int rc = kExportCancelled;
     std::thread worker;
