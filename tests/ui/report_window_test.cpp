@@ -16,6 +16,8 @@
 #include <QBarCategoryAxis>
 #include <QChart>
 #include <QChartView>
+#include <QComboBox>
+#include <QFileDialog>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
@@ -32,6 +34,7 @@
 #include "about_form.h"
 #include "charts_form.h"
 #include "main_form_rep.h"
+#include "qt_message_sink.h"
 #include "recorder.h"
 #include "report_sample.h"
 #include "test_support.h"
@@ -422,6 +425,30 @@ TEST(ReportLocale, TheLocaleAskedForIsThere) {
     const char* asked = std::getenv("LC_ALL");
     if (!asked || !*asked) GTEST_SKIP() << "no LC_ALL given";
     EXPECT_STREQ(std::setlocale(LC_ALL, nullptr), asked);
+}
+
+TEST(ReportSaveDialog, ABareNameTakesTheSuffixOfTheTypeChosen) {
+    TTempDir dir;
+    seam::TFileRequest request;
+    request.Save = true;
+    request.Directory = dir.Path();
+    request.DefaultSuffix = "xlsx";
+    request.Filter = "Таблица XLSX (*.xlsx);;Таблица CSV (*.csv)";
+    QTimer answer;
+    QObject::connect(&answer, &QTimer::timeout, [&answer] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        if (!dialog) return;
+        answer.stop();
+        QTest::keyClick(dialog->findChild<QComboBox*>("fileTypeCombo"), Qt::Key_Down);
+        dialog->findChild<QLineEdit*>("fileNameEdit")->setText("filtertest");
+        static_cast<QDialog*>(dialog)->accept();
+    });
+    answer.start(10);
+    TQtMessageSink sink;
+    seam::TFileChoice choice;
+    ASSERT_TRUE(sink.ChooseFile(request, choice));
+    EXPECT_EQ(choice.Path, dir.File("filtertest.csv"));
+    EXPECT_EQ(choice.Filter, "Таблица CSV (*.csv)");
 }
 
 }  // namespace
