@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
+#include <exception>
 #include <thread>
 
 #include <QAction>
@@ -684,7 +686,12 @@ int TMainForm_rep::RunWrite(const TWrite& write, const std::string& path, int* e
     QTimer::singleShot(0, &loop, [&] {
         if (progress.wasCanceled()) cancelled = true;
         worker = std::thread([&] {
-            rc = write(path, err, control);
+            try {
+                rc = write(path, err, control);
+            } catch (const std::exception&) {  // no memory for a text: the file stays
+                rc = -1;
+                *err = ENOMEM;
+            }
             QMetaObject::invokeMethod(
                 &loop, [&loop] { loop.quit(); }, Qt::QueuedConnection);
         });
