@@ -52,6 +52,11 @@ bool FileDialog(const TFileRequest& request, std::string& chosen) {
     return g_sink.load()->FileDialog(request, chosen);
 }
 
+bool ChooseFile(const TFileRequest& request, TFileChoice& choice) {
+    if (g_unattended) return false;
+    return g_sink.load()->ChooseFile(request, choice);
+}
+
 void SetExitHook(std::function<void(int)> hook) {
     std::lock_guard<std::mutex> lock(g_exitMutex);
     g_exitHook = std::move(hook);

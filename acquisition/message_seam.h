@@ -22,6 +22,13 @@ struct TFileRequest {
     std::string Filter;         // Qt name filter, e.g. "Text (*.txt)"
 };
 
+// What a confirmed file dialog gave: the path and the name filter chosen in
+// it (one of TFileRequest::Filter's, empty when the dialog cannot tell).
+struct TFileChoice {
+    std::string Path;
+    std::string Filter;
+};
+
 class IMessageSink {
   public:
     virtual ~IMessageSink() = default;
@@ -34,6 +41,12 @@ class IMessageSink {
         (void)request;
         (void)chosen;
         return false;
+    }
+    // The same, telling the name filter chosen too. The default asks
+    // FileDialog and tells no filter.
+    virtual bool ChooseFile(const TFileRequest& request, TFileChoice& choice) {
+        choice.Filter.clear();
+        return FileDialog(request, choice.Path);
     }
 };
 
@@ -54,6 +67,7 @@ int ShowMessage(const std::string& text, const std::string& caption,
 
 // Runs one file dialog through the installed sink.
 bool FileDialog(const TFileRequest& request, std::string& chosen);
+bool ChooseFile(const TFileRequest& request, TFileChoice& choice);
 
 // Ends the program with status. The default calls std::exit; the program
 // and the tests may install their own (an installed hook may return).

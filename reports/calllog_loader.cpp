@@ -18,6 +18,9 @@ namespace {
 constexpr size_t kMinCountedLength = 30;  // shorter lines are dropped before counting
 constexpr size_t kMinLineLength = 47;     // shorter lines are rejected by the line rule
 constexpr size_t kListRoom = 100000;
+// A call-log line is a few hundred bytes at most; a longer one is no call,
+// and keeping it whole would let one line take as much memory as the file.
+constexpr size_t kMaxLineLength = 4096;
 
 // Two decimal digits at index i, or -1.
 inline int Digits2(const char* s, size_t i) {
@@ -52,9 +55,12 @@ void StoreText(TRepText& dst, const char* begin, const char* end, bool dropBlank
 class TLineSink {
   public:
     explicit TLineSink(TCallLogContent& out) : out_(out) {}
+    // A line too long to keep, counted and rejected without its bytes.
+    void Overlong() { ++out_.LineCount; }
     void operator()(const char* begin, size_t len) {
         if (len < kMinCountedLength) return;
         ++out_.LineCount;
+        if (len > kMaxLineLength) return;
         TExtStr_rep& rec = out_.LineList.Add();
         if (!ParseCallLogLine(std::string_view(begin, len), rec)) out_.LineList.DropLast();
     }
@@ -189,11 +195,12 @@ int ReadCallLogFile(const std::string& path, TCallLogContent& content, int* err,
     result.LineList.Capacity(std::max(kListRoom, expected));
     TLineSink sink(result);
 
-    size_t cap = size_t{4} << 20;
+    const size_t cap = size_t{4} << 20;
     std::unique_ptr<char[]> buf(new char[cap]);
     size_t filled = 0;
     uint64_t done = 0;
     const uint64_t total = static_cast<uint64_t>(st.st_size);
+    bool skipping = false;  // inside an overlong line, up to its end
     for (;;) {
         const ssize_t got = ::read(fd, buf.get() + filled, cap - filled);
         if (got < 0) {
@@ -205,18 +212,33 @@ int ReadCallLogFile(const std::string& path, TCallLogContent& content, int* err,
         done += static_cast<uint64_t>(got);
         const bool atEnd = got == 0;
         if (progress && !progress(done, total)) return kLoadCancelled;
+        if (skipping) {
+            // The line end stays: it ends an empty line, which is dropped.
+            const char* b = buf.get();
+            const char* e =
+                std::find_if(b, b + filled, [](char c) { return c == '\n' || c == '\r'; });
+            skipping = e == b + filled;
+            filled -= static_cast<size_t>(e - b);
+            std::memmove(buf.get(), e, filled);
+        }
         const size_t used = SplitLines(buf.get(), filled, atEnd, sink);
         if (atEnd) break;
-        // Keep the incomplete line; a line longer than the buffer doubles it.
+        // Keep the incomplete line, unless it is already too long: then
+        // it is counted and the rest of it is skipped.
         std::memmove(buf.get(), buf.get() + used, filled - used);
         filled -= used;
-        if (filled == cap) {
-            std::unique_ptr<char[]> bigger(new char[cap * 2]);
-            std::memcpy(bigger.get(), buf.get(), filled);
-            buf.swap(bigger);
-            cap *= 2;
+        const bool endsInCr = filled > 0 && buf[filled - 1] == '\r';
+        if (filled - (endsInCr ? 1 : 0) > kMaxLineLength) {
+            sink.Overlong();
+            skipping = !endsInCr;
+            filled = 0;
         }
     }
     content = std::move(result);
     return 1;
+}
+
+std::string LoadFailureText(int rc, const std::string& path, int err) {
+    const char* verb = rc == -2 ? "Не удалось открыть файл \"" : "Не удалось прочитать файл \"";
+    return verb + path + "\": " + std::strerror(err);
 }

@@ -16,7 +16,9 @@
 bool ParseCallLogLine(std::string_view line, TExtStr_rep& rec);
 
 // What one load produced: the number of lines of 30 characters or more and
-// the records of the lines that passed the line rule, in file order.
+// the records of the lines that passed the line rule, in file order. A line
+// of more than 4096 bytes is counted and rejected; no more of it than that
+// is held in memory while loading.
 struct TCallLogContent {
     size_t LineCount = 0;
     TStrList_rep<TExtStr_rep> LineList;
@@ -39,3 +41,8 @@ constexpr int kLoadCancelled = -3;
 // (when given; not for a cancel) and content is left untouched.
 int ReadCallLogFile(const std::string& path, TCallLogContent& content, int* err = nullptr,
                     const TLoadProgress& progress = nullptr);
+
+// The message of a failed load of path: "Не удалось открыть файл" (-2) or
+// "Не удалось прочитать файл" (-1), the name in quotes, and the system's
+// text of err in the language of the locale.
+std::string LoadFailureText(int rc, const std::string& path, int err);

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <exception>
 
 #include "cp1251.h"
@@ -107,7 +108,20 @@ std::string SLExportLine(const std::array<std::string, 4>& cells) {
     return line;
 }
 
-int WriteFileReplacing(const std::string& path, const TFileFill& fill, int* err) {
+int ExportRefusal(const std::string& path, const std::string& keep) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return 0;
+    // Opening a FIFO would wait for a reader or feed one that never asked.
+    if (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode)) return kExportNotAFile;
+    struct stat kept {};
+    if (!keep.empty() && ::stat(keep.c_str(), &kept) == 0 && kept.st_dev == st.st_dev &&
+        kept.st_ino == st.st_ino)
+        return kExportIsKept;
+    return 0;
+}
+
+int WriteFileReplacing(const std::string& path, const TFileFill& fill, int* err,
+                       const TWriteControl& control) {
     std::string temp;
     const auto fail = [&](int rc, int stored) {
         if (!temp.empty()) ::unlink(temp.c_str());
@@ -116,17 +130,22 @@ int WriteFileReplacing(const std::string& path, const TFileFill& fill, int* err)
     };
     try {
         const std::string target = ReplacedPath(path);
+        if (const int refused = ExportRefusal(target, control.Keep)) return fail(refused, 0);
         struct stat st {};
         const bool exists = ::stat(target.c_str(), &st) == 0;
         if (exists && S_ISDIR(st.st_mode)) return fail(-2, EISDIR);
         TFd file;
         if (exists && !S_ISREG(st.st_mode)) {
-            // A device or a FIFO is written in place: there is no file to
-            // keep, and renaming over a device node would destroy it.
-            // O_NONBLOCK only for the opening: a FIFO without a reader
-            // fails at once instead of waiting for one.
+            // A device is written in place: there is no file to keep, and
+            // renaming over a device node would destroy it. O_NONBLOCK only
+            // for the opening, which must not wait on anything.
             file = TFd(::open(target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC | O_NONBLOCK));
             if (!file.IsOpen()) return fail(-2, errno);
+            struct stat opened {};
+            if (::fstat(file.Get(), &opened) != 0) return fail(-2, errno);
+            // Made a FIFO since it was looked at.
+            if (S_ISFIFO(opened.st_mode) || S_ISSOCK(opened.st_mode))
+                return fail(kExportNotAFile, 0);
             const int flags = ::fcntl(file.Get(), F_GETFL);
             if (flags < 0 || ::fcntl(file.Get(), F_SETFL, flags & ~O_NONBLOCK) != 0)
                 return fail(-2, errno);
@@ -139,6 +158,10 @@ int WriteFileReplacing(const std::string& path, const TFileFill& fill, int* err)
             file = TFd(::mkostemp(pattern.data(), O_CLOEXEC));
             if (!file.IsOpen()) return fail(-2, errno);
             temp = pattern;
+            // Owner first: giving a file away clears its set-user-ID bits.
+            // Only root may give it away; others keep their own file.
+            if (exists && ::fchown(file.Get(), st.st_uid, st.st_gid) != 0 && errno != EPERM)
+                return fail(-2, errno);
             const mode_t mode = exists ? (st.st_mode & 07777) : (0666 & ~CurrentUmask());
             if (::fchmod(file.Get(), mode) != 0) return fail(-2, errno);
         }
@@ -157,10 +180,12 @@ int WriteFileReplacing(const std::string& path, const TFileFill& fill, int* err)
     }
 }
 
-int WriteLinesToFile(size_t count, const TExportLineAt& lineAt, const std::string& path, int* err) {
+int WriteLinesToFile(size_t count, const TExportLineAt& lineAt, const std::string& path, int* err,
+                     const TWriteControl& control) {
     return WriteFileReplacing(
         path,
         [&](int fd, const std::string&, int* fillErr) {
+            if (control.Progress && !control.Progress(0, count)) return kExportCancelled;
             std::string chunk;
             chunk.reserve(kChunk + 512);
             for (size_t i = 0; i < count; ++i) {
@@ -176,11 +201,13 @@ int WriteLinesToFile(size_t count, const TExportLineAt& lineAt, const std::strin
                         return -3;
                     }
                     chunk.clear();
+                    if (control.Progress && !control.Progress(i + 1, count))
+                        return kExportCancelled;
                 }
             }
             return 0;
         },
-        err);
+        err, control);
 }
 
 int WriteLinesToFile(const std::vector<std::string>& ListBox2, const std::string& path, int* err) {
@@ -193,4 +220,16 @@ std::string ExportFailureText(int rc, int err) {
                        : rc == -2 ? "Не создать или не открыть файл. errno = "
                                   : "Не закрыть файл. errno = ";
     return text + std::to_string(err);
+}
+
+std::string ExportRefusalText(int rc, const std::string& path) {
+    if (rc == kExportIsKept)
+        return "Файл \"" + path + "\" — загруженный журнал звонков. Сохраните в другой файл.";
+    return "Файл \"" + path + "\" — канал или сокет, а не файл. Сохраните в обычный файл.";
+}
+
+std::string ExportFailureMessage(int rc, int err, const std::string& path) {
+    if (rc == kExportNotAFile || rc == kExportIsKept) return ExportRefusalText(rc, path);
+    return "Не удалось сохранить файл \"" + path + "\": " + ExportFailureText(rc, err) + " (" +
+           std::strerror(err) + ")";
 }

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -31,6 +32,28 @@ std::string SLExportLine(const std::array<std::string, 4>& cells);
 // Line i (UTF-8) of an export of count lines; line 0 is the header.
 using TExportLineAt = std::function<std::string(size_t i)>;
 
+// Told how far an export has come (rows written so far, rows in all);
+// returning false cancels it.
+using TWriteProgress = std::function<bool(uint64_t done, uint64_t total)>;
+
+// What an export is told besides its target.
+struct TWriteControl {
+    // A file that no export may replace, such as the call log the report
+    // was loaded from: a target that is the same file (device and inode,
+    // looked at when the export runs) is refused.
+    std::string Keep;
+    // Called now and then from the thread that writes; may be empty.
+    TWriteProgress Progress;
+};
+
+// Export results besides those of WriteFileReplacing below.
+constexpr int kExportCancelled = -4;  // the progress callback returned false
+constexpr int kExportNotAFile = -5;   // the target is a FIFO or a socket
+constexpr int kExportIsKept = -6;     // the target is TWriteControl::Keep
+
+// kExportNotAFile or kExportIsKept when path may not be written, else 0.
+int ExportRefusal(const std::string& path, const std::string& keep);
+
 // Fills a file that replaces path once complete. fill gets the descriptor
 // of the new file and its name (for writers that open it by name themselves)
 // and returns 0 when it wrote everything, else one of the results below with
@@ -38,18 +61,23 @@ using TExportLineAt = std::function<std::string(size_t i)>;
 // the target and renamed over it (a link's target, when path is a symbolic
 // link) only after fill succeeded and the file was closed; on any failure it
 // is removed and an earlier file stays as it was. The new file keeps the
-// mode of the file it replaces. A device or a FIFO is written in place.
-// Returns 0 when written; -2 when the file cannot be created there (no
-// permission, no such directory, path is a directory); -3 when writing or
-// closing it failed (full file system); -1 on any other failure, an
-// exception from fill included. On every result but 0 the system error
-// number goes to *err.
+// mode, owner and group of the file it replaces (the owner only where the
+// process may give it away). A device is written in place; a FIFO or a
+// socket is refused (kExportNotAFile), and so is control.Keep
+// (kExportIsKept), before anything is written. Returns 0 when written; -2
+// when the file cannot be created there (no permission, no such directory,
+// path is a directory); -3 when writing or closing it failed (full file
+// system); -1 on any other failure, an exception from fill included;
+// kExportCancelled when fill gave it. On every result but 0 the system
+// error number goes to *err (0 for a refusal or a cancel).
 using TFileFill = std::function<int(int fd, const std::string& name, int* err)>;
-int WriteFileReplacing(const std::string& path, const TFileFill& fill, int* err);
+int WriteFileReplacing(const std::string& path, const TFileFill& fill, int* err,
+                       const TWriteControl& control = {});
 
 // Writes count lines in Windows-1251, each ended by CR LF, to path through
 // WriteFileReplacing; results and *err as there.
-int WriteLinesToFile(size_t count, const TExportLineAt& lineAt, const std::string& path, int* err);
+int WriteLinesToFile(size_t count, const TExportLineAt& lineAt, const std::string& path, int* err,
+                     const TWriteControl& control = {});
 
 // The same for lines held in a list.
 int WriteLinesToFile(const std::vector<std::string>& ListBox2, const std::string& path, int* err);
@@ -58,3 +86,12 @@ int WriteLinesToFile(const std::vector<std::string>& ListBox2, const std::string
 // -2 "Не создать или не открыть файл. errno = ", -3 "Не закрыть файл.
 // errno = ", each followed by err in decimal.
 std::string ExportFailureText(int rc, int err);
+
+// The message of a refused export (kExportNotAFile, kExportIsKept), naming
+// the file.
+std::string ExportRefusalText(int rc, const std::string& path);
+
+// The message of any failed export of path, for a log or a terminal: the
+// refusal, or "Не удалось сохранить файл", the name in quotes, the failure
+// text and the system's text of err in the language of the locale.
+std::string ExportFailureMessage(int rc, int err, const std::string& path);

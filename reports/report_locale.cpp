@@ -4,7 +4,14 @@
 #include <QLocale>
 
 TDateText SystemShortDate() {
-    return [locale = QLocale::system()](int year, int month, int day) {
+    const QLocale locale = QLocale::system();
+    // With no locale at all (cron, a service) the dates are those of the
+    // Russian locale the program is made for, not "5 Mar 2007".
+    if (locale.language() == QLocale::C)
+        return [](int year, int month, int day) {
+            return QDate(year, month, day).toString(QStringLiteral("dd.MM.yyyy")).toStdString();
+        };
+    return [locale](int year, int month, int day) {
         return locale.toString(QDate(year, month, day), QLocale::ShortFormat).toStdString();
     };
 }

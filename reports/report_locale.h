@@ -3,5 +3,6 @@
 
 #include "report_grids.h"
 
-// Dates in the short date format of the system's locale (QLocale::system()).
+// Dates in the short date format of the system's locale (QLocale::system());
+// dd.MM.yyyy when that is the C locale or none is set.
 TDateText SystemShortDate();

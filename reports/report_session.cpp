@@ -2,8 +2,6 @@
 
 #include <utility>
 
-#include "report_export.h"
-
 TReportSession::TReportSession(TDateText dateText)
     : lists_(std::make_shared<TReportModel>()), callGrid_(std::move(dateText)) {}
 
@@ -18,6 +16,7 @@ int TReportSession::Load(const std::string& path, int* err, const TLoadProgress&
     if (rc != 1) return rc;
     loaded->BuildLists();
     lists_ = std::move(loaded);
+    loadedPath_ = path;
     caption_ = lists_->LineCountCaption();
     callGrid_.ShowAll(lists_);
     alGrid_.Show(lists_);
@@ -45,17 +44,23 @@ void TReportSession::Query(std::string_view number, std::string_view prefix, boo
     callGrid_.ShowSelection(lists_, SelectLines(lists_->LineList(), number, prefix, byProgrammed));
 }
 
-int TReportSession::ExportCalls(const std::string& path, int* err) const {
+int TReportSession::ExportCalls(const std::string& path, int* err, TWriteControl control) const {
+    control.Keep = loadedPath_;
     return WriteLinesToFile(
-        callGrid_.RowCount() + 1, [this](size_t i) { return callGrid_.ExportLine(i); }, path, err);
+        callGrid_.RowCount() + 1, [this](size_t i) { return callGrid_.ExportLine(i); }, path, err,
+        control);
 }
 
-int TReportSession::ExportAL(const std::string& path, int* err) const {
+int TReportSession::ExportAL(const std::string& path, int* err, TWriteControl control) const {
+    control.Keep = loadedPath_;
     return WriteLinesToFile(
-        alGrid_.RowCount() + 1, [this](size_t i) { return alGrid_.ExportLine(i); }, path, err);
+        alGrid_.RowCount() + 1, [this](size_t i) { return alGrid_.ExportLine(i); }, path, err,
+        control);
 }
 
-int TReportSession::ExportSL(const std::string& path, int* err) const {
+int TReportSession::ExportSL(const std::string& path, int* err, TWriteControl control) const {
+    control.Keep = loadedPath_;
     return WriteLinesToFile(
-        slGrid_.RowCount() + 1, [this](size_t i) { return slGrid_.ExportLine(i); }, path, err);
+        slGrid_.RowCount() + 1, [this](size_t i) { return slGrid_.ExportLine(i); }, path, err,
+        control);
 }

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "calllog_loader.h"
+#include "report_export.h"
 #include "report_grids.h"
 #include "report_model.h"
 
@@ -37,10 +38,17 @@ class TReportSession {
     void Query(std::string_view number, std::string_view prefix, bool byProgrammed);
 
     // Writes what a grid shows (header line first) to path; results and
-    // *err as WriteLinesToFile.
-    int ExportCalls(const std::string& path, int* err) const;
-    int ExportAL(const std::string& path, int* err) const;
-    int ExportSL(const std::string& path, int* err) const;
+    // *err as WriteLinesToFile. The loaded file is never written over,
+    // whatever control.Keep says.
+    int ExportCalls(const std::string& path, int* err, TWriteControl control) const;
+    int ExportAL(const std::string& path, int* err, TWriteControl control) const;
+    int ExportSL(const std::string& path, int* err, TWriteControl control) const;
+    int ExportCalls(const std::string& path, int* err) const { return ExportCalls(path, err, {}); }
+    int ExportAL(const std::string& path, int* err) const { return ExportAL(path, err, {}); }
+    int ExportSL(const std::string& path, int* err) const { return ExportSL(path, err, {}); }
+
+    // The file of the last good load as it was named; empty before one.
+    const std::string& LoadedPath() const { return loadedPath_; }
 
     // The caption of the call grid's frame: "Кол-во строк: " and the count.
     const std::string& Caption() const { return caption_; }
@@ -52,6 +60,7 @@ class TReportSession {
 
   private:
     std::shared_ptr<TReportModel> lists_;
+    std::string loadedPath_;
     std::string caption_ = "Кол-во строк: ";
     TCallGrid callGrid_;
     TALGrid alGrid_;

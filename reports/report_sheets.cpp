@@ -23,10 +23,11 @@ void AppendRecord(std::string& out, const std::array<std::string, N>& fields) {
 // flushing the text in chunks of about a megabyte.
 template <size_t N, class RowAt>
 int WriteCsv(const std::array<const char*, N>& headers, size_t rows, RowAt rowAt,
-             const std::string& path, int* err) {
+             const std::string& path, int* err, const TWriteControl& control) {
     return WriteFileReplacing(
         path,
         [&](int fd, const std::string&, int* fillErr) {
+            if (control.Progress && !control.Progress(0, rows)) return kExportCancelled;
             std::string chunk = kByteOrderMark;
             chunk.reserve(kChunk + 4096);
             std::array<std::string, N> fields;
@@ -41,11 +42,12 @@ int WriteCsv(const std::array<const char*, N>& headers, size_t rows, RowAt rowAt
                         return -3;
                     }
                     chunk.clear();
+                    if (control.Progress && !control.Progress(row, rows)) return kExportCancelled;
                 }
             }
             return 0;
         },
-        err);
+        err, control);
 }
 
 }  // namespace
@@ -63,7 +65,8 @@ void AppendCsvField(std::string& record, std::string_view text) {
     record += '"';
 }
 
-int WriteCallsCsv(const TCallGrid& grid, const std::string& path, int* err) {
+int WriteCallsCsv(const TCallGrid& grid, const std::string& path, int* err,
+                  const TWriteControl& control) {
     return WriteCsv(
         kCallGridHeaders, grid.RowCount(),
         [&grid](size_t row, std::array<std::string, 7>& fields) {
@@ -71,25 +74,27 @@ int WriteCallsCsv(const TCallGrid& grid, const std::string& path, int* err) {
             fields = grid.Cells(row);
             return true;
         },
-        path, err);
+        path, err, control);
 }
 
-int WriteALCsv(const TALGrid& grid, const std::string& path, int* err) {
+int WriteALCsv(const TALGrid& grid, const std::string& path, int* err,
+               const TWriteControl& control) {
     return WriteCsv(
         kALGridHeaders, grid.RowCount(),
         [&grid](size_t row, std::array<std::string, 5>& fields) {
             fields = grid.Cells(row);
             return true;
         },
-        path, err);
+        path, err, control);
 }
 
-int WriteSLCsv(const TSLGrid& grid, const std::string& path, int* err) {
+int WriteSLCsv(const TSLGrid& grid, const std::string& path, int* err,
+               const TWriteControl& control) {
     return WriteCsv(
         kSLGridHeaders, grid.RowCount(),
         [&grid](size_t row, std::array<std::string, 4>& fields) {
             fields = grid.Cells(row);
             return true;
         },
-        path, err);
+        path, err, control);
 }

@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "report_export.h"
 #include "report_grids.h"
 
 // Appends text to record as one field: as it is, or between quotes with its
@@ -16,6 +17,9 @@
 void AppendCsvField(std::string& record, std::string_view text);
 
 // Write a grid to path through WriteFileReplacing; results and *err as there.
-int WriteCallsCsv(const TCallGrid& grid, const std::string& path, int* err);
-int WriteALCsv(const TALGrid& grid, const std::string& path, int* err);
-int WriteSLCsv(const TSLGrid& grid, const std::string& path, int* err);
+int WriteCallsCsv(const TCallGrid& grid, const std::string& path, int* err,
+                  const TWriteControl& control = {});
+int WriteALCsv(const TALGrid& grid, const std::string& path, int* err,
+               const TWriteControl& control = {});
+int WriteSLCsv(const TSLGrid& grid, const std::string& path, int* err,
+               const TWriteControl& control = {});

@@ -3,13 +3,13 @@
 #include <sys/stat.h>
 #include <xlsxwriter.h>
 
+#include <clocale>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <string_view>
 #include <vector>
-
-#include "report_export.h"
 
 namespace {
 
@@ -32,6 +32,49 @@ size_t DurationWidth(int64_t seconds) {
         ++digits;
     return digits + 6;
 }
+
+// The C locale for the calling thread while it lives: the library prints its
+// numbers (cell values, column widths, margins) with the thread's locale,
+// which a window has set from the user's, and a Russian one writes "0,5",
+// which no spreadsheet reads. Per thread, unlike setlocale().
+class TCNumbers {
+  public:
+    TCNumbers()
+        : c_(::newlocale(LC_ALL_MASK, "C", nullptr)), old_(c_ ? ::uselocale(c_) : nullptr) {}
+    ~TCNumbers() {
+        if (!c_) return;
+        ::uselocale(old_);
+        ::freelocale(c_);
+    }
+    TCNumbers(const TCNumbers&) = delete;
+    TCNumbers& operator=(const TCNumbers&) = delete;
+    bool Held() const { return c_ != nullptr; }
+
+  private:
+    locale_t c_;
+    locale_t old_;
+};
+
+// Rows written against rows in all, told to the progress callback every few
+// thousand rows; remembers a cancel.
+class TTally {
+  public:
+    TTally(const TWriteProgress& progress, uint64_t total) : progress_(progress), total_(total) {}
+    bool Step() {
+        if (++done_ % 4096 == 0 && progress_ && !progress_(done_, total_)) cancelled_ = true;
+        return !cancelled_;
+    }
+    bool Cancelled() const { return cancelled_; }
+
+  private:
+    const TWriteProgress& progress_;
+    uint64_t total_;
+    uint64_t done_ = 0;
+    bool cancelled_ = false;
+};
+
+// Stands for a cancel among the library's errors.
+constexpr lxw_error kCancelled = LXW_ERROR_MEMORY_MALLOC_FAILED;
 
 struct TFormats {
     lxw_format* Bold;
@@ -101,7 +144,7 @@ class TSheetWriter {
 };
 
 lxw_error WriteCalls(lxw_workbook* book, const TFormats& f, const TCallGrid& grid,
-                     size_t rowsPerSheet) {
+                     size_t rowsPerSheet, TTally& tally) {
     const size_t rows = grid.RowCount();
     size_t row = 0;
     for (int part = 1; part == 1 || row < rows; ++part) {
@@ -111,6 +154,7 @@ lxw_error WriteCalls(lxw_workbook* book, const TFormats& f, const TCallGrid& gri
         for (size_t written = 0; row < rows && written < rowsPerSheet; ++row) {
             const TExtStr_rep* call = grid.Record(row);
             if (!call) continue;
+            if (!tally.Step()) return kCancelled;
             ++written;
             sheet.NextRow();
             int64_t day = 0, seconds = 0;
@@ -134,9 +178,10 @@ lxw_error WriteCalls(lxw_workbook* book, const TFormats& f, const TCallGrid& gri
     return LXW_NO_ERROR;
 }
 
-lxw_error WriteLines(lxw_workbook* book, const TFormats& f, const TALGrid& grid) {
+lxw_error WriteLines(lxw_workbook* book, const TFormats& f, const TALGrid& grid, TTally& tally) {
     TSheetWriter sheet(book, f, "АЛ", kALGridHeaders.data(), kALGridHeaders.size());
     for (size_t row = 0; row < grid.RowCount(); ++row) {
+        if (!tally.Step()) return kCancelled;
         const TAL_rep& line = grid.Entry(row);
         sheet.NextRow();
         sheet.Text(0, line.HwLine);
@@ -148,9 +193,10 @@ lxw_error WriteLines(lxw_workbook* book, const TFormats& f, const TALGrid& grid)
     return sheet.Finish();
 }
 
-lxw_error WriteTrunks(lxw_workbook* book, const TFormats& f, const TSLGrid& grid) {
+lxw_error WriteTrunks(lxw_workbook* book, const TFormats& f, const TSLGrid& grid, TTally& tally) {
     TSheetWriter sheet(book, f, "СЛ", kSLGridHeaders.data(), kSLGridHeaders.size());
     for (size_t row = 0; row < grid.RowCount(); ++row) {
+        if (!tally.Step()) return kCancelled;
         const TSL_rep& trunk = grid.Entry(row);
         sheet.NextRow();
         sheet.Text(0, trunk.Trunk);
@@ -183,11 +229,20 @@ int ResultOf(lxw_error e) {
 }  // namespace
 
 int WriteWorkbook(const TCallGrid& calls, const TALGrid& lines, const TSLGrid& trunks,
-                  const std::string& path, int* err, size_t rowsPerSheet) {
+                  const std::string& path, int* err, size_t rowsPerSheet,
+                  const TWriteControl& control) {
     rowsPerSheet = std::clamp<size_t>(rowsPerSheet, 1, kSheetRowLimit);
     return WriteFileReplacing(
         path,
         [&](int fd, const std::string& name, int* fillErr) {
+            const uint64_t total = calls.RowCount() + lines.RowCount() + trunks.RowCount();
+            if (control.Progress && !control.Progress(0, total)) return kExportCancelled;
+            TTally tally(control.Progress, total);
+            const TCNumbers numbers;
+            if (!numbers.Held()) {
+                *fillErr = errno ? errno : ENOMEM;
+                return -1;
+            }
             // The row stores go beside a new file, not to a /tmp that may be
             // memory; they are unlinked as soon as they are made. A device
             // written in place keeps them in the system's place.
@@ -210,14 +265,15 @@ int WriteWorkbook(const TCallGrid& calls, const TALGrid& lines, const TSLGrid& t
             format_set_num_format(f.Time, "hh:mm:ss");
             format_set_num_format(f.Duration, "[h]:mm:ss");
 
-            lxw_error e = WriteCalls(book, f, calls, rowsPerSheet);
-            if (!e) e = WriteLines(book, f, lines);
-            if (!e) e = WriteTrunks(book, f, trunks);
+            lxw_error e = WriteCalls(book, f, calls, rowsPerSheet, tally);
+            if (!e) e = WriteLines(book, f, lines, tally);
+            if (!e) e = WriteTrunks(book, f, trunks, tally);
             int stored = errno;
             // Closing also frees the workbook, so it is closed even after
             // an error; the file is then thrown away.
             errno = 0;
             const lxw_error closed = workbook_close(book);
+            if (tally.Cancelled()) return kExportCancelled;
             if (!e) {
                 e = closed;
                 stored = errno;
@@ -226,5 +282,5 @@ int WriteWorkbook(const TCallGrid& calls, const TALGrid& lines, const TSLGrid& t
             *fillErr = stored ? stored : EIO;
             return ResultOf(e);
         },
-        err);
+        err, control);
 }

@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <string>
 
+#include "report_export.h"
 #include "report_grids.h"
 
 // Rows a sheet takes below its header row; calls past them go on in sheets
@@ -17,6 +18,8 @@
 constexpr size_t kSheetRowLimit = 1048575;
 
 // Writes the workbook to path through WriteFileReplacing; results and *err as
-// there. rowsPerSheet is for tests of the continuation sheets.
+// there. Its bytes are the same under every locale of the process or the
+// thread. rowsPerSheet is for tests of the continuation sheets.
 int WriteWorkbook(const TCallGrid& calls, const TALGrid& lines, const TSLGrid& trunks,
-                  const std::string& path, int* err, size_t rowsPerSheet = kSheetRowLimit);
+                  const std::string& path, int* err, size_t rowsPerSheet = kSheetRowLimit,
+                  const TWriteControl& control = {});

@@ -11,7 +11,7 @@ packages=(
     clang-14 libclang-rt-14-dev
     desktop-file-utils appstream systemd dpkg-dev file lintian
     qt6-serialport-dev qt6-translations-l10n
-    libxlsxwriter-dev unzip
+    libxlsxwriter-dev unzip locales
 )
 
 missing=()
@@ -21,13 +21,18 @@ for p in "${packages[@]}"; do
     fi
 done
 
-if [ ${#missing[@]} -eq 0 ]; then
-    exit 0
-fi
-
-echo "setup: installing ${missing[*]}"
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
-export DEBIAN_FRONTEND=noninteractive
-$SUDO apt-get update -qq
-$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+
+if [ ${#missing[@]} -ne 0 ]; then
+    echo "setup: installing ${missing[*]}"
+    export DEBIAN_FRONTEND=noninteractive
+    $SUDO apt-get update -qq
+    $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+# Some tests run under the Russian locale the program's users have.
+if ! locale -a 2>/dev/null | grep -qix 'ru_RU\.utf-\?8'; then
+    echo "setup: making the ru_RU.UTF-8 locale"
+    $SUDO localedef -i ru_RU -f UTF-8 ru_RU.UTF-8
+fi

@@ -3,11 +3,16 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <cstring>
+#include <atomic>
+#include <cerrno>
+#include <exception>
+#include <thread>
 
 #include <QAction>
 #include <QApplication>
+#include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
 #include <QFont>
 #include <QFrame>
 #include <QGroupBox>
@@ -24,9 +29,11 @@
 #include <QScreen>
 #include <QStatusBar>
 #include <QTableView>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include "about_form.h"
+#include "calllog_loader.h"
 #include "charts_form.h"
 #include "message_seam.h"
 #include "report_charts.h"
@@ -43,6 +50,8 @@ constexpr int kRowHeight = 18;
 constexpr int kScrollBarRoom = 30;
 constexpr int kProgressSteps = 1000;
 constexpr const char* kSaveAsSheet = "Сохранить как таблицу…";
+constexpr const char* kXlsxFilter = "Таблица XLSX (*.xlsx)";
+constexpr const char* kCsvFilter = "Таблица CSV (*.csv)";
 
 template <size_t N>
 QStringList Headers(const std::array<const char*, N>& texts) {
@@ -135,6 +144,40 @@ void FitColumns(QTableView* grid, bool fillLast) {
         used += width;
     }
 }
+
+// Keeps the user's hands off a window while its grids are being written
+// out: before the progress dialog shows (and makes itself modal) a sort or
+// a query would change them under the writer, and closing would end them.
+class TInputBlock : public QObject {
+  public:
+    explicit TInputBlock(QWidget* window) : window_(window) { qApp->installEventFilter(this); }
+    ~TInputBlock() override { qApp->removeEventFilter(this); }
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        switch (event->type()) {
+            case QEvent::KeyPress:
+            case QEvent::KeyRelease:
+            case QEvent::ShortcutOverride:
+            case QEvent::MouseButtonPress:
+            case QEvent::MouseButtonRelease:
+            case QEvent::MouseButtonDblClick:
+            case QEvent::Wheel:
+            case QEvent::ContextMenu:
+            case QEvent::Close: {
+                const auto* widget = qobject_cast<QWidget*>(watched);
+                if (!widget || widget->window() != window_) return false;
+                event->ignore();
+                return true;
+            }
+            default:
+                return false;
+        }
+    }
+
+  private:
+    QWidget* const window_;
+};
 
 }  // namespace
 
@@ -397,8 +440,7 @@ void TMainForm_rep::LoadButtonClick() {
     progress.reset();
     if (rc == kLoadCancelled) return;
     if (rc != 1) {
-        const std::string verb = rc == -2 ? "Cannot open file" : "Cannot read file";
-        seam::ShowMessage(verb + " \"" + chosenFile_ + "\". " + std::strerror(err),
+        seam::ShowMessage(LoadFailureText(rc, chosenFile_, err),
                           QApplication::applicationName().toStdString());
         return;
     }
@@ -547,32 +589,38 @@ bool TMainForm_rep::FilterEditKeyPress(QKeyEvent* key) {
 }
 
 void TMainForm_rep::N2Click() {
-    Export([this](const std::string& path, int* err) { return session_.ExportCalls(path, err); });
+    Export([this](const std::string& path, int* err, const TWriteControl& control) {
+        return session_.ExportCalls(path, err, control);
+    });
 }
 
 void TMainForm_rep::N12Click() {
-    Export([this](const std::string& path, int* err) { return session_.ExportAL(path, err); });
+    Export([this](const std::string& path, int* err, const TWriteControl& control) {
+        return session_.ExportAL(path, err, control);
+    });
 }
 
 void TMainForm_rep::N13Click() {
-    Export([this](const std::string& path, int* err) { return session_.ExportSL(path, err); });
+    Export([this](const std::string& path, int* err, const TWriteControl& control) {
+        return session_.ExportSL(path, err, control);
+    });
 }
 
 void TMainForm_rep::N14Click() {
-    ExportSheet([this](const std::string& path, int* err) {
-        return WriteCallsCsv(session_.CallGrid(), path, err);
+    ExportSheet([this](const std::string& path, int* err, const TWriteControl& control) {
+        return WriteCallsCsv(session_.CallGrid(), path, err, control);
     });
 }
 
 void TMainForm_rep::N15Click() {
-    ExportSheet([this](const std::string& path, int* err) {
-        return WriteALCsv(session_.ALGrid(), path, err);
+    ExportSheet([this](const std::string& path, int* err, const TWriteControl& control) {
+        return WriteALCsv(session_.ALGrid(), path, err, control);
     });
 }
 
 void TMainForm_rep::N16Click() {
-    ExportSheet([this](const std::string& path, int* err) {
-        return WriteSLCsv(session_.SLGrid(), path, err);
+    ExportSheet([this](const std::string& path, int* err, const TWriteControl& control) {
+        return WriteSLCsv(session_.SLGrid(), path, err, control);
     });
 }
 
@@ -580,30 +628,103 @@ void TMainForm_rep::ExportSheet(const TWrite& csv) {
     seam::TFileRequest request;
     request.Caption = "Сохранить как таблицу";
     request.DefaultSuffix = "xlsx";
-    request.Filter = "Таблица XLSX (*.xlsx);;Таблица CSV (*.csv)";
-    Export(
-        [this, &csv](const std::string& path, int* err) {
-            const bool isCsv =
-                path.size() >= 4 && QString::fromStdString(path.substr(path.size() - 4))
-                                            .compare(".csv", Qt::CaseInsensitive) == 0;
-            if (isCsv) return csv(path, err);
-            return WriteWorkbook(session_.CallGrid(), session_.ALGrid(), session_.SLGrid(), path,
-                                 err);
+    request.Filter = std::string(kXlsxFilter) + ";;" + kCsvFilter;
+    const TWrite book = [this](const std::string& path, int* err, const TWriteControl& control) {
+        return WriteWorkbook(session_.CallGrid(), session_.ALGrid(), session_.SLGrid(), path, err,
+                             kSheetRowLimit, control);
+    };
+    ExportChosen(
+        [&csv, &book](std::string& path, const std::string& filter) {
+            const QString name = QFile::decodeName(QByteArray::fromStdString(path));
+            if (filter.empty()) return name.endsWith(".csv", Qt::CaseInsensitive) ? csv : book;
+            const bool isCsv = filter == kCsvFilter;
+            if (QFileInfo(name).suffix().isEmpty()) path += isCsv ? ".csv" : ".xlsx";
+            return isCsv ? csv : book;
         },
         std::move(request));
 }
 
-void TMainForm_rep::Export(const TWrite& write, seam::TFileRequest request) {
+void TMainForm_rep::Export(const TWrite& write) {
+    ExportChosen([&write](std::string&, const std::string&) { return write; }, {});
+}
+
+void TMainForm_rep::ExportChosen(const TPick& pick, seam::TFileRequest request) {
     request.Save = true;
     request.Directory = dialogsDir_;
-    std::string path;
-    if (!seam::FileDialog(request, path)) return;
+    seam::TFileChoice choice;
+    if (!seam::ChooseFile(request, choice)) return;
+    std::string path = choice.Path;
+    const TWrite write = pick(path, choice.Filter);
+    // Said before the question about replacing a file that is not replaced.
+    if (const int refused = ExportRefusal(path, session_.LoadedPath())) {
+        seam::ShowMessage(ExportRefusalText(refused, path), "Ошибка");
+        return;
+    }
     struct stat st {};
     if (::stat(path.c_str(), &st) == 0 &&
         seam::ShowMessage("Такой файл уже существует. Перезапишем?", "Предупреждение!",
                           seam::TButtons::OkCancel) != seam::kAnswerOk)
         return;
     int err = 0;
-    const int rc = write(path, &err);
-    if (rc != 0) seam::ShowMessage("Ошибка", ExportFailureText(rc, err));
+    const int rc = RunWrite(write, path, &err);
+    if (rc == 0 || rc == kExportCancelled) return;
+    if (rc == kExportNotAFile || rc == kExportIsKept)
+        seam::ShowMessage(ExportRefusalText(rc, path), "Ошибка");
+    else
+        seam::ShowMessage("Ошибка", ExportFailureText(rc, err));
+}
+
+int TMainForm_rep::RunWrite(const TWrite& write, const std::string& path, int* err) {
+    // Shown only when the save takes longer than half a second, as the
+    // load's; the window stays drawn meanwhile.
+    QProgressDialog progress(
+        "Сохранение файла " + QFile::decodeName(QByteArray::fromStdString(path)), "Отмена", 0,
+        kProgressSteps, this);
+    progress.setObjectName("SaveProgress");
+    progress.setWindowModality(Qt::WindowModal);
+    progress.setMinimumDuration(500);
+    progress.setAutoReset(false);
+    progress.setAutoClose(false);
+    progress.setValue(0);
+    std::atomic<bool> cancelled{false};
+    std::atomic<uint64_t> done{0}, total{0};
+    connect(&progress, &QProgressDialog::canceled, &progress, [&cancelled] { cancelled = true; });
+    TWriteControl control;
+    control.Keep = session_.LoadedPath();
+    control.Progress = [&](uint64_t d, uint64_t t) {
+        done = d;
+        total = t;
+        return !cancelled;
+    };
+    const TInputBlock block(this);
+    QEventLoop loop;
+    int rc = kExportCancelled;
+    std::thread worker;
+    // Started from the loop, so that a Cancel pressed before it is heeded.
+    QTimer::singleShot(0, &loop, [&] {
+        if (progress.wasCanceled()) cancelled = true;
+        worker = std::thread([&] {
+            try {
+                rc = write(path, err, control);
+            } catch (const std::exception&) {  // no memory for a text: the file stays
+                rc = -1;
+                *err = ENOMEM;
+            }
+            QMetaObject::invokeMethod(
+                &loop, [&loop] { loop.quit(); }, Qt::QueuedConnection);
+        });
+    });
+    QTimer tick;
+    connect(&tick, &QTimer::timeout, &progress, [&] {
+        if (progress.wasCanceled()) cancelled = true;
+        const uint64_t all = total, now = done;
+        progress.setValue(all ? static_cast<int>(std::min<uint64_t>(now * kProgressSteps / all,
+                                                                    kProgressSteps - 1))
+                              : 0);
+    });
+    tick.start(50);
+    loop.exec();
+    if (worker.joinable()) worker.join();
+    progress.reset();
+    return rc;
 }

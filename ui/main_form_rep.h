@@ -125,8 +125,10 @@ class TMainForm_rep : public QDialog {
     void N12Click();
     void N13Click();
     // "Сохранить как таблицу…" of the call, subscriber-line and trunk grids:
-    // a name ending in ".csv" gets that grid as CSV, any other name the
-    // workbook of all three grids.
+    // the name filter chosen in the dialog decides between that grid as CSV
+    // and the workbook of all three grids, and gives a name without a
+    // suffix its own; when the dialog tells no filter, a name ending in
+    // ".csv" gets the CSV.
     void N14Click();
     void N15Click();
     void N16Click();
@@ -153,11 +155,19 @@ class TMainForm_rep : public QDialog {
     bool MaskEdit1KeyPress(QKeyEvent* key);
     // Keeps digits, Backspace and Enter (which runs the query).
     bool FilterEditKeyPress(QKeyEvent* key);
-    using TWrite = std::function<int(const std::string& path, int* err)>;
+    using TWrite =
+        std::function<int(const std::string& path, int* err, const TWriteControl& control)>;
+    // Picks the writer for the file and name filter chosen in the save
+    // dialog; may complete the file's name.
+    using TPick = std::function<TWrite(std::string& path, const std::string& filter)>;
     // Save dialog, overwrite question, export, error box.
-    void Export(const TWrite& write, seam::TFileRequest request = {});
+    void Export(const TWrite& write);
+    void ExportChosen(const TPick& pick, seam::TFileRequest request);
     // Export as a spreadsheet; csv writes one grid's CSV.
     void ExportSheet(const TWrite& csv);
+    // Runs write off the user-interface thread behind a progress dialog
+    // with Cancel; returns its result.
+    int RunWrite(const TWrite& write, const std::string& path, int* err);
 
     // Redraws the charts, when open, after the call grid changed.
     void RefreshCharts();

@@ -6,6 +6,7 @@
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QMetaObject>
+#include <QRegularExpression>
 #include <QThread>
 
 namespace {
@@ -17,7 +18,14 @@ int ShowBox(const QString& text, const QString& caption, seam::TButtons buttons)
     return box.exec() == QMessageBox::Ok ? seam::kAnswerOk : seam::kAnswerCancel;
 }
 
-bool RunFileDialog(const seam::TFileRequest& request, std::string& chosen) {
+// The suffix of a name filter's first pattern ("Таблица CSV (*.csv)": "csv"),
+// or empty.
+QString FilterSuffix(const QString& filter) {
+    const QRegularExpressionMatch m = QRegularExpression(R"(\*\.(\w+))").match(filter);
+    return m.hasMatch() ? m.captured(1) : QString();
+}
+
+bool RunFileDialog(const seam::TFileRequest& request, seam::TFileChoice& choice) {
     QString start = QFile::decodeName(QByteArray::fromStdString(request.FileName));
     if (!request.Directory.empty() && QDir::isRelativePath(start))
         start =
@@ -30,10 +38,21 @@ bool RunFileDialog(const seam::TFileRequest& request, std::string& chosen) {
     dialog.setOption(QFileDialog::DontConfirmOverwrite);
     // An open dialog may name a file that does not exist yet.
     dialog.setFileMode(QFileDialog::AnyFile);
-    if (!request.DefaultSuffix.empty())
+    if (!request.DefaultSuffix.empty()) {
         dialog.setDefaultSuffix(QString::fromStdString(request.DefaultSuffix));
+        // A name typed without a suffix gets the one of the filter chosen.
+        QObject::connect(
+            &dialog, &QFileDialog::filterSelected, &dialog,
+            [&dialog, &request](const QString& filter) {
+                const QString suffix = FilterSuffix(filter);
+                dialog.setDefaultSuffix(
+                    suffix.isEmpty() ? QString::fromStdString(request.DefaultSuffix) : suffix);
+            });
+    }
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return false;
-    chosen = QFile::encodeName(dialog.selectedFiles().first()).toStdString();
+    choice.Path = QFile::encodeName(dialog.selectedFiles().first()).toStdString();
+    choice.Filter =
+        request.Filter.empty() ? std::string() : dialog.selectedNameFilter().toStdString();
     return true;
 }
 
@@ -52,11 +71,18 @@ int TQtMessageSink::Message(const std::string& text, const std::string& caption,
 }
 
 bool TQtMessageSink::FileDialog(const seam::TFileRequest& request, std::string& chosen) {
+    seam::TFileChoice choice;
+    if (!ChooseFile(request, choice)) return false;
+    chosen = choice.Path;
+    return true;
+}
+
+bool TQtMessageSink::ChooseFile(const seam::TFileRequest& request, seam::TFileChoice& choice) {
     QCoreApplication* app = QCoreApplication::instance();
     if (!app) return false;
-    if (QThread::currentThread() == app->thread()) return RunFileDialog(request, chosen);
+    if (QThread::currentThread() == app->thread()) return RunFileDialog(request, choice);
     bool confirmed = false;
     QMetaObject::invokeMethod(
-        app, [&] { confirmed = RunFileDialog(request, chosen); }, Qt::BlockingQueuedConnection);
+        app, [&] { confirmed = RunFileDialog(request, choice); }, Qt::BlockingQueuedConnection);
     return confirmed;
 }

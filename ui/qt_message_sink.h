@@ -9,4 +9,5 @@ class TQtMessageSink : public seam::IMessageSink {
     int Message(const std::string& text, const std::string& caption,
                 seam::TButtons buttons) override;
     bool FileDialog(const seam::TFileRequest& request, std::string& chosen) override;
+    bool ChooseFile(const seam::TFileRequest& request, seam::TFileChoice& choice) override;
 };

@@ -5,7 +5,7 @@
 // and (but for its creation time) the spreadsheet workbook.
 #include <algorithm>
 #include <array>
-#include <cstring>
+#include <clocale>
 #include <functional>
 #include <iostream>
 #include <optional>
@@ -13,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "calllog_loader.h"
 #include "report_export.h"
 #include "report_locale.h"
 #include "report_session.h"
@@ -56,7 +57,10 @@ const char* const kUsage =
     "  --csv-trunks FILE  write the trunks as CSV\n"
     "  --help             show this text\n"
     "\n"
-    "An existing export file is replaced only once the new one is complete.\n"
+    "Dates are written in the short date format of the locale (LANG); with no\n"
+    "locale or the C locale, as dd.MM.yyyy (05.03.2007), as in the Russian one.\n"
+    "An existing export file is replaced only once the new one is complete;\n"
+    "the call-log file itself, a FIFO or a socket is never written to.\n"
     "Exit status: 0 done, 1 an export failed, 2 bad arguments or an unreadable\n"
     "call-log file.\n";
 
@@ -199,12 +203,15 @@ int main(int argc, char** argv) {
         return 0;
     }
 
+    // The system's error texts in the user's language, and in the
+    // characters of the terminal; numbers stay the C locale's.
+    std::setlocale(LC_MESSAGES, "");
+    std::setlocale(LC_CTYPE, "");
     TReportSession session(SystemShortDate());
     int err = 0;
     const int loaded = session.Load(args.CallLog, &err);
     if (loaded != 1) {
-        std::cerr << "tallyphon-report: cannot read " << args.CallLog << ": " << std::strerror(err)
-                  << "\n";
+        std::cerr << "tallyphon-report: " << LoadFailureText(loaded, args.CallLog, err) << "\n";
         return kUsageError;
     }
     if (args.SortLines) session.SortAL(*args.SortLines);
@@ -224,6 +231,9 @@ int main(int argc, char** argv) {
         Print("СЛ", session.SLGrid());
         return std::cout.flush() ? 0 : kExportFailed;
     }
+    // No export may replace the call log it was made from.
+    TWriteControl control;
+    control.Keep = session.LoadedPath();
     using TExport = std::function<int(const std::string&, int*)>;
     const std::pair<const std::optional<std::string>*, TExport> exports[] = {
         {&args.Calls, [&](const std::string& f, int* e) { return session.ExportCalls(f, e); }},
@@ -231,20 +241,21 @@ int main(int argc, char** argv) {
         {&args.Trunks, [&](const std::string& f, int* e) { return session.ExportSL(f, e); }},
         {&args.Xlsx,
          [&](const std::string& f, int* e) {
-             return WriteWorkbook(session.CallGrid(), session.ALGrid(), session.SLGrid(), f, e);
+             return WriteWorkbook(session.CallGrid(), session.ALGrid(), session.SLGrid(), f, e,
+                                  kSheetRowLimit, control);
          }},
-        {&args.CsvCalls,
-         [&](const std::string& f, int* e) { return WriteCallsCsv(session.CallGrid(), f, e); }},
+        {&args.CsvCalls, [&](const std::string& f,
+                             int* e) { return WriteCallsCsv(session.CallGrid(), f, e, control); }},
         {&args.CsvLines,
-         [&](const std::string& f, int* e) { return WriteALCsv(session.ALGrid(), f, e); }},
-        {&args.CsvTrunks,
-         [&](const std::string& f, int* e) { return WriteSLCsv(session.SLGrid(), f, e); }}};
+         [&](const std::string& f, int* e) { return WriteALCsv(session.ALGrid(), f, e, control); }},
+        {&args.CsvTrunks, [&](const std::string& f, int* e) {
+             return WriteSLCsv(session.SLGrid(), f, e, control);
+         }}};
     for (const auto& [file, write] : exports) {
         if (!*file) continue;
         const int rc = write(**file, &err);
         if (rc != 0) {
-            std::cerr << "tallyphon-report: " << **file << ": " << ExportFailureText(rc, err)
-                      << "\n";
+            std::cerr << "tallyphon-report: " << ExportFailureMessage(rc, err, **file) << "\n";
             return kExportFailed;
         }
     }

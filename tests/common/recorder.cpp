@@ -31,13 +31,20 @@ int TRecorder::Message(const std::string& text, const std::string& caption, seam
 }
 
 bool TRecorder::FileDialog(const seam::TFileRequest& request, std::string& chosen) {
+    seam::TFileChoice choice;
+    if (!ChooseFile(request, choice)) return false;
+    chosen = choice.Path;
+    return true;
+}
+
+bool TRecorder::ChooseFile(const seam::TFileRequest& request, seam::TFileChoice& choice) {
     std::lock_guard<std::mutex> lock(mutex_);
     fileRequests_.push_back(request);
     if (fileAnswers_.empty()) return false;
-    const std::optional<std::string> answer = fileAnswers_.front();
+    const std::optional<seam::TFileChoice> answer = fileAnswers_.front();
     fileAnswers_.pop_front();
     if (!answer) return false;
-    chosen = *answer;
+    choice = *answer;
     return true;
 }
 
@@ -58,7 +65,15 @@ void TRecorder::QueueMessageAnswer(int answer) {
 
 void TRecorder::QueueFileAnswer(std::optional<std::string> answer) {
     std::lock_guard<std::mutex> lock(mutex_);
-    fileAnswers_.push_back(std::move(answer));
+    if (answer)
+        fileAnswers_.push_back(seam::TFileChoice{std::move(*answer), {}});
+    else
+        fileAnswers_.push_back(std::nullopt);
+}
+
+void TRecorder::QueueFileChoice(const std::string& path, const std::string& filter) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    fileAnswers_.push_back(seam::TFileChoice{path, filter});
 }
 
 std::vector<seam::TFileRequest> TRecorder::FileRequests() const {

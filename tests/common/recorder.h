@@ -34,6 +34,7 @@ class TRecorder : public seam::IMessageSink {
     int Message(const std::string& text, const std::string& caption,
                 seam::TButtons buttons) override;
     bool FileDialog(const seam::TFileRequest& request, std::string& chosen) override;
+    bool ChooseFile(const seam::TFileRequest& request, seam::TFileChoice& choice) override;
 
     // Messages shown so far, oldest first.
     std::vector<TShownMessage> Messages() const;
@@ -42,6 +43,8 @@ class TRecorder : public seam::IMessageSink {
     void QueueMessageAnswer(int answer);
     // The answer of a later file dialog.
     void QueueFileAnswer(std::optional<std::string> answer);
+    // The same with the name filter chosen in it.
+    void QueueFileChoice(const std::string& path, const std::string& filter);
     // File dialogs asked for so far, oldest first.
     std::vector<seam::TFileRequest> FileRequests() const;
     // Statuses the program asked to end with, in order.
@@ -51,7 +54,7 @@ class TRecorder : public seam::IMessageSink {
     mutable std::mutex mutex_;
     std::vector<TShownMessage> messages_;
     std::vector<seam::TFileRequest> fileRequests_;
-    std::deque<std::optional<std::string>> fileAnswers_;
+    std::deque<std::optional<seam::TFileChoice>> fileAnswers_;
     std::deque<int> messageAnswers_;
     std::vector<int> exits_;
 };

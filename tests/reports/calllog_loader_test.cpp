@@ -201,17 +201,30 @@ TEST(FileReader, BlockBoundariesChangeNothing) {
     }
 }
 
-TEST(FileReader, TenMegabyteLineWithoutEnd) {
+TEST(FileReader, LinesOverFourKilobytesAreCountedAndRejected) {
     TTempDir dir;
     const std::string path = dir.File("long.txt");
-    std::string text = CallLine(12, "121", "200", "5551234") + "\r\n";
-    text += kGood.substr(0, 54) + std::string(10u << 20, '7');
-    WriteFile(path, text);
-    TCallLogContent content;
-    ASSERT_EQ(ReadCallLogFile(path, content), 1);
-    EXPECT_EQ(content.LineCount, 2u);
-    ASSERT_EQ(content.LineList.Count(), 2u);
-    EXPECT_EQ(content.LineList[1].ExtNumber.size(), 10u << 20);
+    const std::string good = CallLine(12, "121", "200", "5551234");
+    const auto callOf = [](size_t length) {
+        return kGood.substr(0, 54) + std::string(length - 54, '7');
+    };
+    for (const std::string& end : {std::string("\r\n"), std::string("\r"), std::string("\n")}) {
+        // Within one block, across blocks, and at the end without a line end.
+        const std::string text = callOf(4096) + end + good + end + callOf(4097) + end + good + end +
+                                 callOf(10u << 20) + end + good + end + callOf(5u << 20);
+        WriteFile(path, text);
+        for (const TCallLogContent& content : {ReadCallLogText(text), [&] {
+                                                   TCallLogContent c;
+                                                   EXPECT_EQ(ReadCallLogFile(path, c), 1);
+                                                   return c;
+                                               }()}) {
+            EXPECT_EQ(content.LineCount, 7u);
+            ASSERT_EQ(content.LineList.Count(), 4u);
+            EXPECT_EQ(content.LineList[0].ExtNumber.size(), 4096u - 54);
+            for (size_t i = 1; i < 4; ++i)
+                EXPECT_EQ(content.LineList[i].ExtNumber, "5551234");
+        }
+    }
 }
 
 TEST(FileReader, BinaryGarbageLoadsWithoutHarm) {

@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
+
+#include <cstring>
 
 #include <cerrno>
 #include <string>
@@ -109,6 +113,58 @@ TEST(WriteLinesToFile, FailuresCarryTheErrorNumber) {
         EXPECT_EQ(WriteLinesToFile({"x"}, ro + "/out.txt", &err), -2);
         EXPECT_EQ(err, EACCES);
     }
+}
+
+TEST(WriteLinesToFile, RefusesPipesSocketsAndTheKeptFile) {
+    TTempDir dir;
+    const std::string fifo = dir.File("fifo"), sock = dir.File("sock"), log = dir.File("log.txt");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const int s = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::strncpy(addr.sun_path, sock.c_str(), sizeof addr.sun_path - 1);
+    ASSERT_EQ(bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    close(s);
+    WriteFile(log, "calls");
+    ASSERT_EQ(link(log.c_str(), dir.File("hard.txt").c_str()), 0);
+    ASSERT_EQ(symlink(log.c_str(), dir.File("soft.txt").c_str()), 0);
+    TWriteControl keepLog;
+    keepLog.Keep = log;
+    const std::pair<std::string, int> rows[] = {{fifo, kExportNotAFile},
+                                                {sock, kExportNotAFile},
+                                                {log, kExportIsKept},
+                                                {dir.File("hard.txt"), kExportIsKept},
+                                                {dir.File("soft.txt"), kExportIsKept},
+                                                {"/dev/null", 0},
+                                                {dir.File("other.txt"), 0}};
+    for (const auto& [target, rc] : rows) {
+        int err = -1;
+        EXPECT_EQ(WriteLinesToFile(
+                      1, [](size_t) { return "x"; }, target, &err, keepLog),
+                  rc)
+            << target;
+    }
+    EXPECT_EQ(ReadFile(log), "calls");
+    struct stat st {};
+    ASSERT_EQ(stat(fifo.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+    EXPECT_EQ(ExportRefusalText(kExportIsKept, "/a/log.txt"),
+              "Файл \"/a/log.txt\" — загруженный журнал звонков. Сохраните в другой файл.");
+}
+
+TEST(WriteLinesToFile, KeepsTheOwnerOfTheFileReplaced) {
+    if (geteuid() != 0) GTEST_SKIP() << "only root gives files away";
+    TTempDir dir;
+    const std::string out = dir.File("out.txt");
+    WriteFile(out, "earlier");
+    ASSERT_EQ(chown(out.c_str(), 4321, 5432), 0);
+    int err = 0;
+    ASSERT_EQ(WriteLinesToFile({"new"}, out, &err), 0);
+    struct stat st {};
+    ASSERT_EQ(stat(out.c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, 4321u);
+    EXPECT_EQ(st.st_gid, 5432u);
+    EXPECT_EQ(ReadFile(out), "new\r\n");
 }
 
 }  // namespace

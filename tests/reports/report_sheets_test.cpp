@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
+#include <clocale>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
@@ -101,10 +102,11 @@ struct ReportSheets : testing::Test {
         ASSERT_EQ(session.Load(dir.File("calls.txt")), 1);
     }
     template <class Grid>
-    std::string Csv(int (*write)(const Grid&, const std::string&, int*), const Grid& grid) {
+    std::string Csv(int (*write)(const Grid&, const std::string&, int*, const TWriteControl&),
+                    const Grid& grid) {
         const std::string out = dir.File("out.csv");
         int err = 0;
-        EXPECT_EQ(write(grid, out, &err), 0);
+        EXPECT_EQ(write(grid, out, &err, {}), 0);
         return ReadFile(out);
     }
     int Book(size_t rowsPerSheet = kSheetRowLimit) {
@@ -237,6 +239,40 @@ TEST_F(ReportSheets, AFailedWriteLeavesTheEarlierFileAndNothingBeside) {
     EXPECT_EQ(bookRc, -3);
     EXPECT_EQ(csvRc, -3);
     EXPECT_EQ(err, EFBIG);
+    EXPECT_EQ(ReadFile(book), "earlier book");
+    EXPECT_EQ(ReadFile(csv), "earlier csv");
+    const auto entries = std::filesystem::directory_iterator(dir.Path());
+    EXPECT_EQ(std::distance(begin(entries), end(entries)), 3);  // with calls.txt
+}
+
+TEST_F(ReportSheets, WorkbookBytesIgnoreTheLocale) {
+    Load(ReportSampleFile());
+    ASSERT_EQ(Book(), 0);
+    const std::string inC = ZipMember(book, "xl/worksheets/sheet2.xml");
+    const std::string was = std::setlocale(LC_ALL, nullptr);
+    if (!std::setlocale(LC_ALL, "ru_RU.UTF-8")) GTEST_SKIP() << "no ru_RU.UTF-8 locale";
+    const int rc = Book();
+    std::setlocale(LC_ALL, was.c_str());
+    ASSERT_EQ(rc, 0);
+    const std::string inRu = ZipMember(book, "xl/worksheets/sheet2.xml");
+    EXPECT_NE(inRu.find(R"(<c r="E2" s="4"><v>6.001030092592592</v>)"), std::string::npos);
+    EXPECT_NE(inRu.find(R"(width="14.7109375")"), std::string::npos);
+    EXPECT_EQ(inRu, inC);
+}
+
+TEST_F(ReportSheets, ACancelledSaveLeavesTheEarlierFileAndNothingBeside) {
+    Load(ReportSampleFile());
+    const std::string csv = dir.File("out.csv");
+    WriteFile(book, "earlier book");
+    WriteFile(csv, "earlier csv");
+    TWriteControl cancel;
+    cancel.Progress = [](uint64_t, uint64_t) { return false; };
+    int err = 0;
+    EXPECT_EQ(WriteWorkbook(session.CallGrid(), session.ALGrid(), session.SLGrid(), book, &err,
+                            kSheetRowLimit, cancel),
+              kExportCancelled);
+    EXPECT_EQ(WriteCallsCsv(session.CallGrid(), csv, &err, cancel), kExportCancelled);
+    EXPECT_EQ(session.ExportCalls(csv, &err, cancel), kExportCancelled);
     EXPECT_EQ(ReadFile(book), "earlier book");
     EXPECT_EQ(ReadFile(csv), "earlier csv");
     const auto entries = std::filesystem::directory_iterator(dir.Path());

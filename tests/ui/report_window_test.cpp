@@ -1,6 +1,14 @@
 // The report window on the offscreen platform, and the command-line report
 // program beside it: both must write the same bytes for the same commands.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <clocale>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
 
 #include <QAbstractItemModel>
 #include <QAction>
@@ -9,6 +17,8 @@
 #include <QCategoryAxis>
 #include <QChart>
 #include <QChartView>
+#include <QComboBox>
+#include <QFileDialog>
 #include <QGraphicsTextItem>
 #include <QGroupBox>
 #include <QHeaderView>
@@ -16,15 +26,18 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QProcess>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpression>
 #include <QTableView>
 #include <QTest>
+#include <QTimer>
 
 #include "about_form.h"
 #include "charts_form.h"
 #include "main_form_rep.h"
+#include "qt_message_sink.h"
 #include "recorder.h"
 #include "report_sample.h"
 #include "test_support.h"
@@ -38,8 +51,14 @@ struct TRun {
     std::string Out, Err;
 };
 
-TRun RunReportProgram(const QStringList& args) {
+TRun RunReportProgram(const QStringList& args, bool withoutLocale = false) {
     QProcess p;
+    if (withoutLocale) {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const QString& name : env.keys())
+            if (name == "LANG" || name == "LANGUAGE" || name.startsWith("LC_")) env.remove(name);
+        p.setProcessEnvironment(env);
+    }
     p.start(TALLYPHON_REPORT_PROGRAM, args);
     TRun run;
     if (!p.waitForFinished(30000)) return run;
@@ -143,7 +162,7 @@ TEST_F(ReportWindow, LoadFillsTheGridsAndReopeningKeepsTheirTexts) {
     Choose(form.Load, dir.Path());  // a directory: the window stays as it was
     ASSERT_EQ(recorder.Messages().size(), 1u);
     EXPECT_EQ(recorder.Messages()[0].Text,
-              "Cannot open file \"" + dir.Path() + "\". Is a directory");
+              "Не удалось открыть файл \"" + dir.Path() + "\": " + std::strerror(EISDIR));
     EXPECT_EQ(form.StringGrid1->model()->rowCount(), 0);
 
     Choose(form.Load, sample);
@@ -368,10 +387,13 @@ TEST(ReportProgram, BadArgumentsAndFailedExportsEndWithOneLine) {
     const std::string sample = dir.File("calls.txt");
     WriteFile(sample, ReportSampleFile());
     const QString file = QString::fromStdString(sample);
+    const std::string none = dir.File("none.txt"), link = dir.File("link.txt");
+    ASSERT_EQ(symlink(sample.c_str(), link.c_str()), 0);
+    ASSERT_EQ(mkfifo(dir.File("fifo").c_str(), 0600), 0);
     struct Row {
         QStringList args;
         int status;
-        const char* message;
+        std::string message;
     };
     const Row rows[] = {
         {{}, 2, "no call-log file given"},
@@ -380,7 +402,14 @@ TEST(ReportProgram, BadArgumentsAndFailedExportsEndWithOneLine) {
         {{file, "--prefix", "8a"}, 2, "--prefix takes digits"},
         {{file, "--sort-lines", "speed"}, 2, "--sort-lines takes"},
         {{file, "--calls"}, 2, "--calls needs a value"},
-        {{QString::fromStdString(dir.File("none.txt"))}, 2, "cannot read"},
+        {{QString::fromStdString(none)}, 2, "Не удалось открыть файл \"" + none + "\": "},
+        {{file, "--calls", file},
+         1,
+         "Файл \"" + sample + "\" — загруженный журнал звонков. Сохраните в другой файл."},
+        {{file, "--csv-trunks", QString::fromStdString(link)},
+         1,
+         "Файл \"" + link + "\" — загруженный журнал звонков."},
+        {{file, "--xlsx", QString::fromStdString(dir.File("fifo"))}, 1, "канал или сокет"},
         {{file, "--lines", QString::fromStdString(dir.Path())},
          1,
          "Не создать или не открыть файл. errno = 21"},
@@ -395,9 +424,103 @@ TEST(ReportProgram, BadArgumentsAndFailedExportsEndWithOneLine) {
         EXPECT_NE(run.Err.find(r.message), std::string::npos) << run.Err;
         EXPECT_EQ(std::count(run.Err.begin(), run.Err.end(), '\n'), 1) << run.Err;
     }
+    EXPECT_EQ(ReadFile(sample), ReportSampleFile());
     const TRun listed = RunReportProgram({file, "--number", "17"});
     EXPECT_EQ(listed.Status, 0);
     EXPECT_EQ(listed.Out.substr(0, listed.Out.find("\nАЛ")), "Кол-во строк: 11\nЗвонков: 2\n");
+}
+
+TEST(ReportProgram, WithoutALocaleDatesAreWrittenAsInTheRussianOne) {
+    TTempDir dir;
+    WriteFile(dir.File("calls.txt"), ReportSampleFile());
+    const TRun run = RunReportProgram({QString::fromStdString(dir.File("calls.txt")), "--calls",
+                                       QString::fromStdString(dir.File("out.txt"))},
+                                      true);
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    EXPECT_NE(ReadFile(dir.File("out.txt")).find("\r\n05.03.2007  14:02:07  00:01:35"),
+              std::string::npos);
+    EXPECT_NE(RunReportProgram({"--help"}).Out.find("as dd.MM.yyyy (05.03.2007)"),
+              std::string::npos);
+}
+
+TEST_F(ReportWindow, ExportsNeverReplaceTheLoadedCallLog) {
+    Choose(form.Load, sample);
+    const std::string link = dir.File("link.csv");
+    ASSERT_EQ(symlink(sample.c_str(), link.c_str()), 0);
+    Choose(form.N2, sample);
+    Choose(form.N14, link);
+    const std::string refused = "\" — загруженный журнал звонков. Сохраните в другой файл.";
+    const std::vector<TShownMessage> expected = {{"Файл \"" + sample + refused, "Ошибка"},
+                                                 {"Файл \"" + link + refused, "Ошибка"}};
+    EXPECT_EQ(recorder.Messages(), expected);
+    EXPECT_EQ(ReadFile(sample), ReportSampleFile());
+}
+
+TEST_F(ReportWindow, TheChosenFilterDecidesTheKindAndTheSuffix) {
+    Choose(form.Load, sample);
+    recorder.QueueFileChoice(dir.File("filtertest"), "Таблица CSV (*.csv)");
+    form.N16->trigger();
+    recorder.QueueFileChoice(dir.File("booktest"), "Таблица XLSX (*.xlsx)");
+    form.N16->trigger();
+    EXPECT_EQ(ReadFile(dir.File("filtertest.csv")).substr(0, 15), "\xEF\xBB\xBFАпп. СЛ");
+    EXPECT_FALSE(ZipMember(dir.File("booktest.xlsx"), "xl/worksheets/sheet3.xml").empty());
+    EXPECT_FALSE(Exists(dir.File("filtertest")));
+    EXPECT_FALSE(Exists(dir.File("booktest")));
+    EXPECT_TRUE(recorder.Messages().empty());
+}
+
+TEST_F(ReportWindow, ASaveRunsBehindAProgressDialogAndCancelKeepsTheFile) {
+    Choose(form.Load, sample);
+    const std::string book = dir.File("book.xlsx");
+    WriteFile(book, "earlier");
+    bool seen = false;
+    // Runs once the save has started and while it runs: the window's own
+    // thread is free, and its dialog offers Cancel.
+    QTimer::singleShot(0, &form, [&] {
+        auto* progress = form.findChild<QProgressDialog*>("SaveProgress");
+        seen = progress != nullptr;
+        QTest::keyClick(form.StringGrid1, Qt::Key_Escape);  // not while the grids are written
+        if (progress) progress->cancel();
+    });
+    Choose(form.N14, book);
+    EXPECT_TRUE(seen);
+    EXPECT_TRUE(form.isVisible());
+    EXPECT_EQ(ReadFile(book), "earlier");
+    const auto entries = std::filesystem::directory_iterator(dir.Path());
+    EXPECT_EQ(std::distance(begin(entries), end(entries)), 2);  // with calls.txt
+    EXPECT_EQ(form.findChild<QProgressDialog*>("SaveProgress"), nullptr);
+}
+
+// Run under the Russian locale (LC_ALL), the tests must get it: a missing
+// one would let them pass in the C locale unseen.
+TEST(ReportLocale, TheLocaleAskedForIsThere) {
+    const char* asked = std::getenv("LC_ALL");
+    if (!asked || std::string(asked).rfind("ru_RU", 0) != 0) GTEST_SKIP() << "not run in ru_RU";
+    EXPECT_STREQ(std::setlocale(LC_ALL, nullptr), asked);
+}
+
+TEST(ReportSaveDialog, ABareNameTakesTheSuffixOfTheTypeChosen) {
+    TTempDir dir;
+    seam::TFileRequest request;
+    request.Save = true;
+    request.Directory = dir.Path();
+    request.DefaultSuffix = "xlsx";
+    request.Filter = "Таблица XLSX (*.xlsx);;Таблица CSV (*.csv)";
+    QTimer answer;
+    QObject::connect(&answer, &QTimer::timeout, [&answer] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        if (!dialog) return;
+        answer.stop();
+        QTest::keyClick(dialog->findChild<QComboBox*>("fileTypeCombo"), Qt::Key_Down);
+        dialog->findChild<QLineEdit*>("fileNameEdit")->setText("filtertest");
+        static_cast<QDialog*>(dialog)->accept();
+    });
+    answer.start(10);
+    TQtMessageSink sink;
+    seam::TFileChoice choice;
+    ASSERT_TRUE(sink.ChooseFile(request, choice));
+    EXPECT_EQ(choice.Path, dir.File("filtertest.csv"));
+    EXPECT_EQ(choice.Filter, "Таблица CSV (*.csv)");
 }
 
 }  // namespace
