@@ -233,12 +233,19 @@ void TCommPort::SetStopBits(uint8_t stopBits) {
 
 void TCommPort::PurgeInput() {
     if (!open_) Raise(kErrNotOpen, EBADF);
-    if (tcflush(fd_, TCIFLUSH) != 0) Raise(kErrPurge, errno);
+    if (tcflush(fd_, TCIFLUSH) != 0) {
+        // A hung-up terminal refuses even this: the device is gone.
+        lost_ = lost_ || IsGone(errno);
+        Raise(kErrPurge, errno);
+    }
 }
 
 void TCommPort::Flush() {
     if (!open_) Raise(kErrNotOpen, EBADF);
-    if (tcdrain(fd_) != 0 && errno != EINTR) Raise(kErrFlush, errno);
+    if (tcdrain(fd_) != 0 && errno != EINTR) {
+        lost_ = lost_ || IsGone(errno);
+        Raise(kErrFlush, errno);
+    }
 }
 
 void TCommPort::WriteByte(uint8_t b) {

@@ -61,6 +61,21 @@ TOpenResult TLowLevel::OpenPort(const std::string& name) {
     }
 }
 
+bool TLowLevel::ReopenLostPort() {
+    if (line_ != port_.get() || !port_->Lost()) return false;
+    try {
+        port_->Close();
+    } catch (const ECommError&) {
+        return false;
+    }
+    if (OpenPort(Settings.PortName) != TOpenResult::Opened) return false;
+    try {
+        return IdentifyExchange() == TIdentifyResult::Identified;
+    } catch (const ECommError&) {
+        return false;
+    }
+}
+
 TLinkCheck TLowLevel::CheckLink() {
     try {
         for (int pass = 0; pass < kEchoPasses; ++pass) {

@@ -150,6 +150,14 @@ class TLowLevel {
     // kept).
     void SetUnacknowledgedStore(IUnacknowledgedStore* store) { store_ = store; }
 
+    // A port whose device went away (an adapter pulled and plugged in
+    // again, under the same name) is closed, opened again by
+    // Settings.PortName and the exchange identified again, as it may hand
+    // out another key. True when the port had been lost and works again;
+    // false when it was not lost (or speaks over another line) or is still
+    // gone. Never raises.
+    bool ReopenLostPort();
+
     // --- line state -------------------------------------------------------
     // Asks the exchange which lines are connected now. The connection table
     // is replaced when a reply of length 0 or more arrived; a request that

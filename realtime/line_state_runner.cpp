@@ -63,6 +63,9 @@ void TLineStateRunner::Work() {
         // The table is copied here, on the thread that filled it: the
         // receiving thread never reads the link while a query runs.
         TLineStateOutcome outcome;
+        // While the monitor is open nothing else uses the port: a device
+        // that went away and came back is taken up again here.
+        if (!cancel_) static_cast<void>(link->ReopenLostPort());
         outcome.Result = link->QueryLineState(&cancel_);
         outcome.Answered = link->LineStateAnswered();
         outcome.Entries = link->ConnectionTable();

@@ -56,7 +56,9 @@ void TRealTimeAdvancedForm::showEvent(QShowEvent* event) {
 }
 
 void TRealTimeAdvancedForm::FormShow() {
-    shape_ = GridShapeFor(link_ ? link_->Identification().ModelName : std::string());
+    shape_ = GridShapeFor(!modelName_.empty() ? modelName_
+                          : link_             ? link_->Identification().ModelName
+                                              : std::string());
     StringGrid1->clear();
     StringGrid1->setColumnCount(shape_.Columns);
     StringGrid1->setRowCount(shape_.Rows);

@@ -26,6 +26,9 @@ class TRealTimeAdvancedForm : public QDialog {
     // The exchange-link context whose model lays out the grid; handed over
     // by the monitor before each showing.
     void SetLink(boost::shared_ptr<TLowLevel> link) { link_ = std::move(link); }
+    // The model that lays the grid out, when it is not to be read from the
+    // link (a query may be identifying the exchange meanwhile).
+    void SetModelName(const std::string& model) { modelName_ = model; }
     boost::shared_ptr<TLowLevel> Link() const { return link_; }
 
     // Lays the grid out and places the window beside monitor, on its
@@ -47,6 +50,7 @@ class TRealTimeAdvancedForm : public QDialog {
     void showEvent(QShowEvent* event) override;
 
   private:
+    std::string modelName_;
     boost::shared_ptr<TLowLevel> link_;
     TGridShape shape_;
 };

@@ -241,6 +241,7 @@ void TRealTimeForm::N2Click() {
 void TRealTimeForm::SpeedButton1Click() {
     if (!advancedForm_) return;
     advancedForm_->SetLink(link_);
+    advancedForm_->SetModelName(modelName_);
     if (advancedForm_->isVisible()) {
         advancedForm_->hide();
         return;

@@ -37,7 +37,11 @@ class TRealTimeForm : public QDialog {
     ~TRealTimeForm() override;
 
     // The exchange-link context the monitor works on; set before each showing.
-    void SetLink(boost::shared_ptr<TLowLevel> link) { link_ = std::move(link); }
+    // Before each showing; the model is taken now, while no query runs.
+    void SetLink(boost::shared_ptr<TLowLevel> link) {
+        link_ = std::move(link);
+        modelName_ = link_ ? link_->Identification().ModelName : std::string();
+    }
     boost::shared_ptr<TLowLevel> Link() const { return link_; }
     // The grid window that "Подробности" shows and hides (not owned).
     void SetAdvancedForm(TRealTimeAdvancedForm* form) { advancedForm_ = form; }
@@ -97,6 +101,7 @@ class TRealTimeForm : public QDialog {
 
     boost::shared_ptr<TLowLevel> link_;
     TRealTimeAdvancedForm* advancedForm_ = nullptr;
+    std::string modelName_;
     std::function<void()> showExchangeInfo_;
     seam::TFileRequest openDialog1_;
     TRealTimeLog log_;

@@ -201,6 +201,18 @@ TEST_F(RealTime, WithoutAnAnswerTheViewStaysMarkedAndNothingIsLogged) {
     EXPECT_EQ(ReadFile(path), logged);
 }
 
+TEST_F(RealTime, ResumesByItselfWhenTheDeviceComesBack) {
+    Start();
+    form.show();
+    ASSERT_TRUE(WaitUntil([&] { return form.ListBox1->count() == 3; }));
+    exchange->Vanish();
+    ASSERT_TRUE(WaitUntil([&] { return form.StaleLabel->isVisible(); }));
+    exchange->Reappear();
+    ASSERT_TRUE(WaitUntil([&] { return !form.StaleLabel->isVisible(); }));
+    EXPECT_EQ(form.ListBox1->count(), 3);
+    form.reject();
+}
+
 TEST_F(RealTime, TheGridOpensBesideTheMonitorAndClosesWithIt) {
     Start();
     // Partly off the left of the 800-pixel offscreen screen: room on its right.
