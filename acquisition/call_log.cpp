@@ -246,6 +246,10 @@ class TCallLog::TDiskSync {
   private:
     void Run() {
         pthread_setname_np(pthread_self(), "tallyphon-sync");
+        // Started from the reading's thread, it would share its real-time
+        // priority; waiting for the disk needs none.
+        sched_param normal{};
+        static_cast<void>(pthread_setschedparam(pthread_self(), SCHED_OTHER, &normal));
         std::unique_lock<std::mutex> lock(mutex_);
         for (;;) {
             wake_.wait(lock, [this] { return quit_ || job_; });
@@ -285,6 +289,7 @@ void TCallLog::Step(TCallLogStep step) {
 std::map<int, std::vector<uint8_t>> TCallLog::RestoreUnacknowledged() {
     std::lock_guard<std::mutex> lock(mutex_);
     if (stateFile_.Path().empty()) return {};
+    stateFile_.RemoveRetired();
     const std::map<int, TUnacknowledged> saved = stateFile_.Load();
     unacknowledged_.clear();
     std::map<int, std::vector<uint8_t>> records;
@@ -395,7 +400,8 @@ std::vector<std::string> TCallLog::WritePendingLocked() {
         const int log = unsettledFile_.Get();
         auto saved = std::make_shared<TFd>(std::move(state));
         const std::string dir = DirectoryOf(stateFile_.Path());
-        sync_->Post([log, saved, dir] {
+        const TUnacknowledgedFile* stateFile = &stateFile_;
+        sync_->Post([log, saved, dir, stateFile] {
             // The state file's new name is made durable with its directory;
             // on ext4 the first sync carries the others along.
             const bool ok = fdatasync(log) == 0;
@@ -403,6 +409,7 @@ std::vector<std::string> TCallLog::WritePendingLocked() {
                 static_cast<void>(fsync(saved->Get()));
                 TFd d(open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
                 if (d.IsOpen()) static_cast<void>(fsync(d.Get()));
+                stateFile->RemoveRetired();
             }
             return ok;
         });

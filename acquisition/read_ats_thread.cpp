@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QMetaObject>
+#include <QTimer>
 #include <chrono>
 #include <cstdio>
 #include <thread>
@@ -11,9 +12,74 @@
 #include "message_seam.h"
 #include "port_messages.h"
 
+namespace {
+
+// The reading keeps pace with the line only when its thread runs as soon as
+// a byte arrives. Qt's time-critical priority changes nothing under Linux's
+// normal policy: the lowest real-time priority is asked for instead, where
+// the system grants it (root, or a real-time limit such as systemd's
+// LimitRTPRIO); otherwise the thread runs as any other. The thread only
+// ever waits for the line, the disk or the window, so it cannot starve
+// them.
+void RaiseToRealTime() {
+    sched_param param{};
+    param.sched_priority = sched_get_priority_min(SCHED_FIFO);
+    static_cast<void>(pthread_setschedparam(pthread_self(), SCHED_FIFO, &param));
+}
+
+}  // namespace
+
+struct ReadATSThread::TShownLines {
+    struct TLine {
+        std::string Text;
+        int RecordsInBuffer;
+        int RejectedRecords;
+    };
+    IReadingForm* Form;
+    std::atomic<bool> Detached{false};
+    std::mutex Mutex;
+    std::vector<TLine> Lines;
+    // Set while a hand-over of Lines is on its way.
+    bool Posted = false;
+    // When lines were last shown (the form's thread only).
+    std::chrono::steady_clock::time_point LastShown{};
+
+    // Shows what is waiting (on the form's thread).
+    void Show() {
+        std::vector<TLine> lines;
+        {
+            std::lock_guard<std::mutex> lock(Mutex);
+            lines.swap(Lines);
+            Posted = false;
+        }
+        LastShown = std::chrono::steady_clock::now();
+        if (Detached) return;
+        for (const TLine& l : lines)
+            Form->ShowCallLine(l.Text, l.RecordsInBuffer, l.RejectedRecords);
+    }
+    // Shows what is waiting now, or once kShowEveryMs have passed since the
+    // last batch (on the form's thread).
+    static void ShowSoon(const std::shared_ptr<TShownLines>& self) {
+        const auto due = self->LastShown + std::chrono::milliseconds(kShowEveryMs);
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= due) {
+            self->Show();
+            return;
+        }
+        QTimer::singleShot(std::chrono::ceil<std::chrono::milliseconds>(due - now),
+                           self->Form->FormObject(), [self] { self->Show(); });
+    }
+};
+
 ReadATSThread::ReadATSThread(IReadingForm* form, boost::shared_ptr<TLowLevel> link,
                              boost::shared_ptr<TCallLog> log, std::function<bool()> autoExit)
-    : form_(form), link_(std::move(link)), log_(std::move(log)), autoExit_(std::move(autoExit)) {}
+    : form_(form),
+      link_(std::move(link)),
+      log_(std::move(log)),
+      autoExit_(std::move(autoExit)),
+      shown_(std::make_shared<TShownLines>()) {
+    shown_->Form = form_;
+}
 
 ReadATSThread::~ReadATSThread() {
     if (isRunning()) {
@@ -23,8 +89,15 @@ ReadATSThread::~ReadATSThread() {
     }
 }
 
+void ReadATSThread::Detach() {
+    detached_ = true;
+    shown_->Detached = true;
+}
+
 void ReadATSThread::Hand(const std::function<void()>& f) {
     const auto update = [this, &f] {
+        // Lines written before go first.
+        shown_->Show();
         if (!detached_) f();
     };
     QObject* target = form_->FormObject();
@@ -32,7 +105,6 @@ void ReadATSThread::Hand(const std::function<void()>& f) {
         update();
         return;
     }
-    // Queued after any lines handed over before, so it comes after them.
     QMetaObject::invokeMethod(target, update, Qt::BlockingQueuedConnection);
 }
 
@@ -44,28 +116,14 @@ void ReadATSThread::ShowLine(const std::string& line, int recordsInBuffer, int r
     }
     bool post = false;
     {
-        std::lock_guard<std::mutex> lock(shownMutex_);
-        shown_.push_back({line, recordsInBuffer, rejectedRecords});
-        post = !showPosted_;
-        showPosted_ = true;
+        std::lock_guard<std::mutex> lock(shown_->Mutex);
+        shown_->Lines.push_back({line, recordsInBuffer, rejectedRecords});
+        post = !shown_->Posted;
+        shown_->Posted = true;
     }
-    // The thread ends with a Hand, which waits for this one: the thread
-    // object outlives it.
     if (post)
         QMetaObject::invokeMethod(
-            target, [this] { ShowLines(); }, Qt::QueuedConnection);
-}
-
-void ReadATSThread::ShowLines() {
-    std::vector<TShownLine> lines;
-    {
-        std::lock_guard<std::mutex> lock(shownMutex_);
-        lines.swap(shown_);
-        showPosted_ = false;
-    }
-    if (detached_) return;
-    for (const TShownLine& l : lines)
-        form_->ShowCallLine(l.Line, l.RecordsInBuffer, l.RejectedRecords);
+            target, [shown = shown_] { TShownLines::ShowSoon(shown); }, Qt::QueuedConnection);
 }
 
 bool ReadATSThread::Stopping() const {
@@ -149,6 +207,7 @@ void ReadATSThread::OnRecord(TRecord record) {
 
 void ReadATSThread::run() {
     pthread_setname_np(pthread_self(), "Korvat_ReaderTh");  // 15 characters at most
+    RaiseToRealTime();
     Hand([&] { form_->LockControls(); });
     TReadingState& state = link_->Reading;
     state.RecordCallback = [this](TRecord r) { OnRecord(std::move(r)); };

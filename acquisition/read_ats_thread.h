@@ -7,6 +7,7 @@
 #include <atomic>
 #include <boost/shared_ptr.hpp>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -20,6 +21,8 @@ class ReadATSThread : public QThread {
     // Pause before a lost port is opened again, and between tries to write
     // waiting call lines, during continuous reading (milliseconds).
     static constexpr int kRetryPauseMs = 1000;
+    // Least time between two batches of lines shown (milliseconds).
+    static constexpr int kShowEveryMs = 100;
 
     // autoExit tells, when the reading has ended, whether the program is
     // to close itself.
@@ -29,15 +32,17 @@ class ReadATSThread : public QThread {
 
     // A newer reader has taken this one's place: from now on its updates
     // no longer touch the window, which belongs to the newer run.
-    void Detach() { detached_ = true; }
+    void Detach();
 
     // Carries f out on the form's thread and waits for it (and for any
     // update handed over before it). Nothing is done once detached.
     void Hand(const std::function<void()>& f);
     // Hands a written call line, with the counters as they stood, to the
     // form's thread and returns at once: the window never holds up the next
-    // request. Lines keep their order, also against Hand; those that pile
-    // up while the window is busy are shown together, by one hand-over.
+    // request. Lines keep their order, also against Hand. They are shown
+    // in batches, at most kShowEveryMs apart, so that a fast line does not
+    // have the window drawn once per call, which would take the processor
+    // from the reading.
     void ShowLine(const std::string& line, int recordsInBuffer, int rejectedRecords);
 
   protected:
@@ -66,17 +71,10 @@ class ReadATSThread : public QThread {
     std::function<bool()> autoExit_;
     bool told_ = false;
     std::atomic<bool> detached_{false};
-    struct TShownLine {
-        std::string Line;
-        int RecordsInBuffer;
-        int RejectedRecords;
-    };
-    // Carries out the lines handed over so far (on the form's thread).
-    void ShowLines();
-    std::mutex shownMutex_;
-    std::vector<TShownLine> shown_;
-    // Set while a hand-over of shown_ is on its way.
-    bool showPosted_ = false;
+    // Lines written and not yet shown, shared with the hand-overs on their
+    // way, which may outlive the thread object.
+    struct TShownLines;
+    std::shared_ptr<TShownLines> shown_;
 };
 
 // One more call line is in the file: the buffer count shown goes down by

@@ -118,7 +118,8 @@ std::map<int, TUnacknowledged> TUnacknowledgedFile::Load() const {
 
 TFd TUnacknowledgedFile::Save(const std::map<int, TUnacknowledged>& records) const {
     if (records.empty()) {
-        ::unlink(path_.c_str());
+        if (::rename(path_.c_str(), (path_ + ".old").c_str()) != 0 && errno != ENOENT)
+            ::unlink(path_.c_str());
         return TFd();
     }
     std::string text(kHeader);
@@ -143,6 +144,10 @@ TFd TUnacknowledgedFile::Save(const std::map<int, TUnacknowledged>& records) con
     ::unlink(temporary.c_str());
     ::unlink(path_.c_str());
     return TFd();
+}
+
+void TUnacknowledgedFile::RemoveRetired() const {
+    ::unlink((path_ + ".old").c_str());
 }
 
 bool CallLogEndsWith(const std::string& callLog, const TUnacknowledged& record) {

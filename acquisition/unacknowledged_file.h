@@ -41,12 +41,17 @@ class TUnacknowledgedFile {
     // Replaces the file by one holding records: a new file made beside it
     // (never through a link planted under the temporary name), written
     // whole and renamed over it, so a reader finds the old file or the new
-    // one, never half of one. With nothing to keep the file is removed.
+    // one, never half of one. With nothing to keep the file is moved aside
+    // under the retired name (at once: freeing a file takes the file system
+    // a while, which RemoveRetired spends later, off the reading's way).
     // Returns the new file, still open, for the caller to force to the disk
     // with its directory; not open when nothing was kept or writing failed
     // (then no file is left: an old record could be taken for a new call
     // identical to it, and keeping nothing costs at most one line twice).
     TFd Save(const std::map<int, TUnacknowledged>& records) const;
+
+    // Removes the file moved aside, if any.
+    void RemoveRetired() const;
 
     const std::string& Path() const { return path_; }
 

@@ -33,6 +33,8 @@ TEST(UnacknowledgedFile, KeepsEachUnitsRecordWithItsLineAndGoesWhenEmpty) {
     EXPECT_FALSE(file.Save({}).IsOpen());
     EXPECT_FALSE(Exists(path));
     EXPECT_FALSE(Exists(path + ".tmp"));
+    file.RemoveRetired();
+    EXPECT_FALSE(Exists(path + ".old"));
 }
 
 TEST(UnacknowledgedFile, AnythingDamagedOrMissingMeansNothingToSkip) {
