@@ -214,10 +214,12 @@ int AppendLine(const TSettings& settings, const std::string& text) {
     }
 }
 
-// Forces files to the disk on a thread of its own, one batch at a time,
-// so that the reading goes on with the link test meanwhile.
+// Writes and forces files to the disk on a thread of its own, one batch
+// at a time, so that the reading goes on with the link test meanwhile; or,
+// for tests, on the thread that asks.
 class TCallLog::TDiskSync {
   public:
+    explicit TDiskSync(bool onCallingThread) : onCallingThread_(onCallingThread) {}
     ~TDiskSync() {
         {
             std::lock_guard<std::mutex> lock(mutex_);
@@ -226,8 +228,12 @@ class TCallLog::TDiskSync {
         wake_.notify_all();
         if (thread_.joinable()) thread_.join();
     }
-    // Runs job on the thread; the previous one must have been waited for.
+    // Runs job; the previous one must have been waited for.
     void Post(std::function<bool()> job) {
+        if (onCallingThread_) {
+            result_ = job();
+            return;
+        }
         {
             std::lock_guard<std::mutex> lock(mutex_);
             job_ = std::move(job);
@@ -265,6 +271,7 @@ class TCallLog::TDiskSync {
         }
     }
 
+    const bool onCallingThread_;
     std::mutex mutex_;
     std::condition_variable wake_;
     std::function<bool()> job_;
@@ -274,15 +281,28 @@ class TCallLog::TDiskSync {
     std::thread thread_;
 };
 
-TCallLog::TCallLog(boost::shared_ptr<TLowLevel> ll, std::string stateFile)
-    : ll_(std::move(ll)), stateFile_(std::move(stateFile)), sync_(std::make_unique<TDiskSync>()) {}
+// Lines on their way to the file: what the disk's thread is given, and
+// what it hands back.
+struct TCallLog::TBatch {
+    std::deque<TEntry> Entries;
+    std::string Path;
+    // The state file's records before the batch, and after it once saved.
+    std::map<int, TUnacknowledged> Unacknowledged;
+    bool StateSaved = false;
+    std::string Error;
+};
+
+TCallLog::TCallLog(boost::shared_ptr<TLowLevel> ll, std::string stateFile, bool onCallingThread)
+    : ll_(std::move(ll)),
+      stateFile_(std::move(stateFile)),
+      sync_(std::make_unique<TDiskSync>(onCallingThread)) {}
 
 TCallLog::~TCallLog() {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (!unsettled_.empty()) sync_->Wait();
+    if (started_) sync_->Wait();
 }
 
-void TCallLog::Step(TCallLogStep step) {
+void TCallLog::Step(TCallLogStep step) const {
     if (hook_) hook_(step);
 }
 
@@ -302,6 +322,11 @@ std::map<int, std::vector<uint8_t>> TCallLog::RestoreUnacknowledged() {
     return records;
 }
 
+void TCallLog::SetWrittenHook(std::function<void(const std::vector<std::string>&)> hook) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    written_ = std::move(hook);
+}
+
 void TCallLog::Handing(int unit, const std::vector<uint8_t>& payload) {
     std::lock_guard<std::mutex> lock(mutex_);
     handingUnit_ = unit;
@@ -311,59 +336,32 @@ void TCallLog::Handing(int unit, const std::vector<uint8_t>& payload) {
 
 void TCallLog::Forget(int unit) {
     std::lock_guard<std::mutex> lock(mutex_);
+    // The exchange acknowledges only after a settled request: nothing is
+    // on its way to the state file now.
     for (TEntry& e : pending_)
         if (e.Unit == unit) e.Unit = -1;
     if (unacknowledged_.erase(unit) > 0 && !stateFile_.Path().empty())
         static_cast<void>(stateFile_.Save(unacknowledged_));
 }
 
-bool TCallLog::Settle() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return SettleLocked();
-}
-
-bool TCallLog::SettleLocked() {
-    if (unsettled_.empty()) return true;
-    const bool ok = sync_->Wait();
-    if (ok) {
-        unsettled_.clear();
-        unsettledFile_ = TFd();
-        Step(TCallLogStep::OnDisk);
-        return true;
-    }
-    // Lines the disk did not take are not known to be anywhere: they are
-    // taken back off the file and wait, first, to be written again.
-    error_ = std::string("Строки не удалось сохранить на диске: ") + std::strerror(EIO);
-    if (ftruncate(unsettledFile_.Get(), static_cast<off_t>(unsettledOffset_)) != 0) {
-        // Written twice at worst, never lost.
-    }
-    pending_.insert(pending_.begin(), unsettled_.begin(), unsettled_.end());
-    unsettled_.clear();
-    unsettledFile_ = TFd();
-    return false;
-}
-
-std::vector<std::string> TCallLog::WritePendingLocked() {
-    SettleLocked();
-    if (pending_.empty()) return {};
+bool TCallLog::Write(TBatch& batch) const {
     std::string bytes;
     std::vector<std::string> encoded;
-    for (const TEntry& e : pending_) {
+    for (const TEntry& e : batch.Entries) {
         encoded.push_back(Cp1251Line(e.Line));
         bytes += encoded.back();
     }
-    const std::string& path = ll_->Settings.TarifFileName;
-    if (path.empty()) {
-        error_ = "Не выбран файл для сохранения данных.";
-        return {};
+    if (batch.Path.empty()) {
+        batch.Error = "Не выбран файл для сохранения данных.";
+        return false;
     }
     const size_t plain = bytes.size();
-    TFd file = OpenWithRetry(path, true, bytes, error_);
-    if (!file.IsOpen()) return {};
+    TFd file = OpenWithRetry(batch.Path, true, bytes, batch.Error);
+    if (!file.IsOpen()) return false;
     struct stat st;
     if (fstat(file.Get(), &st) != 0) {
-        error_ = std::strerror(errno);
-        return {};
+        batch.Error = std::strerror(errno);
+        return false;
     }
     const bool regular = S_ISREG(st.st_mode);
 
@@ -372,67 +370,113 @@ std::vector<std::string> TCallLog::WritePendingLocked() {
     if (regular && !stateFile_.Path().empty()) {
         uint64_t offset = static_cast<uint64_t>(st.st_size) + (bytes.size() - plain);
         bool any = false;
-        for (size_t i = 0; i < pending_.size(); ++i) {
-            const TEntry& e = pending_[i];
+        for (size_t i = 0; i < batch.Entries.size(); ++i) {
+            const TEntry& e = batch.Entries[i];
             if (e.Unit >= 0) {
-                unacknowledged_[e.Unit] = {e.Payload, offset, encoded[i]};
+                batch.Unacknowledged[e.Unit] = {e.Payload, offset, encoded[i]};
                 any = true;
             }
             offset += encoded[i].size();
         }
         if (any) {
             // Kept open to be forced to the disk with the line.
-            state = stateFile_.Save(unacknowledged_);
+            state = stateFile_.Save(batch.Unacknowledged);
+            batch.StateSaved = true;
             Step(TCallLogStep::StateSaved);
         }
     }
-    if (!WriteOrTakeBack(file.Get(), bytes, regular ? st.st_size : -1, error_)) return {};
+    if (!WriteOrTakeBack(file.Get(), bytes, regular ? st.st_size : -1, batch.Error)) return false;
     Step(TCallLogStep::LineWritten);
-    error_.clear();
+    if (!regular) return true;
 
-    std::vector<std::string> lines;
-    for (const TEntry& e : pending_)
-        lines.push_back(e.Line);
-    if (regular) {
-        unsettledOffset_ = static_cast<uint64_t>(st.st_size);
-        unsettled_ = std::move(pending_);
-        unsettledFile_ = std::move(file);
-        const int log = unsettledFile_.Get();
-        auto saved = std::make_shared<TFd>(std::move(state));
-        const std::string dir = DirectoryOf(stateFile_.Path());
-        const TUnacknowledgedFile* stateFile = &stateFile_;
-        sync_->Post([log, saved, dir, stateFile] {
-            // The state file's new name is made durable with its directory;
-            // on ext4 the first sync carries the others along.
-            const bool ok = fdatasync(log) == 0;
-            if (saved->IsOpen()) {
-                static_cast<void>(fsync(saved->Get()));
-                TFd d(open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-                if (d.IsOpen()) static_cast<void>(fsync(d.Get()));
-                stateFile->RemoveRetired();
-            }
-            return ok;
-        });
+    // The state file's new name is made durable with its directory; on
+    // ext4 the first sync carries most of the others along.
+    if (fdatasync(file.Get()) != 0) {
+        batch.Error = std::string("Строки не удалось сохранить на диске: ") + std::strerror(errno);
+        // Lines the disk did not take are not known to be anywhere: they
+        // are taken back off the file and wait to be written again.
+        if (ftruncate(file.Get(), st.st_size) != 0) {
+            // Written twice at worst, never lost.
+        }
+        return false;
     }
-    pending_.clear();
-    return lines;
+    if (state.IsOpen()) {
+        static_cast<void>(fsync(state.Get()));
+        TFd dir(open(DirectoryOf(stateFile_.Path()).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (dir.IsOpen()) static_cast<void>(fsync(dir.Get()));
+    }
+    // Off the reading's way, the state file moved aside is removed.
+    if (!stateFile_.Path().empty()) stateFile_.RemoveRetired();
+    return true;
 }
 
-std::vector<std::string> TCallLog::OnCallRecord(const TRecord& record) {
+void TCallLog::StartLocked() {
+    auto batch = std::make_shared<TBatch>();
+    batch->Entries = std::move(pending_);
+    pending_.clear();
+    batch->Path = ll_->Settings.TarifFileName;
+    batch->Unacknowledged = unacknowledged_;
+    started_ = batch;
+    sync_->Post([this, batch] { return Write(*batch); });
+}
+
+bool TCallLog::SettleLocked(std::vector<std::string>& written) {
+    if (!started_) return true;
+    const std::shared_ptr<TBatch> batch = std::move(started_);
+    started_.reset();
+    const bool ok = sync_->Wait();
+    if (batch->StateSaved) unacknowledged_ = batch->Unacknowledged;
+    if (!ok) {
+        error_ = batch->Error;
+        pending_.insert(pending_.begin(), batch->Entries.begin(), batch->Entries.end());
+        return false;
+    }
+    error_.clear();
+    Step(TCallLogStep::OnDisk);
+    for (const TEntry& e : batch->Entries)
+        written.push_back(e.Line);
+    return true;
+}
+
+bool TCallLog::Settle() {
+    std::vector<std::string> written;
+    std::function<void(const std::vector<std::string>&)> hook;
+    bool ok = false;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        ok = SettleLocked(written);
+        hook = written_;
+    }
+    if (hook && !written.empty()) hook(written);
+    return ok;
+}
+
+void TCallLog::OnCallRecord(const TRecord& record) {
     const TIdentification& exchange = ll_->Identification();
     const std::string line =
         FormatCallLine(record, ll_->Settings.AltFormat, exchange.ModelName, exchange.SerialNumber);
-    std::lock_guard<std::mutex> lock(mutex_);
-    pending_.push_back({line, handingUnit_, handingPayload_});
-    handingUnit_ = -1;
-    std::vector<std::string> lines = WritePendingLocked();
-    if (lines.empty()) ll_->Reading.HoldFlag = true;
-    return lines;
+    std::vector<std::string> written;
+    std::function<void(const std::vector<std::string>&)> hook;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        // Lines started before and not yet settled go first.
+        SettleLocked(written);
+        pending_.push_back({line, handingUnit_, handingPayload_});
+        handingUnit_ = -1;
+        StartLocked();
+        hook = written_;
+    }
+    if (hook && !written.empty()) hook(written);
 }
 
 std::vector<std::string> TCallLog::WritePending() {
     std::lock_guard<std::mutex> lock(mutex_);
-    return WritePendingLocked();
+    std::vector<std::string> written;
+    SettleLocked(written);
+    if (pending_.empty()) return written;
+    StartLocked();
+    SettleLocked(written);
+    return written;
 }
 
 size_t TCallLog::PendingCount() const {

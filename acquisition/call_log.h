@@ -70,16 +70,19 @@ enum class TCallLogStep {
 // first as soon as writing works again.
 //
 // Before a call line is written, its record and the place of the line are
-// saved in the state file; the line and that file are forced to the disk
-// on a thread of their own while the link is tested, and the next-record
-// request waits for that (Settle). So a kill or a power cut at any moment
-// neither loses a call the exchange has dropped nor, at the next start,
-// writes one twice: a record offered again is skipped only when the
+// saved in the state file. Saving, writing and forcing both to the disk
+// run on a thread of their own while the link is tested, and the
+// next-record request waits for them (Settle). So a kill or a power cut at
+// any moment neither loses a call the exchange has dropped nor, at the next
+// start, writes one twice: a record offered again is skipped only when the
 // call-log file ends with its line.
 class TCallLog : public IUnacknowledgedStore {
   public:
     // stateFile: the state file's path (empty: nothing kept across runs).
-    explicit TCallLog(boost::shared_ptr<TLowLevel> ll, std::string stateFile = std::string());
+    // With onCallingThread the writing runs where it is asked for, not on a
+    // thread of its own (for tests that stop a reading at any step).
+    explicit TCallLog(boost::shared_ptr<TLowLevel> ll, std::string stateFile = std::string(),
+                      bool onCallingThread = false);
     // Waits until what was written is on the disk.
     ~TCallLog() override;
     TCallLog(const TCallLog&) = delete;
@@ -90,23 +93,27 @@ class TCallLog : public IUnacknowledgedStore {
     // the state file, as their records must be written when offered.
     std::map<int, std::vector<uint8_t>> RestoreUnacknowledged();
 
-    // Formats record and appends its line after any waiting lines. Returns
-    // the lines that reached the file, in order (the waiting ones first);
-    // when the line could not be written it joins the waiting lines, ll's
-    // HoldFlag is set and the result is empty.
-    std::vector<std::string> OnCallRecord(const TRecord& record);
-    // Writes the waiting lines to TarifFileName; returns those written
-    // (all or none).
+    // Formats record and starts appending its line after any waiting lines;
+    // Settle tells how it went.
+    void OnCallRecord(const TRecord& record);
+    // Writes the waiting lines to TarifFileName and puts them on the disk;
+    // returns those written (all or none).
     std::vector<std::string> WritePending();
     size_t PendingCount() const;
     // Why the last write failed (UTF-8; empty when it did not).
     std::string LastError() const;
+    // Told, on the thread that settles, of the lines that have reached the
+    // disk.
+    void SetWrittenHook(std::function<void(const std::vector<std::string>&)> hook);
 
     void Handing(int unit, const std::vector<uint8_t>& payload) override;
+    // Waits for the lines started last: true when they are on the disk;
+    // false when they could not be written or put there, and then they wait
+    // again, first.
     bool Settle() override;
     void Forget(int unit) override;
 
-    // Told of every step (on the reading's thread); for tests.
+    // Told of every step, on the thread that takes it; for tests.
     void SetStepHook(std::function<void(TCallLogStep)> hook) { hook_ = std::move(hook); }
 
   private:
@@ -117,14 +124,19 @@ class TCallLog : public IUnacknowledgedStore {
         int Unit = -1;
         std::vector<uint8_t> Payload;
     };
+    struct TBatch;
     class TDiskSync;
 
-    void Step(TCallLogStep step);
-    std::vector<std::string> WritePendingLocked();
-    bool SettleLocked();
+    void Step(TCallLogStep step) const;
+    // Starts writing the waiting lines.
+    void StartLocked();
+    // Waits for the lines started last; those written go to written.
+    bool SettleLocked(std::vector<std::string>& written);
+    // Writes batch and puts it on the disk (on the disk's thread).
+    bool Write(TBatch& batch) const;
 
     boost::shared_ptr<TLowLevel> ll_;
-    TUnacknowledgedFile stateFile_;
+    const TUnacknowledgedFile stateFile_;
     std::function<void(TCallLogStep)> hook_;
     mutable std::mutex mutex_;
     std::deque<TEntry> pending_;
@@ -132,10 +144,9 @@ class TCallLog : public IUnacknowledgedStore {
     std::map<int, TUnacknowledged> unacknowledged_;
     int handingUnit_ = -1;
     std::vector<uint8_t> handingPayload_;
-    // The lines written last and not yet known to be on the disk.
-    std::deque<TEntry> unsettled_;
-    TFd unsettledFile_;
-    uint64_t unsettledOffset_ = 0;
+    // The lines being written, until settled.
+    std::shared_ptr<TBatch> started_;
+    std::function<void(const std::vector<std::string>&)> written_;
     std::unique_ptr<TDiskSync> sync_;
     std::string error_;
 };

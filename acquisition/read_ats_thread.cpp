@@ -202,7 +202,7 @@ void ReadATSThread::TellReadResult(TReadResult r) {
 }
 
 void ReadATSThread::OnRecord(TRecord record) {
-    ShowWritten(log_->OnCallRecord(record));
+    log_->OnCallRecord(record);
 }
 
 void ReadATSThread::run() {
@@ -211,6 +211,9 @@ void ReadATSThread::run() {
     Hand([&] { form_->LockControls(); });
     TReadingState& state = link_->Reading;
     state.RecordCallback = [this](TRecord r) { OnRecord(std::move(r)); };
+    // Lines are shown once they are on the disk, while the next record is
+    // asked for.
+    log_->SetWrittenHook([this](const std::vector<std::string>& lines) { ShowWritten(lines); });
     // Set while the port open is not known to lead to the exchange: it is
     // closed and opened again by its name until the exchange answers there.
     bool reopen = false;
@@ -265,6 +268,7 @@ void ReadATSThread::run() {
 
     // What was written goes to the disk before the reading is over.
     static_cast<void>(log_->Settle());
+    log_->SetWrittenHook(nullptr);
     state.HoldFlag = false;
     // The callback refers to this thread object, which may go before the link.
     state.RecordCallback = nullptr;

@@ -162,7 +162,9 @@ class KilledReading : public ::testing::Test {
             TKillLine line(simLine, steps);
             auto ll = boost::make_shared<TLowLevel>(line, clock);
             ll->Settings.TarifFileName = dir.File("calls.txt");
-            auto log = boost::make_shared<TCallLog>(ll, dir.File("Tallyphon.state"));
+            // Written where it is asked for, so that a kill can come at
+            // any of its steps.
+            auto log = boost::make_shared<TCallLog>(ll, dir.File("Tallyphon.state"), true);
             ll->RestoreUnacknowledged(log->RestoreUnacknowledged());
             ll->SetUnacknowledgedStore(log.get());
             log->SetStepHook([&steps](TCallLogStep s) {
