@@ -49,6 +49,24 @@ constexpr int kRowHeight = 18;
 // Right of the last column: the frame and a vertical scroll bar.
 constexpr int kScrollBarRoom = 30;
 constexpr int kProgressSteps = 1000;
+
+// The progress dialog of a load or a save: shown only when the work takes
+// longer than half a second; while it is up it keeps the window drawn and
+// offers to cancel.
+void SetUpProgress(QProgressDialog& progress, const char* name) {
+    progress.setObjectName(name);
+    progress.setWindowModality(Qt::WindowModal);
+    progress.setMinimumDuration(500);
+    progress.setAutoReset(false);
+    progress.setValue(0);
+}
+
+// The dialog's step for done of total (the last step only when finished).
+int ProgressStep(uint64_t done, uint64_t total) {
+    return total ? static_cast<int>(
+                       std::min<uint64_t>(done * kProgressSteps / total, kProgressSteps - 1))
+                 : 0;
+}
 constexpr const char* kSaveAsSheet = "Сохранить как таблицу…";
 constexpr const char* kXlsxFilter = "Таблица XLSX (*.xlsx)";
 constexpr const char* kCsvFilter = "Таблица CSV (*.csv)";
@@ -420,21 +438,13 @@ void TMainForm_rep::OpenDialog1Close() {
 
 void TMainForm_rep::LoadButtonClick() {
     if (chosenFile_.empty()) return;
-    // Shown only when the load takes longer than half a second; while it is
-    // up it keeps the window drawn and offers to cancel.
     QProgressDialog progress(
         "Загрузка файла " + QFile::decodeName(QByteArray::fromStdString(chosenFile_)), "Отмена", 0,
         kProgressSteps, this);
-    progress.setObjectName("LoadProgress");
-    progress.setWindowModality(Qt::WindowModal);
-    progress.setMinimumDuration(500);
-    progress.setAutoReset(false);
-    progress.setValue(0);
+    SetUpProgress(progress, "LoadProgress");
     int err = 0;
     const int rc = session_.Load(chosenFile_, &err, [&progress](uint64_t done, uint64_t total) {
-        const uint64_t step =
-            total ? std::min<uint64_t>(done * kProgressSteps / total, kProgressSteps - 1) : 0;
-        progress.setValue(static_cast<int>(step));
+        progress.setValue(ProgressStep(done, total));
         return !progress.wasCanceled();
     });
     progress.reset();
@@ -675,17 +685,11 @@ void TMainForm_rep::ExportChosen(const TPick& pick, seam::TFileRequest request) 
 }
 
 int TMainForm_rep::RunWrite(const TWrite& write, const std::string& path, int* err) {
-    // Shown only when the save takes longer than half a second, as the
-    // load's; the window stays drawn meanwhile.
     QProgressDialog progress(
         "Сохранение файла " + QFile::decodeName(QByteArray::fromStdString(path)), "Отмена", 0,
         kProgressSteps, this);
-    progress.setObjectName("SaveProgress");
-    progress.setWindowModality(Qt::WindowModal);
-    progress.setMinimumDuration(500);
-    progress.setAutoReset(false);
+    SetUpProgress(progress, "SaveProgress");
     progress.setAutoClose(false);
-    progress.setValue(0);
     std::atomic<bool> cancelled{false};
     std::atomic<uint64_t> done{0}, total{0};
     connect(&progress, &QProgressDialog::canceled, &progress, [&cancelled] { cancelled = true; });
@@ -717,10 +721,7 @@ int TMainForm_rep::RunWrite(const TWrite& write, const std::string& path, int* e
     QTimer tick;
     connect(&tick, &QTimer::timeout, &progress, [&] {
         if (progress.wasCanceled()) cancelled = true;
-        const uint64_t all = total, now = done;
-        progress.setValue(all ? static_cast<int>(std::min<uint64_t>(now * kProgressSteps / all,
-                                                                    kProgressSteps - 1))
-                              : 0);
+        progress.setValue(ProgressStep(done, total));
     });
     tick.start(50);
     loop.exec();
