@@ -1,4 +1,4 @@
-#include "call_log.h"
+#include "acquisition/call_log.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -12,8 +12,8 @@
 #include <cstring>
 #include <thread>
 
-#include "cp1251.h"
-#include "fd.h"
+#include "base/cp1251.h"
+#include "base/fd.h"
 
 const char* const kColumnLine = "       Начало         Продолжит   Абонент      СЛ     Номер";
 

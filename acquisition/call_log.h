@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "fd.h"
-#include "low_level.h"
-#include "unacknowledged_file.h"
+#include "acquisition/unacknowledged_file.h"
+#include "base/fd.h"
+#include "link/low_level.h"
 
 // Second title line: the column heads.
 extern const char* const kColumnLine;

@@ -1,9 +1,9 @@
-#include "port_messages.h"
+#include "acquisition/port_messages.h"
 
 #include <cerrno>
 
-#include "message_seam.h"
-#include "serial_devices.h"
+#include "base/message_seam.h"
+#include "link/serial_devices.h"
 
 std::string PortOpenErrorText(const ECommError& openError) {
     std::string text = "Ошибка при открытии СОМ-порта.";

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "low_level.h"
+#include "link/low_level.h"
 
 inline constexpr char kNoExchangeText[] = "АТС не обнаружена.";
 inline constexpr char kNoticeCaption[] = "Уведомление";

@@ -1,10 +1,10 @@
-#include "program_controller.h"
+#include "acquisition/program_controller.h"
 
 #include <QThread>
 #include <boost/make_shared.hpp>
 #include <cstdio>
 
-#include "config_files.h"
+#include "config/config_files.h"
 
 boost::shared_ptr<TLowLevel> CreateLowLevel() {
     auto ll = boost::make_shared<TLowLevel>();

@@ -9,12 +9,12 @@
 
 #include <boost/shared_ptr.hpp>
 
-#include "call_log.h"
-#include "low_level.h"
-#include "message_seam.h"
-#include "port_messages.h"
-#include "read_ats_thread.h"
-#include "reading_form.h"
+#include "acquisition/call_log.h"
+#include "acquisition/port_messages.h"
+#include "acquisition/read_ats_thread.h"
+#include "acquisition/reading_form.h"
+#include "base/message_seam.h"
+#include "link/low_level.h"
 
 // Constructs the exchange-link context (StartDir = the current directory)
 // and reads "TallyphonOut.cfg" into its settings, as the last step of its

@@ -1,4 +1,4 @@
-#include "read_ats_thread.h"
+#include "acquisition/read_ats_thread.h"
 
 #include <pthread.h>
 
@@ -9,8 +9,8 @@
 #include <cstdio>
 #include <thread>
 
-#include "message_seam.h"
-#include "port_messages.h"
+#include "acquisition/port_messages.h"
+#include "base/message_seam.h"
 
 namespace {
 

@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "call_log.h"
-#include "low_level.h"
-#include "reading_form.h"
+#include "acquisition/call_log.h"
+#include "acquisition/reading_form.h"
+#include "link/low_level.h"
 
 class ReadATSThread : public QThread {
   public:

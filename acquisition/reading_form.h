@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "low_level.h"
+#include "link/low_level.h"
 
 class QObject;
 

@@ -1,4 +1,4 @@
-#include "unacknowledged_file.h"
+#include "acquisition/unacknowledged_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

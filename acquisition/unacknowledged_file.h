@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "fd.h"
+#include "base/fd.h"
 
 inline constexpr char kUnacknowledgedFileName[] = "Tallyphon.state";
 

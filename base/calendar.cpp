@@ -1,4 +1,4 @@
-#include "calendar.h"
+#include "base/calendar.h"
 
 // Howard Hinnant's algorithms: the year is taken to begin on 1 March, so that
 // the leap day falls last, and counted in 400-year eras of 146097 days.

@@ -1,4 +1,4 @@
-#include "com_name.h"
+#include "base/com_name.h"
 
 int ComPortNumber(std::string_view name) {
     constexpr std::string_view kPrefix = "COM";

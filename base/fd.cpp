@@ -1,4 +1,4 @@
-#include "fd.h"
+#include "base/fd.h"
 
 #include <fcntl.h>
 #include <sys/random.h>

@@ -1,4 +1,4 @@
-#include "config_files.h"
+#include "config/config_files.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -11,8 +11,8 @@
 #include <cstdint>
 #include <string_view>
 
-#include "com_name.h"
-#include "fd.h"
+#include "base/com_name.h"
+#include "base/fd.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 
 #include <string>
 
-#include "settings.h"
+#include "config/settings.h"
 
 inline constexpr char kConfigFileName[] = "Tallyphon.cfg";
 inline constexpr char kOutConfigFileName[] = "TallyphonOut.cfg";

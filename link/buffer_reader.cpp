@@ -11,7 +11,7 @@
 // on twice, while a later call identical to it is.
 #include <cstring>
 
-#include "low_level.h"
+#include "link/low_level.h"
 
 using namespace protocol;
 

@@ -1,4 +1,4 @@
-#include "byte_line.h"
+#include "link/byte_line.h"
 
 #include <thread>
 

@@ -1,4 +1,4 @@
-#include "comm_port.h"
+#include "link/comm_port.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -12,7 +12,7 @@
 #include <chrono>
 #include <cstdlib>
 
-#include "com_name.h"
+#include "base/com_name.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "byte_line.h"
+#include "link/byte_line.h"
 
 // Raised by every failure of TCommPort. Code says which operation failed
 // (see TCommPort), SystemError holds errno at the moment of the failure.

@@ -1,9 +1,9 @@
-#include "exchange_model.h"
+#include "link/exchange_model.h"
 
 #include <cstring>
 
-#include "little_endian.h"
-#include "protocol.h"
+#include "base/little_endian.h"
+#include "link/protocol.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "record.h"
+#include "link/record.h"
 
 // The result of one identification of the exchange.
 struct TIdentification {

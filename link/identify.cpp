@@ -2,8 +2,8 @@
 // clock, and the state of every unit's billing buffer.
 #include <cstring>
 
-#include "little_endian.h"
-#include "low_level.h"
+#include "base/little_endian.h"
+#include "link/low_level.h"
 
 using namespace protocol;
 

@@ -1,4 +1,4 @@
-#include "line_state.h"
+#include "link/line_state.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "low_level.h"
+#include "link/low_level.h"
 
 #include <unistd.h>
 

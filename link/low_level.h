@@ -14,13 +14,13 @@
 
 #include <boost/shared_ptr.hpp>
 
-#include "byte_line.h"
-#include "comm_port.h"
-#include "exchange_model.h"
-#include "line_state.h"
-#include "protocol.h"
-#include "record.h"
-#include "settings.h"
+#include "config/settings.h"
+#include "link/byte_line.h"
+#include "link/comm_port.h"
+#include "link/exchange_model.h"
+#include "link/line_state.h"
+#include "link/protocol.h"
+#include "link/record.h"
 
 // Results of the link's operations. The values are those the program has
 // always used; a result is switched over, never compared with a number.

@@ -1,4 +1,4 @@
-#include "record.h"
+#include "link/record.h"
 
 #include <ctime>
 

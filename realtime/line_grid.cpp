@@ -1,4 +1,4 @@
-#include "line_grid.h"
+#include "realtime/line_grid.h"
 
 #include <algorithm>
 

@@ -11,7 +11,7 @@
 #include <QRect>
 #include <QSize>
 
-#include "line_state.h"
+#include "link/line_state.h"
 
 // Columns and rows of the grid, the header row and column included.
 struct TGridShape {

@@ -1,4 +1,4 @@
-#include "line_state_runner.h"
+#include "realtime/line_state_runner.h"
 
 #include <pthread.h>
 

@@ -17,7 +17,7 @@
 
 #include <QObject>
 
-#include "low_level.h"
+#include "link/low_level.h"
 
 // One query's outcome as it stood when the query ended.
 struct TLineStateOutcome {

@@ -1,11 +1,11 @@
-#include "real_time_log.h"
+#include "realtime/real_time_log.h"
 
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "cp1251.h"
+#include "base/cp1251.h"
 
 std::string TimeStampLine(const QDateTime& at, const QLocale& locale) {
     return "****** Дата и время считывания: " +

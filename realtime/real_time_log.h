@@ -9,7 +9,7 @@
 #include <QDateTime>
 #include <QLocale>
 
-#include "fd.h"
+#include "base/fd.h"
 
 // "****** Дата и время считывания: " + date + three blanks + time (UTF-8),
 // the date in locale's short date format, the time as hh:mm:ss.

@@ -1,4 +1,4 @@
-#include "calllog_loader.h"
+#include "reports/calllog_loader.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -9,9 +9,9 @@
 #include <cstring>
 #include <memory>
 
-#include "cp1251.h"
-#include "fd.h"
-#include "report_datetime.h"
+#include "base/cp1251.h"
+#include "base/fd.h"
+#include "reports/report_datetime.h"
 
 namespace {
 

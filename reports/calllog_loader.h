@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "types_rep.h"
+#include "reports/types_rep.h"
 
 // Reads one call-log line by the line rule into rec. Returns false when the
 // line is rejected (too short, starts with a blank, a field that is not a

@@ -1,4 +1,4 @@
-#include "report_charts.h"
+#include "reports/report_charts.h"
 
 #include <algorithm>
 #include <cmath>
@@ -6,9 +6,9 @@
 #include <unordered_map>
 #include <utility>
 
-#include "report_datetime.h"
-#include "report_grids.h"
-#include "report_sort.h"
+#include "reports/report_datetime.h"
+#include "reports/report_grids.h"
+#include "reports/report_sort.h"
 
 namespace {
 

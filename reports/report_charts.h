@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "types_rep.h"
+#include "reports/types_rep.h"
 
 // Calls and traffic seconds, outgoing and incoming, of one bar.
 struct TTrafficBin {

@@ -1,10 +1,10 @@
-#include "report_datetime.h"
+#include "reports/report_datetime.h"
 
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 
-#include "calendar.h"
+#include "base/calendar.h"
 
 namespace {
 

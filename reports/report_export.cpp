@@ -1,4 +1,4 @@
-#include "report_export.h"
+#include "reports/report_export.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -10,8 +10,8 @@
 #include <cstring>
 #include <exception>
 
-#include "cp1251.h"
-#include "fd.h"
+#include "base/cp1251.h"
+#include "base/fd.h"
 
 const char* const kCallExportHeader =
     "        Начало         Длит.    Апп.  Прг.   СЛ     Набранный номер";

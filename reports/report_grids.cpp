@@ -1,10 +1,10 @@
-#include "report_grids.h"
+#include "reports/report_grids.h"
 
 #include <cmath>
 #include <utility>
 
-#include "report_datetime.h"
-#include "report_export.h"
+#include "reports/report_datetime.h"
+#include "reports/report_export.h"
 
 const std::array<const char*, 7> kCallGridHeaders = {
     "Дата", "Время", "Длительность", "Апп. АЛ", "Прг. АЛ", "Номер СЛ", "Внешний номер"};

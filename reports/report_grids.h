@@ -14,7 +14,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "report_model.h"
+#include "reports/report_model.h"
 
 // Header rows of the call, subscriber-line and trunk grids.
 extern const std::array<const char*, 7> kCallGridHeaders;

@@ -1,4 +1,4 @@
-#include "report_locale.h"
+#include "reports/report_locale.h"
 
 #include <QDate>
 #include <QLocale>

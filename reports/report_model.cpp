@@ -1,9 +1,9 @@
-#include "report_model.h"
+#include "reports/report_model.h"
 
 #include <algorithm>
 #include <utility>
 
-#include "report_sort.h"
+#include "reports/report_sort.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include "calllog_loader.h"
-#include "types_rep.h"
+#include "reports/calllog_loader.h"
+#include "reports/types_rep.h"
 
 // Sort orders of the subscriber-line list (ascending).
 enum class TALSortKey { HwLine, PrgLine, OutTraffic, InTraffic, TotalTraffic };

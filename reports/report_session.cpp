@@ -1,4 +1,4 @@
-#include "report_session.h"
+#include "reports/report_session.h"
 
 #include <utility>
 

@@ -8,10 +8,10 @@
 #include <string>
 #include <string_view>
 
-#include "calllog_loader.h"
-#include "report_export.h"
-#include "report_grids.h"
-#include "report_model.h"
+#include "reports/calllog_loader.h"
+#include "reports/report_export.h"
+#include "reports/report_grids.h"
+#include "reports/report_model.h"
 
 class TReportSession {
   public:

@@ -1,9 +1,9 @@
-#include "report_sheets.h"
+#include "reports/report_sheets.h"
 
 #include <cerrno>
 
-#include "fd.h"
-#include "report_export.h"
+#include "base/fd.h"
+#include "reports/report_export.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include <string>
 #include <string_view>
 
-#include "report_export.h"
-#include "report_grids.h"
+#include "reports/report_export.h"
+#include "reports/report_grids.h"
 
 // Appends text to record as one field: as it is, or between quotes with its
 // quotes doubled when it holds ';', '"', CR or LF.

@@ -1,4 +1,4 @@
-#include "report_sort.h"
+#include "reports/report_sort.h"
 
 #include <cstdint>
 #include <optional>

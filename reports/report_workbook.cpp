@@ -1,4 +1,4 @@
-#include "report_workbook.h"
+#include "reports/report_workbook.h"
 
 #include <sys/stat.h>
 #include <xlsxwriter.h>

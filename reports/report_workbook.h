@@ -10,8 +10,8 @@
 #include <cstddef>
 #include <string>
 
-#include "report_export.h"
-#include "report_grids.h"
+#include "reports/report_export.h"
+#include "reports/report_grids.h"
 
 // Rows a sheet takes below its header row; calls past them go on in sheets
 // "Звонки (2)", "Звонки (3)" and so on.

@@ -1,4 +1,4 @@
-#include "types_rep.h"
+#include "reports/types_rep.h"
 
 #include <cstdio>
 

@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "rep_text.h"
+#include "reports/rep_text.h"
 
 // One read call-log line. Texts are UTF-8.
 struct TExtStr_rep {

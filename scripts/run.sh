@@ -15,7 +15,7 @@ bash scripts/build.sh
 
 demo="$root/demo"
 sim="$root/build/tools/sim_exchange/sim_exchange"
-app="$root/build/ui/tallyphon"
+app="$root/build/app/tallyphon"
 mkdir -p "$demo"
 rm -f "$demo/COM1"
 

@@ -1,4 +1,4 @@
-#include "about_form.h"
+#include "ui/about_form.h"
 
 #include <QPlainTextEdit>
 #include <QStatusBar>

@@ -1,4 +1,4 @@
-#include "application.h"
+#include "ui/application.h"
 
 #include <cstring>
 #include <string>
@@ -6,8 +6,8 @@
 #include <QLibraryInfo>
 #include <QTranslator>
 
-#include "comm_port.h"
-#include "message_seam.h"
+#include "base/message_seam.h"
+#include "link/comm_port.h"
 
 TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {}
 

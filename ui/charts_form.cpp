@@ -1,4 +1,4 @@
-#include "charts_form.h"
+#include "ui/charts_form.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -5,7 +5,7 @@
 
 #include <QDialog>
 
-#include "report_charts.h"
+#include "reports/report_charts.h"
 
 class QChartView;
 class QLabel;

@@ -1,4 +1,4 @@
-#include "main_form.h"
+#include "ui/main_form.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -28,12 +28,12 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
-#include "about_form.h"
-#include "cp1251.h"
-#include "fixed_height_delegate.h"
-#include "main_form_rep.h"
-#include "options_form.h"
-#include "real_time_form.h"
+#include "base/cp1251.h"
+#include "ui/about_form.h"
+#include "ui/fixed_height_delegate.h"
+#include "ui/main_form_rep.h"
+#include "ui/options_form.h"
+#include "ui/real_time_form.h"
 
 namespace {
 

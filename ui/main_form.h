@@ -12,8 +12,8 @@
 
 #include <QMainWindow>
 
-#include "program_controller.h"
-#include "reading_form.h"
+#include "acquisition/program_controller.h"
+#include "acquisition/reading_form.h"
 
 class QAction;
 class QDateEdit;

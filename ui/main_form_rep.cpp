@@ -1,4 +1,4 @@
-#include "main_form_rep.h"
+#include "ui/main_form_rep.h"
 
 #include <sys/stat.h>
 
@@ -32,16 +32,16 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-#include "about_form.h"
-#include "calllog_loader.h"
-#include "charts_form.h"
-#include "message_seam.h"
-#include "report_charts.h"
-#include "report_export.h"
-#include "report_grid_model.h"
-#include "report_locale.h"
-#include "report_sheets.h"
-#include "report_workbook.h"
+#include "base/message_seam.h"
+#include "reports/calllog_loader.h"
+#include "reports/report_charts.h"
+#include "reports/report_export.h"
+#include "reports/report_locale.h"
+#include "reports/report_sheets.h"
+#include "reports/report_workbook.h"
+#include "ui/about_form.h"
+#include "ui/charts_form.h"
+#include "ui/report_grid_model.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 
 #include <QDialog>
 
-#include "message_seam.h"
-#include "report_session.h"
+#include "base/message_seam.h"
+#include "reports/report_session.h"
 
 class QAction;
 class QFrame;

@@ -1,4 +1,4 @@
-#include "options_form.h"
+#include "ui/options_form.h"
 
 #include <cstring>
 
@@ -15,10 +15,10 @@
 #include <QTreeView>
 #include <QVBoxLayout>
 
-#include "config_files.h"
-#include "fixed_height_delegate.h"
-#include "message_seam.h"
-#include "port_messages.h"
+#include "acquisition/port_messages.h"
+#include "base/message_seam.h"
+#include "config/config_files.h"
+#include "ui/fixed_height_delegate.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 
 #include <QDialog>
 
-#include "serial_devices.h"
-#include "settings.h"
+#include "config/settings.h"
+#include "link/serial_devices.h"
 
 class QCheckBox;
 class QComboBox;

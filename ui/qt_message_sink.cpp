@@ -1,4 +1,4 @@
-#include "qt_message_sink.h"
+#include "ui/qt_message_sink.h"
 
 #include <QApplication>
 #include <QDir>

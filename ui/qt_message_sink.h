@@ -2,7 +2,7 @@
 // the user-interface thread, whichever thread asks.
 #pragma once
 
-#include "message_seam.h"
+#include "base/message_seam.h"
 
 class TQtMessageSink : public seam::IMessageSink {
   public:

@@ -1,4 +1,4 @@
-#include "real_time_advanced_form.h"
+#include "ui/real_time_advanced_form.h"
 
 #include <algorithm>
 

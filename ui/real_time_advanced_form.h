@@ -9,8 +9,8 @@
 
 #include <QDialog>
 
-#include "line_grid.h"
-#include "low_level.h"
+#include "link/low_level.h"
+#include "realtime/line_grid.h"
 
 class QTableWidget;
 

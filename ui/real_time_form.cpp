@@ -1,4 +1,4 @@
-#include "real_time_form.h"
+#include "ui/real_time_form.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -17,9 +17,9 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-#include "config_files.h"
-#include "port_messages.h"
-#include "real_time_advanced_form.h"
+#include "acquisition/port_messages.h"
+#include "config/config_files.h"
+#include "ui/real_time_advanced_form.h"
 
 namespace {
 

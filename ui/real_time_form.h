@@ -13,10 +13,10 @@
 #include <QDateTime>
 #include <QDialog>
 
-#include "line_state_runner.h"
-#include "low_level.h"
-#include "message_seam.h"
-#include "real_time_log.h"
+#include "base/message_seam.h"
+#include "link/low_level.h"
+#include "realtime/line_state_runner.h"
+#include "realtime/real_time_log.h"
 
 class QAction;
 class QCheckBox;

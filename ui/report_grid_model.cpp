@@ -1,4 +1,4 @@
-#include "report_grid_model.h"
+#include "ui/report_grid_model.h"
 
 #include <algorithm>
 #include <climits>

@@ -9,8 +9,8 @@
 #include <cstdlib>
 #include <vector>
 
-#include "low_level.h"
-#include "sim_exchange.h"
+#include "link/low_level.h"
+#include "tools/sim_exchange/sim_exchange.h"
 
 int main(int argc, char** argv) {
     const int queries = argc > 1 ? std::max(1, std::atoi(argv[1])) : 50;

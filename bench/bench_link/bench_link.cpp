@@ -11,8 +11,8 @@
 #include <fstream>
 #include <string>
 
-#include "low_level.h"
-#include "sim_exchange.h"
+#include "link/low_level.h"
+#include "tools/sim_exchange/sim_exchange.h"
 
 namespace {
 

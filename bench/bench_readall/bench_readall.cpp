@@ -16,8 +16,8 @@
 #include <fstream>
 #include <string>
 
-#include "main_form.h"
-#include "sim_exchange.h"
+#include "tools/sim_exchange/sim_exchange.h"
+#include "ui/main_form.h"
 
 namespace {
 

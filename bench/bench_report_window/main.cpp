@@ -20,8 +20,8 @@
 #include <QLineEdit>
 #include <QTableView>
 
-#include "main_form_rep.h"
-#include "message_seam.h"
+#include "base/message_seam.h"
+#include "ui/main_form_rep.h"
 
 namespace {
 

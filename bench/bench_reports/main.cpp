@@ -7,7 +7,7 @@
 #include <cstring>
 #include <string>
 
-#include "report_model.h"
+#include "reports/report_model.h"
 
 int main(int argc, char** argv) {
     if (argc != 2) {

@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "call_log.h"
-#include "cp1251.h"
-#include "low_level.h"
-#include "test_support.h"
+#include "acquisition/call_log.h"
+#include "base/cp1251.h"
+#include "link/low_level.h"
+#include "tests/common/test_support.h"
 
 namespace testing_support {
 

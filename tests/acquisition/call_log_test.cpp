@@ -1,5 +1,5 @@
 // Call-log lines byte for byte, and appending them to the file.
-#include "call_log.h"
+#include "acquisition/call_log.h"
 
 #include <gtest/gtest.h>
 
@@ -8,8 +8,8 @@
 #include <sys/stat.h>
 #include <boost/make_shared.hpp>
 
-#include "cp1251.h"
-#include "test_support.h"
+#include "base/cp1251.h"
+#include "tests/common/test_support.h"
 
 using namespace testing_support;
 

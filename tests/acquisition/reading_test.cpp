@@ -12,12 +12,12 @@
 #include <mutex>
 #include <thread>
 
-#include "call_log_lines.h"
-#include "program_controller.h"
-#include "pty_peer.h"
-#include "recorder.h"
-#include "sim_exchange.h"
-#include "test_support.h"
+#include "acquisition/program_controller.h"
+#include "tests/acquisition/call_log_lines.h"
+#include "tests/common/recorder.h"
+#include "tests/common/test_support.h"
+#include "tests/link/pty_peer.h"
+#include "tools/sim_exchange/sim_exchange.h"
 
 using namespace testing_support;
 

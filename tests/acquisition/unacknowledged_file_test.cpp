@@ -1,7 +1,7 @@
 // The record left unacknowledged by the exchange: what the state file
 // keeps, that damage means nothing is skipped, and that a kill at any
 // moment of a reading neither loses nor doubles a call.
-#include "unacknowledged_file.h"
+#include "acquisition/unacknowledged_file.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -9,12 +9,12 @@
 
 #include <boost/make_shared.hpp>
 
-#include "call_log.h"
-#include "call_log_lines.h"
-#include "sim_exchange.h"
-#include "sim_line.h"
-#include "test_clock.h"
-#include "test_support.h"
+#include "acquisition/call_log.h"
+#include "tests/acquisition/call_log_lines.h"
+#include "tests/common/sim_line.h"
+#include "tests/common/test_clock.h"
+#include "tests/common/test_support.h"
+#include "tools/sim_exchange/sim_exchange.h"
 
 using namespace testing_support;
 

@@ -1,4 +1,4 @@
-#include "calendar.h"
+#include "base/calendar.h"
 
 #include <gtest/gtest.h>
 

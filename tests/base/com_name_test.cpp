@@ -1,4 +1,4 @@
-#include "com_name.h"
+#include "base/com_name.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "little_endian.h"
+#include "base/little_endian.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "recorder.h"
+#include "tests/common/recorder.h"
 
 #include <ostream>
 

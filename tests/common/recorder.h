@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "message_seam.h"
+#include "base/message_seam.h"
 
 namespace testing_support {
 

@@ -3,7 +3,7 @@
 
 #include <ostream>
 
-#include "low_level.h"
+#include "link/low_level.h"
 
 template <typename E>
 void PrintResult(E e, const char* name, std::ostream* os) {

@@ -1,8 +1,8 @@
-#include "scripted_line.h"
+#include "tests/common/scripted_line.h"
 
 #include <cerrno>
 
-#include "comm_port.h"
+#include "link/comm_port.h"
 
 namespace testing_support {
 

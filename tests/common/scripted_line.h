@@ -9,8 +9,8 @@
 #include <mutex>
 #include <vector>
 
-#include "byte_line.h"
-#include "test_clock.h"
+#include "link/byte_line.h"
+#include "tests/common/test_clock.h"
 
 namespace testing_support {
 

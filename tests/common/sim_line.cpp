@@ -1,9 +1,9 @@
-#include "sim_line.h"
+#include "tests/common/sim_line.h"
 
 #include <algorithm>
 #include <cerrno>
 
-#include "comm_port.h"
+#include "link/comm_port.h"
 
 namespace testing_support {
 

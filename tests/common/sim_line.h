@@ -5,9 +5,9 @@
 
 #include <cstdint>
 
-#include "byte_line.h"
-#include "sim_exchange.h"
-#include "test_clock.h"
+#include "link/byte_line.h"
+#include "tests/common/test_clock.h"
+#include "tools/sim_exchange/sim_exchange.h"
 
 namespace testing_support {
 

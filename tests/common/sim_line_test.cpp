@@ -1,13 +1,13 @@
 // The in-memory line to the simulated exchange: how far each read moves the
 // test clock, and an exchange that goes away and comes back.
-#include "sim_line.h"
+#include "tests/common/sim_line.h"
 
 #include <gtest/gtest.h>
 
 #include <functional>
 #include <memory>
 
-#include "comm_port.h"
+#include "link/comm_port.h"
 
 using namespace testing_support;
 using namespace std::chrono_literals;

@@ -1,4 +1,4 @@
-#include "test_clock.h"
+#include "tests/common/test_clock.h"
 
 #include <algorithm>
 

@@ -5,7 +5,7 @@
 #include <chrono>
 #include <mutex>
 
-#include "byte_line.h"
+#include "link/byte_line.h"
 
 namespace testing_support {
 

@@ -1,4 +1,4 @@
-#include "test_support.h"
+#include "tests/common/test_support.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,4 +1,4 @@
-#include "config_files.h"
+#include "config/config_files.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>

@@ -6,9 +6,9 @@
 #include <cstring>
 #include <string>
 
-#include "calllog_loader.h"
-#include "fuzz_dir.h"
-#include "fuzz_require.h"
+#include "reports/calllog_loader.h"
+#include "tests/fuzz/fuzz_dir.h"
+#include "tests/fuzz/fuzz_require.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 #include <string>
 #include <string_view>
 
-#include "cp1251.h"
-#include "fuzz_require.h"
+#include "base/cp1251.h"
+#include "tests/fuzz/fuzz_require.h"
 
 // Converts the input both ways; aborts when a property fails.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -8,9 +8,9 @@
 #include <cstdint>
 #include <string>
 
-#include "exchange_model.h"
-#include "fuzz_require.h"
-#include "record.h"
+#include "link/exchange_model.h"
+#include "link/record.h"
+#include "tests/fuzz/fuzz_require.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 
 #include <cstdlib>
 
-#include "test_support.h"
+#include "tests/common/test_support.h"
 
 // The harness's own empty directory, removed when the process ends. Made
 // in memory (/dev/shm) unless TMPDIR says otherwise: on ext4 a file that is

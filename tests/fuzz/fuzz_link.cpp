@@ -11,10 +11,10 @@
 #include <cstdint>
 #include <deque>
 
-#include "comm_port.h"
-#include "fuzz_require.h"
-#include "low_level.h"
-#include "test_clock.h"
+#include "link/comm_port.h"
+#include "link/low_level.h"
+#include "tests/common/test_clock.h"
+#include "tests/fuzz/fuzz_require.h"
 
 namespace {
 

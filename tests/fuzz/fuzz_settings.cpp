@@ -6,10 +6,10 @@
 #include <cstdint>
 #include <string>
 
-#include "com_name.h"
-#include "config_files.h"
-#include "fuzz_dir.h"
-#include "fuzz_require.h"
+#include "base/com_name.h"
+#include "config/config_files.h"
+#include "tests/fuzz/fuzz_dir.h"
+#include "tests/fuzz/fuzz_require.h"
 
 namespace {
 

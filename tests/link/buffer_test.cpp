@@ -8,11 +8,11 @@
 #include <set>
 #include <sstream>
 
-#include "low_level.h"
-#include "result_printers.h"
-#include "sim_exchange.h"
-#include "sim_line.h"
-#include "test_clock.h"
+#include "link/low_level.h"
+#include "tests/common/result_printers.h"
+#include "tests/common/sim_line.h"
+#include "tests/common/test_clock.h"
+#include "tools/sim_exchange/sim_exchange.h"
 
 using namespace testing_support;
 

@@ -1,6 +1,6 @@
 // The serial port, and the link context opening it, over a real
 // pseudo-terminal.
-#include "comm_port.h"
+#include "link/comm_port.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -9,10 +9,10 @@
 #include <cerrno>
 #include <cstdlib>
 
-#include "low_level.h"
-#include "pty_peer.h"
-#include "result_printers.h"
-#include "test_support.h"
+#include "link/low_level.h"
+#include "tests/common/result_printers.h"
+#include "tests/common/test_support.h"
+#include "tests/link/pty_peer.h"
 
 using namespace testing_support;
 

@@ -4,8 +4,8 @@
 
 #include <vector>
 
-#include "exchange_model.h"
-#include "record.h"
+#include "link/exchange_model.h"
+#include "link/record.h"
 
 namespace {
 

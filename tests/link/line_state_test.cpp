@@ -2,11 +2,11 @@
 // the connection table is kept, against the simulated exchange in memory.
 #include <gtest/gtest.h>
 
-#include "line_state.h"
-#include "low_level.h"
-#include "sim_exchange.h"
-#include "sim_line.h"
-#include "test_clock.h"
+#include "link/line_state.h"
+#include "link/low_level.h"
+#include "tests/common/sim_line.h"
+#include "tests/common/test_clock.h"
+#include "tools/sim_exchange/sim_exchange.h"
 
 using namespace testing_support;
 

@@ -5,11 +5,11 @@
 #include <algorithm>
 #include <memory>
 
-#include "low_level.h"
-#include "result_printers.h"
-#include "scripted_exchange.h"
-#include "scripted_line.h"
-#include "test_clock.h"
+#include "link/low_level.h"
+#include "tests/common/result_printers.h"
+#include "tests/common/scripted_exchange.h"
+#include "tests/common/scripted_line.h"
+#include "tests/common/test_clock.h"
 
 using namespace testing_support;
 

@@ -1,7 +1,7 @@
 // The grid's layout by model and the lines a set of connections marks.
 #include <gtest/gtest.h>
 
-#include "line_grid.h"
+#include "realtime/line_grid.h"
 
 namespace {
 

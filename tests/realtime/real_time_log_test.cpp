@@ -6,8 +6,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "real_time_log.h"
-#include "test_support.h"
+#include "realtime/real_time_log.h"
+#include "tests/common/test_support.h"
 
 using namespace testing_support;
 

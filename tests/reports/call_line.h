@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "calllog_gen.h"
+#include "tools/gen_calllog/calllog_gen.h"
 
 // A standard call line of 5 March 2007, 14:02:07: hardware line hw,
 // programmed number prg, trunk, dialled number, duration dh:dm:ds.

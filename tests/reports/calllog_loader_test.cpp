@@ -5,12 +5,12 @@
 #include <string>
 #include <vector>
 
-#include "call_line.h"
-#include "calllog_gen.h"
-#include "calllog_loader.h"
-#include "report_datetime.h"
-#include "report_model.h"
-#include "test_support.h"
+#include "reports/calllog_loader.h"
+#include "reports/report_datetime.h"
+#include "reports/report_model.h"
+#include "tests/common/test_support.h"
+#include "tests/reports/call_line.h"
+#include "tools/gen_calllog/calllog_gen.h"
 
 using namespace testing_support;
 

@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <string>
 
-#include "calllog_loader.h"
-#include "report_charts.h"
+#include "reports/calllog_loader.h"
+#include "reports/report_charts.h"
 
 namespace {
 

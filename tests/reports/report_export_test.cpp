@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "cp1251.h"
-#include "report_export.h"
-#include "test_support.h"
+#include "base/cp1251.h"
+#include "reports/report_export.h"
+#include "tests/common/test_support.h"
 
 using namespace testing_support;
 

@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "call_line.h"
-#include "report_model.h"
-#include "report_sort.h"
+#include "reports/report_model.h"
+#include "reports/report_sort.h"
+#include "tests/reports/call_line.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "cp1251.h"
+#include "base/cp1251.h"
 
 inline std::string ReportSampleFile() {
     return Utf8ToCp1251(

@@ -9,11 +9,11 @@
 #include <iterator>
 #include <string>
 
-#include "cp1251.h"
-#include "report_export.h"
-#include "report_sample.h"
-#include "report_session.h"
-#include "test_support.h"
+#include "base/cp1251.h"
+#include "reports/report_export.h"
+#include "reports/report_session.h"
+#include "tests/common/test_support.h"
+#include "tests/reports/report_sample.h"
 
 using namespace testing_support;
 

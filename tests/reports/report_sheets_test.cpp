@@ -13,12 +13,12 @@
 #include <string_view>
 #include <vector>
 
-#include "cp1251.h"
-#include "report_sample.h"
-#include "report_session.h"
-#include "report_sheets.h"
-#include "report_workbook.h"
-#include "test_support.h"
+#include "base/cp1251.h"
+#include "reports/report_session.h"
+#include "reports/report_sheets.h"
+#include "reports/report_workbook.h"
+#include "tests/common/test_support.h"
+#include "tests/reports/report_sample.h"
 
 using namespace testing_support;
 

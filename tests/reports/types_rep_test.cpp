@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "report_datetime.h"
-#include "types_rep.h"
+#include "reports/report_datetime.h"
+#include "reports/types_rep.h"
 
 namespace {
 

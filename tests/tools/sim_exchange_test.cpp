@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "line.h"
-#include "sim_exchange.h"
+#include "tests/tools/line.h"
+#include "tools/sim_exchange/sim_exchange.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "line.h"
+#include "tests/tools/line.h"
 
 extern char** environ;
 

@@ -7,8 +7,8 @@
 #include <stdexcept>
 #include <tuple>
 
-#include "scenario.h"
-#include "sim_exchange.h"
+#include "tools/sim_exchange/scenario.h"
+#include "tools/sim_exchange/sim_exchange.h"
 
 namespace {
 

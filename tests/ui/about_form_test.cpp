@@ -6,10 +6,10 @@
 #include <QPlainTextEdit>
 #include <QStatusBar>
 
-#include "about_form.h"
-#include "main_form.h"
-#include "recorder.h"
-#include "ui_test_support.h"
+#include "tests/common/recorder.h"
+#include "tests/ui/ui_test_support.h"
+#include "ui/about_form.h"
+#include "ui/main_form.h"
 
 using namespace testing_support;
 using namespace ui_test;

@@ -16,13 +16,13 @@
 #include <QPushButton>
 #include <QTimer>
 
-#include "application.h"
-#include "comm_port.h"
-#include "options_form.h"
-#include "qt_message_sink.h"
-#include "quit_on_signals.h"
-#include "recorder.h"
-#include "ui_test_support.h"
+#include "link/comm_port.h"
+#include "tests/common/recorder.h"
+#include "tests/ui/ui_test_support.h"
+#include "ui/application.h"
+#include "ui/options_form.h"
+#include "ui/qt_message_sink.h"
+#include "ui/quit_on_signals.h"
 
 using namespace testing_support;
 using namespace ui_test;

@@ -20,11 +20,11 @@
 #include <QToolBar>
 #include <QToolButton>
 
-#include "main_form.h"
-#include "port_messages.h"
-#include "real_time_form.h"
-#include "recorder.h"
-#include "ui_test_support.h"
+#include "acquisition/port_messages.h"
+#include "tests/common/recorder.h"
+#include "tests/ui/ui_test_support.h"
+#include "ui/main_form.h"
+#include "ui/real_time_form.h"
 
 using namespace testing_support;
 using namespace ui_test;

@@ -16,12 +16,12 @@
 #include <QRadioButton>
 #include <QTimer>
 
-#include "config_files.h"
-#include "main_form.h"
-#include "options_form.h"
-#include "program_controller.h"
-#include "recorder.h"
-#include "ui_test_support.h"
+#include "acquisition/program_controller.h"
+#include "config/config_files.h"
+#include "tests/common/recorder.h"
+#include "tests/ui/ui_test_support.h"
+#include "ui/main_form.h"
+#include "ui/options_form.h"
 
 using namespace testing_support;
 using namespace ui_test;

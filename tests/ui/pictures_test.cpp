@@ -12,17 +12,17 @@
 #include <QPushButton>
 #include <boost/make_shared.hpp>
 
-#include "about_form.h"
-#include "calllog_gen.h"
-#include "charts_form.h"
-#include "main_form.h"
-#include "main_form_rep.h"
-#include "options_form.h"
-#include "real_time_advanced_form.h"
-#include "real_time_form.h"
-#include "recorder.h"
-#include "report_sample.h"
-#include "ui_test_support.h"
+#include "tests/common/recorder.h"
+#include "tests/reports/report_sample.h"
+#include "tests/ui/ui_test_support.h"
+#include "tools/gen_calllog/calllog_gen.h"
+#include "ui/about_form.h"
+#include "ui/charts_form.h"
+#include "ui/main_form.h"
+#include "ui/main_form_rep.h"
+#include "ui/options_form.h"
+#include "ui/real_time_advanced_form.h"
+#include "ui/real_time_form.h"
 
 using namespace testing_support;
 using namespace ui_test;

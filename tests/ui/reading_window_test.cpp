@@ -18,11 +18,11 @@
 #include <QProgressBar>
 #include <QToolButton>
 
-#include "call_log.h"
-#include "call_log_lines.h"
-#include "main_form.h"
-#include "recorder.h"
-#include "ui_test_support.h"
+#include "acquisition/call_log.h"
+#include "tests/acquisition/call_log_lines.h"
+#include "tests/common/recorder.h"
+#include "tests/ui/ui_test_support.h"
+#include "ui/main_form.h"
 
 extern char** environ;
 

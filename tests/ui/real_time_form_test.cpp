@@ -14,10 +14,10 @@
 #include <QTimer>
 #include <boost/make_shared.hpp>
 
-#include "real_time_advanced_form.h"
-#include "real_time_form.h"
-#include "recorder.h"
-#include "ui_test_support.h"
+#include "tests/common/recorder.h"
+#include "tests/ui/ui_test_support.h"
+#include "ui/real_time_advanced_form.h"
+#include "ui/real_time_form.h"
 
 using namespace testing_support;
 using namespace ui_test;

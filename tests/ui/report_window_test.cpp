@@ -34,13 +34,13 @@
 #include <QTest>
 #include <QTimer>
 
-#include "about_form.h"
-#include "charts_form.h"
-#include "main_form_rep.h"
-#include "qt_message_sink.h"
-#include "recorder.h"
-#include "report_sample.h"
-#include "test_support.h"
+#include "tests/common/recorder.h"
+#include "tests/common/test_support.h"
+#include "tests/reports/report_sample.h"
+#include "ui/about_form.h"
+#include "ui/charts_form.h"
+#include "ui/main_form_rep.h"
+#include "ui/qt_message_sink.h"
 
 using namespace testing_support;
 

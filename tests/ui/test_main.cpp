@@ -2,7 +2,7 @@
 // offscreen platform so that no display is needed.
 #include <gtest/gtest.h>
 
-#include "application.h"
+#include "ui/application.h"
 
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");

@@ -1,11 +1,11 @@
-#include "ui_test_support.h"
+#include "tests/ui/ui_test_support.h"
 
 #include <filesystem>
 #include <stdexcept>
 
 #include <QApplication>
 
-#include "main_form.h"
+#include "ui/main_form.h"
 
 namespace ui_test {
 

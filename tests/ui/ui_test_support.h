@@ -8,8 +8,8 @@
 #include <memory>
 #include <string>
 
-#include "sim_exchange.h"
-#include "test_support.h"
+#include "tests/common/test_support.h"
+#include "tools/sim_exchange/sim_exchange.h"
 
 class TMainForm;
 

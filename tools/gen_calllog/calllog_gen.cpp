@@ -1,11 +1,11 @@
-#include "calllog_gen.h"
+#include "tools/gen_calllog/calllog_gen.h"
 
 #include <cmath>
 #include <cstdio>
 
-#include "calendar.h"
-#include "call_log.h"
-#include "cp1251.h"
+#include "acquisition/call_log.h"
+#include "base/calendar.h"
+#include "base/cp1251.h"
 
 std::string FormatStandardLine(const TGenCall& c, const std::string& model) {
     // The program's own writer, so that what the reports read back is what

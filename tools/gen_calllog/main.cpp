@@ -8,7 +8,7 @@
 #include <random>
 #include <string>
 
-#include "calllog_gen.h"
+#include "tools/gen_calllog/calllog_gen.h"
 
 int main(int argc, char** argv) {
     if (argc < 3 || argc > 4) {

@@ -17,9 +17,9 @@
 #include <stdexcept>
 #include <string>
 
-#include "calendar.h"
-#include "scenario.h"
-#include "sim_exchange.h"
+#include "base/calendar.h"
+#include "tools/sim_exchange/scenario.h"
+#include "tools/sim_exchange/sim_exchange.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 #include <random>
 #include <stdexcept>
 
-#include "little_endian.h"
-#include "sim_exchange.h"
+#include "base/little_endian.h"
+#include "tools/sim_exchange/sim_exchange.h"
 
 namespace sim {
 

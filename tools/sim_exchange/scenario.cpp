@@ -1,10 +1,10 @@
-#include "scenario.h"
+#include "tools/sim_exchange/scenario.h"
 
 #include <cctype>
 #include <sstream>
 #include <stdexcept>
 
-#include "sim_exchange.h"
+#include "tools/sim_exchange/sim_exchange.h"
 
 namespace sim {
 

@@ -1,5 +1,5 @@
 // The exchange's side of the serial line, served on a pseudo-terminal.
-#include "sim_exchange.h"
+#include "tools/sim_exchange/sim_exchange.h"
 
 #include <fcntl.h>
 #include <poll.h>

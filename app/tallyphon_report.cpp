@@ -13,12 +13,12 @@
 #include <string_view>
 #include <vector>
 
-#include "calllog_loader.h"
-#include "report_export.h"
-#include "report_locale.h"
-#include "report_session.h"
-#include "report_sheets.h"
-#include "report_workbook.h"
+#include "reports/calllog_loader.h"
+#include "reports/report_export.h"
+#include "reports/report_locale.h"
+#include "reports/report_session.h"
+#include "reports/report_sheets.h"
+#include "reports/report_workbook.h"
 
 namespace {
 

@@ -11,18 +11,18 @@
 
 #include <QMetaObject>
 
-#include "about_form.h"
-#include "application.h"
-#include "command_line.h"
-#include "main_form.h"
-#include "main_form_rep.h"
-#include "message_seam.h"
-#include "options_form.h"
-#include "port_messages.h"
-#include "qt_message_sink.h"
-#include "quit_on_signals.h"
-#include "real_time_advanced_form.h"
-#include "real_time_form.h"
+#include "acquisition/port_messages.h"
+#include "app/command_line.h"
+#include "base/message_seam.h"
+#include "ui/about_form.h"
+#include "ui/application.h"
+#include "ui/main_form.h"
+#include "ui/main_form_rep.h"
+#include "ui/options_form.h"
+#include "ui/qt_message_sink.h"
+#include "ui/quit_on_signals.h"
+#include "ui/real_time_advanced_form.h"
+#include "ui/real_time_form.h"
 
 namespace {
 

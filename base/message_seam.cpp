@@ -1,4 +1,4 @@
-#include "message_seam.h"
+#include "base/message_seam.h"
 
 #include <atomic>
 #include <cstdio>

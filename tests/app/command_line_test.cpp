@@ -1,7 +1,7 @@
 // The command line and the choice of the offscreen platform.
 #include <gtest/gtest.h>
 
-#include "command_line.h"
+#include "app/command_line.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "serial_devices.h"
+#include "link/serial_devices.h"
 
 #include <stdio.h>
 #include <sys/stat.h>
@@ -9,7 +9,7 @@
 
 #include <QSerialPortInfo>
 
-#include "comm_port.h"
+#include "link/comm_port.h"
 
 namespace fs = std::filesystem;
 
