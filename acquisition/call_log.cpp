@@ -62,7 +62,7 @@ std::string StandardLine(const TRecord& r, const std::string& model) {
     else
         line += "(" + PadLeft(r.PrgNumber, 4) + ")   ";
     std::string trunk = r.Trunk;
-    if ((model == "QS31" || model == "QS53") && trunk.size() == 1) trunk = "0" + trunk;
+    if (ModelRules(model).PadsOneDigitTrunk && trunk.size() == 1) trunk = "0" + trunk;
     for (int added = 0; added < 4 && trunk.size() < 5; ++added)
         trunk = " " + trunk;
     line += trunk + "     ";

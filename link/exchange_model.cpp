@@ -11,15 +11,47 @@ bool StartsWith(const std::string& s, const char* prefix) {
     return s.compare(0, std::strlen(prefix), prefix) == 0;
 }
 
+bool Has(const std::string& s, const char* part) {
+    return s.find(part) != std::string::npos;
+}
+
 }  // namespace
 
+TModelRules ModelRules(const std::string& m, bool multiUnit) {
+    TModelRules r;
+    r.AnswersLineState = Has(m, "610") || Has(m, "930");
+    r.SelectsUnitForReading = multiUnit || Has(m, "800");
+    if (StartsWith(m, "QTV"))
+        r.RecordTrunks = TTrunkStyle::QTV;
+    else if (StartsWith(m, "QS16") || StartsWith(m, "QS20"))
+        r.RecordTrunks = TTrunkStyle::QS16;
+    else if (StartsWith(m, "QS800") || m == "B" || multiUnit)
+        r.RecordTrunks = TTrunkStyle::QS800;
+    else if (m == "QS53" || m == "QS31")
+        r.RecordTrunks = TTrunkStyle::Pollo;
+    r.PadsOneDigitTrunk = m == "QS31" || m == "QS53";
+    if (Has(m, "QTV"))
+        r.StateLines = TLineNumbering::QTV;
+    else if (Has(m, "QS16") || Has(m, "QS20"))
+        r.StateLines = TLineNumbering::QS16;
+    else if (Has(m, "B") || Has(m, "QS800"))
+        r.StateLines = TLineNumbering::QS800;
+    if (Has(m, "QTV"))
+        r.StateTrunks = TLineNumbering::QTV;
+    else if (Has(m, "QS16"))
+        r.StateTrunks = TLineNumbering::QS16;
+    else if (Has(m, "QS800"))
+        r.StateTrunks = TLineNumbering::QS800;
+    if (Has(m, "930")) r.GridColumns = 16;
+    return r;
+}
+
 bool SupportsLineStateQuery(const std::string& modelName) {
-    // QTV610 and QTV930-1 report their line states.
-    return modelName.find("610") != std::string::npos || modelName.find("930") != std::string::npos;
+    return ModelRules(modelName).AnswersLineState;
 }
 
 bool SelectsUnitForReading(const TIdentification& exchange) {
-    return exchange.MultiUnit || exchange.ModelName.find("800") != std::string::npos;
+    return ModelRules(exchange.ModelName, exchange.MultiUnit).SelectsUnitForReading;
 }
 
 bool LookUpModel(uint8_t typeCode, std::string& model, int& units, bool& selectBeforeStatus) {
@@ -43,18 +75,64 @@ bool LookUpModel(uint8_t typeCode, std::string& model, int& units, bool& selectB
     return true;
 }
 
+void LookUpNamedModel(std::string name, TIdentification& x) {
+    const size_t zero = name.find('\0');
+    if (zero != std::string::npos) name.resize(zero);
+    if (name.size() >= 3 && (name[0] == '2' || name[0] == '3') && name[2] == 'B') name.resize(3);
+    if (name.compare(0, 3, "QS3") == 0 && name.size() > 5) name.resize(5);
+    x.MultiUnit = !name.empty() && (name[0] == '2' || name[0] == '3');
+    x.UnitCount = x.MultiUnit ? name[0] - '0' : 1;
+    x.ModelName = name;
+    x.SelectBeforeStatus = true;
+}
+
 std::string TrunkText(const TIdentification& exchange, uint8_t b) {
-    const std::string& m = exchange.ModelName;
-    if (StartsWith(m, "QTV")) return std::to_string(TrunkNumber(TTrunkFamily::QTV, b - 1));
-    if (StartsWith(m, "QS16") || StartsWith(m, "QS20"))
-        return std::to_string(TrunkNumber(TTrunkFamily::QS16, b - 1));
-    if (StartsWith(m, "QS800") || m == "B" || exchange.MultiUnit) {
-        std::string n = std::to_string(TrunkNumber(TTrunkFamily::QS800, b));
-        if (n.size() == 1) n = "0" + n;
-        return "(" + std::to_string(b / 64 + 2) + ")" + n;
+    switch (ModelRules(exchange.ModelName, exchange.MultiUnit).RecordTrunks) {
+        case TTrunkStyle::QTV:
+            return std::to_string(TrunkNumber(TTrunkFamily::QTV, b - 1));
+        case TTrunkStyle::QS16:
+            return std::to_string(TrunkNumber(TTrunkFamily::QS16, b - 1));
+        case TTrunkStyle::QS800: {
+            std::string n = std::to_string(TrunkNumber(TTrunkFamily::QS800, b));
+            if (n.size() == 1) n = "0" + n;
+            return "(" + std::to_string(b / 64 + 2) + ")" + n;
+        }
+        case TTrunkStyle::Pollo:
+            return std::to_string(TrunkNumber(TTrunkFamily::Pollo, b));
+        case TTrunkStyle::None:
+            break;
     }
-    if (m == "QS53" || m == "QS31") return std::to_string(TrunkNumber(TTrunkFamily::Pollo, b));
     return std::string();
+}
+
+int SubscriberLineNumber(const std::string& modelName, uint8_t a) {
+    switch (ModelRules(modelName).StateLines) {
+        case TLineNumbering::QTV:
+            return 200 + a;
+        case TLineNumbering::QS16:
+            return 200 + 10 * (a / 8) + a % 8;
+        case TLineNumbering::QS800:
+            return a + 1;
+        case TLineNumbering::None:
+            break;
+    }
+    return -1;
+}
+
+int TrunkNumberOf(const std::string& modelName, uint8_t a) {
+    switch (ModelRules(modelName).StateTrunks) {
+        case TLineNumbering::QTV:
+            return 200 + 2 * a;
+        case TLineNumbering::QS16:
+            return 200 + 2 * a + 6 * (a / 2);
+        case TLineNumbering::QS800: {
+            const int t = a % 64;
+            return t >= 1 && t <= 24 ? t : -1;
+        }
+        case TLineNumbering::None:
+            break;
+    }
+    return -1;
 }
 
 TRecord DecodeRecord(const TIdentification& exchange, const uint8_t* payload, int len) {

@@ -57,16 +57,7 @@ TIdentifyResult TLowLevel::IdentifyExchange() {
 
     const uint8_t type = b[5];
     if (type == 2) {
-        std::string name;
-        for (int i = 16; i <= 22 && b[i] != 0; ++i)
-            name += static_cast<char>(b[i]);
-        if (name.size() >= 3 && (name[0] == '2' || name[0] == '3') && name[2] == 'B')
-            name.resize(3);
-        if (name.compare(0, 3, "QS3") == 0 && name.size() > 5) name.resize(5);
-        x.MultiUnit = !name.empty() && (name[0] == '2' || name[0] == '3');
-        x.UnitCount = x.MultiUnit ? name[0] - '0' : 1;
-        x.ModelName = name;
-        x.SelectBeforeStatus = true;
+        LookUpNamedModel(std::string(reinterpret_cast<const char*>(b + 16), 7), x);
     } else if (!LookUpModel(type, x.ModelName, x.UnitCount, x.SelectBeforeStatus)) {
         return TIdentifyResult::UnknownType;
     }

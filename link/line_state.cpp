@@ -1,12 +1,6 @@
 #include "link/line_state.h"
 
-namespace {
-
-bool Has(const std::string& s, const char* part) {
-    return s.find(part) != std::string::npos;
-}
-
-}  // namespace
+#include "link/exchange_model.h"
 
 const char* KindName(uint8_t kind) {
     switch (kind) {
@@ -21,23 +15,6 @@ const char* KindName(uint8_t kind) {
         default:
             return "???";
     }
-}
-
-int SubscriberLineNumber(const std::string& m, uint8_t a) {
-    if (Has(m, "QTV")) return 200 + a;
-    if (Has(m, "QS16") || Has(m, "QS20")) return 200 + 10 * (a / 8) + a % 8;
-    if (Has(m, "B") || Has(m, "QS800")) return a + 1;
-    return -1;
-}
-
-int TrunkNumberOf(const std::string& m, uint8_t a) {
-    if (Has(m, "QTV")) return 200 + 2 * a;
-    if (Has(m, "QS16")) return 200 + 2 * a + 6 * (a / 2);
-    if (Has(m, "QS800")) {
-        const int t = a % 64;
-        return t >= 1 && t <= 24 ? t : -1;
-    }
-    return -1;
 }
 
 std::vector<TConnection> ParseLineState(const std::string& modelName, const uint8_t* payload,

@@ -29,12 +29,6 @@ using TConnection = std::vector<TParticipant>;
 // "АЛ", "Дф", "СЛ" or "ГГС" (UTF-8) for a known kind byte, else "???".
 const char* KindName(uint8_t kind);
 
-// Number of subscriber line a (and of every kind but the trunk) for the
-// model: -1 when the model has no such numbering.
-int SubscriberLineNumber(const std::string& modelName, uint8_t a);
-// Number of trunk a for the model; -1 when it has none.
-int TrunkNumberOf(const std::string& modelName, uint8_t a);
-
 // Decodes a descrambled line-state payload of len bytes: groups of a count
 // byte n and n participants of three bytes, until a count byte is followed
 // by 0. Stops at kMaxConnections groups and at the end of the payload; a

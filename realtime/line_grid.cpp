@@ -2,9 +2,11 @@
 
 #include <algorithm>
 
+#include "link/exchange_model.h"
+
 TGridShape GridShapeFor(const std::string& modelName) {
-    if (modelName.find("930") != std::string::npos) return {16, 11};
-    return {13, 11};
+    const TModelRules rules = ModelRules(modelName);
+    return {rules.GridColumns, rules.GridRows};
 }
 
 int LineOfCell(int column, int row) {
