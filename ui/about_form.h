@@ -11,9 +11,6 @@ class TAboutForm : public QDialog {
   public:
     explicit TAboutForm(QWidget* parent = nullptr);
 
-    QPlainTextEdit* const Memo1;
-    QStatusBar* const StatusBar1;
-
   public slots:
     // Replaces the text with its three lines; runs at every showing.
     void FormShow();
@@ -23,6 +20,9 @@ class TAboutForm : public QDialog {
     void resizeEvent(QResizeEvent* event) override;
 
   private:
+    QPlainTextEdit* const Memo1;
+    QStatusBar* const StatusBar1;
+
     // Redraws the text after a resize.
     void FormResize();
 };

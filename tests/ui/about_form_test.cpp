@@ -27,13 +27,14 @@ TEST(AboutForm, ShowsTheSameThreeLinesAtEveryShowing) {
     for (int showing = 0; showing < 2; ++showing) {
         about.show();
         QApplication::processEvents();
-        EXPECT_EQ(about.Memo1->toPlainText().split('\n'), expected) << showing;
+        EXPECT_EQ(about.findChild<QPlainTextEdit*>("Memo1")->toPlainText().split('\n'), expected)
+            << showing;
         about.hide();
     }
     EXPECT_EQ(about.windowTitle().toStdString(), "О программе");
-    EXPECT_TRUE(about.Memo1->isReadOnly());
+    EXPECT_TRUE(about.findChild<QPlainTextEdit*>("Memo1")->isReadOnly());
     EXPECT_EQ(about.size(), QSize(630, 169));
-    EXPECT_EQ(about.StatusBar1->height(), 19);
+    EXPECT_EQ(about.findChild<QStatusBar*>("StatusBar1")->height(), 19);
     EXPECT_EQ(about.objectName(), "AboutForm");
     EXPECT_NE(about.findChild<QObject*>("Memo1"), nullptr);
     EXPECT_NE(about.findChild<QObject*>("StatusBar1"), nullptr);
@@ -53,7 +54,7 @@ TEST(AboutForm, OpensBesideTheMainWindowWithoutBlockingIt) {
     EXPECT_FALSE(about.isModal());
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
     EXPECT_EQ(about.pos(), main->pos() + QPoint(20, 20));
-    EXPECT_EQ(about.Memo1->toPlainText().split('\n').size(), 3);
+    EXPECT_EQ(about.findChild<QPlainTextEdit*>("Memo1")->toPlainText().split('\n').size(), 3);
     main.reset();
 }
 
