@@ -141,12 +141,12 @@ TEST(Pictures, RealTimeMonitorAndGrid) {
     monitor.SetLink(link);
     monitor.SetAdvancedForm(&grid);
     // The monitor's second comes by hand, not from its timer.
-    monitor.RealTimeTimer->setInterval(std::chrono::hours(24));
+    Child<QTimer>(monitor, "RealTimeTimer")->setInterval(std::chrono::hours(24));
     monitor.show();
     monitor.RealTimeTimerTimer();
-    ASSERT_TRUE(WaitUntil([&] { return monitor.ListBox1->count() == 5; }));
+    ASSERT_TRUE(WaitUntil([&] { return Child<QListWidget>(monitor, "ListBox1")->count() == 5; }));
     Save(monitor, "real_time_form.png");
-    monitor.SpeedButton1->click();
+    Child<QPushButton>(monitor, "SpeedButton1")->click();
     Save(grid, "real_time_advanced_form.png");
     EXPECT_EQ(grid.MarkedLines(), (std::vector<int>{205, 213, 226, 239, 251}));
     monitor.reject();

@@ -125,15 +125,15 @@ class RealTime : public ::testing::Test {
     std::unique_ptr<sim::TSimExchange> portExchange;
     TRealTimeForm form;
     TRealTimeAdvancedForm grid{&form};
-    QListWidget* const ListBox1 = form.ListBox1;
-    QTimer* const RealTimeTimer = form.RealTimeTimer;
-    QCheckBox* const WriteFileFlagCheckBox = form.WriteFileFlagCheckBox;
-    QLabel* const StaticText1 = form.StaticText1;
-    QLabel* const StaleLabel = form.StaleLabel;
-    QSpinBox* const UpDown1 = form.UpDown1;
-    QPushButton* const SpeedButton1 = form.SpeedButton1;
-    QAction* const N2 = form.N2;
-    QTableWidget* const StringGrid1 = grid.StringGrid1;
+    QListWidget* const ListBox1 = Child<QListWidget>(form, "ListBox1");
+    QTimer* const RealTimeTimer = Child<QTimer>(form, "RealTimeTimer");
+    QCheckBox* const WriteFileFlagCheckBox = Child<QCheckBox>(form, "WriteFileFlagCheckBox");
+    QLabel* const StaticText1 = Child<QLabel>(form, "StaticText1");
+    QLabel* const StaleLabel = Child<QLabel>(form, "StaleLabel");
+    QSpinBox* const UpDown1 = Child<QSpinBox>(form, "UpDown1");
+    QPushButton* const SpeedButton1 = Child<QPushButton>(form, "SpeedButton1");
+    QAction* const N2 = Child<QAction>(form, "N2");
+    QTableWidget* const StringGrid1 = Child<QTableWidget>(grid, "StringGrid1");
     int refreshed = 0;
 };
 
@@ -292,6 +292,14 @@ TEST_F(RealTime, TheGridOpensBesideTheMonitorAndClosesWithIt) {
     SpeedButton1->click();
     EXPECT_TRUE(grid.isVisible());
     form.reject();
+}
+
+// The windows keep their widgets; tests and the fixture find them by name.
+TEST_F(RealTime, TheWidgetsGoByTheirNames) {
+    for (const char* name : {"MainMenu1", "N1", "Label1"})
+        EXPECT_NE(form.findChild<QObject*>(name), nullptr) << name;
+    EXPECT_EQ(form.objectName(), "RealTimeForm");
+    EXPECT_EQ(grid.objectName(), "RealTimeAdvancedForm");
 }
 
 struct TGridRow {
