@@ -52,6 +52,9 @@ class TLineStateRunner {
     void CancelAndWait();
     // Queries started so far.
     uint64_t Started() const { return started_; }
+    // Whether the query started last has been called off (by CancelAndWait
+    // or the runner's end).
+    bool CallingOff() const { return cancel_; }
 
   private:
     void Work();

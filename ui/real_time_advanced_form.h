@@ -40,8 +40,6 @@ class TRealTimeAdvancedForm : public QDialog {
     // Lines marked now, ascending.
     std::vector<int> MarkedLines() const;
 
-    QTableWidget* const StringGrid1;
-
   public slots:
     // Lays the grid out for the model.
     void FormShow();
@@ -50,6 +48,8 @@ class TRealTimeAdvancedForm : public QDialog {
     void showEvent(QShowEvent* event) override;
 
   private:
+    // Named by its objectName.
+    QTableWidget* const StringGrid1;
     std::string modelName_;
     boost::shared_ptr<TLowLevel> link_;
     TGridShape shape_;

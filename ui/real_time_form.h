@@ -54,21 +54,6 @@ class TRealTimeForm : public QDialog {
     const TLineStateRunner& Runner() const { return runner_; }
     const seam::TFileRequest& OpenDialog1() const { return openDialog1_; }
 
-    // --- controls ---------------------------------------------------------
-    QMenuBar* const MainMenu1;
-    QMenu* const N1;
-    QAction* const N2;
-    QListWidget* const ListBox1;
-    QTimer* const RealTimeTimer;
-    QCheckBox* const WriteFileFlagCheckBox;
-    QLabel* const Label1;
-    QLabel* const StaticText1;
-    // Under the view while the exchange does not answer: since when the
-    // view stands. Hidden while the answers come.
-    QLabel* const StaleLabel;
-    QSpinBox* const UpDown1;
-    QPushButton* const SpeedButton1;
-
   public slots:
     // Starts the timer and the write counter; the check box is usable only
     // with a log file name.
@@ -95,6 +80,21 @@ class TRealTimeForm : public QDialog {
     void done(int result) override;
 
   private:
+    // --- controls, each named by its objectName ---------------------------
+    QMenuBar* const MainMenu1;
+    QMenu* const N1;
+    QAction* const N2;
+    QListWidget* const ListBox1;
+    QTimer* const RealTimeTimer;
+    QCheckBox* const WriteFileFlagCheckBox;
+    QLabel* const Label1;
+    QLabel* const StaticText1;
+    // Under the view while the exchange does not answer: since when the
+    // view stands. Hidden while the answers come.
+    QLabel* const StaleLabel;
+    QSpinBox* const UpDown1;
+    QPushButton* const SpeedButton1;
+
     void ShowFileName();
     // Writing could not go on: it is switched off and the operator told.
     void StopWriting(const std::string& text);

@@ -399,6 +399,7 @@ TEST_F(MainForm, TheMonitorNeverSharesThePortAndLeavesItUsable) {
     ASSERT_TRUE(form->Reader() && form->Reader()->isRunning());
     form->StopToolButtonClick();
     TRealTimeForm realTime;
+    QListWidget* const listBox = Child<QListWidget>(realTime, "ListBox1");
     form->SetRealTimeForm(&realTime);
     bool readerEnded = false;
     std::vector<QString> frozen, view;
@@ -407,14 +408,14 @@ TEST_F(MainForm, TheMonitorNeverSharesThePortAndLeavesItUsable) {
         if (QApplication::activeModalWidget() != &realTime) return;
         poll.stop();
         readerEnded = form->Reader()->isFinished();
-        WaitUntil([&] { return realTime.ListBox1->count() == 2; });
-        frozen = {realTime.ListBox1->item(0)->text(), realTime.ListBox1->item(1)->text()};
+        WaitUntil([&] { return listBox->count() == 2; });
+        frozen = {listBox->item(0)->text(), listBox->item(1)->text()};
         exchange->Vanish();
         const uint64_t until = realTime.Runner().Started() + 2;
         WaitUntil(
             [&] { return realTime.Runner().Started() >= until && !realTime.Runner().Busy(); });
-        for (int i = 0; i < realTime.ListBox1->count(); ++i)
-            view.push_back(realTime.ListBox1->item(i)->text());
+        for (int i = 0; i < listBox->count(); ++i)
+            view.push_back(listBox->item(i)->text());
         exchange->Reappear();
         realTime.reject();
     });

@@ -10,9 +10,12 @@
 #include <QListWidget>
 #include <QPixmap>
 #include <QPushButton>
+#include <QTimer>
 #include <boost/make_shared.hpp>
 
 #include "tests/common/recorder.h"
+#include "tests/common/sim_line.h"
+#include "tests/common/test_clock.h"
 #include "tests/reports/report_sample.h"
 #include "tests/ui/ui_test_support.h"
 #include "tools/gen_calllog/calllog_gen.h"
@@ -117,29 +120,33 @@ TEST(Pictures, RealTimeMonitorAndGrid) {
     std::filesystem::create_directories(UI_PICTURES_DIR);
     TRecorder recorder;
     TTempDir dir;
-    sim::TExchangeConfig c;
-    c.TypeCode = 6;
-    auto exchange = StartExchange(dir.Path(), c);
+    sim::TSimExchange exchange;
+    exchange.Config().TypeCode = 6;
+    TTestClock clock;
+    TSimLine line(exchange, clock);
+    ASSERT_TRUE(exchange.StartInMemory(TTestClock::kStart));
     // Four calls in progress: three over trunks, one internal.
-    for (uint16_t line : {6, 14, 27, 40}) {
+    for (uint16_t hwLine : {6, 14, 27, 40}) {
         sim::TSimCall call;
-        call.HwLine = line;
-        call.TrunkCode = static_cast<uint8_t>(line % 8 + 1);
-        exchange->BeginCall(0, call, std::chrono::hours(1), line == 27 ? 52 : 0);
+        call.HwLine = hwLine;
+        call.TrunkCode = static_cast<uint8_t>(hwLine % 8 + 1);
+        exchange.BeginCall(0, call, std::chrono::hours(1), hwLine == 27 ? 52 : 0);
     }
-    auto link = boost::make_shared<TLowLevel>();
+    auto link = boost::make_shared<TLowLevel>(line, clock);
     link->Settings.StartDir = dir.Path();
     link->Settings.RealTimeFileName = dir.File("real_time.log");
-    ASSERT_EQ(link->OpenPort("COM1"), TOpenResult::Opened);
     ASSERT_EQ(link->IdentifyExchange(), TIdentifyResult::Identified);
     TRealTimeForm monitor;
     TRealTimeAdvancedForm grid(&monitor);
     monitor.SetLink(link);
     monitor.SetAdvancedForm(&grid);
+    // The monitor's second comes by hand, not from its timer.
+    Child<QTimer>(monitor, "RealTimeTimer")->setInterval(std::chrono::hours(24));
     monitor.show();
-    ASSERT_TRUE(WaitUntil([&] { return monitor.ListBox1->count() == 5; }));
+    monitor.RealTimeTimerTimer();
+    ASSERT_TRUE(WaitUntil([&] { return Child<QListWidget>(monitor, "ListBox1")->count() == 5; }));
     Save(monitor, "real_time_form.png");
-    monitor.SpeedButton1->click();
+    Child<QPushButton>(monitor, "SpeedButton1")->click();
     Save(grid, "real_time_advanced_form.png");
     EXPECT_EQ(grid.MarkedLines(), (std::vector<int>{205, 213, 226, 239, 251}));
     monitor.reject();

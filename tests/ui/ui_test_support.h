@@ -1,12 +1,16 @@
 // Helpers of the window tests: the program's two settings files in a
 // start-up directory, the simulated exchange linked into it as a port name,
-// the main window created there, and waits that serve events.
+// the main window created there, waits that serve events, and a window's
+// widgets by name.
 #pragma once
 
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <stdexcept>
 #include <string>
+
+#include <QObject>
 
 #include "tests/common/test_support.h"
 #include "tools/sim_exchange/sim_exchange.h"
@@ -38,5 +42,14 @@ std::unique_ptr<TMainForm> CreateMainForm(const std::string& dir);
 // Serves events until condition holds or timeout passes; true when it held.
 bool WaitUntil(const std::function<bool()>& condition,
                std::chrono::milliseconds timeout = std::chrono::seconds(30));
+
+// The child of window named name (its objectName): the windows keep their
+// widgets to themselves. Throws std::runtime_error when there is none.
+template <class T>
+T* Child(const QObject& window, const char* name) {
+    T* child = window.findChild<T*>(QString::fromUtf8(name));
+    if (!child) throw std::runtime_error(std::string("no child named ") + name);
+    return child;
+}
 
 }  // namespace ui_test
