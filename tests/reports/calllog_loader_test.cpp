@@ -191,7 +191,7 @@ TEST(FileReader, BlockBoundariesChangeNothing) {
             const std::string path = dir.File("calls.txt");
             WriteFile(path, text);
             TCallLogContent fromFile;
-            ASSERT_EQ(ReadCallLogFile(path, fromFile), 1);
+            ASSERT_TRUE(ReadCallLogFile(path, fromFile).Ok());
             const TCallLogContent fromText = ReadCallLogText(text);
             EXPECT_EQ(fromFile.LineCount, 4u);
             EXPECT_EQ(fromFile.LineCount, fromText.LineCount);
@@ -215,7 +215,7 @@ TEST(FileReader, LinesOverFourKilobytesAreCountedAndRejected) {
         WriteFile(path, text);
         for (const TCallLogContent& content : {ReadCallLogText(text), [&] {
                                                    TCallLogContent c;
-                                                   EXPECT_EQ(ReadCallLogFile(path, c), 1);
+                                                   EXPECT_TRUE(ReadCallLogFile(path, c).Ok());
                                                    return c;
                                                }()}) {
             EXPECT_EQ(content.LineCount, 7u);
@@ -236,7 +236,7 @@ TEST(FileReader, BinaryGarbageLoadsWithoutHarm) {
     text += "\r\n" + kGood;
     WriteFile(dir.File("junk.bin"), text);
     TCallLogContent content;
-    ASSERT_EQ(ReadCallLogFile(dir.File("junk.bin"), content), 1);
+    ASSERT_TRUE(ReadCallLogFile(dir.File("junk.bin"), content).Ok());
     EXPECT_EQ(content.LineCount, ReadCallLogText(text).LineCount);
     ASSERT_GE(content.LineList.Count(), 1u);
     EXPECT_EQ(content.LineList[content.LineList.Count() - 1].HwLine, "123");
@@ -247,18 +247,16 @@ TEST(FileReader, UnreadableFileLeavesTheModelAsItWas) {
     TReportModel model;
     model.LoadText(kGood);
     model.BuildLists();
-    int err = 0;
-    EXPECT_EQ(model.LoadFile(dir.File("missing.txt"), &err), -2);
-    EXPECT_EQ(err, ENOENT);
-    EXPECT_EQ(model.LoadFile(dir.Path(), &err), -2);
-    EXPECT_EQ(err, EISDIR);
-    EXPECT_EQ(model.LoadFile("/dev/zero", &err), -2);  // would never end
+    const std::pair<std::string, int> unreadable[] = {
+        {dir.File("missing.txt"), ENOENT}, {dir.Path(), EISDIR}, {"/dev/zero", EINVAL}};
+    for (const auto& [path, error] : unreadable)  // /dev/zero would never end
+        EXPECT_EQ(model.LoadFile(path), (TFileResult{TFileStatus::CannotOpen, error})) << path;
     EXPECT_EQ(model.LineCount(), 1u);
     EXPECT_EQ(model.LineList().Count(), 1u);
     EXPECT_EQ(model.ALList().Count(), 1u);
 
     WriteFile(dir.File("empty.txt"), "");
-    EXPECT_EQ(model.LoadFile(dir.File("empty.txt"), &err), 1);
+    EXPECT_TRUE(model.LoadFile(dir.File("empty.txt")).Ok());
     EXPECT_EQ(model.LineCountCaption(), "Кол-во строк: 0");
     EXPECT_EQ(model.LineList().Count(), 0u);
 }

@@ -82,36 +82,32 @@ TEST(WriteLinesToFile, WritesWindows1251WithCrLf) {
     TTempDir dir;
     const std::string path = dir.File("out.txt");
     WriteFile(path, std::string(1000, 'z'));  // an older, longer file is cut
-    int err = -7;
-    ASSERT_EQ(WriteLinesToFile({kSLExportHeader}, path, &err), 0);
-    EXPECT_EQ(err, -7);
+    ASSERT_EQ(WriteLinesToFile({kSLExportHeader}, path), TFileResult{});
     const std::string header1251 =
         "\xC0\xEF\xEF.\xD1\xCB   \xC8\xF1\xF5. \xF2\xF0\xE0\xF4\xE8\xEA    \xC2\xF5. "
         "\xF2\xF0\xE0\xF4\xE8\xEA     \xCE\xE1\xF9\xE8\xE9 \xF2\xF0\xE0\xF4\xE8\xEA";
     EXPECT_EQ(ReadFile(path), header1251 + "\r\n");
 
-    ASSERT_EQ(WriteLinesToFile({kALExportHeader, "a", "", "b"}, path, &err), 0);
+    ASSERT_TRUE(WriteLinesToFile({kALExportHeader, "a", "", "b"}, path).Ok());
     EXPECT_EQ(ReadFile(path), Utf8ToCp1251(kALExportHeader) + "\r\na\r\n\r\nb\r\n");
     EXPECT_EQ(Cp1251ToUtf8(Utf8ToCp1251(kCallExportHeader)), kCallExportHeader);
 }
 
 TEST(WriteLinesToFile, FailuresCarryTheErrorNumber) {
     TTempDir dir;
-    int err = 0;
-    EXPECT_EQ(WriteLinesToFile({"x"}, dir.File("no/such/dir/out.txt"), &err), -2);
-    EXPECT_EQ(err, ENOENT);
-    EXPECT_EQ(WriteLinesToFile({"x"}, dir.Path(), &err), -2);
-    EXPECT_EQ(err, EISDIR);
+    const TFileResult cannotOpen{TFileStatus::CannotOpen, ENOENT};
+    EXPECT_EQ(WriteLinesToFile({"x"}, dir.File("no/such/dir/out.txt")), cannotOpen);
+    EXPECT_EQ(WriteLinesToFile({"x"}, dir.Path()), (TFileResult{TFileStatus::CannotOpen, EISDIR}));
     // A write that fails is not reported as written.
     if (access("/dev/full", W_OK) == 0) {
-        EXPECT_EQ(WriteLinesToFile({std::string(100000, 'x')}, "/dev/full", &err), -3);
-        EXPECT_EQ(err, ENOSPC);
+        EXPECT_EQ(WriteLinesToFile({std::string(100000, 'x')}, "/dev/full"),
+                  (TFileResult{TFileStatus::CannotWrite, ENOSPC}));
     }
     if (geteuid() != 0) {
         const std::string ro = dir.File("ro");
         ASSERT_EQ(mkdir(ro.c_str(), 0555), 0);
-        EXPECT_EQ(WriteLinesToFile({"x"}, ro + "/out.txt", &err), -2);
-        EXPECT_EQ(err, EACCES);
+        EXPECT_EQ(WriteLinesToFile({"x"}, ro + "/out.txt"),
+                  (TFileResult{TFileStatus::CannotOpen, EACCES}));
     }
 }
 
@@ -130,25 +126,23 @@ TEST(WriteLinesToFile, RefusesPipesSocketsAndTheKeptFile) {
     ASSERT_EQ(symlink(log.c_str(), dir.File("soft.txt").c_str()), 0);
     TWriteControl keepLog;
     keepLog.Keep = log;
-    const std::pair<std::string, int> rows[] = {{fifo, kExportNotAFile},
-                                                {sock, kExportNotAFile},
-                                                {log, kExportIsKept},
-                                                {dir.File("hard.txt"), kExportIsKept},
-                                                {dir.File("soft.txt"), kExportIsKept},
-                                                {"/dev/null", 0},
-                                                {dir.File("other.txt"), 0}};
-    for (const auto& [target, rc] : rows) {
-        int err = -1;
+    const std::pair<std::string, TFileStatus> rows[] = {{fifo, TFileStatus::NotAFile},
+                                                        {sock, TFileStatus::NotAFile},
+                                                        {log, TFileStatus::IsKept},
+                                                        {dir.File("hard.txt"), TFileStatus::IsKept},
+                                                        {dir.File("soft.txt"), TFileStatus::IsKept},
+                                                        {"/dev/null", TFileStatus::Done},
+                                                        {dir.File("other.txt"), TFileStatus::Done}};
+    for (const auto& [target, status] : rows)
         EXPECT_EQ(WriteLinesToFile(
-                      1, [](size_t) { return "x"; }, target, &err, keepLog),
-                  rc)
+                      1, [](size_t) { return "x"; }, target, keepLog),
+                  (TFileResult{status, 0}))
             << target;
-    }
     EXPECT_EQ(ReadFile(log), "calls");
     struct stat st {};
     ASSERT_EQ(stat(fifo.c_str(), &st), 0);
     EXPECT_TRUE(S_ISFIFO(st.st_mode));
-    EXPECT_EQ(ExportRefusalText(kExportIsKept, "/a/log.txt"),
+    EXPECT_EQ(ExportRefusalText(TFileStatus::IsKept, "/a/log.txt"),
               "Файл \"/a/log.txt\" — загруженный журнал звонков. Сохраните в другой файл.");
 }
 
@@ -158,8 +152,7 @@ TEST(WriteLinesToFile, KeepsTheOwnerOfTheFileReplaced) {
     const std::string out = dir.File("out.txt");
     WriteFile(out, "earlier");
     ASSERT_EQ(chown(out.c_str(), 4321, 5432), 0);
-    int err = 0;
-    ASSERT_EQ(WriteLinesToFile({"new"}, out, &err), 0);
+    ASSERT_TRUE(WriteLinesToFile({"new"}, out).Ok());
     struct stat st {};
     ASSERT_EQ(stat(out.c_str(), &st), 0);
     EXPECT_EQ(st.st_uid, 4321u);

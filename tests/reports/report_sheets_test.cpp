@@ -99,40 +99,35 @@ struct ReportSheets : testing::Test {
     std::string book = dir.File("book.xlsx");
     void Load(const std::string& bytes) {
         WriteFile(dir.File("calls.txt"), bytes);
-        ASSERT_EQ(session.Load(dir.File("calls.txt")), 1);
+        ASSERT_TRUE(session.Load(dir.File("calls.txt")).Ok());
     }
-    template <class Grid>
-    std::string Csv(int (*write)(const Grid&, const std::string&, int*, const TWriteControl&),
-                    const Grid& grid) {
+    std::string Csv(TExportKind kind) {
         const std::string out = dir.File("out.csv");
-        int err = 0;
-        EXPECT_EQ(write(grid, out, &err, {}), 0);
+        EXPECT_TRUE(session.Export(kind, out).Ok());
         return ReadFile(out);
     }
-    int Book(size_t rowsPerSheet = kSheetRowLimit) {
-        int err = 0;
-        return WriteWorkbook(session.CallGrid(), session.ALGrid(), session.SLGrid(), book, &err,
+    TFileResult Book(size_t rowsPerSheet = kSheetRowLimit) {
+        return WriteWorkbook(session.CallGrid(), session.ALGrid(), session.SLGrid(), book,
                              rowsPerSheet);
     }
 };
 
 TEST_F(ReportSheets, CsvKeepsAwkwardFieldsWhole) {
     Load(AwkwardCalls());
-    EXPECT_EQ(Csv(WriteCallsCsv, session.CallGrid()),
+    EXPECT_EQ(Csv(TExportKind::CallsCsv),
               std::string(kBom) +
                   "Дата;Время;Длительность;Апп. АЛ;Прг. АЛ;Номер СЛ;Внешний номер\r\n"
                   "05.03.2007;14:02:07;00:01:35;105;201;\"3;1\";\"1234\"\"5\"\r\n"
                   "06.03.2007;00:00:10;23:59:59;012;202;Т1;\r\n");
-    EXPECT_EQ(Csv(WriteALCsv, session.ALGrid()),
+    EXPECT_EQ(Csv(TExportKind::LinesCsv),
               std::string(kBom) +
                   "Апп. АЛ;Прг. АЛ;Исх. трафик;Вх. трафик;Общий трафик\r\n"
                   "105;201;00:01:35;00:00:00;00:01:35\r\n"
                   "012;202;00:00:00;23:59:59;23:59:59\r\n");
-    EXPECT_EQ(Csv(WriteSLCsv, session.SLGrid()),
-              std::string(kBom) +
-                  "Апп. СЛ;Исх. трафик;Вх. трафик;Общий трафик\r\n"
-                  "\"3;1\";00:01:35;00:00:00;00:01:35\r\n"
-                  "Т1;00:00:00;23:59:59;23:59:59\r\n");
+    EXPECT_EQ(Csv(TExportKind::TrunksCsv), std::string(kBom) +
+                                               "Апп. СЛ;Исх. трафик;Вх. трафик;Общий трафик\r\n"
+                                               "\"3;1\";00:01:35;00:00:00;00:01:35\r\n"
+                                               "Т1;00:00:00;23:59:59;23:59:59\r\n");
     std::string record;
     AppendCsvField(record, "a\r\nb");
     EXPECT_EQ(record, "\"a\r\nb\"");
@@ -140,14 +135,14 @@ TEST_F(ReportSheets, CsvKeepsAwkwardFieldsWhole) {
     // A query that selects nothing: the grid's empty row is no call.
     session.Query("999", "", true);
     EXPECT_EQ(
-        Csv(WriteCallsCsv, session.CallGrid()),
+        Csv(TExportKind::CallsCsv),
         std::string(kBom) + "Дата;Время;Длительность;Апп. АЛ;Прг. АЛ;Номер СЛ;Внешний номер\r\n");
 }
 
 TEST_F(ReportSheets, WorkbookHoldsDateDurationAndTextCells) {
     Load(ReportSampleFile() + AwkwardCalls());
     session.SortAL(TALSortKey::TotalTraffic);
-    ASSERT_EQ(Book(), 0);
+    ASSERT_TRUE(Book().Ok());
     EXPECT_NE(ZipMember(book, "xl/workbook.xml")
                   .find(R"(<sheet name="Звонки" sheetId="1" r:id="rId1"/>)"
                         R"(<sheet name="АЛ" sheetId="2" r:id="rId2"/>)"
@@ -209,7 +204,7 @@ TEST_F(ReportSheets, WorkbookHoldsDateDurationAndTextCells) {
 
 TEST_F(ReportSheets, CallsPastASheetsRowsGoOnInTheNextSheet) {
     Load(ReportSampleFile() + AwkwardCalls());  // 11 calls
-    ASSERT_EQ(Book(4), 0);
+    ASSERT_TRUE(Book(4).Ok());
     EXPECT_NE(ZipMember(book, "xl/workbook.xml")
                   .find(R"x(<sheet name="Звонки (3)" sheetId="3" r:id="rId3"/>)x"
                         R"(<sheet name="АЛ" sheetId="4")"),
@@ -232,13 +227,11 @@ TEST_F(ReportSheets, AFailedWriteLeavesTheEarlierFileAndNothingBeside) {
     rlimit small = old;
     small.rlim_cur = 200;
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-    int err = 0;
-    const int bookRc = Book();
-    const int csvRc = WriteCallsCsv(session.CallGrid(), csv, &err);
+    const TFileResult bookResult = Book();
+    const TFileResult csvResult = session.Export(TExportKind::CallsCsv, csv);
     setrlimit(RLIMIT_FSIZE, &old);
-    EXPECT_EQ(bookRc, -3);
-    EXPECT_EQ(csvRc, -3);
-    EXPECT_EQ(err, EFBIG);
+    EXPECT_EQ(bookResult.Status, TFileStatus::CannotWrite);
+    EXPECT_EQ(csvResult, (TFileResult{TFileStatus::CannotWrite, EFBIG}));
     EXPECT_EQ(ReadFile(book), "earlier book");
     EXPECT_EQ(ReadFile(csv), "earlier csv");
     const auto entries = std::filesystem::directory_iterator(dir.Path());
@@ -247,13 +240,13 @@ TEST_F(ReportSheets, AFailedWriteLeavesTheEarlierFileAndNothingBeside) {
 
 TEST_F(ReportSheets, WorkbookBytesIgnoreTheLocale) {
     Load(ReportSampleFile());
-    ASSERT_EQ(Book(), 0);
+    ASSERT_TRUE(Book().Ok());
     const std::string inC = ZipMember(book, "xl/worksheets/sheet2.xml");
     const std::string was = std::setlocale(LC_ALL, nullptr);
     if (!std::setlocale(LC_ALL, "ru_RU.UTF-8")) GTEST_SKIP() << "no ru_RU.UTF-8 locale";
-    const int rc = Book();
+    const TFileResult result = Book();
     std::setlocale(LC_ALL, was.c_str());
-    ASSERT_EQ(rc, 0);
+    ASSERT_TRUE(result.Ok());
     const std::string inRu = ZipMember(book, "xl/worksheets/sheet2.xml");
     EXPECT_NE(inRu.find(R"(<c r="E2" s="4"><v>6.001030092592592</v>)"), std::string::npos);
     EXPECT_NE(inRu.find(R"(width="14.7109375")"), std::string::npos);
@@ -265,14 +258,12 @@ TEST_F(ReportSheets, ACancelledSaveLeavesTheEarlierFileAndNothingBeside) {
     const std::string csv = dir.File("out.csv");
     WriteFile(book, "earlier book");
     WriteFile(csv, "earlier csv");
-    TWriteControl cancel;
+    TExportOptions cancel;
     cancel.Progress = [](uint64_t, uint64_t) { return false; };
-    int err = 0;
-    EXPECT_EQ(WriteWorkbook(session.CallGrid(), session.ALGrid(), session.SLGrid(), book, &err,
-                            kSheetRowLimit, cancel),
-              kExportCancelled);
-    EXPECT_EQ(WriteCallsCsv(session.CallGrid(), csv, &err, cancel), kExportCancelled);
-    EXPECT_EQ(session.ExportCalls(csv, &err, cancel), kExportCancelled);
+    const std::pair<TExportKind, std::string> exports[] = {
+        {TExportKind::Workbook, book}, {TExportKind::CallsCsv, csv}, {TExportKind::Calls, csv}};
+    for (const auto& [kind, path] : exports)
+        EXPECT_EQ(session.Export(kind, path, cancel), (TFileResult{TFileStatus::Cancelled, 0}));
     EXPECT_EQ(ReadFile(book), "earlier book");
     EXPECT_EQ(ReadFile(csv), "earlier csv");
     const auto entries = std::filesystem::directory_iterator(dir.Path());
