@@ -46,6 +46,8 @@ class TMainForm_rep : public QDialog {
 
     const TReportSession& Session() const { return session_; }
 
+  private:
+    // The widgets, each found by its object name (the member's name).
     QMenuBar* const MainMenu1;
     QMenu* const File;
     QAction* const Load;
