@@ -114,29 +114,30 @@ struct ReportSheets : testing::Test {
 
 TEST_F(ReportSheets, CsvKeepsAwkwardFieldsWhole) {
     Load(AwkwardCalls());
-    EXPECT_EQ(Csv(TExportKind::CallsCsv),
-              std::string(kBom) +
-                  "Дата;Время;Длительность;Апп. АЛ;Прг. АЛ;Номер СЛ;Внешний номер\r\n"
-                  "05.03.2007;14:02:07;00:01:35;105;201;\"3;1\";\"1234\"\"5\"\r\n"
-                  "06.03.2007;00:00:10;23:59:59;012;202;Т1;\r\n");
-    EXPECT_EQ(Csv(TExportKind::LinesCsv),
-              std::string(kBom) +
-                  "Апп. АЛ;Прг. АЛ;Исх. трафик;Вх. трафик;Общий трафик\r\n"
-                  "105;201;00:01:35;00:00:00;00:01:35\r\n"
-                  "012;202;00:00:00;23:59:59;23:59:59\r\n");
-    EXPECT_EQ(Csv(TExportKind::TrunksCsv), std::string(kBom) +
-                                               "Апп. СЛ;Исх. трафик;Вх. трафик;Общий трафик\r\n"
-                                               "\"3;1\";00:01:35;00:00:00;00:01:35\r\n"
-                                               "Т1;00:00:00;23:59:59;23:59:59\r\n");
+    const std::string callsHeader =
+        "Дата;Время;Длительность;Апп. АЛ;Прг. АЛ;Номер СЛ;Внешний номер\r\n";
+    const std::pair<TExportKind, std::string> rows[] = {
+        {TExportKind::CallsCsv, callsHeader +
+                                    "05.03.2007;14:02:07;00:01:35;105;201;\"3;1\";\"1234\"\"5\"\r\n"
+                                    "06.03.2007;00:00:10;23:59:59;012;202;Т1;\r\n"},
+        {TExportKind::LinesCsv,
+         "Апп. АЛ;Прг. АЛ;Исх. трафик;Вх. трафик;Общий трафик\r\n"
+         "105;201;00:01:35;00:00:00;00:01:35\r\n"
+         "012;202;00:00:00;23:59:59;23:59:59\r\n"},
+        {TExportKind::TrunksCsv,
+         "Апп. СЛ;Исх. трафик;Вх. трафик;Общий трафик\r\n"
+         "\"3;1\";00:01:35;00:00:00;00:01:35\r\n"
+         "Т1;00:00:00;23:59:59;23:59:59\r\n"},
+    };
+    for (const auto& [kind, csv] : rows)
+        EXPECT_EQ(Csv(kind), kBom + csv);
     std::string record;
     AppendCsvField(record, "a\r\nb");
     EXPECT_EQ(record, "\"a\r\nb\"");
 
     // A query that selects nothing: the grid's empty row is no call.
     session.Query("999", "", true);
-    EXPECT_EQ(
-        Csv(TExportKind::CallsCsv),
-        std::string(kBom) + "Дата;Время;Длительность;Апп. АЛ;Прг. АЛ;Номер СЛ;Внешний номер\r\n");
+    EXPECT_EQ(Csv(TExportKind::CallsCsv), kBom + callsHeader);
 }
 
 TEST_F(ReportSheets, WorkbookHoldsDateDurationAndTextCells) {
@@ -215,29 +216,6 @@ TEST_F(ReportSheets, CallsPastASheetsRowsGoOnInTheNextSheet) {
     EXPECT_EQ(third.count("A5"), 0u);
 }
 
-TEST_F(ReportSheets, AFailedWriteLeavesTheEarlierFileAndNothingBeside) {
-    Load(ReportSampleFile());
-    const std::string csv = dir.File("out.csv");
-    WriteFile(book, "earlier book");
-    WriteFile(csv, "earlier csv");
-    // A file system that fills up: the file size limit fails the write.
-    std::signal(SIGXFSZ, SIG_IGN);
-    rlimit old{};
-    getrlimit(RLIMIT_FSIZE, &old);
-    rlimit small = old;
-    small.rlim_cur = 200;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-    const TFileResult bookResult = Book();
-    const TFileResult csvResult = session.Export(TExportKind::CallsCsv, csv);
-    setrlimit(RLIMIT_FSIZE, &old);
-    EXPECT_EQ(bookResult.Status, TFileStatus::CannotWrite);
-    EXPECT_EQ(csvResult, (TFileResult{TFileStatus::CannotWrite, EFBIG}));
-    EXPECT_EQ(ReadFile(book), "earlier book");
-    EXPECT_EQ(ReadFile(csv), "earlier csv");
-    const auto entries = std::filesystem::directory_iterator(dir.Path());
-    EXPECT_EQ(std::distance(begin(entries), end(entries)), 3);  // with calls.txt
-}
-
 TEST_F(ReportSheets, WorkbookBytesIgnoreTheLocale) {
     Load(ReportSampleFile());
     ASSERT_TRUE(Book().Ok());
@@ -253,21 +231,40 @@ TEST_F(ReportSheets, WorkbookBytesIgnoreTheLocale) {
     EXPECT_EQ(inRu, inC);
 }
 
-TEST_F(ReportSheets, ACancelledSaveLeavesTheEarlierFileAndNothingBeside) {
+// A file system that fills up (the file size limit fails the write) or a
+// cancel: the earlier file stays, and nothing is left beside it.
+TEST_F(ReportSheets, AFailedOrCancelledSaveLeavesTheEarlierFileAndNothingBeside) {
     Load(ReportSampleFile());
-    const std::string csv = dir.File("out.csv");
-    WriteFile(book, "earlier book");
-    WriteFile(csv, "earlier csv");
-    TExportOptions cancel;
-    cancel.Progress = [](uint64_t, uint64_t) { return false; };
-    const std::pair<TExportKind, std::string> exports[] = {
-        {TExportKind::Workbook, book}, {TExportKind::CallsCsv, csv}, {TExportKind::Calls, csv}};
-    for (const auto& [kind, path] : exports)
-        EXPECT_EQ(session.Export(kind, path, cancel), (TFileResult{TFileStatus::Cancelled, 0}));
-    EXPECT_EQ(ReadFile(book), "earlier book");
-    EXPECT_EQ(ReadFile(csv), "earlier csv");
-    const auto entries = std::filesystem::directory_iterator(dir.Path());
-    EXPECT_EQ(std::distance(begin(entries), end(entries)), 3);  // with calls.txt
+    std::signal(SIGXFSZ, SIG_IGN);
+    struct Row {
+        TExportKind kind;
+        bool cancel;
+        TFileResult result;
+    };
+    const Row rows[] = {
+        {TExportKind::Workbook, false, {TFileStatus::CannotWrite, EFBIG}},
+        {TExportKind::CallsCsv, false, {TFileStatus::CannotWrite, EFBIG}},
+        {TExportKind::Workbook, true, {TFileStatus::Cancelled, 0}},
+        {TExportKind::CallsCsv, true, {TFileStatus::Cancelled, 0}},
+        {TExportKind::Calls, true, {TFileStatus::Cancelled, 0}},
+    };
+    const std::string out = dir.File("out");
+    for (const Row& r : rows) {
+        WriteFile(out, "earlier");
+        TExportOptions options;
+        if (r.cancel) options.Progress = [](uint64_t, uint64_t) { return false; };
+        rlimit old{};
+        getrlimit(RLIMIT_FSIZE, &old);
+        rlimit small = old;
+        small.rlim_cur = r.cancel ? old.rlim_cur : 200;
+        ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+        const TFileResult result = session.Export(r.kind, out, options);
+        setrlimit(RLIMIT_FSIZE, &old);
+        EXPECT_EQ(result, r.result) << static_cast<int>(r.kind);
+        EXPECT_EQ(ReadFile(out), "earlier");
+        const auto entries = std::filesystem::directory_iterator(dir.Path());
+        EXPECT_EQ(std::distance(begin(entries), end(entries)), 2);  // with calls.txt
+    }
 }
 
 }  // namespace
