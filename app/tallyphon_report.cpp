@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <array>
 #include <clocale>
-#include <functional>
 #include <iostream>
 #include <optional>
 #include <string>
@@ -17,8 +16,6 @@
 #include "reports/report_export.h"
 #include "reports/report_locale.h"
 #include "reports/report_session.h"
-#include "reports/report_sheets.h"
-#include "reports/report_workbook.h"
 
 namespace {
 
@@ -208,10 +205,8 @@ int main(int argc, char** argv) {
     std::setlocale(LC_MESSAGES, "");
     std::setlocale(LC_CTYPE, "");
     TReportSession session(SystemShortDate());
-    int err = 0;
-    const int loaded = session.Load(args.CallLog, &err);
-    if (loaded != 1) {
-        std::cerr << "tallyphon-report: " << LoadFailureText(loaded, args.CallLog, err) << "\n";
+    if (const TFileResult loaded = session.Load(args.CallLog); !loaded.Ok()) {
+        std::cerr << "tallyphon-report: " << LoadFailureText(loaded, args.CallLog) << "\n";
         return kUsageError;
     }
     if (args.SortLines) session.SortAL(*args.SortLines);
@@ -231,31 +226,16 @@ int main(int argc, char** argv) {
         Print("СЛ", session.SLGrid());
         return std::cout.flush() ? 0 : kExportFailed;
     }
-    // No export may replace the call log it was made from.
-    TWriteControl control;
-    control.Keep = session.LoadedPath();
-    using TExport = std::function<int(const std::string&, int*)>;
-    const std::pair<const std::optional<std::string>*, TExport> exports[] = {
-        {&args.Calls, [&](const std::string& f, int* e) { return session.ExportCalls(f, e); }},
-        {&args.Lines, [&](const std::string& f, int* e) { return session.ExportAL(f, e); }},
-        {&args.Trunks, [&](const std::string& f, int* e) { return session.ExportSL(f, e); }},
-        {&args.Xlsx,
-         [&](const std::string& f, int* e) {
-             return WriteWorkbook(session.CallGrid(), session.ALGrid(), session.SLGrid(), f, e,
-                                  kSheetRowLimit, control);
-         }},
-        {&args.CsvCalls, [&](const std::string& f,
-                             int* e) { return WriteCallsCsv(session.CallGrid(), f, e, control); }},
-        {&args.CsvLines,
-         [&](const std::string& f, int* e) { return WriteALCsv(session.ALGrid(), f, e, control); }},
-        {&args.CsvTrunks, [&](const std::string& f, int* e) {
-             return WriteSLCsv(session.SLGrid(), f, e, control);
-         }}};
-    for (const auto& [file, write] : exports) {
+    const std::pair<const std::optional<std::string>*, TExportKind> exports[] = {
+        {&args.Calls, TExportKind::Calls},        {&args.Lines, TExportKind::Lines},
+        {&args.Trunks, TExportKind::Trunks},      {&args.Xlsx, TExportKind::Workbook},
+        {&args.CsvCalls, TExportKind::CallsCsv},  {&args.CsvLines, TExportKind::LinesCsv},
+        {&args.CsvTrunks, TExportKind::TrunksCsv}};
+    for (const auto& [file, kind] : exports) {
         if (!*file) continue;
-        const int rc = write(**file, &err);
-        if (rc != 0) {
-            std::cerr << "tallyphon-report: " << ExportFailureMessage(rc, err, **file) << "\n";
+        const TFileResult written = session.Export(kind, **file);
+        if (!written.Ok()) {
+            std::cerr << "tallyphon-report: " << ExportFailureMessage(written, **file) << "\n";
             return kExportFailed;
         }
     }

@@ -166,26 +166,18 @@ TCallLogContent ReadCallLogText(std::string_view text) {
     return content;
 }
 
-int ReadCallLogFile(const std::string& path, TCallLogContent& content, int* err,
-                    const TLoadProgress& progress) {
+TFileResult ReadCallLogFile(const std::string& path, TCallLogContent& content,
+                            const TLoadProgress& progress) {
     // O_NONBLOCK: opening a FIFO must not wait for a writer; a regular file
     // ignores the flag.
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) {
-        if (err) *err = errno;
-        return -2;
-    }
+    if (fd < 0) return {TFileStatus::CannotOpen, errno};
     const TFd closer(fd);
     struct stat st {};
-    if (::fstat(fd, &st) != 0) {
-        if (err) *err = errno;
-        return -1;
-    }
+    if (::fstat(fd, &st) != 0) return {TFileStatus::CannotRead, errno};
     // Only regular files: a device such as /dev/zero or a pipe may never end.
-    if (!S_ISREG(st.st_mode)) {
-        if (err) *err = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
-        return -2;
-    }
+    if (!S_ISREG(st.st_mode))
+        return {TFileStatus::CannotOpen, S_ISDIR(st.st_mode) ? EISDIR : EINVAL};
     ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
 
     TCallLogContent result;
@@ -205,13 +197,12 @@ int ReadCallLogFile(const std::string& path, TCallLogContent& content, int* err,
         const ssize_t got = ::read(fd, buf.get() + filled, cap - filled);
         if (got < 0) {
             if (errno == EINTR) continue;
-            if (err) *err = errno;
-            return -1;
+            return {TFileStatus::CannotRead, errno};
         }
         filled += static_cast<size_t>(got);
         done += static_cast<uint64_t>(got);
         const bool atEnd = got == 0;
-        if (progress && !progress(done, total)) return kLoadCancelled;
+        if (progress && !progress(done, total)) return {TFileStatus::Cancelled, 0};
         if (skipping) {
             // The line end stays: it ends an empty line, which is dropped.
             const char* b = buf.get();
@@ -235,10 +226,11 @@ int ReadCallLogFile(const std::string& path, TCallLogContent& content, int* err,
         }
     }
     content = std::move(result);
-    return 1;
+    return {};
 }
 
-std::string LoadFailureText(int rc, const std::string& path, int err) {
-    const char* verb = rc == -2 ? "Не удалось открыть файл \"" : "Не удалось прочитать файл \"";
-    return verb + path + "\": " + std::strerror(err);
+std::string LoadFailureText(const TFileResult& result, const std::string& path) {
+    const char* verb = result.Status == TFileStatus::CannotOpen ? "Не удалось открыть файл \""
+                                                                : "Не удалось прочитать файл \"";
+    return verb + path + "\": " + std::strerror(result.Error);
 }

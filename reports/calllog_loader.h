@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "reports/file_result.h"
 #include "reports/types_rep.h"
 
 // Reads one call-log line by the line rule into rec. Returns false when the
@@ -31,18 +32,14 @@ TCallLogContent ReadCallLogText(std::string_view text);
 // Returning false cancels the load.
 using TLoadProgress = std::function<bool(uint64_t done, uint64_t total)>;
 
-// Result of a load that the progress callback cancelled.
-constexpr int kLoadCancelled = -3;
+// Reads a call-log file in large blocks. Done; CannotOpen when the file
+// cannot be opened or is not a regular file (a FIFO is refused without
+// waiting for a writer), CannotRead when reading it fails, Cancelled when
+// progress returned false. On failure content is left untouched.
+TFileResult ReadCallLogFile(const std::string& path, TCallLogContent& content,
+                            const TLoadProgress& progress = nullptr);
 
-// Reads a call-log file in large blocks. Returns 1 on success; -2 when the
-// file cannot be opened or is not a regular file (a FIFO is refused without
-// waiting for a writer), -1 when reading it fails, kLoadCancelled when
-// progress returned false. On failure the system error number goes to *err
-// (when given; not for a cancel) and content is left untouched.
-int ReadCallLogFile(const std::string& path, TCallLogContent& content, int* err = nullptr,
-                    const TLoadProgress& progress = nullptr);
-
-// The message of a failed load of path: "Не удалось открыть файл" (-2) or
-// "Не удалось прочитать файл" (-1), the name in quotes, and the system's
-// text of err in the language of the locale.
-std::string LoadFailureText(int rc, const std::string& path, int err);
+// The message of a failed load of path: "Не удалось открыть файл"
+// (CannotOpen) or "Не удалось прочитать файл", the name in quotes, and the
+// system's text of the error in the language of the locale.
+std::string LoadFailureText(const TFileResult& result, const std::string& path);

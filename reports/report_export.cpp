@@ -108,47 +108,47 @@ std::string SLExportLine(const std::array<std::string, 4>& cells) {
     return line;
 }
 
-int ExportRefusal(const std::string& path, const std::string& keep) {
+TFileResult ExportRefusal(const std::string& path, const std::string& keep) {
     struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) return 0;
+    if (::stat(path.c_str(), &st) != 0) return {};
     // Opening a FIFO would wait for a reader or feed one that never asked.
-    if (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode)) return kExportNotAFile;
+    if (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode)) return {TFileStatus::NotAFile, 0};
     struct stat kept {};
     if (!keep.empty() && ::stat(keep.c_str(), &kept) == 0 && kept.st_dev == st.st_dev &&
         kept.st_ino == st.st_ino)
-        return kExportIsKept;
-    return 0;
+        return {TFileStatus::IsKept, 0};
+    return {};
 }
 
-int WriteFileReplacing(const std::string& path, const TFileFill& fill, int* err,
-                       const TWriteControl& control) {
+TFileResult WriteFileReplacing(const std::string& path, const TFileFill& fill,
+                               const TWriteControl& control) {
     std::string temp;
-    const auto fail = [&](int rc, int stored) {
+    const auto fail = [&](TFileStatus status, int error) {
         if (!temp.empty()) ::unlink(temp.c_str());
-        if (err) *err = stored;
-        return rc;
+        return TFileResult{status, error};
     };
     try {
         const std::string target = ReplacedPath(path);
-        if (const int refused = ExportRefusal(target, control.Keep)) return fail(refused, 0);
+        if (const TFileResult refused = ExportRefusal(target, control.Keep); !refused.Ok())
+            return fail(refused.Status, 0);
         struct stat st {};
         const bool exists = ::stat(target.c_str(), &st) == 0;
-        if (exists && S_ISDIR(st.st_mode)) return fail(-2, EISDIR);
+        if (exists && S_ISDIR(st.st_mode)) return fail(TFileStatus::CannotOpen, EISDIR);
         TFd file;
         if (exists && !S_ISREG(st.st_mode)) {
             // A device is written in place: there is no file to keep, and
             // renaming over a device node would destroy it. O_NONBLOCK only
             // for the opening, which must not wait on anything.
             file = TFd(::open(target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC | O_NONBLOCK));
-            if (!file.IsOpen()) return fail(-2, errno);
+            if (!file.IsOpen()) return fail(TFileStatus::CannotOpen, errno);
             struct stat opened {};
-            if (::fstat(file.Get(), &opened) != 0) return fail(-2, errno);
+            if (::fstat(file.Get(), &opened) != 0) return fail(TFileStatus::CannotOpen, errno);
             // Made a FIFO since it was looked at.
             if (S_ISFIFO(opened.st_mode) || S_ISSOCK(opened.st_mode))
-                return fail(kExportNotAFile, 0);
+                return fail(TFileStatus::NotAFile, 0);
             const int flags = ::fcntl(file.Get(), F_GETFL);
             if (flags < 0 || ::fcntl(file.Get(), F_SETFL, flags & ~O_NONBLOCK) != 0)
-                return fail(-2, errno);
+                return fail(TFileStatus::CannotOpen, errno);
         } else {
             const size_t slash = target.rfind('/');
             std::string pattern =
@@ -156,36 +156,36 @@ int WriteFileReplacing(const std::string& path, const TFileFill& fill, int* err,
                     ? "." + target + ".XXXXXX"
                     : target.substr(0, slash + 1) + "." + target.substr(slash + 1) + ".XXXXXX";
             file = TFd(::mkostemp(pattern.data(), O_CLOEXEC));
-            if (!file.IsOpen()) return fail(-2, errno);
+            if (!file.IsOpen()) return fail(TFileStatus::CannotOpen, errno);
             temp = pattern;
             // Owner first: giving a file away clears its set-user-ID bits.
             // Only root may give it away; others keep their own file.
             if (exists && ::fchown(file.Get(), st.st_uid, st.st_gid) != 0 && errno != EPERM)
-                return fail(-2, errno);
+                return fail(TFileStatus::CannotOpen, errno);
             const mode_t mode = exists ? (st.st_mode & 07777) : (0666 & ~CurrentUmask());
-            if (::fchmod(file.Get(), mode) != 0) return fail(-2, errno);
+            if (::fchmod(file.Get(), mode) != 0) return fail(TFileStatus::CannotOpen, errno);
         }
 
-        int filled = 0;
-        const int rc = fill(file.Get(), temp.empty() ? target : temp, &filled);
-        if (rc != 0) return fail(rc, filled);
-        if (!file.Close()) return fail(-3, errno);
+        const TFileResult filled = fill(file.Get(), temp.empty() ? target : temp);
+        if (!filled.Ok()) return fail(filled.Status, filled.Error);
+        if (!file.Close()) return fail(TFileStatus::CannotWrite, errno);
         if (!temp.empty()) {
-            if (::rename(temp.c_str(), target.c_str()) != 0) return fail(-2, errno);
+            if (::rename(temp.c_str(), target.c_str()) != 0)
+                return fail(TFileStatus::CannotOpen, errno);
             temp.clear();
         }
-        return 0;
+        return {};
     } catch (const std::exception&) {
-        return fail(-1, errno);
+        return fail(TFileStatus::Failed, errno);
     }
 }
 
-int WriteLinesToFile(size_t count, const TExportLineAt& lineAt, const std::string& path, int* err,
-                     const TWriteControl& control) {
+TFileResult WriteLinesToFile(size_t count, const TExportLineAt& lineAt, const std::string& path,
+                             const TWriteControl& control) {
     return WriteFileReplacing(
         path,
-        [&](int fd, const std::string&, int* fillErr) {
-            if (control.Progress && !control.Progress(0, count)) return kExportCancelled;
+        [&](int fd, const std::string&) -> TFileResult {
+            if (control.Progress && !control.Progress(0, count)) return {TFileStatus::Cancelled, 0};
             std::string chunk;
             chunk.reserve(kChunk + 512);
             for (size_t i = 0; i < count; ++i) {
@@ -196,40 +196,40 @@ int WriteLinesToFile(size_t count, const TExportLineAt& lineAt, const std::strin
                     chunk += Utf8ToCp1251(line);
                 chunk += "\r\n";
                 if (chunk.size() >= kChunk || i + 1 == count) {
-                    if (!WriteAll(fd, chunk.data(), chunk.size())) {
-                        *fillErr = errno;
-                        return -3;
-                    }
+                    if (!WriteAll(fd, chunk.data(), chunk.size()))
+                        return {TFileStatus::CannotWrite, errno};
                     chunk.clear();
                     if (control.Progress && !control.Progress(i + 1, count))
-                        return kExportCancelled;
+                        return {TFileStatus::Cancelled, 0};
                 }
             }
-            return 0;
+            return {};
         },
-        err, control);
+        control);
 }
 
-int WriteLinesToFile(const std::vector<std::string>& ListBox2, const std::string& path, int* err) {
+TFileResult WriteLinesToFile(const std::vector<std::string>& ListBox2, const std::string& path) {
     return WriteLinesToFile(
-        ListBox2.size(), [&ListBox2](size_t i) { return ListBox2[i]; }, path, err);
+        ListBox2.size(), [&ListBox2](size_t i) { return ListBox2[i]; }, path);
 }
 
-std::string ExportFailureText(int rc, int err) {
-    const char* text = rc == -1 ? "Непонятное исключение. errno = "
-                       : rc == -2 ? "Не создать или не открыть файл. errno = "
-                                  : "Не закрыть файл. errno = ";
-    return text + std::to_string(err);
+std::string ExportFailureText(const TFileResult& result) {
+    const char* text = result.Status == TFileStatus::Failed ? "Непонятное исключение. errno = "
+                       : result.Status == TFileStatus::CannotOpen
+                           ? "Не создать или не открыть файл. errno = "
+                           : "Не закрыть файл. errno = ";
+    return text + std::to_string(result.Error);
 }
 
-std::string ExportRefusalText(int rc, const std::string& path) {
-    if (rc == kExportIsKept)
+std::string ExportRefusalText(TFileStatus refusal, const std::string& path) {
+    if (refusal == TFileStatus::IsKept)
         return "Файл \"" + path + "\" — загруженный журнал звонков. Сохраните в другой файл.";
     return "Файл \"" + path + "\" — канал или сокет, а не файл. Сохраните в обычный файл.";
 }
 
-std::string ExportFailureMessage(int rc, int err, const std::string& path) {
-    if (rc == kExportNotAFile || rc == kExportIsKept) return ExportRefusalText(rc, path);
-    return "Не удалось сохранить файл \"" + path + "\": " + ExportFailureText(rc, err) + " (" +
-           std::strerror(err) + ")";
+std::string ExportFailureMessage(const TFileResult& result, const std::string& path) {
+    if (result.Status == TFileStatus::NotAFile || result.Status == TFileStatus::IsKept)
+        return ExportRefusalText(result.Status, path);
+    return "Не удалось сохранить файл \"" + path + "\": " + ExportFailureText(result) + " (" +
+           std::strerror(result.Error) + ")";
 }

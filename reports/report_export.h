@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "reports/file_result.h"
+
 // Header lines of the call-grid, subscriber-line and trunk exports.
 extern const char* const kCallExportHeader;
 extern const char* const kALExportHeader;
@@ -46,52 +48,45 @@ struct TWriteControl {
     TWriteProgress Progress;
 };
 
-// Export results besides those of WriteFileReplacing below.
-constexpr int kExportCancelled = -4;  // the progress callback returned false
-constexpr int kExportNotAFile = -5;   // the target is a FIFO or a socket
-constexpr int kExportIsKept = -6;     // the target is TWriteControl::Keep
-
-// kExportNotAFile or kExportIsKept when path may not be written, else 0.
-int ExportRefusal(const std::string& path, const std::string& keep);
+// Done when path may be written; NotAFile when it is a FIFO or a socket,
+// IsKept when it is the file keep (device and inode).
+TFileResult ExportRefusal(const std::string& path, const std::string& keep);
 
 // Fills a file that replaces path once complete. fill gets the descriptor
 // of the new file and its name (for writers that open it by name themselves)
-// and returns 0 when it wrote everything, else one of the results below with
-// the system error number in its third argument. The new file is made beside
-// the target and renamed over it (a link's target, when path is a symbolic
-// link) only after fill succeeded and the file was closed; on any failure it
-// is removed and an earlier file stays as it was. The new file keeps the
-// mode, owner and group of the file it replaces (the owner only where the
-// process may give it away). A device is written in place; a FIFO or a
-// socket is refused (kExportNotAFile), and so is control.Keep
-// (kExportIsKept), before anything is written. Returns 0 when written; -2
-// when the file cannot be created there (no permission, no such directory,
-// path is a directory); -3 when writing or closing it failed (full file
-// system); -1 on any other failure, an exception from fill included;
-// kExportCancelled when fill gave it. On every result but 0 the system
-// error number goes to *err (0 for a refusal or a cancel).
-using TFileFill = std::function<int(int fd, const std::string& name, int* err)>;
-int WriteFileReplacing(const std::string& path, const TFileFill& fill, int* err,
-                       const TWriteControl& control = {});
+// and gives Done when it wrote everything, else its failure. The new file is
+// made beside the target and renamed over it (a link's target, when path is
+// a symbolic link) only after fill succeeded and the file was closed; on any
+// failure it is removed and an earlier file stays as it was. The new file
+// keeps the mode, owner and group of the file it replaces (the owner only
+// where the process may give it away). A device is written in place; a FIFO
+// or a socket is refused (NotAFile), and so is control.Keep (IsKept), before
+// anything is written. Gives Done when written; CannotOpen when the file
+// cannot be created there (no permission, no such directory, path is a
+// directory); CannotWrite when writing or closing it failed (full file
+// system); Failed on any other failure, an exception from fill included;
+// what fill gave when it failed or cancelled.
+using TFileFill = std::function<TFileResult(int fd, const std::string& name)>;
+TFileResult WriteFileReplacing(const std::string& path, const TFileFill& fill,
+                               const TWriteControl& control = {});
 
 // Writes count lines in Windows-1251, each ended by CR LF, to path through
-// WriteFileReplacing; results and *err as there.
-int WriteLinesToFile(size_t count, const TExportLineAt& lineAt, const std::string& path, int* err,
-                     const TWriteControl& control = {});
+// WriteFileReplacing; results as there.
+TFileResult WriteLinesToFile(size_t count, const TExportLineAt& lineAt, const std::string& path,
+                             const TWriteControl& control = {});
 
 // The same for lines held in a list.
-int WriteLinesToFile(const std::vector<std::string>& ListBox2, const std::string& path, int* err);
+TFileResult WriteLinesToFile(const std::vector<std::string>& ListBox2, const std::string& path);
 
-// The message of a failed export: -1 "Непонятное исключение. errno = ",
-// -2 "Не создать или не открыть файл. errno = ", -3 "Не закрыть файл.
-// errno = ", each followed by err in decimal.
-std::string ExportFailureText(int rc, int err);
+// The message of a failed export: Failed "Непонятное исключение. errno = ",
+// CannotOpen "Не создать или не открыть файл. errno = ", any other
+// "Не закрыть файл. errno = ", each followed by the error in decimal.
+std::string ExportFailureText(const TFileResult& result);
 
-// The message of a refused export (kExportNotAFile, kExportIsKept), naming
-// the file.
-std::string ExportRefusalText(int rc, const std::string& path);
+// The message of a refused export (NotAFile, IsKept), naming the file.
+std::string ExportRefusalText(TFileStatus refusal, const std::string& path);
 
 // The message of any failed export of path, for a log or a terminal: the
 // refusal, or "Не удалось сохранить файл", the name in quotes, the failure
-// text and the system's text of err in the language of the locale.
-std::string ExportFailureMessage(int rc, int err, const std::string& path);
+// text and the system's text of the error in the language of the locale.
+std::string ExportFailureMessage(const TFileResult& result, const std::string& path);

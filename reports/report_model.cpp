@@ -41,11 +41,11 @@ void Gather(const TStrList_rep<TExtStr_rep>& lines, TStrList_rep<Entry>& list,
 
 }  // namespace
 
-int TReportModel::LoadFile(const std::string& path, int* err, const TLoadProgress& progress) {
+TFileResult TReportModel::LoadFile(const std::string& path, const TLoadProgress& progress) {
     TCallLogContent content;
-    const int rc = ReadCallLogFile(path, content, err, progress);
-    if (rc == 1) Replace(std::move(content));
-    return rc;
+    const TFileResult result = ReadCallLogFile(path, content, progress);
+    if (result.Ok()) Replace(std::move(content));
+    return result;
 }
 
 void TReportModel::LoadText(std::string_view text) {

@@ -21,12 +21,9 @@ class TReportModel {
   public:
     // Loads a call-log file in place of the current one: its line count and
     // its records; the subscriber-line and trunk lists keep their entries
-    // until BuildLists. Returns 1; -2 when the file cannot be opened or is
-    // not a regular file, -1 when it cannot be read, with the system error
-    // number in *err (when given); kLoadCancelled when progress cancelled it.
-    // On failure the model is left as it was.
-    int LoadFile(const std::string& path, int* err = nullptr,
-                 const TLoadProgress& progress = nullptr);
+    // until BuildLists. Results as ReadCallLogFile; on any but Done the
+    // model is left as it was.
+    TFileResult LoadFile(const std::string& path, const TLoadProgress& progress = nullptr);
 
     // Loads call-log text held in memory, as LoadFile does with a file.
     void LoadText(std::string_view text);

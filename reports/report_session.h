@@ -4,6 +4,7 @@
 // this class, so they write the same bytes for the same file and commands.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -12,6 +13,23 @@
 #include "reports/report_export.h"
 #include "reports/report_grids.h"
 #include "reports/report_model.h"
+
+// What an export writes: the fixed-column text of a grid (Windows-1251,
+// CR LF), a grid as CSV, or the three grids as one XLSX workbook.
+enum class TExportKind { Calls, Lines, Trunks, CallsCsv, LinesCsv, TrunksCsv, Workbook };
+
+// How an export is to go besides what it writes and where.
+struct TExportOptions {
+    // Asked, on the calling thread, before an existing file is replaced;
+    // false keeps it (Declined). Empty: the file is replaced unasked.
+    std::function<bool()> ConfirmReplace;
+    // Told how far the writing has come, from the thread that writes;
+    // returning false cancels it. May be empty.
+    TWriteProgress Progress;
+    // Runs the writing and gives its result, so that a window can write on
+    // another thread while its own stays free. Empty: on the calling thread.
+    std::function<TFileResult(const std::function<TFileResult()>& write)> Run;
+};
 
 class TReportSession {
   public:
@@ -24,10 +42,9 @@ class TReportSession {
     void DiscardLists() { CreateLists(); }
 
     // Loads a call-log file and rebuilds everything from it: the caption,
-    // the call grid, both lists and their grids. Returns 1; on -2 (cannot
-    // be opened, not a regular file), -1 (cannot be read, *err holds the
-    // system error number) and kLoadCancelled nothing changes.
-    int Load(const std::string& path, int* err = nullptr, const TLoadProgress& progress = nullptr);
+    // the call grid, both lists and their grids. Results as
+    // ReadCallLogFile; on any but Done nothing changes.
+    TFileResult Load(const std::string& path, const TLoadProgress& progress = nullptr);
 
     // Sorts one list ascending and rewrites its grid only.
     void SortAL(TALSortKey key);
@@ -37,15 +54,14 @@ class TReportSession {
     // all loaded lines (see SelectLines); one empty row when none is.
     void Query(std::string_view number, std::string_view prefix, bool byProgrammed);
 
-    // Writes what a grid shows (header line first) to path; results and
-    // *err as WriteLinesToFile. The loaded file is never written over,
-    // whatever control.Keep says.
-    int ExportCalls(const std::string& path, int* err, TWriteControl control) const;
-    int ExportAL(const std::string& path, int* err, TWriteControl control) const;
-    int ExportSL(const std::string& path, int* err, TWriteControl control) const;
-    int ExportCalls(const std::string& path, int* err) const { return ExportCalls(path, err, {}); }
-    int ExportAL(const std::string& path, int* err) const { return ExportAL(path, err, {}); }
-    int ExportSL(const std::string& path, int* err) const { return ExportSL(path, err, {}); }
+    // Writes what the grids show (each with its header row) to path, in
+    // the kind asked for. Every export goes through here: a FIFO or a
+    // socket is refused (NotAFile) and so is the loaded file (IsKept),
+    // before options.ConfirmReplace is asked about an existing file; then
+    // the writer runs through options.Run. Other results as
+    // WriteFileReplacing.
+    TFileResult Export(TExportKind kind, const std::string& path,
+                       const TExportOptions& options = {}) const;
 
     // The file of the last good load as it was named; empty before one.
     const std::string& LoadedPath() const { return loadedPath_; }

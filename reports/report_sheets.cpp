@@ -22,12 +22,12 @@ void AppendRecord(std::string& out, const std::array<std::string, N>& fields) {
 // Writes the header and then rows for which rowAt (row, record) gives true,
 // flushing the text in chunks of about a megabyte.
 template <size_t N, class RowAt>
-int WriteCsv(const std::array<const char*, N>& headers, size_t rows, RowAt rowAt,
-             const std::string& path, int* err, const TWriteControl& control) {
+TFileResult WriteCsv(const std::array<const char*, N>& headers, size_t rows, RowAt rowAt,
+                     const std::string& path, const TWriteControl& control) {
     return WriteFileReplacing(
         path,
-        [&](int fd, const std::string&, int* fillErr) {
-            if (control.Progress && !control.Progress(0, rows)) return kExportCancelled;
+        [&](int fd, const std::string&) -> TFileResult {
+            if (control.Progress && !control.Progress(0, rows)) return {TFileStatus::Cancelled, 0};
             std::string chunk = kByteOrderMark;
             chunk.reserve(kChunk + 4096);
             std::array<std::string, N> fields;
@@ -37,17 +37,16 @@ int WriteCsv(const std::array<const char*, N>& headers, size_t rows, RowAt rowAt
             for (size_t row = 0; row <= rows; ++row) {
                 if (row < rows && rowAt(row, fields)) AppendRecord(chunk, fields);
                 if (chunk.size() >= kChunk || row == rows) {
-                    if (!WriteAll(fd, chunk.data(), chunk.size())) {
-                        *fillErr = errno;
-                        return -3;
-                    }
+                    if (!WriteAll(fd, chunk.data(), chunk.size()))
+                        return {TFileStatus::CannotWrite, errno};
                     chunk.clear();
-                    if (control.Progress && !control.Progress(row, rows)) return kExportCancelled;
+                    if (control.Progress && !control.Progress(row, rows))
+                        return {TFileStatus::Cancelled, 0};
                 }
             }
-            return 0;
+            return {};
         },
-        err, control);
+        control);
 }
 
 }  // namespace
@@ -65,8 +64,8 @@ void AppendCsvField(std::string& record, std::string_view text) {
     record += '"';
 }
 
-int WriteCallsCsv(const TCallGrid& grid, const std::string& path, int* err,
-                  const TWriteControl& control) {
+TFileResult WriteCallsCsv(const TCallGrid& grid, const std::string& path,
+                          const TWriteControl& control) {
     return WriteCsv(
         kCallGridHeaders, grid.RowCount(),
         [&grid](size_t row, std::array<std::string, 7>& fields) {
@@ -74,27 +73,25 @@ int WriteCallsCsv(const TCallGrid& grid, const std::string& path, int* err,
             fields = grid.Cells(row);
             return true;
         },
-        path, err, control);
+        path, control);
 }
 
-int WriteALCsv(const TALGrid& grid, const std::string& path, int* err,
-               const TWriteControl& control) {
+TFileResult WriteALCsv(const TALGrid& grid, const std::string& path, const TWriteControl& control) {
     return WriteCsv(
         kALGridHeaders, grid.RowCount(),
         [&grid](size_t row, std::array<std::string, 5>& fields) {
             fields = grid.Cells(row);
             return true;
         },
-        path, err, control);
+        path, control);
 }
 
-int WriteSLCsv(const TSLGrid& grid, const std::string& path, int* err,
-               const TWriteControl& control) {
+TFileResult WriteSLCsv(const TSLGrid& grid, const std::string& path, const TWriteControl& control) {
     return WriteCsv(
         kSLGridHeaders, grid.RowCount(),
         [&grid](size_t row, std::array<std::string, 4>& fields) {
             fields = grid.Cells(row);
             return true;
         },
-        path, err, control);
+        path, control);
 }

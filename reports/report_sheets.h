@@ -16,10 +16,10 @@
 // quotes doubled when it holds ';', '"', CR or LF.
 void AppendCsvField(std::string& record, std::string_view text);
 
-// Write a grid to path through WriteFileReplacing; results and *err as there.
-int WriteCallsCsv(const TCallGrid& grid, const std::string& path, int* err,
-                  const TWriteControl& control = {});
-int WriteALCsv(const TALGrid& grid, const std::string& path, int* err,
-               const TWriteControl& control = {});
-int WriteSLCsv(const TSLGrid& grid, const std::string& path, int* err,
-               const TWriteControl& control = {});
+// Write a grid to path through WriteFileReplacing; results as there.
+TFileResult WriteCallsCsv(const TCallGrid& grid, const std::string& path,
+                          const TWriteControl& control = {});
+TFileResult WriteALCsv(const TALGrid& grid, const std::string& path,
+                       const TWriteControl& control = {});
+TFileResult WriteSLCsv(const TSLGrid& grid, const std::string& path,
+                       const TWriteControl& control = {});

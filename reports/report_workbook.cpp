@@ -209,10 +209,10 @@ lxw_error WriteTrunks(lxw_workbook* book, const TFormats& f, const TSLGrid& grid
 
 // The export result of a library error: the file could not be created, its
 // writing failed, or anything else.
-int ResultOf(lxw_error e) {
+TFileStatus StatusOf(lxw_error e) {
     switch (e) {
         case LXW_ERROR_CREATING_XLSX_FILE:
-            return -2;
+            return TFileStatus::CannotOpen;
         case LXW_ERROR_CREATING_TMPFILE:
         case LXW_ERROR_READING_TMPFILE:
         case LXW_ERROR_ZIP_FILE_OPERATION:
@@ -220,29 +220,26 @@ int ResultOf(lxw_error e) {
         case LXW_ERROR_ZIP_INTERNAL_ERROR:
         case LXW_ERROR_ZIP_FILE_ADD:
         case LXW_ERROR_ZIP_CLOSE:
-            return -3;
+            return TFileStatus::CannotWrite;
         default:
-            return -1;
+            return TFileStatus::Failed;
     }
 }
 
 }  // namespace
 
-int WriteWorkbook(const TCallGrid& calls, const TALGrid& lines, const TSLGrid& trunks,
-                  const std::string& path, int* err, size_t rowsPerSheet,
-                  const TWriteControl& control) {
+TFileResult WriteWorkbook(const TCallGrid& calls, const TALGrid& lines, const TSLGrid& trunks,
+                          const std::string& path, size_t rowsPerSheet,
+                          const TWriteControl& control) {
     rowsPerSheet = std::clamp<size_t>(rowsPerSheet, 1, kSheetRowLimit);
     return WriteFileReplacing(
         path,
-        [&](int fd, const std::string& name, int* fillErr) {
+        [&](int fd, const std::string& name) -> TFileResult {
             const uint64_t total = calls.RowCount() + lines.RowCount() + trunks.RowCount();
-            if (control.Progress && !control.Progress(0, total)) return kExportCancelled;
+            if (control.Progress && !control.Progress(0, total)) return {TFileStatus::Cancelled, 0};
             TTally tally(control.Progress, total);
             const TCNumbers numbers;
-            if (!numbers.Held()) {
-                *fillErr = errno ? errno : ENOMEM;
-                return -1;
-            }
+            if (!numbers.Held()) return {TFileStatus::Failed, errno ? errno : ENOMEM};
             // The row stores go beside a new file, not to a /tmp that may be
             // memory; they are unlinked as soon as they are made. A device
             // written in place keeps them in the system's place.
@@ -254,10 +251,7 @@ int WriteWorkbook(const TCallGrid& calls, const TALGrid& lines, const TSLGrid& t
             if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) options.tmpdir = dir.data();
             errno = 0;
             lxw_workbook* book = workbook_new_opt(name.c_str(), &options);
-            if (!book) {
-                *fillErr = errno ? errno : ENOMEM;
-                return -1;
-            }
+            if (!book) return {TFileStatus::Failed, errno ? errno : ENOMEM};
             TFormats f{workbook_add_format(book), workbook_add_format(book),
                        workbook_add_format(book), workbook_add_format(book)};
             format_set_bold(f.Bold);
@@ -273,14 +267,13 @@ int WriteWorkbook(const TCallGrid& calls, const TALGrid& lines, const TSLGrid& t
             // an error; the file is then thrown away.
             errno = 0;
             const lxw_error closed = workbook_close(book);
-            if (tally.Cancelled()) return kExportCancelled;
+            if (tally.Cancelled()) return {TFileStatus::Cancelled, 0};
             if (!e) {
                 e = closed;
                 stored = errno;
             }
-            if (!e) return 0;
-            *fillErr = stored ? stored : EIO;
-            return ResultOf(e);
+            if (!e) return {};
+            return {StatusOf(e), stored ? stored : EIO};
         },
-        err, control);
+        control);
 }

@@ -17,9 +17,9 @@
 // "Звонки (2)", "Звонки (3)" and so on.
 constexpr size_t kSheetRowLimit = 1048575;
 
-// Writes the workbook to path through WriteFileReplacing; results and *err as
-// there. Its bytes are the same under every locale of the process or the
-// thread. rowsPerSheet is for tests of the continuation sheets.
-int WriteWorkbook(const TCallGrid& calls, const TALGrid& lines, const TSLGrid& trunks,
-                  const std::string& path, int* err, size_t rowsPerSheet = kSheetRowLimit,
-                  const TWriteControl& control = {});
+// Writes the workbook to path through WriteFileReplacing; results as there.
+// Its bytes are the same under every locale of the process or the thread.
+// rowsPerSheet is for tests of the continuation sheets.
+TFileResult WriteWorkbook(const TCallGrid& calls, const TALGrid& lines, const TSLGrid& trunks,
+                          const std::string& path, size_t rowsPerSheet = kSheetRowLimit,
+                          const TWriteControl& control = {});

@@ -15,13 +15,15 @@ class TChartsForm : public QDialog {
   public:
     explicit TChartsForm(QWidget* parent = nullptr);
 
+    // Redraws the four charts from figures.
+    void ShowFigures(const TChartFigures& figures);
+
+  private:
+    // Each found by its object name (the member's name).
     QChartView* const HourChart;
     QChartView* const DayChart;
     // Under the day chart: how many calls lie outside its days.
     QLabel* const DayNote;
     QChartView* const LinesChart;
     QChartView* const TrunksChart;
-
-    // Redraws the four charts from figures.
-    void ShowFigures(const TChartFigures& figures);
 };

@@ -1,7 +1,5 @@
 #include "ui/main_form_rep.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -37,8 +35,6 @@
 #include "reports/report_charts.h"
 #include "reports/report_export.h"
 #include "reports/report_locale.h"
-#include "reports/report_sheets.h"
-#include "reports/report_workbook.h"
 #include "ui/about_form.h"
 #include "ui/charts_form.h"
 #include "ui/report_grid_model.h"
@@ -442,17 +438,21 @@ void TMainForm_rep::LoadButtonClick() {
         "Загрузка файла " + QFile::decodeName(QByteArray::fromStdString(chosenFile_)), "Отмена", 0,
         kProgressSteps, this);
     SetUpProgress(progress, "LoadProgress");
-    int err = 0;
-    const int rc = session_.Load(chosenFile_, &err, [&progress](uint64_t done, uint64_t total) {
-        progress.setValue(ProgressStep(done, total));
-        return !progress.wasCanceled();
-    });
+    const TFileResult loaded =
+        session_.Load(chosenFile_, [&progress](uint64_t done, uint64_t total) {
+            progress.setValue(ProgressStep(done, total));
+            return !progress.wasCanceled();
+        });
     progress.reset();
-    if (rc == kLoadCancelled) return;
-    if (rc != 1) {
-        seam::ShowMessage(LoadFailureText(rc, chosenFile_, err),
-                          QApplication::applicationName().toStdString());
-        return;
+    switch (loaded.Status) {
+        case TFileStatus::Done:
+            break;
+        case TFileStatus::Cancelled:
+            return;
+        default:
+            seam::ShowMessage(LoadFailureText(loaded, chosenFile_),
+                              QApplication::applicationName().toStdString());
+            return;
     }
     FileGroupBox->setTitle(QString::fromStdString(session_.Caption()));
     callModel_->Refresh();
@@ -599,64 +599,54 @@ bool TMainForm_rep::FilterEditKeyPress(QKeyEvent* key) {
 }
 
 void TMainForm_rep::N2Click() {
-    Export([this](const std::string& path, int* err, const TWriteControl& control) {
-        return session_.ExportCalls(path, err, control);
-    });
+    Export(TExportKind::Calls);
 }
 
 void TMainForm_rep::N12Click() {
-    Export([this](const std::string& path, int* err, const TWriteControl& control) {
-        return session_.ExportAL(path, err, control);
-    });
+    Export(TExportKind::Lines);
 }
 
 void TMainForm_rep::N13Click() {
-    Export([this](const std::string& path, int* err, const TWriteControl& control) {
-        return session_.ExportSL(path, err, control);
-    });
+    Export(TExportKind::Trunks);
 }
 
 void TMainForm_rep::N14Click() {
-    ExportSheet([this](const std::string& path, int* err, const TWriteControl& control) {
-        return WriteCallsCsv(session_.CallGrid(), path, err, control);
-    });
+    ExportSheet(TExportKind::CallsCsv);
 }
 
 void TMainForm_rep::N15Click() {
-    ExportSheet([this](const std::string& path, int* err, const TWriteControl& control) {
-        return WriteALCsv(session_.ALGrid(), path, err, control);
-    });
+    ExportSheet(TExportKind::LinesCsv);
 }
 
 void TMainForm_rep::N16Click() {
-    ExportSheet([this](const std::string& path, int* err, const TWriteControl& control) {
-        return WriteSLCsv(session_.SLGrid(), path, err, control);
-    });
+    ExportSheet(TExportKind::TrunksCsv);
 }
 
-void TMainForm_rep::ExportSheet(const TWrite& csv) {
+void TMainForm_rep::ExportSheet(TExportKind csv) {
     seam::TFileRequest request;
     request.Caption = "Сохранить как таблицу";
     request.DefaultSuffix = "xlsx";
     request.Filter = std::string(kXlsxFilter) + ";;" + kCsvFilter;
-    const TWrite book = [this](const std::string& path, int* err, const TWriteControl& control) {
-        return WriteWorkbook(session_.CallGrid(), session_.ALGrid(), session_.SLGrid(), path, err,
-                             kSheetRowLimit, control);
-    };
     ExportChosen(
-        [&csv, &book](std::string& path, const std::string& filter) {
+        [csv](std::string& path, const std::string& filter) {
             const QString name = QFile::decodeName(QByteArray::fromStdString(path));
-            if (filter.empty()) return name.endsWith(".csv", Qt::CaseInsensitive) ? csv : book;
+            if (filter.empty())
+                return name.endsWith(".csv", Qt::CaseInsensitive) ? csv : TExportKind::Workbook;
             const bool isCsv = filter == kCsvFilter;
             if (QFileInfo(name).suffix().isEmpty()) path += isCsv ? ".csv" : ".xlsx";
-            return isCsv ? csv : book;
+            return isCsv ? csv : TExportKind::Workbook;
         },
         std::move(request));
 }
 
-void TMainForm_rep::Export(const TWrite& write) {
-    ExportChosen([&write](std::string&, const std::string&) { return write; }, {});
+void TMainForm_rep::Export(TExportKind kind) {
+    ExportChosen([kind](std::string&, const std::string&) { return kind; }, {});
 }
+
+struct TMainForm_rep::TSaveProgress {
+    std::atomic<bool> Cancelled{false};
+    std::atomic<uint64_t> Done{0}, Total{0};
+};
 
 void TMainForm_rep::ExportChosen(const TPick& pick, seam::TFileRequest request) {
     request.Save = true;
@@ -664,55 +654,60 @@ void TMainForm_rep::ExportChosen(const TPick& pick, seam::TFileRequest request) 
     seam::TFileChoice choice;
     if (!seam::ChooseFile(request, choice)) return;
     std::string path = choice.Path;
-    const TWrite write = pick(path, choice.Filter);
-    // Said before the question about replacing a file that is not replaced.
-    if (const int refused = ExportRefusal(path, session_.LoadedPath())) {
-        seam::ShowMessage(ExportRefusalText(refused, path), "Ошибка");
-        return;
+    const TExportKind kind = pick(path, choice.Filter);
+    TSaveProgress state;
+    TExportOptions options;
+    options.ConfirmReplace = [] {
+        return seam::ShowMessage("Такой файл уже существует. Перезапишем?", "Предупреждение!",
+                                 seam::TButtons::OkCancel) == seam::kAnswerOk;
+    };
+    options.Progress = [&state](uint64_t done, uint64_t total) {
+        state.Done = done;
+        state.Total = total;
+        return !state.Cancelled;
+    };
+    options.Run = [&](const std::function<TFileResult()>& write) {
+        return RunWrite(write, path, state);
+    };
+    const TFileResult result = session_.Export(kind, path, options);
+    switch (result.Status) {
+        case TFileStatus::Done:
+        case TFileStatus::Cancelled:
+        case TFileStatus::Declined:
+            return;
+        case TFileStatus::NotAFile:
+        case TFileStatus::IsKept:
+            seam::ShowMessage(ExportRefusalText(result.Status, path), "Ошибка");
+            return;
+        case TFileStatus::CannotOpen:
+        case TFileStatus::CannotRead:
+        case TFileStatus::CannotWrite:
+        case TFileStatus::Failed:
+            seam::ShowMessage("Ошибка", ExportFailureText(result));
+            return;
     }
-    struct stat st {};
-    if (::stat(path.c_str(), &st) == 0 &&
-        seam::ShowMessage("Такой файл уже существует. Перезапишем?", "Предупреждение!",
-                          seam::TButtons::OkCancel) != seam::kAnswerOk)
-        return;
-    int err = 0;
-    const int rc = RunWrite(write, path, &err);
-    if (rc == 0 || rc == kExportCancelled) return;
-    if (rc == kExportNotAFile || rc == kExportIsKept)
-        seam::ShowMessage(ExportRefusalText(rc, path), "Ошибка");
-    else
-        seam::ShowMessage("Ошибка", ExportFailureText(rc, err));
 }
 
-int TMainForm_rep::RunWrite(const TWrite& write, const std::string& path, int* err) {
+TFileResult TMainForm_rep::RunWrite(const std::function<TFileResult()>& write,
+                                    const std::string& path, TSaveProgress& state) {
     QProgressDialog progress(
         "Сохранение файла " + QFile::decodeName(QByteArray::fromStdString(path)), "Отмена", 0,
         kProgressSteps, this);
     SetUpProgress(progress, "SaveProgress");
     progress.setAutoClose(false);
-    std::atomic<bool> cancelled{false};
-    std::atomic<uint64_t> done{0}, total{0};
-    connect(&progress, &QProgressDialog::canceled, &progress, [&cancelled] { cancelled = true; });
-    TWriteControl control;
-    control.Keep = session_.LoadedPath();
-    control.Progress = [&](uint64_t d, uint64_t t) {
-        done = d;
-        total = t;
-        return !cancelled;
-    };
+    connect(&progress, &QProgressDialog::canceled, &progress, [&state] { state.Cancelled = true; });
     const TInputBlock block(this);
     QEventLoop loop;
-    int rc = kExportCancelled;
+    TFileResult result{TFileStatus::Cancelled, 0};
     std::thread worker;
     // Started from the loop, so that a Cancel pressed before it is heeded.
     QTimer::singleShot(0, &loop, [&] {
-        if (progress.wasCanceled()) cancelled = true;
+        if (progress.wasCanceled()) state.Cancelled = true;
         worker = std::thread([&] {
             try {
-                rc = write(path, err, control);
+                result = write();
             } catch (const std::exception&) {  // no memory for a text: the file stays
-                rc = -1;
-                *err = ENOMEM;
+                result = {TFileStatus::Failed, ENOMEM};
             }
             QMetaObject::invokeMethod(
                 &loop, [&loop] { loop.quit(); }, Qt::QueuedConnection);
@@ -720,12 +715,12 @@ int TMainForm_rep::RunWrite(const TWrite& write, const std::string& path, int* e
     });
     QTimer tick;
     connect(&tick, &QTimer::timeout, &progress, [&] {
-        if (progress.wasCanceled()) cancelled = true;
-        progress.setValue(ProgressStep(done, total));
+        if (progress.wasCanceled()) state.Cancelled = true;
+        progress.setValue(ProgressStep(state.Done, state.Total));
     });
     tick.start(50);
     loop.exec();
     if (worker.joinable()) worker.join();
     progress.reset();
-    return rc;
+    return result;
 }

@@ -46,6 +46,8 @@ class TMainForm_rep : public QDialog {
 
     const TReportSession& Session() const { return session_; }
 
+  private:
+    // The widgets, each found by its object name (the member's name).
     QMenuBar* const MainMenu1;
     QMenu* const File;
     QAction* const Load;
@@ -155,19 +157,20 @@ class TMainForm_rep : public QDialog {
     bool MaskEdit1KeyPress(QKeyEvent* key);
     // Keeps digits, Backspace and Enter (which runs the query).
     bool FilterEditKeyPress(QKeyEvent* key);
-    using TWrite =
-        std::function<int(const std::string& path, int* err, const TWriteControl& control)>;
-    // Picks the writer for the file and name filter chosen in the save
-    // dialog; may complete the file's name.
-    using TPick = std::function<TWrite(std::string& path, const std::string& filter)>;
-    // Save dialog, overwrite question, export, error box.
-    void Export(const TWrite& write);
+    // Picks the kind of export for the file and name filter chosen in the
+    // save dialog; may complete the file's name.
+    using TPick = std::function<TExportKind(std::string& path, const std::string& filter)>;
+    struct TSaveProgress;
+    // Save dialog, then the session's export (its refusals and overwrite
+    // question included), then an error box.
+    void Export(TExportKind kind);
     void ExportChosen(const TPick& pick, seam::TFileRequest request);
-    // Export as a spreadsheet; csv writes one grid's CSV.
-    void ExportSheet(const TWrite& csv);
+    // Export as a spreadsheet; csv is the kind of one grid's CSV.
+    void ExportSheet(TExportKind csv);
     // Runs write off the user-interface thread behind a progress dialog
-    // with Cancel; returns its result.
-    int RunWrite(const TWrite& write, const std::string& path, int* err);
+    // with Cancel, which state tells the writer; returns its result.
+    TFileResult RunWrite(const std::function<TFileResult()>& write, const std::string& path,
+                         TSaveProgress& state);
 
     // Redraws the charts, when open, after the call grid changed.
     void RefreshCharts();

@@ -71,20 +71,23 @@ int main(int argc, char** argv) {
     TMainForm_rep form;
     form.show();
     QApplication::processEvents();
+    const auto action = [&form](const char* name) { return form.findChild<QAction*>(name); };
+    auto* const grid = form.findChild<QTableView*>("StringGrid1");
+    auto* const filter = form.findChild<QLineEdit*>("FilterEdit");
 
     sink.Path = argv[1];
     const double load = SecondsOf([&] {
-        form.Load->trigger();
+        action("Load")->trigger();
         form.repaint();
     });
-    if (sink.Messages || form.StringGrid1->model()->rowCount() == 0) {
+    if (sink.Messages || grid->model()->rowCount() == 0) {
         std::fprintf(stderr, "bench_report_window: %s was not loaded\n", argv[1]);
         return 1;
     }
 
     double slowestSort = 0;
-    for (QAction* sort :
-         {form.N3, form.N4, form.N5, form.N6, form.N7, form.N8, form.N9, form.N10, form.N11}) {
+    for (QAction* sort : {action("N3"), action("N4"), action("N5"), action("N6"), action("N7"),
+                          action("N8"), action("N9"), action("N10"), action("N11")}) {
         const double s = SecondsOf([&] {
             sort->trigger();
             form.repaint();
@@ -92,38 +95,37 @@ int main(int argc, char** argv) {
         if (s > slowestSort) slowestSort = s;
     }
 
-    form.FilterEdit->setText("8");
+    filter->setText("8");
     const double query = SecondsOf([&] {
         form.Button4Click();
         form.repaint();
     });
-    const int selected = form.StringGrid1->model()->rowCount();
+    const int selected = grid->model()->rowCount();
 
-    form.FilterEdit->clear();
+    filter->clear();
     form.Button4Click();  // every call again
-    const int calls = form.StringGrid1->model()->rowCount();
+    const int calls = grid->model()->rowCount();
     sink.Path = argc == 3 ? argv[2] : "/tmp/bench_report_window_calls.txt";
     std::remove(sink.Path.c_str());  // no question about replacing it
     const double exported = SecondsOf([&] { form.N2Click(); });
     const std::string exportPath = sink.Path;
     sink.Path = exportPath + ".csv";
     std::remove(sink.Path.c_str());
-    const double csv = SecondsOf([&] { form.N14->trigger(); });
+    const double csv = SecondsOf([&] { action("N14")->trigger(); });
     sink.Path = exportPath + ".xlsx";
     std::remove(sink.Path.c_str());
     const double cpuBefore = CpuSeconds();
-    const double xlsx = SecondsOf([&] { form.N14->trigger(); });
+    const double xlsx = SecondsOf([&] { action("N14")->trigger(); });
     const double xlsxCpu = CpuSeconds() - cpuBefore;
 
     const double paint = SecondsOf([&] {
-        form.StringGrid1->scrollTo(form.StringGrid1->model()->index(calls / 2, 0),
-                                   QAbstractItemView::PositionAtCenter);
-        form.StringGrid1->viewport()->repaint();
+        grid->scrollTo(grid->model()->index(calls / 2, 0), QAbstractItemView::PositionAtCenter);
+        grid->viewport()->repaint();
     });
 
     // All four charts of every call, computed and painted.
     const double charts = SecondsOf([&] {
-        form.ChartsMenuItem->trigger();
+        action("ChartsMenuItem")->trigger();
         for (QWidget* w : QApplication::topLevelWidgets())
             if (w->objectName() == "ChartsForm") w->grab();
     });

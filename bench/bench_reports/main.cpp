@@ -16,10 +16,10 @@ int main(int argc, char** argv) {
     }
     TReportModel model;
     const auto start = std::chrono::steady_clock::now();
-    int err = 0;
-    const int rc = model.LoadFile(argv[1], &err);
-    if (rc != 1) {
-        std::fprintf(stderr, "bench_reports: cannot read %s: %s\n", argv[1], std::strerror(err));
+    const TFileResult loaded = model.LoadFile(argv[1]);
+    if (!loaded.Ok()) {
+        std::fprintf(stderr, "bench_reports: cannot read %s: %s\n", argv[1],
+                     std::strerror(loaded.Error));
         return 1;
     }
     model.BuildLists();

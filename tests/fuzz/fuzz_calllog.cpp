@@ -33,8 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     testing_support::WriteFile(path, bytes);
 
     TCallLogContent fromFile;
-    int err = 0;
-    FuzzRequire(ReadCallLogFile(path, fromFile, &err) == 1, "a regular file loads");
+    FuzzRequire(ReadCallLogFile(path, fromFile).Ok(), "a regular file loads");
     const TCallLogContent fromText = ReadCallLogText(bytes);
 
     FuzzRequire(fromFile.LineCount == fromText.LineCount, "same number of lines");

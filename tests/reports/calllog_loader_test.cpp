@@ -53,6 +53,8 @@ TEST(LineRule, StandardLayoutExamples) {
          "105|201|123456|1234567890123456789012345"},
         // Inner blanks of the dialled number are dropped.
         {kGood.substr(0, 54) + "555 12 34" + std::string(12, ' '), "123|121|200|5551234"},
+        // Trunk "Т1" and dialled number "№5" in Windows-1251 become UTF-8.
+        {CallLine(12, "121", "\xD2\x31", "\xB9\x35"), "12|121|Т1|№5"},
     };
     for (const auto& r : rows)
         EXPECT_EQ(Fields(r.line), r.fields) << "[" << r.line << "]";
@@ -131,12 +133,6 @@ TEST(LineRule, NeverReadsPastTheLine) {
     EXPECT_EQ(rec.ExtNumber, "");
 }
 
-TEST(LineRule, Windows1251FieldsBecomeUtf8) {
-    // Trunk "Т1" and dialled number "№5" in Windows-1251.
-    const std::string line = CallLine(12, "121", "\xD2\x31", "\xB9\x35");
-    EXPECT_EQ(Fields(line), "12|121|Т1|№5");
-}
-
 TEST(LineSplitting, EndsAreCrLfLfOrCr) {
     const std::string a = CallLine(1, "101", "1", "11");
     const std::string b = CallLine(2, "102", "2", "22");
@@ -191,7 +187,7 @@ TEST(FileReader, BlockBoundariesChangeNothing) {
             const std::string path = dir.File("calls.txt");
             WriteFile(path, text);
             TCallLogContent fromFile;
-            ASSERT_EQ(ReadCallLogFile(path, fromFile), 1);
+            ASSERT_TRUE(ReadCallLogFile(path, fromFile).Ok());
             const TCallLogContent fromText = ReadCallLogText(text);
             EXPECT_EQ(fromFile.LineCount, 4u);
             EXPECT_EQ(fromFile.LineCount, fromText.LineCount);
@@ -215,7 +211,7 @@ TEST(FileReader, LinesOverFourKilobytesAreCountedAndRejected) {
         WriteFile(path, text);
         for (const TCallLogContent& content : {ReadCallLogText(text), [&] {
                                                    TCallLogContent c;
-                                                   EXPECT_EQ(ReadCallLogFile(path, c), 1);
+                                                   EXPECT_TRUE(ReadCallLogFile(path, c).Ok());
                                                    return c;
                                                }()}) {
             EXPECT_EQ(content.LineCount, 7u);
@@ -236,7 +232,7 @@ TEST(FileReader, BinaryGarbageLoadsWithoutHarm) {
     text += "\r\n" + kGood;
     WriteFile(dir.File("junk.bin"), text);
     TCallLogContent content;
-    ASSERT_EQ(ReadCallLogFile(dir.File("junk.bin"), content), 1);
+    ASSERT_TRUE(ReadCallLogFile(dir.File("junk.bin"), content).Ok());
     EXPECT_EQ(content.LineCount, ReadCallLogText(text).LineCount);
     ASSERT_GE(content.LineList.Count(), 1u);
     EXPECT_EQ(content.LineList[content.LineList.Count() - 1].HwLine, "123");
@@ -247,18 +243,16 @@ TEST(FileReader, UnreadableFileLeavesTheModelAsItWas) {
     TReportModel model;
     model.LoadText(kGood);
     model.BuildLists();
-    int err = 0;
-    EXPECT_EQ(model.LoadFile(dir.File("missing.txt"), &err), -2);
-    EXPECT_EQ(err, ENOENT);
-    EXPECT_EQ(model.LoadFile(dir.Path(), &err), -2);
-    EXPECT_EQ(err, EISDIR);
-    EXPECT_EQ(model.LoadFile("/dev/zero", &err), -2);  // would never end
+    const std::pair<std::string, int> unreadable[] = {
+        {dir.File("missing.txt"), ENOENT}, {dir.Path(), EISDIR}, {"/dev/zero", EINVAL}};
+    for (const auto& [path, error] : unreadable)  // /dev/zero would never end
+        EXPECT_EQ(model.LoadFile(path), (TFileResult{TFileStatus::CannotOpen, error})) << path;
     EXPECT_EQ(model.LineCount(), 1u);
     EXPECT_EQ(model.LineList().Count(), 1u);
     EXPECT_EQ(model.ALList().Count(), 1u);
 
     WriteFile(dir.File("empty.txt"), "");
-    EXPECT_EQ(model.LoadFile(dir.File("empty.txt"), &err), 1);
+    EXPECT_TRUE(model.LoadFile(dir.File("empty.txt")).Ok());
     EXPECT_EQ(model.LineCountCaption(), "Кол-во строк: 0");
     EXPECT_EQ(model.LineList().Count(), 0u);
 }

@@ -22,97 +22,88 @@ std::string Blanks(size_t n) {
     return std::string(n, ' ');
 }
 
-TEST(ExportLines, CallGridExample) {
-    const std::string line =
-        CallExportLine({"05.03.2007", "14:02:07", "00:01:35", "105", "201", "3", "1234567"});
-    EXPECT_EQ(line, "05.03.2007  14:02:07  00:01:35  105   201    3      1234567" + Blanks(9));
-    EXPECT_EQ(line.size(), 68u);
-    EXPECT_EQ(line.find("105"), 32u);
-    EXPECT_EQ(line.find("201"), 38u);
-    EXPECT_EQ(line.find("1234567"), 52u);
+std::string Inserted(std::string line, const std::string& t, size_t p) {
+    InsertAt(line, t, p);
+    return line;
 }
 
-TEST(ExportLines, SubscriberLineAndTrunkExamples) {
-    const std::string al = ALExportLine({"105", "201", "01:02:03", "00:05:09", "01:07:12"});
-    EXPECT_EQ(al, "105" + Blanks(9) + "201" + Blanks(9) + "01:02:03" + Blanks(7) + "00:05:09" +
-                      Blanks(8) + "01:07:12" + Blanks(12));
-    EXPECT_EQ(al.size(), 75u);
-    const std::string sl = SLExportLine({"3", "01:02:03", "00:05:09", "01:07:12"});
-    EXPECT_EQ(sl, "3" + Blanks(9) + "01:02:03" + Blanks(7) + "00:05:09" + Blanks(8) + "01:07:12" +
-                      Blanks(21));
-    EXPECT_EQ(sl.size(), 70u);
-}
-
-TEST(ExportLines, ShortTimesLongValuesAndOverruns) {
-    // A seven-character time gets its leading zero.
-    const std::string call =
-        CallExportLine({"05.03.2007", "9:05:07", "0:01:35", "105", "201", "3", "1"});
-    EXPECT_EQ(call.substr(12, 8), "09:05:07");
-    EXPECT_EQ(call.substr(22, 8), "00:01:35");
-    // A programmed number of eight characters is overrun by the trunk.
-    const std::string over =
-        CallExportLine({"05.03.2007", "14:02:07", "00:01:35", "105", "12345678", "3", "1"});
-    EXPECT_EQ(over.substr(38, 9),
-              "12345673"
-              "8");
-    // Traffic of 100 hours or more: the next value still starts in its column.
-    const std::string al = ALExportLine({"105", "201", "100:00:00", "00:05:09", "1234:00:00"});
-    EXPECT_EQ(al.substr(24, 9), "100:00:00");
-    EXPECT_EQ(al.substr(39, 8), "00:05:09");
-    EXPECT_EQ(al.substr(55, 10), "1234:00:00");
-    // Positions count characters, not bytes.
-    const std::string sl = SLExportLine({"Т1", "01:02:03", "00:05:09", "01:07:12"});
-    EXPECT_EQ(Utf8ToCp1251(sl).size(), 71u);
-    EXPECT_EQ(Utf8ToCp1251(sl).substr(10, 8), "01:02:03");
-}
-
-TEST(ExportLines, InsertAtAppendsToShortLines) {
-    std::string line = "abc";
-    InsertAt(line, "X", 10);
-    EXPECT_EQ(line, "abcX");
-    InsertAt(line, "Y", 5);
-    EXPECT_EQ(line, "abcXY");
-    InsertAt(line, "Z", 1);
-    EXPECT_EQ(line, "ZabcXY");
-    InsertAt(line, "W", 3);
-    EXPECT_EQ(line, "ZaWbcXY");
+// Each row: a line made, and the text expected at its character position
+// at, or the whole line when at is 0.
+TEST(ExportLines, TextsStandInTheirColumns) {
+    struct Row {
+        std::string line;
+        size_t at;
+        std::string text;
+    };
+    const Row rows[] = {
+        {CallExportLine({"05.03.2007", "14:02:07", "00:01:35", "105", "201", "3", "1234567"}), 0,
+         "05.03.2007  14:02:07  00:01:35  105   201    3      1234567" + Blanks(9)},
+        {ALExportLine({"105", "201", "01:02:03", "00:05:09", "01:07:12"}), 0,
+         "105" + Blanks(9) + "201" + Blanks(9) + "01:02:03" + Blanks(7) + "00:05:09" + Blanks(8) +
+             "01:07:12" + Blanks(12)},
+        {SLExportLine({"3", "01:02:03", "00:05:09", "01:07:12"}), 0,
+         "3" + Blanks(9) + "01:02:03" + Blanks(7) + "00:05:09" + Blanks(8) + "01:07:12" +
+             Blanks(21)},
+        // A seven-character time gets its leading zero.
+        {CallExportLine({"05.03.2007", "9:05:07", "0:01:35", "105", "201", "3", "1"}), 12,
+         "09:05:07  00:01:35"},
+        // A programmed number of eight characters is overrun by the trunk.
+        {CallExportLine({"05.03.2007", "14:02:07", "00:01:35", "105", "12345678", "3", "1"}), 38,
+         "123456738"},
+        // Traffic of 100 hours or more: the next value still starts in its column.
+        {ALExportLine({"105", "201", "100:00:00", "00:05:09", "1234:00:00"}), 24,
+         "100:00:00      00:05:09        1234:00:00"},
+        // Positions count characters, not bytes.
+        {Utf8ToCp1251(SLExportLine({"Т1", "01:02:03", "00:05:09", "01:07:12"})), 0,
+         "\xD2"
+         "1" +
+             Blanks(8) + "01:02:03" + Blanks(7) + "00:05:09" + Blanks(8) + "01:07:12" + Blanks(22)},
+        // InsertAt appends to a line too short for its position.
+        {Inserted("abc", "X", 10), 0, "abcX"},
+        {Inserted("abcX", "Y", 5), 0, "abcXY"},
+        {Inserted("abcXY", "Z", 1), 0, "ZabcXY"},
+        {Inserted("ZabcXY", "W", 3), 0, "ZaWbcXY"},
+    };
+    for (const Row& r : rows)
+        EXPECT_EQ(r.at ? r.line.substr(r.at, r.text.size()) : r.line, r.text) << r.text;
 }
 
 TEST(WriteLinesToFile, WritesWindows1251WithCrLf) {
     TTempDir dir;
     const std::string path = dir.File("out.txt");
     WriteFile(path, std::string(1000, 'z'));  // an older, longer file is cut
-    int err = -7;
-    ASSERT_EQ(WriteLinesToFile({kSLExportHeader}, path, &err), 0);
-    EXPECT_EQ(err, -7);
     const std::string header1251 =
         "\xC0\xEF\xEF.\xD1\xCB   \xC8\xF1\xF5. \xF2\xF0\xE0\xF4\xE8\xEA    \xC2\xF5. "
         "\xF2\xF0\xE0\xF4\xE8\xEA     \xCE\xE1\xF9\xE8\xE9 \xF2\xF0\xE0\xF4\xE8\xEA";
-    EXPECT_EQ(ReadFile(path), header1251 + "\r\n");
-
-    ASSERT_EQ(WriteLinesToFile({kALExportHeader, "a", "", "b"}, path, &err), 0);
-    EXPECT_EQ(ReadFile(path), Utf8ToCp1251(kALExportHeader) + "\r\na\r\n\r\nb\r\n");
+    const std::pair<std::vector<std::string>, std::string> rows[] = {
+        {{kSLExportHeader}, header1251 + "\r\n"},
+        {{kALExportHeader, "a", "", "b"}, Utf8ToCp1251(kALExportHeader) + "\r\na\r\n\r\nb\r\n"},
+    };
+    for (const auto& [lines, bytes] : rows) {
+        ASSERT_EQ(WriteLinesToFile(lines, path), TFileResult{});
+        EXPECT_EQ(ReadFile(path), bytes);
+    }
     EXPECT_EQ(Cp1251ToUtf8(Utf8ToCp1251(kCallExportHeader)), kCallExportHeader);
 }
 
 TEST(WriteLinesToFile, FailuresCarryTheErrorNumber) {
     TTempDir dir;
-    int err = 0;
-    EXPECT_EQ(WriteLinesToFile({"x"}, dir.File("no/such/dir/out.txt"), &err), -2);
-    EXPECT_EQ(err, ENOENT);
-    EXPECT_EQ(WriteLinesToFile({"x"}, dir.Path(), &err), -2);
-    EXPECT_EQ(err, EISDIR);
+    struct Row {
+        std::string path, line;
+        TFileResult result;
+    };
+    std::vector<Row> rows = {
+        {dir.File("no/such/dir/out.txt"), "x", {TFileStatus::CannotOpen, ENOENT}},
+        {dir.Path(), "x", {TFileStatus::CannotOpen, EISDIR}},
+    };
     // A write that fails is not reported as written.
-    if (access("/dev/full", W_OK) == 0) {
-        EXPECT_EQ(WriteLinesToFile({std::string(100000, 'x')}, "/dev/full", &err), -3);
-        EXPECT_EQ(err, ENOSPC);
-    }
-    if (geteuid() != 0) {
-        const std::string ro = dir.File("ro");
-        ASSERT_EQ(mkdir(ro.c_str(), 0555), 0);
-        EXPECT_EQ(WriteLinesToFile({"x"}, ro + "/out.txt", &err), -2);
-        EXPECT_EQ(err, EACCES);
-    }
+    if (access("/dev/full", W_OK) == 0)
+        rows.push_back({"/dev/full", std::string(100000, 'x'), {TFileStatus::CannotWrite, ENOSPC}});
+    const std::string ro = dir.File("ro");
+    ASSERT_EQ(mkdir(ro.c_str(), 0555), 0);
+    if (geteuid() != 0) rows.push_back({ro + "/out.txt", "x", {TFileStatus::CannotOpen, EACCES}});
+    for (const Row& r : rows)
+        EXPECT_EQ(WriteLinesToFile({r.line}, r.path), r.result) << r.path;
 }
 
 TEST(WriteLinesToFile, RefusesPipesSocketsAndTheKeptFile) {
@@ -130,25 +121,23 @@ TEST(WriteLinesToFile, RefusesPipesSocketsAndTheKeptFile) {
     ASSERT_EQ(symlink(log.c_str(), dir.File("soft.txt").c_str()), 0);
     TWriteControl keepLog;
     keepLog.Keep = log;
-    const std::pair<std::string, int> rows[] = {{fifo, kExportNotAFile},
-                                                {sock, kExportNotAFile},
-                                                {log, kExportIsKept},
-                                                {dir.File("hard.txt"), kExportIsKept},
-                                                {dir.File("soft.txt"), kExportIsKept},
-                                                {"/dev/null", 0},
-                                                {dir.File("other.txt"), 0}};
-    for (const auto& [target, rc] : rows) {
-        int err = -1;
+    const std::pair<std::string, TFileStatus> rows[] = {{fifo, TFileStatus::NotAFile},
+                                                        {sock, TFileStatus::NotAFile},
+                                                        {log, TFileStatus::IsKept},
+                                                        {dir.File("hard.txt"), TFileStatus::IsKept},
+                                                        {dir.File("soft.txt"), TFileStatus::IsKept},
+                                                        {"/dev/null", TFileStatus::Done},
+                                                        {dir.File("other.txt"), TFileStatus::Done}};
+    for (const auto& [target, status] : rows)
         EXPECT_EQ(WriteLinesToFile(
-                      1, [](size_t) { return "x"; }, target, &err, keepLog),
-                  rc)
+                      1, [](size_t) { return "x"; }, target, keepLog),
+                  (TFileResult{status, 0}))
             << target;
-    }
     EXPECT_EQ(ReadFile(log), "calls");
     struct stat st {};
     ASSERT_EQ(stat(fifo.c_str(), &st), 0);
     EXPECT_TRUE(S_ISFIFO(st.st_mode));
-    EXPECT_EQ(ExportRefusalText(kExportIsKept, "/a/log.txt"),
+    EXPECT_EQ(ExportRefusalText(TFileStatus::IsKept, "/a/log.txt"),
               "Файл \"/a/log.txt\" — загруженный журнал звонков. Сохраните в другой файл.");
 }
 
@@ -158,8 +147,7 @@ TEST(WriteLinesToFile, KeepsTheOwnerOfTheFileReplaced) {
     const std::string out = dir.File("out.txt");
     WriteFile(out, "earlier");
     ASSERT_EQ(chown(out.c_str(), 4321, 5432), 0);
-    int err = 0;
-    ASSERT_EQ(WriteLinesToFile({"new"}, out, &err), 0);
+    ASSERT_TRUE(WriteLinesToFile({"new"}, out).Ok());
     struct stat st {};
     ASSERT_EQ(stat(out.c_str(), &st), 0);
     EXPECT_EQ(st.st_uid, 4321u);

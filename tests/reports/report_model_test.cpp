@@ -2,6 +2,8 @@
 
 #include <random>
 #include <string>
+#include <tuple>
+#include <variant>
 #include <vector>
 
 #include "reports/report_model.h"
@@ -138,20 +140,27 @@ TEST(SortKeys, NumbersFirstThenOtherTextsInTextOrder) {
     });
     EXPECT_EQ(keys, (std::vector<std::string>{"-3", "1", "+4", "9", "09", "10", "", "2147483648",
                                               "abc", "x"}));
-    EXPECT_FALSE(NumberTextLess("", "0", true));
-    EXPECT_FALSE(NumberTextLess("0", "", true));
-    EXPECT_TRUE(NumberTextLess("", "1", true));
-    EXPECT_TRUE(NumberTextLess("-1", "", true));
+    // With the flag an empty text counts as 0.
+    const std::tuple<const char*, const char*, bool> less[] = {
+        {"", "0", false}, {"0", "", false}, {"", "1", true}, {"-1", "", true}};
+    for (const auto& [a, b, isLess] : less)
+        EXPECT_EQ(NumberTextLess(a, b, true), isLess) << "[" << a << "] [" << b << "]";
 }
 
 TEST(SortKeys, TrunkTextIgnoresLatinCaseOnly) {
-    EXPECT_LT(CompareTrunkText("1", "10"), 0);
-    EXPECT_LT(CompareTrunkText("10", "9"), 0);
-    EXPECT_EQ(CompareTrunkText("abc", "ABC"), 0);
-    // Letters compare as capitals: "_" (0x5F) comes after "A" (0x41).
-    EXPECT_LT(CompareTrunkText("a", "_"), 0);
-    EXPECT_LT(CompareTrunkText("B", "_"), 0);
-    EXPECT_NE(CompareTrunkText("Т", "т"), 0);  // Cyrillic keeps its case
+    const std::tuple<const char*, const char*, int> rows[] = {
+        {"1", "10", -1},
+        {"10", "9", -1},
+        {"abc", "ABC", 0},
+        // Letters compare as capitals: "_" (0x5F) comes after "A" (0x41).
+        {"a", "_", -1},
+        {"B", "_", -1},
+        {"Т", "т", -1},  // Cyrillic keeps its case: D0 A2 before D1 82
+    };
+    for (const auto& [a, b, sign] : rows) {
+        const int c = CompareTrunkText(a, b);
+        EXPECT_EQ((c > 0) - (c < 0), sign) << a << " " << b;
+    }
 }
 
 // Orders of the traffic and number sorts must equal what the exchange sort
@@ -204,31 +213,43 @@ TEST(Sorts, EqualToTheExchangeSortOnRandomLists) {
     }
 }
 
-TEST(Sorts, TrunkNumbersAsText) {
-    TReportModel m;
-    m.LoadText(
-        Join({CallLine(1, "1", "9", "1"), CallLine(1, "1", "10", "1"), CallLine(1, "1", "1", "1"),
-              CallLine(1, "1", "b", "1"), CallLine(1, "1", "A", "1")}));
-    m.BuildLists();
-    m.SortSLList(TSLSortKey::Trunk);
-    EXPECT_EQ(TrunkKeys(m), (std::vector<std::string>{"1", "10", "9", "A", "b"}));
-}
-
-TEST(Sorts, HardwareNumbersThatAreNotNumbersGoLast) {
-    TReportModel m;
+// Each row: the calls, the sorts made one after the other, and the keys of
+// the list sorted last, in order.
+TEST(Sorts, NumbersAndTextsOfTheKeys) {
     std::string odd = CallLine(123, "1", "1", "1");
     odd.replace(33, 4, "1a2(");  // hardware number "1a2"
-    m.LoadText(Join({odd, CallLine(20, "1", "1", "1"), CallLine(3, "7", "1", "1"),
-                     CallLine(100, "", "1", "1")}));
-    m.BuildLists();
-    m.SortALList(TALSortKey::HwLine);
-    EXPECT_EQ(HwKeys(m), (std::vector<std::string>{"3", "20", "100", "1a2"}));
-    // Sorting a sorted list changes nothing.
-    m.SortALList(TALSortKey::HwLine);
-    EXPECT_EQ(HwKeys(m), (std::vector<std::string>{"3", "20", "100", "1a2"}));
-    // An empty programmed number counts as 0.
-    m.SortALList(TALSortKey::PrgLine);
-    EXPECT_EQ(HwKeys(m), (std::vector<std::string>{"100", "20", "1a2", "3"}));
+    const std::vector<std::string> lines = {
+        odd, CallLine(20, "1", "1", "1"), CallLine(3, "7", "1", "1"), CallLine(100, "", "1", "1")};
+    const std::vector<std::string> trunks = {
+        CallLine(1, "1", "9", "1"), CallLine(1, "1", "10", "1"), CallLine(1, "1", "1", "1"),
+        CallLine(1, "1", "b", "1"), CallLine(1, "1", "A", "1")};
+    using TSorts = std::vector<std::variant<TALSortKey, TSLSortKey>>;
+    struct Row {
+        std::vector<std::string> calls;
+        TSorts sorts;
+        std::vector<std::string> keys;
+    };
+    const Row rows[] = {
+        // Trunk numbers as text.
+        {trunks, {TSLSortKey::Trunk}, {"1", "10", "9", "A", "b"}},
+        // Hardware numbers that are not numbers go last.
+        {lines, {TALSortKey::HwLine}, {"3", "20", "100", "1a2"}},
+        // Sorting a sorted list changes nothing.
+        {lines, {TALSortKey::HwLine, TALSortKey::HwLine}, {"3", "20", "100", "1a2"}},
+        // An empty programmed number counts as 0.
+        {lines, {TALSortKey::HwLine, TALSortKey::PrgLine}, {"100", "20", "1a2", "3"}},
+    };
+    for (const Row& r : rows) {
+        TReportModel m;
+        m.LoadText(Join(r.calls));
+        m.BuildLists();
+        for (const auto& key : r.sorts) {
+            if (const auto* al = std::get_if<TALSortKey>(&key)) m.SortALList(*al);
+            if (const auto* sl = std::get_if<TSLSortKey>(&key)) m.SortSLList(*sl);
+        }
+        const bool byTrunk = std::holds_alternative<TSLSortKey>(r.sorts.back());
+        EXPECT_EQ(byTrunk ? TrunkKeys(m) : HwKeys(m), r.keys) << r.keys.front();
+    }
 }
 
 TEST(Query, SelectionRules) {

@@ -6,6 +6,7 @@
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <iterator>
 #include <string>
 
@@ -38,12 +39,11 @@ struct ReportSession : testing::Test {
     TReportSession session{Dotted};
     void SetUp() override {
         WriteFile(sample, ReportSampleFile());
-        ASSERT_EQ(session.Load(sample), 1);
+        ASSERT_TRUE(session.Load(sample).Ok());
     }
-    std::string Export(int (TReportSession::*write)(const std::string&, int*) const) {
+    std::string Export(TExportKind kind) {
         const std::string out = dir.File("out.txt");
-        int err = 0;
-        EXPECT_EQ((session.*write)(out, &err), 0);
+        EXPECT_TRUE(session.Export(kind, out).Ok());
         return ReadFile(out);
     }
 };
@@ -55,7 +55,7 @@ TEST_F(ReportSession, LoadFillsTheGridsAndEachExportIsWhatTheyShow) {
                                                  "201",        "3",        "8123"};
     EXPECT_EQ(session.CallGrid().Cells(1), midnight);
 
-    const std::string calls = Export(&TReportSession::ExportCalls);
+    const std::string calls = Export(TExportKind::Calls);
     EXPECT_EQ(calls.substr(0, calls.find("\r\n")), Utf8ToCp1251(kCallExportHeader));
     EXPECT_NE(calls.find("\r\n06.03.2007  00:00:10  23:59:59  105   201    3" +
                          std::string(15, ' ') + "\r\n"),
@@ -64,12 +64,12 @@ TEST_F(ReportSession, LoadFillsTheGridsAndEachExportIsWhatTheyShow) {
                          std::string(6, ' ') + "\r\n"),
               std::string::npos);
 
-    EXPECT_EQ(Export(&TReportSession::ExportAL),
+    EXPECT_EQ(Export(TExportKind::Lines),
               Lines({kALExportHeader,
                      "105         201         120:01:30      23:59:59        144:01:29"
                      "             ",
                      "7           17          00:00:40       00:00:00        00:00:40         "}));
-    EXPECT_EQ(Export(&TReportSession::ExportSL),
+    EXPECT_EQ(Export(TExportKind::Trunks),
               Lines({kSLExportHeader,
                      "3         48:01:33       23:59:59        72:01:32                     ",
                      "9         48:00:28       00:00:00        48:00:28                     ",
@@ -82,15 +82,15 @@ TEST(ReportSessionTitles, AFileOfTitlesOnlyShowsHeadersAndTheNextLoadWorks) {
         ReportSampleFile().substr(0, ReportSampleFile().find("\r\n05-03") + 2);
     WriteFile(dir.File("titles.txt"), titles);
     TReportSession session(Dotted);
-    ASSERT_EQ(session.Load(dir.File("titles.txt")), 1);
+    ASSERT_TRUE(session.Load(dir.File("titles.txt")).Ok());
     EXPECT_EQ(session.Caption(), "Кол-во строк: 2");
     EXPECT_EQ(
         session.CallGrid().RowCount() + session.ALGrid().RowCount() + session.SLGrid().RowCount(),
         0u);
-    ASSERT_EQ(session.ExportCalls(dir.File("out.txt"), nullptr), 0);
+    ASSERT_TRUE(session.Export(TExportKind::Calls, dir.File("out.txt")).Ok());
     EXPECT_EQ(ReadFile(dir.File("out.txt")), Lines({kCallExportHeader}));
     WriteFile(dir.File("calls.txt"), ReportSampleFile());
-    ASSERT_EQ(session.Load(dir.File("calls.txt")), 1);
+    ASSERT_TRUE(session.Load(dir.File("calls.txt")).Ok());
     EXPECT_EQ(session.CallGrid().RowCount(), 9u);
 }
 
@@ -120,7 +120,7 @@ TEST_F(ReportSession, SortsAndQueriesRewriteOnlyTheirOwnGrid) {
             dialled.push_back(session.CallGrid().Cells(i)[6]);
         EXPECT_EQ(dialled, r.dialled) << r.number << "/" << r.prefix;
     }
-    EXPECT_EQ(Export(&TReportSession::ExportCalls),
+    EXPECT_EQ(Export(TExportKind::Calls),
               Lines({kCallExportHeader, "  0  0" + std::string(24, ' ')}));
     EXPECT_EQ(session.Caption(), "Кол-во строк: 11");
     EXPECT_EQ(session.ALGrid().RowCount(), 2u);
@@ -143,22 +143,63 @@ TEST_F(ReportSession, AFailedOrCancelledLoadChangesNothing) {
     WriteFile(dir.File("other.txt"), ReportSampleFile() + ReportSampleFile());
     struct Row {
         std::string path;
-        int rc;
-        int err;
+        TFileResult result;
     };
-    const Row rows[] = {{dir.File("missing.txt"), -2, ENOENT},
-                        {dir.Path(), -2, EISDIR},
-                        {fifo, -2, EINVAL},  // refused at once, never waits for a writer
-                        {dir.File("other.txt"), kLoadCancelled, 0}};
+    const Row rows[] = {{dir.File("missing.txt"), {TFileStatus::CannotOpen, ENOENT}},
+                        {dir.Path(), {TFileStatus::CannotOpen, EISDIR}},
+                        // Refused at once, never waits for a writer.
+                        {fifo, {TFileStatus::CannotOpen, EINVAL}},
+                        {dir.File("other.txt"), {TFileStatus::Cancelled, 0}}};
     for (const Row& r : rows) {
-        int err = 0;
-        EXPECT_EQ(session.Load(r.path, &err, [](uint64_t, uint64_t) { return false; }), r.rc)
+        EXPECT_EQ(session.Load(r.path, [](uint64_t, uint64_t) { return false; }), r.result)
             << r.path;
-        EXPECT_EQ(err, r.err) << r.path;
         EXPECT_EQ(session.Caption(), "Кол-во строк: 11");
         EXPECT_EQ(session.Lists().LineList().Count(), 9u);
         EXPECT_EQ(session.CallGrid().RowCount(), 9u);
     }
+}
+
+// One call for every export: refusals come before the question about an
+// existing file, and the writer runs only once both let it.
+TEST_F(ReportSession, EveryExportIsRefusedOrAskedAboutBeforeItIsWritten) {
+    const std::string fifo = dir.File("fifo"), earlier = dir.File("earlier.csv");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    struct Row {
+        TExportKind kind;
+        std::string path;
+        bool answer;
+        TFileResult result;
+        bool asked;
+        int runs;
+    };
+    const Row rows[] = {
+        {TExportKind::Calls, sample, true, {TFileStatus::IsKept, 0}, false, 0},
+        {TExportKind::Workbook, fifo, true, {TFileStatus::NotAFile, 0}, false, 0},
+        {TExportKind::LinesCsv, earlier, false, {TFileStatus::Declined, 0}, true, 0},
+        {TExportKind::CallsCsv,
+         dir.File("no/out.csv"),
+         true,
+         {TFileStatus::CannotOpen, ENOENT},
+         false,
+         1},
+        {TExportKind::TrunksCsv, earlier, true, {}, true, 1},
+    };
+    WriteFile(earlier, "earlier");
+    for (const Row& r : rows) {
+        bool asked = false;
+        int runs = 0;
+        TExportOptions options;
+        options.ConfirmReplace = [&] { return asked = true, r.answer; };
+        options.Run = [&runs](const std::function<TFileResult()>& write) {
+            ++runs;
+            return write();
+        };
+        EXPECT_EQ(session.Export(r.kind, r.path, options), r.result) << r.path;
+        EXPECT_EQ(asked, r.asked) << r.path;
+        EXPECT_EQ(runs, r.runs) << r.path;
+    }
+    EXPECT_EQ(ReadFile(sample), ReportSampleFile());
+    EXPECT_EQ(ReadFile(earlier).substr(0, 15), "\xEF\xBB\xBFАпп. СЛ");
 }
 
 TEST(WriteLinesToFile, AFailedExportLeavesTheEarlierFileAsItWas) {
@@ -173,18 +214,16 @@ TEST(WriteLinesToFile, AFailedExportLeavesTheEarlierFileAsItWas) {
     rlimit small = old;
     small.rlim_cur = 4096;
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-    int err = 0;
-    const int rc = WriteLinesToFile(
-        3000, [](size_t) { return std::string(60, 'x'); }, out, &err);
+    const TFileResult result = WriteLinesToFile(
+        3000, [](size_t) { return std::string(60, 'x'); }, out);
     setrlimit(RLIMIT_FSIZE, &old);
-    EXPECT_EQ(rc, -3);
-    EXPECT_EQ(err, EFBIG);
+    EXPECT_EQ(result, (TFileResult{TFileStatus::CannotWrite, EFBIG}));
     EXPECT_EQ(ReadFile(out), "earlier");
 
     // A good export replaces the file through a link and keeps its mode.
     const std::string link = dir.File("link.txt");
     ASSERT_EQ(symlink(out.c_str(), link.c_str()), 0);
-    ASSERT_EQ(WriteLinesToFile({"new"}, link, &err), 0);
+    ASSERT_TRUE(WriteLinesToFile({"new"}, link).Ok());
     EXPECT_EQ(ReadFile(out), "new\r\n");
     struct stat st {};
     ASSERT_EQ(lstat(link.c_str(), &st), 0);

@@ -99,55 +99,51 @@ struct ReportSheets : testing::Test {
     std::string book = dir.File("book.xlsx");
     void Load(const std::string& bytes) {
         WriteFile(dir.File("calls.txt"), bytes);
-        ASSERT_EQ(session.Load(dir.File("calls.txt")), 1);
+        ASSERT_TRUE(session.Load(dir.File("calls.txt")).Ok());
     }
-    template <class Grid>
-    std::string Csv(int (*write)(const Grid&, const std::string&, int*, const TWriteControl&),
-                    const Grid& grid) {
+    std::string Csv(TExportKind kind) {
         const std::string out = dir.File("out.csv");
-        int err = 0;
-        EXPECT_EQ(write(grid, out, &err, {}), 0);
+        EXPECT_TRUE(session.Export(kind, out).Ok());
         return ReadFile(out);
     }
-    int Book(size_t rowsPerSheet = kSheetRowLimit) {
-        int err = 0;
-        return WriteWorkbook(session.CallGrid(), session.ALGrid(), session.SLGrid(), book, &err,
+    TFileResult Book(size_t rowsPerSheet = kSheetRowLimit) {
+        return WriteWorkbook(session.CallGrid(), session.ALGrid(), session.SLGrid(), book,
                              rowsPerSheet);
     }
 };
 
 TEST_F(ReportSheets, CsvKeepsAwkwardFieldsWhole) {
     Load(AwkwardCalls());
-    EXPECT_EQ(Csv(WriteCallsCsv, session.CallGrid()),
-              std::string(kBom) +
-                  "Дата;Время;Длительность;Апп. АЛ;Прг. АЛ;Номер СЛ;Внешний номер\r\n"
-                  "05.03.2007;14:02:07;00:01:35;105;201;\"3;1\";\"1234\"\"5\"\r\n"
-                  "06.03.2007;00:00:10;23:59:59;012;202;Т1;\r\n");
-    EXPECT_EQ(Csv(WriteALCsv, session.ALGrid()),
-              std::string(kBom) +
-                  "Апп. АЛ;Прг. АЛ;Исх. трафик;Вх. трафик;Общий трафик\r\n"
-                  "105;201;00:01:35;00:00:00;00:01:35\r\n"
-                  "012;202;00:00:00;23:59:59;23:59:59\r\n");
-    EXPECT_EQ(Csv(WriteSLCsv, session.SLGrid()),
-              std::string(kBom) +
-                  "Апп. СЛ;Исх. трафик;Вх. трафик;Общий трафик\r\n"
-                  "\"3;1\";00:01:35;00:00:00;00:01:35\r\n"
-                  "Т1;00:00:00;23:59:59;23:59:59\r\n");
+    const std::string callsHeader =
+        "Дата;Время;Длительность;Апп. АЛ;Прг. АЛ;Номер СЛ;Внешний номер\r\n";
+    const std::pair<TExportKind, std::string> rows[] = {
+        {TExportKind::CallsCsv, callsHeader +
+                                    "05.03.2007;14:02:07;00:01:35;105;201;\"3;1\";\"1234\"\"5\"\r\n"
+                                    "06.03.2007;00:00:10;23:59:59;012;202;Т1;\r\n"},
+        {TExportKind::LinesCsv,
+         "Апп. АЛ;Прг. АЛ;Исх. трафик;Вх. трафик;Общий трафик\r\n"
+         "105;201;00:01:35;00:00:00;00:01:35\r\n"
+         "012;202;00:00:00;23:59:59;23:59:59\r\n"},
+        {TExportKind::TrunksCsv,
+         "Апп. СЛ;Исх. трафик;Вх. трафик;Общий трафик\r\n"
+         "\"3;1\";00:01:35;00:00:00;00:01:35\r\n"
+         "Т1;00:00:00;23:59:59;23:59:59\r\n"},
+    };
+    for (const auto& [kind, csv] : rows)
+        EXPECT_EQ(Csv(kind), kBom + csv);
     std::string record;
     AppendCsvField(record, "a\r\nb");
     EXPECT_EQ(record, "\"a\r\nb\"");
 
     // A query that selects nothing: the grid's empty row is no call.
     session.Query("999", "", true);
-    EXPECT_EQ(
-        Csv(WriteCallsCsv, session.CallGrid()),
-        std::string(kBom) + "Дата;Время;Длительность;Апп. АЛ;Прг. АЛ;Номер СЛ;Внешний номер\r\n");
+    EXPECT_EQ(Csv(TExportKind::CallsCsv), kBom + callsHeader);
 }
 
 TEST_F(ReportSheets, WorkbookHoldsDateDurationAndTextCells) {
     Load(ReportSampleFile() + AwkwardCalls());
     session.SortAL(TALSortKey::TotalTraffic);
-    ASSERT_EQ(Book(), 0);
+    ASSERT_TRUE(Book().Ok());
     EXPECT_NE(ZipMember(book, "xl/workbook.xml")
                   .find(R"(<sheet name="Звонки" sheetId="1" r:id="rId1"/>)"
                         R"(<sheet name="АЛ" sheetId="2" r:id="rId2"/>)"
@@ -209,7 +205,7 @@ TEST_F(ReportSheets, WorkbookHoldsDateDurationAndTextCells) {
 
 TEST_F(ReportSheets, CallsPastASheetsRowsGoOnInTheNextSheet) {
     Load(ReportSampleFile() + AwkwardCalls());  // 11 calls
-    ASSERT_EQ(Book(4), 0);
+    ASSERT_TRUE(Book(4).Ok());
     EXPECT_NE(ZipMember(book, "xl/workbook.xml")
                   .find(R"x(<sheet name="Звонки (3)" sheetId="3" r:id="rId3"/>)x"
                         R"(<sheet name="АЛ" sheetId="4")"),
@@ -220,63 +216,55 @@ TEST_F(ReportSheets, CallsPastASheetsRowsGoOnInTheNextSheet) {
     EXPECT_EQ(third.count("A5"), 0u);
 }
 
-TEST_F(ReportSheets, AFailedWriteLeavesTheEarlierFileAndNothingBeside) {
-    Load(ReportSampleFile());
-    const std::string csv = dir.File("out.csv");
-    WriteFile(book, "earlier book");
-    WriteFile(csv, "earlier csv");
-    // A file system that fills up: the file size limit fails the write.
-    std::signal(SIGXFSZ, SIG_IGN);
-    rlimit old{};
-    getrlimit(RLIMIT_FSIZE, &old);
-    rlimit small = old;
-    small.rlim_cur = 200;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-    int err = 0;
-    const int bookRc = Book();
-    const int csvRc = WriteCallsCsv(session.CallGrid(), csv, &err);
-    setrlimit(RLIMIT_FSIZE, &old);
-    EXPECT_EQ(bookRc, -3);
-    EXPECT_EQ(csvRc, -3);
-    EXPECT_EQ(err, EFBIG);
-    EXPECT_EQ(ReadFile(book), "earlier book");
-    EXPECT_EQ(ReadFile(csv), "earlier csv");
-    const auto entries = std::filesystem::directory_iterator(dir.Path());
-    EXPECT_EQ(std::distance(begin(entries), end(entries)), 3);  // with calls.txt
-}
-
 TEST_F(ReportSheets, WorkbookBytesIgnoreTheLocale) {
     Load(ReportSampleFile());
-    ASSERT_EQ(Book(), 0);
+    ASSERT_TRUE(Book().Ok());
     const std::string inC = ZipMember(book, "xl/worksheets/sheet2.xml");
     const std::string was = std::setlocale(LC_ALL, nullptr);
     if (!std::setlocale(LC_ALL, "ru_RU.UTF-8")) GTEST_SKIP() << "no ru_RU.UTF-8 locale";
-    const int rc = Book();
+    const TFileResult result = Book();
     std::setlocale(LC_ALL, was.c_str());
-    ASSERT_EQ(rc, 0);
+    ASSERT_TRUE(result.Ok());
     const std::string inRu = ZipMember(book, "xl/worksheets/sheet2.xml");
     EXPECT_NE(inRu.find(R"(<c r="E2" s="4"><v>6.001030092592592</v>)"), std::string::npos);
     EXPECT_NE(inRu.find(R"(width="14.7109375")"), std::string::npos);
     EXPECT_EQ(inRu, inC);
 }
 
-TEST_F(ReportSheets, ACancelledSaveLeavesTheEarlierFileAndNothingBeside) {
+// A file system that fills up (the file size limit fails the write) or a
+// cancel: the earlier file stays, and nothing is left beside it.
+TEST_F(ReportSheets, AFailedOrCancelledSaveLeavesTheEarlierFileAndNothingBeside) {
     Load(ReportSampleFile());
-    const std::string csv = dir.File("out.csv");
-    WriteFile(book, "earlier book");
-    WriteFile(csv, "earlier csv");
-    TWriteControl cancel;
-    cancel.Progress = [](uint64_t, uint64_t) { return false; };
-    int err = 0;
-    EXPECT_EQ(WriteWorkbook(session.CallGrid(), session.ALGrid(), session.SLGrid(), book, &err,
-                            kSheetRowLimit, cancel),
-              kExportCancelled);
-    EXPECT_EQ(WriteCallsCsv(session.CallGrid(), csv, &err, cancel), kExportCancelled);
-    EXPECT_EQ(session.ExportCalls(csv, &err, cancel), kExportCancelled);
-    EXPECT_EQ(ReadFile(book), "earlier book");
-    EXPECT_EQ(ReadFile(csv), "earlier csv");
-    const auto entries = std::filesystem::directory_iterator(dir.Path());
-    EXPECT_EQ(std::distance(begin(entries), end(entries)), 3);  // with calls.txt
+    std::signal(SIGXFSZ, SIG_IGN);
+    struct Row {
+        TExportKind kind;
+        bool cancel;
+        TFileResult result;
+    };
+    const Row rows[] = {
+        {TExportKind::Workbook, false, {TFileStatus::CannotWrite, EFBIG}},
+        {TExportKind::CallsCsv, false, {TFileStatus::CannotWrite, EFBIG}},
+        {TExportKind::Workbook, true, {TFileStatus::Cancelled, 0}},
+        {TExportKind::CallsCsv, true, {TFileStatus::Cancelled, 0}},
+        {TExportKind::Calls, true, {TFileStatus::Cancelled, 0}},
+    };
+    const std::string out = dir.File("out");
+    for (const Row& r : rows) {
+        WriteFile(out, "earlier");
+        TExportOptions options;
+        if (r.cancel) options.Progress = [](uint64_t, uint64_t) { return false; };
+        rlimit old{};
+        getrlimit(RLIMIT_FSIZE, &old);
+        rlimit small = old;
+        small.rlim_cur = r.cancel ? old.rlim_cur : 200;
+        ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+        const TFileResult result = session.Export(r.kind, out, options);
+        setrlimit(RLIMIT_FSIZE, &old);
+        EXPECT_EQ(result, r.result) << static_cast<int>(r.kind);
+        EXPECT_EQ(ReadFile(out), "earlier");
+        const auto entries = std::filesystem::directory_iterator(dir.Path());
+        EXPECT_EQ(std::distance(begin(entries), end(entries)), 2);  // with calls.txt
+    }
 }
 
 }  // namespace

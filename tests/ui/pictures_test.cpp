@@ -5,6 +5,7 @@
 
 #include <filesystem>
 
+#include <QAction>
 #include <QApplication>
 #include <QChartView>
 #include <QListWidget>
@@ -80,10 +81,10 @@ TEST(Pictures, ReportWindowLoadedAndQueried) {
     TMainForm_rep report;
     report.show();
     recorder.QueueFileAnswer(dir.File("calls.txt"));
-    report.Load->trigger();
+    report.findChild<QAction*>("Load")->trigger();
     ASSERT_TRUE(recorder.Messages().empty());
     Save(report, "report_form.png");
-    report.N1->trigger();
+    report.findChild<QAction*>("N1")->trigger();
     Save(report, "report_query.png");
 }
 
@@ -104,16 +105,16 @@ TEST(Pictures, ChartsOfAnOfficeMonth) {
     TMainForm_rep report;
     report.show();
     recorder.QueueFileAnswer(dir.File("month.txt"));
-    report.Load->trigger();
-    report.ChartsMenuItem->trigger();
+    report.findChild<QAction*>("Load")->trigger();
+    report.findChild<QAction*>("ChartsMenuItem")->trigger();
     auto* charts = report.findChild<TChartsForm*>();
     ASSERT_NE(charts, nullptr);
     ASSERT_TRUE(recorder.Messages().empty());
     Save(*charts, "charts_form.png");
-    Save(*charts->HourChart, "chart_hours.png");
-    Save(*charts->DayChart, "chart_days.png");
-    Save(*charts->LinesChart, "chart_lines.png");
-    Save(*charts->TrunksChart, "chart_trunks.png");
+    Save(*charts->findChild<QChartView*>("HourChart"), "chart_hours.png");
+    Save(*charts->findChild<QChartView*>("DayChart"), "chart_days.png");
+    Save(*charts->findChild<QChartView*>("LinesChart"), "chart_lines.png");
+    Save(*charts->findChild<QChartView*>("TrunksChart"), "chart_trunks.png");
 }
 
 TEST(Pictures, RealTimeMonitorAndGrid) {

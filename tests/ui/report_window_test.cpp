@@ -19,6 +19,7 @@
 #include <QChartView>
 #include <QComboBox>
 #include <QFileDialog>
+#include <QFrame>
 #include <QGraphicsTextItem>
 #include <QGroupBox>
 #include <QHeaderView>
@@ -83,21 +84,30 @@ struct ReportWindow : testing::Test {
         form.SetDialogsDir(dir.Path());
         form.show();
     }
-    void Choose(QAction* action, const std::string& path) {
+    // The window's widgets and actions go by their object names.
+    template <class T>
+    T* Get(const char* name) {
+        T* child = form.findChild<T*>(name);
+        EXPECT_NE(child, nullptr) << name;
+        return child;
+    }
+    QAction* Action(const char* name) { return Get<QAction>(name); }
+    QTableView* Grid(const char* name) { return Get<QTableView>(name); }
+    void Choose(const char* action, const std::string& path) {
         recorder.QueueFileAnswer(path);
-        action->trigger();
+        Action(action)->trigger();
     }
 };
 
 TEST_F(ReportWindow, ControlsCarryTheirNamesAndCaptionsInMenuOrder) {
     const std::vector<std::pair<QMenu*, std::vector<std::pair<const char*, const char*>>>> menus = {
-        {form.File, {{"Load", "Загрузить"}, {"ChartsMenuItem", "Графики"}}},
-        {form.HelpMenu, {{"AboutMenuItem", "О программе."}}},
-        {form.PopupMenu1,
+        {Get<QMenu>("File"), {{"Load", "Загрузить"}, {"ChartsMenuItem", "Графики"}}},
+        {Get<QMenu>("HelpMenu"), {{"AboutMenuItem", "О программе."}}},
+        {Get<QMenu>("PopupMenu1"),
          {{"N1", "Выборка по абоненту"},
           {"N2", "Сохранить в файле"},
           {"N14", "Сохранить как таблицу…"}}},
-        {form.PopupMenu2,
+        {Get<QMenu>("PopupMenu2"),
          {{"N3", "Сортировка по апп. номеру"},
           {"N4", "Сортировка по программному номеру"},
           {"N6", "Сортировка по исходящему трафику"},
@@ -105,7 +115,7 @@ TEST_F(ReportWindow, ControlsCarryTheirNamesAndCaptionsInMenuOrder) {
           {"N7", "Сортировка по общему трафику"},
           {"N12", "Сохранить в файле"},
           {"N15", "Сохранить как таблицу…"}}},
-        {form.PopupMenu3,
+        {Get<QMenu>("PopupMenu3"),
          {{"N8", "Сортировка по номеру СЛ"},
           {"N10", "Сортировка по исх. трафику "},
           {"N9", "Сортировка по вх. трафику"},
@@ -138,19 +148,20 @@ TEST_F(ReportWindow, ControlsCarryTheirNamesAndCaptionsInMenuOrder) {
         if (text.isEmpty()) text = w->property("text").toString();
         EXPECT_EQ(text, QString::fromUtf8(caption)) << name;
     }
-    EXPECT_EQ(form.StringGrid1->model()->headerData(6, Qt::Horizontal).toString(), "Внешний номер");
-    EXPECT_EQ(form.SLGrid->model()->headerData(0, Qt::Horizontal).toString(), "Апп. СЛ");
-    EXPECT_EQ(form.StringGrid1->verticalHeader()->defaultSectionSize(), 18);
-    EXPECT_FALSE(form.ALQueryPanel->isVisible());
-    EXPECT_FALSE(form.LoadButton->isVisible());
+    EXPECT_EQ(Grid("StringGrid1")->model()->headerData(6, Qt::Horizontal).toString(),
+              "Внешний номер");
+    EXPECT_EQ(Grid("SLGrid")->model()->headerData(0, Qt::Horizontal).toString(), "Апп. СЛ");
+    EXPECT_EQ(Grid("StringGrid1")->verticalHeader()->defaultSectionSize(), 18);
+    EXPECT_FALSE(Get<QFrame>("ALQueryPanel")->isVisible());
+    EXPECT_FALSE(Get<QPushButton>("LoadButton")->isVisible());
     // Three equal group boxes; the call grid's last column takes what is left.
-    EXPECT_EQ(form.ALGroupBox->height(), form.Panel1->height() / 3 - 1);
+    EXPECT_EQ(Get<QGroupBox>("ALGroupBox")->height(), Get<QFrame>("Panel1")->height() / 3 - 1);
     int used = 0;
     for (int c = 0; c < 6; ++c)
-        used += form.StringGrid1->columnWidth(c);
-    EXPECT_EQ(form.StringGrid1->columnWidth(6), form.StringGrid1->width() - used - 30);
+        used += Grid("StringGrid1")->columnWidth(c);
+    EXPECT_EQ(Grid("StringGrid1")->columnWidth(6), Grid("StringGrid1")->width() - used - 30);
 
-    form.AboutMenuItem->trigger();
+    Action("AboutMenuItem")->trigger();
     auto* about = form.findChild<TAboutForm*>();
     ASSERT_NE(about, nullptr);
     EXPECT_TRUE(about->isVisible());
@@ -159,78 +170,78 @@ TEST_F(ReportWindow, ControlsCarryTheirNamesAndCaptionsInMenuOrder) {
 }
 
 TEST_F(ReportWindow, LoadFillsTheGridsAndReopeningKeepsTheirTexts) {
-    Choose(form.Load, dir.Path());  // a directory: the window stays as it was
+    Choose("Load", dir.Path());  // a directory: the window stays as it was
     ASSERT_EQ(recorder.Messages().size(), 1u);
     EXPECT_EQ(recorder.Messages()[0].Text,
               "Не удалось открыть файл \"" + dir.Path() + "\": " + std::strerror(EISDIR));
-    EXPECT_EQ(form.StringGrid1->model()->rowCount(), 0);
+    EXPECT_EQ(Grid("StringGrid1")->model()->rowCount(), 0);
 
-    Choose(form.Load, sample);
-    EXPECT_EQ(form.FileGroupBox->title(), "Кол-во строк: 11");
-    EXPECT_EQ(form.StringGrid1->model()->rowCount(), 9);
-    EXPECT_EQ(Cell(form.StringGrid1, 1, 1), "23:59:50");
-    EXPECT_EQ(Cell(form.StringGrid1, 1, 6), "8123");
-    EXPECT_EQ(Cell(form.ALGrid, 0, 4), "144:01:29");
+    Choose("Load", sample);
+    EXPECT_EQ(Get<QGroupBox>("FileGroupBox")->title(), "Кол-во строк: 11");
+    EXPECT_EQ(Grid("StringGrid1")->model()->rowCount(), 9);
+    EXPECT_EQ(Cell(Grid("StringGrid1"), 1, 1), "23:59:50");
+    EXPECT_EQ(Cell(Grid("StringGrid1"), 1, 6), "8123");
+    EXPECT_EQ(Cell(Grid("ALGrid"), 0, 4), "144:01:29");
     EXPECT_EQ(recorder.FileRequests().back().Directory, dir.Path());
 
     form.done(0);
     form.show();
-    EXPECT_EQ(form.StringGrid1->model()->rowCount(), 9);
-    EXPECT_EQ(form.ALGrid->model()->rowCount(), 2);
-    form.N7->trigger();  // the lists are new and empty until the next load
-    EXPECT_EQ(form.ALGrid->model()->rowCount(), 0);
-    EXPECT_EQ(form.SLGrid->model()->rowCount(), 3);
+    EXPECT_EQ(Grid("StringGrid1")->model()->rowCount(), 9);
+    EXPECT_EQ(Grid("ALGrid")->model()->rowCount(), 2);
+    Action("N7")->trigger();  // the lists are new and empty until the next load
+    EXPECT_EQ(Grid("ALGrid")->model()->rowCount(), 0);
+    EXPECT_EQ(Grid("SLGrid")->model()->rowCount(), 3);
     form.Button4Click();
-    EXPECT_EQ(form.StringGrid1->model()->rowCount(), 1);
-    EXPECT_EQ(Cell(form.StringGrid1, 0, 0), "");
+    EXPECT_EQ(Grid("StringGrid1")->model()->rowCount(), 1);
+    EXPECT_EQ(Cell(Grid("StringGrid1"), 0, 0), "");
 }
 
 TEST_F(ReportWindow, QueryFieldsTakeOnlyWhatTheyShouldAndEnterRunsTheQuery) {
-    Choose(form.Load, sample);
-    form.N1->trigger();
-    EXPECT_TRUE(form.ALQueryPanel->isVisible());
-    QTest::keyClicks(form.FilterEdit, "8a -0");
-    EXPECT_EQ(form.FilterEdit->text(), "80");
-    QTest::keyClick(form.FilterEdit, Qt::Key_Backspace);
-    QTest::keyClick(form.FilterEdit, Qt::Key_Return);
-    EXPECT_FALSE(form.ALQueryPanel->isVisible());
-    ASSERT_EQ(form.StringGrid1->model()->rowCount(), 4);  // 8123, 8, 800, 800
-    EXPECT_EQ(Cell(form.StringGrid1, 0, 6), "8123");
+    Choose("Load", sample);
+    Action("N1")->trigger();
+    EXPECT_TRUE(Get<QFrame>("ALQueryPanel")->isVisible());
+    QTest::keyClicks(Get<QLineEdit>("FilterEdit"), "8a -0");
+    EXPECT_EQ(Get<QLineEdit>("FilterEdit")->text(), "80");
+    QTest::keyClick(Get<QLineEdit>("FilterEdit"), Qt::Key_Backspace);
+    QTest::keyClick(Get<QLineEdit>("FilterEdit"), Qt::Key_Return);
+    EXPECT_FALSE(Get<QFrame>("ALQueryPanel")->isVisible());
+    ASSERT_EQ(Grid("StringGrid1")->model()->rowCount(), 4);  // 8123, 8, 800, 800
+    EXPECT_EQ(Cell(Grid("StringGrid1"), 0, 6), "8123");
 
-    form.N1->trigger();
-    form.RadioButton2->setChecked(true);
-    QTest::keyClicks(form.MaskEdit1, "7x");
-    EXPECT_EQ(form.MaskEdit1->text(), "7");
-    QTest::keyClick(form.MaskEdit1, Qt::Key_Enter);
-    ASSERT_EQ(form.StringGrid1->model()->rowCount(), 1);  // line 7, prefix 8
-    EXPECT_EQ(Cell(form.StringGrid1, 0, 4), "17");
+    Action("N1")->trigger();
+    Get<QRadioButton>("RadioButton2")->setChecked(true);
+    QTest::keyClicks(Get<QLineEdit>("MaskEdit1"), "7x");
+    EXPECT_EQ(Get<QLineEdit>("MaskEdit1")->text(), "7");
+    QTest::keyClick(Get<QLineEdit>("MaskEdit1"), Qt::Key_Enter);
+    ASSERT_EQ(Grid("StringGrid1")->model()->rowCount(), 1);  // line 7, prefix 8
+    EXPECT_EQ(Cell(Grid("StringGrid1"), 0, 4), "17");
 
     // The charts show the calls of the grid and follow the next query.
-    form.ChartsMenuItem->trigger();
+    Action("ChartsMenuItem")->trigger();
     auto* charts = form.findChild<TChartsForm*>();
     ASSERT_NE(charts, nullptr);
     const auto lineKeys = [charts] {
-        const auto axes = charts->LinesChart->chart()->axes(Qt::Vertical);
+        const auto axes = charts->findChild<QChartView*>("LinesChart")->chart()->axes(Qt::Vertical);
         return axes.isEmpty() ? QStringList()
                               : static_cast<QBarCategoryAxis*>(axes[0])->categories();
     };
     EXPECT_EQ(lineKeys(), QStringList({"7"}));
-    form.N1->trigger();
-    form.MaskEdit1->clear();
-    form.FilterEdit->clear();
-    form.Button4->click();
+    Action("N1")->trigger();
+    Get<QLineEdit>("MaskEdit1")->clear();
+    Get<QLineEdit>("FilterEdit")->clear();
+    Get<QPushButton>("Button4")->click();
     EXPECT_EQ(lineKeys(), QStringList({"7", "105"}));
-    EXPECT_EQ(form.FileGroupBox->title(), "Кол-во строк: 11");
-    EXPECT_EQ(form.ALGrid->model()->rowCount(), 2);
+    EXPECT_EQ(Get<QGroupBox>("FileGroupBox")->title(), "Кол-во строк: 11");
+    EXPECT_EQ(Grid("ALGrid")->model()->rowCount(), 2);
 }
 
 TEST_F(ReportWindow, ColumnsFitTheirTextsAndNumbersAreFlushRight) {
     form.resize(564, 570);
-    Choose(form.Load, sample);
-    form.N1->trigger();
-    QTest::keyClicks(form.FilterEdit, "8");
-    form.Button4->click();
-    for (QTableView* grid : {form.StringGrid1, form.ALGrid, form.SLGrid})
+    Choose("Load", sample);
+    Action("N1")->trigger();
+    QTest::keyClicks(Get<QLineEdit>("FilterEdit"), "8");
+    Get<QPushButton>("Button4")->click();
+    for (QTableView* grid : {Grid("StringGrid1"), Grid("ALGrid"), Grid("SLGrid")})
         for (int c = 0; c < grid->model()->columnCount(); ++c) {
             EXPECT_GE(grid->columnWidth(c), grid->horizontalHeader()->sectionSizeHint(c));
             const QAbstractItemView* view = grid;  // Qt's own measure of the texts
@@ -238,8 +249,9 @@ TEST_F(ReportWindow, ColumnsFitTheirTextsAndNumbersAreFlushRight) {
                 << grid->objectName().toStdString() << " " << c;
         }
     const std::tuple<QTableView*, int, bool> rows[] = {
-        {form.StringGrid1, 0, false}, {form.StringGrid1, 2, true}, {form.StringGrid1, 5, true},
-        {form.StringGrid1, 6, false}, {form.ALGrid, 4, true},      {form.SLGrid, 0, true}};
+        {Grid("StringGrid1"), 0, false}, {Grid("StringGrid1"), 2, true},
+        {Grid("StringGrid1"), 5, true},  {Grid("StringGrid1"), 6, false},
+        {Grid("ALGrid"), 4, true},       {Grid("SLGrid"), 0, true}};
     for (const auto& [grid, column, right] : rows) {
         const int align = grid->model()->index(0, column).data(Qt::TextAlignmentRole).toInt();
         EXPECT_EQ((align & Qt::AlignRight) != 0, right) << column;
@@ -247,31 +259,31 @@ TEST_F(ReportWindow, ColumnsFitTheirTextsAndNumbersAreFlushRight) {
 }
 
 TEST_F(ReportWindow, EscapeClosesOnlyTheQueryPanelAndClosingTakesTheCharts) {
-    Choose(form.Load, sample);
-    form.ChartsMenuItem->trigger();
+    Choose("Load", sample);
+    Action("ChartsMenuItem")->trigger();
     auto* charts = form.findChild<TChartsForm*>();
     ASSERT_NE(charts, nullptr);
-    form.N1->trigger();
-    QTest::keyClick(form.MaskEdit1, Qt::Key_Escape);
-    EXPECT_FALSE(form.ALQueryPanel->isVisible());
-    QTest::keyClick(form.StringGrid1, Qt::Key_Escape);
+    Action("N1")->trigger();
+    QTest::keyClick(Get<QLineEdit>("MaskEdit1"), Qt::Key_Escape);
+    EXPECT_FALSE(Get<QFrame>("ALQueryPanel")->isVisible());
+    QTest::keyClick(Grid("StringGrid1"), Qt::Key_Escape);
     EXPECT_TRUE(form.isVisible());
     EXPECT_TRUE(charts->isVisible());
-    EXPECT_EQ(form.StringGrid1->model()->rowCount(), 9);
+    EXPECT_EQ(Grid("StringGrid1")->model()->rowCount(), 9);
     form.close();
     EXPECT_FALSE(charts->isVisible());
 }
 
 TEST_F(ReportWindow, ExportsAreTheProgramsBytesAndAskBeforeReplacing) {
-    Choose(form.Load, sample);
-    form.N7->trigger();
-    form.N8->trigger();
-    form.N1->trigger();
-    QTest::keyClicks(form.FilterEdit, "8");
-    form.Button4->click();
-    Choose(form.N2, dir.File("w-calls.txt"));
-    Choose(form.N12, dir.File("w-lines.txt"));
-    Choose(form.N13, dir.File("w-trunks.txt"));
+    Choose("Load", sample);
+    Action("N7")->trigger();
+    Action("N8")->trigger();
+    Action("N1")->trigger();
+    QTest::keyClicks(Get<QLineEdit>("FilterEdit"), "8");
+    Get<QPushButton>("Button4")->click();
+    Choose("N2", dir.File("w-calls.txt"));
+    Choose("N12", dir.File("w-lines.txt"));
+    Choose("N13", dir.File("w-trunks.txt"));
     const TRun run = RunReportProgram({QString::fromStdString(sample), "--sort-lines", "total",
                                        "--sort-trunks", "trunk", "--prefix", "8", "--calls",
                                        QString::fromStdString(dir.File("p-calls.txt")), "--lines",
@@ -290,11 +302,11 @@ TEST_F(ReportWindow, ExportsAreTheProgramsBytesAndAskBeforeReplacing) {
     const std::string old = dir.File("w-trunks.txt");
     WriteFile(old, "earlier");
     recorder.QueueMessageAnswer(seam::kAnswerCancel);
-    Choose(form.N13, old);
+    Choose("N13", old);
     EXPECT_EQ(ReadFile(old), "earlier");
-    Choose(form.N13, old);
+    Choose("N13", old);
     EXPECT_EQ(ReadFile(old), ReadFile(dir.File("p-trunks.txt")));
-    Choose(form.N12, dir.Path());
+    Choose("N12", dir.Path());
     const std::vector<TShownMessage> expected = {
         {"Такой файл уже существует. Перезапишем?", "Предупреждение!"},
         {"Такой файл уже существует. Перезапишем?", "Предупреждение!"},
@@ -304,17 +316,17 @@ TEST_F(ReportWindow, ExportsAreTheProgramsBytesAndAskBeforeReplacing) {
 }
 
 TEST_F(ReportWindow, SpreadsheetsAreTheProgramsAndTheSuffixChoosesTheKind) {
-    Choose(form.Load, sample);
-    form.N7->trigger();
-    form.N8->trigger();
-    form.N1->trigger();
-    QTest::keyClicks(form.FilterEdit, "8");
-    form.Button4->click();
-    Choose(form.N14, dir.File("w-calls.csv"));
-    Choose(form.N15, dir.File("w-lines.Csv"));
-    Choose(form.N16, dir.File("w-trunks.csv"));
-    Choose(form.N15, dir.File("w-book.xlsx"));  // any grid's item: the whole workbook
-    Choose(form.N14, dir.File("w-book"));
+    Choose("Load", sample);
+    Action("N7")->trigger();
+    Action("N8")->trigger();
+    Action("N1")->trigger();
+    QTest::keyClicks(Get<QLineEdit>("FilterEdit"), "8");
+    Get<QPushButton>("Button4")->click();
+    Choose("N14", dir.File("w-calls.csv"));
+    Choose("N15", dir.File("w-lines.Csv"));
+    Choose("N16", dir.File("w-trunks.csv"));
+    Choose("N15", dir.File("w-book.xlsx"));  // any grid's item: the whole workbook
+    Choose("N14", dir.File("w-book"));
     EXPECT_EQ(recorder.FileRequests().back().DefaultSuffix, "xlsx");
     EXPECT_TRUE(recorder.Messages().empty());
     const auto file = [this](const char* name) { return QString::fromStdString(dir.File(name)); };
@@ -343,9 +355,9 @@ TEST_F(ReportWindow, SpreadsheetsAreTheProgramsAndTheSuffixChoosesTheKind) {
     const std::string old = dir.File("w-lines.Csv");
     WriteFile(old, "earlier");
     recorder.QueueMessageAnswer(seam::kAnswerCancel);
-    Choose(form.N15, old);
+    Choose("N15", old);
     EXPECT_EQ(ReadFile(old), "earlier");
-    Choose(form.N16, dir.File("none/book.xlsx"));
+    Choose("N16", dir.File("none/book.xlsx"));
     const std::vector<TShownMessage> expected = {
         {"Такой файл уже существует. Перезапишем?", "Предупреждение!"},
         {"Ошибка", "Не создать или не открыть файл. errno = 2"}};
@@ -365,15 +377,17 @@ TEST(ChartsWindow, DaysAreLabelledSparselyAndNumbersFollowTheLocale) {
     charts.ShowFigures(f);
     charts.show();
     const auto labels =
-        static_cast<QCategoryAxis*>(charts.DayChart->chart()->axes(Qt::Horizontal).constFirst())
+        static_cast<QCategoryAxis*>(
+            charts.findChild<QChartView*>("DayChart")->chart()->axes(Qt::Horizontal).constFirst())
             ->categoriesLabels();
     EXPECT_EQ(labels.size(), 12);
     EXPECT_EQ(labels.mid(0, 2), QStringList({"01.03", "08.03"}));
-    EXPECT_EQ(charts.DayNote->text(), "Звонков вне показанного периода: 1\u00A0234");
+    EXPECT_EQ(charts.findChild<QLabel*>("DayNote")->text(),
+              "Звонков вне показанного периода: 1\u00A0234");
     // Up to 1,580 hours of traffic: thousands on the axis, in Russian with a
     // space between the groups (plain text turns the no-break one into one).
     const auto grouped = [&charts] {
-        for (QGraphicsItem* item : charts.DayChart->scene()->items())
+        for (QGraphicsItem* item : charts.findChild<QChartView*>("DayChart")->scene()->items())
             if (auto* text = dynamic_cast<QGraphicsTextItem*>(item))
                 if (text->toPlainText().contains(QRegularExpression("^1\\s[05]00$"))) return true;
         return false;
@@ -444,11 +458,11 @@ TEST(ReportProgram, WithoutALocaleDatesAreWrittenAsInTheRussianOne) {
 }
 
 TEST_F(ReportWindow, ExportsNeverReplaceTheLoadedCallLog) {
-    Choose(form.Load, sample);
+    Choose("Load", sample);
     const std::string link = dir.File("link.csv");
     ASSERT_EQ(symlink(sample.c_str(), link.c_str()), 0);
-    Choose(form.N2, sample);
-    Choose(form.N14, link);
+    Choose("N2", sample);
+    Choose("N14", link);
     const std::string refused = "\" — загруженный журнал звонков. Сохраните в другой файл.";
     const std::vector<TShownMessage> expected = {{"Файл \"" + sample + refused, "Ошибка"},
                                                  {"Файл \"" + link + refused, "Ошибка"}};
@@ -457,11 +471,11 @@ TEST_F(ReportWindow, ExportsNeverReplaceTheLoadedCallLog) {
 }
 
 TEST_F(ReportWindow, TheChosenFilterDecidesTheKindAndTheSuffix) {
-    Choose(form.Load, sample);
+    Choose("Load", sample);
     recorder.QueueFileChoice(dir.File("filtertest"), "Таблица CSV (*.csv)");
-    form.N16->trigger();
+    Action("N16")->trigger();
     recorder.QueueFileChoice(dir.File("booktest"), "Таблица XLSX (*.xlsx)");
-    form.N16->trigger();
+    Action("N16")->trigger();
     EXPECT_EQ(ReadFile(dir.File("filtertest.csv")).substr(0, 15), "\xEF\xBB\xBFАпп. СЛ");
     EXPECT_FALSE(ZipMember(dir.File("booktest.xlsx"), "xl/worksheets/sheet3.xml").empty());
     EXPECT_FALSE(Exists(dir.File("filtertest")));
@@ -470,7 +484,7 @@ TEST_F(ReportWindow, TheChosenFilterDecidesTheKindAndTheSuffix) {
 }
 
 TEST_F(ReportWindow, ASaveRunsBehindAProgressDialogAndCancelKeepsTheFile) {
-    Choose(form.Load, sample);
+    Choose("Load", sample);
     const std::string book = dir.File("book.xlsx");
     WriteFile(book, "earlier");
     bool seen = false;
@@ -479,10 +493,10 @@ TEST_F(ReportWindow, ASaveRunsBehindAProgressDialogAndCancelKeepsTheFile) {
     QTimer::singleShot(0, &form, [&] {
         auto* progress = form.findChild<QProgressDialog*>("SaveProgress");
         seen = progress != nullptr;
-        QTest::keyClick(form.StringGrid1, Qt::Key_Escape);  // not while the grids are written
+        QTest::keyClick(Grid("StringGrid1"), Qt::Key_Escape);  // not while the grids are written
         if (progress) progress->cancel();
     });
-    Choose(form.N14, book);
+    Choose("N14", book);
     EXPECT_TRUE(seen);
     EXPECT_TRUE(form.isVisible());
     EXPECT_EQ(ReadFile(book), "earlier");
