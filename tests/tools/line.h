@@ -64,22 +64,6 @@ class TLine {
         return got;
     }
 
-    // Bytes up to and including the first `last`, or what came before the
-    // deadline.
-    std::vector<uint8_t> ReadUntil(uint8_t last, std::chrono::milliseconds timeout = 3000ms) const {
-        std::vector<uint8_t> got;
-        const auto deadline = Clock::now() + timeout;
-        while (got.empty() || got.back() != last) {
-            auto left =
-                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-            if (left.count() < 0) break;
-            std::vector<uint8_t> one = Read(1, left);
-            if (one.empty()) break;
-            got.push_back(one[0]);
-        }
-        return got;
-    }
-
     // True when the far end went away (hang-up, EIO or end of file) before
     // the deadline.
     bool SeesHangup(std::chrono::milliseconds timeout = 3000ms) const {

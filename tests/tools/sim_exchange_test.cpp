@@ -4,6 +4,8 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
+#include <ostream>
 
 #include "tests/tools/line.h"
 #include "tools/sim_exchange/sim_exchange.h"
@@ -84,49 +86,6 @@ TEST_F(SimExchange, EchoesAndScriptedEchoFaults) {
     EXPECT_THROW(ex_->ScriptEchoes({{0, 1}}), std::invalid_argument);
 }
 
-TEST_F(SimExchange, IdentifyScramblesAllButTheKey) {
-    sim::TExchangeConfig cfg;
-    cfg.TypeCode = 7;
-    cfg.Name = "ZAVOD";
-    cfg.Serial = 0x1234;
-    cfg.TickByte = 10;
-    cfg.Days = 0x2686;
-    cfg.Ticks = 0x0102;
-    Serve(cfg);
-    Bytes r = Ask({0x01}, 1 + 33);
-    ASSERT_EQ(r.size(), 34u);
-    EXPECT_EQ(r[0], 33);  // 16 fixed bytes and a 17-byte name field
-    Bytes p(r.begin() + 1, r.end());
-    EXPECT_EQ(p[11], kKey);
-    for (size_t i = 0; i < p.size(); ++i)
-        if (i != 11) p[i] ^= kKey;
-    EXPECT_EQ(p[0], 0x86);
-    EXPECT_EQ(p[1], 0x26);
-    EXPECT_EQ(p[2], 0x02);
-    EXPECT_EQ(p[3], 0x01);
-    EXPECT_EQ(p[5], 7);
-    EXPECT_EQ(p[6], 0x15);
-    EXPECT_EQ(p[7], 3);
-    EXPECT_EQ(p[13], 10);
-    EXPECT_EQ(p[14], 0x34);
-    EXPECT_EQ(p[15], 0x12);
-    EXPECT_EQ(std::string(p.begin() + 16, p.begin() + 21), "ZAVOD");
-    EXPECT_EQ(Bytes(p.begin() + 21, p.end()), Bytes(12, 0x00));
-}
-
-TEST_F(SimExchange, IdentifySendsALongNameWholeAndCanBeSilenced) {
-    sim::TExchangeConfig cfg;
-    cfg.Name = "ABCDEFGHIJKLMNOPQRST";  // 20 bytes
-    Serve(cfg);
-    Bytes r = Ask({0x01}, 1 + 36);
-    ASSERT_EQ(r.size(), 37u);
-    EXPECT_EQ(r[0], 36);
-    EXPECT_EQ(r.back() ^ kKey, 'T');
-    ex_->SetIdentifySilent(true);
-    line_->Write({0x01});
-    EXPECT_TRUE(OnlyEchoFollows());
-}
-
 TEST_F(SimExchange, StatusChecksumCoversTheScrambledBytes) {
     sim::TExchangeConfig cfg;
     cfg.Units[0].Capacity = 0x0150;
@@ -144,132 +103,211 @@ TEST_F(SimExchange, StatusChecksumCoversTheScrambledBytes) {
     EXPECT_EQ((p[2] | p[3] << 8) - (p[4] | p[5] << 8), 3);  // records held
 }
 
-TEST_F(SimExchange, StatusChecksumErrorsHitOnlyTheNextReplies) {
-    sim::TExchangeConfig cfg;
-    cfg.Units[0].AutoCounters = false;
-    cfg.Units[0].Counter1 = 7;
-    cfg.Units[0].Counter2 = 5;
-    Serve(cfg);
-    ex_->SetStatusChecksumErrors(2);
-    for (int i = 0; i < 3; ++i) {
-        Bytes r = Ask({0x40, 0x03}, 8);
-        ASSERT_EQ(r.size(), 8u);
-        EXPECT_EQ(r[7] == Sum(r, 1, 6), i == 2) << "reply " << i;
-        EXPECT_EQ(r[3] ^ kKey, 7);
-        EXPECT_EQ(r[5] ^ kKey, 5);
-    }
+// A talk with the exchange over the terminal, one step after another: each
+// request gets its whole reply and nothing more (the echo asked behind it
+// comes next); an empty reply is none at all, a spoilt one is the reply
+// with anything but the right sum. Held: the records each unit holds
+// afterwards (empty: not looked at). A step without a request only does
+// something to the exchange.
+struct TStep {
+    Bytes Request;
+    Bytes Reply;
+    std::vector<size_t> Held = {};
+    bool BadSum = false;
+    std::function<void(sim::TSimExchange&)> Action = nullptr;
+};
+
+TStep Spoilt(Bytes request, Bytes reply) {
+    return {std::move(request), std::move(reply), {}, true};
 }
 
-TEST_F(SimExchange, StatusPrefixFollowedByAnotherCommandIsThatCommand) {
-    Serve();
-    EXPECT_EQ(Ask({0x40, 0x00}, 1), Bytes{0x00});
+TStep Do(std::function<void(sim::TSimExchange&)> action) {
+    return {{}, {}, {}, false, std::move(action)};
 }
 
-TEST_F(SimExchange, SelectUnitAcceptsAndRefuses) {
-    sim::TExchangeConfig cfg;
-    cfg.Units.resize(3);
-    cfg.Units[2].RefuseSelect = true;
-    Serve(cfg);
-    EXPECT_EQ(Ask(SelectCommand(1), 2), (Bytes{0x84, 0x00}));
-    EXPECT_EQ(ex_->ActiveUnit(), 1);
-    EXPECT_EQ(Ask(SelectCommand(2), 2)[1], 0x01);  // refused by the unit
-    EXPECT_EQ(Ask(SelectCommand(3), 2)[1], 0x01);  // no such unit
-    uint8_t x = 0 ^ kKey;
-    EXPECT_EQ(Ask({0x84, 0x01, x, static_cast<uint8_t>(x + 1)}, 2)[1], 0x01);  // bad checksum
-    EXPECT_EQ(ex_->ActiveUnit(), 1);
-    EXPECT_EQ(ex_->SelectCount(), 4);
+std::function<void(sim::TSimExchange&)> Arm(sim::TReplyFault fault, int nth = 1) {
+    return [=](sim::TSimExchange& ex) { ex.ArmRecordFault(fault, nth); };
 }
 
-TEST_F(SimExchange, FirstRecordKeepsNextRecordDrops) {
-    sim::TExchangeConfig cfg;
-    cfg.Units[0].Records = {Rec(1), Rec(2, 11)};
-    Serve(cfg);
-    EXPECT_EQ(Ask(kFirst, 15), Framed(Rec(1)));
-    EXPECT_EQ(Ask(kFirst, 15), Framed(Rec(1)));  // still there
-    EXPECT_EQ(ex_->RecordCount(0), 2u);
-    EXPECT_EQ(Ask(kNext, 13), Framed(Rec(2, 11)));
-    EXPECT_EQ(ex_->Records(0), std::vector<Bytes>{Rec(2, 11)});
-    EXPECT_EQ(Ask(kNext, 3), Framed({0x00}));  // end of the buffer
-    EXPECT_EQ(ex_->RecordCount(0), 0u);
-    EXPECT_EQ(Ask(kFirst, 3), Framed({0x00}));
+// The identification reply to payload: everything scrambled but byte 11,
+// the key itself, and no sum.
+Bytes IdentifyReply(const Bytes& payload) {
+    Bytes f{static_cast<uint8_t>(payload.size())};
+    for (size_t i = 0; i < payload.size(); ++i)
+        f.push_back(i == 11 ? payload[i] : static_cast<uint8_t>(payload[i] ^ kKey));
+    return f;
 }
 
-TEST_F(SimExchange, NextRecordWithNothingDeliveredDropsNothing) {
-    sim::TExchangeConfig cfg;
-    cfg.Units[0].Records = {Rec(1), Rec(2)};
-    Serve(cfg);
-    EXPECT_EQ(Ask(kNext, 15), Framed(Rec(1)));
-    EXPECT_EQ(ex_->RecordCount(0), 2u);
+Bytes Text(const std::string& s) {
+    return Bytes(s.begin(), s.end());
 }
 
-TEST_F(SimExchange, EachUnitHasItsOwnBuffer) {
-    sim::TExchangeConfig cfg;
-    cfg.Units.resize(2);
-    cfg.Units[0].Records = {Rec(1)};
-    cfg.Units[1].Records = {Rec(5), Rec(6)};
-    cfg.Units[1].Capacity = 77;
-    Serve(cfg);
-    EXPECT_EQ(Ask(kFirst, 15), Framed(Rec(1)));
-    Ask(SelectCommand(1), 2);
-    EXPECT_EQ(Ask(kFirst, 15), Framed(Rec(5)));
-    Bytes st = Ask({0x40, 0x03}, 8);
-    ASSERT_EQ(st.size(), 8u);
-    EXPECT_EQ(st[1] ^ kKey, 77);
-    EXPECT_EQ(Ask(kNext, 15), Framed(Rec(6)));
-    EXPECT_EQ(ex_->RecordCount(0), 1u);  // unit 0 untouched
-    EXPECT_EQ(ex_->RecordCount(1), 1u);
+Bytes operator+(Bytes a, const Bytes& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
 }
 
-TEST_F(SimExchange, RecordFaults) {
-    sim::TExchangeConfig cfg;
-    cfg.Units[0].Records = {Rec(1), Rec(2), Rec(3), Rec(4)};
-    Serve(cfg);
-    const Bytes good = Framed(Rec(1));
+struct TTalk {
+    const char* Name;
+    std::function<void(sim::TExchangeConfig&)> Setup;
+    std::vector<TStep> Steps;
+    int ActiveUnit;  // afterwards
+};
 
-    ex_->ArmRecordFault(sim::TReplyFault::BadChecksum);
-    Bytes r = Ask(kFirst, 15);
-    ASSERT_EQ(r.size(), 15u);
-    EXPECT_EQ(Bytes(r.begin(), r.end() - 1), Bytes(good.begin(), good.end() - 1));
-    EXPECT_NE(r.back(), good.back());
-
-    ex_->ArmRecordFault(sim::TReplyFault::SilenceAfterLength);
-    line_->Write(kFirst);
-    EXPECT_EQ(line_->Read(1), Bytes{13});
-    EXPECT_TRUE(OnlyEchoFollows());
-
-    ex_->ArmRecordFault(sim::TReplyFault::CutShort, 2);
-    EXPECT_EQ(Ask(kFirst, 15), good);  // the first reply after arming is whole
-    line_->Write(kFirst);
-    r = line_->Read(1);
-    ASSERT_EQ(r, Bytes{13});
-    line_->Write({0x00});
-    r = line_->ReadUntil(0x00);  // no scrambled byte of this record is 00
-    ASSERT_FALSE(r.empty());
-    EXPECT_LT(r.size(), 13u + 1u);  // part of the payload, then the echo
-    EXPECT_EQ(Bytes(r.begin(), r.end() - 1), Bytes(good.begin() + 1, good.begin() + r.size()));
-
-    ex_->SetFirstRecordBadChecksum(true);
-    r = Ask(kFirst, 15);
-    EXPECT_NE(r.back(), good.back());
-    ex_->SetFirstRecordBadChecksum(false);
-    EXPECT_EQ(Ask(kFirst, 15), good);
-
-    // A reply lost to a fault was still delivered: the next 03 drops it.
-    ex_->ArmRecordFault(sim::TReplyFault::SilenceAfterLength);
-    EXPECT_EQ(Ask(kNext, 1), Bytes{13});  // record 1 dropped, record 2 lost on the line
-    EXPECT_EQ(Ask(kNext, 15), Framed(Rec(3)));
-    EXPECT_EQ(ex_->RecordCount(0), 2u);
+void PrintTo(const TTalk& talk, std::ostream* os) {
+    *os << talk.Name;
 }
 
-TEST_F(SimExchange, LineStateReply) {
-    sim::TExchangeConfig cfg;
-    cfg.LineState = {0x02, 0x44, 0x05, 0x00, 0x46, 0x02, 0x01, 0x00};
-    Serve(cfg);
+std::vector<TTalk> Talks() {
     const uint8_t ff = 0xFF ^ kKey;
-    EXPECT_EQ(Ask({0xF0, 0x01, 0x01, ff, ff}, 10), Framed(cfg.LineState));
-    line_->Write({0xF0, 0x01, 0x01, ff, 0x00});  // broken block sum: not answered
-    EXPECT_TRUE(OnlyEchoFollows());
+    const uint8_t unit0 = 0 ^ kKey;
+    const Bytes lineState{0x02, 0x44, 0x05, 0x00, 0x46, 0x02, 0x01, 0x00};
+    const Bytes good = Framed(Rec(1));
+    return {
+        {"IdentifyScramblesAllButTheKey",
+         [](sim::TExchangeConfig& c) {
+             c.TypeCode = 7;
+             c.Name = "ZAVOD";
+             c.Serial = 0x1234;
+             c.TickByte = 10;
+             c.Days = 0x2686;
+             c.Ticks = 0x0102;
+         },
+         // 16 fixed bytes and a 17-byte name field.
+         {{{0x01},
+           IdentifyReply(
+               Bytes{0x86, 0x26, 0x02, 0x01, 0, 7, 0x15, 3, 0, 0, 0, kKey, 0, 10, 0x34, 0x12} +
+               Text("ZAVOD") + Bytes(12, 0x00))}},
+         0},
+        {"IdentifySendsALongNameWholeAndCanBeSilenced",
+         [](sim::TExchangeConfig& c) { c.Name = "ABCDEFGHIJKLMNOPQRST"; },
+         {{{0x01},
+           IdentifyReply(Bytes{0x86, 0x26, 0, 0, 0, 4, 0x15, 3, 0, 0, 0, kKey, 0, 1, 0xE1, 0x10} +
+                         Text("ABCDEFGHIJKLMNOPQRST"))},
+          Do([](sim::TSimExchange& ex) { ex.SetIdentifySilent(true); }),
+          {{0x01}, {}}},
+         0},
+        {"StatusChecksumErrorsHitOnlyTheNextReplies",
+         [](sim::TExchangeConfig& c) {
+             c.Units[0].AutoCounters = false;
+             c.Units[0].Counter1 = 7;
+             c.Units[0].Counter2 = 5;
+         },
+         {Do([](sim::TSimExchange& ex) { ex.SetStatusChecksumErrors(2); }),
+          Spoilt({0x40, 0x03}, Framed({0xF4, 0x01, 7, 0, 5, 0})),
+          Spoilt({0x40, 0x03}, Framed({0xF4, 0x01, 7, 0, 5, 0})),
+          {{0x40, 0x03}, Framed({0xF4, 0x01, 7, 0, 5, 0})}},
+         0},
+        {"StatusPrefixFollowedByAnotherCommandIsThatCommand",
+         [](sim::TExchangeConfig&) {},
+         {{{0x40, 0x00}, {0x00}}},
+         0},
+        {"SelectUnitAcceptsAndRefuses",
+         [](sim::TExchangeConfig& c) {
+             c.Units.resize(3);
+             c.Units[2].RefuseSelect = true;
+         },
+         {{SelectCommand(1), {0x84, 0x00}},
+          {SelectCommand(2), {0x84, 0x01}},  // refused by the unit
+          {SelectCommand(3), {0x84, 0x01}},  // no such unit
+          {{0x84, 0x01, unit0, static_cast<uint8_t>(unit0 + 1)}, {0x84, 0x01}}},  // bad sum
+         1},
+        {"FirstRecordKeepsNextRecordDrops",
+         [](sim::TExchangeConfig& c) {
+             c.Units[0].Records = {Rec(1), Rec(2, 11)};
+         },
+         {{kFirst, Framed(Rec(1))},
+          {kFirst, Framed(Rec(1)), {2}},  // still there
+          {kNext, Framed(Rec(2, 11)), {1}},
+          {kNext, Framed({0x00}), {0}},  // end of the buffer
+          {kFirst, Framed({0x00})}},
+         0},
+        {"NextRecordWithNothingDeliveredDropsNothing",
+         [](sim::TExchangeConfig& c) {
+             c.Units[0].Records = {Rec(1), Rec(2)};
+         },
+         {{kNext, Framed(Rec(1)), {2}}},
+         0},
+        {"EachUnitHasItsOwnBuffer",
+         [](sim::TExchangeConfig& c) {
+             c.Units.resize(2);
+             c.Units[0].Records = {Rec(1)};
+             c.Units[1].Records = {Rec(5), Rec(6)};
+             c.Units[1].Capacity = 77;
+             c.Units[1].AutoCounters = false;
+         },
+         {{kFirst, Framed(Rec(1))},
+          {SelectCommand(1), {0x84, 0x00}},
+          {kFirst, Framed(Rec(5))},
+          {{0x40, 0x03}, Framed({77, 0, 0, 0, 0, 0})},
+          {kNext, Framed(Rec(6)), {1, 1}}},  // unit 0 untouched
+         1},
+        {"RecordFaults",
+         [](sim::TExchangeConfig& c) {
+             c.Units[0].Records = {Rec(1), Rec(2), Rec(3), Rec(4)};
+         },
+         {Do(Arm(sim::TReplyFault::BadChecksum)),
+          Spoilt(kFirst, good),
+          Do(Arm(sim::TReplyFault::SilenceAfterLength)),
+          {kFirst, {13}},
+          // The first reply after arming is whole, the second cut after
+          // half its payload.
+          Do(Arm(sim::TReplyFault::CutShort, 2)),
+          {kFirst, good},
+          {kFirst, Bytes(good.begin(), good.begin() + 1 + 6)},
+          Do([](sim::TSimExchange& ex) { ex.SetFirstRecordBadChecksum(true); }),
+          Spoilt(kFirst, good),
+          Do([](sim::TSimExchange& ex) { ex.SetFirstRecordBadChecksum(false); }),
+          {kFirst, good},
+          // A reply lost to a fault was still delivered: the next 03 drops
+          // it (record 1 dropped, record 2 lost on the line).
+          Do(Arm(sim::TReplyFault::SilenceAfterLength)),
+          {kNext, {13}},
+          {kNext, Framed(Rec(3)), {2}}},
+         0},
+        {"LineStateReply",
+         [=](sim::TExchangeConfig& c) { c.LineState = lineState; },
+         {{{0xF0, 0x01, 0x01, ff, ff}, Framed(lineState)},
+          {{0xF0, 0x01, 0x01, ff, 0x00}, {}}},  // broken block sum: not answered
+         0},
+    };
 }
+
+class SimExchangeTalk : public SimExchange, public ::testing::WithParamInterface<TTalk> {};
+
+TEST_P(SimExchangeTalk, RepliesAndBuffers) {
+    const TTalk& talk = GetParam();
+    sim::TExchangeConfig cfg;
+    talk.Setup(cfg);
+    Serve(cfg);
+    int selects = 0;
+    for (size_t i = 0; i < talk.Steps.size(); ++i) {
+        SCOPED_TRACE("step " + std::to_string(i + 1));
+        const TStep& step = talk.Steps[i];
+        if (step.Action) step.Action(*ex_);
+        if (step.Request.empty()) continue;
+        selects += step.Request[0] == 0x84;
+        const Bytes r = Ask(step.Request, step.Reply.size());
+        if (step.BadSum) {
+            ASSERT_EQ(r.size(), step.Reply.size());
+            EXPECT_EQ(Bytes(r.begin(), r.end() - 1),
+                      Bytes(step.Reply.begin(), step.Reply.end() - 1));
+            EXPECT_NE(r.back(), step.Reply.back());
+        } else {
+            EXPECT_EQ(r, step.Reply);
+        }
+        EXPECT_TRUE(OnlyEchoFollows());
+        for (size_t u = 0; u < step.Held.size(); ++u)
+            EXPECT_EQ(ex_->RecordCount(static_cast<int>(u)), step.Held[u]) << "unit " << u;
+    }
+    EXPECT_EQ(ex_->ActiveUnit(), talk.ActiveUnit);
+    EXPECT_EQ(ex_->SelectCount(), selects);
+}
+
+INSTANTIATE_TEST_SUITE_P(Steps, SimExchangeTalk, ::testing::ValuesIn(Talks()),
+                         [](const ::testing::TestParamInfo<TTalk>& info) {
+                             return std::string(info.param.Name);
+                         });
 
 TEST_F(SimExchange, ArrivalsJoinTheBuffer) {
     Serve();

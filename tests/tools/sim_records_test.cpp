@@ -43,52 +43,42 @@ uint16_t Le(const Bytes& b, size_t at) {
     return static_cast<uint16_t>(b[at] | (b[at + 1] << 8));
 }
 
-TEST(EncodeRecord, ProgrammedNumberDigitsFillFromTheRight) {
-    sim::TSimCall call;
-    call.PrgDigits = "23";
-    Bytes r = sim::EncodeRecord(call);
-    EXPECT_EQ(r[8], 0x23);
-    EXPECT_EQ(r[9], 0x00);
-
-    call.PrgDigits = "201";  // the zero must not vanish as filler
-    r = sim::EncodeRecord(call);
-    EXPECT_EQ(r[8], 0xA1);
-    EXPECT_EQ(r[9], 0x02);
-    EXPECT_EQ("1" + Unpack(r, 8, 2, true), "1201");
-
-    call.PrgDigits = "4567";
-    r = sim::EncodeRecord(call);
-    EXPECT_EQ(Unpack(r, 8, 2, true), "4567");
-
-    call.PrgDigits = "";
-    r = sim::EncodeRecord(call);
-    EXPECT_EQ(r[8], 0x00);
-    EXPECT_EQ(r[9], 0x00);
-}
-
-TEST(EncodeRecord, DialledDigitsPackAfterAFillerNibble) {
-    sim::TSimCall call;
-    call.DialDigits = "012*";
-    Bytes r = sim::EncodeRecord(call);
-    EXPECT_EQ(Bytes(r.begin() + 11, r.end()), (Bytes{0x0A, 0x12, 0xB0}));
-    call.DialDigits = "012*5";
-    r = sim::EncodeRecord(call);
-    EXPECT_EQ(Bytes(r.begin() + 11, r.end()), (Bytes{0x0A, 0x12, 0xB5}));
-    call.DialDigits = "#PAT9";
-    r = sim::EncodeRecord(call);
-    EXPECT_EQ(Bytes(r.begin() + 11, r.end()), (Bytes{0x0C, 0xDE, 0xF9}));
-    EXPECT_EQ(Unpack(r, 11, r.size() - 11, false), "#PAT9");
-}
-
-TEST(EncodeRecord, FixedFieldsAreLittleEndianAndNoDigitsGiveElevenBytes) {
-    sim::TSimCall call;
-    call.Days = 0x2686;
-    call.Ticks = 0x1234;
-    call.DurationTicks = 0xABCD;
-    call.HwLine = 0x0102;
-    call.TrunkCode = 0x45;
-    Bytes r = sim::EncodeRecord(call);
-    EXPECT_EQ(r, (Bytes{0x86, 0x26, 0x34, 0x12, 0xCD, 0xAB, 0x02, 0x01, 0x00, 0x00, 0x45}));
+// Each call packs to its record, and a reader of the wire format gets its
+// digits back.
+TEST(EncodeRecord, PacksEachField) {
+    auto digits = [](const char* prg, const char* dial) {
+        sim::TSimCall c;
+        c.PrgDigits = prg;
+        c.DialDigits = dial;
+        return c;
+    };
+    sim::TSimCall fixed;
+    fixed.Days = 0x2686;
+    fixed.Ticks = 0x1234;
+    fixed.DurationTicks = 0xABCD;
+    fixed.HwLine = 0x0102;
+    fixed.TrunkCode = 0x45;
+    const std::pair<sim::TSimCall, Bytes> rows[] = {
+        // Programmed number digits fill from the right; a zero must not
+        // vanish as filler.
+        {digits("23", ""), {0, 0, 0, 0, 0, 0, 0, 0, 0x23, 0x00, 0}},
+        {digits("201", ""), {0, 0, 0, 0, 0, 0, 0, 0, 0xA1, 0x02, 0}},
+        {digits("4567", ""), {0, 0, 0, 0, 0, 0, 0, 0, 0x67, 0x45, 0}},
+        {digits("", ""), {0, 0, 0, 0, 0, 0, 0, 0, 0x00, 0x00, 0}},
+        // Dialled digits pack after a filler nibble.
+        {digits("", "012*"), {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x0A, 0x12, 0xB0}},
+        {digits("", "012*5"), {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x0A, 0x12, 0xB5}},
+        {digits("", "#PAT9"), {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x0C, 0xDE, 0xF9}},
+        // Fixed fields are little-endian; no digits give eleven bytes.
+        {fixed, {0x86, 0x26, 0x34, 0x12, 0xCD, 0xAB, 0x02, 0x01, 0x00, 0x00, 0x45}},
+    };
+    for (const auto& [call, record] : rows) {
+        SCOPED_TRACE(call.PrgDigits + "/" + call.DialDigits);
+        const Bytes r = sim::EncodeRecord(call);
+        EXPECT_EQ(r, record);
+        EXPECT_EQ(Unpack(r, 8, 2, true), call.PrgDigits);
+        EXPECT_EQ(Unpack(r, 11, r.size() - 11, false), call.DialDigits);
+    }
     EXPECT_EQ(sim::RejectedRecord(), (Bytes{0x0F, 0xFF}));
 }
 
@@ -200,53 +190,55 @@ TEST(GenerateOfficeDay, TwinsFollowEveryNthRecord) {
     }
 }
 
-TEST(Scenario, RepeatedRecordsAndFaultLines) {
-    const sim::TScenario s = sim::ParseScenario(
-        "repeat=2 rejected\n"
-        "lose-reply=3 lose-reply=7\n"
-        "unit=1 repeat=2 hex=02 26\n"
-        "flip-reply=5\n"
-        "hide-link-at=1.5 hide-link-for=0.25 hide-link-to=/dev/null\n",
-        0);
-    ASSERT_EQ(s.Records.size(), 4u);
-    EXPECT_EQ(s.Records[1].Payload, sim::RejectedRecord());
-    EXPECT_EQ(s.Records[3].Payload, (Bytes{0x02, 0x26}));
-    EXPECT_EQ(s.Records[3].Unit, 1);
-    EXPECT_EQ(s.Records[3].Line, 3);
-    EXPECT_EQ(s.Faults.LoseReply, (std::vector<int>{3, 7}));
-    EXPECT_EQ(s.Faults.FlipReply, std::vector<int>{5});
-    EXPECT_DOUBLE_EQ(s.Faults.HideLinkAt, 1.5);
-    EXPECT_DOUBLE_EQ(s.Faults.HideLinkFor, 0.25);
-    EXPECT_EQ(s.Faults.HideLinkTo, "/dev/null");
-}
-
-TEST(Scenario, LinesBecomeRecords) {
-    const sim::TScenario parsed = sim::ParseScenario(
-        "# a small day\n"
-        "days=9863 ticks=100 dur=65 hw=5 prg=05 trunk=3 dial=*21#  # forward\n"
-        "\n"
-        "unit=1 rejected\r\n"
-        "unit=2 hex=02 26 ff\n"
-        "hw=7\n",
-        9862);
-    const auto& recs = parsed.Records;
-    ASSERT_EQ(recs.size(), 4u);
-    sim::TSimCall call;
-    call.Days = 9863;
-    call.Ticks = 100;
-    call.DurationTicks = 65;
-    call.HwLine = 5;
-    call.PrgDigits = "05";
-    call.TrunkCode = 3;
-    call.DialDigits = "*21#";
-    EXPECT_EQ(recs[0].Payload, sim::EncodeRecord(call));
-    EXPECT_EQ(recs[0].Line, 2);
-    EXPECT_EQ(recs[1].Unit, 1);
-    EXPECT_EQ(recs[1].Payload, sim::RejectedRecord());
-    EXPECT_EQ(recs[2].Unit, 2);
-    EXPECT_EQ(recs[2].Payload, (Bytes{0x02, 0x26, 0xFF}));
-    EXPECT_EQ(Le(recs[3].Payload, 0), 9862);  // the exchange's day by default
-    EXPECT_EQ(recs[3].Payload.size(), 11u);
+// Each row is a scenario text, the records it gives (unit, line, payload)
+// and the faults it asks for (none: the defaults).
+TEST(Scenario, LinesBecomeRecordsAndFaults) {
+    using TRecord = std::tuple<int, int, Bytes>;
+    struct TRow {
+        const char* Text;
+        uint16_t DefaultDays;
+        std::vector<TRecord> Records;
+        sim::TScenarioFaults Faults;
+    };
+    const Bytes rejected{0x0F, 0xFF};
+    const TRow rows[] = {
+        {"# a small day\n"
+         "days=9863 ticks=100 dur=65 hw=5 prg=05 trunk=3 dial=*21#  # forward\n"
+         "\n"
+         "unit=1 rejected\r\n"
+         "unit=2 hex=02 26 ff\n"
+         "hw=7\n",
+         9862,
+         {{0,
+           2,
+           {0x87, 0x26, 0x64, 0x00, 0x41, 0x00, 0x05, 0x00, 0xA5, 0x00, 0x03, 0x0B, 0x21, 0xC0}},
+          {1, 4, rejected},
+          {2, 5, {0x02, 0x26, 0xFF}},
+          // The exchange's day by default.
+          {0, 6, {0x86, 0x26, 0x00, 0x00, 0x00, 0x00, 0x07, 0x00, 0x00, 0x00, 0x00}}},
+         {}},
+        {"repeat=2 rejected\n"
+         "lose-reply=3 lose-reply=7\n"
+         "unit=1 repeat=2 hex=02 26\n"
+         "flip-reply=5\n"
+         "hide-link-at=1.5 hide-link-for=0.25 hide-link-to=/dev/null\n",
+         0,
+         {{0, 1, rejected}, {0, 1, rejected}, {1, 3, {0x02, 0x26}}, {1, 3, {0x02, 0x26}}},
+         {{3, 7}, {5}, 1.5, 0.25, "/dev/null"}},
+    };
+    for (const TRow& row : rows) {
+        SCOPED_TRACE(row.Text);
+        const sim::TScenario s = sim::ParseScenario(row.Text, row.DefaultDays);
+        std::vector<TRecord> records;
+        for (const sim::TScenarioRecord& r : s.Records)
+            records.emplace_back(r.Unit, r.Line, r.Payload);
+        EXPECT_EQ(records, row.Records);
+        EXPECT_EQ(s.Faults.LoseReply, row.Faults.LoseReply);
+        EXPECT_EQ(s.Faults.FlipReply, row.Faults.FlipReply);
+        EXPECT_DOUBLE_EQ(s.Faults.HideLinkAt, row.Faults.HideLinkAt);
+        EXPECT_DOUBLE_EQ(s.Faults.HideLinkFor, row.Faults.HideLinkFor);
+        EXPECT_EQ(s.Faults.HideLinkTo, row.Faults.HideLinkTo);
+    }
 }
 
 TEST(Scenario, BadLinesNameTheirLineNumber) {
