@@ -42,8 +42,10 @@ class TMainForm : public QMainWindow, public IReadingForm {
     // before returning. The start-up directory is the current directory,
     // where "TallyphonOut.cfg" is read as the link context is made. mode
     // says whether anybody can answer (see TStartMode).
-    explicit TMainForm(QWidget* parent = nullptr) : TMainForm(TStartMode::Window, parent) {}
-    explicit TMainForm(TStartMode mode, QWidget* parent = nullptr);
+    // makeLink makes the link context there (by default over the serial
+    // port with real time).
+    explicit TMainForm(QWidget* parent = nullptr) : TMainForm(TStartMode::Window, {}, parent) {}
+    explicit TMainForm(TStartMode mode, TLinkFactory makeLink = {}, QWidget* parent = nullptr);
     // Waits for a reading thread still running, serving its hand-overs.
     ~TMainForm() override;
 
@@ -166,6 +168,7 @@ class TMainForm : public QMainWindow, public IReadingForm {
 
     std::unique_ptr<TProgramController> controller_;
     TStartMode startMode_;
+    TLinkFactory makeLink_;
     std::array<QLabel*, 6> statusBar1Panels_{};
     std::array<QLabel*, 2> tarifPanels_{};
     std::array<QLabel*, 2> realTimePanels_{};

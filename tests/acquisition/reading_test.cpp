@@ -570,7 +570,7 @@ TEST(IdentifyAndReport, TellsOfEveryOverfullUnitAndEndsTheProgramOnARefusedOne) 
     ex.Stop();
     ex.Config().Units[1].RefuseSelect = true;
     ASSERT_TRUE(ex.Start());
-    ll.Port()->Close();
+    ASSERT_EQ(ll.ClosePort(), TCloseResult::Closed);
     ASSERT_EQ(ll.OpenPort(ex.SlavePath()), TOpenResult::Opened);
     EXPECT_EQ(IdentifyAndReport(ll), TIdentifyResult::NoReply);
     ASSERT_EQ(recorder.Messages().size(), 4u);

@@ -80,7 +80,7 @@ class MainForm : public ::testing::Test {
 TEST_F(MainForm, StartUpShowsTheIdentifiedExchange) {
     StartIdentified();
     const TLowLevel& ll = *form->Link();
-    EXPECT_TRUE(ll.Port()->IsOpen());
+    EXPECT_TRUE(ll.PortOpen());
     EXPECT_FALSE(ll.Identification().SoftwareVersion.empty());
     const std::vector<std::string> expected = {
         "АТС: ОФИС",         "ПО вер. " + ll.Identification().SoftwareVersion,
@@ -122,7 +122,7 @@ TEST_F(MainForm, FirstStartNoticeDeletesTheOutputSettingsAndLeavesThePortClosed)
         EXPECT_EQ(rec.Messages(), expected);
         EXPECT_FALSE(Exists(d.File("TallyphonOut.cfg")));
         EXPECT_EQ(ReadFile(d.File("Tallyphon.cfg")), ConfigBytes(1, 1, 0));
-        EXPECT_FALSE(f->Link()->Port()->IsOpen());
+        EXPECT_FALSE(f->Link()->PortOpen());
         EXPECT_TRUE(ex->Received().empty());
         EXPECT_EQ(PanelTexts(*f), std::vector<std::string>(6));
         // The paths read stay in memory; the start-up action is not run.
@@ -204,7 +204,7 @@ TEST(PortMessages, ASecondLineSaysWhyWhenItIsKnown) {
         {ENOENT, ""},
         {0, ""}};
     for (const auto& [err, second] : rows)
-        EXPECT_EQ(PortOpenErrorText(ECommError(8, err)), "Ошибка при открытии СОМ-порта." + second);
+        EXPECT_EQ(PortOpenErrorText(TPortError{8, err}), "Ошибка при открытии СОМ-порта." + second);
 }
 
 TEST_F(MainForm, LockAndUnlockToggleExactlyTheTenControls) {
@@ -478,7 +478,7 @@ TEST_F(MainForm, ReloadReportsEveryFailureWhateverTheStartUpAction) {
                                         dir.File("no-such-device") + ", которого нет.",
                                     kPortError.Caption};
     EXPECT_EQ(recorder.Messages().back(), dangling);
-    EXPECT_FALSE(form->Link()->Port()->IsOpen());
+    EXPECT_FALSE(form->Link()->PortOpen());
 }
 
 TEST_F(MainForm, CallLinesMoveTheGaugeAndTheListEmptiesPastItsLimit) {

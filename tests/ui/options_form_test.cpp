@@ -173,10 +173,10 @@ TEST_F(OptionsForm, OkStoresTheSettingsWhateverTheOpeningGave) {
         EXPECT_EQ(recorder.Messages(), messages);
         EXPECT_EQ(ReadFile(dir.File("Tallyphon.cfg")), ConfigBytes(32, 0, 0));
         EXPECT_EQ(link->Settings.PortName, "COM32");
-        EXPECT_EQ(link->Port()->IsOpen(), device != TDevice::None);
+        EXPECT_EQ(link->PortOpen(), device != TDevice::None);
         EXPECT_FALSE(form.isVisible());
         WriteFile(dir.File("Tallyphon.cfg"), ConfigBytes(1, 1, 0));
-        link->Port()->Close();
+        ASSERT_EQ(link->ClosePort(), TCloseResult::Closed);
     }
 }
 
@@ -238,8 +238,7 @@ TEST(OptionsFromMainWindow, OkReopensThePortUnderTheNewName) {
     EXPECT_EQ(shownAt, main->pos() + QPoint(25, 25));
     EXPECT_TRUE(recorder.Messages().empty());
     EXPECT_EQ(main->Link()->Settings.PortName, "COM2");
-    EXPECT_TRUE(main->Link()->Port()->IsOpen());
-    EXPECT_EQ(main->Link()->Port()->DevicePath(), dir.File("COM2"));
+    EXPECT_TRUE(main->Link()->PortOpen());
     EXPECT_EQ(main->StatusBar1Panel(0)->text().toStdString(), "АТС: SECOND");
     EXPECT_EQ(main->StatusBar1Panel(3)->text().toStdString(), "Емкость буфера : 200");
     EXPECT_EQ(ReadFile(dir.File("Tallyphon.cfg")), ConfigBytes(2, 1, 0));
@@ -294,7 +293,7 @@ TEST_F(OptionsForm, AChosenDeviceBecomesTheSelectedPortsLinkAndOpens) {
     // OK opens the port through the new link: the exchange answers.
     form.Button2->click();
     EXPECT_TRUE(recorder.Messages().empty());
-    EXPECT_TRUE(link->Port()->IsOpen());
+    EXPECT_TRUE(link->PortOpen());
     EXPECT_EQ(link->Settings.PortName, "COM3");
 }
 

@@ -69,7 +69,7 @@ class RealTime : public ::testing::Test {
         form.RealTimeTimer->stop();
         ASSERT_TRUE(WaitUntil([&] { return !form.Runner().Busy(); }));
         QCoreApplication::processEvents();
-        link->Port()->Close();
+        ASSERT_EQ(link->ClosePort(), TCloseResult::Closed);
         ASSERT_EQ(link->OpenPort(name), TOpenResult::Opened);
         ASSERT_EQ(link->IdentifyExchange(), TIdentifyResult::Identified);
         form.RealTimeTimer->start();
