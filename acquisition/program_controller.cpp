@@ -189,7 +189,19 @@ void TProgramController::WriteTitleBlock() {
     const TCallLogTitle title = BuildTitle(link_->Identification().ExchangeClock);
     form_.AddListLine(title.TitleLine);
     form_.AddListLine(title.ColumnLine);
-    WriteTitle(s, title);
+    // A title that cannot be written waits, in its place, as call lines do:
+    // the reading writes it first and tells the operator while it cannot.
+    if (callLog_->PendingCount() > 0) {
+        callLog_->HoldTitle(title);
+        return;
+    }
+    switch (WriteTitle(s, title).Result) {
+        case TCallLogResult::Written:
+            break;
+        case TCallLogResult::Failed:
+            callLog_->HoldTitle(title);
+            break;
+    }
 }
 
 void TProgramController::LoadFromATS() {

@@ -219,7 +219,7 @@ void ReadATSThread::run() {
         // while they wait.
         if (log_->PendingCount() > 0) {
             const std::vector<std::string> written = log_->WritePending();
-            if (written.empty()) {
+            if (log_->PendingCount() > 0) {
                 TellPending(log_->PendingCount());
                 if (!Continuous()) break;
                 PauseUnlessStopped(kRetryPauseMs);
