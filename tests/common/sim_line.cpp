@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cerrno>
 
-#include "link/comm_port.h"
+#include <stdexcept>
+
+#include "link/comm_error.h"
 
 namespace testing_support {
 
@@ -49,6 +51,54 @@ void TSimLine::Reopen() {
 
 void TSimLine::PurgeInput() {
     exchange_.PurgeForProgram(clock_.Now());
+}
+
+TSimDevice::TSimDevice(sim::TSimExchange& exchange, TTestClock& clock, std::string name)
+    : TSimLine(exchange, clock), exchange_(exchange), name_(std::move(name)) {}
+
+void TSimDevice::Open(const std::string& name, const std::string&) {
+    if (open_) return;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (name.empty() || name != name_ || !exchange_.Serving() || exchange_.Gone())
+            throw ECommError(kErrOpen, ENOENT);
+    }
+    Reopen();
+    open_ = true;
+}
+
+void TSimDevice::SetName(std::string name) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    name_ = std::move(name);
+}
+
+void TSimDevice::MustBeOpen() const {
+    if (!open_) throw ECommError(kErrNotOpen, EBADF);
+}
+
+int TSimDevice::ReadWithin(int timeoutMs) {
+    MustBeOpen();
+    return TSimLine::ReadWithin(timeoutMs);
+}
+
+void TSimDevice::WriteByte(uint8_t b) {
+    MustBeOpen();
+    TSimLine::WriteByte(b);
+}
+
+void TSimDevice::PurgeInput() {
+    MustBeOpen();
+    TSimLine::PurgeInput();
+}
+
+void TSimDevice::Flush() {
+    MustBeOpen();
+}
+
+std::unique_ptr<sim::TSimExchange> StartInMemory(sim::TExchangeConfig config) {
+    auto ex = std::make_unique<sim::TSimExchange>(std::move(config));
+    if (!ex->StartInMemory(TTestClock::kStart)) throw std::runtime_error(ex->LastError());
+    return ex;
 }
 
 }  // namespace testing_support

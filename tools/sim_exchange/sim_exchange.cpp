@@ -900,6 +900,11 @@ void TSimExchange::PurgeForProgram(std::chrono::steady_clock::time_point now) {
     }
 }
 
+bool TSimExchange::Serving() const {
+    std::lock_guard<std::mutex> lock(impl_->mu);
+    return impl_->serving;
+}
+
 bool TSimExchange::Gone() const {
     std::lock_guard<std::mutex> lock(impl_->mu);
     return impl_->vanished;
