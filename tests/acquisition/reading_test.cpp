@@ -71,7 +71,6 @@ class Reading : public ::testing::Test {
             ASSERT_TRUE(ex->Start(dir.Path() + "/COM1"));
             ll = boost::make_shared<TLowLevel>();
         } else {
-            c.Paced = true;  // the line's pace moves the clock, as real time would
             ex = StartInMemory(c);
             ll = InMemoryLink();
         }

@@ -96,6 +96,7 @@ void TSimDevice::Flush() {
 }
 
 std::unique_ptr<sim::TSimExchange> StartInMemory(sim::TExchangeConfig config) {
+    config.Paced = true;
     auto ex = std::make_unique<sim::TSimExchange>(std::move(config));
     if (!ex->StartInMemory(TTestClock::kStart)) throw std::runtime_error(ex->LastError());
     return ex;

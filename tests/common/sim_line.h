@@ -72,7 +72,8 @@ class TSimDevice : public TSimLine {
     bool open_ = false;
 };
 
-// A simulated exchange with config, served in memory from clock's start.
+// A simulated exchange with config, served in memory from a test clock's
+// start, paced: the line's pace moves the clock on as real time would.
 std::unique_ptr<sim::TSimExchange> StartInMemory(sim::TExchangeConfig config = {});
 
 }  // namespace testing_support

@@ -1,5 +1,6 @@
-// The main window: start-up against the simulated exchange, its status
-// display, the file choice, locking, stopping, reloading and the menus.
+// The main window: start-up against the simulated exchange (in memory behind
+// the port, on a test clock), its status display, the file choice, locking,
+// stopping, reloading and the menus.
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -48,6 +49,7 @@ class MainForm : public ::testing::Test {
   protected:
     void TearDown() override {
         form.reset();
+        port.reset();
         exchange.reset();
     }
     // An exchange named in Windows-1251 ("ОФИС"), 7 calls in 300 places,
@@ -64,16 +66,22 @@ class MainForm : public ::testing::Test {
             c.Units[0].Records.push_back({0x01, 0x02});
         return c;
     }
+    // The exchange served in memory behind the port COM1.
+    void Serve(const sim::TExchangeConfig& config) {
+        exchange = StartInMemory(config);
+        port = std::make_unique<TSimPort>(*exchange);
+    }
     void StartIdentified(uint8_t type = 4) {
         WriteSettings(dir);
-        exchange = StartExchange(dir.Path(), Office(type));
-        form = CreateMainForm(dir.Path());
+        Serve(Office(type));
+        form = CreateMainForm(dir.Path(), port->Factory());
         ASSERT_TRUE(recorder.Messages().empty()) << recorder.Messages()[0].Text;
     }
 
     TRecorder recorder;
     TTempDir dir;
     std::unique_ptr<sim::TSimExchange> exchange;
+    std::unique_ptr<TSimPort> port;
     std::unique_ptr<TMainForm> form;
 };
 
@@ -149,13 +157,14 @@ class StartUpFailure : public MainForm, public ::testing::WithParamInterface<TFa
 TEST_P(StartUpFailure, MessageOnlyForAutoStart1AndClosingOnlyForAutoStart3) {
     const TFailureRow& row = GetParam();
     WriteSettings(dir, row.autoValue);
+    Serve(Office());
     if (row.portFails) {
         std::filesystem::create_symlink(dir.File("no-such-device"), dir.File("COM1"));
+        port->Device->SetName("");
     } else {
-        exchange = StartExchange(dir.Path(), Office());
         exchange->SetSilent(true);
     }
-    form = CreateMainForm(dir.Path());
+    form = CreateMainForm(dir.Path(), port->Factory());
     auto expected = row.messages;
     // The link that leads nowhere is named.
     if (row.portFails && !expected.empty())
@@ -394,11 +403,12 @@ TEST_F(MainForm, TheMonitorNeverSharesThePortAndLeavesItUsable) {
     WriteSettings(dir, "AUTOSTART_UNINTERRUPT");
     sim::TExchangeConfig c = Office();
     c.LineState = {0x01, 0x44, 0x05, 0x00, 0x00};
-    exchange = StartExchange(dir.Path(), c);
-    form = CreateMainForm(dir.Path());
+    Serve(c);
+    form = CreateMainForm(dir.Path(), port->Factory());
     ASSERT_TRUE(form->Reader() && form->Reader()->isRunning());
     form->StopToolButtonClick();
     TRealTimeForm realTime;
+    realTime.RealTimeTimer->setInterval(10);  // the monitor's own pace is not at stake
     form->SetRealTimeForm(&realTime);
     bool readerEnded = false;
     std::vector<QString> frozen, view;
@@ -446,8 +456,8 @@ TEST_F(MainForm, PickerTimerAdvancesTheTimeButNeverTheDate) {
 
 TEST_F(MainForm, ReloadReportsEveryFailureWhateverTheStartUpAction) {
     WriteSettings(dir, "AUTOSTART_UNINTERRUPT");
-    exchange = StartExchange(dir.Path(), Office());
-    form = CreateMainForm(dir.Path());
+    Serve(Office());
+    form = CreateMainForm(dir.Path(), port->Factory());
     // Continuous reading started silently; stop it and let its thread end.
     ASSERT_TRUE(recorder.Messages().empty());
     ASSERT_TRUE(form->Reader() && form->Reader()->isRunning());
@@ -470,7 +480,7 @@ TEST_F(MainForm, ReloadReportsEveryFailureWhateverTheStartUpAction) {
     EXPECT_EQ(form->StatusBar1Panel(0)->text().toStdString(), "АТС: ОФИС");
     EXPECT_EQ(form->CGauge1->maximum(), 300);
 
-    exchange.reset();
+    exchange->Stop();  // switched off, and its name leads nowhere
     std::filesystem::create_symlink(dir.File("no-such-device"), dir.File("COM1"));
     form->ReloadToolButtonClick();
     // The link that leads nowhere is named.

@@ -1,5 +1,6 @@
-// Reading through the real main window and its reading thread, and the
-// unattended start as a separate process.
+// Reading through the real main window and its reading thread (the exchange
+// in memory behind the port, on a test clock), and the unattended start as a
+// separate process over a pseudo-terminal.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -50,7 +51,15 @@ class ReadingWindow : public ::testing::Test {
   protected:
     void TearDown() override {
         form.reset();
+        port.reset();
         exchange.reset();
+    }
+    // The main window in dir over the exchange with config, served in
+    // memory behind the port COM1.
+    void Open(const sim::TExchangeConfig& config) {
+        exchange = StartInMemory(config);
+        port = std::make_unique<TSimPort>(*exchange);
+        form = CreateMainForm(dir.Path(), port->Factory());
     }
     bool ReaderDone() {
         return WaitUntil([&] { return form->Reader() && form->Reader()->isFinished(); },
@@ -59,14 +68,14 @@ class ReadingWindow : public ::testing::Test {
     TRecorder recorder;
     TTempDir dir;
     std::unique_ptr<sim::TSimExchange> exchange;
+    std::unique_ptr<TSimPort> port;
     std::unique_ptr<TMainForm> form;
 };
 
 TEST_F(ReadingWindow, ReadAllWritesExactlyTheExpectedFileAndShowsIt) {
     const auto day = Day(150, 3);
     WriteSettings(dir);
-    exchange = StartExchange(dir.Path(), Holding(day));
-    form = CreateMainForm(dir.Path());
+    Open(Holding(day));
     const TLowLevel& ll = *form->Link();
     form->ReadDataToolButton->click();
     ASSERT_TRUE(ReaderDone());
@@ -99,8 +108,7 @@ TEST_F(ReadingWindow, TheListEmptiesAtLine20001WhileTheFileKeepsEveryLine) {
     d.Calls = 12;
     const auto day = sim::GenerateOfficeDay(d);
     WriteSettings(dir);
-    exchange = StartExchange(dir.Path(), Holding(day));
-    form = CreateMainForm(dir.Path());
+    Open(Holding(day));
     QStringList earlier;
     for (int i = 0; i < 19987; ++i)
         earlier << QString::number(i);
@@ -113,8 +121,7 @@ TEST_F(ReadingWindow, TheListEmptiesAtLine20001WhileTheFileKeepsEveryLine) {
 
 TEST_F(ReadingWindow, ClosingTheWindowDuringAReadEndsItWithoutDeadlock) {
     WriteSettings(dir);
-    exchange = StartExchange(dir.Path(), Holding(Day(3000, 5)));
-    form = CreateMainForm(dir.Path());
+    Open(Holding(Day(3000, 5)));
     form->LoadFromATSMenuItemClick();
     ASSERT_TRUE(WaitUntil([&] { return form->ListBox1->count() > 50; }));
     boost::shared_ptr<ReadATSThread> reader = form->Reader();
@@ -128,8 +135,7 @@ TEST_F(ReadingWindow, ClosingTheWindowDuringAReadEndsItWithoutDeadlock) {
 TEST_F(ReadingWindow, ContinuousStartUpReadsCallsAsTheyArrive) {
     WriteSettings(dir, "AUTOSTART_UNINTERRUPT");
     const auto day = Day(12, 8);
-    exchange = StartExchange(dir.Path(), Holding({day.begin(), day.begin() + 4}));
-    form = CreateMainForm(dir.Path());
+    Open(Holding({day.begin(), day.begin() + 4}));
     EXPECT_EQ(form->UnInterruptPanel->text().toStdString(), "Идет непрерывное считывание");
     EXPECT_FALSE(form->ReadDataToolButton->isEnabled());
     for (size_t i = 4; i < day.size(); ++i)
