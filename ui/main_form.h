@@ -91,35 +91,6 @@ class TMainForm : public QMainWindow, public IReadingForm {
     QLabel* TarifFileNamePanel(int index) const { return tarifPanels_.at(index); }
     QLabel* RealTimeFileNamePanel(int index) const { return realTimePanels_.at(index); }
 
-    // --- controls ---------------------------------------------------------
-    QMenu* const FileMenu;
-    QAction* const SelectFileFromData_MenuItem;
-    QAction* const Report_MenuItem;
-    QAction* const ExitMenuItem;
-    QMenu* const ATSMenu;
-    QAction* const LoadFromATSMenuItem;
-    QAction* const ReadUninterruptMenuItem;
-    QAction* const RealTime_MenuItem;
-    QAction* const ClearListMenuItem;
-    QMenu* const OptionsMenu;
-    QAction* const OptionsMenuItem;
-    QMenu* const HelpMenu;
-    QAction* const AboutMenuItem;
-    QToolBar* const ToolBar1;
-    QToolButton* const ReadDataToolButton;
-    QToolButton* const StopToolButton;
-    QToolButton* const ReloadToolButton;
-    QDateEdit* const DatePicker;
-    QTimeEdit* const TimePicker;
-    QLabel* const UnInterruptPanel;
-    QListWidget* const ListBox1;
-    QProgressBar* const CGauge1;
-    QStatusBar* const TarifFileNameStatusBar;
-    QStatusBar* const RealTimeFileNameStatusBar;
-    QStatusBar* const StatusBar1;
-    QTimer* const UnInterruptTimer;
-    QTimer* const PickerTimer;
-
   signals:
     // The window was closed: the program ends.
     void Closed();
@@ -157,6 +128,35 @@ class TMainForm : public QMainWindow, public IReadingForm {
     void closeEvent(QCloseEvent* event) override;
 
   private:
+    // The controls; each is found by its object name, the member's name.
+    QMenu* const FileMenu;
+    QAction* const SelectFileFromData_MenuItem;
+    QAction* const Report_MenuItem;
+    QAction* const ExitMenuItem;
+    QMenu* const ATSMenu;
+    QAction* const LoadFromATSMenuItem;
+    QAction* const ReadUninterruptMenuItem;
+    QAction* const RealTime_MenuItem;
+    QAction* const ClearListMenuItem;
+    QMenu* const OptionsMenu;
+    QAction* const OptionsMenuItem;
+    QMenu* const HelpMenu;
+    QAction* const AboutMenuItem;
+    QToolBar* const ToolBar1;
+    QToolButton* const ReadDataToolButton;
+    QToolButton* const StopToolButton;
+    QToolButton* const ReloadToolButton;
+    QDateEdit* const DatePicker;
+    QTimeEdit* const TimePicker;
+    QLabel* const UnInterruptPanel;
+    QListWidget* const ListBox1;
+    QProgressBar* const CGauge1;
+    QStatusBar* const TarifFileNameStatusBar;
+    QStatusBar* const RealTimeFileNameStatusBar;
+    QStatusBar* const StatusBar1;
+    QTimer* const UnInterruptTimer;
+    QTimer* const PickerTimer;
+
     // Window caption := application title.
     void FormCreate();
     // Sets the stop flag and asks a reading thread to end; does not wait.

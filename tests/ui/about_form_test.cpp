@@ -47,7 +47,7 @@ TEST(AboutForm, OpensBesideTheMainWindowWithoutBlockingIt) {
     auto main = CreateMainForm(dir.Path());
     TAboutForm about;
     main->SetAboutForm(&about);
-    main->AboutMenuItem->trigger();
+    Named<QAction>(*main, "AboutMenuItem")->trigger();
     QApplication::processEvents();
     EXPECT_TRUE(about.isVisible());
     EXPECT_FALSE(about.isModal());

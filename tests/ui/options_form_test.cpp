@@ -247,7 +247,7 @@ TEST(OptionsFromMainWindow, OkReopensThePortUnderTheNewName) {
         options.COMPortComboBox->setCurrentIndex(1);
         options.Button2->click();
     });
-    main->OptionsMenuItem->trigger();
+    Named<QAction>(*main, "OptionsMenuItem")->trigger();
     EXPECT_TRUE(shownModal);
     EXPECT_EQ(shownAt, main->pos() + QPoint(25, 25));
     EXPECT_TRUE(recorder.Messages().empty());

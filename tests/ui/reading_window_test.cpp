@@ -77,22 +77,26 @@ TEST_F(ReadingWindow, ReadAllWritesExactlyTheExpectedFileAndShowsIt) {
     WriteSettings(dir);
     Open(Holding(day));
     const TLowLevel& ll = *form->Link();
-    form->ReadDataToolButton->click();
+    Named<QToolButton>(*form, "ReadDataToolButton")->click();
     ASSERT_TRUE(ReaderDone());
 
     std::vector<std::string> expected = {"       Данные на  01-01-2007 00:00:00 ", kColumnLine};
     for (const auto& l : ExpectedCallLines(ll, day))
         expected.push_back(l);
     EXPECT_EQ(CallLogLines(dir.File("calls.txt")), expected);
-    ASSERT_EQ(form->ListBox1->count(), static_cast<int>(expected.size()));
-    EXPECT_EQ(form->ListBox1->item(form->ListBox1->count() - 1)->text().toStdString(),
+    ASSERT_EQ(Named<QListWidget>(*form, "ListBox1")->count(), static_cast<int>(expected.size()));
+    EXPECT_EQ(Named<QListWidget>(*form, "ListBox1")
+                  ->item(Named<QListWidget>(*form, "ListBox1")->count() - 1)
+                  ->text()
+                  .toStdString(),
               expected.back());
-    EXPECT_EQ(form->ListBox1->currentRow(), form->ListBox1->count() - 1);
-    EXPECT_TRUE(form->ReadDataToolButton->isEnabled());
-    EXPECT_FALSE(form->StopToolButton->isEnabled());
+    EXPECT_EQ(Named<QListWidget>(*form, "ListBox1")->currentRow(),
+              Named<QListWidget>(*form, "ListBox1")->count() - 1);
+    EXPECT_TRUE(Named<QToolButton>(*form, "ReadDataToolButton")->isEnabled());
+    EXPECT_FALSE(Named<QToolButton>(*form, "StopToolButton")->isEnabled());
     // Rejected records are never counted down.
     EXPECT_GT(ll.Reading.RejectedRecords, 0);
-    EXPECT_EQ(form->CGauge1->value(), ll.Reading.RejectedRecords);
+    EXPECT_EQ(Named<QProgressBar>(*form, "CGauge1")->value(), ll.Reading.RejectedRecords);
     EXPECT_EQ(form->StatusBar1Panel(4)->text().toStdString(),
               "В буфере : " + std::to_string(ll.Reading.RejectedRecords));
     EXPECT_EQ(form->StatusBar1Panel(5)->text().toStdString(),
@@ -112,10 +116,10 @@ TEST_F(ReadingWindow, TheListEmptiesAtLine20001WhileTheFileKeepsEveryLine) {
     QStringList earlier;
     for (int i = 0; i < 19987; ++i)
         earlier << QString::number(i);
-    form->ListBox1->addItems(earlier);
+    Named<QListWidget>(*form, "ListBox1")->addItems(earlier);
     form->LoadFromATSMenuItemClick();
     ASSERT_TRUE(ReaderDone());
-    EXPECT_EQ(form->ListBox1->count(), 0);
+    EXPECT_EQ(Named<QListWidget>(*form, "ListBox1")->count(), 0);
     EXPECT_EQ(CallLogLines(dir.File("calls.txt")).size(), 14u);
 }
 
@@ -123,7 +127,7 @@ TEST_F(ReadingWindow, ClosingTheWindowDuringAReadEndsItWithoutDeadlock) {
     WriteSettings(dir);
     Open(Holding(Day(3000, 5)));
     form->LoadFromATSMenuItemClick();
-    ASSERT_TRUE(WaitUntil([&] { return form->ListBox1->count() > 50; }));
+    ASSERT_TRUE(WaitUntil([&] { return Named<QListWidget>(*form, "ListBox1")->count() > 50; }));
     boost::shared_ptr<ReadATSThread> reader = form->Reader();
     form->close();
     form.reset();  // waits for the reader while serving its hand-overs
@@ -136,16 +140,17 @@ TEST_F(ReadingWindow, ContinuousStartUpReadsCallsAsTheyArrive) {
     WriteSettings(dir, "AUTOSTART_UNINTERRUPT");
     const auto day = Day(12, 8);
     Open(Holding({day.begin(), day.begin() + 4}));
-    EXPECT_EQ(form->UnInterruptPanel->text().toStdString(), "Идет непрерывное считывание");
-    EXPECT_FALSE(form->ReadDataToolButton->isEnabled());
+    EXPECT_EQ(Named<QLabel>(*form, "UnInterruptPanel")->text().toStdString(),
+              "Идет непрерывное считывание");
+    EXPECT_FALSE(Named<QToolButton>(*form, "ReadDataToolButton")->isEnabled());
     for (size_t i = 4; i < day.size(); ++i)
         exchange->AddRecord(0, day[i]);
     const auto expected = ExpectedCallLines(*form->Link(), day);
     ASSERT_TRUE(WaitUntil(
         [&] { return CallLogLines(dir.File("calls.txt")).size() == 2 + expected.size(); }));
-    form->StopToolButton->click();
-    EXPECT_TRUE(form->UnInterruptPanel->text().isEmpty());
-    EXPECT_TRUE(form->ReadDataToolButton->isEnabled());
+    Named<QToolButton>(*form, "StopToolButton")->click();
+    EXPECT_TRUE(Named<QLabel>(*form, "UnInterruptPanel")->text().isEmpty());
+    EXPECT_TRUE(Named<QToolButton>(*form, "ReadDataToolButton")->isEnabled());
     ASSERT_TRUE(ReaderDone());
     const auto lines = CallLogLines(dir.File("calls.txt"));
     EXPECT_EQ(std::vector<std::string>(lines.begin() + 2, lines.end()), expected);

@@ -8,6 +8,9 @@
 #include <memory>
 #include <string>
 
+#include <QObject>
+#include <QString>
+
 #include "acquisition/program_controller.h"
 #include "tests/common/sim_line.h"
 #include "tests/common/test_support.h"
@@ -48,6 +51,13 @@ struct TSimPort {
 // makeLink makes (by default on the serial port).
 std::unique_ptr<TMainForm> CreateMainForm(const std::string& dir,
                                           const TLinkFactory& makeLink = {});
+
+// The child of parent called name: a window's control, reached by its
+// object name (nullptr when there is none).
+template <class T>
+T* Named(const QObject& parent, const char* name) {
+    return parent.findChild<T*>(QString::fromLatin1(name));
+}
 
 // Serves events until condition holds or timeout passes; true when it held.
 bool WaitUntil(const std::function<bool()>& condition,
