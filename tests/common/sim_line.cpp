@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <cerrno>
-
 #include <stdexcept>
+#include <thread>
 
 #include "link/comm_error.h"
 
@@ -56,12 +56,27 @@ void TSimLine::PurgeInput() {
 TSimDevice::TSimDevice(sim::TSimExchange& exchange, TTestClock& clock, std::string name)
     : TSimLine(exchange, clock), exchange_(exchange), name_(std::move(name)) {}
 
+namespace {
+
+// A moment of real time. The reading thread runs at real-time priority
+// where it may: on a line that never makes it wait, it would keep a
+// processor from the test's own threads.
+void Breathe() {
+    std::this_thread::sleep_for(std::chrono::microseconds(50));
+}
+
+}  // namespace
+
 void TSimDevice::Open(const std::string& name, const std::string&) {
     if (open_) return;
+    bool found = false;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (name.empty() || name != name_ || !exchange_.Serving() || exchange_.Gone())
-            throw ECommError(kErrOpen, ENOENT);
+        found = !name.empty() && name == name_ && exchange_.Serving() && !exchange_.Gone();
+    }
+    if (!found) {
+        Breathe();
+        throw ECommError(kErrOpen, ENOENT);
     }
     Reopen();
     open_ = true;
@@ -78,7 +93,9 @@ void TSimDevice::MustBeOpen() const {
 
 int TSimDevice::ReadWithin(int timeoutMs) {
     MustBeOpen();
-    return TSimLine::ReadWithin(timeoutMs);
+    const int b = TSimLine::ReadWithin(timeoutMs);
+    if (b < 0) Breathe();
+    return b;
 }
 
 void TSimDevice::WriteByte(uint8_t b) {
