@@ -359,6 +359,20 @@ TEST_F(Reading, ContinuousReadingSurvivesTheDeviceVanishingAndTheLineFallingSile
     EXPECT_EQ(CallLines(), Expected(day));
 }
 
+// The pauses before the port is opened again go by the link's clock: a
+// device away for a minute of it is found again at once.
+TEST_F(Reading, ContinuousReadingWaitsForAVanishedDeviceOnTheLinksClock) {
+    const auto day = Day(20, 22);
+    Start(day);
+    ex->ArmRecordFault(sim::TReplyFault::Vanish, 6, std::chrono::minutes(1));
+    controller->ReadUninterrupt();
+    ASSERT_TRUE(Until([&] { return CallLines().size() == day.size(); }));
+    ll->Reading.StopFlag = true;
+    ll->Reading.UnInterruptFlag = false;
+    Finish();
+    EXPECT_EQ(CallLines(), Expected(day));
+}
+
 TEST_F(Reading, ContinuousReadingFindsTheExchangeAgainAfterAnotherDeviceHadItsName) {
     const auto day = Day(30, 13);
     Start(std::vector<std::vector<uint8_t>>(day.begin(), day.begin() + 10), true, true);

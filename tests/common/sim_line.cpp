@@ -69,6 +69,7 @@ void Breathe() {
 
 void TSimDevice::Open(const std::string& name, const std::string&) {
     if (open_) return;
+    Sync();  // a device due back by now is back
     bool found = false;
     {
         std::lock_guard<std::mutex> lock(mutex_);

@@ -35,10 +35,11 @@ class TSimLine : public IByteLine {
     void Reopen();
     bool Lost() const override { return lost_; }
 
-  private:
+  protected:
     // Tells the exchange the clock's time; returns it.
     IClock::TTimePoint Sync();
 
+  private:
     sim::TSimExchange& exchange_;
     TTestClock& clock_;
     bool lost_ = false;
