@@ -30,7 +30,7 @@ TLowLevel::TLowLevel()
     : TLowLevel(std::make_shared<TCommPort>(), Borrowed<IClock>(TSteadyClock::Instance())) {}
 
 TLowLevel::TLowLevel(std::shared_ptr<IByteLine> device, std::shared_ptr<IClock> clock)
-    : line_(std::move(device)), clock_(std::move(clock)) {
+    : line_(std::move(device)), clock_(std::move(clock)), portOpen_(line_->IsOpen()) {
     Settings.StartDir = CurrentDir();
 }
 
@@ -54,10 +54,12 @@ TOpenResult TLowLevel::OpenPort(const std::string& name) {
     if (line_->IsOpen()) return TOpenResult::AlreadyOpen;
     try {
         line_->Open(name, Settings.StartDir);
+        portOpen_ = true;
         line_->PurgeInput();
         lastOpenError_ = TPortError{};
         return TOpenResult::Opened;
     } catch (const ECommError& e) {
+        portOpen_ = line_->IsOpen();
         lastOpenError_ = TPortError{e.Code, e.SystemError};
         return TOpenResult::PortError;
     }
@@ -67,15 +69,11 @@ TCloseResult TLowLevel::ClosePort() {
     std::lock_guard<std::recursive_mutex> lock(portMutex_);
     try {
         line_->Close();
+        portOpen_ = false;
         return TCloseResult::Closed;
     } catch (const ECommError&) {
         return TCloseResult::PortError;
     }
-}
-
-bool TLowLevel::PortOpen() const {
-    std::lock_guard<std::recursive_mutex> lock(portMutex_);
-    return line_->IsOpen();
 }
 
 bool TLowLevel::PortLost() const {

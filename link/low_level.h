@@ -139,7 +139,8 @@ class TLowLevel {
     TOpenResult OpenPort(const std::string& name);
     const TPortError& LastOpenError() const { return lastOpenError_; }
     TCloseResult ClosePort();
-    bool PortOpen() const;
+    // Never waits for an operation in progress (a window may ask).
+    bool PortOpen() const { return portOpen_; }
     // Whether a read or write found the device gone (see ReopenLostPort).
     bool PortLost() const;
     // The clock the protocol waits by; pauses between its attempts (those of
@@ -229,6 +230,8 @@ class TLowLevel {
     mutable std::recursive_mutex portMutex_;
     std::shared_ptr<IByteLine> line_;
     std::shared_ptr<IClock> clock_;
+    // Whether the device is open, as its last opening or closing left it.
+    std::atomic<bool> portOpen_;
     TIdentification exchange_;
     TPortError lastOpenError_;
     // Per unit, the last record handed on and not yet acknowledged. The
