@@ -1,6 +1,5 @@
 #include "link/byte_line.h"
 
-#include <cerrno>
 #include <cstring>
 #include <thread>
 
