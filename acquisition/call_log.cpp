@@ -91,7 +91,8 @@ std::string AltLine(const TRecord& r, const std::string& serial) {
 // a file of another user, nor creates a file through a link, as the
 // kernel's protected_symlinks would have it. A character device is written
 // blocking, as any device.
-TFd OpenForAppend(const std::string& path, std::string& error) {
+TFd OpenForAppend(const std::string& path, std::string& error, int& err) {
+    err = 0;
     const std::string quoted = "\"" + path + "\"";
     struct stat link;
     const bool root = geteuid() == 0;
@@ -100,6 +101,7 @@ TFd OpenForAppend(const std::string& path, std::string& error) {
     TFd file(open(path.c_str(), isLink ? flags : flags | O_CREAT, 0644));
     if (!file.IsOpen()) {
         const int e = errno;
+        err = e;
         struct stat st;
         // A FIFO nobody reads fails with ENXIO: say what it is instead.
         if (stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISCHR(st.st_mode) &&
@@ -111,7 +113,8 @@ TFd OpenForAppend(const std::string& path, std::string& error) {
     }
     struct stat st;
     if (fstat(file.Get(), &st) != 0) {
-        error = quoted + ": " + std::strerror(errno);
+        err = errno;
+        error = quoted + ": " + std::strerror(err);
         return TFd();
     }
     if (!S_ISREG(st.st_mode) && !S_ISCHR(st.st_mode)) {
@@ -133,10 +136,10 @@ TFd OpenForAppend(const std::string& path, std::string& error) {
 // more, and the bytes then begin with a line end (with breakOnRetry), as
 // the file may end in the middle of a line written by someone else.
 TFd OpenWithRetry(const std::string& path, bool breakOnRetry, std::string& bytes,
-                  std::string& error) {
-    TFd file = OpenForAppend(path, error);
+                  std::string& error, int& err) {
+    TFd file = OpenForAppend(path, error, err);
     if (!file.IsOpen()) {
-        file = OpenForAppend(path, error);
+        file = OpenForAppend(path, error, err);
         if (file.IsOpen() && breakOnRetry) bytes = "\r\n" + bytes;
     }
     return file;
@@ -144,9 +147,10 @@ TFd OpenWithRetry(const std::string& path, bool breakOnRetry, std::string& bytes
 
 // Writes bytes at the end of file, which had size bytes; a failed write is
 // cut back off the file.
-bool WriteOrTakeBack(int fd, const std::string& bytes, off_t size, std::string& error) {
+bool WriteOrTakeBack(int fd, const std::string& bytes, off_t size, std::string& error, int& err) {
     if (WriteAll(fd, bytes.data(), bytes.size())) return true;
-    error = std::strerror(errno);
+    err = errno;
+    error = std::strerror(err);
     if (size >= 0 && ftruncate(fd, size) != 0) {
         // Nothing more can be done; the lines stay waiting.
     }
@@ -178,10 +182,13 @@ std::string FormatCallLine(const TRecord& record, bool altFormat, const std::str
     return altFormat ? AltLine(record, serialNumber) : StandardLine(record, modelName);
 }
 
-bool AppendLines(const std::string& path, const std::vector<std::string>& lines, bool breakOnRetry,
-                 std::string* error) {
-    std::string ignored;
-    std::string& why = error ? *error : ignored;
+namespace {
+
+// AppendLines, with errno of the failing call (0: none, or the file was
+// refused).
+bool Append(const std::string& path, const std::vector<std::string>& lines, bool breakOnRetry,
+            std::string& why, int& err) {
+    err = 0;
     if (path.empty()) {
         why = "Не выбран файл для сохранения данных.";
         return false;
@@ -189,29 +196,39 @@ bool AppendLines(const std::string& path, const std::vector<std::string>& lines,
     std::string bytes;
     for (const std::string& l : lines)
         bytes += Cp1251Line(l);
-    TFd file = OpenWithRetry(path, breakOnRetry, bytes, why);
+    TFd file = OpenWithRetry(path, breakOnRetry, bytes, why, err);
     if (!file.IsOpen()) return false;
     struct stat st;
     const off_t size = fstat(file.Get(), &st) == 0 ? st.st_size : -1;
-    const bool ok = WriteOrTakeBack(file.Get(), bytes, size, why);
-    return file.Close() && ok;
+    const bool ok = WriteOrTakeBack(file.Get(), bytes, size, why, err);
+    if (file.Close()) return ok;
+    if (ok) err = errno;
+    return false;
 }
 
-int WriteTitle(const TSettings& settings, const TCallLogTitle& title) {
-    try {
-        return AppendLines(settings.TarifFileName, {title.TitleLine, title.ColumnLine}, false) ? 1
-                                                                                               : -1;
-    } catch (...) {
-        return -1;
-    }
+TCallLogWrite AppendResult(const std::string& path, const std::vector<std::string>& lines,
+                           bool breakOnRetry) {
+    std::string why;
+    int err = 0;
+    if (Append(path, lines, breakOnRetry, why, err)) return {TCallLogResult::Written, 0};
+    return {TCallLogResult::Failed, err};
 }
 
-int AppendLine(const TSettings& settings, const std::string& text) {
-    try {
-        return AppendLines(settings.TarifFileName, {text}) ? 1 : -1;
-    } catch (...) {
-        return -1;
-    }
+}  // namespace
+
+bool AppendLines(const std::string& path, const std::vector<std::string>& lines, bool breakOnRetry,
+                 std::string* error) {
+    std::string ignored;
+    int err = 0;
+    return Append(path, lines, breakOnRetry, error ? *error : ignored, err);
+}
+
+TCallLogWrite WriteTitle(const TSettings& settings, const TCallLogTitle& title) {
+    return AppendResult(settings.TarifFileName, {title.TitleLine, title.ColumnLine}, false);
+}
+
+TCallLogWrite AppendLine(const TSettings& settings, const std::string& text) {
+    return AppendResult(settings.TarifFileName, {text}, true);
 }
 
 // Writes and forces files to the disk on a thread of its own, one batch
@@ -356,7 +373,8 @@ bool TCallLog::Write(TBatch& batch) const {
         return false;
     }
     const size_t plain = bytes.size();
-    TFd file = OpenWithRetry(batch.Path, true, bytes, batch.Error);
+    int err = 0;  // the reason's text is enough here
+    TFd file = OpenWithRetry(batch.Path, true, bytes, batch.Error, err);
     if (!file.IsOpen()) return false;
     struct stat st;
     if (fstat(file.Get(), &st) != 0) {
@@ -385,7 +403,8 @@ bool TCallLog::Write(TBatch& batch) const {
             Step(TCallLogStep::StateSaved);
         }
     }
-    if (!WriteOrTakeBack(file.Get(), bytes, regular ? st.st_size : -1, batch.Error)) return false;
+    if (!WriteOrTakeBack(file.Get(), bytes, regular ? st.st_size : -1, batch.Error, err))
+        return false;
     Step(TCallLogStep::LineWritten);
     if (!regular) return true;
 
@@ -434,7 +453,7 @@ bool TCallLog::SettleLocked(std::vector<std::string>& written) {
     error_.clear();
     Step(TCallLogStep::OnDisk);
     for (const TEntry& e : batch->Entries)
-        written.push_back(e.Line);
+        if (!e.Title) written.push_back(e.Line);
     return true;
 }
 
@@ -477,6 +496,16 @@ std::vector<std::string> TCallLog::WritePending() {
     StartLocked();
     SettleLocked(written);
     return written;
+}
+
+void TCallLog::HoldTitle(const TCallLogTitle& title) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (const std::string& line : {title.TitleLine, title.ColumnLine}) {
+        TEntry e;
+        e.Line = line;
+        e.Title = true;
+        pending_.push_back(std::move(e));
+    }
 }
 
 size_t TCallLog::PendingCount() const {

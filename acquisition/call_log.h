@@ -49,10 +49,19 @@ std::string FormatCallLine(const TRecord& record, bool altFormat, const std::str
 bool AppendLines(const std::string& path, const std::vector<std::string>& lines,
                  bool breakOnRetry = true, std::string* error = nullptr);
 
-// Writes the title's two lines to TarifFileName: 1 written, -1 not.
-int WriteTitle(const TSettings& settings, const TCallLogTitle& title);
-// Appends text as one line to TarifFileName: 1 written, -1 not.
-int AppendLine(const TSettings& settings, const std::string& text);
+enum class TCallLogResult { Written, Failed };
+// How a write to the call-log file went, with errno of the call that failed
+// (0 when none did: no file chosen, or a file refused for its kind or
+// owner).
+struct [[nodiscard]] TCallLogWrite {
+    TCallLogResult Result = TCallLogResult::Failed;
+    int Errno = 0;
+};
+
+// Writes the title's two lines to TarifFileName.
+TCallLogWrite WriteTitle(const TSettings& settings, const TCallLogTitle& title);
+// Appends text as one line to TarifFileName.
+TCallLogWrite AppendLine(const TSettings& settings, const std::string& text);
 
 // Steps of writing one call line, in their order, as a test may follow
 // them.
@@ -97,8 +106,12 @@ class TCallLog : public IUnacknowledgedStore {
     // Settle tells how it went.
     void OnCallRecord(const TRecord& record);
     // Writes the waiting lines to TarifFileName and puts them on the disk;
-    // returns those written (all or none).
+    // returns the call lines written (all or none: PendingCount tells).
     std::vector<std::string> WritePending();
+    // A run's title that could not be written waits, after the lines
+    // waiting already, as a call line would (shown when it was made, so
+    // never returned as written).
+    void HoldTitle(const TCallLogTitle& title);
     size_t PendingCount() const;
     // Why the last write failed (UTF-8; empty when it did not).
     std::string LastError() const;
@@ -123,6 +136,7 @@ class TCallLog : public IUnacknowledgedStore {
         // (Unit -1: none).
         int Unit = -1;
         std::vector<uint8_t> Payload;
+        bool Title = false;
     };
     struct TBatch;
     class TDiskSync;

@@ -5,7 +5,7 @@
 #include "base/message_seam.h"
 #include "link/serial_devices.h"
 
-std::string PortOpenErrorText(const ECommError& openError) {
+std::string PortOpenErrorText(const TPortError& openError) {
     std::string text = "Ошибка при открытии СОМ-порта.";
     const uint32_t err = openError.SystemError;
     if (err == EACCES || err == EPERM)

@@ -22,7 +22,7 @@ enum class [[nodiscard]] TOpenPortResult : int{
 // "Ошибка при открытии СОМ-порта.", with a second line naming the dialout
 // group when the opening was refused for lack of permission (EACCES, EPERM),
 // or saying that the port is in use when another program holds it (EBUSY).
-std::string PortOpenErrorText(const ECommError& openError);
+std::string PortOpenErrorText(const TPortError& openError);
 
 // Tells the operator why an opening failed (nothing for Identified).
 void ReportPortOpening(TOpenPortResult result, const TLowLevel& link);
@@ -30,6 +30,6 @@ void ReportPortOpening(TOpenPortResult result, const TLowLevel& link);
 // Identifies the exchange behind link's open port and tells the operator
 // what identification found wrong: a buffer that holds more records than
 // places (once per unit), and a refused unit, which ends the program (the
-// result is then NoReply, should the end be deferred). Port errors are
-// raised.
+// result is then NoReply, should the end be deferred). A port error is
+// told nothing here.
 TIdentifyResult IdentifyAndReport(TLowLevel& link);

@@ -6,11 +6,26 @@
 
 #include "config/config_files.h"
 
-boost::shared_ptr<TLowLevel> CreateLowLevel() {
-    auto ll = boost::make_shared<TLowLevel>();
+namespace {
+
+// Told when a read-all met a port that failed under it.
+constexpr char kReadAllFailedText[] = "В LoadFromATSMenuItemClick произошло исключение.";
+
+boost::shared_ptr<TLowLevel> WithOutConfig(boost::shared_ptr<TLowLevel> ll) {
     // A missing or unreadable file leaves the defaults; start-up goes on.
     static_cast<void>(ReadOutConfig(ll->Settings));
     return ll;
+}
+
+}  // namespace
+
+boost::shared_ptr<TLowLevel> CreateLowLevel() {
+    return WithOutConfig(boost::make_shared<TLowLevel>());
+}
+
+boost::shared_ptr<TLowLevel> CreateLowLevel(std::shared_ptr<IByteLine> device,
+                                            std::shared_ptr<IClock> clock) {
+    return WithOutConfig(boost::make_shared<TLowLevel>(std::move(device), std::move(clock)));
 }
 
 bool StartUpFailed(TStartUpResult result) {
@@ -123,13 +138,8 @@ TOpenPortResult TProgramController::OpenPort(const std::string& name) {
         form_.ShowNoExchange();
         return TOpenPortResult::PortFailed;
     }
-    TIdentifyResult identified = TIdentifyResult::NoReply;
-    try {
-        identified = IdentifyAndReport(*link_);
-    } catch (const ECommError&) {
-        // The device failed while answering: no exchange to show.
-    }
-    if (identified != TIdentifyResult::Identified) {
+    // A device that failed while answering leaves no exchange to show either.
+    if (IdentifyAndReport(*link_) != TIdentifyResult::Identified) {
         form_.ShowNoExchange();
         return TOpenPortResult::NoExchange;
     }
@@ -149,7 +159,7 @@ TExchangeView TProgramController::View() const {
 
 void TProgramController::ShowExchangeInfo(bool refreshClock) {
     form_.ShowExchange(View());
-    if (!link_->Settings.FirstStart && link_->Port()->IsOpen()) {
+    if (!link_->Settings.FirstStart && link_->PortOpen()) {
         if (!refreshClock || link_->CheckLink() == TLinkCheck::Passed)
             form_.ShowExchangeClock(link_->Identification().ExchangeClock);
     }
@@ -179,68 +189,95 @@ void TProgramController::WriteTitleBlock() {
     const TCallLogTitle title = BuildTitle(link_->Identification().ExchangeClock);
     form_.AddListLine(title.TitleLine);
     form_.AddListLine(title.ColumnLine);
-    WriteTitle(s, title);
+    // A title that cannot be written waits, in its place, as call lines do:
+    // the reading writes it first and tells the operator while it cannot.
+    if (callLog_->PendingCount() > 0) {
+        callLog_->HoldTitle(title);
+        return;
+    }
+    switch (WriteTitle(s, title).Result) {
+        case TCallLogResult::Written:
+            break;
+        case TCallLogResult::Failed:
+            callLog_->HoldTitle(title);
+            break;
+    }
 }
 
 void TProgramController::LoadFromATS() {
     TLowLevel& ll = *link_;
-    try {
-        if (NoCallLog()) return;
-        ll.Port()->Close();
-        const TOpenPortResult r = OpenPort(ll.Settings.PortName);
-        switch (r) {
-            case TOpenPortResult::Identified:
-                break;
-            case TOpenPortResult::PortFailed:
-            case TOpenPortResult::NoExchange:
-                if (ll.Settings.AutoStart == TAutoStart::Nothing || mode_ == TStartMode::Headless)
-                    ReportPortOpening(r, ll);
-                if (autoExit_) form_.StartUnInterruptTimer();
-                return;
-        }
-        if (IdentifyAndReport(ll) != TIdentifyResult::Identified) {
+    if (NoCallLog()) return;
+    if (ll.ClosePort() != TCloseResult::Closed) {
+        seam::ShowMessage(kReadAllFailedText, "Авария!");
+        return;
+    }
+    const TOpenPortResult r = OpenPort(ll.Settings.PortName);
+    switch (r) {
+        case TOpenPortResult::Identified:
+            break;
+        case TOpenPortResult::PortFailed:
+        case TOpenPortResult::NoExchange:
+            if (ll.Settings.AutoStart == TAutoStart::Nothing || mode_ == TStartMode::Headless)
+                ReportPortOpening(r, ll);
+            if (autoExit_) form_.StartUnInterruptTimer();
+            return;
+    }
+    switch (IdentifyAndReport(ll)) {
+        case TIdentifyResult::Identified:
+            break;
+        case TIdentifyResult::PortError:
+            seam::ShowMessage(kReadAllFailedText, "Авария!");
+            return;
+        case TIdentifyResult::NoEcho:
+        case TIdentifyResult::NoReply:
+        case TIdentifyResult::UnknownType:
+        case TIdentifyResult::UnitRefused:
+        case TIdentifyResult::StatusFailed:
             seam::ShowMessage("Не обнаружена АТС.", "Уведомление");
             form_.ShowNoExchange();
             return;
-        }
-        ReadATSThread* reader = NewReader();
-        // A read-all reads once, whatever a failed continuous start left set.
-        ll.Reading.UnInterruptFlag = false;
-        ll.Reading.StopFlag = false;
-        ll.Reading.HoldFlag = false;
-        ll.Reading.RejectedRecords = 0;
-        WriteTitleBlock();
-        ShowExchangeInfo(false);
-        reader->start(QThread::TimeCriticalPriority);
-    } catch (...) {
-        seam::ShowMessage("В LoadFromATSMenuItemClick произошло исключение.", "Авария!");
     }
+    ReadATSThread* reader = NewReader();
+    // A read-all reads once, whatever a failed continuous start left set.
+    ll.Reading.UnInterruptFlag = false;
+    ll.Reading.StopFlag = false;
+    ll.Reading.HoldFlag = false;
+    ll.Reading.RejectedRecords = 0;
+    WriteTitleBlock();
+    ShowExchangeInfo(false);
+    reader->start(QThread::TimeCriticalPriority);
 }
 
 void TProgramController::ReadUninterrupt() {
     TLowLevel& ll = *link_;
-    try {
-        if (NoCallLog()) return;
-        ll.Reading.RejectedRecords = 0;
-        form_.SetUnInterruptPanel("Идет непрерывное считывание");
-        form_.EnableStop();
-        ReadATSThread* reader = NewReader();
-        ll.Reading.UnInterruptFlag = true;
-        ll.Reading.StopFlag = false;
-        ll.Reading.HoldFlag = false;
-        if (IdentifyAndReport(ll) != TIdentifyResult::Identified) {
+    if (NoCallLog()) return;
+    ll.Reading.RejectedRecords = 0;
+    form_.SetUnInterruptPanel("Идет непрерывное считывание");
+    form_.EnableStop();
+    ReadATSThread* reader = NewReader();
+    ll.Reading.UnInterruptFlag = true;
+    ll.Reading.StopFlag = false;
+    ll.Reading.HoldFlag = false;
+    switch (IdentifyAndReport(ll)) {
+        case TIdentifyResult::Identified:
+            break;
+        case TIdentifyResult::PortError:
+            // The command has always dropped a failed port without a word.
+            return;  // the thread is not started
+        case TIdentifyResult::NoEcho:
+        case TIdentifyResult::NoReply:
+        case TIdentifyResult::UnknownType:
+        case TIdentifyResult::UnitRefused:
+        case TIdentifyResult::StatusFailed:
             form_.ShowNoExchange();
             return;  // the thread is not started
-        }
-        ll.Reading.RejectedRecords = 0;
-        form_.LockControls();
-        WriteTitleBlock();
-        ShowExchangeInfo(false);
-        reader->start(QThread::TimeCriticalPriority);
-        form_.ReleaseReadButton();
-    } catch (...) {
-        // Dropped without a message, as the command has always done.
     }
+    ll.Reading.RejectedRecords = 0;
+    form_.LockControls();
+    WriteTitleBlock();
+    ShowExchangeInfo(false);
+    reader->start(QThread::TimeCriticalPriority);
+    form_.ReleaseReadButton();
 }
 
 void TProgramController::Stop() {
@@ -261,7 +298,8 @@ bool TProgramController::ReaderEnded() {
 
 void TProgramController::Reload() {
     if (!ReaderEnded()) return;
-    link_->Port()->Close();
+    // A port that refused to close is told when it cannot be opened.
+    static_cast<void>(link_->ClosePort());
     const TOpenPortResult r = OpenPort(link_->Settings.PortName);
     if (r == TOpenPortResult::Identified)
         ShowExchangeInfo(false);
@@ -304,7 +342,8 @@ TOptionsSettings TProgramController::CurrentOptions() const {
 void TProgramController::ApplySettings(const TOptionsSettings& chosen) {
     if (!ReaderEnded()) return;
     TSettings& s = link_->Settings;
-    link_->Port()->Close();
+    // A port that refused to close is told when it cannot be opened.
+    static_cast<void>(link_->ClosePort());
     s.PortName = chosen.PortName;
     ReportPortOpening(OpenPort(s.PortName), *link_);
     if (WriteConfig(s, chosen.PortName, chosen.SaveTitle, chosen.AltFormat) != TConfigResult::Done)

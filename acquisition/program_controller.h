@@ -5,6 +5,8 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
+#include <memory>
 #include <string>
 
 #include <boost/shared_ptr.hpp>
@@ -18,8 +20,13 @@
 
 // Constructs the exchange-link context (StartDir = the current directory)
 // and reads "TallyphonOut.cfg" into its settings, as the last step of its
-// construction.
+// construction: over the serial port with real time, or over device with
+// clock.
 boost::shared_ptr<TLowLevel> CreateLowLevel();
+boost::shared_ptr<TLowLevel> CreateLowLevel(std::shared_ptr<IByteLine> device,
+                                            std::shared_ptr<IClock> clock);
+// Makes the program's link context, in the start-up directory.
+using TLinkFactory = std::function<boost::shared_ptr<TLowLevel>()>;
 
 // How the program was started: with its window, or headless (no display
 // and nobody to answer: every message on standard error, and continuous

@@ -5,9 +5,9 @@
 #include <QCoreApplication>
 #include <QMetaObject>
 #include <QTimer>
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <thread>
 
 #include "acquisition/port_messages.h"
 #include "base/message_seam.h"
@@ -135,24 +135,19 @@ bool ReadATSThread::Continuous() const {
 }
 
 void ReadATSThread::PauseUnlessStopped(int ms) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (!Stopping() && std::chrono::steady_clock::now() < end)
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    // The link's clock: the protocol's own pauses and these go alike.
+    IClock& clock = link_->Clock();
+    const auto end = clock.Now() + std::chrono::milliseconds(ms);
+    for (auto now = clock.Now(); !Stopping() && now < end; now = clock.Now())
+        clock.Sleep(std::min(std::chrono::milliseconds(20),
+                             std::chrono::ceil<std::chrono::milliseconds>(end - now)));
 }
 
 bool ReadATSThread::Reopen() {
-    try {
-        link_->Port()->Close();
-    } catch (const ECommError&) {
-        return false;
-    }
+    if (link_->ClosePort() != TCloseResult::Closed) return false;
     if (link_->OpenPort(link_->Settings.PortName) != TOpenResult::Opened) return false;
     // A device that came back may hand out another key: identify again.
-    try {
-        return IdentifyAndReport(*link_) == TIdentifyResult::Identified;
-    } catch (const ECommError&) {
-        return false;
-    }
+    return IdentifyAndReport(*link_) == TIdentifyResult::Identified;
 }
 
 std::string PendingLinesText(size_t count) {
@@ -196,6 +191,7 @@ void ReadATSThread::TellReadResult(TReadResult r) {
         case TReadResult::Stopped:
         case TReadResult::Drained:
         case TReadResult::Failed:
+        case TReadResult::PortError:
             // The flags and the port's state decide what follows.
             break;
     }
@@ -223,7 +219,7 @@ void ReadATSThread::run() {
         // while they wait.
         if (log_->PendingCount() > 0) {
             const std::vector<std::string> written = log_->WritePending();
-            if (written.empty()) {
+            if (log_->PendingCount() > 0) {
                 TellPending(log_->PendingCount());
                 if (!Continuous()) break;
                 PauseUnlessStopped(kRetryPauseMs);
@@ -243,14 +239,8 @@ void ReadATSThread::run() {
         }
 
         state.HoldFlag = false;
-        TReadResult r = TReadResult::Failed;
-        bool portError = false;
-        try {
-            r = link_->ReadBuffer(state.RecordCallback);
-        } catch (const ECommError&) {
-            portError = true;
-        }
-        if (!portError) TellReadResult(r);
+        const TReadResult r = link_->ReadBuffer(state.RecordCallback);
+        TellReadResult(r);
 
         if (state.HoldFlag) {
             TellPending(log_->PendingCount());
@@ -260,8 +250,8 @@ void ReadATSThread::run() {
         }
         // A link test that kept failing may mean another device under the
         // port's name (an adapter unplugged and plugged in again).
-        reopen = portError || r == TReadResult::NoLink || link_->Port()->Lost() ||
-                 !link_->Port()->IsOpen();
+        reopen = r == TReadResult::PortError || r == TReadResult::NoLink || link_->PortLost() ||
+                 !link_->PortOpen();
         if (reopen) continue;
         if (Stopping() || !state.UnInterruptFlag) break;
     }

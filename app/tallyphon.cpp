@@ -51,7 +51,7 @@ int Run(TApplication& app, TStartMode mode) {
 
     // The main window runs its start-up sequence while it is created, before
     // the other windows exist.
-    TMainForm form(mode);
+    TMainForm form(mode, [] { return CreateLowLevel(); });
     mainForm = &form;
     TOptionsForm options;
     TAboutForm about;

@@ -11,6 +11,7 @@
 // on twice, while a later call identical to it is.
 #include <cstring>
 
+#include "link/comm_error.h"
 #include "link/low_level.h"
 
 using namespace protocol;
@@ -51,7 +52,7 @@ TReadResult TLowLevel::ReadUnit(int u, bool select, const TRecordCallback& callb
                                 bool& interrupted) {
     interrupted = false;
     line_->PurgeInput();
-    if (select && SelectUnit(u, TSelectCaller::BufferReading) != TSelectResult::Selected)
+    if (select && Select(u, TSelectCaller::BufferReading) != TSelectResult::Selected)
         return TReadResult::UnitRefused;
 
     // First record: the exchange hands out its oldest record and keeps it.
@@ -107,6 +108,15 @@ TReadResult TLowLevel::ReadUnit(int u, bool select, const TRecordCallback& callb
 }
 
 TReadResult TLowLevel::ReadBuffer(const TRecordCallback& callback) {
+    std::lock_guard<std::recursive_mutex> lock(portMutex_);
+    try {
+        return ReadAll(callback);
+    } catch (const ECommError&) {
+        return TReadResult::PortError;
+    }
+}
+
+TReadResult TLowLevel::ReadAll(const TRecordCallback& callback) {
     // A stop makes the link tests fail at once: on a line gone silent their
     // retries would hold a stopped reading for half a minute. A reply that
     // is being read is read to its end all the same.

@@ -1,6 +1,17 @@
 #include "link/byte_line.h"
 
+#include <cstring>
 #include <thread>
+
+#include "link/comm_error.h"
+
+ECommError::ECommError(uint8_t code, uint32_t systemError)
+    : std::runtime_error("Ошибка СОМ-порта " + std::to_string(code) + ": " +
+                         std::strerror(static_cast<int>(systemError))),
+      Code(code),
+      SystemError(systemError) {}
+
+void IByteLine::Open(const std::string&, const std::string&) {}
 
 int ReadByteWait(IByteLine& line, IClock& clock, int firstTimeoutMs, int ms) {
     int r = line.ReadWithin(firstTimeoutMs);

@@ -1,15 +1,30 @@
-// The line to the exchange as the protocol sees it, and the clock by which
-// the protocol waits. TCommPort is the real line and TSteadyClock the real
-// clock; an in-memory line with a clock of its own lets the protocol run
-// without a device and without waiting.
+// The device that leads to the exchange as the protocol sees it, and the
+// clock by which the protocol waits. TCommPort is the real device and
+// TSteadyClock the real clock; an in-memory device with a clock of its own
+// lets the protocol run without hardware and without waiting. Failures are
+// raised as ECommError (link/comm_error.h); only the exchange-link context
+// operates a device.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
+#include <string>
 
 class IByteLine {
   public:
     virtual ~IByteLine() = default;
+    // Opens the device for name (looked up first as an entry of startDir);
+    // nothing when open. Raises 8 when there is no such device or it cannot
+    // be opened, and then stays closed. A line that is always there (the
+    // default) neither opens nor closes, and is never lost.
+    virtual void Open(const std::string& name, const std::string& startDir);
+    // Closes the device; nothing when closed. Raises 11 (and stays open)
+    // when it refuses.
+    virtual void Close() {}
+    virtual bool IsOpen() const { return true; }
+    // True once a read or write found the device gone; only closing and
+    // opening again can help then.
+    virtual bool Lost() const { return false; }
     // One byte 0..255 that arrives within timeoutMs, or -1 when none did.
     // Raises ECommError 7 when closed, 10 on failure or a vanished device.
     virtual int ReadWithin(int timeoutMs) = 0;

@@ -79,6 +79,12 @@ TCommPort::~TCommPort() {
     }
 }
 
+void TCommPort::Open(const std::string& name, const std::string& startDir) {
+    if (open_) return;
+    SetStartDir(startDir);
+    Open(name);
+}
+
 void TCommPort::Open(const std::string& name) {
     if (open_) return;
     SetPortName(name);

@@ -6,32 +6,7 @@
 #include <string>
 
 #include "link/byte_line.h"
-
-// Raised by every failure of TCommPort. Code says which operation failed
-// (see TCommPort), SystemError holds errno at the moment of the failure.
-struct ECommError {
-    uint8_t Code;
-    uint32_t SystemError;
-    ECommError(uint8_t code, uint32_t systemError) : Code(code), SystemError(systemError) {}
-};
-
-// Failure codes carried by ECommError.
-enum : uint8_t {
-    kErrSetBaudRate = 1,
-    kErrSetStopBits = 3,
-    kErrSetParity = 4,
-    kErrSetByteSize = 5,
-    kErrSetPortName = 6,
-    kErrNotOpen = 7,
-    kErrOpen = 8,
-    kErrWrite = 9,
-    kErrRead = 10,
-    kErrClose = 11,
-    kErrPurge = 12,
-    kErrFlush = 13,
-    kErrGetState = 14,
-    kErrSetState = 15,
-};
+#include "link/comm_error.h"
 
 // Win32-style codes kept by the line settings.
 enum : uint8_t { kNoParity = 0, kOddParity = 1, kEvenParity = 2 };
@@ -70,9 +45,11 @@ class TCommPort : public IByteLine {
     // Does nothing when already open. Raises 8 (cannot open), 14, 15, 17;
     // a failed Open always leaves the port closed.
     void Open(const std::string& name);
+    // Open with name first looked up in startDir.
+    void Open(const std::string& name, const std::string& startDir) override;
     // Closes the device; nothing when closed. Raises 11 and stays open when
     // close() fails.
-    void Close();
+    void Close() override;
 
     // Stores the name; raises 6 while open.
     void SetPortName(const std::string& name);
@@ -101,10 +78,10 @@ class TCommPort : public IByteLine {
     // runs, then reads go on until ms have passed since it ended.
     int ReadByteWait(uint32_t ms);
 
-    bool IsOpen() const { return open_; }
+    bool IsOpen() const override { return open_; }
     // True once a read or write found the device gone (unplugged adapter,
     // ended simulator); only closing and opening again can help then.
-    bool Lost() const { return lost_; }
+    bool Lost() const override { return lost_; }
     const std::string& PortName() const { return portName_; }
     const TLineSettings& LineSettings() const { return dcb_; }
     const TCommTimeouts& Timeouts() const { return timeouts_; }

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "base/little_endian.h"
+#include "link/comm_error.h"
 #include "link/low_level.h"
 
 using namespace protocol;
@@ -27,6 +28,15 @@ int TLowLevel::ReadStatus(uint8_t* reply) {
 }
 
 TIdentifyResult TLowLevel::IdentifyExchange() {
+    std::lock_guard<std::recursive_mutex> lock(portMutex_);
+    try {
+        return Identify();
+    } catch (const ECommError&) {
+        return TIdentifyResult::PortError;
+    }
+}
+
+TIdentifyResult TLowLevel::Identify() {
     TIdentification& x = exchange_;
     x.MultiUnit = false;
     x.UnitCount = 0;
@@ -76,7 +86,7 @@ TIdentifyResult TLowLevel::IdentifyExchange() {
         if (CheckLinkRetry() != TLinkCheck::Passed) return TIdentifyResult::NoReply;
         line_->PurgeInput();
         if (x.SelectBeforeStatus &&
-            SelectUnit(u, TSelectCaller::Identification) != TSelectResult::Selected)
+            Select(u, TSelectCaller::Identification) != TSelectResult::Selected)
             return TIdentifyResult::UnitRefused;
         uint8_t status[kIdentBufferSize];
         int got = -1;

@@ -3,9 +3,11 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <boost/make_shared.hpp>
 #include <climits>
 #include <cstring>
+
+#include "link/comm_error.h"
+#include "link/comm_port.h"
 
 using namespace protocol;
 
@@ -16,26 +18,27 @@ std::string CurrentDir() {
     return getcwd(buf, sizeof buf) ? std::string(buf) : std::string(".");
 }
 
+// A device or clock that belongs to someone else.
+template <class T>
+std::shared_ptr<T> Borrowed(T& t) {
+    return std::shared_ptr<T>(&t, [](T*) {});
+}
+
 }  // namespace
 
 TLowLevel::TLowLevel()
-    : port_(boost::make_shared<TCommPort>()),
-      line_(port_.get()),
-      clock_(&TSteadyClock::Instance()) {
+    : TLowLevel(std::make_shared<TCommPort>(), Borrowed<IClock>(TSteadyClock::Instance())) {}
+
+TLowLevel::TLowLevel(std::shared_ptr<IByteLine> device, std::shared_ptr<IClock> clock)
+    : line_(std::move(device)), clock_(std::move(clock)), portOpen_(line_->IsOpen()) {
     Settings.StartDir = CurrentDir();
 }
 
-TLowLevel::TLowLevel(IByteLine& line, IClock& clock) : TLowLevel() {
-    line_ = &line;
-    clock_ = &clock;
-}
+TLowLevel::TLowLevel(IByteLine& line, IClock& clock) : TLowLevel(Borrowed(line), Borrowed(clock)) {}
 
 TLowLevel::~TLowLevel() {
-    try {
-        port_->Close();
-    } catch (const ECommError&) {
-        // The program is ending; a port that will not close is let go.
-    }
+    // The program is ending; a port that will not close is let go.
+    static_cast<void>(ClosePort());
 }
 
 void TLowLevel::Pause(int ms) {
@@ -47,36 +50,47 @@ int TLowLevel::ReadByteWait(int ms) {
 }
 
 TOpenResult TLowLevel::OpenPort(const std::string& name) {
-    if (port_->IsOpen()) return TOpenResult::AlreadyOpen;
+    std::lock_guard<std::recursive_mutex> lock(portMutex_);
+    if (line_->IsOpen()) return TOpenResult::AlreadyOpen;
     try {
-        port_->SetStartDir(Settings.StartDir);
-        port_->SetPortName(name);
-        port_->Open(name);
-        port_->PurgeInput();
-        lastOpenError_ = ECommError(0, 0);
+        line_->Open(name, Settings.StartDir);
+        portOpen_ = true;
+        line_->PurgeInput();
+        lastOpenError_ = TPortError{};
         return TOpenResult::Opened;
     } catch (const ECommError& e) {
-        lastOpenError_ = e;
+        portOpen_ = line_->IsOpen();
+        lastOpenError_ = TPortError{e.Code, e.SystemError};
         return TOpenResult::PortError;
     }
 }
 
-bool TLowLevel::ReopenLostPort() {
-    if (line_ != port_.get() || !port_->Lost()) return false;
+TCloseResult TLowLevel::ClosePort() {
+    std::lock_guard<std::recursive_mutex> lock(portMutex_);
     try {
-        port_->Close();
+        line_->Close();
+        portOpen_ = false;
+        return TCloseResult::Closed;
     } catch (const ECommError&) {
-        return false;
-    }
-    if (OpenPort(Settings.PortName) != TOpenResult::Opened) return false;
-    try {
-        return IdentifyExchange() == TIdentifyResult::Identified;
-    } catch (const ECommError&) {
-        return false;
+        return TCloseResult::PortError;
     }
 }
 
+bool TLowLevel::PortLost() const {
+    std::lock_guard<std::recursive_mutex> lock(portMutex_);
+    return line_->Lost();
+}
+
+bool TLowLevel::ReopenLostPort() {
+    std::lock_guard<std::recursive_mutex> lock(portMutex_);
+    if (!line_->Lost()) return false;
+    if (ClosePort() != TCloseResult::Closed) return false;
+    if (OpenPort(Settings.PortName) != TOpenResult::Opened) return false;
+    return IdentifyExchange() == TIdentifyResult::Identified;
+}
+
 TLinkCheck TLowLevel::CheckLink() {
+    std::lock_guard<std::recursive_mutex> lock(portMutex_);
     try {
         for (int pass = 0; pass < kEchoPasses; ++pass) {
             if (Cancelled()) return TLinkCheck::Failed;
@@ -92,6 +106,7 @@ TLinkCheck TLowLevel::CheckLink() {
 }
 
 TLinkCheck TLowLevel::CheckLinkRetry() {
+    std::lock_guard<std::recursive_mutex> lock(portMutex_);
     for (int attempt = 0; attempt < kLinkTestAttempts; ++attempt) {
         if (Cancelled()) return TLinkCheck::Failed;
         if (attempt > 0) Pause(kLinkTestPauseMs);
@@ -121,6 +136,7 @@ bool TLowLevel::ReadPayload(uint8_t* reply, int capacity, int len, uint8_t& sum,
 
 TTransactResult TLowLevel::Transact(uint8_t* reply, int& replyLen, TCommand command, bool verify,
                                     const uint8_t* block, int blockCount, uint8_t param) {
+    std::lock_guard<std::recursive_mutex> lock(portMutex_);
     try {
         line_->PurgeInput();
         bool linked = false;
@@ -171,6 +187,15 @@ TTransactResult TLowLevel::Transact(uint8_t* reply, int& replyLen, TCommand comm
 }
 
 TSelectResult TLowLevel::SelectUnit(int u, TSelectCaller caller) {
+    std::lock_guard<std::recursive_mutex> lock(portMutex_);
+    try {
+        return Select(u, caller);
+    } catch (const ECommError&) {
+        return TSelectResult::PortError;
+    }
+}
+
+TSelectResult TLowLevel::Select(int u, TSelectCaller caller) {
     const uint8_t coded = static_cast<uint8_t>(u) ^ exchange_.Key;
     line_->WriteByte(static_cast<uint8_t>(TCommand::SelectUnit));
     line_->WriteByte(0x01);  // block length
@@ -195,6 +220,7 @@ std::vector<std::string> TLowLevel::ConnectionTable() const {
 }
 
 TLineStateResult TLowLevel::QueryLineState(const std::atomic<bool>* cancel) {
+    std::lock_guard<std::recursive_mutex> lock(portMutex_);
     struct TCancelScope {
         const std::atomic<bool>*& slot;
         ~TCancelScope() { slot = nullptr; }

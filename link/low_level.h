@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -16,7 +18,6 @@
 
 #include "config/settings.h"
 #include "link/byte_line.h"
-#include "link/comm_port.h"
 #include "link/exchange_model.h"
 #include "link/line_state.h"
 #include "link/protocol.h"
@@ -29,6 +30,10 @@ enum class [[nodiscard]] TOpenResult : int{
     PortError = -1,   // the port could not be opened (see LastOpenError)
     AlreadyOpen = -2  // nothing was done
 };
+enum class [[nodiscard]] TCloseResult : int{
+    Closed = 1,      // closed now, or it was not open
+    PortError = -1,  // the device refused to close and stays open
+};
 enum class [[nodiscard]] TLinkCheck : int{Passed = 1, Failed = -1};
 enum class [[nodiscard]] TTransactResult : int{
     Replied = 1,  // a reply was read (its length may be -1: none came)
@@ -38,14 +43,18 @@ enum class [[nodiscard]] TTransactResult : int{
 // The line-state query: Queried whether or not a reply came (the table is
 // replaced only when one did); NoLink when the link test failed.
 enum class [[nodiscard]] TLineStateResult : int{Queried = 1, NoLink = -1};
-enum class [[nodiscard]] TSelectResult : int{Selected = 1, Refused = -1};
+enum class [[nodiscard]] TSelectResult : int{
+    Selected = 1, Refused = -1,
+    PortError = -2  // the port failed (the device may have gone)
+};
 enum class [[nodiscard]] TIdentifyResult : int{
     Identified = 1,
-    NoEcho = -1,       // the first link test failed
-    NoReply = -2,      // no identification reply, or a later link test failed
-    UnknownType = -3,  // a type code outside the model table
-    UnitRefused = -4,  // the exchange refused to select a unit
-    StatusFailed = -5  // a unit's buffer status failed every attempt
+    NoEcho = -1,        // the first link test failed
+    NoReply = -2,       // no identification reply, or a later link test failed
+    UnknownType = -3,   // a type code outside the model table
+    UnitRefused = -4,   // the exchange refused to select a unit
+    StatusFailed = -5,  // a unit's buffer status failed every attempt
+    PortError = -6      // the port failed (the device may have gone)
 };
 enum class [[nodiscard]] TReadResult : int{
     NoLink = 1,        // the first link test failed; nothing was asked
@@ -53,6 +62,13 @@ enum class [[nodiscard]] TReadResult : int{
     Drained = -1,      // every unit's buffer was read to its end
     Failed = -2,       // a request failed; the next reading starts afresh
     UnitRefused = -3,  // the exchange refused to select a unit
+    PortError = -4,    // the port failed (the device may have gone)
+};
+
+// Why the port could not be opened: the failing step and errno.
+struct TPortError {
+    uint8_t Code = 0;
+    uint32_t SystemError = 0;
 };
 
 // What the reading thread and the windows share while a reading runs.
@@ -97,6 +113,8 @@ class TLowLevel {
     // Speaks over its own serial port with real time. Settings.StartDir is
     // the current directory.
     TLowLevel();
+    // Speaks over device (closed or open) with clock, both its own from now.
+    TLowLevel(std::shared_ptr<IByteLine> device, std::shared_ptr<IClock> clock);
     // Speaks over line with clock (both outlive the context) instead of its
     // port: the protocol in memory.
     TLowLevel(IByteLine& line, IClock& clock);
@@ -112,11 +130,24 @@ class TLowLevel {
     // it (a context that speaks to an exchange known already).
     void AdoptIdentification(const TIdentification& exchange) { exchange_ = exchange; }
 
-    // --- protocol ---------------------------------------------------------
+    // --- the port ---------------------------------------------------------
+    // The context is the device's one owner: every operation on it below,
+    // from whichever thread, runs alone. None of them raises.
+    //
     // Opens the port under name (resolved in Settings.StartDir) and empties
     // its input. The error of a failed opening stays in LastOpenError.
     TOpenResult OpenPort(const std::string& name);
-    const ECommError& LastOpenError() const { return lastOpenError_; }
+    const TPortError& LastOpenError() const { return lastOpenError_; }
+    TCloseResult ClosePort();
+    // Never waits for an operation in progress (a window may ask).
+    bool PortOpen() const { return portOpen_; }
+    // Whether a read or write found the device gone (see ReopenLostPort).
+    bool PortLost() const;
+    // The clock the protocol waits by; pauses between its attempts (those of
+    // the reading thread too) take their time from it.
+    IClock& Clock() const { return *clock_; }
+
+    // --- protocol ---------------------------------------------------------
     // Passed when five echo passes each return 00. Never raises.
     TLinkCheck CheckLink();
     // Up to four CheckLink attempts 300 ms apart. Never raises.
@@ -129,18 +160,17 @@ class TLowLevel {
     TTransactResult Transact(uint8_t* reply, int& replyLen, TCommand command, bool verify,
                              const uint8_t* block = nullptr, int blockCount = 0, uint8_t param = 0);
     // Selects unit u of a multi-unit exchange. The caller tells the
-    // operator about a refusal. Port errors are raised.
+    // operator about a refusal.
     TSelectResult SelectUnit(int u, TSelectCaller caller);
 
     // --- identification -------------------------------------------------
     // Identifies the exchange into Identification() and sets
-    // Reading.RecordsInBuffer. Port errors are raised.
+    // Reading.RecordsInBuffer.
     TIdentifyResult IdentifyExchange();
 
     // --- billing buffer --------------------------------------------------
     // Reads every record of every unit, calling callback once per record
-    // that is not rejected (Reading.RejectedRecords counts those). Port
-    // errors are raised.
+    // that is not rejected (Reading.RejectedRecords counts those).
     TReadResult ReadBuffer(const TRecordCallback& callback);
 
     // The records handed on last and not yet acknowledged, per unit, as an
@@ -154,8 +184,7 @@ class TLowLevel {
     // again, under the same name) is closed, opened again by
     // Settings.PortName and the exchange identified again, as it may hand
     // out another key. True when the port had been lost and works again;
-    // false when it was not lost (or speaks over another line) or is still
-    // gone. Never raises.
+    // false when it was not lost or is still gone. Never raises.
     bool ReopenLostPort();
 
     // --- line state -------------------------------------------------------
@@ -175,9 +204,11 @@ class TLowLevel {
     const std::vector<TConnection>& Connections() const { return connections_; }
     std::vector<std::string> ConnectionTable() const;
 
-    boost::shared_ptr<TCommPort> Port() const { return port_; }
-
   private:
+    // The operations above without the lock, raising port errors.
+    TSelectResult Select(int u, TSelectCaller caller);
+    TIdentifyResult Identify();
+    TReadResult ReadAll(const TRecordCallback& callback);
     void Pause(int ms);
     bool Cancelled() const { return cancel_ && cancel_->load(); }
     // One byte, waiting ms more after the first read found nothing.
@@ -195,11 +226,14 @@ class TLowLevel {
     // The exchange acknowledged unit's record, or holds none.
     void Forget(int unit);
 
-    boost::shared_ptr<TCommPort> port_;
-    IByteLine* line_;
-    IClock* clock_;
+    // Held by every operation on the device (one may call another).
+    mutable std::recursive_mutex portMutex_;
+    std::shared_ptr<IByteLine> line_;
+    std::shared_ptr<IClock> clock_;
+    // Whether the device is open, as its last opening or closing left it.
+    std::atomic<bool> portOpen_;
     TIdentification exchange_;
-    ECommError lastOpenError_{0, 0};
+    TPortError lastOpenError_;
     // Per unit, the last record handed on and not yet acknowledged. The
     // exchange drops a record only when the next-record request arrives; a
     // reading that ended before that request (stop, dead line, vanished

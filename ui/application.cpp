@@ -1,13 +1,11 @@
 #include "ui/application.h"
 
-#include <cstring>
 #include <string>
 
 #include <QLibraryInfo>
 #include <QTranslator>
 
 #include "base/message_seam.h"
-#include "link/comm_port.h"
 
 TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {}
 
@@ -42,9 +40,6 @@ void TApplication::ShowException(std::exception_ptr error) {
         std::rethrow_exception(error);
     } catch (const std::exception& e) {
         text = e.what();
-    } catch (const ECommError& e) {
-        text = "Ошибка СОМ-порта " + std::to_string(e.Code) + ": " +
-               std::strerror(static_cast<int>(e.SystemError));
     } catch (...) {
         // Any other thrown value: an exception without a message.
     }

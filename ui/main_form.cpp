@@ -88,7 +88,7 @@ QLabel* AddStatusPanel(QStatusBar* bar, const QString& name, int width, bool las
 
 }  // namespace
 
-TMainForm::TMainForm(TStartMode mode, QWidget* parent)
+TMainForm::TMainForm(TStartMode mode, TLinkFactory makeLink, QWidget* parent)
     : QMainWindow(parent),
       FileMenu(new QMenu("Файл", this)),
       SelectFileFromData_MenuItem(new QAction("Выбрать файл для сохранения данных", this)),
@@ -117,7 +117,8 @@ TMainForm::TMainForm(TStartMode mode, QWidget* parent)
       StatusBar1(new QStatusBar),
       UnInterruptTimer(new QTimer(this)),
       PickerTimer(new QTimer(this)),
-      startMode_(mode) {
+      startMode_(mode),
+      makeLink_(makeLink ? std::move(makeLink) : TLinkFactory([] { return CreateLowLevel(); })) {
     setObjectName("MainForm");
     BuildMenus();
     BuildToolBar();
@@ -312,7 +313,7 @@ void TMainForm::FormCreate() {
 
 void TMainForm::FormShow() {
     if (controller_) return;
-    controller_ = std::make_unique<TProgramController>(*this, CreateLowLevel(), startMode_);
+    controller_ = std::make_unique<TProgramController>(*this, makeLink_(), startMode_);
     controller_->StartUp();
 }
 

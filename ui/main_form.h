@@ -42,8 +42,10 @@ class TMainForm : public QMainWindow, public IReadingForm {
     // before returning. The start-up directory is the current directory,
     // where "TallyphonOut.cfg" is read as the link context is made. mode
     // says whether anybody can answer (see TStartMode).
-    explicit TMainForm(QWidget* parent = nullptr) : TMainForm(TStartMode::Window, parent) {}
-    explicit TMainForm(TStartMode mode, QWidget* parent = nullptr);
+    // makeLink makes the link context there (by default over the serial
+    // port with real time).
+    explicit TMainForm(QWidget* parent = nullptr) : TMainForm(TStartMode::Window, {}, parent) {}
+    explicit TMainForm(TStartMode mode, TLinkFactory makeLink = {}, QWidget* parent = nullptr);
     // Waits for a reading thread still running, serving its hand-overs.
     ~TMainForm() override;
 
@@ -89,35 +91,6 @@ class TMainForm : public QMainWindow, public IReadingForm {
     QLabel* TarifFileNamePanel(int index) const { return tarifPanels_.at(index); }
     QLabel* RealTimeFileNamePanel(int index) const { return realTimePanels_.at(index); }
 
-    // --- controls ---------------------------------------------------------
-    QMenu* const FileMenu;
-    QAction* const SelectFileFromData_MenuItem;
-    QAction* const Report_MenuItem;
-    QAction* const ExitMenuItem;
-    QMenu* const ATSMenu;
-    QAction* const LoadFromATSMenuItem;
-    QAction* const ReadUninterruptMenuItem;
-    QAction* const RealTime_MenuItem;
-    QAction* const ClearListMenuItem;
-    QMenu* const OptionsMenu;
-    QAction* const OptionsMenuItem;
-    QMenu* const HelpMenu;
-    QAction* const AboutMenuItem;
-    QToolBar* const ToolBar1;
-    QToolButton* const ReadDataToolButton;
-    QToolButton* const StopToolButton;
-    QToolButton* const ReloadToolButton;
-    QDateEdit* const DatePicker;
-    QTimeEdit* const TimePicker;
-    QLabel* const UnInterruptPanel;
-    QListWidget* const ListBox1;
-    QProgressBar* const CGauge1;
-    QStatusBar* const TarifFileNameStatusBar;
-    QStatusBar* const RealTimeFileNameStatusBar;
-    QStatusBar* const StatusBar1;
-    QTimer* const UnInterruptTimer;
-    QTimer* const PickerTimer;
-
   signals:
     // The window was closed: the program ends.
     void Closed();
@@ -155,6 +128,35 @@ class TMainForm : public QMainWindow, public IReadingForm {
     void closeEvent(QCloseEvent* event) override;
 
   private:
+    // The controls; each is found by its object name, the member's name.
+    QMenu* const FileMenu;
+    QAction* const SelectFileFromData_MenuItem;
+    QAction* const Report_MenuItem;
+    QAction* const ExitMenuItem;
+    QMenu* const ATSMenu;
+    QAction* const LoadFromATSMenuItem;
+    QAction* const ReadUninterruptMenuItem;
+    QAction* const RealTime_MenuItem;
+    QAction* const ClearListMenuItem;
+    QMenu* const OptionsMenu;
+    QAction* const OptionsMenuItem;
+    QMenu* const HelpMenu;
+    QAction* const AboutMenuItem;
+    QToolBar* const ToolBar1;
+    QToolButton* const ReadDataToolButton;
+    QToolButton* const StopToolButton;
+    QToolButton* const ReloadToolButton;
+    QDateEdit* const DatePicker;
+    QTimeEdit* const TimePicker;
+    QLabel* const UnInterruptPanel;
+    QListWidget* const ListBox1;
+    QProgressBar* const CGauge1;
+    QStatusBar* const TarifFileNameStatusBar;
+    QStatusBar* const RealTimeFileNameStatusBar;
+    QStatusBar* const StatusBar1;
+    QTimer* const UnInterruptTimer;
+    QTimer* const PickerTimer;
+
     // Window caption := application title.
     void FormCreate();
     // Sets the stop flag and asks a reading thread to end; does not wait.
@@ -166,6 +168,7 @@ class TMainForm : public QMainWindow, public IReadingForm {
 
     std::unique_ptr<TProgramController> controller_;
     TStartMode startMode_;
+    TLinkFactory makeLink_;
     std::array<QLabel*, 6> statusBar1Panels_{};
     std::array<QLabel*, 2> tarifPanels_{};
     std::array<QLabel*, 2> realTimePanels_{};

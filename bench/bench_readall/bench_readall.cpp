@@ -91,7 +91,7 @@ int main(int argc, char** argv) {
         const int lines = CountLines(dir + "/calls.txt");
         std::printf("records=%d\n", records);
         std::printf("file_lines=%d\n", lines);
-        std::printf("list_lines=%d\n", form.ListBox1->count());
+        std::printf("list_lines=%d\n", form.findChild<QListWidget*>("ListBox1")->count());
         std::printf("prepare_seconds=%.3f\n", prepare);
         std::printf("seconds=%.3f\n", seconds);
         std::printf("wire_bytes=%llu\n", static_cast<unsigned long long>(wireBytes));

@@ -7,6 +7,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <boost/make_shared.hpp>
+#include <cerrno>
 
 #include "base/cp1251.h"
 #include "tests/common/test_support.h"
@@ -238,13 +239,17 @@ TEST(CallLogWriter, TitleAndLinesFollowTheSettings) {
     clock.Second = 4;
     const TCallLogTitle title = BuildTitle(clock);
     EXPECT_EQ(title.TitleLine, "       Данные на  09-03-2026 07:05:04 ");
-    EXPECT_EQ(WriteTitle(settings, title), 1);
-    EXPECT_EQ(AppendLine(settings, "line"), 1);
+    EXPECT_EQ(WriteTitle(settings, title).Result, TCallLogResult::Written);
+    EXPECT_EQ(AppendLine(settings, "line").Result, TCallLogResult::Written);
     const std::string bytes = ReadFile(settings.TarifFileName);
     EXPECT_EQ(bytes,
               Utf8ToCp1251(title.TitleLine) + "\r\n" + Utf8ToCp1251(kColumnLine) + "\r\nline\r\n");
     settings.TarifFileName = dir.Path();
-    EXPECT_EQ(AppendLine(settings, "line"), -1);
+    const TCallLogWrite refused = AppendLine(settings, "line");
+    EXPECT_EQ(refused.Result, TCallLogResult::Failed);
+    EXPECT_EQ(refused.Errno, EISDIR);
+    settings.TarifFileName = dir.File("missing/calls.txt");
+    EXPECT_EQ(WriteTitle(settings, title).Errno, ENOENT);
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 // The reading commands and the reading thread against the simulated
-// exchange, with a recording stand-in for the main window.
+// exchange, served in memory on a test clock (two cases on a
+// pseudo-terminal, end to end), with a recording stand-in for the main
+// window.
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -15,6 +17,7 @@
 #include "acquisition/program_controller.h"
 #include "tests/acquisition/call_log_lines.h"
 #include "tests/common/recorder.h"
+#include "tests/common/sim_line.h"
 #include "tests/common/test_support.h"
 #include "tests/link/pty_peer.h"
 #include "tools/sim_exchange/sim_exchange.h"
@@ -56,13 +59,21 @@ class TFakeForm : public QObject, public IReadingForm {
 
 class Reading : public ::testing::Test {
   protected:
-    void Start(const std::vector<std::vector<uint8_t>>& records, bool saveTitle = true) {
+    // With overPty the exchange is on a pseudo-terminal linked as COM1 and
+    // the link on the real port, with real time.
+    void Start(const std::vector<std::vector<uint8_t>>& records, bool saveTitle = true,
+               bool overPty = false) {
         sim::TExchangeConfig c;
         c.Units[0].Capacity = 2000;
         c.Units[0].Records.assign(records.begin(), records.end());
-        ex = std::make_unique<sim::TSimExchange>(c);
-        ASSERT_TRUE(ex->Start(dir.Path() + "/COM1"));
-        ll = boost::make_shared<TLowLevel>();
+        if (overPty) {
+            ex = std::make_unique<sim::TSimExchange>(c);
+            ASSERT_TRUE(ex->Start(dir.Path() + "/COM1"));
+            ll = boost::make_shared<TLowLevel>();
+        } else {
+            ex = StartInMemory(c);
+            ll = InMemoryLink();
+        }
         ll->Settings.StartDir = dir.Path();
         ll->Settings.PortName = "COM1";
         ll->Settings.SaveTitle = saveTitle;
@@ -76,6 +87,15 @@ class Reading : public ::testing::Test {
     void TearDown() override {
         if (ll) ll->Reading.StopFlag = true;
         controller.reset();  // waits for a reader still running
+    }
+    // Stops the reading once n lines are on the disk (whatever the pace).
+    void StopAfter(size_t n) {
+        log->SetStepHook([this, n, count = size_t(0)](TCallLogStep step) mutable {
+            if (step == TCallLogStep::OnDisk && ++count == n) ll->Reading.StopFlag = true;
+        });
+    }
+    boost::shared_ptr<TLowLevel> InMemoryLink() {
+        return boost::make_shared<TLowLevel>(std::make_shared<TSimDevice>(*ex, *clock), clock);
     }
     boost::shared_ptr<ReadATSThread> Reader() const { return controller->Reader(); }
     // Waits, serving the reader's hand-overs, until it has ended.
@@ -109,6 +129,7 @@ class Reading : public ::testing::Test {
     }
 
     TTempDir dir;
+    std::shared_ptr<TTestClock> clock = std::make_shared<TTestClock>();
     std::unique_ptr<sim::TSimExchange> ex;
     boost::shared_ptr<TLowLevel> ll;
     boost::shared_ptr<TCallLog> log;
@@ -239,9 +260,8 @@ TEST_F(Reading, NoCallLogFileNoReading) {
 TEST_F(Reading, StopDuringAReadAllKeepsWhatWasWrittenAndLeavesTheRest) {
     const auto day = Day(400, 5);
     Start(day);
+    StopAfter(20);
     controller->LoadFromATS();
-    ASSERT_TRUE(Until([&] { return CallLines().size() >= 20; }));
-    ll->Reading.StopFlag = true;
     Finish();
     const auto written = CallLines();
     const auto expected = Expected(day);
@@ -260,16 +280,15 @@ TEST_F(Reading, StopDuringAReadAllKeepsWhatWasWrittenAndLeavesTheRest) {
 TEST_F(Reading, TheProgramEndingAfterAStopWritesNothingTwiceAtTheNextStart) {
     const auto day = Day(400, 6);
     Start(day);
+    StopAfter(20);
     controller->LoadFromATS();
-    ASSERT_TRUE(Until([&] { return CallLines().size() >= 20; }));
-    ll->Reading.StopFlag = true;
     Finish();
     // The program ends: its last line written is still in the exchange.
     const size_t written = CallLines().size();
     controller.reset();
     log.reset();
     const TSettings settings = ll->Settings;
-    ll = boost::make_shared<TLowLevel>();  // the port is closed with the old one
+    ll = InMemoryLink();  // the port is closed with the old one
     ll->Settings = settings;
     controller = std::make_unique<TProgramController>(*form, ll);
     log = controller->CallLog();
@@ -320,7 +339,7 @@ TEST_F(Reading, ARunRestartedRightAfterStopKeepsItsPanel) {
 
 TEST_F(Reading, ContinuousReadingSurvivesTheDeviceVanishingAndTheLineFallingSilent) {
     const auto day = Day(40, 21);
-    Start(std::vector<std::vector<uint8_t>>(day.begin(), day.begin() + 15));
+    Start(std::vector<std::vector<uint8_t>>(day.begin(), day.begin() + 15), true, true);
     ex->ArmRecordFault(sim::TReplyFault::Vanish, 6, std::chrono::milliseconds(300));
     controller->ReadUninterrupt();
     ASSERT_TRUE(Until([&] { return CallLines().size() == 15; }));
@@ -340,9 +359,23 @@ TEST_F(Reading, ContinuousReadingSurvivesTheDeviceVanishingAndTheLineFallingSile
     EXPECT_EQ(CallLines(), Expected(day));
 }
 
+// The pauses before the port is opened again go by the link's clock: a
+// device away for a minute of it is found again at once.
+TEST_F(Reading, ContinuousReadingWaitsForAVanishedDeviceOnTheLinksClock) {
+    const auto day = Day(20, 22);
+    Start(day);
+    ex->ArmRecordFault(sim::TReplyFault::Vanish, 6, std::chrono::minutes(1));
+    controller->ReadUninterrupt();
+    ASSERT_TRUE(Until([&] { return CallLines().size() == day.size(); }));
+    ll->Reading.StopFlag = true;
+    ll->Reading.UnInterruptFlag = false;
+    Finish();
+    EXPECT_EQ(CallLines(), Expected(day));
+}
+
 TEST_F(Reading, ContinuousReadingFindsTheExchangeAgainAfterAnotherDeviceHadItsName) {
     const auto day = Day(30, 13);
-    Start(std::vector<std::vector<uint8_t>>(day.begin(), day.begin() + 10));
+    Start(std::vector<std::vector<uint8_t>>(day.begin(), day.begin() + 10), true, true);
     controller->ReadUninterrupt();
     ASSERT_TRUE(Until([&] { return CallLines().size() == 10; }));
 
@@ -385,11 +418,11 @@ TEST_F(Reading, AnUnwritableCallLogLosesNothing) {
     controller->LoadFromATS();
     Finish();
     EXPECT_FALSE(form->locked);
-    ASSERT_EQ(log->PendingCount(), 1u);
+    // The run's title waits, and nothing is read behind it.
+    ASSERT_EQ(log->PendingCount(), 2u);
     ASSERT_EQ(recorder.Messages().size(), 1u);
-    EXPECT_NE(recorder.Messages()[0].Text.find("ожидающих записи: 1"), std::string::npos);
+    EXPECT_NE(recorder.Messages()[0].Text.find("ожидающих записи: 2"), std::string::npos);
     EXPECT_EQ(recorder.Messages()[0].Caption, "Ошибка!");
-    // Nothing more was taken from the exchange than the line that waits.
     EXPECT_EQ(ex->RecordCount(0), day.size());
 
     // A run while the file is still unwritable reads nothing.
@@ -402,12 +435,11 @@ TEST_F(Reading, AnUnwritableCallLogLosesNothing) {
     Finish();
     EXPECT_EQ(log->PendingCount(), 0u);
     EXPECT_EQ(CallLines(), Expected(day));
-    // The line that waited from the earlier run comes before this run's
-    // title.
+    // The titles that waited from the earlier runs come before this run's.
     const auto lines = CallLogLines(ll->Settings.TarifFileName);
-    ASSERT_GE(lines.size(), 3u);
-    EXPECT_EQ(lines[0], Expected(day)[0]);
-    EXPECT_EQ(lines[2], kColumnLine);
+    ASSERT_EQ(lines.size(), 6 + day.size());
+    for (size_t i : {1, 3, 5})
+        EXPECT_EQ(lines[i], kColumnLine);
 }
 
 // Stop unlocks the window at once while the reader may still be ending
@@ -516,10 +548,10 @@ TEST(ReadingThread, TellsOfAUnitRefusedWhileReading) {
     c.Name = "2-B";
     c.Units.assign(2, sim::TUnit{});
     c.Units[1].RefuseSelect = true;
-    sim::TSimExchange ex(c);
-    ASSERT_TRUE(ex.Start());
-    auto ll = boost::make_shared<TLowLevel>();
-    ASSERT_EQ(ll->OpenPort(ex.SlavePath()), TOpenResult::Opened);
+    const auto ex = StartInMemory(c);
+    auto clock = std::make_shared<TTestClock>();
+    auto ll = boost::make_shared<TLowLevel>(std::make_shared<TSimDevice>(*ex, *clock), clock);
+    ASSERT_EQ(ll->OpenPort("COM1"), TOpenResult::Opened);
     // Identified while the unit still answered.
     TIdentification known;
     known.Key = c.Key;
@@ -554,9 +586,10 @@ TEST(IdentifyAndReport, TellsOfEveryOverfullUnitAndEndsTheProgramOnARefusedOne) 
         u.Counter2 = 1000;
     }
     sim::TSimExchange ex(c);
-    ASSERT_TRUE(ex.Start());
-    TLowLevel ll;
-    ASSERT_EQ(ll.OpenPort(ex.SlavePath()), TOpenResult::Opened);
+    ASSERT_TRUE(ex.StartInMemory(TTestClock::kStart));
+    auto clock = std::make_shared<TTestClock>();
+    TLowLevel ll(std::make_shared<TSimDevice>(ex, *clock), clock);
+    ASSERT_EQ(ll.OpenPort("COM1"), TOpenResult::Opened);
     EXPECT_EQ(IdentifyAndReport(ll), TIdentifyResult::Identified);
     const std::vector<TShownMessage> overfull(
         2, TShownMessage{"Неверная информация в буфере тарификации", "Ошибка"});
@@ -569,9 +602,9 @@ TEST(IdentifyAndReport, TellsOfEveryOverfullUnitAndEndsTheProgramOnARefusedOne) 
 
     ex.Stop();
     ex.Config().Units[1].RefuseSelect = true;
-    ASSERT_TRUE(ex.Start());
-    ll.Port()->Close();
-    ASSERT_EQ(ll.OpenPort(ex.SlavePath()), TOpenResult::Opened);
+    ASSERT_TRUE(ex.StartInMemory(clock->Now()));
+    ASSERT_EQ(ll.ClosePort(), TCloseResult::Closed);
+    ASSERT_EQ(ll.OpenPort("COM1"), TOpenResult::Opened);
     EXPECT_EQ(IdentifyAndReport(ll), TIdentifyResult::NoReply);
     ASSERT_EQ(recorder.Messages().size(), 4u);
     EXPECT_EQ(recorder.Messages()[3].Text, "Невозможно установить активную АТС(1)");

@@ -13,6 +13,9 @@ void PrintResult(E e, const char* name, std::ostream* os) {
 inline void PrintTo(TOpenResult r, std::ostream* os) {
     PrintResult(r, "TOpenResult", os);
 }
+inline void PrintTo(TCloseResult r, std::ostream* os) {
+    PrintResult(r, "TCloseResult", os);
+}
 inline void PrintTo(TLinkCheck r, std::ostream* os) {
     PrintResult(r, "TLinkCheck", os);
 }

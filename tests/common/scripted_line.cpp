@@ -2,7 +2,7 @@
 
 #include <cerrno>
 
-#include "link/comm_port.h"
+#include "link/comm_error.h"
 
 namespace testing_support {
 

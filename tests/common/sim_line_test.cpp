@@ -7,7 +7,7 @@
 #include <functional>
 #include <memory>
 
-#include "link/comm_port.h"
+#include "link/comm_error.h"
 
 using namespace testing_support;
 using namespace std::chrono_literals;

@@ -222,7 +222,7 @@ TEST(LinkPort, OpenPortRefusesAPortAlreadyOpenAndReportsAMissingOne) {
     TLowLevel other;
     EXPECT_EQ(other.OpenPort("/dev/tallyphon-missing"), TOpenResult::PortError);
     EXPECT_EQ(other.LastOpenError().Code, kErrOpen);
-    EXPECT_FALSE(other.Port()->IsOpen());
+    EXPECT_FALSE(other.PortOpen());
 }
 
 TEST(CommPortNames, ComNamesResolveToAnEntryInTheStartDirectoryFirst) {

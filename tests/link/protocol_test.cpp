@@ -164,6 +164,30 @@ TEST_F(Protocol, APortErrorDuringTheTransactionFailsIt) {
     EXPECT_EQ(ll.Transact(reply, len, TCommand::FirstRecord, true), TTransactResult::Failed);
 }
 
+// A device that goes away when it is sent byte `at`.
+struct TGoingLine {
+    TGoingLine(TTestClock& clock, TScriptedExchange& exchange, uint8_t at)
+        : line(clock, [this, &exchange, at](uint8_t b) {
+              if (b == at) line.Vanish();
+              return exchange(b);
+          }) {}
+    TScriptedLine line;
+};
+
+TEST_F(Protocol, ADeviceGoneMidwayIsAResultNeverAnException) {
+    TGoingLine identify(clock, exchange, 0x01), select(clock, exchange, 0x84),
+        read(clock, exchange, 0x84);
+    EXPECT_EQ(TLowLevel(identify.line, clock).IdentifyExchange(), TIdentifyResult::PortError);
+    EXPECT_EQ(TLowLevel(select.line, clock).SelectUnit(1, TLowLevel::TSelectCaller::BufferReading),
+              TSelectResult::PortError);
+    TLowLevel reading(read.line, clock);
+    TIdentification twoUnits;
+    twoUnits.MultiUnit = true;
+    twoUnits.UnitCount = 2;
+    reading.AdoptIdentification(twoUnits);
+    EXPECT_EQ(reading.ReadBuffer(nullptr), TReadResult::PortError);
+}
+
 TEST_F(Protocol, ADeadLinkFailsTheTransactionAfterTwelveLinkTests) {
     exchange.SetSilent(true);
     uint8_t reply[255] = {};

@@ -48,7 +48,7 @@ TEST(AboutForm, OpensBesideTheMainWindowWithoutBlockingIt) {
     auto main = CreateMainForm(dir.Path());
     TAboutForm about;
     main->SetAboutForm(&about);
-    main->AboutMenuItem->trigger();
+    Child<QAction>(*main, "AboutMenuItem")->trigger();
     QApplication::processEvents();
     EXPECT_TRUE(about.isVisible());
     EXPECT_FALSE(about.isModal());

@@ -16,7 +16,7 @@
 #include <QPushButton>
 #include <QTimer>
 
-#include "link/comm_port.h"
+#include "link/comm_error.h"
 #include "tests/common/recorder.h"
 #include "tests/ui/ui_test_support.h"
 #include "ui/application.h"

@@ -1,5 +1,6 @@
-// The main window: start-up against the simulated exchange, its status
-// display, the file choice, locking, stopping, reloading and the menus.
+// The main window: start-up against the simulated exchange (in memory behind
+// the port, on a test clock), its status display, the file choice, locking,
+// stopping, reloading and the menus.
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -48,6 +49,7 @@ class MainForm : public ::testing::Test {
   protected:
     void TearDown() override {
         form.reset();
+        port.reset();
         exchange.reset();
     }
     // An exchange named in Windows-1251 ("ОФИС"), 7 calls in 300 places,
@@ -64,41 +66,47 @@ class MainForm : public ::testing::Test {
             c.Units[0].Records.push_back({0x01, 0x02});
         return c;
     }
+    // The exchange served in memory behind the port COM1.
+    void Serve(const sim::TExchangeConfig& config) {
+        exchange = StartInMemory(config);
+        port = std::make_unique<TSimPort>(*exchange);
+    }
     void StartIdentified(uint8_t type = 4) {
         WriteSettings(dir);
-        exchange = StartExchange(dir.Path(), Office(type));
-        form = CreateMainForm(dir.Path());
+        Serve(Office(type));
+        form = CreateMainForm(dir.Path(), port->Factory());
         ASSERT_TRUE(recorder.Messages().empty()) << recorder.Messages()[0].Text;
     }
 
     TRecorder recorder;
     TTempDir dir;
     std::unique_ptr<sim::TSimExchange> exchange;
+    std::unique_ptr<TSimPort> port;
     std::unique_ptr<TMainForm> form;
 };
 
 TEST_F(MainForm, StartUpShowsTheIdentifiedExchange) {
     StartIdentified();
     const TLowLevel& ll = *form->Link();
-    EXPECT_TRUE(ll.Port()->IsOpen());
+    EXPECT_TRUE(ll.PortOpen());
     EXPECT_FALSE(ll.Identification().SoftwareVersion.empty());
     const std::vector<std::string> expected = {
         "АТС: ОФИС",         "ПО вер. " + ll.Identification().SoftwareVersion,
         "Зав. номер : 4660", "Емкость буфера : 300",
         "В буфере : 7",      ""};
     EXPECT_EQ(PanelTexts(*form), expected);
-    EXPECT_EQ(form->CGauge1->minimum(), 0);
-    EXPECT_EQ(form->CGauge1->maximum(), 300);
-    EXPECT_EQ(form->CGauge1->value(), 7);
-    EXPECT_EQ(form->DatePicker->date(), QDate(2007, 1, 1));
-    EXPECT_EQ(form->TimePicker->time(), QTime(14, 2, 7, 500));
+    EXPECT_EQ(Child<QProgressBar>(*form, "CGauge1")->minimum(), 0);
+    EXPECT_EQ(Child<QProgressBar>(*form, "CGauge1")->maximum(), 300);
+    EXPECT_EQ(Child<QProgressBar>(*form, "CGauge1")->value(), 7);
+    EXPECT_EQ(Child<QDateEdit>(*form, "DatePicker")->date(), QDate(2007, 1, 1));
+    EXPECT_EQ(Child<QTimeEdit>(*form, "TimePicker")->time(), QTime(14, 2, 7, 500));
     EXPECT_EQ(form->TarifFileNamePanel(0)->text().toStdString(), "Файл учета звонков: ");
     EXPECT_EQ(form->TarifFileNamePanel(1)->text().toStdString(), dir.File("calls.txt"));
     EXPECT_EQ(form->RealTimeFileNamePanel(1)->text().toStdString(), dir.File("rt.log"));
     EXPECT_EQ(form->windowTitle().toStdString(), "Tallyphon 2.28");
     EXPECT_TRUE(form->isVisible());
     EXPECT_FALSE(form->AutoExit());
-    EXPECT_FALSE(form->UnInterruptTimer->isActive());
+    EXPECT_FALSE(Child<QTimer>(*form, "UnInterruptTimer")->isActive());
     EXPECT_EQ(form->OpenDialog1().Directory, dir.Path());
     EXPECT_EQ(form->OpenDialog1().FileName, dir.File("calls.txt"));
 }
@@ -122,12 +130,12 @@ TEST_F(MainForm, FirstStartNoticeDeletesTheOutputSettingsAndLeavesThePortClosed)
         EXPECT_EQ(rec.Messages(), expected);
         EXPECT_FALSE(Exists(d.File("TallyphonOut.cfg")));
         EXPECT_EQ(ReadFile(d.File("Tallyphon.cfg")), ConfigBytes(1, 1, 0));
-        EXPECT_FALSE(f->Link()->Port()->IsOpen());
+        EXPECT_FALSE(f->Link()->PortOpen());
         EXPECT_TRUE(ex->Received().empty());
         EXPECT_EQ(PanelTexts(*f), std::vector<std::string>(6));
         // The paths read stay in memory; the start-up action is not run.
         EXPECT_EQ(f->Link()->Settings.TarifFileName, d.File("calls.txt"));
-        EXPECT_FALSE(f->UnInterruptTimer->isActive());
+        EXPECT_FALSE(Child<QTimer>(*f, "UnInterruptTimer")->isActive());
         f.reset();
     }
 }
@@ -149,13 +157,14 @@ class StartUpFailure : public MainForm, public ::testing::WithParamInterface<TFa
 TEST_P(StartUpFailure, MessageOnlyForAutoStart1AndClosingOnlyForAutoStart3) {
     const TFailureRow& row = GetParam();
     WriteSettings(dir, row.autoValue);
+    Serve(Office());
     if (row.portFails) {
         std::filesystem::create_symlink(dir.File("no-such-device"), dir.File("COM1"));
+        port->Device->SetName("");
     } else {
-        exchange = StartExchange(dir.Path(), Office());
         exchange->SetSilent(true);
     }
-    form = CreateMainForm(dir.Path());
+    form = CreateMainForm(dir.Path(), port->Factory());
     auto expected = row.messages;
     // The link that leads nowhere is named.
     if (row.portFails && !expected.empty())
@@ -163,12 +172,13 @@ TEST_P(StartUpFailure, MessageOnlyForAutoStart1AndClosingOnlyForAutoStart3) {
                             ", которого нет.";
     EXPECT_EQ(recorder.Messages(), expected);
     EXPECT_EQ(PanelTexts(*form), kDashes);
-    EXPECT_EQ(form->CGauge1->maximum(), 100);
-    EXPECT_EQ(form->CGauge1->value(), 0);
+    EXPECT_EQ(Child<QProgressBar>(*form, "CGauge1")->maximum(), 100);
+    EXPECT_EQ(Child<QProgressBar>(*form, "CGauge1")->value(), 0);
     // The computer's clock (the test does not run across midnight twice).
-    EXPECT_LE(std::abs(form->DatePicker->date().daysTo(QDate::currentDate())), 1);
-    EXPECT_EQ(form->UnInterruptTimer->isActive(), row.closingTimer);
-    EXPECT_EQ(form->UnInterruptTimer->interval(), 2000);
+    EXPECT_LE(std::abs(Child<QDateEdit>(*form, "DatePicker")->date().daysTo(QDate::currentDate())),
+              1);
+    EXPECT_EQ(Child<QTimer>(*form, "UnInterruptTimer")->isActive(), row.closingTimer);
+    EXPECT_EQ(Child<QTimer>(*form, "UnInterruptTimer")->interval(), 2000);
     EXPECT_EQ(form->AutoExit(), std::string(row.autoValue) == "AUTOSTART_1");
     EXPECT_TRUE(form->isVisible());
 }
@@ -204,36 +214,37 @@ TEST(PortMessages, ASecondLineSaysWhyWhenItIsKnown) {
         {ENOENT, ""},
         {0, ""}};
     for (const auto& [err, second] : rows)
-        EXPECT_EQ(PortOpenErrorText(ECommError(8, err)), "Ошибка при открытии СОМ-порта." + second);
+        EXPECT_EQ(PortOpenErrorText(TPortError{8, err}), "Ошибка при открытии СОМ-порта." + second);
 }
 
 TEST_F(MainForm, LockAndUnlockToggleExactlyTheTenControls) {
     StartIdentified();
-    std::vector<QObject*> locked = {form->SelectFileFromData_MenuItem,
-                                    form->Report_MenuItem,
-                                    form->LoadFromATSMenuItem,
-                                    form->ReadUninterruptMenuItem,
-                                    form->RealTime_MenuItem,
-                                    form->ClearListMenuItem,
-                                    form->OptionsMenuItem,
-                                    form->ReloadToolButton,
-                                    form->ReadDataToolButton};
-    std::vector<QObject*> always = {form->ExitMenuItem, form->AboutMenuItem};
+    std::vector<QObject*> locked = {Child<QAction>(*form, "SelectFileFromData_MenuItem"),
+                                    Child<QAction>(*form, "Report_MenuItem"),
+                                    Child<QAction>(*form, "LoadFromATSMenuItem"),
+                                    Child<QAction>(*form, "ReadUninterruptMenuItem"),
+                                    Child<QAction>(*form, "RealTime_MenuItem"),
+                                    Child<QAction>(*form, "ClearListMenuItem"),
+                                    Child<QAction>(*form, "OptionsMenuItem"),
+                                    Child<QToolButton>(*form, "ReloadToolButton"),
+                                    Child<QToolButton>(*form, "ReadDataToolButton")};
+    std::vector<QObject*> always = {Child<QAction>(*form, "ExitMenuItem"),
+                                    Child<QAction>(*form, "AboutMenuItem")};
     auto enabled = [](QObject* o) { return o->property("enabled").toBool(); };
 
-    EXPECT_FALSE(enabled(form->StopToolButton));
+    EXPECT_FALSE(enabled(Child<QToolButton>(*form, "StopToolButton")));
     form->LockControls();
     for (QObject* o : locked)
         EXPECT_FALSE(enabled(o)) << o->objectName().toStdString();
     for (QObject* o : always)
         EXPECT_TRUE(enabled(o)) << o->objectName().toStdString();
-    EXPECT_TRUE(enabled(form->StopToolButton));
+    EXPECT_TRUE(enabled(Child<QToolButton>(*form, "StopToolButton")));
     form->UnlockControls();
     for (QObject* o : locked)
         EXPECT_TRUE(enabled(o)) << o->objectName().toStdString();
     for (QObject* o : always)
         EXPECT_TRUE(enabled(o)) << o->objectName().toStdString();
-    EXPECT_FALSE(enabled(form->StopToolButton));
+    EXPECT_FALSE(enabled(Child<QToolButton>(*form, "StopToolButton")));
 }
 
 TEST_F(MainForm, StopEndsContinuousReadingAndUnlocks) {
@@ -245,13 +256,13 @@ TEST_F(MainForm, StopEndsContinuousReadingAndUnlocks) {
         ll.Reading.StopFlag = false;
         form->SetUnInterruptPanel("Идет непрерывное считывание");
         form->LockControls();
-        form->StopToolButton->click();
+        Child<QToolButton>(*form, "StopToolButton")->click();
         EXPECT_TRUE(ll.Reading.StopFlag);
         EXPECT_FALSE(ll.Reading.UnInterruptFlag);
         // Only continuous reading owns the panel's text.
-        EXPECT_EQ(form->UnInterruptPanel->text().isEmpty(), continuous);
-        EXPECT_TRUE(form->LoadFromATSMenuItem->isEnabled());
-        EXPECT_FALSE(form->StopToolButton->isEnabled());
+        EXPECT_EQ(Child<QLabel>(*form, "UnInterruptPanel")->text().isEmpty(), continuous);
+        EXPECT_TRUE(Child<QAction>(*form, "LoadFromATSMenuItem")->isEnabled());
+        EXPECT_FALSE(Child<QToolButton>(*form, "StopToolButton")->isEnabled());
         EXPECT_TRUE(form->isVisible());
     }
 }
@@ -278,11 +289,11 @@ TEST_F(MainForm, StopWithAutoExitClosesAtOnceAndTheReaderIsAskedToEnd) {
 TEST_F(MainForm, ClosingTimerClosesTheWindow) {
     StartIdentified();
     QSignalSpy closed(form.get(), &TMainForm::Closed);
-    form->UnInterruptTimer->start();
+    Child<QTimer>(*form, "UnInterruptTimer")->start();
     form->UnInterruptTimerTimer();
     EXPECT_FALSE(form->isVisible());
     EXPECT_EQ(closed.count(), 1);
-    EXPECT_FALSE(form->UnInterruptTimer->isActive());
+    EXPECT_FALSE(Child<QTimer>(*form, "UnInterruptTimer")->isActive());
 }
 
 struct TFileChoiceRow {
@@ -307,7 +318,7 @@ TEST_P(FileChoice, AnotherFileEmptiesTheListAndTheSettingsAreAlwaysRewritten) {
     if (row.answer == 1) recorder.QueueFileAnswer(other);
     if (row.answer == 2) recorder.QueueFileAnswer(std::nullopt);
     if (row.answer == 3) recorder.QueueFileAnswer(dir.File("a\nAUTO=AUTOSTART_1"));
-    form->SelectFileFromData_MenuItem->trigger();
+    Child<QAction>(*form, "SelectFileFromData_MenuItem")->trigger();
 
     ASSERT_EQ(recorder.FileRequests().size(), 1u);
     const seam::TFileRequest request = recorder.FileRequests()[0];
@@ -315,7 +326,7 @@ TEST_P(FileChoice, AnotherFileEmptiesTheListAndTheSettingsAreAlwaysRewritten) {
     EXPECT_EQ(request.Directory, dir.Path());
     EXPECT_EQ(request.FileName, dir.File("calls.txt"));
     EXPECT_EQ(request.DefaultSuffix, "txt");
-    EXPECT_EQ(form->ListBox1->count(), row.listKept ? 1 : 0);
+    EXPECT_EQ(Child<QListWidget>(*form, "ListBox1")->count(), row.listKept ? 1 : 0);
     const std::string path = row.answer == 1 ? other : dir.File("calls.txt");
     EXPECT_EQ(form->Link()->Settings.TarifFileName, path);
     EXPECT_EQ(ReadFile(dir.File("TallyphonOut.cfg")),
@@ -365,7 +376,7 @@ TEST_P(RealTimeCommand, OfferedOnlyForTheModelsThatReportLineStates) {
             realTime.reject();
         }
     });
-    form->RealTime_MenuItem->trigger();
+    Child<QAction>(*form, "RealTime_MenuItem")->trigger();
     QApplication::processEvents();
     EXPECT_EQ(shownModal, row.offered);
     if (row.offered) {
@@ -394,12 +405,14 @@ TEST_F(MainForm, TheMonitorNeverSharesThePortAndLeavesItUsable) {
     WriteSettings(dir, "AUTOSTART_UNINTERRUPT");
     sim::TExchangeConfig c = Office();
     c.LineState = {0x01, 0x44, 0x05, 0x00, 0x00};
-    exchange = StartExchange(dir.Path(), c);
-    form = CreateMainForm(dir.Path());
+    Serve(c);
+    form = CreateMainForm(dir.Path(), port->Factory());
     ASSERT_TRUE(form->Reader() && form->Reader()->isRunning());
     form->StopToolButtonClick();
     TRealTimeForm realTime;
     QListWidget* const listBox = Child<QListWidget>(realTime, "ListBox1");
+    // The monitor's own pace is not at stake here.
+    Child<QTimer>(realTime, "RealTimeTimer")->setInterval(10);
     form->SetRealTimeForm(&realTime);
     bool readerEnded = false;
     std::vector<QString> frozen, view;
@@ -420,13 +433,13 @@ TEST_F(MainForm, TheMonitorNeverSharesThePortAndLeavesItUsable) {
         realTime.reject();
     });
     poll.start(10);
-    form->RealTime_MenuItem->trigger();
+    Child<QAction>(*form, "RealTime_MenuItem")->trigger();
     EXPECT_TRUE(readerEnded);
     ASSERT_EQ(frozen.size(), 2u);
     EXPECT_EQ(frozen[1], "АЛ205(0)   ");
     EXPECT_EQ(view, frozen);
 
-    form->LoadFromATSMenuItem->trigger();
+    Child<QAction>(*form, "LoadFromATSMenuItem")->trigger();
     ASSERT_TRUE(WaitUntil([&] { return form->Reader()->isFinished(); }));
     EXPECT_EQ(recorder.Messages(), std::vector<TShownMessage>{});
     EXPECT_EQ(form->StatusBar1Panel(0)->text().toStdString(), "АТС: ОФИС");
@@ -434,31 +447,31 @@ TEST_F(MainForm, TheMonitorNeverSharesThePortAndLeavesItUsable) {
 
 TEST_F(MainForm, PickerTimerAdvancesTheTimeButNeverTheDate) {
     StartIdentified();
-    EXPECT_TRUE(form->PickerTimer->isActive());
-    EXPECT_EQ(form->PickerTimer->interval(), 1000);
-    form->DatePicker->setDate(QDate(2007, 12, 31));
-    form->TimePicker->setTime(QTime(23, 59, 58, 500));
+    EXPECT_TRUE(Child<QTimer>(*form, "PickerTimer")->isActive());
+    EXPECT_EQ(Child<QTimer>(*form, "PickerTimer")->interval(), 1000);
+    Child<QDateEdit>(*form, "DatePicker")->setDate(QDate(2007, 12, 31));
+    Child<QTimeEdit>(*form, "TimePicker")->setTime(QTime(23, 59, 58, 500));
     form->PickerTimerTimer();
-    EXPECT_EQ(form->TimePicker->time(), QTime(23, 59, 59, 500));
+    EXPECT_EQ(Child<QTimeEdit>(*form, "TimePicker")->time(), QTime(23, 59, 59, 500));
     form->PickerTimerTimer();
-    EXPECT_EQ(form->TimePicker->time(), QTime(0, 0, 0, 500));
-    EXPECT_EQ(form->DatePicker->date(), QDate(2007, 12, 31));
+    EXPECT_EQ(Child<QTimeEdit>(*form, "TimePicker")->time(), QTime(0, 0, 0, 500));
+    EXPECT_EQ(Child<QDateEdit>(*form, "DatePicker")->date(), QDate(2007, 12, 31));
 }
 
 TEST_F(MainForm, ReloadReportsEveryFailureWhateverTheStartUpAction) {
     WriteSettings(dir, "AUTOSTART_UNINTERRUPT");
-    exchange = StartExchange(dir.Path(), Office());
-    form = CreateMainForm(dir.Path());
+    Serve(Office());
+    form = CreateMainForm(dir.Path(), port->Factory());
     // Continuous reading started silently; stop it and let its thread end.
     ASSERT_TRUE(recorder.Messages().empty());
     ASSERT_TRUE(form->Reader() && form->Reader()->isRunning());
     // A stop ends even a link test at once: let a call be shown first.
-    ASSERT_TRUE(WaitUntil([&] { return form->ListBox1->count() > 2; }));
+    ASSERT_TRUE(WaitUntil([&] { return Child<QListWidget>(*form, "ListBox1")->count() > 2; }));
     form->StopToolButtonClick();
     ASSERT_TRUE(WaitUntil([&] { return form->Reader()->isFinished(); }));
 
     exchange->SetSilent(true);
-    form->ReloadToolButton->click();
+    Child<QToolButton>(*form, "ReloadToolButton")->click();
     EXPECT_EQ(recorder.Messages(), std::vector<TShownMessage>{kNoExchange});
     // The rejected-record panel keeps what the reading showed.
     auto dashes = kDashes;
@@ -466,12 +479,12 @@ TEST_F(MainForm, ReloadReportsEveryFailureWhateverTheStartUpAction) {
     EXPECT_EQ(PanelTexts(*form), dashes);
 
     exchange->SetSilent(false);
-    form->ReloadToolButton->click();
+    Child<QToolButton>(*form, "ReloadToolButton")->click();
     EXPECT_EQ(recorder.Messages().size(), 1u);
     EXPECT_EQ(form->StatusBar1Panel(0)->text().toStdString(), "АТС: ОФИС");
-    EXPECT_EQ(form->CGauge1->maximum(), 300);
+    EXPECT_EQ(Child<QProgressBar>(*form, "CGauge1")->maximum(), 300);
 
-    exchange.reset();
+    exchange->Stop();  // switched off, and its name leads nowhere
     std::filesystem::create_symlink(dir.File("no-such-device"), dir.File("COM1"));
     form->ReloadToolButtonClick();
     // The link that leads nowhere is named.
@@ -479,7 +492,7 @@ TEST_F(MainForm, ReloadReportsEveryFailureWhateverTheStartUpAction) {
                                         dir.File("no-such-device") + ", которого нет.",
                                     kPortError.Caption};
     EXPECT_EQ(recorder.Messages().back(), dangling);
-    EXPECT_FALSE(form->Link()->Port()->IsOpen());
+    EXPECT_FALSE(form->Link()->PortOpen());
 }
 
 TEST_F(MainForm, CallLinesMoveTheGaugeAndTheListEmptiesPastItsLimit) {
@@ -487,19 +500,19 @@ TEST_F(MainForm, CallLinesMoveTheGaugeAndTheListEmptiesPastItsLimit) {
     QStringList many;
     for (int i = 1; i < TMainForm::kMaxListLines; ++i)
         many << QString::number(i);
-    form->ListBox1->addItems(many);
+    Child<QListWidget>(*form, "ListBox1")->addItems(many);
     form->ShowCallLine("line 20000", 6, 2);
-    EXPECT_EQ(form->ListBox1->count(), TMainForm::kMaxListLines);
-    EXPECT_EQ(form->ListBox1->currentRow(), TMainForm::kMaxListLines - 1);
-    EXPECT_EQ(form->CGauge1->value(), 6);
+    EXPECT_EQ(Child<QListWidget>(*form, "ListBox1")->count(), TMainForm::kMaxListLines);
+    EXPECT_EQ(Child<QListWidget>(*form, "ListBox1")->currentRow(), TMainForm::kMaxListLines - 1);
+    EXPECT_EQ(Child<QProgressBar>(*form, "CGauge1")->value(), 6);
     EXPECT_EQ(form->StatusBar1Panel(4)->text().toStdString(), "В буфере : 6");
     EXPECT_EQ(form->StatusBar1Panel(5)->text().toStdString(), "Отвергнуто записей: 2");
     form->ShowCallLine("line 20001", 5, 2);
-    EXPECT_EQ(form->ListBox1->count(), 0);
+    EXPECT_EQ(Child<QListWidget>(*form, "ListBox1")->count(), 0);
     // The gauge stops at its minimum.
-    form->CGauge1->setValue(0);
+    Child<QProgressBar>(*form, "CGauge1")->setValue(0);
     form->ShowCallLine("one more", 4, 12345);
-    EXPECT_EQ(form->CGauge1->value(), 0);
+    EXPECT_EQ(Child<QProgressBar>(*form, "CGauge1")->value(), 0);
     // The rejected count can be read at the window's size.
     QApplication::processEvents();
     QLabel* rejected = form->StatusBar1Panel(5);
@@ -507,8 +520,8 @@ TEST_F(MainForm, CallLinesMoveTheGaugeAndTheListEmptiesPastItsLimit) {
               rejected->fontMetrics().horizontalAdvance(rejected->text()))
         << rejected->width() << " of " << form->width();
     EXPECT_EQ(form->width(), 794);
-    form->ClearListMenuItem->trigger();
-    EXPECT_EQ(form->ListBox1->count(), 0);
+    Child<QAction>(*form, "ClearListMenuItem")->trigger();
+    EXPECT_EQ(Child<QListWidget>(*form, "ListBox1")->count(), 0);
 }
 
 TEST_F(MainForm, ExchangeInfoEmptiesTheContinuousPanelOnlyWhenNotReading) {
@@ -517,13 +530,13 @@ TEST_F(MainForm, ExchangeInfoEmptiesTheContinuousPanelOnlyWhenNotReading) {
     form->SetUnInterruptPanel("Идет непрерывное считывание");
     ll.Reading.UnInterruptFlag = true;
     form->Controller().ShowExchangeInfo(false);
-    EXPECT_FALSE(form->UnInterruptPanel->text().isEmpty());
+    EXPECT_FALSE(Child<QLabel>(*form, "UnInterruptPanel")->text().isEmpty());
     ll.Reading.UnInterruptFlag = false;
-    form->DatePicker->setDate(QDate(2020, 5, 5));
+    Child<QDateEdit>(*form, "DatePicker")->setDate(QDate(2020, 5, 5));
     form->Controller().ShowExchangeInfo(true);
-    EXPECT_TRUE(form->UnInterruptPanel->text().isEmpty());
+    EXPECT_TRUE(Child<QLabel>(*form, "UnInterruptPanel")->text().isEmpty());
     // The link test passed: the pickers show the exchange's clock again.
-    EXPECT_EQ(form->DatePicker->date(), QDate(2007, 1, 1));
+    EXPECT_EQ(Child<QDateEdit>(*form, "DatePicker")->date(), QDate(2007, 1, 1));
 }
 
 TEST_F(MainForm, EveryControlIsFoundByItsName) {
@@ -555,15 +568,19 @@ TEST_F(MainForm, EveryControlIsFoundByItsName) {
                              "PickerTimer"})
         EXPECT_NE(form->findChild<QObject*>(name), nullptr) << name;
     EXPECT_EQ(form->objectName(), "MainForm");
-    EXPECT_EQ(form->StopToolButton->toolTip().toStdString(), "Остановить  считывание");
-    EXPECT_EQ(form->ReloadToolButton->toolTip().toStdString(), "Обновить");
-    EXPECT_EQ(form->ReadDataToolButton->toolTip().toStdString(), "Считать все данные из АТС");
-    EXPECT_EQ(form->ReadDataToolButton->defaultAction(), form->LoadFromATSMenuItem);
-    EXPECT_EQ(form->UnInterruptPanel->width(), 410);
-    EXPECT_EQ(form->CGauge1->orientation(), Qt::Vertical);
-    EXPECT_FALSE(form->DatePicker->isEnabled());
-    EXPECT_FALSE(form->TimePicker->isEnabled());
-    EXPECT_EQ(form->centralWidget()->size(), QSize(794, 490 - form->ToolBar1->height()));
+    EXPECT_EQ(Child<QToolButton>(*form, "StopToolButton")->toolTip().toStdString(),
+              "Остановить  считывание");
+    EXPECT_EQ(Child<QToolButton>(*form, "ReloadToolButton")->toolTip().toStdString(), "Обновить");
+    EXPECT_EQ(Child<QToolButton>(*form, "ReadDataToolButton")->toolTip().toStdString(),
+              "Считать все данные из АТС");
+    EXPECT_EQ(Child<QToolButton>(*form, "ReadDataToolButton")->defaultAction(),
+              Child<QAction>(*form, "LoadFromATSMenuItem"));
+    EXPECT_EQ(Child<QLabel>(*form, "UnInterruptPanel")->width(), 410);
+    EXPECT_EQ(Child<QProgressBar>(*form, "CGauge1")->orientation(), Qt::Vertical);
+    EXPECT_FALSE(Child<QDateEdit>(*form, "DatePicker")->isEnabled());
+    EXPECT_FALSE(Child<QTimeEdit>(*form, "TimePicker")->isEnabled());
+    EXPECT_EQ(form->centralWidget()->size(),
+              QSize(794, 490 - Child<QToolBar>(*form, "ToolBar1")->height()));
 }
 
 }  // namespace

@@ -52,7 +52,12 @@ class OptionsForm : public ::testing::Test {
   protected:
     void SetUp() override {
         WriteSettings(dir);
-        InDirectory(dir.Path(), [&] { link = CreateLowLevel(); });
+        UseLink([] { return CreateLowLevel(); });
+    }
+    // The program's link from now on, made by makeLink.
+    void UseLink(const TLinkFactory& makeLink) {
+        controller.reset();
+        InDirectory(dir.Path(), [&] { link = makeLink(); });
         ASSERT_EQ(ReadConfig(link->Settings), TConfigResult::Done);
         controller = std::make_unique<TProgramController>(view, link);
         form.SetApply([this](const TOptionsSettings& chosen) {
@@ -160,12 +165,14 @@ TEST_F(OptionsForm, OkStoresTheSettingsWhateverTheOpeningGave) {
         {TDevice::Silent, {{"АТС не обнаружена.", "Уведомление"}}},
         {TDevice::Answering, {}},
     };
+    const auto exchange = StartInMemory();
+    const TSimPort port(*exchange, "COM32");
+    UseLink(port.Factory());
     for (const auto& [device, messages] : rows) {
         SCOPED_TRACE(int(device));
         recorder.ClearMessages();
-        std::unique_ptr<sim::TSimExchange> exchange;
-        if (device != TDevice::None) exchange = StartExchange(dir.Path(), {}, "COM32");
-        if (device == TDevice::Silent) exchange->SetSilent(true);
+        port.Device->SetName(device == TDevice::None ? "" : "COM32");
+        exchange->SetSilent(device == TDevice::Silent);
         Show();
         form.COMPortComboBox->setCurrentIndex(31);
         form.NotSaveTitleRadioButton->click();
@@ -173,11 +180,13 @@ TEST_F(OptionsForm, OkStoresTheSettingsWhateverTheOpeningGave) {
         EXPECT_EQ(recorder.Messages(), messages);
         EXPECT_EQ(ReadFile(dir.File("Tallyphon.cfg")), ConfigBytes(32, 0, 0));
         EXPECT_EQ(link->Settings.PortName, "COM32");
-        EXPECT_EQ(link->Port()->IsOpen(), device != TDevice::None);
+        EXPECT_EQ(link->PortOpen(), device != TDevice::None);
         EXPECT_FALSE(form.isVisible());
         WriteFile(dir.File("Tallyphon.cfg"), ConfigBytes(1, 1, 0));
-        link->Port()->Close();
+        ASSERT_EQ(link->ClosePort(), TCloseResult::Closed);
     }
+    controller.reset();  // the link goes before the exchange
+    link.reset();
 }
 
 TEST_F(OptionsForm, AFailedWriteIsReported) {
@@ -216,14 +225,19 @@ TEST(OptionsFromMainWindow, OkReopensThePortUnderTheNewName) {
     sim::TExchangeConfig second;
     second.Name = "SECOND";
     second.Units[0].Capacity = 200;
-    auto first = StartExchange(dir.Path());
-    auto other = StartExchange(dir.Path(), second, "COM2");
-    auto main = CreateMainForm(dir.Path());
+    const auto exchange = StartInMemory();
+    const TSimPort port(*exchange);
+    auto main = CreateMainForm(dir.Path(), port.Factory());
     ASSERT_TRUE(recorder.Messages().empty());
     ASSERT_EQ(main->StatusBar1Panel(0)->text().toStdString(), "АТС: VERANTA");
     TOptionsForm options;
     main->SetOptionsForm(&options);
 
+    // Another exchange under COM2 now; COM1 leads nowhere.
+    exchange->Stop();
+    exchange->Config() = second;
+    ASSERT_TRUE(exchange->StartInMemory(port.Clock->Now()));
+    port.Device->SetName("COM2");
     bool shownModal = false;
     QPoint shownAt;
     QTimer::singleShot(0, [&] {
@@ -233,19 +247,18 @@ TEST(OptionsFromMainWindow, OkReopensThePortUnderTheNewName) {
         options.COMPortComboBox->setCurrentIndex(1);
         options.Button2->click();
     });
-    main->OptionsMenuItem->trigger();
+    Child<QAction>(*main, "OptionsMenuItem")->trigger();
     EXPECT_TRUE(shownModal);
     EXPECT_EQ(shownAt, main->pos() + QPoint(25, 25));
     EXPECT_TRUE(recorder.Messages().empty());
     EXPECT_EQ(main->Link()->Settings.PortName, "COM2");
-    EXPECT_TRUE(main->Link()->Port()->IsOpen());
-    EXPECT_EQ(main->Link()->Port()->DevicePath(), dir.File("COM2"));
+    EXPECT_TRUE(main->Link()->PortOpen());
     EXPECT_EQ(main->StatusBar1Panel(0)->text().toStdString(), "АТС: SECOND");
     EXPECT_EQ(main->StatusBar1Panel(3)->text().toStdString(), "Емкость буфера : 200");
     EXPECT_EQ(ReadFile(dir.File("Tallyphon.cfg")), ConfigBytes(2, 1, 0));
 
     // A silent exchange: the message, and still the settings are written.
-    other->SetSilent(true);
+    exchange->SetSilent(true);
     QTimer::singleShot(0, [&] {
         if (QApplication::activeModalWidget() != &options) return;
         options.NotSaveTitleRadioButton->click();
@@ -294,7 +307,7 @@ TEST_F(OptionsForm, AChosenDeviceBecomesTheSelectedPortsLinkAndOpens) {
     // OK opens the port through the new link: the exchange answers.
     form.Button2->click();
     EXPECT_TRUE(recorder.Messages().empty());
-    EXPECT_TRUE(link->Port()->IsOpen());
+    EXPECT_TRUE(link->PortOpen());
     EXPECT_EQ(link->Settings.PortName, "COM3");
 }
 

@@ -1,5 +1,6 @@
-// Reading through the real main window and its reading thread, and the
-// unattended start as a separate process.
+// Reading through the real main window and its reading thread (the exchange
+// in memory behind the port, on a test clock), and the unattended start as a
+// separate process over a pseudo-terminal.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -50,7 +51,15 @@ class ReadingWindow : public ::testing::Test {
   protected:
     void TearDown() override {
         form.reset();
+        port.reset();
         exchange.reset();
+    }
+    // The main window in dir over the exchange with config, served in
+    // memory behind the port COM1.
+    void Open(const sim::TExchangeConfig& config) {
+        exchange = StartInMemory(config);
+        port = std::make_unique<TSimPort>(*exchange);
+        form = CreateMainForm(dir.Path(), port->Factory());
     }
     bool ReaderDone() {
         return WaitUntil([&] { return form->Reader() && form->Reader()->isFinished(); },
@@ -59,31 +68,35 @@ class ReadingWindow : public ::testing::Test {
     TRecorder recorder;
     TTempDir dir;
     std::unique_ptr<sim::TSimExchange> exchange;
+    std::unique_ptr<TSimPort> port;
     std::unique_ptr<TMainForm> form;
 };
 
 TEST_F(ReadingWindow, ReadAllWritesExactlyTheExpectedFileAndShowsIt) {
     const auto day = Day(150, 3);
     WriteSettings(dir);
-    exchange = StartExchange(dir.Path(), Holding(day));
-    form = CreateMainForm(dir.Path());
+    Open(Holding(day));
     const TLowLevel& ll = *form->Link();
-    form->ReadDataToolButton->click();
+    Child<QToolButton>(*form, "ReadDataToolButton")->click();
     ASSERT_TRUE(ReaderDone());
 
     std::vector<std::string> expected = {"       Данные на  01-01-2007 00:00:00 ", kColumnLine};
     for (const auto& l : ExpectedCallLines(ll, day))
         expected.push_back(l);
     EXPECT_EQ(CallLogLines(dir.File("calls.txt")), expected);
-    ASSERT_EQ(form->ListBox1->count(), static_cast<int>(expected.size()));
-    EXPECT_EQ(form->ListBox1->item(form->ListBox1->count() - 1)->text().toStdString(),
+    ASSERT_EQ(Child<QListWidget>(*form, "ListBox1")->count(), static_cast<int>(expected.size()));
+    EXPECT_EQ(Child<QListWidget>(*form, "ListBox1")
+                  ->item(Child<QListWidget>(*form, "ListBox1")->count() - 1)
+                  ->text()
+                  .toStdString(),
               expected.back());
-    EXPECT_EQ(form->ListBox1->currentRow(), form->ListBox1->count() - 1);
-    EXPECT_TRUE(form->ReadDataToolButton->isEnabled());
-    EXPECT_FALSE(form->StopToolButton->isEnabled());
+    EXPECT_EQ(Child<QListWidget>(*form, "ListBox1")->currentRow(),
+              Child<QListWidget>(*form, "ListBox1")->count() - 1);
+    EXPECT_TRUE(Child<QToolButton>(*form, "ReadDataToolButton")->isEnabled());
+    EXPECT_FALSE(Child<QToolButton>(*form, "StopToolButton")->isEnabled());
     // Rejected records are never counted down.
     EXPECT_GT(ll.Reading.RejectedRecords, 0);
-    EXPECT_EQ(form->CGauge1->value(), ll.Reading.RejectedRecords);
+    EXPECT_EQ(Child<QProgressBar>(*form, "CGauge1")->value(), ll.Reading.RejectedRecords);
     EXPECT_EQ(form->StatusBar1Panel(4)->text().toStdString(),
               "В буфере : " + std::to_string(ll.Reading.RejectedRecords));
     EXPECT_EQ(form->StatusBar1Panel(5)->text().toStdString(),
@@ -99,24 +112,22 @@ TEST_F(ReadingWindow, TheListEmptiesAtLine20001WhileTheFileKeepsEveryLine) {
     d.Calls = 12;
     const auto day = sim::GenerateOfficeDay(d);
     WriteSettings(dir);
-    exchange = StartExchange(dir.Path(), Holding(day));
-    form = CreateMainForm(dir.Path());
+    Open(Holding(day));
     QStringList earlier;
     for (int i = 0; i < 19987; ++i)
         earlier << QString::number(i);
-    form->ListBox1->addItems(earlier);
+    Child<QListWidget>(*form, "ListBox1")->addItems(earlier);
     form->LoadFromATSMenuItemClick();
     ASSERT_TRUE(ReaderDone());
-    EXPECT_EQ(form->ListBox1->count(), 0);
+    EXPECT_EQ(Child<QListWidget>(*form, "ListBox1")->count(), 0);
     EXPECT_EQ(CallLogLines(dir.File("calls.txt")).size(), 14u);
 }
 
 TEST_F(ReadingWindow, ClosingTheWindowDuringAReadEndsItWithoutDeadlock) {
     WriteSettings(dir);
-    exchange = StartExchange(dir.Path(), Holding(Day(3000, 5)));
-    form = CreateMainForm(dir.Path());
+    Open(Holding(Day(3000, 5)));
     form->LoadFromATSMenuItemClick();
-    ASSERT_TRUE(WaitUntil([&] { return form->ListBox1->count() > 50; }));
+    ASSERT_TRUE(WaitUntil([&] { return Child<QListWidget>(*form, "ListBox1")->count() > 50; }));
     boost::shared_ptr<ReadATSThread> reader = form->Reader();
     form->close();
     form.reset();  // waits for the reader while serving its hand-overs
@@ -128,18 +139,18 @@ TEST_F(ReadingWindow, ClosingTheWindowDuringAReadEndsItWithoutDeadlock) {
 TEST_F(ReadingWindow, ContinuousStartUpReadsCallsAsTheyArrive) {
     WriteSettings(dir, "AUTOSTART_UNINTERRUPT");
     const auto day = Day(12, 8);
-    exchange = StartExchange(dir.Path(), Holding({day.begin(), day.begin() + 4}));
-    form = CreateMainForm(dir.Path());
-    EXPECT_EQ(form->UnInterruptPanel->text().toStdString(), "Идет непрерывное считывание");
-    EXPECT_FALSE(form->ReadDataToolButton->isEnabled());
+    Open(Holding({day.begin(), day.begin() + 4}));
+    EXPECT_EQ(Child<QLabel>(*form, "UnInterruptPanel")->text().toStdString(),
+              "Идет непрерывное считывание");
+    EXPECT_FALSE(Child<QToolButton>(*form, "ReadDataToolButton")->isEnabled());
     for (size_t i = 4; i < day.size(); ++i)
         exchange->AddRecord(0, day[i]);
     const auto expected = ExpectedCallLines(*form->Link(), day);
     ASSERT_TRUE(WaitUntil(
         [&] { return CallLogLines(dir.File("calls.txt")).size() == 2 + expected.size(); }));
-    form->StopToolButton->click();
-    EXPECT_TRUE(form->UnInterruptPanel->text().isEmpty());
-    EXPECT_TRUE(form->ReadDataToolButton->isEnabled());
+    Child<QToolButton>(*form, "StopToolButton")->click();
+    EXPECT_TRUE(Child<QLabel>(*form, "UnInterruptPanel")->text().isEmpty());
+    EXPECT_TRUE(Child<QToolButton>(*form, "ReadDataToolButton")->isEnabled());
     ASSERT_TRUE(ReaderDone());
     const auto lines = CallLogLines(dir.File("calls.txt"));
     EXPECT_EQ(std::vector<std::string>(lines.begin() + 2, lines.end()), expected);

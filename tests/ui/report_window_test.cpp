@@ -38,6 +38,7 @@
 #include "tests/common/recorder.h"
 #include "tests/common/test_support.h"
 #include "tests/reports/report_sample.h"
+#include "tests/ui/ui_test_support.h"
 #include "ui/about_form.h"
 #include "ui/charts_form.h"
 #include "ui/main_form_rep.h"
@@ -87,9 +88,7 @@ struct ReportWindow : testing::Test {
     // The window's widgets and actions go by their object names.
     template <class T>
     T* Get(const char* name) {
-        T* child = form.findChild<T*>(name);
-        EXPECT_NE(child, nullptr) << name;
-        return child;
+        return ui_test::Child<T>(form, name);
     }
     QAction* Action(const char* name) { return Get<QAction>(name); }
     QTableView* Grid(const char* name) { return Get<QTableView>(name); }

@@ -47,9 +47,17 @@ std::unique_ptr<sim::TSimExchange> StartExchange(const std::string& dir,
     return ex;
 }
 
-std::unique_ptr<TMainForm> CreateMainForm(const std::string& dir) {
+TSimPort::TSimPort(sim::TSimExchange& exchange, const std::string& name)
+    : Clock(std::make_shared<testing_support::TTestClock>()),
+      Device(std::make_shared<testing_support::TSimDevice>(exchange, *Clock, name)) {}
+
+TLinkFactory TSimPort::Factory() const {
+    return [clock = Clock, device = Device] { return CreateLowLevel(device, clock); };
+}
+
+std::unique_ptr<TMainForm> CreateMainForm(const std::string& dir, const TLinkFactory& makeLink) {
     std::unique_ptr<TMainForm> form;
-    InDirectory(dir, [&] { form = std::make_unique<TMainForm>(); });
+    InDirectory(dir, [&] { form = std::make_unique<TMainForm>(TStartMode::Window, makeLink); });
     return form;
 }
 

@@ -11,7 +11,10 @@
 #include <string>
 
 #include <QObject>
+#include <QString>
 
+#include "acquisition/program_controller.h"
+#include "tests/common/sim_line.h"
 #include "tests/common/test_support.h"
 #include "tools/sim_exchange/sim_exchange.h"
 
@@ -36,8 +39,20 @@ std::unique_ptr<sim::TSimExchange> StartExchange(const std::string& dir,
                                                  sim::TExchangeConfig config = {},
                                                  const std::string& linkName = "COM1");
 
-// Creates the main window in dir (its start-up runs there).
-std::unique_ptr<TMainForm> CreateMainForm(const std::string& dir);
+// The program's port as an in-memory device found by name, to exchange
+// (which outlives it), on a test clock: no terminal and no real waits.
+struct TSimPort {
+    explicit TSimPort(sim::TSimExchange& exchange, const std::string& name = "COM1");
+    // Makes links over the device as the program makes its own.
+    TLinkFactory Factory() const;
+    std::shared_ptr<testing_support::TTestClock> Clock;
+    std::shared_ptr<testing_support::TSimDevice> Device;
+};
+
+// Creates the main window in dir (its start-up runs there), over the links
+// makeLink makes (by default on the serial port).
+std::unique_ptr<TMainForm> CreateMainForm(const std::string& dir,
+                                          const TLinkFactory& makeLink = {});
 
 // Serves events until condition holds or timeout passes; true when it held.
 bool WaitUntil(const std::function<bool()>& condition,

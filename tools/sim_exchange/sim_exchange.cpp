@@ -195,6 +195,11 @@ void TSimExchange::PurgeForProgram(std::chrono::steady_clock::time_point now) {
     d.transport.PurgeOut();
 }
 
+bool TSimExchange::Serving() const {
+    std::lock_guard<std::mutex> lock(impl_->mu);
+    return impl_->serving;
+}
+
 bool TSimExchange::Gone() const {
     std::lock_guard<std::mutex> lock(impl_->mu);
     return impl_->transport.Vanished();

@@ -168,6 +168,8 @@ class TSimExchange {
     bool StartInMemory(std::chrono::steady_clock::time_point start = {});
     // Stops serving, closes the terminal and removes the link.
     void Stop();
+    // Whether it serves (started and not stopped).
+    bool Serving() const;
     // Path of the slave device (e.g. /dev/pts/7; empty in memory).
     std::string SlavePath() const;
 
