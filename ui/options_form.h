@@ -44,21 +44,6 @@ class TOptionsForm : public QDialog {
         deviceSource_ = std::move(source);
     }
 
-    QGroupBox* const GroupBox1;
-    QComboBox* const COMPortComboBox;
-    QGroupBox* const GroupBox2;
-    QRadioButton* const SaveTitleRadioButton;
-    QRadioButton* const NotSaveTitleRadioButton;
-    QCheckBox* const altFormatCheckBox;
-    QPushButton* const Button2;
-    QPushButton* const Button1;
-    // The device the selected port opens; the serial devices found; the
-    // command that links the selected port to the selected device.
-    QLabel* const COMPortDeviceLabel;
-    QListWidget* const SerialDevicesListBox;
-    QPushButton* const LinkDeviceButton;
-    QPushButton* const RefreshDevicesButton;
-
   public slots:
     // Fills the 32 ports and shows the settings given.
     void FormShow();
@@ -79,6 +64,21 @@ class TOptionsForm : public QDialog {
     void showEvent(QShowEvent* event) override;
 
   private:
+    QGroupBox* const GroupBox1;
+    QComboBox* const COMPortComboBox;
+    QGroupBox* const GroupBox2;
+    QRadioButton* const SaveTitleRadioButton;
+    QRadioButton* const NotSaveTitleRadioButton;
+    QCheckBox* const altFormatCheckBox;
+    QPushButton* const Button2;
+    QPushButton* const Button1;
+    // The device the selected port opens; the serial devices found; the
+    // command that links the selected port to the selected device.
+    QLabel* const COMPortDeviceLabel;
+    QListWidget* const SerialDevicesListBox;
+    QPushButton* const LinkDeviceButton;
+    QPushButton* const RefreshDevicesButton;
+
     // Writes beside each port name the device it opens, marking those that
     // exist, and the selected one's under the list.
     void ShowPortDevices();

@@ -111,8 +111,8 @@ TEST(Application, QtsOwnTextsFollowTheLocaleWhileTheProgramsStayAsWritten) {
     for (const auto& [which, text] : rows)
         EXPECT_EQ(standard(which), text);
     TOptionsForm options;
-    EXPECT_EQ(options.Button2->text().toStdString(), "OK");
-    EXPECT_EQ(options.Button1->text().toStdString(), "Cancel");
+    EXPECT_EQ(Child<QPushButton>(options, "Button2")->text().toStdString(), "OK");
+    EXPECT_EQ(Child<QPushButton>(options, "Button1")->text().toStdString(), "Cancel");
     // A language Qt has no texts for leaves them English.
     EXPECT_FALSE(app->LoadQtTranslations(QLocale::c()));
     EXPECT_EQ(standard(QDialogButtonBox::Cancel), "Cancel");

@@ -82,31 +82,31 @@ class OptionsForm : public ::testing::Test {
 };
 
 TEST_F(OptionsForm, AlwaysOffersThirtyTwoPortsAndSelectsTheCurrentOne) {
-    form.COMPortComboBox->addItems({"COM9", "stale"});
+    Child<QComboBox>(form, "COMPortComboBox")->addItems({"COM9", "stale"});
     link->Settings.PortName = "COM32";
     Show();
-    ASSERT_EQ(form.COMPortComboBox->count(), 32);
-    EXPECT_EQ(form.COMPortComboBox->itemText(0).toStdString(), "COM1");
-    EXPECT_EQ(form.COMPortComboBox->itemText(31).toStdString(), "COM32");
-    EXPECT_EQ(form.COMPortComboBox->currentText().toStdString(), "COM32");
-    EXPECT_TRUE(form.Button2->isEnabled());
+    ASSERT_EQ(Child<QComboBox>(form, "COMPortComboBox")->count(), 32);
+    EXPECT_EQ(Child<QComboBox>(form, "COMPortComboBox")->itemText(0).toStdString(), "COM1");
+    EXPECT_EQ(Child<QComboBox>(form, "COMPortComboBox")->itemText(31).toStdString(), "COM32");
+    EXPECT_EQ(Child<QComboBox>(form, "COMPortComboBox")->currentText().toStdString(), "COM32");
+    EXPECT_TRUE(Child<QPushButton>(form, "Button2")->isEnabled());
     form.hide();
     Show();
-    EXPECT_EQ(form.COMPortComboBox->count(), 32);
+    EXPECT_EQ(Child<QComboBox>(form, "COMPortComboBox")->count(), 32);
 }
 
 TEST_F(OptionsForm, NoPortSelectedKeepsOkDisabled) {
     link->Settings.PortName = "COM";
     const std::string before = ReadFile(dir.File("Tallyphon.cfg"));
     Show();
-    EXPECT_EQ(form.COMPortComboBox->currentIndex(), -1);
-    EXPECT_FALSE(form.Button2->isEnabled());
+    EXPECT_EQ(Child<QComboBox>(form, "COMPortComboBox")->currentIndex(), -1);
+    EXPECT_FALSE(Child<QPushButton>(form, "Button2")->isEnabled());
     form.Button2Click();
     EXPECT_TRUE(opened.empty());
     EXPECT_EQ(ReadFile(dir.File("Tallyphon.cfg")), before);
     EXPECT_TRUE(form.isVisible());
-    form.COMPortComboBox->setCurrentIndex(2);
-    EXPECT_TRUE(form.Button2->isEnabled());
+    Child<QComboBox>(form, "COMPortComboBox")->setCurrentIndex(2);
+    EXPECT_TRUE(Child<QPushButton>(form, "Button2")->isEnabled());
 }
 
 struct TShowingRow {
@@ -125,13 +125,15 @@ TEST_F(OptionsForm, CheckingTheAlternativeFormatAtShowingSwitchesTitlesOff) {
         SCOPED_TRACE(::testing::Message()
                      << row.saveTitle << row.altFormat << row.boxCheckedBefore);
         form.hide();
-        form.altFormatCheckBox->setChecked(row.boxCheckedBefore);
+        Child<QCheckBox>(form, "altFormatCheckBox")->setChecked(row.boxCheckedBefore);
         link->Settings.SaveTitle = row.saveTitle;
         link->Settings.AltFormat = row.altFormat;
         Show();
-        EXPECT_EQ(form.SaveTitleRadioButton->isChecked(), row.saveTitleShown);
-        EXPECT_NE(form.NotSaveTitleRadioButton->isChecked(), row.saveTitleShown);
-        EXPECT_EQ(form.altFormatCheckBox->isChecked(), row.altFormat);
+        EXPECT_EQ(Child<QRadioButton>(form, "SaveTitleRadioButton")->isChecked(),
+                  row.saveTitleShown);
+        EXPECT_NE(Child<QRadioButton>(form, "NotSaveTitleRadioButton")->isChecked(),
+                  row.saveTitleShown);
+        EXPECT_EQ(Child<QCheckBox>(form, "altFormatCheckBox")->isChecked(), row.altFormat);
     }
 }
 
@@ -139,14 +141,14 @@ TEST_F(OptionsForm, TitlesCanBeSwitchedBackOnAfterCheckingTheFormat) {
     auto exchange = StartExchange(dir.Path(), {}, "COM5");
     link->Settings.AltFormat = false;
     Show();
-    form.altFormatCheckBox->click();
-    EXPECT_TRUE(form.NotSaveTitleRadioButton->isChecked());
-    form.altFormatCheckBox->click();
-    EXPECT_TRUE(form.NotSaveTitleRadioButton->isChecked());
-    form.altFormatCheckBox->click();
-    form.SaveTitleRadioButton->click();
-    form.COMPortComboBox->setCurrentIndex(4);
-    form.Button2->click();
+    Child<QCheckBox>(form, "altFormatCheckBox")->click();
+    EXPECT_TRUE(Child<QRadioButton>(form, "NotSaveTitleRadioButton")->isChecked());
+    Child<QCheckBox>(form, "altFormatCheckBox")->click();
+    EXPECT_TRUE(Child<QRadioButton>(form, "NotSaveTitleRadioButton")->isChecked());
+    Child<QCheckBox>(form, "altFormatCheckBox")->click();
+    Child<QRadioButton>(form, "SaveTitleRadioButton")->click();
+    Child<QComboBox>(form, "COMPortComboBox")->setCurrentIndex(4);
+    Child<QPushButton>(form, "Button2")->click();
     EXPECT_EQ(opened, std::vector<std::string>{"COM5"});
     EXPECT_EQ(ReadFile(dir.File("Tallyphon.cfg")), ConfigBytes(5, 1, 1));
     EXPECT_TRUE(link->Settings.SaveTitle);
@@ -174,9 +176,9 @@ TEST_F(OptionsForm, OkStoresTheSettingsWhateverTheOpeningGave) {
         port.Device->SetName(device == TDevice::None ? "" : "COM32");
         exchange->SetSilent(device == TDevice::Silent);
         Show();
-        form.COMPortComboBox->setCurrentIndex(31);
-        form.NotSaveTitleRadioButton->click();
-        form.Button2->click();
+        Child<QComboBox>(form, "COMPortComboBox")->setCurrentIndex(31);
+        Child<QRadioButton>(form, "NotSaveTitleRadioButton")->click();
+        Child<QPushButton>(form, "Button2")->click();
         EXPECT_EQ(recorder.Messages(), messages);
         EXPECT_EQ(ReadFile(dir.File("Tallyphon.cfg")), ConfigBytes(32, 0, 0));
         EXPECT_EQ(link->Settings.PortName, "COM32");
@@ -194,7 +196,7 @@ TEST_F(OptionsForm, AFailedWriteIsReported) {
     std::filesystem::create_directory(dir.File("Tallyphon.cfg"));
     auto exchange = StartExchange(dir.Path());
     Show();
-    form.Button2->click();
+    Child<QPushButton>(form, "Button2")->click();
     const std::vector<TShownMessage> expected = {
         {"Произошел сбой при записи файла конфигурации.", "Ошибка!"}};
     EXPECT_EQ(recorder.Messages(), expected);
@@ -206,10 +208,10 @@ TEST_F(OptionsForm, CancelLeavesEverythingAsItWas) {
     ASSERT_EQ(ReadConfig(link->Settings), TConfigResult::Done);
     const std::string before = ReadFile(dir.File("Tallyphon.cfg"));
     Show();
-    form.COMPortComboBox->setCurrentIndex(20);
-    form.altFormatCheckBox->click();
-    form.SaveTitleRadioButton->click();
-    form.Button1->click();
+    Child<QComboBox>(form, "COMPortComboBox")->setCurrentIndex(20);
+    Child<QCheckBox>(form, "altFormatCheckBox")->click();
+    Child<QRadioButton>(form, "SaveTitleRadioButton")->click();
+    Child<QPushButton>(form, "Button1")->click();
     EXPECT_EQ(ReadFile(dir.File("Tallyphon.cfg")), before);
     EXPECT_EQ(link->Settings.PortName, "COM3");
     EXPECT_TRUE(link->Settings.SaveTitle);
@@ -244,8 +246,8 @@ TEST(OptionsFromMainWindow, OkReopensThePortUnderTheNewName) {
         if (QApplication::activeModalWidget() != &options) return;
         shownModal = true;
         shownAt = options.pos();
-        options.COMPortComboBox->setCurrentIndex(1);
-        options.Button2->click();
+        Child<QComboBox>(options, "COMPortComboBox")->setCurrentIndex(1);
+        Child<QPushButton>(options, "Button2")->click();
     });
     Child<QAction>(*main, "OptionsMenuItem")->trigger();
     EXPECT_TRUE(shownModal);
@@ -261,8 +263,8 @@ TEST(OptionsFromMainWindow, OkReopensThePortUnderTheNewName) {
     exchange->SetSilent(true);
     QTimer::singleShot(0, [&] {
         if (QApplication::activeModalWidget() != &options) return;
-        options.NotSaveTitleRadioButton->click();
-        options.Button2->click();
+        Child<QRadioButton>(options, "NotSaveTitleRadioButton")->click();
+        Child<QPushButton>(options, "Button2")->click();
     });
     main->OptionsMenuItemClick();
     const std::vector<TShownMessage> expected = {{"АТС не обнаружена.", "Уведомление"}};
@@ -274,7 +276,12 @@ TEST(OptionsFromMainWindow, OkReopensThePortUnderTheNewName) {
 
 // The text the port list shows beside the port in row.
 std::string DeviceColumn(const TOptionsForm& form, int row) {
-    return form.COMPortComboBox->model()->index(row, 1).data().toString().toStdString();
+    return Child<QComboBox>(form, "COMPortComboBox")
+        ->model()
+        ->index(row, 1)
+        .data()
+        .toString()
+        .toStdString();
 }
 
 TEST_F(OptionsForm, AChosenDeviceBecomesTheSelectedPortsLinkAndOpens) {
@@ -293,19 +300,19 @@ TEST_F(OptionsForm, AChosenDeviceBecomesTheSelectedPortsLinkAndOpens) {
             {pty, StablePathOf(pty, byId.Path()), "FT232R", "FTDI", "A1B2", TDeviceAccess::Usable}};
     });
     Show();
-    ASSERT_EQ(form.SerialDevicesListBox->count(), 1);
-    EXPECT_EQ(form.SerialDevicesListBox->item(0)->text().toStdString(),
+    ASSERT_EQ(Child<QListWidget>(form, "SerialDevicesListBox")->count(), 1);
+    EXPECT_EQ(Child<QListWidget>(form, "SerialDevicesListBox")->item(0)->text().toStdString(),
               pty + " - FT232R - FTDI, зав. № A1B2 (" + stable + ")");
     EXPECT_EQ(DeviceColumn(form, 0), "\u2714 /dev/ttyS0");
     ASSERT_EQ(DeviceColumn(form, 2).substr(3), "/dev/ttyS2");
-    form.COMPortComboBox->setCurrentIndex(2);
-    form.LinkDeviceButton->click();
+    Child<QComboBox>(form, "COMPortComboBox")->setCurrentIndex(2);
+    Child<QPushButton>(form, "LinkDeviceButton")->click();
     EXPECT_TRUE(recorder.Messages().empty());
     EXPECT_EQ(std::filesystem::read_symlink(dir.File("COM3")), stable);
     EXPECT_EQ(DeviceColumn(form, 2), "\u2714 " + stable);
-    EXPECT_EQ(form.COMPortDeviceLabel->text().toStdString(), "\u2714 " + stable);
+    EXPECT_EQ(Child<QLabel>(form, "COMPortDeviceLabel")->text().toStdString(), "\u2714 " + stable);
     // OK opens the port through the new link: the exchange answers.
-    form.Button2->click();
+    Child<QPushButton>(form, "Button2")->click();
     EXPECT_TRUE(recorder.Messages().empty());
     EXPECT_TRUE(link->PortOpen());
     EXPECT_EQ(link->Settings.PortName, "COM3");
@@ -359,9 +366,9 @@ TEST_F(OptionsForm, LinkingAsksOrRefusesAndAVanishedDeviceChangesNothing) {
             return std::vector<TSerialDevice>{d};
         });
         Show();
-        form.COMPortComboBox->setCurrentIndex(1);
+        Child<QComboBox>(form, "COMPortComboBox")->setCurrentIndex(1);
         recorder.ClearMessages();
-        form.LinkDeviceButton->click();
+        Child<QPushButton>(form, "LinkDeviceButton")->click();
         EXPECT_EQ(recorder.Messages(), row.messages);
         std::string after;
         struct stat st = {};
@@ -382,7 +389,7 @@ TEST(OptionsNames, EveryControlIsFoundByItsName) {
           "COMPortDeviceLabel", "SerialDevicesListBox", "LinkDeviceButton", "RefreshDevicesButton"})
         EXPECT_NE(form.findChild<QObject*>(name), nullptr) << name;
     EXPECT_EQ(form.windowTitle().toStdString(), "Настройки программы");
-    EXPECT_EQ(form.GroupBox1->title().toStdString(), "Номер СОМ-порта");
+    EXPECT_EQ(Child<QGroupBox>(form, "GroupBox1")->title().toStdString(), "Номер СОМ-порта");
 }
 
 }  // namespace
