@@ -1,0 +1,71 @@
+// The bill of a period: per subscriber the calls of each zone, their
+// durations, billed seconds and cost, with totals, as the bill CSV, the
+// printed bill and the report window show it. Costs are whole kopecks.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "reports/directory.h"
+#include "reports/period.h"
+#include "reports/tariffs.h"
+#include "reports/types_rep.h"
+
+// One zone of one subscriber, or a subscriber's total ("Итого").
+struct TBillLine {
+    std::string Zone;     // the tariff's zone name, "Без тарифа" or "Итого"
+    int64_t Calls = 0;    // outgoing calls
+    int64_t Seconds = 0;  // sum of their durations
+    int64_t Billed = 0;   // sum of their billed seconds (0 for "Без тарифа")
+    int64_t Cost = 0;     // kopecks, the sum of the rounded call costs
+    bool Priced = true;   // false for "Без тарифа": its cost is left empty
+};
+
+// One subscriber with at least one outgoing call in the period.
+struct TBillSubscriber {
+    std::string Number;      // programmed number, or "АЛ" and the hardware number
+    std::string Name;        // from the directory; empty when it has none
+    std::string Department;  // likewise
+    // One line per zone called, zones in the order of their first line in
+    // the tariff file, "Без тарифа" last.
+    std::vector<TBillLine> Zones;
+    TBillLine Total;  // Zone "Итого"
+};
+
+struct TBill {
+    // Ordered by number: all-digit numbers first by numeric value, then the
+    // others by their UTF-8 bytes.
+    std::vector<TBillSubscriber> Subscribers;
+    TBillLine Total;  // over every subscriber, Zone "Итого"
+};
+
+// What the printed bill's title says besides the calls.
+struct TBillTitle {
+    std::string Period;        // e.g. "01.11.2026 – 30.11.2026", or "весь файл"
+    std::string ExchangeName;  // may be empty
+    std::string MadeOn;        // the date the bill was made, dd.MM.yyyy
+};
+
+// "1178,00": kopecks with two decimals and a comma.
+std::string KopecksText(int64_t kopecks);
+
+// How one call is rated: its rate (nullptr: incoming, or "Без тарифа"),
+// billed seconds and cost in kopecks. Only outgoing calls (a dialled
+// number) are rated; weekday and time of day come from the call's start.
+struct TCallRating {
+    const TRate* Rate = nullptr;
+    int64_t Billed = 0;
+    int64_t Cost = 0;
+};
+TCallRating RateCall(const TTariffs& tariffs, const TExtStr_rep& call);
+
+// The bill of the outgoing calls of lines that start in period.
+TBill MakeBill(const TStrList_rep<TExtStr_rep>& lines, const TTariffs& tariffs,
+               const TDirectory& directory, const TPeriod& period);
+
+// The bill CSV, byte for byte: UTF-8 with a BOM, fields separated by ";",
+// lines ending CR LF, RFC 4180 quoting; header line
+// "Абонент;Имя;Отдел;Зона;Звонков;Длительность, с;Тарифицировано, с;Стоимость",
+// per subscriber its zone lines and "Итого", then "Итого;;;;" and the sums.
+std::string BillCsv(const TBill& bill);
