@@ -3,6 +3,7 @@
 #include <cmath>
 #include <utility>
 
+#include "reports/bill.h"
 #include "reports/report_datetime.h"
 #include "reports/report_export.h"
 
@@ -49,10 +50,68 @@ std::string ClockText(int64_t seconds) {
 
 }  // namespace
 
+namespace {
+
+constexpr const char* kNameHeader = "Имя";
+constexpr const char* kDepartmentHeader = "Отдел";
+constexpr const char* kCallsHeader = "Звонков";
+constexpr const char* kCostHeader = "Стоимость";
+constexpr const char* kZoneHeader = "Зона";
+constexpr size_t kNoRow = static_cast<size_t>(-1);
+
+// Header or row texts with the name columns after column named (the
+// subscriber's) when the directory is loaded.
+template <size_t N>
+std::vector<std::string> WithName(const TBilling* billing, std::array<std::string, N>&& cells,
+                                  size_t named, std::string_view prgLine, std::string_view hwLine) {
+    std::vector<std::string> row;
+    row.reserve(N + 4);
+    for (size_t c = 0; c < N; ++c) {
+        row.push_back(std::move(cells[c]));
+        if (c == named && billing && billing->Named()) billing->AppendName(row, prgLine, hwLine);
+    }
+    return row;
+}
+
+template <size_t N>
+std::vector<std::string> HeaderRow(const TBilling* billing, const std::array<const char*, N>& texts,
+                                   size_t named, const char* first, const char* second) {
+    std::array<std::string, N> cells;
+    for (size_t c = 0; c < N; ++c)
+        cells[c] = texts[c];
+    std::vector<std::string> row = WithName(billing, std::move(cells), named, {}, {});
+    if (named < N && billing && billing->Named()) {
+        row[named + 1] = kNameHeader;
+        row[named + 2] = kDepartmentHeader;
+    }
+    if (billing && billing->Priced()) {
+        row.emplace_back(first);
+        row.emplace_back(second);
+    }
+    return row;
+}
+
+}  // namespace
+
+void TBilling::AppendName(std::vector<std::string>& row, std::string_view prgLine,
+                          std::string_view hwLine) const {
+    const TSubscriberEntry* entry =
+        Directory ? Directory->Find(BilledSubscriber(prgLine, hwLine)) : nullptr;
+    row.push_back(entry ? entry->Name : std::string());
+    row.push_back(entry ? entry->Department : std::string());
+}
+
+void TBilling::AppendSum(std::vector<std::string>& row, const TCostSum* sum) {
+    row.push_back(std::to_string(sum ? sum->Calls : 0));
+    row.push_back(KopecksText(sum ? sum->Cost : 0));
+}
+
 TCallGrid::TCallGrid(TDateText dateText) : dateText_(std::move(dateText)) {}
 
-void TCallGrid::ShowAll(std::shared_ptr<const TReportModel> report) {
+void TCallGrid::ShowAll(std::shared_ptr<const TReportModel> report,
+                        std::shared_ptr<const TBilling> billing) {
     report_ = std::move(report);
+    billing_ = std::move(billing);
     rows_.clear();
     rows_.shrink_to_fit();
     all_ = true;
@@ -60,16 +119,23 @@ void TCallGrid::ShowAll(std::shared_ptr<const TReportModel> report) {
 }
 
 void TCallGrid::ShowSelection(std::shared_ptr<const TReportModel> report,
-                              std::vector<const TExtStr_rep*> rows) {
+                              std::vector<uint32_t> rows, bool blank,
+                              std::shared_ptr<const TBilling> billing) {
     report_ = std::move(report);
+    billing_ = std::move(billing);
     rows_ = std::move(rows);
     all_ = false;
-    blank_ = rows_.empty();
+    blank_ = blank && rows_.empty();
+}
+
+size_t TCallGrid::IndexOf(size_t row) const {
+    if (all_) return row < report_->LineList().Count() ? row : kNoRow;
+    return row < rows_.size() ? rows_[row] : kNoRow;
 }
 
 const TExtStr_rep* TCallGrid::Record(size_t row) const {
-    if (all_) return row < report_->LineList().Count() ? &report_->LineList()[row] : nullptr;
-    return row < rows_.size() ? rows_[row] : nullptr;
+    const size_t index = IndexOf(row);
+    return index == kNoRow ? nullptr : &report_->LineList()[index];
 }
 
 const std::string& TCallGrid::DateOf(int64_t day) const {
@@ -94,8 +160,38 @@ std::string TCallGrid::ExportLine(size_t i) const {
     return i == 0 ? kCallExportHeader : CallExportLine(Cells(i - 1));
 }
 
-void TALGrid::Show(std::shared_ptr<const TReportModel> report) {
+std::vector<std::string> TCallGrid::Headers() const {
+    return HeaderRow(billing_.get(), kCallGridHeaders, 4, kZoneHeader, kCostHeader);
+}
+
+std::vector<std::string> TCallGrid::Row(size_t row) const {
+    const TExtStr_rep* rec = Record(row);
+    std::vector<std::string> texts =
+        WithName(billing_.get(), Cells(row), 4, rec ? rec->PrgLine.view() : std::string_view(),
+                 rec ? rec->HwLine.view() : std::string_view());
+    if (!billing_ || !billing_->Priced()) return texts;
+    const size_t index = IndexOf(row);
+    const std::vector<TCallCost>* costs = billing_->Costs.get();
+    if (!rec || !costs || index >= costs->size()) {
+        texts.resize(texts.size() + 2);
+        return texts;
+    }
+    const TCallCost& cost = (*costs)[index];
+    const auto& zones = billing_->Tariffs->Zones();
+    if (cost.Zone >= 0 && static_cast<size_t>(cost.Zone) < zones.size()) {
+        texts.push_back(zones[static_cast<size_t>(cost.Zone)]);
+        texts.push_back(KopecksText(cost.Cost));
+    } else {
+        texts.emplace_back(cost.Zone == TCallCost::kNoTariff ? kNoTariffZone : "");
+        texts.emplace_back();
+    }
+    return texts;
+}
+
+void TALGrid::Show(std::shared_ptr<const TReportModel> report,
+                   std::shared_ptr<const TBilling> billing) {
     report_ = std::move(report);
+    billing_ = std::move(billing);
     const auto& items = report_->ALList().Items();
     rows_.assign(items.begin(), items.end());
 }
@@ -111,8 +207,10 @@ std::string TALGrid::ExportLine(size_t i) const {
     return i == 0 ? kALExportHeader : ALExportLine(Cells(i - 1));
 }
 
-void TSLGrid::Show(std::shared_ptr<const TReportModel> report) {
+void TSLGrid::Show(std::shared_ptr<const TReportModel> report,
+                   std::shared_ptr<const TBilling> billing) {
     report_ = std::move(report);
+    billing_ = std::move(billing);
     const auto& items = report_->SLList().Items();
     rows_.assign(items.begin(), items.end());
 }
@@ -126,4 +224,43 @@ std::array<std::string, 4> TSLGrid::Cells(size_t row) const {
 
 std::string TSLGrid::ExportLine(size_t i) const {
     return i == 0 ? kSLExportHeader : SLExportLine(Cells(i - 1));
+}
+
+namespace {
+
+const TCostSum* SumOf(const std::unordered_map<std::string, TCostSum>& sums,
+                      const std::string& key) {
+    const auto it = sums.find(key);
+    return it == sums.end() ? nullptr : &it->second;
+}
+
+}  // namespace
+
+std::vector<std::string> TALGrid::Headers() const {
+    return HeaderRow(billing_.get(), kALGridHeaders, 1, kCallsHeader, kCostHeader);
+}
+
+std::vector<std::string> TALGrid::Row(size_t row) const {
+    if (row >= rows_.size()) return std::vector<std::string>(Headers().size());
+    const TAL_rep& e = *rows_[row];
+    std::vector<std::string> texts = WithName(billing_.get(), Cells(row), 1, e.PrgLine, e.HwLine);
+    if (billing_ && billing_->Priced())
+        TBilling::AppendSum(texts, SumOf(billing_->ByLine, e.HwLine));
+    return texts;
+}
+
+std::vector<std::string> TSLGrid::Headers() const {
+    return HeaderRow(billing_.get(), kSLGridHeaders, kSLGridHeaders.size(), kCallsHeader,
+                     kCostHeader);
+}
+
+std::vector<std::string> TSLGrid::Row(size_t row) const {
+    if (row >= rows_.size()) return std::vector<std::string>(Headers().size());
+    const TSL_rep& e = *rows_[row];
+    auto cells = Cells(row);
+    std::vector<std::string> texts(std::make_move_iterator(cells.begin()),
+                                   std::make_move_iterator(cells.end()));
+    if (billing_ && billing_->Priced())
+        TBilling::AppendSum(texts, SumOf(billing_->ByTrunk, e.Trunk));
+    return texts;
 }

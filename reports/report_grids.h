@@ -11,15 +11,56 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
+#include "reports/directory.h"
 #include "reports/report_model.h"
+#include "reports/tariffs.h"
 
 // Header rows of the call, subscriber-line and trunk grids.
 extern const std::array<const char*, 7> kCallGridHeaders;
 extern const std::array<const char*, 5> kALGridHeaders;
 extern const std::array<const char*, 4> kSLGridHeaders;
+
+// How one call was rated, kept for every call of a loaded file so that a
+// grid drawn or written again rates nothing: its zone (an index into
+// TTariffs::Zones(), kIncoming or kNoTariff), billed seconds and cost in
+// kopecks.
+struct TCallCost {
+    static constexpr int32_t kIncoming = -1;
+    static constexpr int32_t kNoTariff = -2;
+    int32_t Zone = kIncoming;
+    int32_t Billed = 0;
+    int32_t Cost = 0;
+};
+
+// Outgoing calls and their cost in kopecks, of a subscriber line or trunk.
+struct TCostSum {
+    int64_t Calls = 0;
+    int64_t Cost = 0;
+};
+
+// What the grids show besides the call log once tariffs or a subscriber
+// directory are loaded. Without either, the grids show what they always
+// showed, column for column.
+struct TBilling {
+    std::shared_ptr<const TTariffs> Tariffs;      // null: no zones nor costs
+    std::shared_ptr<const TDirectory> Directory;  // null: no names
+    // By index into the LineList of the report shown; empty without tariffs.
+    std::shared_ptr<const std::vector<TCallCost>> Costs;
+    // Of the calls shown in the lists, by hardware number and by trunk.
+    std::unordered_map<std::string, TCostSum> ByLine;
+    std::unordered_map<std::string, TCostSum> ByTrunk;
+
+    bool Priced() const { return Tariffs != nullptr; }
+    bool Named() const { return Directory != nullptr; }
+    // "Имя" and "Отдел" of the subscriber a call of these lines is billed to.
+    void AppendName(std::vector<std::string>& row, std::string_view prgLine,
+                    std::string_view hwLine) const;
+    static void AppendSum(std::vector<std::string>& row, const TCostSum* sum);
+};
 
 // Whole days and seconds of the day of a date-time value, rounded to the
 // nearest second as the grids round it; a value that is no number or lies
@@ -35,14 +76,23 @@ class TCallGrid {
     explicit TCallGrid(TDateText dateText);
 
     // Every record of report's LineList, in file order.
-    void ShowAll(std::shared_ptr<const TReportModel> report);
-    // The records of report a query selected, in order; one empty row when
-    // there are none.
-    void ShowSelection(std::shared_ptr<const TReportModel> report,
-                       std::vector<const TExtStr_rep*> rows);
+    void ShowAll(std::shared_ptr<const TReportModel> report,
+                 std::shared_ptr<const TBilling> billing = nullptr);
+    // The records of report at the indexes into its LineList a query or a
+    // period selected, in order; with blank, one empty row when there are
+    // none.
+    void ShowSelection(std::shared_ptr<const TReportModel> report, std::vector<uint32_t> rows,
+                       bool blank = true, std::shared_ptr<const TBilling> billing = nullptr);
 
     // Rows below the header row.
     size_t RowCount() const { return all_ ? report_->LineList().Count() : rows_.size() + blank_; }
+    // The header row the grid and its spreadsheets show: the seven of the
+    // fixed-column file, "Имя" and "Отдел" after "Прг. АЛ" with a
+    // directory, "Зона" and "Стоимость" last with tariffs.
+    std::vector<std::string> Headers() const;
+    // The texts of a row under those headers.
+    std::vector<std::string> Row(size_t row) const;
+    const TBilling* Billing() const { return billing_.get(); }
     // The seven texts of a row: date, time "hh:mm:ss", duration "hh:mm:ss",
     // hardware number, programmed number, trunk, dialled number. A row past
     // the last (a view a step behind) has empty texts.
@@ -54,10 +104,13 @@ class TCallGrid {
 
   private:
     const std::string& DateOf(int64_t day) const;
+    // The index into LineList of a row's call; -1 for none.
+    size_t IndexOf(size_t row) const;
 
     TDateText dateText_;
     std::shared_ptr<const TReportModel> report_;
-    std::vector<const TExtStr_rep*> rows_;
+    std::shared_ptr<const TBilling> billing_;
+    std::vector<uint32_t> rows_;
     bool all_ = false;
     bool blank_ = false;
     // Date texts by day number: a file spans few days, and formatting a
@@ -68,29 +121,42 @@ class TCallGrid {
 // The subscriber-line grid: ALList in the order it had when shown.
 class TALGrid {
   public:
-    void Show(std::shared_ptr<const TReportModel> report);
+    void Show(std::shared_ptr<const TReportModel> report,
+              std::shared_ptr<const TBilling> billing = nullptr);
     size_t RowCount() const { return rows_.size(); }
     // Hardware number, programmed number, outgoing, incoming, total traffic.
     std::array<std::string, 5> Cells(size_t row) const;
+    // As the call grid's: "Имя" and "Отдел" after "Прг. АЛ" with a
+    // directory, "Звонков" and "Стоимость" last with tariffs.
+    std::vector<std::string> Headers() const;
+    std::vector<std::string> Row(size_t row) const;
+    const TBilling* Billing() const { return billing_.get(); }
     std::string ExportLine(size_t i) const;
     const TAL_rep& Entry(size_t row) const { return *rows_[row]; }
 
   private:
     std::shared_ptr<const TReportModel> report_;
+    std::shared_ptr<const TBilling> billing_;
     std::vector<const TAL_rep*> rows_;
 };
 
 // The trunk grid: SLList in the order it had when shown.
 class TSLGrid {
   public:
-    void Show(std::shared_ptr<const TReportModel> report);
+    void Show(std::shared_ptr<const TReportModel> report,
+              std::shared_ptr<const TBilling> billing = nullptr);
     size_t RowCount() const { return rows_.size(); }
     // Trunk, outgoing, incoming, total traffic.
     std::array<std::string, 4> Cells(size_t row) const;
+    // "Звонков" and "Стоимость" last with tariffs.
+    std::vector<std::string> Headers() const;
+    std::vector<std::string> Row(size_t row) const;
+    const TBilling* Billing() const { return billing_.get(); }
     std::string ExportLine(size_t i) const;
     const TSL_rep& Entry(size_t row) const { return *rows_[row]; }
 
   private:
     std::shared_ptr<const TReportModel> report_;
+    std::shared_ptr<const TBilling> billing_;
     std::vector<const TSL_rep*> rows_;
 };

@@ -14,13 +14,16 @@ constexpr size_t kEntryRoom = 500;
 // often share a trunk or a line.
 template <class Entry, class KeyOf, class Init>
 void Gather(const TStrList_rep<TExtStr_rep>& lines, TStrList_rep<Entry>& list,
-            std::unordered_map<std::string, Entry*>& index, KeyOf keyOf, Init init) {
+            std::unordered_map<std::string, Entry*>& index, KeyOf keyOf, Init init,
+            const std::function<bool(size_t)>& keep) {
     list.Clear();
     list.Capacity(kEntryRoom);
     index.clear();
     const std::string* lastKey = nullptr;
     Entry* last = nullptr;
-    for (const TExtStr_rep* line : lines) {
+    for (size_t i = 0; i < lines.Count(); ++i) {
+        if (keep && !keep(i)) continue;
+        const TExtStr_rep* line = &lines[i];
         const std::string_view key = keyOf(*line);
         Entry* entry;
         if (last && *lastKey == key) {
@@ -62,15 +65,21 @@ std::string TReportModel::LineCountCaption() const {
 }
 
 void TReportModel::BuildLists() {
+    BuildListsOf(*this, nullptr);
+}
+
+void TReportModel::BuildListsOf(const TReportModel& source,
+                                const std::function<bool(size_t)>& keep) {
     Gather(
-        lines_, al_, alIndex_, [](const TExtStr_rep& l) { return l.HwLine.view(); },
+        source.lines_, al_, alIndex_, [](const TExtStr_rep& l) { return l.HwLine.view(); },
         [](TAL_rep& e, const TExtStr_rep& l) {
             e.HwLine = l.HwLine;
             e.PrgLine = l.PrgLine;
-        });
+        },
+        keep);
     Gather(
-        lines_, sl_, slIndex_, [](const TExtStr_rep& l) { return l.Trunk.view(); },
-        [](TSL_rep& e, const TExtStr_rep& l) { e.Trunk = l.Trunk; });
+        source.lines_, sl_, slIndex_, [](const TExtStr_rep& l) { return l.Trunk.view(); },
+        [](TSL_rep& e, const TExtStr_rep& l) { e.Trunk = l.Trunk; }, keep);
 }
 
 TAL_rep* TReportModel::FindAL(std::string_view hwLine) const {

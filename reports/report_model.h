@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -38,6 +39,11 @@ class TReportModel {
     // hardware number and per distinct trunk text, in order of first
     // appearance, each with the traffic of its calls.
     void BuildLists();
+    // Builds ALList and SLList the same way from the lines of source for
+    // which keep(index in source's LineList) holds; this model's own
+    // LineList is left alone. A period's lists are built beside the lists
+    // of the whole file, which the window may be showing meanwhile.
+    void BuildListsOf(const TReportModel& source, const std::function<bool(size_t)>& keep);
 
     // The subscriber line whose HwLine equals hwLine, or nullptr.
     TAL_rep* FindAL(std::string_view hwLine) const;

@@ -2,17 +2,162 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <limits>
 #include <utility>
 
+#include "base/fd.h"
 #include "reports/report_sheets.h"
 #include "reports/report_workbook.h"
 
+namespace {
+
+int32_t Clamped(int64_t v) {
+    return static_cast<int32_t>(std::clamp<int64_t>(v, std::numeric_limits<int32_t>::min(),
+                                                    std::numeric_limits<int32_t>::max()));
+}
+
+// Every call of lines rated by tariffs.
+std::vector<TCallCost> RateAll(const TStrList_rep<TExtStr_rep>& lines, const TTariffs& tariffs) {
+    std::vector<TCallCost> costs(lines.Count());
+    for (size_t i = 0; i < costs.size(); ++i) {
+        const TExtStr_rep& line = lines[i];
+        if (line.ExtNumber.view().empty()) continue;
+        const TCallRating rating = RateCall(tariffs, line);
+        TCallCost& cost = costs[i];
+        cost.Zone = rating.Rate ? rating.Rate->ZoneIndex : TCallCost::kNoTariff;
+        cost.Billed = Clamped(rating.Billed);
+        cost.Cost = Clamped(rating.Cost);
+    }
+    return costs;
+}
+
+}  // namespace
+
 TReportSession::TReportSession(TDateText dateText)
-    : lists_(std::make_shared<TReportModel>()), callGrid_(std::move(dateText)) {}
+    : lists_(std::make_shared<TReportModel>()),
+      periodLists_(lists_),
+      callGrid_(std::move(dateText)) {}
 
 void TReportSession::CreateLists() {
     lists_ = std::make_shared<TReportModel>();
+    periodLists_ = lists_;
+    query_.reset();
+    if (billing_) {
+        // Ratings belong to the lines they were made for.
+        auto billing = std::make_shared<TBilling>(*billing_);
+        billing->Costs.reset();
+        billing->ByLine.clear();
+        billing->ByTrunk.clear();
+        billing_ = std::move(billing);
+    }
+}
+
+void TReportSession::SetTariffs(std::shared_ptr<const TTariffs> tariffs) {
+    TBillingSetup setup = setup_;
+    setup.Tariffs = std::move(tariffs);
+    Apply(Prepare(setup));
+}
+
+void TReportSession::SetDirectory(std::shared_ptr<const TDirectory> directory) {
+    TBillingSetup setup = setup_;
+    setup.Directory = std::move(directory);
+    Apply(Prepare(setup));
+}
+
+void TReportSession::SetPeriod(const TPeriod& period) {
+    TBillingSetup setup = setup_;
+    setup.Period = period;
+    Apply(Prepare(setup));
+}
+
+TReportView TReportSession::Prepare(const TBillingSetup& setup) const {
+    TReportView view;
+    view.Setup = setup;
+    const TStrList_rep<TExtStr_rep>& lines = lists_->LineList();
+    const TPeriod& period = setup.Period;
+    if (setup.Tariffs || setup.Directory) {
+        auto billing = std::make_shared<TBilling>();
+        billing->Tariffs = setup.Tariffs;
+        billing->Directory = setup.Directory;
+        if (setup.Tariffs) {
+            if (billing_ && billing_->Tariffs == setup.Tariffs && billing_->Costs &&
+                billing_->Costs->size() == lines.Count())
+                billing->Costs = billing_->Costs;
+            else
+                billing->Costs =
+                    std::make_shared<const std::vector<TCallCost>>(RateAll(lines, *setup.Tariffs));
+            const std::vector<TCallCost>& costs = *billing->Costs;
+            for (size_t i = 0; i < costs.size(); ++i) {
+                if (costs[i].Zone == TCallCost::kIncoming) continue;
+                const TExtStr_rep& line = lines[i];
+                if (!period.Holds(line.StartTime)) continue;
+                const int64_t cost = costs[i].Zone >= 0 ? costs[i].Cost : 0;
+                for (TCostSum* sum :
+                     {&billing->ByLine[line.HwLine.str()], &billing->ByTrunk[line.Trunk.str()]}) {
+                    ++sum->Calls;
+                    sum->Cost += cost;
+                }
+            }
+        }
+        view.Billing = std::move(billing);
+    }
+    if (period.Whole()) {
+        view.Lists = lists_;
+    } else {
+        view.Lists = std::make_shared<TReportModel>();
+        view.Lists->BuildListsOf(*lists_,
+                                 [&](size_t i) { return period.Holds(lines[i].StartTime); });
+    }
+    SelectRows(period, view);
+    return view;
+}
+
+void TReportSession::Apply(TReportView&& view) {
+    setup_ = std::move(view.Setup);
+    billing_ = std::move(view.Billing);
+    periodLists_ = std::move(view.Lists);
+    if (view.AllRows)
+        callGrid_.ShowAll(lists_, billing_);
+    else
+        callGrid_.ShowSelection(lists_, std::move(view.Rows), view.Blank, billing_);
+    alGrid_.Show(periodLists_, billing_);
+    slGrid_.Show(periodLists_, billing_);
+}
+
+void TReportSession::SelectRows(const TPeriod& period, TReportView& view) const {
+    const TStrList_rep<TExtStr_rep>& lines = lists_->LineList();
+    std::string wanted;
+    std::string_view prefix;
+    bool byProgrammed = true;
+    bool queried = false;
+    if (query_) {
+        wanted = query_->Number;
+        wanted.erase(std::remove(wanted.begin(), wanted.end(), ' '), wanted.end());
+        prefix = query_->Prefix;
+        byProgrammed = query_->ByProgrammed;
+        // Nothing to compare: every line, without an index for each.
+        queried = !wanted.empty() || !prefix.empty() || lines.Count() == 0;
+    }
+    view.AllRows = !queried && period.Whole();
+    view.Blank = queried;
+    view.Rows.clear();
+    if (view.AllRows) return;
+    for (size_t i = 0; i < lines.Count(); ++i) {
+        const TExtStr_rep& line = lines[i];
+        if (!period.Holds(line.StartTime)) continue;
+        if (!wanted.empty() && (byProgrammed ? line.PrgLine : line.HwLine) != wanted) continue;
+        if (!prefix.empty() && line.ExtNumber.view().substr(0, prefix.size()) != prefix) continue;
+        view.Rows.push_back(static_cast<uint32_t>(i));
+    }
+}
+
+TBill TReportSession::Bill() const {
+    if (!setup_.Tariffs) return {};
+    static const TDirectory kNoDirectory;
+    return MakeBill(lists_->LineList(), *setup_.Tariffs,
+                    setup_.Directory ? *setup_.Directory : kNoDirectory, setup_.Period);
 }
 
 TFileResult TReportSession::Load(const std::string& path, const TLoadProgress& progress) {
@@ -24,30 +169,30 @@ TFileResult TReportSession::Load(const std::string& path, const TLoadProgress& p
     lists_ = std::move(loaded);
     loadedPath_ = path;
     caption_ = lists_->LineCountCaption();
-    callGrid_.ShowAll(lists_);
-    alGrid_.Show(lists_);
-    slGrid_.Show(lists_);
+    query_.reset();
+    billing_.reset();  // rated for the lines before
+    Apply(Prepare(setup_));
     return result;
 }
 
 void TReportSession::SortAL(TALSortKey key) {
-    lists_->SortALList(key);
-    alGrid_.Show(lists_);
+    periodLists_->SortALList(key);
+    alGrid_.Show(periodLists_, billing_);
 }
 
 void TReportSession::SortSL(TSLSortKey key) {
-    lists_->SortSLList(key);
-    slGrid_.Show(lists_);
+    periodLists_->SortSLList(key);
+    slGrid_.Show(periodLists_, billing_);
 }
 
 void TReportSession::Query(std::string_view number, std::string_view prefix, bool byProgrammed) {
-    // Nothing to compare: every line, without a pointer for each.
-    if (number.find_first_not_of(' ') == std::string_view::npos && prefix.empty() &&
-        lists_->LineList().Count() > 0) {
-        callGrid_.ShowAll(lists_);
-        return;
-    }
-    callGrid_.ShowSelection(lists_, SelectLines(lists_->LineList(), number, prefix, byProgrammed));
+    query_ = TQuery{std::string(number), std::string(prefix), byProgrammed};
+    TReportView view;
+    SelectRows(setup_.Period, view);
+    if (view.AllRows)
+        callGrid_.ShowAll(lists_, billing_);
+    else
+        callGrid_.ShowSelection(lists_, std::move(view.Rows), view.Blank, billing_);
 }
 
 TFileResult TReportSession::Export(TExportKind kind, const std::string& path,
@@ -82,6 +227,17 @@ TFileResult TReportSession::Export(TExportKind kind, const std::string& path,
                 return WriteSLCsv(slGrid_, path, control);
             case TExportKind::Workbook:
                 return WriteWorkbook(callGrid_, alGrid_, slGrid_, path, kSheetRowLimit, control);
+            case TExportKind::BillCsv:
+                if (!setup_.Tariffs) return {TFileStatus::Failed, EINVAL};
+                return WriteFileReplacing(
+                    path,
+                    [this](int fd, const std::string&) -> TFileResult {
+                        const std::string text = BillCsv(Bill());
+                        if (!WriteAll(fd, text.data(), text.size()))
+                            return {TFileStatus::CannotWrite, errno};
+                        return {};
+                    },
+                    control);
         }
         return {TFileStatus::Failed, EINVAL};
     };

@@ -6,9 +6,12 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "reports/bill.h"
 #include "reports/calllog_loader.h"
 #include "reports/report_export.h"
 #include "reports/report_grids.h"
@@ -16,7 +19,28 @@
 
 // What an export writes: the fixed-column text of a grid (Windows-1251,
 // CR LF), a grid as CSV, or the three grids as one XLSX workbook.
-enum class TExportKind { Calls, Lines, Trunks, CallsCsv, LinesCsv, TrunksCsv, Workbook };
+// BillCsv writes the bill of the period (tariffs needed).
+enum class TExportKind { Calls, Lines, Trunks, CallsCsv, LinesCsv, TrunksCsv, Workbook, BillCsv };
+
+// The tables and the period every report of a session is made with.
+struct TBillingSetup {
+    std::shared_ptr<const TTariffs> Tariffs;      // null: no costs
+    std::shared_ptr<const TDirectory> Directory;  // null: no names
+    TPeriod Period;
+};
+
+// What a setup makes of the loaded file: the rating of every call, the
+// lists of the period and the rows of the call grid. Made apart from the
+// session, so that a window can make it on another thread while its grids
+// still show the old one, then put in place at once.
+struct TReportView {
+    TBillingSetup Setup;
+    std::shared_ptr<TBilling> Billing;
+    std::shared_ptr<TReportModel> Lists;  // ALList and SLList of the period
+    std::vector<uint32_t> Rows;           // the call grid's, unless AllRows
+    bool AllRows = true;
+    bool Blank = false;
+};
 
 // How an export is to go besides what it writes and where.
 struct TExportOptions {
@@ -51,8 +75,24 @@ class TReportSession {
     void SortSL(TSLSortKey key);
 
     // Fills the call grid with the lines the subscriber query selects from
-    // all loaded lines (see SelectLines); one empty row when none is.
+    // all loaded lines of the period (see SelectLines); one empty row when
+    // none is. The query stays until the next load, across periods.
     void Query(std::string_view number, std::string_view prefix, bool byProgrammed);
+
+    // Tariffs, directory and period: each limits or adds to every grid,
+    // export and chart from now on, the lists rebuilt from the calls of
+    // the period. Calls are rated again only when the tariffs change.
+    void SetTariffs(std::shared_ptr<const TTariffs> tariffs);
+    void SetDirectory(std::shared_ptr<const TDirectory> directory);
+    void SetPeriod(const TPeriod& period);
+    const TBillingSetup& Setup() const { return setup_; }
+    // The same in two steps: Prepare only reads the session (another thread
+    // may run it while this one draws the grids); Apply shows the view.
+    TReportView Prepare(const TBillingSetup& setup) const;
+    void Apply(TReportView&& view);
+
+    // The bill of the period; empty without tariffs.
+    TBill Bill() const;
 
     // Writes what the grids show (each with its header row) to path, in
     // the kind asked for. Every export goes through here: a FIFO or a
@@ -75,7 +115,18 @@ class TReportSession {
     const TReportModel& Lists() const { return *lists_; }
 
   private:
+    struct TQuery {
+        std::string Number, Prefix;
+        bool ByProgrammed = true;
+    };
+    // The call grid's rows of a query and a period.
+    void SelectRows(const TPeriod& period, TReportView& view) const;
+
     std::shared_ptr<TReportModel> lists_;
+    TBillingSetup setup_;
+    std::shared_ptr<const TBilling> billing_;
+    std::shared_ptr<TReportModel> periodLists_;
+    std::optional<TQuery> query_;
     std::string loadedPath_;
     std::string caption_ = "Кол-во строк: ";
     TCallGrid callGrid_;

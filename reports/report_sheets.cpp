@@ -10,9 +10,8 @@ namespace {
 constexpr size_t kChunk = size_t{1} << 20;
 constexpr char kByteOrderMark[] = "\xEF\xBB\xBF";
 
-template <size_t N>
-void AppendRecord(std::string& out, const std::array<std::string, N>& fields) {
-    for (size_t i = 0; i < N; ++i) {
+void AppendRecord(std::string& out, const std::vector<std::string>& fields) {
+    for (size_t i = 0; i < fields.size(); ++i) {
         if (i) out += ';';
         AppendCsvField(out, fields[i]);
     }
@@ -21,8 +20,8 @@ void AppendRecord(std::string& out, const std::array<std::string, N>& fields) {
 
 // Writes the header and then rows for which rowAt (row, record) gives true,
 // flushing the text in chunks of about a megabyte.
-template <size_t N, class RowAt>
-TFileResult WriteCsv(const std::array<const char*, N>& headers, size_t rows, RowAt rowAt,
+template <class RowAt>
+TFileResult WriteCsv(const std::vector<std::string>& headers, size_t rows, RowAt rowAt,
                      const std::string& path, const TWriteControl& control) {
     return WriteFileReplacing(
         path,
@@ -30,10 +29,8 @@ TFileResult WriteCsv(const std::array<const char*, N>& headers, size_t rows, Row
             if (control.Progress && !control.Progress(0, rows)) return {TFileStatus::Cancelled, 0};
             std::string chunk = kByteOrderMark;
             chunk.reserve(kChunk + 4096);
-            std::array<std::string, N> fields;
-            for (size_t i = 0; i < N; ++i)
-                fields[i] = headers[i];
-            AppendRecord(chunk, fields);
+            AppendRecord(chunk, headers);
+            std::vector<std::string> fields;
             for (size_t row = 0; row <= rows; ++row) {
                 if (row < rows && rowAt(row, fields)) AppendRecord(chunk, fields);
                 if (chunk.size() >= kChunk || row == rows) {
@@ -67,10 +64,10 @@ void AppendCsvField(std::string& record, std::string_view text) {
 TFileResult WriteCallsCsv(const TCallGrid& grid, const std::string& path,
                           const TWriteControl& control) {
     return WriteCsv(
-        kCallGridHeaders, grid.RowCount(),
-        [&grid](size_t row, std::array<std::string, 7>& fields) {
+        grid.Headers(), grid.RowCount(),
+        [&grid](size_t row, std::vector<std::string>& fields) {
             if (!grid.Record(row)) return false;
-            fields = grid.Cells(row);
+            fields = grid.Row(row);
             return true;
         },
         path, control);
@@ -78,9 +75,9 @@ TFileResult WriteCallsCsv(const TCallGrid& grid, const std::string& path,
 
 TFileResult WriteALCsv(const TALGrid& grid, const std::string& path, const TWriteControl& control) {
     return WriteCsv(
-        kALGridHeaders, grid.RowCount(),
-        [&grid](size_t row, std::array<std::string, 5>& fields) {
-            fields = grid.Cells(row);
+        grid.Headers(), grid.RowCount(),
+        [&grid](size_t row, std::vector<std::string>& fields) {
+            fields = grid.Row(row);
             return true;
         },
         path, control);
@@ -88,9 +85,9 @@ TFileResult WriteALCsv(const TALGrid& grid, const std::string& path, const TWrit
 
 TFileResult WriteSLCsv(const TSLGrid& grid, const std::string& path, const TWriteControl& control) {
     return WriteCsv(
-        kSLGridHeaders, grid.RowCount(),
-        [&grid](size_t row, std::array<std::string, 4>& fields) {
-            fields = grid.Cells(row);
+        grid.Headers(), grid.RowCount(),
+        [&grid](size_t row, std::vector<std::string>& fields) {
+            fields = grid.Row(row);
             return true;
         },
         path, control);

@@ -81,7 +81,21 @@ struct TFormats {
     lxw_format* Date;
     lxw_format* Time;
     lxw_format* Duration;
+    lxw_format* Money;
 };
+
+// Kopecks of a cost text "1178,00"; false for an empty one.
+bool KopecksOf(const std::string& text, int64_t& kopecks) {
+    if (text.empty()) return false;
+    kopecks = 0;
+    bool negative = false;
+    for (const char c : text) {
+        if (c == '-') negative = true;
+        if (c >= '0' && c <= '9') kopecks = kopecks * 10 + (c - '0');
+    }
+    if (negative) kopecks = -kopecks;
+    return true;
+}
 
 // One sheet being written row by row (the workbook keeps only the current
 // row in memory). Remembers the first error and the widest text of each
@@ -89,13 +103,15 @@ struct TFormats {
 class TSheetWriter {
   public:
     TSheetWriter(lxw_workbook* book, const TFormats& formats, const std::string& name,
-                 const char* const* headers, size_t columns)
-        : formats_(formats), sheet_(workbook_add_worksheet(book, name.c_str())), widths_(columns) {
+                 const std::vector<std::string>& headers)
+        : formats_(formats),
+          sheet_(workbook_add_worksheet(book, name.c_str())),
+          widths_(headers.size()) {
         if (!sheet_) {
             error_ = LXW_ERROR_MEMORY_MALLOC_FAILED;
             return;
         }
-        for (size_t c = 0; c < columns; ++c)
+        for (size_t c = 0; c < headers.size(); ++c)
             Text(c, headers[c], formats_.Bold);
         worksheet_freeze_panes(sheet_, 1, 0);
     }
@@ -115,6 +131,12 @@ class TSheetWriter {
     void Duration(size_t column, int64_t seconds) {
         Number(column, static_cast<double>(seconds) / kSecondsPerDay, formats_.Duration,
                DurationWidth(seconds));
+    }
+    // A cost as the grid shows it ("1178,00"), as a number of roubles.
+    void Money(size_t column, const std::string& text) {
+        int64_t kopecks = 0;
+        if (KopecksOf(text, kopecks))
+            Number(column, static_cast<double>(kopecks) / 100, formats_.Money, text.size());
     }
 
     // Sets the column widths; returns the first error of the sheet, a
@@ -143,6 +165,12 @@ class TSheetWriter {
     lxw_error error_ = LXW_NO_ERROR;
 };
 
+// "Звонков" and "Стоимость" of a list's row, from column at.
+void PutSum(TSheetWriter& sheet, const std::vector<std::string>& texts, size_t at) {
+    sheet.Number(at, static_cast<double>(std::stoll(texts[at])), nullptr, texts[at].size());
+    sheet.Money(at + 1, texts[at + 1]);
+}
+
 lxw_error WriteCalls(lxw_workbook* book, const TFormats& f, const TCallGrid& grid,
                      size_t rowsPerSheet, TTally& tally) {
     const size_t rows = grid.RowCount();
@@ -150,7 +178,10 @@ lxw_error WriteCalls(lxw_workbook* book, const TFormats& f, const TCallGrid& gri
     for (int part = 1; part == 1 || row < rows; ++part) {
         std::string name = "Звонки";
         if (part > 1) name += " (" + std::to_string(part) + ")";
-        TSheetWriter sheet(book, f, name, kCallGridHeaders.data(), kCallGridHeaders.size());
+        TSheetWriter sheet(book, f, name, grid.Headers());
+        const TBilling* billing = grid.Billing();
+        const size_t shift = billing && billing->Named() ? 2 : 0;
+        const bool priced = billing && billing->Priced();
         for (size_t written = 0; row < rows && written < rowsPerSheet; ++row) {
             const TExtStr_rep* call = grid.Record(row);
             if (!call) continue;
@@ -170,8 +201,16 @@ lxw_error WriteCalls(lxw_workbook* book, const TFormats& f, const TCallGrid& gri
             sheet.Duration(2, call->DurTotalSec);
             sheet.Text(3, call->HwLine);
             sheet.Text(4, call->PrgLine);
-            sheet.Text(5, call->Trunk);
-            sheet.Text(6, call->ExtNumber);
+            sheet.Text(5 + shift, call->Trunk);
+            sheet.Text(6 + shift, call->ExtNumber);
+            if (!shift && !priced) continue;
+            const std::vector<std::string> texts = grid.Row(row);
+            for (size_t c = 5; c < 5 + shift; ++c)
+                sheet.Text(c, texts[c]);
+            if (priced) {
+                sheet.Text(7 + shift, texts[7 + shift]);
+                sheet.Money(8 + shift, texts[8 + shift]);
+            }
         }
         if (const lxw_error e = sheet.Finish()) return e;
     }
@@ -179,22 +218,31 @@ lxw_error WriteCalls(lxw_workbook* book, const TFormats& f, const TCallGrid& gri
 }
 
 lxw_error WriteLines(lxw_workbook* book, const TFormats& f, const TALGrid& grid, TTally& tally) {
-    TSheetWriter sheet(book, f, "АЛ", kALGridHeaders.data(), kALGridHeaders.size());
+    TSheetWriter sheet(book, f, "АЛ", grid.Headers());
+    const TBilling* billing = grid.Billing();
+    const size_t shift = billing && billing->Named() ? 2 : 0;
+    const bool priced = billing && billing->Priced();
     for (size_t row = 0; row < grid.RowCount(); ++row) {
         if (!tally.Step()) return kCancelled;
         const TAL_rep& line = grid.Entry(row);
         sheet.NextRow();
         sheet.Text(0, line.HwLine);
         sheet.Text(1, line.PrgLine);
-        sheet.Duration(2, line.OutTotalSec);
-        sheet.Duration(3, line.InTotalSec);
-        sheet.Duration(4, line.TotalSec);
+        sheet.Duration(2 + shift, line.OutTotalSec);
+        sheet.Duration(3 + shift, line.InTotalSec);
+        sheet.Duration(4 + shift, line.TotalSec);
+        if (!shift && !priced) continue;
+        const std::vector<std::string> texts = grid.Row(row);
+        for (size_t c = 2; c < 2 + shift; ++c)
+            sheet.Text(c, texts[c]);
+        if (priced) PutSum(sheet, texts, 5 + shift);
     }
     return sheet.Finish();
 }
 
 lxw_error WriteTrunks(lxw_workbook* book, const TFormats& f, const TSLGrid& grid, TTally& tally) {
-    TSheetWriter sheet(book, f, "СЛ", kSLGridHeaders.data(), kSLGridHeaders.size());
+    TSheetWriter sheet(book, f, "СЛ", grid.Headers());
+    const bool priced = grid.Billing() && grid.Billing()->Priced();
     for (size_t row = 0; row < grid.RowCount(); ++row) {
         if (!tally.Step()) return kCancelled;
         const TSL_rep& trunk = grid.Entry(row);
@@ -203,6 +251,7 @@ lxw_error WriteTrunks(lxw_workbook* book, const TFormats& f, const TSLGrid& grid
         sheet.Duration(1, trunk.OutTotalSec);
         sheet.Duration(2, trunk.InTotalSec);
         sheet.Duration(3, trunk.TotalSec);
+        if (priced) PutSum(sheet, grid.Row(row), 4);
     }
     return sheet.Finish();
 }
@@ -253,11 +302,16 @@ TFileResult WriteWorkbook(const TCallGrid& calls, const TALGrid& lines, const TS
             lxw_workbook* book = workbook_new_opt(name.c_str(), &options);
             if (!book) return {TFileStatus::Failed, errno ? errno : ENOMEM};
             TFormats f{workbook_add_format(book), workbook_add_format(book),
-                       workbook_add_format(book), workbook_add_format(book)};
+                       workbook_add_format(book), workbook_add_format(book), nullptr};
             format_set_bold(f.Bold);
             format_set_num_format(f.Date, "dd.mm.yyyy");
             format_set_num_format(f.Time, "hh:mm:ss");
             format_set_num_format(f.Duration, "[h]:mm:ss");
+            // Only with costs: a workbook without them stays as it was.
+            if (calls.Billing() && calls.Billing()->Priced()) {
+                f.Money = workbook_add_format(book);
+                format_set_num_format(f.Money, "0.00");
+            }
 
             lxw_error e = WriteCalls(book, f, calls, rowsPerSheet, tally);
             if (!e) e = WriteLines(book, f, lines, tally);
