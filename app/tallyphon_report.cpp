@@ -7,15 +7,19 @@
 #include <array>
 #include <clocale>
 #include <iostream>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "reports/calllog_loader.h"
+#include "reports/directory.h"
+#include "reports/period.h"
 #include "reports/report_export.h"
 #include "reports/report_locale.h"
 #include "reports/report_session.h"
+#include "reports/tariffs.h"
 
 namespace {
 
@@ -52,14 +56,24 @@ const char* const kUsage =
     "                     fields separated by ';', CR LF line ends)\n"
     "  --csv-lines FILE   write the subscriber lines as CSV\n"
     "  --csv-trunks FILE  write the trunks as CSV\n"
+    "\n"
+    "Costs, names and a period:\n"
+    "  --tariffs FILE     rate the calls by this tariff file (CSV, ';'); the\n"
+    "                     CSV files and the workbook get zone and cost columns\n"
+    "  --subscribers FILE names and departments of the subscribers (CSV,\n"
+    "                     number;name;department)\n"
+    "  --from YYYY-MM-DD  keep the calls that start on this day or later\n"
+    "  --to YYYY-MM-DD    keep the calls that start on this day or earlier;\n"
+    "                     --from and --to limit every export\n"
+    "  --bill-csv FILE    write the bill of the period as CSV (needs --tariffs)\n"
     "  --help             show this text\n"
     "\n"
     "Dates are written in the short date format of the locale (LANG); with no\n"
     "locale or the C locale, as dd.MM.yyyy (05.03.2007), as in the Russian one.\n"
     "An existing export file is replaced only once the new one is complete;\n"
     "the call-log file itself, a FIFO or a socket is never written to.\n"
-    "Exit status: 0 done, 1 an export failed, 2 bad arguments or an unreadable\n"
-    "call-log file.\n";
+    "Exit status: 0 done, 1 an export failed, 2 bad arguments, an unreadable\n"
+    "call-log file or a refused tariff or subscriber file (no file written).\n";
 
 struct TArguments {
     std::string CallLog;
@@ -70,13 +84,15 @@ struct TArguments {
     std::optional<std::string> Prefix;
     std::optional<std::string> Calls, Lines, Trunks;
     std::optional<std::string> Xlsx, CsvCalls, CsvLines, CsvTrunks;
+    std::optional<std::string> Tariffs, Subscribers, From, To, BillCsv;
+    TPeriod Period;
     bool Help = false;
 };
 
 // Every file an export option names.
-std::array<const std::optional<std::string>*, 7> Outputs(const TArguments& args) {
-    return {&args.Calls,    &args.Lines,    &args.Trunks,   &args.Xlsx,
-            &args.CsvCalls, &args.CsvLines, &args.CsvTrunks};
+std::array<const std::optional<std::string>*, 8> Outputs(const TArguments& args) {
+    return {&args.Calls,    &args.Lines,    &args.Trunks,    &args.Xlsx,
+            &args.CsvCalls, &args.CsvLines, &args.CsvTrunks, &args.BillCsv};
 }
 
 bool AllDigits(std::string_view s) {
@@ -168,6 +184,18 @@ std::optional<std::string> Parse(int argc, char** argv, TArguments& args) {
             if ((error = once(args.CsvLines))) return error;
         } else if (name == "--csv-trunks") {
             if ((error = once(args.CsvTrunks))) return error;
+        } else if (name == "--tariffs") {
+            if ((error = once(args.Tariffs))) return error;
+        } else if (name == "--subscribers") {
+            if ((error = once(args.Subscribers))) return error;
+        } else if (name == "--from" || name == "--to") {
+            const bool from = name == "--from";
+            if ((error = once(from ? args.From : args.To))) return error;
+            const std::string& date = *(from ? args.From : args.To);
+            if (!ParseIsoDate(date, from ? args.Period.FromDay : args.Period.ToDay))
+                return std::string(name) + " takes a date YYYY-MM-DD, not \"" + date + "\"";
+        } else if (name == "--bill-csv") {
+            if ((error = once(args.BillCsv))) return error;
         } else {
             return "unknown option " + std::string(name);
         }
@@ -177,6 +205,7 @@ std::optional<std::string> Parse(int argc, char** argv, TArguments& args) {
     if (args.Help) return std::nullopt;
     if (args.CallLog.empty()) return "no call-log file given";
     if (args.Hardware && !args.Number) return "--hardware needs --number";
+    if (args.BillCsv && !args.Tariffs) return "--bill-csv needs --tariffs";
     return std::nullopt;
 }
 
@@ -204,10 +233,29 @@ int main(int argc, char** argv) {
     // characters of the terminal; numbers stay the C locale's.
     std::setlocale(LC_MESSAGES, "");
     std::setlocale(LC_CTYPE, "");
+    // The tables first: a refused one must leave every output as it was.
+    auto tariffs = std::make_shared<TTariffs>();
+    auto directory = std::make_shared<TDirectory>();
+    std::string refusal;
+    if (args.Tariffs && !tariffs->Load(*args.Tariffs, refusal)) {
+        std::cerr << "tallyphon-report: " << *args.Tariffs << ": " << refusal << "\n";
+        return kUsageError;
+    }
+    if (args.Subscribers && !directory->Load(*args.Subscribers, refusal)) {
+        std::cerr << "tallyphon-report: " << *args.Subscribers << ": " << refusal << "\n";
+        return kUsageError;
+    }
     TReportSession session(SystemShortDate());
     if (const TFileResult loaded = session.Load(args.CallLog); !loaded.Ok()) {
         std::cerr << "tallyphon-report: " << LoadFailureText(loaded, args.CallLog) << "\n";
         return kUsageError;
+    }
+    if (args.Tariffs || args.Subscribers || !args.Period.Whole()) {
+        TBillingSetup setup;
+        if (args.Tariffs) setup.Tariffs = std::move(tariffs);
+        if (args.Subscribers) setup.Directory = std::move(directory);
+        setup.Period = args.Period;
+        session.Apply(session.Prepare(setup));
     }
     if (args.SortLines) session.SortAL(*args.SortLines);
     if (args.SortTrunks) session.SortSL(*args.SortTrunks);
@@ -227,10 +275,10 @@ int main(int argc, char** argv) {
         return std::cout.flush() ? 0 : kExportFailed;
     }
     const std::pair<const std::optional<std::string>*, TExportKind> exports[] = {
-        {&args.Calls, TExportKind::Calls},        {&args.Lines, TExportKind::Lines},
-        {&args.Trunks, TExportKind::Trunks},      {&args.Xlsx, TExportKind::Workbook},
-        {&args.CsvCalls, TExportKind::CallsCsv},  {&args.CsvLines, TExportKind::LinesCsv},
-        {&args.CsvTrunks, TExportKind::TrunksCsv}};
+        {&args.Calls, TExportKind::Calls},         {&args.Lines, TExportKind::Lines},
+        {&args.Trunks, TExportKind::Trunks},       {&args.Xlsx, TExportKind::Workbook},
+        {&args.CsvCalls, TExportKind::CallsCsv},   {&args.CsvLines, TExportKind::LinesCsv},
+        {&args.CsvTrunks, TExportKind::TrunksCsv}, {&args.BillCsv, TExportKind::BillCsv}};
     for (const auto& [file, kind] : exports) {
         if (!*file) continue;
         const TFileResult written = session.Export(kind, **file);
