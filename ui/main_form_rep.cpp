@@ -8,12 +8,16 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
+#include <QDate>
+#include <QDateEdit>
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QFont>
 #include <QFrame>
 #include <QGroupBox>
+#include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
@@ -32,9 +36,11 @@
 
 #include "base/message_seam.h"
 #include "reports/calllog_loader.h"
+#include "reports/directory.h"
 #include "reports/report_charts.h"
 #include "reports/report_export.h"
 #include "reports/report_locale.h"
+#include "reports/tariffs.h"
 #include "ui/about_form.h"
 #include "ui/charts_form.h"
 #include "ui/report_grid_model.h"
@@ -193,20 +199,71 @@ class TInputBlock : public QObject {
     QWidget* const window_;
 };
 
+// A grid model whose columns follow its grid: zone, cost and name columns
+// come and go with the tariffs and the directory.
+class TColumnsModel final : public TReportGridModel {
+  public:
+    using THeaders = std::function<std::vector<std::string>()>;
+    TColumnsModel(THeaders headers, TRowCount rowCount, TRowTexts rowTexts, QObject* parent)
+        : TReportGridModel({}, std::move(rowCount), std::move(rowTexts), parent),
+          headers_(std::move(headers)) {}
+
+    int columnCount(const QModelIndex& parent = QModelIndex()) const override {
+        return parent.isValid() ? 0 : static_cast<int>(headers_().size());
+    }
+    QVariant headerData(int section, Qt::Orientation orientation,
+                        int role = Qt::DisplayRole) const override {
+        const std::vector<std::string> texts = headers_();
+        if (role != Qt::DisplayRole || orientation != Qt::Horizontal || section < 0 ||
+            static_cast<size_t>(section) >= texts.size())
+            return QAbstractTableModel::headerData(section, orientation, role);
+        return QString::fromStdString(texts[static_cast<size_t>(section)]);
+    }
+
+  private:
+    THeaders headers_;
+};
+
+// Day numbers of the period bar's dates, as the call log counts them.
+const QDate kDayZero(1899, 12, 30);
+
+QDateEdit* MakeDateEdit(QWidget* parent, const char* name) {
+    auto* edit = new QDateEdit(parent);
+    edit->setObjectName(name);
+    edit->setCalendarPopup(true);
+    edit->setDisplayFormat("dd.MM.yyyy");
+    edit->setDate(QDate::currentDate());
+    edit->setEnabled(false);
+    return edit;
+}
+
+QCheckBox* MakeCheck(QWidget* parent, const char* name, const char* caption) {
+    auto* check = new QCheckBox(QString::fromUtf8(caption), parent);
+    check->setObjectName(name);
+    return check;
+}
+
+QPushButton* MakeButton(QWidget* parent, const char* name, const char* caption) {
+    auto* button = new QPushButton(QString::fromUtf8(caption), parent);
+    button->setObjectName(name);
+    return button;
+}
+
 }  // namespace
 
 TMainForm_rep::TMainForm_rep(QWidget* parent)
     : QDialog(parent),
       session_(SystemShortDate()),
-      callModel_(new TReportGridModel(
-          Headers(kCallGridHeaders), [this] { return session_.CallGrid().RowCount(); },
-          [this](size_t row) { return Texts(session_.CallGrid().Cells(row)); }, this)),
-      alModel_(new TReportGridModel(
-          Headers(kALGridHeaders), [this] { return session_.ALGrid().RowCount(); },
-          [this](size_t row) { return Texts(session_.ALGrid().Cells(row)); }, this)),
-      slModel_(new TReportGridModel(
-          Headers(kSLGridHeaders), [this] { return session_.SLGrid().RowCount(); },
-          [this](size_t row) { return Texts(session_.SLGrid().Cells(row)); }, this)),
+      callModel_(new TColumnsModel([this] { return session_.CallGrid().Headers(); },
+                                   [this] { return session_.CallGrid().RowCount(); },
+                                   [this](size_t row) { return session_.CallGrid().Row(row); },
+                                   this)),
+      alModel_(new TColumnsModel([this] { return session_.ALGrid().Headers(); },
+                                 [this] { return session_.ALGrid().RowCount(); },
+                                 [this](size_t row) { return session_.ALGrid().Row(row); }, this)),
+      slModel_(new TColumnsModel([this] { return session_.SLGrid().Headers(); },
+                                 [this] { return session_.SLGrid().RowCount(); },
+                                 [this](size_t row) { return session_.SLGrid().Row(row); }, this)),
       MainMenu1(new QMenuBar(this)),
       File(MainMenu1->addMenu("Файл")),
       Load(File->addAction("Загрузить")),
@@ -252,7 +309,18 @@ TMainForm_rep::TMainForm_rep(QWidget* parent)
       Label1(new QLabel("Первые цифры номера:", ALQueryPanel)),
       FilterEdit(new QLineEdit(ALQueryPanel)),
       Button4(new QPushButton("Выполнять", ALQueryPanel)),
-      Button5(new QPushButton("Отмена", ALQueryPanel)) {
+      Button5(new QPushButton("Отмена", ALQueryPanel)),
+      TariffsMenuItem(Item(File, "TariffsMenuItem", "Тарифы…")),
+      DirectoryMenuItem(Item(File, "DirectoryMenuItem", "Справочник абонентов…")),
+      BillMenuItem(Item(File, "BillMenuItem", "Счёт")),
+      PeriodBar(new QFrame(this)),
+      FromCheck(MakeCheck(PeriodBar, "FromCheck", "с")),
+      FromDate(MakeDateEdit(PeriodBar, "FromDate")),
+      ToCheck(MakeCheck(PeriodBar, "ToCheck", "по")),
+      ToDate(MakeDateEdit(PeriodBar, "ToDate")),
+      LastMonthButton(MakeButton(PeriodBar, "LastMonthButton", "Прошлый месяц")),
+      ThisMonthButton(MakeButton(PeriodBar, "ThisMonthButton", "Этот месяц")),
+      WholeFileButton(MakeButton(PeriodBar, "WholeFileButton", "Весь файл")) {
     setObjectName("MainForm_rep");
     setFont(ControlFont());
     resize(564, 570);
@@ -312,6 +380,15 @@ TMainForm_rep::TMainForm_rep(QWidget* parent)
                                                       FilterEdit, Button4, Button5})
         queryRows->addWidget(w);
     ALQueryPanel->hide();
+    PeriodBar->setObjectName("PeriodBar");
+    auto* periodRow = new QHBoxLayout(PeriodBar);
+    periodRow->setContentsMargins(4, 2, 4, 2);
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{FromCheck, FromDate, ToCheck, ToDate, LastMonthButton,
+                                         ThisMonthButton, WholeFileButton})
+        periodRow->addWidget(w);
+    periodRow->addStretch();
+    BillMenuItem->setEnabled(false);
     MaskEdit1->installEventFilter(this);
     FilterEdit->installEventFilter(this);
 
@@ -324,6 +401,16 @@ TMainForm_rep::TMainForm_rep(QWidget* parent)
     connect(Button3, &QPushButton::clicked, this, &TMainForm_rep::Button3Click);
     connect(Button4, &QPushButton::clicked, this, &TMainForm_rep::Button4Click);
     connect(Button5, &QPushButton::clicked, this, &TMainForm_rep::Button5Click);
+    connect(TariffsMenuItem, &QAction::triggered, this, &TMainForm_rep::TariffsMenuItemClick);
+    connect(DirectoryMenuItem, &QAction::triggered, this, &TMainForm_rep::DirectoryMenuItemClick);
+    connect(BillMenuItem, &QAction::triggered, this, &TMainForm_rep::BillMenuItemClick);
+    for (QCheckBox* check : {FromCheck, ToCheck})
+        connect(check, &QCheckBox::toggled, this, &TMainForm_rep::PeriodChanged);
+    for (QDateEdit* edit : {FromDate, ToDate})
+        connect(edit, &QDateEdit::dateChanged, this, &TMainForm_rep::PeriodChanged);
+    connect(LastMonthButton, &QPushButton::clicked, this, &TMainForm_rep::LastMonthButtonClick);
+    connect(ThisMonthButton, &QPushButton::clicked, this, &TMainForm_rep::ThisMonthButtonClick);
+    connect(WholeFileButton, &QPushButton::clicked, this, &TMainForm_rep::WholeFileButtonClick);
     const std::pair<QAction*, void (TMainForm_rep::*)()> items[] = {
         {N1, &TMainForm_rep::N1Click},   {N2, &TMainForm_rep::N2Click},
         {N3, &TMainForm_rep::N3Click},   {N4, &TMainForm_rep::N4Click},
@@ -366,6 +453,11 @@ void TMainForm_rep::showEvent(QShowEvent* event) {
 
 void TMainForm_rep::FormShow() {
     session_.CreateLists();
+    // The tables chosen before, unless they are loaded already.
+    settings_ = ReadReportSettings(SettingsPath());
+    if (!settings_.Tariffs.empty() && !session_.Setup().Tariffs) LoadTariffs(settings_.Tariffs);
+    if (!settings_.Subscribers.empty() && !session_.Setup().Directory)
+        LoadDirectory(settings_.Subscribers);
     // The header rows are the models' own; the screen decides the size.
     const QScreen* screen = this->screen();
     if (screen && screen->geometry().width() < 1024) setGeometry(screen->availableGeometry());
@@ -397,15 +489,18 @@ void TMainForm_rep::moveEvent(QMoveEvent* event) {
 void TMainForm_rep::FormCanResize() {
     const int menuHeight = MainMenu1->sizeHint().height();
     const int statusHeight = StatusBar1->sizeHint().height();
+    const int barHeight = PeriodBar->sizeHint().height();
     MainMenu1->setGeometry(0, 0, width(), menuHeight);
+    PeriodBar->setGeometry(0, menuHeight, width(), barHeight);
     StatusBar1->setGeometry(0, height() - statusHeight, width(), statusHeight);
-    Panel1->setGeometry(0, menuHeight, width(), std::max(height() - menuHeight - statusHeight, 0));
+    const int top = menuHeight + barHeight;
+    Panel1->setGeometry(0, top, width(), std::max(height() - top - statusHeight, 0));
 
     const int boxHeight = Panel1->height() / 3 - 1;
-    int top = 0;
+    int boxTop = 0;
     for (QGroupBox* box : {FileGroupBox, ALGroupBox, SLGroupBox}) {
-        box->setGeometry(0, top, Panel1->width(), std::max(boxHeight, 0));
-        top += boxHeight;
+        box->setGeometry(0, boxTop, Panel1->width(), std::max(boxHeight, 0));
+        boxTop += boxHeight;
     }
     StringGrid1->setGeometry(FileGroupBox->contentsRect());
     ALGrid->setGeometry(ALGroupBox->contentsRect());
@@ -455,8 +550,7 @@ void TMainForm_rep::LoadButtonClick() {
             return;
     }
     FileGroupBox->setTitle(QString::fromStdString(session_.Caption()));
-    callModel_->Refresh();
-    Button2Click();
+    RefreshGrids();
     RefreshCharts();
 }
 
@@ -723,4 +817,158 @@ TFileResult TMainForm_rep::RunWrite(const std::function<TFileResult()>& write,
     if (worker.joinable()) worker.join();
     progress.reset();
     return result;
+}
+
+void TMainForm_rep::RefreshGrids() {
+    const TBilling* billing = session_.CallGrid().Billing();
+    const bool named = billing && billing->Named();
+    const bool priced = billing && billing->Priced();
+    const int shift = named ? 2 : 0;
+    std::vector<int> calls = {2, 3, 4, 5 + shift};
+    std::vector<int> lines = {0, 1, 2 + shift, 3 + shift, 4 + shift};
+    std::vector<int> trunks = {0, 1, 2, 3};
+    if (priced) {
+        calls.push_back(8 + shift);
+        lines.insert(lines.end(), {5 + shift, 6 + shift});
+        trunks.insert(trunks.end(), {4, 5});
+    }
+    callModel_->SetRightAligned(std::move(calls));
+    alModel_->SetRightAligned(std::move(lines));
+    slModel_->SetRightAligned(std::move(trunks));
+    callModel_->Refresh();
+    Button2Click();
+    BillMenuItem->setEnabled(priced);
+}
+
+std::string TMainForm_rep::SettingsPath() const {
+    return (dialogsDir_.empty() ? std::string(".") : dialogsDir_) + "/" + kReportSettingsFile;
+}
+
+bool TMainForm_rep::LoadTariffs(const std::string& path) {
+    auto tariffs = std::make_shared<TTariffs>();
+    std::string error;
+    if (!tariffs->Load(path, error)) {
+        seam::ShowMessage("Файл тарифов \"" + path + "\" не принят.\n" + error,
+                          QApplication::applicationName().toStdString());
+        return false;
+    }
+    TBillingSetup setup = session_.Setup();
+    setup.Tariffs = std::move(tariffs);
+    ApplySetup(setup);
+    return true;
+}
+
+bool TMainForm_rep::LoadDirectory(const std::string& path) {
+    auto directory = std::make_shared<TDirectory>();
+    std::string error;
+    if (!directory->Load(path, error)) {
+        seam::ShowMessage("Справочник абонентов \"" + path + "\" не принят.\n" + error,
+                          QApplication::applicationName().toStdString());
+        return false;
+    }
+    TBillingSetup setup = session_.Setup();
+    setup.Directory = std::move(directory);
+    ApplySetup(setup);
+    return true;
+}
+
+void TMainForm_rep::ApplySetup(const TBillingSetup& setup) {
+    // Rating a million calls takes a while: the grids keep showing the
+    // last view, unchanged, while the next is made beside it.
+    TReportView view;
+    bool failed = false;
+    {
+        const TInputBlock block(this);
+        QEventLoop loop;
+        std::thread worker([&] {
+            try {
+                view = session_.Prepare(setup);
+            } catch (const std::exception&) {  // no memory: the grids stay as they are
+                failed = true;
+            }
+            QMetaObject::invokeMethod(
+                &loop, [&loop] { loop.quit(); }, Qt::QueuedConnection);
+        });
+        loop.exec();
+        worker.join();
+    }
+    if (failed) {
+        seam::ShowMessage("Ошибка", ExportFailureText({TFileStatus::Failed, ENOMEM}));
+        return;
+    }
+    session_.Apply(std::move(view));
+    RefreshGrids();
+    RefreshCharts();
+}
+
+void TMainForm_rep::TariffsMenuItemClick() {
+    seam::TFileRequest request;
+    request.Caption = "Тарифы";
+    request.Directory = dialogsDir_;
+    request.FileName = settings_.Tariffs;
+    request.Filter = "Таблица CSV (*.csv);;Все файлы (*)";
+    std::string chosen;
+    if (!seam::FileDialog(request, chosen) || !LoadTariffs(chosen)) return;
+    settings_.Tariffs = chosen;
+    WriteReportSettings(SettingsPath(), settings_);
+}
+
+void TMainForm_rep::DirectoryMenuItemClick() {
+    seam::TFileRequest request;
+    request.Caption = "Справочник абонентов";
+    request.Directory = dialogsDir_;
+    request.FileName = settings_.Subscribers;
+    request.Filter = "Таблица CSV (*.csv);;Все файлы (*)";
+    std::string chosen;
+    if (!seam::FileDialog(request, chosen) || !LoadDirectory(chosen)) return;
+    settings_.Subscribers = chosen;
+    WriteReportSettings(SettingsPath(), settings_);
+}
+
+void TMainForm_rep::BillMenuItemClick() {}
+
+TPeriod TMainForm_rep::BarPeriod() const {
+    TPeriod period;
+    if (FromCheck->isChecked())
+        period.FromDay = static_cast<int32_t>(kDayZero.daysTo(FromDate->date()));
+    if (ToCheck->isChecked()) period.ToDay = static_cast<int32_t>(kDayZero.daysTo(ToDate->date()));
+    return period;
+}
+
+void TMainForm_rep::SetBar(bool fromOpen, const QDate& from, bool toOpen, const QDate& to) {
+    settingBar_ = true;
+    FromCheck->setChecked(!fromOpen);
+    ToCheck->setChecked(!toOpen);
+    if (from.isValid()) FromDate->setDate(from);
+    if (to.isValid()) ToDate->setDate(to);
+    settingBar_ = false;
+    PeriodChanged();
+}
+
+void TMainForm_rep::PeriodChanged() {
+    FromDate->setEnabled(FromCheck->isChecked());
+    ToDate->setEnabled(ToCheck->isChecked());
+    if (settingBar_) return;
+    const TPeriod period = BarPeriod();
+    const TPeriod& now = session_.Setup().Period;
+    if (period.FromDay == now.FromDay && period.ToDay == now.ToDay) return;
+    TBillingSetup setup = session_.Setup();
+    setup.Period = period;
+    ApplySetup(setup);
+}
+
+void TMainForm_rep::LastMonthButtonClick() {
+    const QDate first = QDate::currentDate().addMonths(-1);
+    const QDate start(first.year(), first.month(), 1);
+    SetBar(false, start, false, start.addMonths(1).addDays(-1));
+}
+
+void TMainForm_rep::ThisMonthButtonClick() {
+    const QDate today = QDate::currentDate();
+    const QDate start(today.year(), today.month(), 1);
+    SetBar(false, start, false, start.addMonths(1).addDays(-1));
+}
+
+void TMainForm_rep::WholeFileButtonClick() {
+    SetBar(true, {}, true, {});
 }

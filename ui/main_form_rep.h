@@ -11,9 +11,13 @@
 #include <QDialog>
 
 #include "base/message_seam.h"
+#include "config/report_settings.h"
 #include "reports/report_session.h"
 
 class QAction;
+class QCheckBox;
+class QDate;
+class QDateEdit;
 class QFrame;
 class QGroupBox;
 class QLabel;
@@ -95,6 +99,18 @@ class TMainForm_rep : public QDialog {
     QLineEdit* const FilterEdit;
     QPushButton* const Button4;
     QPushButton* const Button5;
+    // Costs, names and the period.
+    QAction* const TariffsMenuItem;
+    QAction* const DirectoryMenuItem;
+    QAction* const BillMenuItem;
+    QFrame* const PeriodBar;
+    QCheckBox* const FromCheck;
+    QDateEdit* const FromDate;
+    QCheckBox* const ToCheck;
+    QDateEdit* const ToDate;
+    QPushButton* const LastMonthButton;
+    QPushButton* const ThisMonthButton;
+    QPushButton* const WholeFileButton;
 
   public slots:
     void FormCreate();
@@ -138,6 +154,18 @@ class TMainForm_rep : public QDialog {
     void Button4Click();
     // Hides the panel; the call grid stays as it was.
     void Button5Click();
+    // "Тарифы…" and "Справочник абонентов…": a file dialog, then the file
+    // is loaded and remembered; a refused file is told and the tables
+    // loaded before stay.
+    void TariffsMenuItemClick();
+    void DirectoryMenuItemClick();
+    // Opens the bill of the period (needs tariffs).
+    void BillMenuItemClick();
+    // The period bar changed: every grid and the charts show its calls.
+    void PeriodChanged();
+    void LastMonthButtonClick();
+    void ThisMonthButtonClick();
+    void WholeFileButtonClick();
 
   protected:
     void showEvent(QShowEvent* event) override;
@@ -174,7 +202,22 @@ class TMainForm_rep : public QDialog {
 
     // Redraws the charts, when open, after the call grid changed.
     void RefreshCharts();
+    // Rewrites all three grids, their columns too.
+    void RefreshGrids();
 
+    // Loads a tariff or subscriber file; false, with a message, when it
+    // is refused.
+    bool LoadTariffs(const std::string& path);
+    bool LoadDirectory(const std::string& path);
+    // Shows the grids made with setup; the making runs on another thread.
+    void ApplySetup(const TBillingSetup& setup);
+    // The period the bar shows, and setting it without applying it twice.
+    TPeriod BarPeriod() const;
+    void SetBar(bool fromOpen, const QDate& from, bool toOpen, const QDate& to);
+    std::string SettingsPath() const;
+
+    TReportSettings settings_;
+    bool settingBar_ = false;
     TAboutForm* about_ = nullptr;
     TChartsForm* charts_ = nullptr;
     std::string dialogsDir_;

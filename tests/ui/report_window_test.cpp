@@ -100,7 +100,12 @@ struct ReportWindow : testing::Test {
 
 TEST_F(ReportWindow, ControlsCarryTheirNamesAndCaptionsInMenuOrder) {
     const std::vector<std::pair<QMenu*, std::vector<std::pair<const char*, const char*>>>> menus = {
-        {Get<QMenu>("File"), {{"Load", "Загрузить"}, {"ChartsMenuItem", "Графики"}}},
+        {Get<QMenu>("File"),
+         {{"Load", "Загрузить"},
+          {"ChartsMenuItem", "Графики"},
+          {"TariffsMenuItem", "Тарифы…"},
+          {"DirectoryMenuItem", "Справочник абонентов…"},
+          {"BillMenuItem", "Счёт"}}},
         {Get<QMenu>("HelpMenu"), {{"AboutMenuItem", "О программе."}}},
         {Get<QMenu>("PopupMenu1"),
          {{"N1", "Выборка по абоненту"},

@@ -1,0 +1,35 @@
+#include "config/report_settings.h"
+
+#include <fstream>
+#include <sstream>
+
+#include "base/fd.h"
+
+namespace {
+
+constexpr const char* kTariffsKey = "tariffs";
+constexpr const char* kSubscribersKey = "subscribers";
+
+}  // namespace
+
+TReportSettings ReadReportSettings(const std::string& path) {
+    TReportSettings settings;
+    std::ifstream in(path, std::ios::binary);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        const size_t eq = line.find('=');
+        if (eq == std::string::npos) continue;
+        const std::string key = line.substr(0, eq);
+        if (key == kTariffsKey) settings.Tariffs = line.substr(eq + 1);
+        if (key == kSubscribersKey) settings.Subscribers = line.substr(eq + 1);
+    }
+    return settings;
+}
+
+bool WriteReportSettings(const std::string& path, const TReportSettings& settings) {
+    std::ostringstream out;
+    out << kTariffsKey << '=' << settings.Tariffs << '\n'
+        << kSubscribersKey << '=' << settings.Subscribers << '\n';
+    return ReplaceFile(path, out.str());
+}
