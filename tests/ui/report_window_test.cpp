@@ -17,7 +17,9 @@
 #include <QCategoryAxis>
 #include <QChart>
 #include <QChartView>
+#include <QCheckBox>
 #include <QComboBox>
+#include <QDateEdit>
 #include <QFileDialog>
 #include <QFrame>
 #include <QGraphicsTextItem>
@@ -542,3 +544,143 @@ TEST(ReportSaveDialog, ABareNameTakesTheSuffixOfTheTypeChosen) {
 }
 
 }  // namespace
+
+namespace {
+
+// Calls to numbers beginning with 8 are long distance, the rest local with
+// a connection fee and five free seconds.
+const char* const kTariffs =
+    "Префикс;Зона;Цена;Соединение;Первый;Шаг;Бесплатно\r\n"
+    "8;Межгород;5,50;;60;60;\r\n"
+    "*;Город;1,00;0,10;60;60;5\r\n";
+const char* const kSubscribers = "17;\"Петров; П.\";Бухгалтерия\n";
+
+}  // namespace
+
+TEST_F(ReportWindow, ThePeriodBarLimitsEveryGrid) {
+    Choose("Load", sample);
+    const auto rows = [&] {
+        return std::vector<int>{Grid("StringGrid1")->model()->rowCount(),
+                                Grid("ALGrid")->model()->rowCount(),
+                                Grid("SLGrid")->model()->rowCount()};
+    };
+    EXPECT_EQ(rows(), (std::vector<int>{9, 2, 3}));
+    Get<QDateEdit>("FromDate")->setDate(QDate(2007, 3, 5));
+    Get<QDateEdit>("ToDate")->setDate(QDate(2007, 3, 5));
+    EXPECT_EQ(rows(), (std::vector<int>{9, 2, 3}));  // both ends still open
+    Get<QCheckBox>("ToCheck")->setChecked(true);
+    EXPECT_EQ(rows(), (std::vector<int>{2, 1, 1}));
+    EXPECT_EQ(Cell(Grid("StringGrid1"), 1, 6), "8123");
+    EXPECT_EQ(Cell(Grid("ALGrid"), 0, 4), "24:01:34");  // only the 5th's calls
+    Get<QCheckBox>("FromCheck")->setChecked(true);
+    Get<QDateEdit>("FromDate")->setDate(QDate(2007, 3, 6));
+    EXPECT_EQ(rows(), (std::vector<int>{0, 0, 0}));  // from after to
+    Get<QDateEdit>("ToDate")->setDate(QDate(2007, 3, 6));
+    EXPECT_EQ(rows(), (std::vector<int>{7, 2, 3}));
+    EXPECT_EQ(Cell(Grid("SLGrid"), 0, 0), "3");
+    Get<QPushButton>("WholeFileButton")->click();
+    EXPECT_FALSE(Get<QDateEdit>("FromDate")->isEnabled());
+    EXPECT_EQ(rows(), (std::vector<int>{9, 2, 3}));
+    Get<QPushButton>("ThisMonthButton")->click();  // 2007 is long gone
+    EXPECT_EQ(rows(), (std::vector<int>{0, 0, 0}));
+    EXPECT_EQ(Get<QDateEdit>("FromDate")->date().day(), 1);
+}
+
+TEST_F(ReportWindow, TariffsAndSubscribersAddColumnsAndAreRemembered) {
+    WriteFile(dir.File("tariffs.csv"), kTariffs);
+    WriteFile(dir.File("subscribers.csv"), kSubscribers);
+    Choose("Load", sample);
+    Choose("TariffsMenuItem", dir.File("tariffs.csv"));
+    Choose("DirectoryMenuItem", dir.File("subscribers.csv"));
+    ASSERT_TRUE(recorder.Messages().empty());
+    const auto headers = [&](const char* grid) {
+        QStringList texts;
+        for (int c = 0; c < Grid(grid)->model()->columnCount(); ++c)
+            texts << Grid(grid)->model()->headerData(c, Qt::Horizontal).toString();
+        return texts.join('|').toStdString();
+    };
+    EXPECT_EQ(headers("StringGrid1"),
+              "Дата|Время|Длительность|Апп. АЛ|Прг. АЛ|Имя|Отдел|Номер СЛ|Внешний номер|Зона|"
+              "Стоимость");
+    EXPECT_EQ(headers("ALGrid"),
+              "Апп. АЛ|Прг. АЛ|Имя|Отдел|Исх. трафик|Вх. трафик|Общий трафик|Звонков|Стоимость");
+    EXPECT_EQ(headers("SLGrid"), "Апп. СЛ|Исх. трафик|Вх. трафик|Общий трафик|Звонков|Стоимость");
+    // 95 s: two minutes of 1,00 and the fee; 30 s long distance: one minute.
+    EXPECT_EQ(Cell(Grid("StringGrid1"), 0, 9), "Город");
+    EXPECT_EQ(Cell(Grid("StringGrid1"), 0, 10), "2,10");
+    EXPECT_EQ(Cell(Grid("StringGrid1"), 2, 9), "");  // incoming
+    EXPECT_EQ(Cell(Grid("StringGrid1"), 7, 5), "Петров; П.");
+    EXPECT_EQ(Cell(Grid("StringGrid1"), 7, 10), "5,50");
+    EXPECT_EQ(Cell(Grid("ALGrid"), 1, 3), "Бухгалтерия");
+    EXPECT_EQ(Cell(Grid("ALGrid"), 1, 7), "2");
+    EXPECT_EQ(Cell(Grid("ALGrid"), 1, 8), "6,60");
+    EXPECT_EQ(ReadFile(dir.File("TallyphonReports.cfg")),
+              "tariffs=" + dir.File("tariffs.csv") +
+                  "\nsubscribers=" + dir.File("subscribers.csv") + "\n");
+
+    TMainForm_rep again;
+    again.SetDialogsDir(dir.Path());
+    again.show();
+    EXPECT_TRUE(recorder.Messages().empty());
+    EXPECT_EQ(ui_test::Child<QTableView>(again, "StringGrid1")->model()->columnCount(), 11);
+}
+
+TEST_F(ReportWindow, ARefusedTariffFileKeepsTheTablesBefore) {
+    WriteFile(dir.File("tariffs.csv"), kTariffs);
+    WriteFile(dir.File("bad.csv"), "8;Межгород;5,50\n9;Город;1.x\n");
+    Choose("Load", sample);
+    Choose("TariffsMenuItem", dir.File("tariffs.csv"));
+    Choose("TariffsMenuItem", dir.File("bad.csv"));
+    ASSERT_EQ(recorder.Messages().size(), 1u);
+    EXPECT_NE(recorder.Messages()[0].Text.find("Строка 2"), std::string::npos)
+        << recorder.Messages()[0].Text;
+    EXPECT_EQ(Cell(Grid("StringGrid1"), 0, 8), "2,10");
+    EXPECT_EQ(ReadFile(dir.File("TallyphonReports.cfg")),
+              "tariffs=" + dir.File("tariffs.csv") + "\nsubscribers=\n");
+}
+
+TEST_F(ReportWindow, TheBillCsvOfAPeriodIsTheHandWrittenOne) {
+    WriteFile(dir.File("tariffs.csv"), kTariffs);
+    WriteFile(dir.File("subscribers.csv"), kSubscribers);
+    const std::string bill = dir.File("bill.csv");
+    const TRun run = RunReportProgram(
+        {QString::fromStdString(sample), "--tariffs",
+         QString::fromStdString(dir.File("tariffs.csv")), "--subscribers",
+         QString::fromStdString(dir.File("subscribers.csv")), "--from", "2007-03-06", "--to",
+         "2007-03-06", "--bill-csv", QString::fromStdString(bill)});
+    EXPECT_EQ(run.Status, 0) << run.Err;
+    EXPECT_EQ(ReadFile(bill),
+              "\xEF\xBB\xBF"
+              "Абонент;Имя;Отдел;Зона;Звонков;Длительность, с;Тарифицировано, с;Стоимость\r\n"
+              "17;\"Петров; П.\";Бухгалтерия;Межгород;1;30;60;5,50\r\n"
+              "17;\"Петров; П.\";Бухгалтерия;Город;1;10;60;1,10\r\n"
+              "17;\"Петров; П.\";Бухгалтерия;Итого;2;40;120;6,60\r\n"
+              "201;;;Межгород;2;172798;172800;15840,00\r\n"
+              "201;;;Город;2;172798;172800;2880,20\r\n"
+              "201;;;Итого;4;345596;345600;18720,20\r\n"
+              "Итого;;;;6;345636;345720;18726,80\r\n");
+}
+
+TEST_F(ReportWindow, BadBillArgumentsEndWithStatusTwoTouchingNothing) {
+    WriteFile(dir.File("tariffs.csv"), kTariffs);
+    WriteFile(dir.File("bad.csv"), "8;Межгород;abc\n");
+    WriteFile(dir.File("names.csv"), "17;Петров;Бухгалтерия\nабв;Иванов;\n");
+    const std::string out = dir.File("out.csv");
+    WriteFile(out, "old");
+    const QString log = QString::fromStdString(sample), file = QString::fromStdString(out);
+    const QString tariffs = QString::fromStdString(dir.File("tariffs.csv"));
+    const QString bad = QString::fromStdString(dir.File("bad.csv"));
+    const QString names = QString::fromStdString(dir.File("names.csv"));
+    const std::vector<QStringList> cases = {
+        {log, "--bill-csv", file},
+        {log, "--tariffs", bad, "--bill-csv", file},
+        {log, "--tariffs", tariffs, "--subscribers", names, "--csv-calls", file},
+        {log, "--from", "2007-02-30", "--calls", file},
+        {log, "--to", "07.03.2007", "--bill-csv", file, "--tariffs", tariffs}};
+    for (const QStringList& args : cases) {
+        const TRun run = RunReportProgram(args);
+        EXPECT_EQ(run.Status, 2) << args.join(' ').toStdString();
+        EXPECT_FALSE(run.Err.empty());
+        EXPECT_EQ(ReadFile(out), "old");
+    }
+}
