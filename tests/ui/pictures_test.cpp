@@ -8,6 +8,8 @@
 #include <QAction>
 #include <QApplication>
 #include <QChartView>
+#include <QCheckBox>
+#include <QDateEdit>
 #include <QListWidget>
 #include <QPixmap>
 #include <QPushButton>
@@ -86,6 +88,30 @@ TEST(Pictures, ReportWindowLoadedAndQueried) {
     Save(report, "report_form.png");
     report.findChild<QAction*>("N1")->trigger();
     Save(report, "report_query.png");
+}
+
+TEST(Pictures, ReportWindowWithTariffsAndAPeriod) {
+    std::filesystem::create_directories(UI_PICTURES_DIR);
+    TRecorder recorder;
+    TTempDir dir;
+    WriteFile(dir.File("calls.txt"), ReportSampleFile());
+    WriteFile(dir.File("tariffs.csv"), "8;Межгород;5,50;;60;60\n*;Город;1,00;0,10;60;60;5\n");
+    WriteFile(dir.File("subscribers.csv"), "201;Петров П.;Бухгалтерия\n17;Иванова А.;Склад\n");
+    TMainForm_rep report;
+    report.SetDialogsDir(dir.Path());
+    report.resize(1000, 600);
+    report.show();
+    for (const char* file : {"calls.txt", "tariffs.csv", "subscribers.csv"}) {
+        recorder.QueueFileAnswer(dir.File(file));
+        const char* item = file[0] == 'c'   ? "Load"
+                           : file[0] == 't' ? "TariffsMenuItem"
+                                            : "DirectoryMenuItem";
+        report.findChild<QAction*>(item)->trigger();
+    }
+    report.findChild<QCheckBox*>("FromCheck")->setChecked(true);
+    report.findChild<QDateEdit*>("FromDate")->setDate(QDate(2007, 3, 6));
+    ASSERT_TRUE(recorder.Messages().empty());
+    Save(report, "report_tariffs.png");
 }
 
 TEST(Pictures, ChartsOfAnOfficeMonth) {
