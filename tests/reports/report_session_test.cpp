@@ -11,8 +11,11 @@
 #include <string>
 
 #include "base/cp1251.h"
+#include "reports/directory.h"
+#include "reports/period.h"
 #include "reports/report_export.h"
 #include "reports/report_session.h"
+#include "reports/tariffs.h"
 #include "tests/common/test_support.h"
 #include "tests/reports/report_sample.h"
 
@@ -236,3 +239,41 @@ TEST(WriteLinesToFile, AFailedExportLeavesTheEarlierFileAsItWas) {
 }
 
 }  // namespace
+
+TEST_F(ReportSession, TablesAddColumnsToTheSheetsAndAPeriodKeepsAQuery) {
+    const std::string fixedBefore = Export(TExportKind::Calls);
+    auto tariffs = std::make_shared<TTariffs>();
+    std::string error;
+    ASSERT_TRUE(tariffs->Parse("8;Межгород;5,50\n*;Город;1,00;0,10;60;60;5\n", error)) << error;
+    auto directory = std::make_shared<TDirectory>();
+    ASSERT_TRUE(directory->Parse("17;Петров П.;Склад\n", error)) << error;
+    session.SetTariffs(tariffs);
+    session.SetDirectory(directory);
+    session.Query("17", "", true);
+    int32_t day = 0;
+    ASSERT_TRUE(ParseIsoDate("2007-03-06", day));
+    TPeriod period;
+    period.FromDay = day;
+    session.SetPeriod(period);
+    EXPECT_EQ(Export(TExportKind::CallsCsv),
+              "\xEF\xBB\xBF"
+              "Дата;Время;Длительность;Апп. АЛ;Прг. АЛ;Имя;Отдел;Номер СЛ;Внешний номер;Зона;"
+              "Стоимость\r\n"
+              "06.03.2007;11:00:00;00:00:30;7;17;Петров П.;Склад;9;800;Межгород;5,50\r\n"
+              "06.03.2007;11:30:00;00:00:10;7;17;Петров П.;Склад;10;5551234;Город;1,10\r\n");
+    EXPECT_EQ(Export(TExportKind::TrunksCsv),
+              "\xEF\xBB\xBF"
+              "Апп. СЛ;Исх. трафик;Вх. трафик;Общий трафик;Звонков;Стоимость\r\n"
+              "3;23:59:59;23:59:59;47:59:58;1;1440,10\r\n"
+              "9;48:00:28;00:00:00;48:00:28;3;9365,60\r\n"
+              "10;24:00:09;00:00:00;24:00:09;2;7921,10\r\n");
+    EXPECT_TRUE(session.Export(TExportKind::Workbook, dir.File("book.xlsx")).Ok());
+    EXPECT_NE(ZipMember(dir.File("book.xlsx"), "xl/worksheets/sheet1.xml").find("Межгород"),
+              std::string::npos);
+
+    session.SetPeriod({});
+    session.Query("", "", true);
+    session.SetTariffs(nullptr);
+    session.SetDirectory(nullptr);
+    EXPECT_EQ(Export(TExportKind::Calls), fixedBefore);
+}
