@@ -206,29 +206,22 @@ bool Append(const std::string& path, const std::vector<std::string>& lines, bool
     return false;
 }
 
-TCallLogWrite AppendResult(const std::string& path, const std::vector<std::string>& lines,
-                           bool breakOnRetry) {
-    std::string why;
-    int err = 0;
-    if (Append(path, lines, breakOnRetry, why, err)) return {TCallLogResult::Written, 0};
-    return {TCallLogResult::Failed, err};
-}
-
 }  // namespace
 
-bool AppendLines(const std::string& path, const std::vector<std::string>& lines, bool breakOnRetry,
-                 std::string* error) {
-    std::string ignored;
-    int err = 0;
-    return Append(path, lines, breakOnRetry, error ? *error : ignored, err);
+TCallLogWrite AppendLines(const std::string& path, const std::vector<std::string>& lines,
+                          bool breakOnRetry) {
+    TCallLogWrite result;
+    if (Append(path, lines, breakOnRetry, result.Why, result.Errno))
+        return {TCallLogResult::Written, 0, {}};
+    return result;
 }
 
 TCallLogWrite WriteTitle(const TSettings& settings, const TCallLogTitle& title) {
-    return AppendResult(settings.TarifFileName, {title.TitleLine, title.ColumnLine}, false);
+    return AppendLines(settings.TarifFileName, {title.TitleLine, title.ColumnLine}, false);
 }
 
 TCallLogWrite AppendLine(const TSettings& settings, const std::string& text) {
-    return AppendResult(settings.TarifFileName, {text}, true);
+    return AppendLines(settings.TarifFileName, {text}, true);
 }
 
 // Writes and forces files to the disk on a thread of its own, one batch

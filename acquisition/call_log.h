@@ -38,25 +38,26 @@ TCallLogTitle BuildTitle(const TDateTimeParts& clock);
 std::string FormatCallLine(const TRecord& record, bool altFormat, const std::string& modelName,
                            const std::string& serialNumber);
 
-// Appends lines (UTF-8) to the file at path in Windows-1251, each ended by
-// CR LF: open, write, close. A first open that fails is tried once more,
-// and then, with breakOnRetry, a line end goes first. Returns true only
-// when every byte reached the file; a failed write is cut back off the
-// file, so the file never keeps half a line. What is neither a regular
-// file nor a character device is refused (a FIFO never blocks), and so is,
-// for root, a symbolic link to a file of another user; error (UTF-8)
-// then tells why.
-bool AppendLines(const std::string& path, const std::vector<std::string>& lines,
-                 bool breakOnRetry = true, std::string* error = nullptr);
-
 enum class TCallLogResult { Written, Failed };
 // How a write to the call-log file went, with errno of the call that failed
 // (0 when none did: no file chosen, or a file refused for its kind or
-// owner).
+// owner) and why, in words (UTF-8), when it failed.
 struct [[nodiscard]] TCallLogWrite {
     TCallLogResult Result = TCallLogResult::Failed;
     int Errno = 0;
+    std::string Why;
+    bool Ok() const { return Result == TCallLogResult::Written; }
 };
+
+// Appends lines (UTF-8) to the file at path in Windows-1251, each ended by
+// CR LF: open, write, close. A first open that fails is tried once more,
+// and then, with breakOnRetry, a line end goes first. Written only when
+// every byte reached the file; a failed write is cut back off the file, so
+// the file never keeps half a line. What is neither a regular file nor a
+// character device is refused (a FIFO never blocks), and so is, for root, a
+// symbolic link to a file of another user.
+TCallLogWrite AppendLines(const std::string& path, const std::vector<std::string>& lines,
+                          bool breakOnRetry = true);
 
 // Writes the title's two lines to TarifFileName.
 TCallLogWrite WriteTitle(const TSettings& settings, const TCallLogTitle& title);

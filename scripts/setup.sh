@@ -11,7 +11,7 @@ packages=(
     clang-14 libclang-rt-14-dev
     desktop-file-utils appstream systemd dpkg-dev file lintian
     qt6-serialport-dev qt6-translations-l10n
-    libxlsxwriter-dev unzip locales
+    libxlsxwriter-dev unzip locales poppler-utils
 )
 
 missing=()

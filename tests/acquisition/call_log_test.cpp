@@ -145,16 +145,16 @@ TEST(Title, IsThirtyEightCharactersOfWindows1251) {
 TEST(Append, WritesWindows1251WithCrLf) {
     TTempDir dir;
     const std::string path = dir.Path() + "/calls.txt";
-    ASSERT_TRUE(AppendLines(path, {"АТС 1", "x"}));
-    ASSERT_TRUE(AppendLines(path, {"y"}));
+    ASSERT_TRUE(AppendLines(path, {"АТС 1", "x"}).Ok());
+    ASSERT_TRUE(AppendLines(path, {"y"}).Ok());
     EXPECT_EQ(ReadFile(path), "\xC0\xD2\xD1 1\r\nx\r\ny\r\n");
 }
 
 TEST(Append, AFileThatCannotBeOpenedGetsNothingAndSaysSo) {
     TTempDir dir;
-    EXPECT_FALSE(AppendLines(dir.Path() + "/missing/calls.txt", {"x"}));
-    EXPECT_FALSE(AppendLines(dir.Path(), {"x"}));  // a directory
-    EXPECT_FALSE(AppendLines("", {"x"}));
+    EXPECT_FALSE(AppendLines(dir.Path() + "/missing/calls.txt", {"x"}).Ok());
+    EXPECT_FALSE(AppendLines(dir.Path(), {"x"}).Ok());  // a directory
+    EXPECT_FALSE(AppendLines("", {"x"}).Ok());
 }
 
 TEST(Append, RootNeverWritesThroughALinkToAnotherUsersFileNorCreatesThroughOne) {
@@ -168,20 +168,20 @@ TEST(Append, RootNeverWritesThroughALinkToAnotherUsersFileNorCreatesThroughOne) 
     ASSERT_EQ(symlink(theirs.c_str(), dir.File("to-theirs").c_str()), 0);
     ASSERT_EQ(symlink(mine.c_str(), dir.File("to-mine").c_str()), 0);
     ASSERT_EQ(symlink(dir.File("none.txt").c_str(), dir.File("dangling").c_str()), 0);
-    std::string why;
-    EXPECT_FALSE(AppendLines(dir.File("to-theirs"), {"a"}, true, &why));
-    EXPECT_NE(why.find("другого пользователя"), std::string::npos);
+    const TCallLogWrite theirsWrite = AppendLines(dir.File("to-theirs"), {"a"});
+    EXPECT_FALSE(theirsWrite.Ok());
+    EXPECT_NE(theirsWrite.Why.find("другого пользователя"), std::string::npos);
     EXPECT_EQ(ReadFile(theirs), "x\r\n");
-    EXPECT_FALSE(AppendLines(dir.File("dangling"), {"a"}));
+    EXPECT_FALSE(AppendLines(dir.File("dangling"), {"a"}).Ok());
     EXPECT_FALSE(Exists(dir.File("none.txt")));
-    EXPECT_TRUE(AppendLines(dir.File("to-mine"), {"a"}));
+    EXPECT_TRUE(AppendLines(dir.File("to-mine"), {"a"}).Ok());
     EXPECT_EQ(ReadFile(mine), "a\r\n");
 }
 
 TEST(Append, AWriteThatFailsHalfWayLeavesNoHalfLine) {
     TTempDir dir;
     const std::string path = dir.Path() + "/calls.txt";
-    ASSERT_TRUE(AppendLines(path, {std::string(10, 'a')}));
+    ASSERT_TRUE(AppendLines(path, {std::string(10, 'a')}).Ok());
     // Allow the file to grow to 20 bytes only: the next line does not fit.
     signal(SIGXFSZ, SIG_IGN);
     struct rlimit old;
@@ -189,7 +189,7 @@ TEST(Append, AWriteThatFailsHalfWayLeavesNoHalfLine) {
     struct rlimit small = old;
     small.rlim_cur = 20;
     setrlimit(RLIMIT_FSIZE, &small);
-    const bool ok = AppendLines(path, {std::string(30, 'b')});
+    const bool ok = AppendLines(path, {std::string(30, 'b')}).Ok();
     setrlimit(RLIMIT_FSIZE, &old);
     EXPECT_FALSE(ok);
     EXPECT_EQ(ReadFile(path), std::string(10, 'a') + "\r\n");

@@ -10,8 +10,10 @@
 #include <QChartView>
 #include <QCheckBox>
 #include <QDateEdit>
+#include <QElapsedTimer>
 #include <QListWidget>
 #include <QPixmap>
+#include <QPrintPreviewDialog>
 #include <QPushButton>
 #include <QTimer>
 #include <boost/make_shared.hpp>
@@ -19,10 +21,12 @@
 #include "tests/common/recorder.h"
 #include "tests/common/sim_line.h"
 #include "tests/common/test_clock.h"
+#include "tests/reports/bill_sample.h"
 #include "tests/reports/report_sample.h"
 #include "tests/ui/ui_test_support.h"
 #include "tools/gen_calllog/calllog_gen.h"
 #include "ui/about_form.h"
+#include "ui/bill_form.h"
 #include "ui/charts_form.h"
 #include "ui/main_form.h"
 #include "ui/main_form_rep.h"
@@ -141,6 +145,40 @@ TEST(Pictures, ChartsOfAnOfficeMonth) {
     Save(*charts->findChild<QChartView*>("DayChart"), "chart_days.png");
     Save(*charts->findChild<QChartView*>("LinesChart"), "chart_lines.png");
     Save(*charts->findChild<QChartView*>("TrunksChart"), "chart_trunks.png");
+}
+
+TEST(Pictures, BillWindowAndItsPrintPreview) {
+    std::filesystem::create_directories(UI_PICTURES_DIR);
+    TBillForm form;
+    form.SetBill(BillSample(), BillSampleTitle());
+    form.show();
+    Save(form, "bill_form.png");
+    // The preview is modal: pictured and closed from inside its own loop,
+    // or given up after a deadline.
+    bool pictured = false;
+    QElapsedTimer waited;
+    waited.start();
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &form, [&] {
+        auto* preview = form.findChild<QPrintPreviewDialog*>("PrintPreview");
+        if (!preview || !preview->isVisible()) {
+            if (preview && waited.elapsed() > 30000) preview->reject();
+            return;
+        }
+        poll.stop();
+        Save(*preview, "bill_preview.png");
+        // Not blank: the page below the tool bar has dark text on it.
+        const QImage image = preview->grab().toImage();
+        int dark = 0;
+        for (int y = image.height() / 4; y < image.height(); y += 2)
+            for (int x = 0; x < image.width(); x += 2)
+                dark += qGray(image.pixel(x, y)) < 80;
+        pictured = dark > 50;
+        preview->reject();
+    });
+    poll.start(10);
+    Child<QPushButton>(form, "PrintButton")->click();
+    EXPECT_TRUE(pictured);
 }
 
 TEST(Pictures, RealTimeMonitorAndGrid) {
