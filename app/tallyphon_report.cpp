@@ -6,12 +6,15 @@
 #include <algorithm>
 #include <array>
 #include <clocale>
+#include <ctime>
 #include <iostream>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include <QGuiApplication>
 
 #include "reports/calllog_loader.h"
 #include "reports/directory.h"
@@ -66,6 +69,8 @@ const char* const kUsage =
     "  --to YYYY-MM-DD    keep the calls that start on this day or earlier;\n"
     "                     --from and --to limit every export\n"
     "  --bill-csv FILE    write the bill of the period as CSV (needs --tariffs)\n"
+    "  --bill-pdf FILE    write the printed bill of the period as an A4 PDF\n"
+    "                     (needs --tariffs)\n"
     "  --help             show this text\n"
     "\n"
     "Dates are written in the short date format of the locale (LANG); with no\n"
@@ -84,15 +89,27 @@ struct TArguments {
     std::optional<std::string> Prefix;
     std::optional<std::string> Calls, Lines, Trunks;
     std::optional<std::string> Xlsx, CsvCalls, CsvLines, CsvTrunks;
-    std::optional<std::string> Tariffs, Subscribers, From, To, BillCsv;
+    std::optional<std::string> Tariffs, Subscribers, From, To, BillCsv, BillPdf;
     TPeriod Period;
     bool Help = false;
 };
 
 // Every file an export option names.
-std::array<const std::optional<std::string>*, 8> Outputs(const TArguments& args) {
-    return {&args.Calls,    &args.Lines,    &args.Trunks,    &args.Xlsx,
-            &args.CsvCalls, &args.CsvLines, &args.CsvTrunks, &args.BillCsv};
+std::array<const std::optional<std::string>*, 9> Outputs(const TArguments& args) {
+    return {&args.Calls,    &args.Lines,     &args.Trunks,  &args.Xlsx,   &args.CsvCalls,
+            &args.CsvLines, &args.CsvTrunks, &args.BillCsv, &args.BillPdf};
+}
+
+// Today's day number, as the period counts days.
+int32_t Today() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char text[16];
+    std::strftime(text, sizeof text, "%Y-%m-%d", &local);
+    int32_t day = 0;
+    ParseIsoDate(text, day);
+    return day;
 }
 
 bool AllDigits(std::string_view s) {
@@ -196,6 +213,8 @@ std::optional<std::string> Parse(int argc, char** argv, TArguments& args) {
                 return std::string(name) + " takes a date YYYY-MM-DD, not \"" + date + "\"";
         } else if (name == "--bill-csv") {
             if ((error = once(args.BillCsv))) return error;
+        } else if (name == "--bill-pdf") {
+            if ((error = once(args.BillPdf))) return error;
         } else {
             return "unknown option " + std::string(name);
         }
@@ -206,6 +225,7 @@ std::optional<std::string> Parse(int argc, char** argv, TArguments& args) {
     if (args.CallLog.empty()) return "no call-log file given";
     if (args.Hardware && !args.Number) return "--hardware needs --number";
     if (args.BillCsv && !args.Tariffs) return "--bill-csv needs --tariffs";
+    if (args.BillPdf && !args.Tariffs) return "--bill-pdf needs --tariffs";
     return std::nullopt;
 }
 
@@ -278,10 +298,22 @@ int main(int argc, char** argv) {
         {&args.Calls, TExportKind::Calls},         {&args.Lines, TExportKind::Lines},
         {&args.Trunks, TExportKind::Trunks},       {&args.Xlsx, TExportKind::Workbook},
         {&args.CsvCalls, TExportKind::CallsCsv},   {&args.CsvLines, TExportKind::LinesCsv},
-        {&args.CsvTrunks, TExportKind::TrunksCsv}, {&args.BillCsv, TExportKind::BillCsv}};
+        {&args.CsvTrunks, TExportKind::TrunksCsv}, {&args.BillCsv, TExportKind::BillCsv},
+        {&args.BillPdf, TExportKind::BillPdf}};
+    std::unique_ptr<QGuiApplication> painting;
+    TExportOptions options;
     for (const auto& [file, kind] : exports) {
         if (!*file) continue;
-        const TFileResult written = session.Export(kind, **file);
+        if (kind == TExportKind::BillPdf) {
+            // Pages are painted with fonts, which only an application
+            // gives; there is no screen under cron. Made last: it takes
+            // the locale of the environment for everything after it.
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+            static int qtArgc = 1;
+            painting = std::make_unique<QGuiApplication>(qtArgc, argv);
+            options.BillTitle = BillTitleOf(args.Period, "", Today());
+        }
+        const TFileResult written = session.Export(kind, **file, options);
         if (!written.Ok()) {
             std::cerr << "tallyphon-report: " << ExportFailureMessage(written, **file) << "\n";
             return kExportFailed;

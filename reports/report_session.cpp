@@ -4,10 +4,13 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <limits>
 #include <utility>
 
 #include "base/fd.h"
+#include "reports/bill_print.h"
+#include "reports/report_datetime.h"
 #include "reports/report_sheets.h"
 #include "reports/report_workbook.h"
 
@@ -33,7 +36,32 @@ std::vector<TCallCost> RateAll(const TStrList_rep<TExtStr_rep>& lines, const TTa
     return costs;
 }
 
+// "dd.MM.yyyy" of a day number.
+std::string DayText(int32_t day) {
+    const TRepDateParts p = DecodeRepDateTime(static_cast<double>(day));
+    char text[16];
+    std::snprintf(text, sizeof text, "%02d.%02d.%04d", p.Day % 100, p.Month % 100, p.Year % 10000);
+    return text;
+}
+
 }  // namespace
+
+TBillTitle BillTitleOf(const TPeriod& period, std::string exchangeName, int32_t madeOn) {
+    TBillTitle title;
+    const bool from = period.FromDay != TPeriod().FromDay;
+    const bool to = period.ToDay != TPeriod().ToDay;
+    if (from && to)
+        title.Period = DayText(period.FromDay) + " – " + DayText(period.ToDay);
+    else if (from)
+        title.Period = "с " + DayText(period.FromDay);
+    else if (to)
+        title.Period = "по " + DayText(period.ToDay);
+    else
+        title.Period = "весь файл";
+    title.ExchangeName = std::move(exchangeName);
+    title.MadeOn = DayText(madeOn);
+    return title;
+}
 
 TReportSession::TReportSession(TDateText dateText)
     : lists_(std::make_shared<TReportModel>()),
@@ -238,6 +266,9 @@ TFileResult TReportSession::Export(TExportKind kind, const std::string& path,
                         return {};
                     },
                     control);
+            case TExportKind::BillPdf:
+                if (!setup_.Tariffs) return {TFileStatus::Failed, EINVAL};
+                return WriteBillPdf(Bill(), options.BillTitle, path, control);
         }
         return {TFileStatus::Failed, EINVAL};
     };

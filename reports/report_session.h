@@ -19,8 +19,18 @@
 
 // What an export writes: the fixed-column text of a grid (Windows-1251,
 // CR LF), a grid as CSV, or the three grids as one XLSX workbook.
-// BillCsv writes the bill of the period (tariffs needed).
-enum class TExportKind { Calls, Lines, Trunks, CallsCsv, LinesCsv, TrunksCsv, Workbook, BillCsv };
+// BillCsv and BillPdf write the bill of the period (tariffs needed).
+enum class TExportKind {
+    Calls,
+    Lines,
+    Trunks,
+    CallsCsv,
+    LinesCsv,
+    TrunksCsv,
+    Workbook,
+    BillCsv,
+    BillPdf
+};
 
 // The tables and the period every report of a session is made with.
 struct TBillingSetup {
@@ -53,7 +63,14 @@ struct TExportOptions {
     // Runs the writing and gives its result, so that a window can write on
     // another thread while its own stays free. Empty: on the calling thread.
     std::function<TFileResult(const std::function<TFileResult()>& write)> Run;
+    // The heading of a printed bill (BillPdf).
+    TBillTitle BillTitle;
 };
+
+// The heading of the bill of period made on day madeOn (a day number as
+// TPeriod counts them): "01.11.2026 – 30.11.2026", "с 01.11.2026",
+// "по 30.11.2026" or "весь файл".
+TBillTitle BillTitleOf(const TPeriod& period, std::string exchangeName, int32_t madeOn);
 
 class TReportSession {
   public:

@@ -320,6 +320,8 @@ void TMainForm::FormShow() {
 void TMainForm::ShowExchange(const TExchangeView& view) {
     const TIdentification& x = view.Exchange;
     statusBar1Panels_[0]->setText("АТС: " + FromWin1251(x.ExchangeName));
+    if (reportForm_)
+        reportForm_->SetExchangeName(FromWin1251(x.ExchangeName).trimmed().toStdString());
     statusBar1Panels_[1]->setText("ПО вер. " + QString::fromStdString(x.SoftwareVersion));
     statusBar1Panels_[2]->setText("Зав. номер : " + QString::fromStdString(x.SerialNumber));
     statusBar1Panels_[3]->setText(QString("Емкость буфера : %1").arg(x.BufferCapacity));

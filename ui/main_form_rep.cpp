@@ -42,6 +42,7 @@
 #include "reports/report_locale.h"
 #include "reports/tariffs.h"
 #include "ui/about_form.h"
+#include "ui/bill_form.h"
 #include "ui/charts_form.h"
 #include "ui/report_grid_model.h"
 
@@ -467,6 +468,7 @@ void TMainForm_rep::FormShow() {
 
 void TMainForm_rep::done(int result) {
     if (charts_) charts_->close();
+    if (bill_) bill_->close();
     FormClose();
     QDialog::done(result);
 }
@@ -925,7 +927,15 @@ void TMainForm_rep::DirectoryMenuItemClick() {
     WriteReportSettings(SettingsPath(), settings_);
 }
 
-void TMainForm_rep::BillMenuItemClick() {}
+void TMainForm_rep::BillMenuItemClick() {
+    if (!session_.Setup().Tariffs) return;
+    if (!bill_) bill_ = new TBillForm(this);
+    const int32_t today = static_cast<int32_t>(kDayZero.daysTo(QDate::currentDate()));
+    bill_->SetBill(session_.Bill(), BillTitleOf(session_.Setup().Period, exchangeName_, today));
+    bill_->show();
+    bill_->raise();
+    bill_->activateWindow();
+}
 
 TPeriod TMainForm_rep::BarPeriod() const {
     TPeriod period;

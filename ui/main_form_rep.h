@@ -29,6 +29,7 @@ class QRadioButton;
 class QStatusBar;
 class QTableView;
 class TAboutForm;
+class TBillForm;
 class TChartsForm;
 class TReportGridModel;
 
@@ -49,6 +50,8 @@ class TMainForm_rep : public QDialog {
     const std::string& DialogsDir() const { return dialogsDir_; }
 
     const TReportSession& Session() const { return session_; }
+    // The exchange's name for the bill's title; empty when not known.
+    void SetExchangeName(const std::string& name) { exchangeName_ = name; }
 
   private:
     // The widgets, each found by its object name (the member's name).
@@ -217,6 +220,8 @@ class TMainForm_rep : public QDialog {
     std::string SettingsPath() const;
 
     TReportSettings settings_;
+    TBillForm* bill_ = nullptr;
+    std::string exchangeName_;
     bool settingBar_ = false;
     TAboutForm* about_ = nullptr;
     TChartsForm* charts_ = nullptr;

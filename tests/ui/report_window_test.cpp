@@ -42,6 +42,7 @@
 #include "tests/reports/report_sample.h"
 #include "tests/ui/ui_test_support.h"
 #include "ui/about_form.h"
+#include "ui/bill_form.h"
 #include "ui/charts_form.h"
 #include "ui/main_form_rep.h"
 #include "ui/qt_message_sink.h"
@@ -625,6 +626,23 @@ TEST_F(ReportWindow, TariffsAndSubscribersAddColumnsAndAreRemembered) {
     EXPECT_EQ(ui_test::Child<QTableView>(again, "StringGrid1")->model()->columnCount(), 11);
 }
 
+TEST_F(ReportWindow, TheBillWindowShowsTheBillOfThePeriod) {
+    WriteFile(dir.File("tariffs.csv"), kTariffs);
+    Choose("Load", sample);
+    EXPECT_FALSE(Action("BillMenuItem")->isEnabled());
+    Choose("TariffsMenuItem", dir.File("tariffs.csv"));
+    Get<QCheckBox>("FromCheck")->setChecked(true);
+    Get<QDateEdit>("FromDate")->setDate(QDate(2007, 3, 6));
+    form.SetExchangeName("ОФИС");
+    Action("BillMenuItem")->trigger();
+    auto* bill = form.findChild<TBillForm*>();
+    ASSERT_NE(bill, nullptr);
+    EXPECT_TRUE(bill->isVisible());
+    const QString title = ui_test::Child<QLabel>(*bill, "TitleLabel")->text();
+    EXPECT_TRUE(title.contains("с 06.03.2007")) << title.toStdString();
+    EXPECT_TRUE(title.contains("ОФИС")) << title.toStdString();
+}
+
 TEST_F(ReportWindow, ARefusedTariffFileKeepsTheTablesBefore) {
     WriteFile(dir.File("tariffs.csv"), kTariffs);
     WriteFile(dir.File("bad.csv"), "8;Межгород;5,50\n9;Город;1.x\n");
@@ -673,6 +691,7 @@ TEST_F(ReportWindow, BadBillArgumentsEndWithStatusTwoTouchingNothing) {
     const QString names = QString::fromStdString(dir.File("names.csv"));
     const std::vector<QStringList> cases = {
         {log, "--bill-csv", file},
+        {log, "--bill-pdf", file},
         {log, "--tariffs", bad, "--bill-csv", file},
         {log, "--tariffs", tariffs, "--subscribers", names, "--csv-calls", file},
         {log, "--from", "2007-02-30", "--calls", file},
