@@ -3,6 +3,9 @@
 #include <string>
 #include <vector>
 
+#include "reports/directory.h"
+#include "reports/period.h"
+#include "reports/report_datetime.h"
 #include "reports/tariffs.h"
 
 namespace {
@@ -97,6 +100,48 @@ TEST(Tariffs, RefusedFilesKeepTheTable) {
         EXPECT_EQ(error, r.Error);
         EXPECT_EQ(t.Rates().size(), 1u);
     }
+}
+
+TEST(Directory, NamesAndDepartments) {
+    TDirectory d;
+    std::string error;
+    ASSERT_TRUE(
+        d.Parse("\xEF\xBB\xBFНомер;Имя;Отдел\r\n"
+                "201 ;  \"Петров; П.\" ; Бухгалтерия\r\n"
+                "\r\n"
+                "202;\"Иван \"\"Ваня\"\" Сидоров\"\n"
+                "АЛ9;Склад\r",
+                error))
+        << error;
+    ASSERT_NE(d.Find("201"), nullptr);
+    EXPECT_EQ(d.Find("201")->Name, "Петров; П.");
+    EXPECT_EQ(d.Find("201")->Department, "Бухгалтерия");
+    EXPECT_EQ(d.Find("202")->Name, "Иван \"Ваня\" Сидоров");
+    EXPECT_EQ(d.Find("АЛ9")->Name, "Склад");
+    EXPECT_EQ(d.Find("203"), nullptr);
+
+    EXPECT_FALSE(d.Parse("201;А\n201;Б", error));
+    EXPECT_EQ(error, "Строка 2, поле «номер»: номер «201» уже указан в строке 1");
+    EXPECT_FALSE(d.Parse("201;А\n;Б", error));
+    EXPECT_EQ(error, "Строка 2, поле «номер»: номер абонента не указан");
+    EXPECT_NE(d.Find("201"), nullptr);
+
+    EXPECT_EQ(BilledSubscriber("201", "9"), "201");
+    EXPECT_EQ(BilledSubscriber("", "9"), "АЛ9");
+}
+
+TEST(Period, DatesAndBounds) {
+    int32_t day = 0;
+    ASSERT_TRUE(ParseIsoDate("2026-11-01", day));
+    EXPECT_EQ(day, 46327);
+    for (const char* bad : {"2026-02-29", "2026-13-01", "2026-1-01", "26-11-01", "2026-11-01 "})
+        EXPECT_FALSE(ParseIsoDate(bad, day)) << bad;
+    TPeriod p;
+    p.FromDay = 46327;
+    p.ToDay = 46356;
+    EXPECT_TRUE(p.Holds(EncodeRepDateTime(2026, 11, 30, 23, 59, 59)));
+    EXPECT_FALSE(p.Holds(EncodeRepDateTime(2026, 12, 1, 0, 0, 0)));
+    EXPECT_FALSE(p.Holds(EncodeRepDateTime(2026, 10, 31, 23, 59, 59)));
 }
 
 }  // namespace
