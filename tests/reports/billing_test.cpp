@@ -3,18 +3,69 @@
 #include <string>
 #include <vector>
 
-#include "reports/directory.h"
-#include "reports/period.h"
+#include "reports/bill.h"
 #include "reports/report_datetime.h"
-#include "reports/tariffs.h"
+#include "reports/report_model.h"
+#include "tools/gen_calllog/calllog_gen.h"
 
 namespace {
+
+TExtStr_rep Call(const std::string& dial, int day, int hour, int minute, int second, int dur) {
+    TExtStr_rep c;
+    c.StartTime = EncodeRepDateTime(2026, 12, day, hour, minute, second);
+    c.ExtNumber = dial;
+    c.DurTotalSec = dur;
+    return c;
+}
 
 TTariffs Parsed(const std::string& text) {
     TTariffs t;
     std::string error;
     EXPECT_TRUE(t.Parse(text, error)) << error;
     return t;
+}
+
+TEST(Tariffs, TheRateOfACall) {
+    // 7 December 2026 is a Monday, the 5th a Saturday.
+    const TTariffs t = Parsed(
+        "\xEF\xBB\xBFПрефикс;Зона;Цена;Соединение;Первый;Шаг;Бесплатно;Дни;С;До\r\n"
+        "2;Город;1\r\n"
+        "8;Межгород;3\r\n"
+        "8;Межгород ночь;1;;;;;*;20:00;08:00\r\n"
+        "810;Заграница;10\r\n"
+        "7;Будни;2\r\n"
+        "7;Выходные;1;;;;;1,6-7\r\n"
+        "7;Выходные;5;;;;;6-7\r\n");
+    const struct {
+        const char* Dial;
+        int Day, Hour, Minute, Second;
+        const char* Zone;  // "" for none
+    } rows[] = {
+        {"2345678", 7, 12, 0, 0, "Город"},
+        {"84951234567", 7, 12, 0, 0, "Межгород"},
+        {"84951234567", 7, 19, 59, 59, "Межгород"},
+        {"84951234567", 7, 20, 0, 0, "Межгород ночь"},   // the window beats all day
+        {"84951234567", 7, 7, 59, 59, "Межгород ночь"},  // past midnight
+        {"84951234567", 7, 8, 0, 0, "Межгород"},
+        {"81012345", 7, 22, 0, 0, "Заграница"},  // the longest prefix first
+        {"7123", 7, 12, 0, 0, "Выходные"},       // Monday is in "1,6-7"
+        {"7123", 8, 12, 0, 0, "Будни"},
+        {"7123", 5, 12, 0, 0, "Выходные"},
+        {"5551234", 7, 12, 0, 0, ""},
+        {"*21#", 7, 12, 0, 0, ""},
+    };
+    for (const auto& r : rows) {
+        const TCallRating rating = RateCall(t, Call(r.Dial, r.Day, r.Hour, r.Minute, r.Second, 60));
+        EXPECT_EQ(rating.Rate ? rating.Rate->Zone : "", r.Zone) << r.Dial << " " << r.Hour;
+        if (rating.Rate && rating.Rate->Zone == "Выходные") {
+            EXPECT_EQ(rating.Rate->Price, 10000);  // the earlier line of two
+        }
+    }
+    EXPECT_EQ((std::vector<std::string>{"Город", "Межгород", "Межгород ночь", "Заграница", "Будни",
+                                        "Выходные"}),
+              t.Zones());
+    // Incoming calls are not rated.
+    EXPECT_EQ(RateCall(t, Call("", 7, 12, 0, 0, 60)).Rate, nullptr);
 }
 
 TEST(Tariffs, BilledSecondsAndCost) {
@@ -48,6 +99,8 @@ TEST(Tariffs, BilledSecondsAndCost) {
         EXPECT_EQ(billed, r.Billed) << r.Rate << " d=" << r.Duration;
         EXPECT_EQ(CostKopecks(*rate, billed), r.Kopecks) << r.Rate << " d=" << r.Duration;
     }
+    EXPECT_EQ(KopecksText(117800), "1178,00");
+    EXPECT_EQ(KopecksText(5), "0,05");
 }
 
 TEST(Tariffs, RefusedFilesKeepTheTable) {
@@ -142,6 +195,70 @@ TEST(Period, DatesAndBounds) {
     EXPECT_TRUE(p.Holds(EncodeRepDateTime(2026, 11, 30, 23, 59, 59)));
     EXPECT_FALSE(p.Holds(EncodeRepDateTime(2026, 12, 1, 0, 0, 0)));
     EXPECT_FALSE(p.Holds(EncodeRepDateTime(2026, 10, 31, 23, 59, 59)));
+}
+
+std::string LogLine(int month, int day, int hour, int minute, int second, int dur, int hw,
+                    const std::string& prg, const std::string& dial) {
+    TGenCall c;
+    c.Year = 2026;
+    c.Month = month;
+    c.Day = day;
+    c.Hour = hour;
+    c.Minute = minute;
+    c.Second = second;
+    c.DurMin = dur / 60;
+    c.DurSec = dur % 60;
+    c.HwLine = hw;
+    c.PrgNumber = prg;
+    c.Trunk = "3";
+    c.DialNumber = dial;
+    return FormatStandardLine(c) + "\r\n";
+}
+
+TEST(Bill, CsvOfAMonth) {
+    TReportModel model;
+    model.LoadText(LogLine(11, 2, 10, 0, 0, 95, 1, "201", "2345678") +
+                   LogLine(11, 3, 10, 0, 0, 2, 1, "201", "2345678") +  // free
+                   LogLine(11, 4, 10, 0, 0, 31, 1, "201", "84951234567") +
+                   LogLine(11, 4, 11, 0, 0, 50, 1, "201", "") +         // incoming
+                   LogLine(11, 5, 10, 0, 0, 40, 1, "201", "5551234") +  // no rate
+                   LogLine(11, 10, 9, 0, 0, 61, 9, "-1", "81012345") +
+                   LogLine(11, 30, 23, 59, 59, 60, 2, "1000", "2000000") +
+                   LogLine(12, 1, 0, 0, 0, 600, 1, "201", "2345678") +  // after
+                   LogLine(10, 31, 12, 0, 0, 60, 3, "99", "2345678") +  // before
+                   LogLine(11, 6, 12, 0, 0, 1, 4, "05", "2111111") +
+                   LogLine(11, 6, 12, 0, 0, 70, 5, "300", ""));
+    const TTariffs t = Parsed(
+        "Префикс;Зона;Цена;Соединение;Первый;Шаг;Бесплатно\r\n"
+        "2;Город;0,50;;60;60;3\r\n"
+        "8;Межгород;3,00;0,10;30;6\r\n");
+    TDirectory d;
+    std::string error;
+    ASSERT_TRUE(d.Parse(
+        "201;\"Петров; П.\";Бухгалтерия\n1000;Склад\nАЛ9;Иванов;\"Цех \"\"А\"\"\"\n", error));
+    TPeriod november;
+    november.FromDay = 46327;
+    november.ToDay = 46356;
+
+    const std::string expected =
+        "\xEF\xBB\xBF"
+        "Абонент;Имя;Отдел;Зона;Звонков;Длительность, с;Тарифицировано, с;Стоимость\r\n"
+        "05;;;Город;1;1;0;0,00\r\n"
+        "05;;;Итого;1;1;0;0,00\r\n"
+        "201;\"Петров; П.\";Бухгалтерия;Город;2;97;120;1,00\r\n"
+        "201;\"Петров; П.\";Бухгалтерия;Межгород;1;31;36;1,90\r\n"
+        "201;\"Петров; П.\";Бухгалтерия;Без тарифа;1;40;0;\r\n"
+        "201;\"Петров; П.\";Бухгалтерия;Итого;4;168;156;2,90\r\n"
+        "1000;Склад;;Город;1;60;60;0,50\r\n"
+        "1000;Склад;;Итого;1;60;60;0,50\r\n"
+        "АЛ9;Иванов;\"Цех \"\"А\"\"\";Межгород;1;61;66;3,40\r\n"
+        "АЛ9;Иванов;\"Цех \"\"А\"\"\";Итого;1;61;66;3,40\r\n"
+        "Итого;;;;7;290;282;6,80\r\n";
+    EXPECT_EQ(BillCsv(MakeBill(model.LineList(), t, d, november)), expected);
+
+    const TBill whole = MakeBill(model.LineList(), t, TDirectory(), TPeriod());
+    EXPECT_EQ(whole.Total.Calls, 9);
+    EXPECT_EQ(whole.Subscribers.size(), 5u);
 }
 
 }  // namespace
