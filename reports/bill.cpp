@@ -116,7 +116,7 @@ TBill MakeBill(const TStrList_rep<TExtStr_rep>& lines, const TTariffs& tariffs,
         if (call->ExtNumber.empty()) continue;
         if (!whole && !period.Holds(call->StartTime)) continue;
         std::string number = BilledSubscriber(call->PrgLine.view(), call->HwLine.view());
-        auto [it, added] = index.emplace(std::move(number), subs.size());
+        auto [it, added] = index.try_emplace(std::move(number), subs.size());
         if (added) subs.push_back({it->first, std::vector<TSums>(zones + 1)});
         const TCallRating rating = RateCall(tariffs, *call);
         TSums& s = subs[it->second]

@@ -255,6 +255,29 @@ bool TTariffs::Parse(std::string_view text, std::string& error) {
         }
         nodeOf[k] = node;
     }
+    // Nodes numbered level by level: the short prefixes every call passes
+    // through then lie together in a few cache lines.
+    std::vector<TIndex::TNode>& built = index->Nodes;
+    std::vector<int32_t> renumber(built.size(), 0);
+    std::vector<int32_t> queue{0};
+    for (size_t q = 0; q < queue.size(); ++q) {
+        for (int32_t child : built[queue[q]].Child) {
+            if (child < 0) continue;
+            renumber[child] = static_cast<int32_t>(queue.size());
+            queue.push_back(child);
+        }
+    }
+    std::vector<TIndex::TNode> nodes(built.size());
+    for (size_t k = 0; k < built.size(); ++k) {
+        TIndex::TNode& n = nodes[renumber[k]];
+        n = built[k];
+        if (n.Parent >= 0) n.Parent = renumber[n.Parent];
+        for (int32_t& child : n.Child)
+            if (child >= 0) child = renumber[child];
+    }
+    built = std::move(nodes);
+    for (int32_t& node : nodeOf)
+        node = renumber[node];
     // Rates grouped by node, each group in the order of trial.
     std::vector<uint32_t> order(rates.size());
     for (uint32_t k = 0; k < order.size(); ++k)
@@ -287,7 +310,7 @@ bool TTariffs::Load(const std::string& path, std::string& error) {
 }
 
 const TRate* TTariffs::RateFor(std::string_view dialled, int weekday, int secondOfDay) const {
-    if (!index_) return nullptr;
+    if (!index_ || weekday < 1 || weekday > 7) return nullptr;
     const std::vector<TIndex::TNode>& nodes = index_->Nodes;
     int32_t node = 0;
     for (char c : dialled) {
