@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 #include "base/fd.h"
@@ -81,7 +82,9 @@ bool SplitCsv(std::string_view text, std::vector<TCsvRecord>& records, std::stri
             if (i < n) lineEnd();
             break;
         }
-        const bool blank = rec.Fields.size() == 1 && rec.Fields[0].empty();
+        // An empty spreadsheet row is saved as separators alone.
+        const bool blank = std::all_of(rec.Fields.begin(), rec.Fields.end(),
+                                       [](const std::string& f) { return f.empty(); });
         if (!blank) records.push_back(std::move(rec));
     }
     return true;
