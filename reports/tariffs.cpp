@@ -33,14 +33,16 @@ std::string Quoted(std::string_view s) {
 
 // Money "12", "0,5", "1.2345" into ten-thousandths; an empty reason when good.
 std::string ParseMoney(std::string_view s, int64_t& value) {
-    if (!s.empty() && s[0] == '-') return Quoted(s) + " — значение не может быть отрицательным";
-    const size_t sep = s.find_first_of(".,");
-    const std::string_view whole = s.substr(0, sep);
+    const bool negative = !s.empty() && s[0] == '-';
+    const std::string_view body = negative ? s.substr(1) : s;
+    const size_t sep = body.find_first_of(".,");
+    const std::string_view whole = body.substr(0, sep);
     const std::string_view frac =
-        sep == std::string_view::npos ? std::string_view() : s.substr(sep + 1);
+        sep == std::string_view::npos ? std::string_view() : body.substr(sep + 1);
     const bool wholeOk = whole.empty() || AllDigits(whole);
     const bool fracOk = sep == std::string_view::npos ? !whole.empty() : AllDigits(frac);
     if (!wholeOk || !fracOk) return Quoted(s) + " — не число (пример: 1,25)";
+    if (negative) return Quoted(s) + " — значение не может быть отрицательным";
     if (frac.size() > 4) return Quoted(s) + " — больше четырёх знаков после запятой";
     size_t lead = 0;
     while (lead + 1 < whole.size() && whole[lead] == '0')
