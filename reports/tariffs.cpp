@@ -16,9 +16,9 @@ constexpr const char* kFieldNames[] = {
     "префикс", "зона", "цена", "плата за соединение", "первый интервал", "шаг", "бесплатно",
     "дни",     "с",    "до"};
 constexpr size_t kFields = sizeof kFieldNames / sizeof kFieldNames[0];
-// Whole roubles of a price: at most six digits, so that a price times the
-// billed seconds of a day-long call, summed over millions of calls, stays
-// well inside 64 bits.
+// Whole roubles of a price: at most six digits, and seconds at most six
+// digits, so that the costs of a million day-long calls at the dearest
+// possible rate still add up inside 64 bits.
 constexpr size_t kMaxMoneyDigits = 6;
 constexpr int64_t kMaxSeconds = 999999;
 
