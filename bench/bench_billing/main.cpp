@@ -14,7 +14,10 @@
 #include <random>
 #include <string>
 
+#include <QGuiApplication>
+
 #include "base/fd.h"
+#include "bench/bench_bill_pdf/bill_pdf_timing.h"
 #include "reports/bill.h"
 #include "reports/report_model.h"
 
@@ -109,6 +112,19 @@ int main(int argc, char** argv) {
         return 1;
     }
 
+    // The printed bill of 50 subscribers, fonts loaded as in one run of the
+    // report program.
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    int qtArgc = 1;
+    QGuiApplication app(qtArgc, argv);
+    const std::string pdf = target + ".pdf";
+    const double pdfSeconds = TimeBillPdf(GeneratedBill(50), pdf);
+    std::remove(pdf.c_str());
+    if (pdfSeconds < 0) {
+        std::fprintf(stderr, "bench_billing: cannot write %s\n", pdf.c_str());
+        return 1;
+    }
+
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     std::printf("records=%zu\n", model.LineList().Count());
@@ -119,6 +135,7 @@ int main(int argc, char** argv) {
     std::printf("tariff_rows=%zu\n", tariffs.Rates().size());
     std::printf("rate_s=%.3f\n", rateSeconds);
     std::printf("bill_s=%.3f\n", billSeconds);
+    std::printf("pdf_s=%.3f\n", pdfSeconds);
     std::printf("rate_cpu_s=%.3f\n", rateCpu);
     std::printf("bill_cpu_s=%.3f\n", billCpu);
     std::printf("peak_rss_mb=%.1f\n", static_cast<double>(usage.ru_maxrss) / 1024.0);
