@@ -16,17 +16,6 @@
 
 #include "base/fd.h"
 
-// The bill's engine defines this beside MakeBill; a program that paints a
-// bill it built otherwise (a test, a benchmark) links without the engine,
-// and this weak twin, which formats the same, stands in there.
-[[gnu::weak]] std::string KopecksText(int64_t kopecks) {
-    const bool negative = kopecks < 0;
-    const uint64_t k = negative ? 0 - static_cast<uint64_t>(kopecks) : kopecks;
-    std::string cents = std::to_string(k % 100);
-    if (cents.size() < 2) cents.insert(0, "0");
-    return (negative ? "-" : "") + std::to_string(k / 100) + "," + cents;
-}
-
 namespace {
 
 const char* const kFontFamily = "DejaVu Sans";

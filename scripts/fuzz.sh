@@ -8,7 +8,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds="${1:-60}"
-harnesses=(decode_record link calllog settings cp1251)
+harnesses=(decode_record link calllog settings cp1251 tariffs)
 
 bash scripts/setup.sh
 cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \

@@ -1,0 +1,116 @@
+#include "reports/csv_fields.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+
+#include "base/fd.h"
+
+namespace {
+
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t';
+}
+
+}  // namespace
+
+bool SplitCsv(std::string_view text, std::vector<TCsvRecord>& records, std::string& error) {
+    records.clear();
+    if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
+    const size_t n = text.size();
+    size_t i = 0;
+    int line = 1;
+    // Ends a line at i (on CR, LF or CR LF) and counts it.
+    auto lineEnd = [&]() {
+        if (text[i] == '\r' && i + 1 < n && text[i + 1] == '\n') ++i;
+        ++i;
+        ++line;
+    };
+    while (i < n) {
+        TCsvRecord rec;
+        rec.Line = line;
+        for (;;) {  // one field per pass
+            std::string field;
+            while (i < n && IsBlank(text[i]))
+                ++i;
+            size_t keep = 0;  // quoted content is never trimmed
+            if (i < n && text[i] == '"') {
+                const int opened = line;
+                ++i;
+                for (;;) {
+                    if (i >= n) {
+                        error = "Строка " + std::to_string(opened) +
+                                ": кавычка открыта и не закрыта до конца файла";
+                        records.clear();
+                        return false;
+                    }
+                    const char c = text[i];
+                    if (c == '"') {
+                        if (i + 1 < n && text[i + 1] == '"') {
+                            field += '"';
+                            i += 2;
+                            continue;
+                        }
+                        ++i;
+                        break;
+                    }
+                    if (c == '\r' || c == '\n') {
+                        const size_t from = i;
+                        lineEnd();
+                        field.append(text.substr(from, i - from));
+                        continue;
+                    }
+                    field += c;
+                    ++i;
+                }
+                keep = field.size();
+            }
+            while (i < n && text[i] != ';' && text[i] != '\r' && text[i] != '\n')
+                field += text[i++];
+            size_t end = field.size();
+            while (end > keep && IsBlank(field[end - 1]))
+                --end;
+            field.resize(end);
+            rec.Fields.push_back(std::move(field));
+            if (i < n && text[i] == ';') {
+                ++i;
+                continue;
+            }
+            if (i < n) lineEnd();
+            break;
+        }
+        // An empty spreadsheet row is saved as separators alone.
+        const bool blank = std::all_of(rec.Fields.begin(), rec.Fields.end(),
+                                       [](const std::string& f) { return f.empty(); });
+        if (!blank) records.push_back(std::move(rec));
+    }
+    return true;
+}
+
+TFileResult ReadSmallFile(const std::string& path, std::string& text) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return {TFileStatus::CannotOpen, errno};
+    const TFd closer(fd);
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) return {TFileStatus::CannotRead, errno};
+    if (!S_ISREG(st.st_mode))
+        return {TFileStatus::CannotOpen, S_ISDIR(st.st_mode) ? EISDIR : EINVAL};
+    if (st.st_size > (off_t{64} << 20)) return {TFileStatus::CannotRead, EFBIG};
+    std::string result;
+    char buf[65536];
+    for (;;) {
+        const ssize_t got = ::read(fd, buf, sizeof buf);
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            return {TFileStatus::CannotRead, errno};
+        }
+        if (got == 0) break;
+        result.append(buf, static_cast<size_t>(got));
+        if (result.size() > (size_t{64} << 20)) return {TFileStatus::CannotRead, EFBIG};
+    }
+    text = std::move(result);
+    return {};
+}

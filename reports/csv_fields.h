@@ -1,0 +1,25 @@
+// The CSV files the administrator keeps in a spreadsheet (tariffs, the
+// subscriber directory): split into records of fields, with the line each
+// record starts on kept for messages.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "reports/file_result.h"
+
+struct TCsvRecord {
+    int Line = 0;  // the line the record starts on, from 1
+    std::vector<std::string> Fields;
+};
+
+// Splits UTF-8 text (a leading BOM skipped) into records: fields separated by
+// ";", quoted as RFC 4180 has it ("a;b", "" for a quote, line breaks inside
+// quotes), lines ended by CR LF, LF or CR. Blanks around a field are dropped;
+// blank lines, and lines of empty fields only, are skipped. False for a quote left open, with error
+// naming the line it opened on.
+bool SplitCsv(std::string_view text, std::vector<TCsvRecord>& records, std::string& error);
+
+// Reads a whole regular file of at most 64 MB into text.
+TFileResult ReadSmallFile(const std::string& path, std::string& text);
