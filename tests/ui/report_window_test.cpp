@@ -682,7 +682,7 @@ TEST_F(ReportWindow, TheBillCsvOfAPeriodIsTheHandWrittenOne) {
 TEST_F(ReportWindow, BadBillArgumentsEndWithStatusTwoTouchingNothing) {
     WriteFile(dir.File("tariffs.csv"), kTariffs);
     WriteFile(dir.File("bad.csv"), "8;Межгород;abc\n");
-    WriteFile(dir.File("names.csv"), "17;Петров;Бухгалтерия\nабв;Иванов;\n");
+    WriteFile(dir.File("names.csv"), "17;Петров;Бухгалтерия\n17;Иванов;\n");
     const std::string out = dir.File("out.csv");
     WriteFile(out, "old");
     const QString log = QString::fromStdString(sample), file = QString::fromStdString(out);
