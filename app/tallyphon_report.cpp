@@ -275,6 +275,8 @@ int main(int argc, char** argv) {
         if (args.Tariffs) setup.Tariffs = std::move(tariffs);
         if (args.Subscribers) setup.Directory = std::move(directory);
         setup.Period = args.Period;
+        // Only the spreadsheets show costs; the fixed-column files never do.
+        setup.RateCalls = args.Xlsx || args.CsvCalls || args.CsvLines || args.CsvTrunks;
         session.Apply(session.Prepare(setup));
     }
     if (args.SortLines) session.SortAL(*args.SortLines);

@@ -109,7 +109,7 @@ TReportView TReportSession::Prepare(const TBillingSetup& setup) const {
         auto billing = std::make_shared<TBilling>();
         billing->Tariffs = setup.Tariffs;
         billing->Directory = setup.Directory;
-        if (setup.Tariffs) {
+        if (setup.Tariffs && setup.RateCalls) {
             if (billing_ && billing_->Tariffs == setup.Tariffs && billing_->Costs &&
                 billing_->Costs->size() == lines.Count())
                 billing->Costs = billing_->Costs;

@@ -37,6 +37,9 @@ struct TBillingSetup {
     std::shared_ptr<const TTariffs> Tariffs;      // null: no costs
     std::shared_ptr<const TDirectory> Directory;  // null: no names
     TPeriod Period;
+    // Whether the grids show zones and costs, for which every call is
+    // rated; a bill alone rates its own calls.
+    bool RateCalls = true;
 };
 
 // What a setup makes of the loaded file: the rating of every call, the
