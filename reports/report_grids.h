@@ -26,13 +26,12 @@ extern const std::array<const char*, 4> kSLGridHeaders;
 
 // How one call was rated, kept for every call of a loaded file so that a
 // grid drawn or written again rates nothing: its zone (an index into
-// TTariffs::Zones(), kIncoming or kNoTariff), billed seconds and cost in
-// kopecks.
+// TTariffs::Zones(), kIncoming or kNoTariff) and cost in kopecks. Eight
+// bytes a call: the grids show no billed seconds, the bill counts its own.
 struct TCallCost {
     static constexpr int32_t kIncoming = -1;
     static constexpr int32_t kNoTariff = -2;
     int32_t Zone = kIncoming;
-    int32_t Billed = 0;
     int32_t Cost = 0;
 };
 

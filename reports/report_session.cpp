@@ -30,7 +30,6 @@ std::vector<TCallCost> RateAll(const TStrList_rep<TExtStr_rep>& lines, const TTa
         const TCallRating rating = RateCall(tariffs, line);
         TCallCost& cost = costs[i];
         cost.Zone = rating.Rate ? rating.Rate->ZoneIndex : TCallCost::kNoTariff;
-        cost.Billed = Clamped(rating.Billed);
         cost.Cost = Clamped(rating.Cost);
     }
     return costs;
