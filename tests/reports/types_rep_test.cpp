@@ -138,3 +138,31 @@ TEST(RepText, ShortAndLongTextsSurviveCopiesMovesAndSelfAssignment) {
 }
 
 }  // namespace
+
+namespace {
+
+// Records are found by index until a sort, and through the order after it.
+TEST(StrList, KeepsAddOrderUntilSortedAndTheSortedOrderAfter) {
+    TStrList_rep<TSL_rep> list;
+    for (const char* trunk : {"3", "1", "x", "2"})
+        list.Add().Trunk = trunk;
+    list.DropLast();
+    const auto texts = [&list] {
+        std::string all;
+        for (const TSL_rep* e : list)
+            all += e->Trunk;
+        return all;
+    };
+    EXPECT_EQ(texts(), "31x");
+    list.Sort([](const TSL_rep& a, const TSL_rep& b) { return a.Trunk < b.Trunk; });
+    list.Add().Trunk = "0";
+    EXPECT_EQ(texts(), "13x0");
+    EXPECT_EQ(list[1].Trunk, "3");
+    TStrList_rep<TSL_rep> moved = std::move(list);
+    EXPECT_EQ(list.Count(), 0u);  // NOLINT: a moved-from list is empty
+    EXPECT_EQ(moved.Items().size(), 4u);
+    moved.Clear();
+    EXPECT_EQ(moved.begin(), moved.end());
+}
+
+}  // namespace
