@@ -12,19 +12,22 @@
 
 #include "reports/rep_text.h"
 
-// One read call-log line. Texts are UTF-8.
+// One read call-log line. Texts are UTF-8. The members are ordered, and the
+// line and trunk numbers kept in short texts, so that a call takes 64 bytes:
+// a million of them are held while the report is open.
 struct TExtStr_rep {
     double StartTime = 0;  // days since 30 December 1899, time of day as fraction
     double Duration = 0;   // the duration as a time of day on 1 January 1900
-    uint16_t DurHour = 0;
-    uint16_t DurMin = 0;
-    uint16_t DurSec = 0;
     int32_t DurTotalSec = 0;
-    TRepText HwLine;     // hardware subscriber-line number
-    TRepText PrgLine;    // programmed subscriber number, blanks removed
-    TRepText Trunk;      // trunk number, no blanks
-    TRepText ExtNumber;  // dialled number, blanks removed; empty when incoming
+    uint8_t DurHour = 0;
+    uint8_t DurMin = 0;
+    uint8_t DurSec = 0;
+    TRepShortText HwLine;   // hardware subscriber-line number
+    TRepShortText PrgLine;  // programmed subscriber number, blanks removed
+    TRepShortText Trunk;    // trunk number, no blanks
+    TRepText ExtNumber;     // dialled number, blanks removed; empty when incoming
 };
+static_assert(sizeof(TExtStr_rep) <= 64, "a call stays within 64 bytes");
 
 // Traffic counters shared by the subscriber-line and trunk entries. Minutes and
 // seconds change only through the setters, which keep them within 0-59 by

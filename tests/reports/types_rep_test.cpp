@@ -141,6 +141,21 @@ TEST(RepText, ShortAndLongTextsSurviveCopiesMovesAndSelfAssignment) {
 
 namespace {
 
+TEST(RepText, ShortTextsKeepSevenBytesInPlaceAndLongerOnesWhole) {
+    for (const std::string& s : {std::string(), std::string("81"), std::string(7, '7'),
+                                 std::string(8, '8'), std::string(300, '9')}) {
+        TRepShortText t(s);
+        TRepShortText moved = TRepShortText(t);
+        EXPECT_EQ(moved, s);
+        moved = moved.view().substr(s.empty() ? 0 : 1);  // from its own bytes
+        EXPECT_EQ(moved, s.substr(s.empty() ? 0 : 1));
+        t = std::move(moved);
+        EXPECT_EQ(t.size(), s.size() - (s.empty() ? 0 : 1));
+        EXPECT_EQ(t.data()[t.size()], '\0');
+        EXPECT_TRUE(moved.empty());  // NOLINT: a moved-from text is empty
+    }
+}
+
 // Records are found by index until a sort, and through the order after it.
 TEST(StrList, KeepsAddOrderUntilSortedAndTheSortedOrderAfter) {
     TStrList_rep<TSL_rep> list;
