@@ -30,7 +30,8 @@ inline int Digits2(const char* s, size_t i) {
 }
 
 // Stores bytes as UTF-8 text, keeping only non-blank characters when asked.
-void StoreText(TRepText& dst, const char* begin, const char* end, bool dropBlanks) {
+template <class Text>
+void StoreText(Text& dst, const char* begin, const char* end, bool dropBlanks) {
     std::string_view text(begin, static_cast<size_t>(end - begin));
     char local[64];  // the usual field, without touching the heap
     std::string kept;
@@ -147,9 +148,9 @@ bool ParseCallLogLine(std::string_view line, TExtStr_rep& rec) {
 
     rec.StartTime = EncodeRepDateTime(year, month, day, hour, minute, second);
     rec.Duration = EncodeRepDateTime(1900, 1, 1, dh, dm, ds);
-    rec.DurHour = static_cast<uint16_t>(dh);
-    rec.DurMin = static_cast<uint16_t>(dm);
-    rec.DurSec = static_cast<uint16_t>(ds);
+    rec.DurHour = static_cast<uint8_t>(dh);
+    rec.DurMin = static_cast<uint8_t>(dm);
+    rec.DurSec = static_cast<uint8_t>(ds);
     rec.DurTotalSec = dh * 3600 + dm * 60 + ds;
     StoreText(rec.HwLine, s + 33, s + hwEnd, false);
     StoreText(rec.PrgLine, s + prgStart, s + prgEnd, true);

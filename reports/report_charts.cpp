@@ -44,15 +44,18 @@ std::vector<TRankedTraffic> TopTen(std::unordered_map<std::string, TTrafficBin>&
 }
 
 // The first and last start day the by-day chart shows: the 1st and 99th
-// percentiles (nearest rank) of starts, at most kMaxChartDays apart.
-std::pair<int64_t, int64_t> ShownDays(std::vector<int64_t> starts) {
+// percentiles (nearest rank) of starts, at most kMaxChartDays apart. A day
+// number fits 32 bits (SplitDayAndSeconds keeps it within 1e7), which halves
+// what a million calls hold here while the charts are made.
+std::pair<int64_t, int64_t> ShownDays(std::vector<int32_t> starts) {
     const std::ptrdiff_t cut = static_cast<std::ptrdiff_t>(starts.size() / 100);
     const auto lo = starts.begin() + cut;
     const auto hi = starts.end() - 1 - cut;
     std::nth_element(starts.begin(), lo, starts.end());
     const int64_t first = *lo;  // the next step reorders from lo on
     std::nth_element(lo, hi, starts.end());
-    return {std::max(first, *hi - int64_t{kMaxChartDays} + 1), *hi};
+    const int64_t last = *hi;
+    return {std::max(first, last - int64_t{kMaxChartDays} + 1), last};
 }
 
 // Day 2 was Monday, 1 January 1900.
@@ -102,12 +105,13 @@ std::vector<TDayBin> Bars(const std::map<int64_t, TTrafficBin>& days, TDayStep s
 TChartFigures ChartFigures(size_t count,
                            const std::function<const TExtStr_rep*(size_t)>& recordAt) {
     TChartFigures f;
-    std::vector<int64_t> starts;
+    std::vector<int32_t> starts;
+    starts.reserve(count);
     for (size_t i = 0; i < count; ++i) {
         if (const TExtStr_rep* rec = recordAt(i)) {
             int64_t day = 0, second = 0;
             SplitDayAndSeconds(rec->StartTime, day, second);
-            starts.push_back(day);
+            starts.push_back(static_cast<int32_t>(day));
         }
     }
     const auto [firstDay, lastDay] =

@@ -138,3 +138,46 @@ TEST(RepText, ShortAndLongTextsSurviveCopiesMovesAndSelfAssignment) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(RepText, ShortTextsKeepSevenBytesInPlaceAndLongerOnesWhole) {
+    for (const std::string& s : {std::string(), std::string("81"), std::string(7, '7'),
+                                 std::string(8, '8'), std::string(300, '9')}) {
+        TRepShortText t(s);
+        TRepShortText moved = TRepShortText(t);
+        EXPECT_EQ(moved, s);
+        moved = moved.view().substr(s.empty() ? 0 : 1);  // from its own bytes
+        EXPECT_EQ(moved, s.substr(s.empty() ? 0 : 1));
+        t = std::move(moved);
+        EXPECT_EQ(t.size(), s.size() - (s.empty() ? 0 : 1));
+        EXPECT_EQ(t.data()[t.size()], '\0');
+        EXPECT_TRUE(moved.empty());  // NOLINT: a moved-from text is empty
+    }
+}
+
+// Records are found by index until a sort, and through the order after it.
+TEST(StrList, KeepsAddOrderUntilSortedAndTheSortedOrderAfter) {
+    TStrList_rep<TSL_rep> list;
+    for (const char* trunk : {"3", "1", "x", "2"})
+        list.Add().Trunk = trunk;
+    list.DropLast();
+    const auto texts = [&list] {
+        std::string all;
+        for (const TSL_rep* e : list)
+            all += e->Trunk;
+        return all;
+    };
+    EXPECT_EQ(texts(), "31x");
+    list.Sort([](const TSL_rep& a, const TSL_rep& b) { return a.Trunk < b.Trunk; });
+    list.Add().Trunk = "0";
+    EXPECT_EQ(texts(), "13x0");
+    EXPECT_EQ(list[1].Trunk, "3");
+    TStrList_rep<TSL_rep> moved = std::move(list);
+    EXPECT_EQ(list.Count(), 0u);  // NOLINT: a moved-from list is empty
+    EXPECT_EQ(moved.Items().size(), 4u);
+    moved.Clear();
+    EXPECT_EQ(moved.begin(), moved.end());
+}
+
+}  // namespace
