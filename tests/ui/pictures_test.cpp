@@ -103,8 +103,8 @@ TEST(Pictures, ReportWindowWithTariffsAndAPeriod) {
     WriteFile(dir.File("subscribers.csv"), "201;Петров П.;Бухгалтерия\n17;Иванова А.;Склад\n");
     TMainForm_rep report;
     report.SetDialogsDir(dir.Path());
-    report.resize(1000, 600);
     report.show();
+    report.resize(1040, 600);  // the cost columns in view
     for (const char* file : {"calls.txt", "tariffs.csv", "subscribers.csv"}) {
         recorder.QueueFileAnswer(dir.File(file));
         const char* item = file[0] == 'c'   ? "Load"
