@@ -100,6 +100,13 @@ std::array<const std::optional<std::string>*, 9> Outputs(const TArguments& args)
             &args.CsvLines, &args.CsvTrunks, &args.BillCsv, &args.BillPdf};
 }
 
+// Qt's notes about the environment (no XDG_RUNTIME_DIR under cron) would
+// have cron mail every bill; only its errors are told.
+void QtErrorsOnly(QtMsgType type, const QMessageLogContext&, const QString& text) {
+    if (type == QtCriticalMsg || type == QtFatalMsg)
+        std::cerr << "tallyphon-report: " << text.toStdString() << "\n";
+}
+
 // Today's day number, as the period counts days.
 int32_t Today() {
     const std::time_t now = std::time(nullptr);
@@ -311,6 +318,7 @@ int main(int argc, char** argv) {
             // gives; there is no screen under cron. Made last: it takes
             // the locale of the environment for everything after it.
             qputenv("QT_QPA_PLATFORM", "offscreen");
+            qInstallMessageHandler(QtErrorsOnly);
             static int qtArgc = 1;
             painting = std::make_unique<QGuiApplication>(qtArgc, argv);
             options.BillTitle = BillTitleOf(args.Period, "", Today());
