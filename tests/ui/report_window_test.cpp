@@ -665,8 +665,11 @@ TEST_F(ReportWindow, TheBillCsvOfAPeriodIsTheHandWrittenOne) {
         {QString::fromStdString(sample), "--tariffs",
          QString::fromStdString(dir.File("tariffs.csv")), "--subscribers",
          QString::fromStdString(dir.File("subscribers.csv")), "--from", "2007-03-06", "--to",
-         "2007-03-06", "--bill-csv", QString::fromStdString(bill)});
+         "2007-03-06", "--bill-csv", QString::fromStdString(bill), "--bill-pdf",
+         QString::fromStdString(bill + ".pdf")});
     EXPECT_EQ(run.Status, 0) << run.Err;
+    EXPECT_EQ(run.Err, "");  // nothing for cron to mail
+    EXPECT_EQ(ReadFile(bill + ".pdf").substr(0, 5), "%PDF-");
     EXPECT_EQ(ReadFile(bill),
               "\xEF\xBB\xBF"
               "Абонент;Имя;Отдел;Зона;Звонков;Длительность, с;Тарифицировано, с;Стоимость\r\n"
