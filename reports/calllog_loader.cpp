@@ -147,7 +147,6 @@ bool ParseCallLogLine(std::string_view line, TExtStr_rep& rec) {
     const size_t extBegin = i < n ? i + 1 : n;
 
     rec.StartTime = EncodeRepDateTime(year, month, day, hour, minute, second);
-    rec.Duration = EncodeRepDateTime(1900, 1, 1, dh, dm, ds);
     rec.DurHour = static_cast<uint8_t>(dh);
     rec.DurMin = static_cast<uint8_t>(dm);
     rec.DurSec = static_cast<uint8_t>(ds);

@@ -44,17 +44,22 @@ std::vector<TRankedTraffic> TopTen(std::unordered_map<std::string, TTrafficBin>&
 }
 
 // The first and last start day the by-day chart shows: the 1st and 99th
-// percentiles (nearest rank) of starts, at most kMaxChartDays apart. A day
-// number fits 32 bits (SplitDayAndSeconds keeps it within 1e7), which halves
-// what a million calls hold here while the charts are made.
-std::pair<int64_t, int64_t> ShownDays(std::vector<int32_t> starts) {
-    const std::ptrdiff_t cut = static_cast<std::ptrdiff_t>(starts.size() / 100);
-    const auto lo = starts.begin() + cut;
-    const auto hi = starts.end() - 1 - cut;
-    std::nth_element(starts.begin(), lo, starts.end());
-    const int64_t first = *lo;  // the next step reorders from lo on
-    std::nth_element(lo, hi, starts.end());
-    const int64_t last = *hi;
+// percentiles (nearest rank) of the starts, counted per day, at most
+// kMaxChartDays apart. A count per day, not a day per call, is all a
+// million calls hold here while the charts are made.
+std::pair<int64_t, int64_t> ShownDays(const std::map<int64_t, size_t>& startsPerDay, size_t n) {
+    const size_t cut = n / 100;
+    const size_t loRank = cut, hiRank = n - 1 - cut;
+    int64_t first = 0, last = 0;
+    size_t seen = 0;
+    for (const auto& [day, count] : startsPerDay) {
+        if (seen <= loRank && loRank < seen + count) first = day;
+        if (seen <= hiRank && hiRank < seen + count) {
+            last = day;
+            break;
+        }
+        seen += count;
+    }
     return {std::max(first, last - int64_t{kMaxChartDays} + 1), last};
 }
 
@@ -105,17 +110,18 @@ std::vector<TDayBin> Bars(const std::map<int64_t, TTrafficBin>& days, TDayStep s
 TChartFigures ChartFigures(size_t count,
                            const std::function<const TExtStr_rep*(size_t)>& recordAt) {
     TChartFigures f;
-    std::vector<int32_t> starts;
-    starts.reserve(count);
+    std::map<int64_t, size_t> startsPerDay;
+    size_t starts = 0;
     for (size_t i = 0; i < count; ++i) {
         if (const TExtStr_rep* rec = recordAt(i)) {
             int64_t day = 0, second = 0;
             SplitDayAndSeconds(rec->StartTime, day, second);
-            starts.push_back(static_cast<int32_t>(day));
+            ++startsPerDay[day];
+            ++starts;
         }
     }
     const auto [firstDay, lastDay] =
-        starts.empty() ? std::pair<int64_t, int64_t>{} : ShownDays(std::move(starts));
+        starts == 0 ? std::pair<int64_t, int64_t>{} : ShownDays(startsPerDay, starts);
     std::map<int64_t, TTrafficBin> days;
     std::unordered_map<std::string, TTrafficBin> lines, trunks;
     for (size_t i = 0; i < count; ++i) {

@@ -151,7 +151,7 @@ std::array<std::string, 7> TCallGrid::Cells(size_t row) const {
     if (!rec) return {};
     int64_t day = 0, seconds = 0, durDay = 0, durSeconds = 0;
     SplitDayAndSeconds(rec->StartTime, day, seconds);
-    SplitDayAndSeconds(rec->Duration, durDay, durSeconds);
+    SplitDayAndSeconds(rec->Duration(), durDay, durSeconds);
     return {DateOf(day),        ClockText(seconds), ClockText(durSeconds), rec->HwLine.str(),
             rec->PrgLine.str(), rec->Trunk.str(),   rec->ExtNumber.str()};
 }

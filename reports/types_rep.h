@@ -17,7 +17,6 @@
 // a million of them are held while the report is open.
 struct TExtStr_rep {
     double StartTime = 0;  // days since 30 December 1899, time of day as fraction
-    double Duration = 0;   // the duration as a time of day on 1 January 1900
     int32_t DurTotalSec = 0;
     uint8_t DurHour = 0;
     uint8_t DurMin = 0;
@@ -26,6 +25,10 @@ struct TExtStr_rep {
     TRepShortText PrgLine;  // programmed subscriber number, blanks removed
     TRepShortText Trunk;    // trunk number, no blanks
     TRepText ExtNumber;     // dialled number, blanks removed; empty when incoming
+
+    // The duration as a time of day on 1 January 1900, as the grids show it;
+    // made from the three parts when asked, so that a call keeps no copy.
+    double Duration() const;
 };
 static_assert(sizeof(TExtStr_rep) <= 64, "a call stays within 64 bytes");
 
