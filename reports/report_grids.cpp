@@ -170,21 +170,13 @@ std::vector<std::string> TCallGrid::Row(size_t row) const {
         WithName(billing_.get(), Cells(row), 4, rec ? rec->PrgLine.view() : std::string_view(),
                  rec ? rec->HwLine.view() : std::string_view());
     if (!billing_ || !billing_->Priced()) return texts;
-    const size_t index = IndexOf(row);
-    const std::vector<TCallCost>* costs = billing_->Costs.get();
-    if (!rec || !costs || index >= costs->size()) {
+    if (!rec || rec->ExtNumber.view().empty()) {  // incoming: not rated
         texts.resize(texts.size() + 2);
         return texts;
     }
-    const TCallCost& cost = (*costs)[index];
-    const auto& zones = billing_->Tariffs->Zones();
-    if (cost.Zone >= 0 && static_cast<size_t>(cost.Zone) < zones.size()) {
-        texts.push_back(zones[static_cast<size_t>(cost.Zone)]);
-        texts.push_back(KopecksText(cost.Cost));
-    } else {
-        texts.emplace_back(cost.Zone == TCallCost::kNoTariff ? kNoTariffZone : "");
-        texts.emplace_back();
-    }
+    const TCallRating rating = RateCall(*billing_->Tariffs, *rec);
+    texts.emplace_back(rating.Rate ? rating.Rate->Zone : kNoTariffZone);
+    texts.push_back(rating.Rate ? KopecksText(rating.Cost) : std::string());
     return texts;
 }
 

@@ -24,17 +24,6 @@ extern const std::array<const char*, 7> kCallGridHeaders;
 extern const std::array<const char*, 5> kALGridHeaders;
 extern const std::array<const char*, 4> kSLGridHeaders;
 
-// How one call was rated, kept for every call of a loaded file so that a
-// grid drawn or written again rates nothing: its zone (an index into
-// TTariffs::Zones(), kIncoming or kNoTariff) and cost in kopecks. Eight
-// bytes a call: the grids show no billed seconds, the bill counts its own.
-struct TCallCost {
-    static constexpr int32_t kIncoming = -1;
-    static constexpr int32_t kNoTariff = -2;
-    int32_t Zone = kIncoming;
-    int32_t Cost = 0;
-};
-
 // Outgoing calls and their cost in kopecks, of a subscriber line or trunk.
 struct TCostSum {
     int64_t Calls = 0;
@@ -43,12 +32,12 @@ struct TCostSum {
 
 // What the grids show besides the call log once tariffs or a subscriber
 // directory are loaded. Without either, the grids show what they always
-// showed, column for column.
+// showed, column for column. A call's zone and cost are worked out when its
+// row is drawn or written: rating is quicker than reading a million stored
+// costs back, and the window must not outgrow its file by much.
 struct TBilling {
     std::shared_ptr<const TTariffs> Tariffs;      // null: no zones nor costs
     std::shared_ptr<const TDirectory> Directory;  // null: no names
-    // By index into the LineList of the report shown; empty without tariffs.
-    std::shared_ptr<const std::vector<TCallCost>> Costs;
     // Of the calls shown in the lists, by hardware number and by trunk.
     std::unordered_map<std::string, TCostSum> ByLine;
     std::unordered_map<std::string, TCostSum> ByTrunk;

@@ -16,25 +16,6 @@
 
 namespace {
 
-int32_t Clamped(int64_t v) {
-    return static_cast<int32_t>(std::clamp<int64_t>(v, std::numeric_limits<int32_t>::min(),
-                                                    std::numeric_limits<int32_t>::max()));
-}
-
-// Every call of lines rated by tariffs.
-std::vector<TCallCost> RateAll(const TStrList_rep<TExtStr_rep>& lines, const TTariffs& tariffs) {
-    std::vector<TCallCost> costs(lines.Count());
-    for (size_t i = 0; i < costs.size(); ++i) {
-        const TExtStr_rep& line = lines[i];
-        if (line.ExtNumber.view().empty()) continue;
-        const TCallRating rating = RateCall(tariffs, line);
-        TCallCost& cost = costs[i];
-        cost.Zone = rating.Rate ? rating.Rate->ZoneIndex : TCallCost::kNoTariff;
-        cost.Cost = Clamped(rating.Cost);
-    }
-    return costs;
-}
-
 // "dd.MM.yyyy" of a day number.
 std::string DayText(int32_t day) {
     const TRepDateParts p = DecodeRepDateTime(static_cast<double>(day));
@@ -72,9 +53,8 @@ void TReportSession::CreateLists() {
     periodLists_ = lists_;
     query_.reset();
     if (billing_) {
-        // Ratings belong to the lines they were made for.
+        // Sums belong to the lines they were made of.
         auto billing = std::make_shared<TBilling>(*billing_);
-        billing->Costs.reset();
         billing->ByLine.clear();
         billing->ByTrunk.clear();
         billing_ = std::move(billing);
@@ -109,18 +89,11 @@ TReportView TReportSession::Prepare(const TBillingSetup& setup) const {
         billing->Tariffs = setup.Tariffs;
         billing->Directory = setup.Directory;
         if (setup.Tariffs && setup.RateCalls) {
-            if (billing_ && billing_->Tariffs == setup.Tariffs && billing_->Costs &&
-                billing_->Costs->size() == lines.Count())
-                billing->Costs = billing_->Costs;
-            else
-                billing->Costs =
-                    std::make_shared<const std::vector<TCallCost>>(RateAll(lines, *setup.Tariffs));
-            const std::vector<TCallCost>& costs = *billing->Costs;
-            for (size_t i = 0; i < costs.size(); ++i) {
-                if (costs[i].Zone == TCallCost::kIncoming) continue;
+            for (size_t i = 0; i < lines.Count(); ++i) {
                 const TExtStr_rep& line = lines[i];
-                if (!period.Holds(line.StartTime)) continue;
-                const int64_t cost = costs[i].Zone >= 0 ? costs[i].Cost : 0;
+                if (line.ExtNumber.view().empty() || !period.Holds(line.StartTime)) continue;
+                const TCallRating rating = RateCall(*setup.Tariffs, line);
+                const int64_t cost = rating.Rate ? rating.Cost : 0;
                 for (TCostSum* sum :
                      {&billing->ByLine[line.HwLine.str()], &billing->ByTrunk[line.Trunk.str()]}) {
                     ++sum->Calls;
@@ -197,7 +170,7 @@ TFileResult TReportSession::Load(const std::string& path, const TLoadProgress& p
     loadedPath_ = path;
     caption_ = lists_->LineCountCaption();
     query_.reset();
-    billing_.reset();  // rated for the lines before
+    billing_.reset();  // summed over the lines before
     Apply(Prepare(setup_));
     return result;
 }

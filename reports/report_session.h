@@ -101,7 +101,7 @@ class TReportSession {
 
     // Tariffs, directory and period: each limits or adds to every grid,
     // export and chart from now on, the lists rebuilt from the calls of
-    // the period. Calls are rated again only when the tariffs change.
+    // the period and their costs summed per line and trunk.
     void SetTariffs(std::shared_ptr<const TTariffs> tariffs);
     void SetDirectory(std::shared_ptr<const TDirectory> directory);
     void SetPeriod(const TPeriod& period);
