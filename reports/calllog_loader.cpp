@@ -147,9 +147,6 @@ bool ParseCallLogLine(std::string_view line, TExtStr_rep& rec) {
     const size_t extBegin = i < n ? i + 1 : n;
 
     rec.StartTime = EncodeRepDateTime(year, month, day, hour, minute, second);
-    rec.DurHour = static_cast<uint8_t>(dh);
-    rec.DurMin = static_cast<uint8_t>(dm);
-    rec.DurSec = static_cast<uint8_t>(ds);
     rec.DurTotalSec = dh * 3600 + dm * 60 + ds;
     StoreText(rec.HwLine, s + 33, s + hwEnd, false);
     StoreText(rec.PrgLine, s + prgStart, s + prgEnd, true);

@@ -5,7 +5,7 @@
 #include "reports/report_datetime.h"
 
 double TExtStr_rep::Duration() const {
-    return EncodeRepDateTime(1900, 1, 1, DurHour, DurMin, DurSec);
+    return EncodeRepDateTime(1900, 1, 1, DurHour(), DurMin(), DurSec());
 }
 
 void TTraffic_rep::SetMin(int64_t& hours, uint32_t& minutes, uint32_t v) {
@@ -26,14 +26,14 @@ void TTraffic_rep::SetSec(int64_t& hours, uint32_t& minutes, uint32_t& seconds, 
 
 void TTraffic_rep::AddCall(const TExtStr_rep& line) {
     if (line.ExtNumber.empty()) {
-        InHour += line.DurHour;
-        SetInMin(InMin_ + line.DurMin);
-        SetInSec(InSec_ + line.DurSec);
+        InHour += line.DurHour();
+        SetInMin(InMin_ + line.DurMin());
+        SetInSec(InSec_ + line.DurSec());
         InTotalSec += line.DurTotalSec;
     } else {
-        OutHour += line.DurHour;
-        SetOutMin(OutMin_ + line.DurMin);
-        SetOutSec(OutSec_ + line.DurSec);
+        OutHour += line.DurHour();
+        SetOutMin(OutMin_ + line.DurMin());
+        SetOutSec(OutSec_ + line.DurSec());
         OutTotalSec += line.DurTotalSec;
     }
     TotalSec += line.DurTotalSec;

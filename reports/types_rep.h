@@ -12,25 +12,29 @@
 
 #include "reports/rep_text.h"
 
-// One read call-log line. Texts are UTF-8. The members are ordered, and the
-// line and trunk numbers kept in short texts, so that a call takes 64 bytes:
-// a million of them are held while the report is open.
+// One read call-log line. Texts are UTF-8. The members are ordered, the
+// line and trunk numbers kept in short texts, and the duration's parts made
+// from its seconds, so that a call takes 56 bytes: a million of them are
+// held while the report is open.
 struct TExtStr_rep {
-    double StartTime = 0;  // days since 30 December 1899, time of day as fraction
-    int32_t DurTotalSec = 0;
-    uint8_t DurHour = 0;
-    uint8_t DurMin = 0;
-    uint8_t DurSec = 0;
+    double StartTime = 0;     // days since 30 December 1899, time of day as fraction
+    int32_t DurTotalSec = 0;  // below a day: the loader takes no other
+    // The call's rate among the loaded tariffs' rates; -1 when it has none
+    // (incoming, no rate applies, or no tariffs loaded).
+    int32_t Rate = -1;
     TRepShortText HwLine;   // hardware subscriber-line number
     TRepShortText PrgLine;  // programmed subscriber number, blanks removed
     TRepShortText Trunk;    // trunk number, no blanks
     TRepText ExtNumber;     // dialled number, blanks removed; empty when incoming
 
+    int DurHour() const { return DurTotalSec / 3600; }
+    int DurMin() const { return DurTotalSec / 60 % 60; }
+    int DurSec() const { return DurTotalSec % 60; }
     // The duration as a time of day on 1 January 1900, as the grids show it;
-    // made from the three parts when asked, so that a call keeps no copy.
+    // made when asked, so that a call keeps no copy.
     double Duration() const;
 };
-static_assert(sizeof(TExtStr_rep) <= 64, "a call stays within 64 bytes");
+static_assert(sizeof(TExtStr_rep) <= 56, "a call stays within 56 bytes");
 
 // Traffic counters shared by the subscriber-line and trunk entries. Minutes and
 // seconds change only through the setters, which keep them within 0-59 by

@@ -19,9 +19,8 @@ bool SameBits(double a, double b) {
 
 bool SameRecord(const TExtStr_rep& a, const TExtStr_rep& b) {
     return SameBits(a.StartTime, b.StartTime) && SameBits(a.Duration(), b.Duration()) &&
-           a.DurHour == b.DurHour && a.DurMin == b.DurMin && a.DurSec == b.DurSec &&
-           a.DurTotalSec == b.DurTotalSec && a.HwLine == b.HwLine && a.PrgLine == b.PrgLine &&
-           a.Trunk == b.Trunk && a.ExtNumber == b.ExtNumber;
+           a.Rate == b.Rate && a.DurTotalSec == b.DurTotalSec && a.HwLine == b.HwLine &&
+           a.PrgLine == b.PrgLine && a.Trunk == b.Trunk && a.ExtNumber == b.ExtNumber;
 }
 
 }  // namespace

@@ -66,9 +66,9 @@ TEST(LineRule, TimesAndDurationAreRead) {
         "05-03-2007 14:02:07   01:02:03   12( 121)     200     1                    ", r));
     EXPECT_DOUBLE_EQ(r.StartTime, EncodeRepDateTime(2007, 3, 5, 14, 2, 7));
     EXPECT_DOUBLE_EQ(r.Duration(), EncodeRepDateTime(1900, 1, 1, 1, 2, 3));
-    EXPECT_EQ(r.DurHour, 1);
-    EXPECT_EQ(r.DurMin, 2);
-    EXPECT_EQ(r.DurSec, 3);
+    EXPECT_EQ(r.DurHour(), 1);
+    EXPECT_EQ(r.DurMin(), 2);
+    EXPECT_EQ(r.DurSec(), 3);
     EXPECT_EQ(r.DurTotalSec, 3723);
 }
 

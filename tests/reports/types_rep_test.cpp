@@ -13,9 +13,6 @@ namespace {
 
 TExtStr_rep Call(int h, int m, int s, bool incoming) {
     TExtStr_rep r;
-    r.DurHour = static_cast<uint16_t>(h);
-    r.DurMin = static_cast<uint16_t>(m);
-    r.DurSec = static_cast<uint16_t>(s);
     r.DurTotalSec = h * 3600 + m * 60 + s;
     r.ExtNumber = incoming ? "" : "5551234";
     return r;
