@@ -174,9 +174,15 @@ std::vector<std::string> TCallGrid::Row(size_t row) const {
         texts.resize(texts.size() + 2);
         return texts;
     }
-    const TCallRating rating = RateCall(*billing_->Tariffs, *rec);
-    texts.emplace_back(rating.Rate ? rating.Rate->Zone : kNoTariffZone);
-    texts.push_back(rating.Rate ? KopecksText(rating.Cost) : std::string());
+    const std::vector<TRate>& rates = billing_->Tariffs->Rates();
+    const TRate* rate = nullptr;
+    if (!billing_->Rated)
+        rate = RateCall(*billing_->Tariffs, *rec).Rate;
+    else if (rec->Rate >= 0 && static_cast<size_t>(rec->Rate) < rates.size())
+        rate = &rates[static_cast<size_t>(rec->Rate)];
+    texts.emplace_back(rate ? rate->Zone : kNoTariffZone);
+    texts.push_back(rate ? KopecksText(CostKopecks(*rate, BilledSeconds(*rate, rec->DurTotalSec)))
+                         : std::string());
     return texts;
 }
 

@@ -32,12 +32,16 @@ struct TCostSum {
 
 // What the grids show besides the call log once tariffs or a subscriber
 // directory are loaded. Without either, the grids show what they always
-// showed, column for column. A call's zone and cost are worked out when its
-// row is drawn or written: rating is quicker than reading a million stored
-// costs back, and the window must not outgrow its file by much.
+// showed, column for column. Each call holds the index of its rate
+// (TExtStr_rep::Rate), set once per load or tariff change; its billed
+// seconds and cost are worked out from the rate when its row is drawn or
+// written, so that the window keeps no cost for each call.
 struct TBilling {
     std::shared_ptr<const TTariffs> Tariffs;      // null: no zones nor costs
     std::shared_ptr<const TDirectory> Directory;  // null: no names
+    // Whether the calls' Rate indexes are those of Tariffs and the sums
+    // below are made; else each row is rated when asked.
+    bool Rated = false;
     // Of the calls shown in the lists, by hardware number and by trunk.
     std::unordered_map<std::string, TCostSum> ByLine;
     std::unordered_map<std::string, TCostSum> ByTrunk;

@@ -57,6 +57,8 @@ class TReportModel {
     void Clear();
 
     const TStrList_rep<TExtStr_rep>& LineList() const { return lines_; }
+    // The calls themselves, for marking each with its rate.
+    TStrList_rep<TExtStr_rep>& Calls() { return lines_; }
     const TStrList_rep<TAL_rep>& ALList() const { return al_; }
     const TStrList_rep<TSL_rep>& SLList() const { return sl_; }
 

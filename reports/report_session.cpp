@@ -24,6 +24,28 @@ std::string DayText(int32_t day) {
     return text;
 }
 
+// Outgoing calls and their costs per line and per trunk, of the calls of
+// lines in period, by the rates the calls are marked with.
+void SumCosts(const TStrList_rep<TExtStr_rep>& lines, const TTariffs& tariffs,
+              const TPeriod& period, TBilling& billing) {
+    const std::vector<TRate>& rates = tariffs.Rates();
+    for (size_t i = 0; i < lines.Count(); ++i) {
+        const TExtStr_rep& line = lines[i];
+        if (line.ExtNumber.view().empty() || !period.Holds(line.StartTime)) continue;
+        int64_t cost = 0;
+        if (line.Rate >= 0 && static_cast<size_t>(line.Rate) < rates.size()) {
+            const TRate& rate = rates[static_cast<size_t>(line.Rate)];
+            cost = CostKopecks(rate, BilledSeconds(rate, line.DurTotalSec));
+        }
+        for (TCostSum* sum :
+             {&billing.ByLine[line.HwLine.str()], &billing.ByTrunk[line.Trunk.str()]}) {
+            ++sum->Calls;
+            sum->Cost += cost;
+        }
+    }
+    billing.Rated = true;
+}
+
 }  // namespace
 
 TBillTitle BillTitleOf(const TPeriod& period, std::string exchangeName, int32_t madeOn) {
@@ -50,6 +72,7 @@ TReportSession::TReportSession(TDateText dateText)
 
 void TReportSession::CreateLists() {
     lists_ = std::make_shared<TReportModel>();
+    ratedBy_.reset();
     periodLists_ = lists_;
     query_.reset();
     if (billing_) {
@@ -88,19 +111,10 @@ TReportView TReportSession::Prepare(const TBillingSetup& setup) const {
         auto billing = std::make_shared<TBilling>();
         billing->Tariffs = setup.Tariffs;
         billing->Directory = setup.Directory;
-        if (setup.Tariffs && setup.RateCalls) {
-            for (size_t i = 0; i < lines.Count(); ++i) {
-                const TExtStr_rep& line = lines[i];
-                if (line.ExtNumber.view().empty() || !period.Holds(line.StartTime)) continue;
-                const TCallRating rating = RateCall(*setup.Tariffs, line);
-                const int64_t cost = rating.Rate ? rating.Cost : 0;
-                for (TCostSum* sum :
-                     {&billing->ByLine[line.HwLine.str()], &billing->ByTrunk[line.Trunk.str()]}) {
-                    ++sum->Calls;
-                    sum->Cost += cost;
-                }
-            }
-        }
+        // The calls' rates are read, never written, here: the window may be
+        // drawing them meanwhile. With new tariffs Apply rates and sums.
+        if (setup.Tariffs && setup.RateCalls && ratedBy_ == setup.Tariffs)
+            SumCosts(lines, *setup.Tariffs, period, *billing);
         view.Billing = std::move(billing);
     }
     if (period.Whole()) {
@@ -116,6 +130,22 @@ TReportView TReportSession::Prepare(const TBillingSetup& setup) const {
 
 void TReportSession::Apply(TReportView&& view) {
     setup_ = std::move(view.Setup);
+    // Each call is rated once per load and tariff table, on this thread,
+    // which alone reads the rates while no view is being made.
+    if (view.Billing && setup_.Tariffs && setup_.RateCalls) {
+        if (ratedBy_ != setup_.Tariffs) {
+            const std::vector<TRate>& rates = setup_.Tariffs->Rates();
+            TStrList_rep<TExtStr_rep>& calls = lists_->Calls();
+            for (size_t i = 0; i < calls.Count(); ++i) {
+                TExtStr_rep& call = calls[i];
+                const TRate* rate = RateCall(*setup_.Tariffs, call).Rate;
+                call.Rate = rate ? static_cast<int32_t>(rate - rates.data()) : -1;
+            }
+            ratedBy_ = setup_.Tariffs;
+        }
+        if (!view.Billing->Rated)
+            SumCosts(lists_->LineList(), *setup_.Tariffs, setup_.Period, *view.Billing);
+    }
     billing_ = std::move(view.Billing);
     periodLists_ = std::move(view.Lists);
     if (view.AllRows)
@@ -171,6 +201,7 @@ TFileResult TReportSession::Load(const std::string& path, const TLoadProgress& p
     caption_ = lists_->LineCountCaption();
     query_.reset();
     billing_.reset();  // summed over the lines before
+    ratedBy_.reset();
     Apply(Prepare(setup_));
     return result;
 }

@@ -147,6 +147,9 @@ class TReportSession {
     std::shared_ptr<const TBilling> billing_;
     std::shared_ptr<TReportModel> periodLists_;
     std::optional<TQuery> query_;
+    // The tariffs the loaded calls' Rate indexes were set by; null when
+    // they were set by none.
+    std::shared_ptr<const TTariffs> ratedBy_;
     std::string loadedPath_;
     std::string caption_ = "Кол-во строк: ";
     TCallGrid callGrid_;
