@@ -271,6 +271,13 @@ TEST_F(ReportSession, TablesAddColumnsToTheSheetsAndAPeriodKeepsAQuery) {
     EXPECT_NE(ZipMember(dir.File("book.xlsx"), "xl/worksheets/sheet1.xml").find("Межгород"),
               std::string::npos);
 
+    // Another table rates every call again.
+    auto flat = std::make_shared<TTariffs>();
+    ASSERT_TRUE(flat->Parse("*;Всё;2,00\n", error)) << error;
+    session.SetTariffs(flat);
+    const std::string again = Export(TExportKind::CallsCsv);
+    EXPECT_NE(again.find(";9;800;Всё;2,00\r\n"), std::string::npos) << again;
+
     session.SetPeriod({});
     session.Query("", "", true);
     session.SetTariffs(nullptr);
