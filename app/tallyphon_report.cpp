@@ -273,7 +273,12 @@ int main(int argc, char** argv) {
         return kUsageError;
     }
     TReportSession session(SystemShortDate());
-    if (const TFileResult loaded = session.Load(args.CallLog); !loaded.Ok()) {
+    // A bill alone needs the calls, not the subscriber-line and trunk lists.
+    const bool billOnly = (args.BillCsv || args.BillPdf) && !args.Calls && !args.Lines &&
+                          !args.Trunks && !args.Xlsx && !args.CsvCalls && !args.CsvLines &&
+                          !args.CsvTrunks;
+    const auto lists = billOnly ? TReportSession::TLists::Skip : TReportSession::TLists::Build;
+    if (const TFileResult loaded = session.Load(args.CallLog, nullptr, lists); !loaded.Ok()) {
         std::cerr << "tallyphon-report: " << LoadFailureText(loaded, args.CallLog) << "\n";
         return kUsageError;
     }

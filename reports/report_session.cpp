@@ -72,6 +72,7 @@ TReportSession::TReportSession(TDateText dateText)
 
 void TReportSession::CreateLists() {
     lists_ = std::make_shared<TReportModel>();
+    listsBuilt_ = TLists::Build;
     ratedBy_.reset();
     periodLists_ = lists_;
     query_.reset();
@@ -117,7 +118,7 @@ TReportView TReportSession::Prepare(const TBillingSetup& setup) const {
             SumCosts(lines, *setup.Tariffs, period, *billing);
         view.Billing = std::move(billing);
     }
-    if (period.Whole()) {
+    if (period.Whole() || listsBuilt_ == TLists::Skip) {
         view.Lists = lists_;
     } else {
         view.Lists = std::make_shared<TReportModel>();
@@ -190,12 +191,14 @@ TBill TReportSession::Bill() const {
                     setup_.Directory ? *setup_.Directory : kNoDirectory, setup_.Period);
 }
 
-TFileResult TReportSession::Load(const std::string& path, const TLoadProgress& progress) {
+TFileResult TReportSession::Load(const std::string& path, const TLoadProgress& progress,
+                                 TLists lists) {
     // Loaded beside the current lists, which stay whole until it succeeds.
     auto loaded = std::make_shared<TReportModel>();
     const TFileResult result = loaded->LoadFile(path, progress);
     if (!result.Ok()) return result;
-    loaded->BuildLists();
+    if (lists == TLists::Build) loaded->BuildLists();
+    listsBuilt_ = lists;
     lists_ = std::move(loaded);
     loadedPath_ = path;
     caption_ = lists_->LineCountCaption();

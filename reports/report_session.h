@@ -87,8 +87,12 @@ class TReportSession {
 
     // Loads a call-log file and rebuilds everything from it: the caption,
     // the call grid, both lists and their grids. Results as
-    // ReadCallLogFile; on any but Done nothing changes.
-    TFileResult Load(const std::string& path, const TLoadProgress& progress = nullptr);
+    // ReadCallLogFile; on any but Done nothing changes. Without lists the
+    // subscriber-line and trunk lists stay empty, in every period too: for
+    // a caller that asks for the calls or the bill only.
+    enum class TLists { Build, Skip };
+    TFileResult Load(const std::string& path, const TLoadProgress& progress = nullptr,
+                     TLists lists = TLists::Build);
 
     // Sorts one list ascending and rewrites its grid only.
     void SortAL(TALSortKey key);
@@ -143,6 +147,7 @@ class TReportSession {
     void SelectRows(const TPeriod& period, TReportView& view) const;
 
     std::shared_ptr<TReportModel> lists_;
+    TLists listsBuilt_ = TLists::Build;
     TBillingSetup setup_;
     std::shared_ptr<const TBilling> billing_;
     std::shared_ptr<TReportModel> periodLists_;

@@ -66,8 +66,8 @@ double CpuSeconds() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: bench_billing FILE\n");
+    if (argc < 2 || argc > 3) {
+        std::fprintf(stderr, "usage: bench_billing FILE [TARIFFS-OUT]\n");
         return 2;
     }
     TReportModel model;
@@ -78,7 +78,14 @@ int main(int argc, char** argv) {
     }
     TTariffs tariffs;
     std::string error;
-    if (!tariffs.Parse(RateTable(10000), error)) {
+    const std::string table = RateTable(10000);
+    // The table also for other programs' figures (the report window, the
+    // report program), when asked.
+    if (argc == 3 && !ReplaceFile(argv[2], table)) {
+        std::fprintf(stderr, "bench_billing: cannot write %s: %s\n", argv[2], std::strerror(errno));
+        return 1;
+    }
+    if (!tariffs.Parse(table, error)) {
         std::fprintf(stderr, "bench_billing: %s\n", error.c_str());
         return 1;
     }

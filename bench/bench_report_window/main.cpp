@@ -9,9 +9,11 @@
 // a paint of the call grid scrolled to its middle row, and the four traffic
 // charts of every call computed and painted.
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <functional>
 #include <string>
 
@@ -61,9 +63,21 @@ double CpuSeconds() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 2 || argc > 3) {
-        std::fprintf(stderr, "usage: bench_report_window FILE [EXPORT]\n");
+    if (argc < 2 || argc > 4) {
+        std::fprintf(stderr, "usage: bench_report_window FILE [EXPORT [TARIFFS]]\n");
         return 2;
+    }
+    // The window keeps its chosen tables in its start-up directory: a
+    // directory of the run's own, the paths given made absolute first.
+    const std::string file = std::filesystem::absolute(argv[1]).string();
+    const std::string exportArg = argc >= 3 ? std::filesystem::absolute(argv[2]).string()
+                                            : "/tmp/bench_report_window_calls.txt";
+    const std::string tariffs = argc == 4 ? std::filesystem::absolute(argv[3]).string() : "";
+    std::string runDir =
+        (std::filesystem::temp_directory_path() / "bench_report_window.XXXXXX").string();
+    if (!::mkdtemp(runDir.data()) || ::chdir(runDir.c_str()) != 0) {
+        std::perror("bench_report_window");
+        return 1;
     }
     QApplication app(argc, argv);
     TBenchSink sink;
@@ -75,14 +89,25 @@ int main(int argc, char** argv) {
     auto* const grid = form.findChild<QTableView*>("StringGrid1");
     auto* const filter = form.findChild<QLineEdit*>("FilterEdit");
 
-    sink.Path = argv[1];
+    sink.Path = file;
     const double load = SecondsOf([&] {
         action("Load")->trigger();
         form.repaint();
     });
     if (sink.Messages || grid->model()->rowCount() == 0) {
-        std::fprintf(stderr, "bench_report_window: %s was not loaded\n", argv[1]);
+        std::fprintf(stderr, "bench_report_window: %s was not loaded\n", file.c_str());
         return 1;
+    }
+    // With a tariff file the calls are rated, and the grids show their costs,
+    // for everything that follows.
+    double rated = 0;
+    if (!tariffs.empty()) {
+        sink.Path = tariffs;
+        rated = SecondsOf([&] {
+            action("TariffsMenuItem")->trigger();
+            form.repaint();
+        });
+        if (sink.Messages) return 1;
     }
 
     double slowestSort = 0;
@@ -105,7 +130,7 @@ int main(int argc, char** argv) {
     filter->clear();
     form.Button4Click();  // every call again
     const int calls = grid->model()->rowCount();
-    sink.Path = argc == 3 ? argv[2] : "/tmp/bench_report_window_calls.txt";
+    sink.Path = exportArg;
     std::remove(sink.Path.c_str());  // no question about replacing it
     const double exported = SecondsOf([&] { form.N2Click(); });
     const std::string exportPath = sink.Path;
@@ -135,6 +160,7 @@ int main(int argc, char** argv) {
     std::printf("calls=%d\n", calls);
     std::printf("query_rows=%d\n", selected);
     std::printf("load_to_grids_s=%.3f\n", load);
+    if (!tariffs.empty()) std::printf("tariffs_s=%.3f\n", rated);
     std::printf("peak_rss_mb=%.1f\n", static_cast<double>(usage.ru_maxrss) / 1024.0);
     std::printf("sort_ms=%.2f\n", slowestSort * 1000);
     std::printf("query_s=%.3f\n", query);
@@ -145,5 +171,6 @@ int main(int argc, char** argv) {
     std::printf("paint_scrolled_ms=%.2f\n", paint * 1000);
     std::printf("charts_s=%.3f\n", charts);
     seam::SetMessageSink(nullptr);
+    std::filesystem::remove_all(runDir);
     return sink.Messages ? 1 : 0;
 }
