@@ -8,6 +8,7 @@
 #include <cerrno>
 
 #include "base/fd.h"
+#include "reports/calllog_loader.h"
 
 namespace {
 
@@ -113,4 +114,11 @@ TFileResult ReadSmallFile(const std::string& path, std::string& text) {
     }
     text = std::move(result);
     return {};
+}
+
+bool ReadTableFile(const std::string& path, std::string& text, std::string& error) {
+    const TFileResult read = ReadSmallFile(path, text);
+    if (read.Ok()) return true;
+    error = LoadFailureText(read, path);
+    return false;
 }

@@ -17,9 +17,12 @@ struct TCsvRecord {
 // Splits UTF-8 text (a leading BOM skipped) into records: fields separated by
 // ";", quoted as RFC 4180 has it ("a;b", "" for a quote, line breaks inside
 // quotes), lines ended by CR LF, LF or CR. Blanks around a field are dropped;
-// blank lines, and lines of empty fields only, are skipped. False for a quote left open, with error
-// naming the line it opened on.
+// blank lines, and lines of empty fields only, are skipped. False for a
+// quote left open, with error naming the line it opened on.
 bool SplitCsv(std::string_view text, std::vector<TCsvRecord>& records, std::string& error);
 
 // Reads a whole regular file of at most 64 MB into text.
 TFileResult ReadSmallFile(const std::string& path, std::string& text);
+// The same for a table the administrator keeps (tariffs, directory): false,
+// with the reason in error (UTF-8, naming the file), when it cannot be read.
+bool ReadTableFile(const std::string& path, std::string& text, std::string& error);

@@ -2,7 +2,6 @@
 
 #include <utility>
 
-#include "reports/calllog_loader.h"
 #include "reports/csv_fields.h"
 
 namespace {
@@ -59,12 +58,7 @@ bool TDirectory::Parse(std::string_view text, std::string& error) {
 
 bool TDirectory::Load(const std::string& path, std::string& error) {
     std::string text;
-    const TFileResult read = ReadSmallFile(path, text);
-    if (!read.Ok()) {
-        error = LoadFailureText(read, path);
-        return false;
-    }
-    return Parse(text, error);
+    return ReadTableFile(path, text, error) && Parse(text, error);
 }
 
 const TSubscriberEntry* TDirectory::Find(std::string_view number) const {

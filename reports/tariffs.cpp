@@ -6,7 +6,6 @@
 #include <unordered_map>
 #include <utility>
 
-#include "reports/calllog_loader.h"
 #include "reports/csv_fields.h"
 
 namespace {
@@ -303,12 +302,7 @@ bool TTariffs::Parse(std::string_view text, std::string& error) {
 
 bool TTariffs::Load(const std::string& path, std::string& error) {
     std::string text;
-    const TFileResult read = ReadSmallFile(path, text);
-    if (!read.Ok()) {
-        error = LoadFailureText(read, path);
-        return false;
-    }
-    return Parse(text, error);
+    return ReadTableFile(path, text, error) && Parse(text, error);
 }
 
 const TRate* TTariffs::RateFor(std::string_view dialled, int weekday, int secondOfDay) const {
