@@ -1,5 +1,7 @@
 #include "config/report_settings.h"
 
+#include <sys/stat.h>
+
 #include <fstream>
 #include <sstream>
 
@@ -14,6 +16,9 @@ constexpr const char* kSubscribersKey = "subscribers";
 
 TReportSettings ReadReportSettings(const std::string& path) {
     TReportSettings settings;
+    // Only a regular file: a FIFO put in its place must not hold the window.
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return settings;
     std::ifstream in(path, std::ios::binary);
     std::string line;
     while (std::getline(in, line)) {

@@ -1,4 +1,5 @@
 #include "config/config_files.h"
+#include "config/report_settings.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -409,6 +410,15 @@ TEST_F(ConfigTest, FailedWritesAreNotReportedAsWritten) {
     setrlimit(RLIMIT_FSIZE, &old);
     EXPECT_EQ(std::vector<int>(results, results + 3), std::vector<int>({-1, -1, -1}));
     EXPECT_FALSE(ll_->FirstStart);
+}
+
+TEST_F(ConfigTest, ReportSettingsComeBackAndAFifoInTheirPlaceHoldsNothing) {
+    ASSERT_TRUE(WriteReportSettings(Path("r.cfg"), {"/srv/тарифы.csv", "/srv/abonents.csv"}));
+    const TReportSettings read = ReadReportSettings(Path("r.cfg"));
+    EXPECT_EQ(read.Tariffs, "/srv/тарифы.csv");
+    EXPECT_EQ(read.Subscribers, "/srv/abonents.csv");
+    ASSERT_EQ(mkfifo(Path("fifo.cfg").c_str(), 0600), 0);
+    EXPECT_EQ(ReadReportSettings(Path("fifo.cfg")).Tariffs, "");  // returns at once
 }
 
 }  // namespace
