@@ -28,4 +28,11 @@ grep -qx 'ExecStart=/usr/bin/tallyphon --headless --dir /var/lib/tallyphon' "$un
 # systemd checks that the program exists: the staged one stands in.
 sed "s#^ExecStart=/usr/bin/#ExecStart=$stage/usr/bin/#" "$unit" >"$stage/tallyphon.service"
 systemd-analyze verify --man=no "$stage/tallyphon.service"
-echo "install tree: $(find . -type f | wc -l) files, all checks passed"
+# The unit's sandbox, as systemd scores it: OK is 4.5 or less.
+exposure=$(systemd-analyze security --offline=yes "$stage/tallyphon.service" 2>&1 |
+    sed -n 's/.*Overall exposure level for [^:]*: \([0-9.]*\).*/\1/p')
+if [ -z "$exposure" ] || ! awk -v e="$exposure" 'BEGIN { exit !(e <= 4.5) }'; then
+    echo "service exposure ${exposure:-unknown}, more than 4.5" >&2
+    exit 1
+fi
+echo "install tree: $(find . -type f | wc -l) files, service exposure $exposure, all checks passed"
