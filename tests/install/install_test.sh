@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the build tree into a scratch root and checks what lands there:
 # the file list, the programs, the desktop entry and metainfo (validated as
-# a desktop would read them) and the service unit.
+# a desktop would read them), the service unit and the logrotate example.
 # usage: install_test.sh BUILD_DIR REPORT_BUILT(0|1)
 set -euo pipefail
 build=$1
@@ -35,4 +35,14 @@ if [ -z "$exposure" ] || ! awk -v e="$exposure" 'BEGIN { exit !(e <= 4.5) }'; th
     echo "service exposure ${exposure:-unknown}, more than 4.5" >&2
     exit 1
 fi
+# The logrotate example, made to rotate a scratch file of this user's.
+rotate=$stage/rotate
+mkdir "$rotate" && echo call >"$rotate/calls.txt"
+sed -e "s#/var/lib/tallyphon/calls.txt#$rotate/calls.txt#" \
+    -e "s/ tallyphon tallyphon$/ $(id -un) $(id -gn)/" \
+    share/doc/tallyphon/examples/tallyphon.logrotate >"$rotate/conf"
+PATH=$PATH:/usr/sbin logrotate -d -f -s "$rotate/state" "$rotate/conf" >"$rotate/log" 2>&1 ||
+    { cat "$rotate/log" >&2; exit 1; }
+grep -q "renaming $rotate/calls.txt to $rotate/calls.txt-[0-9]*-[0-9]*$" "$rotate/log"
+grep -q "creating new $rotate/calls.txt mode = 0640" "$rotate/log"
 echo "install tree: $(find . -type f | wc -l) files, service exposure $exposure, all checks passed"
