@@ -20,8 +20,18 @@ fi
 [ "$(bin/tallyphon --version)" = "tallyphon 2.28" ]
 bin/tallyphon-sim --help | grep -q -- '--link PATH'
 
-desktop-file-validate share/applications/tallyphon.desktop
+desktop=$(desktop-file-validate share/applications/tallyphon.desktop)
+if grep 'more than one main category' <<<"$desktop"; then exit 1; fi
 appstreamcli validate --no-net share/metainfo/org.tallyphon.Tallyphon.metainfo.xml
+for program in bin/*; do
+    grep -q "<binary>${program#bin/}</binary>" share/metainfo/org.tallyphon.Tallyphon.metainfo.xml
+done
+# The page of tallyphon-report names every option its --help names.
+if [ "$report" = 1 ]; then
+    diff <(bin/tallyphon-report --help | grep -o -- '--[a-z0-9-]*' | LC_ALL=C sort -u) \
+         <(zcat share/man/man1/tallyphon-report.1.gz | sed 's/\\-/-/g' |
+               grep -o -- '--[a-z0-9-]*' | LC_ALL=C sort -u)
+fi
 
 unit=lib/systemd/system/tallyphon.service
 grep -qx 'ExecStart=/usr/bin/tallyphon --headless --dir /var/lib/tallyphon' "$unit"
