@@ -9,7 +9,7 @@ packages=(
     libgtest-dev googletest libbenchmark-dev
     xvfb xauth fonts-dejavu-core
     clang-14 libclang-rt-14-dev
-    desktop-file-utils appstream systemd dpkg-dev file lintian
+    desktop-file-utils appstream systemd dpkg-dev file lintian logrotate help2man
     qt6-serialport-dev qt6-translations-l10n
     libxlsxwriter-dev unzip locales poppler-utils
 )

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the build tree into a scratch root and checks what lands there:
 # the file list, the programs, the desktop entry and metainfo (validated as
-# a desktop would read them) and the service unit.
+# a desktop would read them), the service unit and the logrotate example.
 # usage: install_test.sh BUILD_DIR REPORT_BUILT(0|1)
 set -euo pipefail
 build=$1
@@ -20,12 +20,39 @@ fi
 [ "$(bin/tallyphon --version)" = "tallyphon 2.28" ]
 bin/tallyphon-sim --help | grep -q -- '--link PATH'
 
-desktop-file-validate share/applications/tallyphon.desktop
+desktop=$(desktop-file-validate share/applications/tallyphon.desktop)
+if grep 'more than one main category' <<<"$desktop"; then exit 1; fi
 appstreamcli validate --no-net share/metainfo/org.tallyphon.Tallyphon.metainfo.xml
+for program in bin/*; do
+    grep -q "<binary>${program#bin/}</binary>" share/metainfo/org.tallyphon.Tallyphon.metainfo.xml
+done
+# The page of tallyphon-report names every option its --help names.
+if [ "$report" = 1 ]; then
+    diff <(bin/tallyphon-report --help | grep -o -- '--[a-z0-9-]*' | LC_ALL=C sort -u) \
+         <(zcat share/man/man1/tallyphon-report.1.gz | sed 's/\\-/-/g' |
+               grep -o -- '--[a-z0-9-]*' | LC_ALL=C sort -u)
+fi
 
 unit=lib/systemd/system/tallyphon.service
 grep -qx 'ExecStart=/usr/bin/tallyphon --headless --dir /var/lib/tallyphon' "$unit"
 # systemd checks that the program exists: the staged one stands in.
 sed "s#^ExecStart=/usr/bin/#ExecStart=$stage/usr/bin/#" "$unit" >"$stage/tallyphon.service"
 systemd-analyze verify --man=no "$stage/tallyphon.service"
-echo "install tree: $(find . -type f | wc -l) files, all checks passed"
+# The unit's sandbox, as systemd scores it: OK is 4.5 or less.
+exposure=$(systemd-analyze security --offline=yes "$stage/tallyphon.service" 2>&1 |
+    sed -n 's/.*Overall exposure level for [^:]*: \([0-9.]*\).*/\1/p')
+if [ -z "$exposure" ] || ! awk -v e="$exposure" 'BEGIN { exit !(e <= 4.5) }'; then
+    echo "service exposure ${exposure:-unknown}, more than 4.5" >&2
+    exit 1
+fi
+# The logrotate example, made to rotate a scratch file of this user's.
+rotate=$stage/rotate
+mkdir "$rotate" && echo call >"$rotate/calls.txt"
+sed -e "s#/var/lib/tallyphon/calls.txt#$rotate/calls.txt#" \
+    -e "s/ tallyphon tallyphon$/ $(id -un) $(id -gn)/" \
+    share/doc/tallyphon/examples/tallyphon.logrotate >"$rotate/conf"
+PATH=$PATH:/usr/sbin logrotate -d -f -s "$rotate/state" "$rotate/conf" >"$rotate/log" 2>&1 ||
+    { cat "$rotate/log" >&2; exit 1; }
+grep -q "renaming $rotate/calls.txt to $rotate/calls.txt-[0-9]*-[0-9]*$" "$rotate/log"
+grep -q "creating new $rotate/calls.txt mode = 0640" "$rotate/log"
+echo "install tree: $(find . -type f | wc -l) files, service exposure $exposure, all checks passed"

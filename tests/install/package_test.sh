@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the Debian package from the build tree and checks it: its files,
-# its dependencies (found by dpkg-shlibdeps), its maintainer script, and
-# lintian's verdict (no error).
+# its dependencies (found by dpkg-shlibdeps), its maintainer scripts, and
+# lintian's verdict (no error, no warning).
 # usage: package_test.sh BUILD_DIR REPORT_BUILT(0|1)
 set -euo pipefail
 build=$1
@@ -30,7 +30,16 @@ for need in adduser libqt6widgets6 libc6; do
         exit 1
     fi
 done
-dpkg-deb -I "$deb" postinst | grep -q 'adduser --quiet tallyphon dialout'
+dpkg-deb -e "$deb" "$out/control"
+grep -q 'adduser --quiet tallyphon dialout' "$out/control/postinst"
+# The service's life cycle, as dh_installsystemd would write it.
+grep -q "deb-systemd-invoke try-restart 'tallyphon.service'" "$out/control/postinst"
+grep -q "deb-systemd-invoke stop 'tallyphon.service'" "$out/control/prerm"
+grep -q "deb-systemd-helper purge 'tallyphon.service'" "$out/control/postrm"
+if grep -v '^ *#' "$out/control/postrm" | grep -E 'deluser|rm .*/var/lib/tallyphon'; then
+    echo "postrm deletes the call logs or their user" >&2
+    exit 1
+fi
 
-lintian --fail-on error "$deb"
-echo "package: $(basename "$deb"), lintian found no error"
+lintian --fail-on error,warning "$deb"
+echo "package: $(basename "$deb"), lintian found no error or warning"
