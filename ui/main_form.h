@@ -144,6 +144,7 @@ class TMainForm : public QMainWindow, public IReadingForm {
     QAction* const AboutMenuItem;
     QToolBar* const ToolBar1;
     QToolButton* const ReadDataToolButton;
+    QAction* const StopMenuItem;
     QToolButton* const StopToolButton;
     QToolButton* const ReloadToolButton;
     QDateEdit* const DatePicker;

@@ -12,6 +12,7 @@
 #include <QDateEdit>
 #include <QLabel>
 #include <QListWidget>
+#include <QMenuBar>
 #include <QProgressBar>
 #include <QSignalSpy>
 #include <QStatusBar>
@@ -584,3 +585,19 @@ TEST_F(MainForm, EveryControlIsFoundByItsName) {
 }
 
 }  // namespace
+
+TEST_F(MainForm, EveryCommandHasItsShortcutAndEveryMenuItsMnemonic) {
+    StartIdentified();
+    const std::pair<const char*, const char*> rows[] = {
+        {"LoadFromATSMenuItem", "F5"}, {"ReadUninterruptMenuItem", "Ctrl+R"},
+        {"StopMenuItem", "Esc"},       {"SelectFileFromData_MenuItem", "Ctrl+O"},
+        {"Report_MenuItem", "Ctrl+L"}, {"RealTime_MenuItem", "Ctrl+M"},
+        {"AboutMenuItem", "F1"},       {"ExitMenuItem", "Ctrl+Q"},
+    };
+    for (const auto& [name, key] : rows)
+        EXPECT_EQ(Child<QAction>(*form, name)->shortcut().toString().toStdString(), key) << name;
+    EXPECT_EQ(Child<QToolButton>(*form, "StopToolButton")->defaultAction(),
+              Child<QAction>(*form, "StopMenuItem"));
+    for (QAction* menu : form->menuBar()->actions())
+        EXPECT_TRUE(menu->text().contains('&')) << menu->text().toStdString();
+}
