@@ -11,6 +11,8 @@ namespace {
 // Told when a read-all met a port that failed under it.
 constexpr char kReadAllFailedText[] = "В LoadFromATSMenuItemClick произошло исключение.";
 
+constexpr char kCallLogFilter[] = "Текстовые файлы (*.txt)";
+
 boost::shared_ptr<TLowLevel> WithOutConfig(boost::shared_ptr<TLowLevel> ll) {
     // A missing or unreadable file leaves the defaults; start-up goes on.
     static_cast<void>(ReadOutConfig(ll->Settings));
@@ -49,6 +51,11 @@ TProgramController::TProgramController(IReadingForm& form, boost::shared_ptr<TLo
       callLog_(boost::make_shared<TCallLog>(
           link_, link_->Settings.StartDir + "/" + kUnacknowledgedFileName)),
       mode_(mode) {
+    // The call-log file is one the program writes to, often before it
+    // exists: the dialog is one that names a file to save to.
+    openDialog1_.Save = true;
+    openDialog1_.Caption = "Сохранить";
+    openDialog1_.Filter = kCallLogFilter;
     openDialog1_.DefaultSuffix = "txt";
     openDialog1_.FileName = "list";
     link_->RestoreUnacknowledged(callLog_->RestoreUnacknowledged());

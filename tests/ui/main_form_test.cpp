@@ -323,7 +323,9 @@ TEST_P(FileChoice, AnotherFileEmptiesTheListAndTheSettingsAreAlwaysRewritten) {
 
     ASSERT_EQ(recorder.FileRequests().size(), 1u);
     const seam::TFileRequest request = recorder.FileRequests()[0];
-    EXPECT_FALSE(request.Save);
+    EXPECT_TRUE(request.Save);
+    EXPECT_EQ(request.Caption, "Сохранить");
+    EXPECT_EQ(request.Filter, "Текстовые файлы (*.txt)");
     EXPECT_EQ(request.Directory, dir.Path());
     EXPECT_EQ(request.FileName, dir.File("calls.txt"));
     EXPECT_EQ(request.DefaultSuffix, "txt");
