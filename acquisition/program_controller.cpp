@@ -252,6 +252,7 @@ void TProgramController::LoadFromATS() {
     ll.Reading.RejectedRecords = 0;
     WriteTitleBlock();
     ShowExchangeInfo(false);
+    reader->SetReadAll();
     reader->start(QThread::TimeCriticalPriority);
 }
 

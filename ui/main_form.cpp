@@ -409,6 +409,11 @@ void TMainForm::EnableStop() {
     StopMenuItem->setEnabled(true);
 }
 
+void TMainForm::ShowReadAllEnd(int calls) {
+    // The panels come back once the message has been read.
+    StatusBar1->showMessage(QString("Считано звонков: %1").arg(calls), 15000);
+}
+
 void TMainForm::ReleaseReadButton() {
     ReadDataToolButton->setDown(false);
 }

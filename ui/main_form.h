@@ -66,6 +66,7 @@ class TMainForm : public QMainWindow, public IReadingForm {
     void UnlockControls() override;
     void SetUnInterruptPanel(const std::string& text) override;
     void EnableStop() override;
+    void ShowReadAllEnd(int calls) override;
     // Shows ReadDataToolButton as not pressed.
     void ReleaseReadButton() override;
     void StartUnInterruptTimer() override;

@@ -448,6 +448,22 @@ TEST_F(MainForm, TheMonitorNeverSharesThePortAndLeavesItUsable) {
     EXPECT_EQ(form->StatusBar1Panel(0)->text().toStdString(), "АТС: ОФИС");
 }
 
+TEST_F(MainForm, ReadAllEndsWithTheNumberOfCallsInTheStatusBar) {
+    StartIdentified();
+    auto* bar = Child<QStatusBar>(*form, "StatusBar1");
+    Child<QAction>(*form, "LoadFromATSMenuItem")->trigger();
+    EXPECT_TRUE(WaitUntil([&] { return !bar->currentMessage().isEmpty(); }));
+    EXPECT_EQ(bar->currentMessage().toStdString(), "Считано звонков: 7");
+    EXPECT_EQ(Child<QProgressBar>(*form, "CGauge1")->value(), 0);
+    // Continuous reading has no end to count.
+    bar->clearMessage();
+    Child<QAction>(*form, "ReadUninterruptMenuItem")->trigger();
+    Child<QAction>(*form, "StopMenuItem")->trigger();
+    ASSERT_TRUE(WaitUntil([&] { return form->Reader()->isFinished(); }));
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(bar->currentMessage().isEmpty());
+}
+
 TEST_F(MainForm, PickerTimerAdvancesTheTimeButNeverTheDate) {
     StartIdentified();
     EXPECT_TRUE(Child<QTimer>(*form, "PickerTimer")->isActive());
