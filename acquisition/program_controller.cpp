@@ -1,5 +1,6 @@
 #include "acquisition/program_controller.h"
 
+#include <QDate>
 #include <QThread>
 #include <boost/make_shared.hpp>
 #include <cstdio>
@@ -340,6 +341,14 @@ void TProgramController::SelectCallLogFile() {
     for (const std::string& line : callLog_->WritePending())
         form_.AddListLine(line);
     ShowExchangeInfo(true);
+}
+
+void TProgramController::OfferCallLogFile() {
+    const TSettings& s = link_->Settings;
+    if (s.TarifFileName.empty())
+        openDialog1_.FileName =
+            s.StartDir + "/calls-" + std::to_string(QDate::currentDate().year()) + ".txt";
+    SelectCallLogFile();
 }
 
 TOptionsSettings TProgramController::CurrentOptions() const {

@@ -64,6 +64,7 @@ int Run(TApplication& app, TStartMode mode) {
     form.SetAboutForm(&about);
     form.SetReportForm(&report);
     form.SetRealTimeForm(&realTime);
+    form.FirstStartSettings();
     QObject::connect(&form, &TMainForm::Closed, &app, &QCoreApplication::quit,
                      Qt::QueuedConnection);
 

@@ -487,6 +487,14 @@ void TMainForm::OptionsMenuItemClick() {
     optionsForm_->exec();
 }
 
+void TMainForm::FirstStartSettings() {
+    if (startMode_ != TStartMode::Window || seam::Unattended() || !controller_ ||
+        controller_->StartUpResult() != TStartUpResult::FirstStart)
+        return;
+    OptionsMenuItemClick();
+    controller_->OfferCallLogFile();
+}
+
 void TMainForm::AboutMenuItemClick() {
     if (!aboutForm_) return;
     aboutForm_->move(pos() + QPoint(20, 20));

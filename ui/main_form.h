@@ -54,6 +54,10 @@ class TMainForm : public QMainWindow, public IReadingForm {
     void SetAboutForm(TAboutForm* form) { aboutForm_ = form; }
     void SetReportForm(TMainForm_rep* form) { reportForm_ = form; }
     void SetRealTimeForm(TRealTimeForm* form) { realTimeForm_ = form; }
+    // After a first start's notice, with the windows set: the settings
+    // dialog, then the choice of the call-log file. Nothing on a later
+    // start or when nobody can answer.
+    void FirstStartSettings();
 
     // --- what the controller shows; all on the user-interface thread ------
     void ShowExchange(const TExchangeView& view) override;

@@ -26,6 +26,7 @@
 #include "tests/common/recorder.h"
 #include "tests/ui/ui_test_support.h"
 #include "ui/main_form.h"
+#include "ui/options_form.h"
 #include "ui/real_time_form.h"
 
 using namespace testing_support;
@@ -139,6 +140,35 @@ TEST_F(MainForm, FirstStartNoticeDeletesTheOutputSettingsAndLeavesThePortClosed)
         EXPECT_FALSE(Child<QTimer>(*f, "UnInterruptTimer")->isActive());
         f.reset();
     }
+}
+
+TEST_F(MainForm, FirstStartLeadsThroughTheSettingsToASaveDialogForThisYearsFile) {
+    Serve(Office());
+    form = CreateMainForm(dir.Path(), port->Factory());
+    ASSERT_EQ(recorder.Messages().size(), 1u);
+    TOptionsForm options;
+    form->SetOptionsForm(&options);
+    bool settingsFirst = false;
+    QTimer::singleShot(0, [&] {
+        settingsFirst =
+            QApplication::activeModalWidget() == &options && recorder.FileRequests().empty();
+        options.reject();
+    });
+    recorder.QueueFileAnswer(dir.File("calls.txt"));
+    form->FirstStartSettings();
+    EXPECT_TRUE(settingsFirst);
+    ASSERT_EQ(recorder.FileRequests().size(), 1u);
+    const seam::TFileRequest request = recorder.FileRequests()[0];
+    EXPECT_TRUE(request.Save);
+    EXPECT_EQ(request.Filter, "Текстовые файлы (*.txt)");
+    EXPECT_EQ(request.FileName,
+              dir.File("calls-" + std::to_string(QDate::currentDate().year()) + ".txt"));
+    EXPECT_EQ(form->Link()->Settings.TarifFileName, dir.File("calls.txt"));
+    // A later start asks nothing.
+    form.reset();
+    form = CreateMainForm(dir.Path(), port->Factory());
+    form->FirstStartSettings();
+    EXPECT_EQ(recorder.FileRequests().size(), 1u);
 }
 
 struct TFailureRow {
