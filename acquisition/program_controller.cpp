@@ -1,5 +1,6 @@
 #include "acquisition/program_controller.h"
 
+#include <QDate>
 #include <QThread>
 #include <boost/make_shared.hpp>
 #include <cstdio>
@@ -10,6 +11,8 @@ namespace {
 
 // Told when a read-all met a port that failed under it.
 constexpr char kReadAllFailedText[] = "В LoadFromATSMenuItemClick произошло исключение.";
+
+constexpr char kCallLogFilter[] = "Текстовые файлы (*.txt)";
 
 boost::shared_ptr<TLowLevel> WithOutConfig(boost::shared_ptr<TLowLevel> ll) {
     // A missing or unreadable file leaves the defaults; start-up goes on.
@@ -49,6 +52,11 @@ TProgramController::TProgramController(IReadingForm& form, boost::shared_ptr<TLo
       callLog_(boost::make_shared<TCallLog>(
           link_, link_->Settings.StartDir + "/" + kUnacknowledgedFileName)),
       mode_(mode) {
+    // The call-log file is one the program writes to, often before it
+    // exists: the dialog is one that names a file to save to.
+    openDialog1_.Save = true;
+    openDialog1_.Caption = "Сохранить";
+    openDialog1_.Filter = kCallLogFilter;
     openDialog1_.DefaultSuffix = "txt";
     openDialog1_.FileName = "list";
     link_->RestoreUnacknowledged(callLog_->RestoreUnacknowledged());
@@ -245,6 +253,7 @@ void TProgramController::LoadFromATS() {
     ll.Reading.RejectedRecords = 0;
     WriteTitleBlock();
     ShowExchangeInfo(false);
+    reader->SetReadAll();
     reader->start(QThread::TimeCriticalPriority);
 }
 
@@ -332,6 +341,14 @@ void TProgramController::SelectCallLogFile() {
     for (const std::string& line : callLog_->WritePending())
         form_.AddListLine(line);
     ShowExchangeInfo(true);
+}
+
+void TProgramController::OfferCallLogFile() {
+    const TSettings& s = link_->Settings;
+    if (s.TarifFileName.empty())
+        openDialog1_.FileName =
+            s.StartDir + "/calls-" + std::to_string(QDate::currentDate().year()) + ".txt";
+    SelectCallLogFile();
 }
 
 TOptionsSettings TProgramController::CurrentOptions() const {

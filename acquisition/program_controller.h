@@ -87,6 +87,9 @@ class TProgramController {
     // Lets the operator choose the call-log file; lines waiting for the file
     // are written to the chosen one first.
     void SelectCallLogFile();
+    // The same, proposing this year's file in the start-up directory
+    // ("calls-2026.txt") when no call-log file is known yet.
+    void OfferCallLogFile();
     // Applies the settings dialog's choices: reopens the port under the
     // chosen name and stores them in "Tallyphon.cfg".
     void ApplySettings(const TOptionsSettings& chosen);

@@ -174,6 +174,7 @@ void ReadATSThread::ShowWritten(const std::vector<std::string>& lines) {
     // The line is in the file already; the window shows it while the next
     // record is being asked for.
     TReadingState& state = link_->Reading;
+    written_ += static_cast<int>(lines.size());
     for (const std::string& line : lines) {
         // Only this thread changes the counters while it reads; they travel
         // with the line as they stood when it was written.
@@ -265,6 +266,7 @@ void ReadATSThread::run() {
     Hand([&] {
         form_->UnlockControls();
         form_->SetUnInterruptPanel("");
+        if (readAll_) form_->ShowReadAllEnd(written_);
         if (autoExit_ && autoExit_()) form_->StartUnInterruptTimer();
     });
 }

@@ -33,6 +33,9 @@ class ReadATSThread : public QThread {
     // A newer reader has taken this one's place: from now on its updates
     // no longer touch the window, which belongs to the newer run.
     void Detach();
+    // Set before start: the reading reads the buffer once, and tells the
+    // number of calls written at its end.
+    void SetReadAll() { readAll_ = true; }
 
     // Carries f out on the form's thread and waits for it (and for any
     // update handed over before it). Nothing is done once detached.
@@ -70,6 +73,9 @@ class ReadATSThread : public QThread {
     boost::shared_ptr<TCallLog> log_;
     std::function<bool()> autoExit_;
     bool told_ = false;
+    // Call lines written by this reading.
+    int written_ = 0;
+    bool readAll_ = false;
     std::atomic<bool> detached_{false};
     // Lines written and not yet shown, shared with the hand-overs on their
     // way, which may outlive the thread object.

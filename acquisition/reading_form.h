@@ -48,4 +48,6 @@ class IReadingForm {
     // counters as they stood when it was written.
     virtual void ShowCallLine(const std::string& line, int recordsInBuffer,
                               int rejectedRecords) = 0;
+    // A read-all has ended having written calls call lines.
+    virtual void ShowReadAllEnd(int calls) { static_cast<void>(calls); }
 };

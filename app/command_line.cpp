@@ -3,6 +3,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
+
 namespace {
 
 bool Set(const char* value) {
@@ -56,7 +59,8 @@ std::string UsageText() {
            "\n"
            "  --headless      работать без окна: сообщения в стандартный поток ошибок,\n"
            "                  без указанного действия при запуске - непрерывное считывание\n"
-           "  --dir КАТАЛОГ   каталог запуска с файлами настроек (по умолчанию текущий)\n"
+           "  --dir КАТАЛОГ   каталог запуска с файлами настроек (по умолчанию текущий;\n"
+           "                  из домашнего каталога без Tallyphon.cfg - ~/.local/share/tallyphon)\n"
            "  --help          показать эту справку\n"
            "  --version       показать версию\n"
            "\n"
@@ -91,4 +95,33 @@ bool NeedsOffscreenPlatform(bool headless, const char* display, const char* wayl
                             const char* qpaPlatform) {
     if (headless) return true;
     return !Set(display) && !Set(waylandDisplay) && !Set(qpaPlatform);
+}
+
+std::string UserStartDir(bool headless, bool inHome, bool holdsSettings, const char* home,
+                         const char* xdgDataHome) {
+    // A service or a script names its directory or prepares the one it starts in.
+    if (headless || !inHome || holdsSettings || !Set(home) || home[0] != '/') return "";
+    if (Set(xdgDataHome) && xdgDataHome[0] == '/') return std::string(xdgDataHome) + "/tallyphon";
+    return std::string(home) + "/.local/share/tallyphon";
+}
+
+bool SameDirectory(const std::string& cwd, const char* home) {
+    struct stat a = {};
+    struct stat b = {};
+    if (!Set(home) || stat(cwd.c_str(), &a) != 0 || stat(home, &b) != 0) return false;
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+std::string MakeUserStartDir(const std::string& dir) {
+    // The parents are the user's own data directories; only the last is
+    // the program's, holding call logs nobody else should read.
+    for (size_t slash = dir.find('/', 1); slash != std::string::npos;
+         slash = dir.find('/', slash + 1)) {
+        const std::string parent = dir.substr(0, slash);
+        if (mkdir(parent.c_str(), 0700) != 0 && errno != EEXIST)
+            return "Не удалось создать каталог " + parent + ": " + std::strerror(errno);
+    }
+    if (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST)
+        return "Не удалось создать каталог " + dir + ": " + std::strerror(errno);
+    return "";
 }

@@ -1,5 +1,5 @@
 // The program's command line and the start-up directory it names. Nothing
-// here touches a file: the caller acts on the outcome.
+// here changes a file but MakeUserStartDir: the caller acts on the outcome.
 #pragma once
 
 #include <string>
@@ -47,6 +47,23 @@ TStartDirCheck CheckStartDir(const std::string& dir);
 // The message for a start-up directory that cannot be used (dir named in
 // it); empty for Usable.
 std::string StartDirErrorText(TStartDirCheck check, const std::string& dir);
+
+// The start-up directory of a program started with its window and without
+// --dir, in the directory cwd. Desktop launchers start programs in the home
+// directory, where the program's files do not belong: when cwd is home
+// (inHome) and holds no "Tallyphon.cfg" (a home that does keeps working as
+// before), the files go to $XDG_DATA_HOME/tallyphon, by default
+// $HOME/.local/share/tallyphon. Otherwise, and when home is unknown, empty:
+// the current directory, as ever. A relative XDG_DATA_HOME counts as unset.
+std::string UserStartDir(bool headless, bool inHome, bool holdsSettings, const char* home,
+                         const char* xdgDataHome);
+
+// Whether the directory cwd is the directory home (symbolic links followed).
+bool SameDirectory(const std::string& cwd, const char* home);
+
+// Creates dir and its missing parents, dir itself open to its owner only
+// (0700). Empty when it exists or was made, else why not (UTF-8).
+std::string MakeUserStartDir(const std::string& dir);
 
 // Whether the program must run on the offscreen platform: when asked to be
 // headless, or when there is neither an X nor a Wayland display and no

@@ -64,6 +64,7 @@ int Run(TApplication& app, TStartMode mode) {
     form.SetAboutForm(&about);
     form.SetReportForm(&report);
     form.SetRealTimeForm(&realTime);
+    form.FirstStartSettings();
     QObject::connect(&form, &TMainForm::Closed, &app, &QCoreApplication::quit,
                      Qt::QueuedConnection);
 
@@ -130,14 +131,24 @@ int main(int argc, char** argv) {
     int rc = 1;
     // The start-up directory is the current directory when the link context
     // is made: a bad one is refused before any file is touched.
-    const TStartDirCheck dirCheck = cl.Dir.empty() ? TStartDirCheck::Usable : CheckStartDir(cl.Dir);
-    if (dirCheck != TStartDirCheck::Usable) {
-        seam::ShowMessage(StartDirErrorText(dirCheck, cl.Dir), kErrorCaption);
+    std::string dir = cl.Dir;
+    std::string dirMade;
+    if (dir.empty()) {
+        const char* home = std::getenv("HOME");
+        dir = UserStartDir(cl.Headless, SameDirectory(".", home),
+                           access("Tallyphon.cfg", F_OK) == 0, home, std::getenv("XDG_DATA_HOME"));
+        if (!dir.empty()) dirMade = MakeUserStartDir(dir);
+    }
+    const TStartDirCheck dirCheck = dir.empty() ? TStartDirCheck::Usable : CheckStartDir(dir);
+    if (!dirMade.empty()) {
+        seam::ShowMessage(dirMade, kErrorCaption);
         rc = 2;
-    } else if (!cl.Dir.empty() && chdir(cl.Dir.c_str()) != 0) {
-        seam::ShowMessage(
-            "Каталог запуска недоступен: " + cl.Dir + " (" + std::strerror(errno) + ")",
-            kErrorCaption);
+    } else if (dirCheck != TStartDirCheck::Usable) {
+        seam::ShowMessage(StartDirErrorText(dirCheck, dir), kErrorCaption);
+        rc = 2;
+    } else if (!dir.empty() && chdir(dir.c_str()) != 0) {
+        seam::ShowMessage("Каталог запуска недоступен: " + dir + " (" + std::strerror(errno) + ")",
+                          kErrorCaption);
         rc = 2;
     } else {
         try {

@@ -30,55 +30,57 @@ constexpr int kUsageError = 2;
 constexpr int kExportFailed = 1;
 
 const char* const kUsage =
-    "Usage: tallyphon-report CALL-LOG [options]\n"
+    "Использование: tallyphon-report ЖУРНАЛ [параметры]\n"
     "\n"
-    "Loads a call-log file written by Tallyphon and, like the report window,\n"
-    "sorts the subscriber-line and trunk lists, selects the calls of one\n"
-    "subscriber and writes the fixed-column export files (Windows-1251, CR LF).\n"
-    "Without an export option it prints the line count, the number of calls\n"
-    "and both lists.\n"
+    "Загружает журнал звонков, записанный Tallyphon, и, как окно выборки данных,\n"
+    "сортирует списки абонентских и соединительных линий, выбирает звонки\n"
+    "одного абонента и записывает файлы с колонками постоянной ширины\n"
+    "(Windows-1251, CR LF). Без параметров записи печатает число строк, число\n"
+    "звонков и оба списка.\n"
     "\n"
-    "  --sort-lines hw|prg|out|in|total  sort the subscriber lines by hardware\n"
-    "                                    number, programmed number, outgoing,\n"
-    "                                    incoming or total traffic\n"
-    "  --sort-trunks trunk|out|in|total  sort the trunks by number, outgoing,\n"
-    "                                    incoming or total traffic\n"
-    "  --number DIGITS    keep the calls of this subscriber (at most 4 digits),\n"
-    "                     compared with the programmed number\n"
-    "  --hardware         compare --number with the hardware number instead\n"
-    "  --prefix DIGITS    keep the calls whose dialled number begins with DIGITS\n"
-    "  --calls FILE       write the calls (all, or those selected)\n"
-    "  --lines FILE       write the subscriber lines\n"
-    "  --trunks FILE      write the trunks\n"
+    "  --sort-lines hw|prg|out|in|total  сортировать абонентские линии по\n"
+    "                                    аппаратному номеру, программному номеру,\n"
+    "                                    исходящему, входящему или общему трафику\n"
+    "  --sort-trunks trunk|out|in|total  сортировать соединительные линии по\n"
+    "                                    номеру, исходящему, входящему или общему\n"
+    "                                    трафику\n"
+    "  --number ЦИФРЫ     оставить звонки этого абонента (не больше 4 цифр),\n"
+    "                     сравнивая с программным номером\n"
+    "  --hardware         сравнивать --number с аппаратным номером\n"
+    "  --prefix ЦИФРЫ     оставить звонки, набранный номер которых начинается\n"
+    "                     с ЦИФР\n"
+    "  --calls ФАЙЛ       записать звонки (все или выбранные)\n"
+    "  --lines ФАЙЛ       записать абонентские линии\n"
+    "  --trunks ФАЙЛ      записать соединительные линии\n"
     "\n"
-    "For a spreadsheet, the same three tables:\n"
-    "  --xlsx FILE        write one XLSX workbook with the sheets \"Звонки\",\n"
-    "                     \"АЛ\" and \"СЛ\" (dates, times and traffic as date and\n"
-    "                     duration cells, numbers as text)\n"
-    "  --csv-calls FILE   write the calls as CSV (UTF-8 with a byte-order mark,\n"
-    "                     fields separated by ';', CR LF line ends)\n"
-    "  --csv-lines FILE   write the subscriber lines as CSV\n"
-    "  --csv-trunks FILE  write the trunks as CSV\n"
+    "Те же три таблицы для электронных таблиц:\n"
+    "  --xlsx ФАЙЛ        записать одну книгу XLSX с листами \"Звонки\", \"АЛ\"\n"
+    "                     и \"СЛ\" (даты, время и трафик ячейками даты и\n"
+    "                     длительности, номера текстом)\n"
+    "  --csv-calls ФАЙЛ   записать звонки в CSV (UTF-8 с меткой порядка байтов,\n"
+    "                     поля через ';', концы строк CR LF)\n"
+    "  --csv-lines ФАЙЛ   записать абонентские линии в CSV\n"
+    "  --csv-trunks ФАЙЛ  записать соединительные линии в CSV\n"
     "\n"
-    "Costs, names and a period:\n"
-    "  --tariffs FILE     rate the calls by this tariff file (CSV, ';'); the\n"
-    "                     CSV files and the workbook get zone and cost columns\n"
-    "  --subscribers FILE names and departments of the subscribers (CSV,\n"
-    "                     number;name;department)\n"
-    "  --from YYYY-MM-DD  keep the calls that start on this day or later\n"
-    "  --to YYYY-MM-DD    keep the calls that start on this day or earlier;\n"
-    "                     --from and --to limit every export\n"
-    "  --bill-csv FILE    write the bill of the period as CSV (needs --tariffs)\n"
-    "  --bill-pdf FILE    write the printed bill of the period as an A4 PDF\n"
-    "                     (needs --tariffs)\n"
-    "  --help             show this text\n"
+    "Стоимость, имена и период:\n"
+    "  --tariffs ФАЙЛ     оценить звонки по этому файлу тарифов (CSV, ';');\n"
+    "                     файлы CSV и книга получают колонки зоны и стоимости\n"
+    "  --subscribers ФАЙЛ имена и отделы абонентов (CSV, номер;имя;отдел)\n"
+    "  --from ГГГГ-ММ-ДД  оставить звонки, начавшиеся в этот день или позже\n"
+    "  --to ГГГГ-ММ-ДД    оставить звонки, начавшиеся в этот день или раньше;\n"
+    "                     --from и --to ограничивают каждую запись\n"
+    "  --bill-csv ФАЙЛ    записать счёт за период в CSV (нужен --tariffs)\n"
+    "  --bill-pdf ФАЙЛ    записать печатный счёт за период в PDF формата A4\n"
+    "                     (нужен --tariffs)\n"
+    "  --help             показать эту справку\n"
     "\n"
-    "Dates are written in the short date format of the locale (LANG); with no\n"
-    "locale or the C locale, as dd.MM.yyyy (05.03.2007), as in the Russian one.\n"
-    "An existing export file is replaced only once the new one is complete;\n"
-    "the call-log file itself, a FIFO or a socket is never written to.\n"
-    "Exit status: 0 done, 1 an export failed, 2 bad arguments, an unreadable\n"
-    "call-log file or a refused tariff or subscriber file (no file written).\n";
+    "Даты пишутся в кратком формате даты языковых настроек (LANG); без них или\n"
+    "в локали C - как дд.ММ.гггг (05.03.2007), как в русской.\n"
+    "Существующий файл записи заменяется только готовым новым; сам журнал\n"
+    "звонков, канал или сокет не перезаписываются никогда.\n"
+    "Код возврата: 0 готово, 1 запись не удалась, 2 неверные параметры,\n"
+    "нечитаемый журнал звонков или отвергнутый файл тарифов или абонентов\n"
+    "(ни один файл не записан).\n";
 
 struct TArguments {
     std::string CallLog;
@@ -146,9 +148,9 @@ std::optional<std::string> Parse(int argc, char** argv, TArguments& args) {
     for (size_t i = 0; i < rest.size(); ++i) {
         std::string_view arg = rest[i];
         if (arg.substr(0, 2) != "--" || arg == "--") {
-            if (!args.CallLog.empty()) return "more than one call-log file given";
+            if (!args.CallLog.empty()) return "указано больше одного журнала звонков";
             if (arg == "--" && i + 1 < rest.size()) arg = rest[++i];
-            if (arg.empty() || arg == "--") return "an empty call-log file name";
+            if (arg.empty() || arg == "--") return "пустое имя журнала звонков";
             args.CallLog = std::string(arg);
             continue;
         }
@@ -159,7 +161,7 @@ std::optional<std::string> Parse(int argc, char** argv, TArguments& args) {
             inlineValue = arg.substr(eq + 1);
         }
         if (name == "--help" || name == "--hardware") {
-            if (inlineValue) return std::string(name) + " takes no value";
+            if (inlineValue) return std::string(name) + " не принимает значения";
             (name == "--help" ? args.Help : args.Hardware) = true;
             continue;
         }
@@ -169,31 +171,31 @@ std::optional<std::string> Parse(int argc, char** argv, TArguments& args) {
             return std::nullopt;
         };
         const auto once = [&](auto& slot) -> std::optional<std::string> {
-            if (slot) return std::string(name) + " given twice";
+            if (slot) return std::string(name) + " указан дважды";
             auto v = value();
-            if (!v) return std::string(name) + " needs a value";
+            if (!v) return std::string(name) + " требует значения";
             slot = std::move(*v);
             return std::nullopt;
         };
         std::optional<std::string> text, error;
         if (name == "--sort-lines") {
-            if (args.SortLines) return "--sort-lines given twice";
+            if (args.SortLines) return "--sort-lines указан дважды";
             if ((error = once(text))) return error;
             args.SortLines = LineSortKey(*text);
-            if (!args.SortLines) return "--sort-lines takes hw, prg, out, in or total";
+            if (!args.SortLines) return "--sort-lines принимает hw, prg, out, in или total";
         } else if (name == "--sort-trunks") {
-            if (args.SortTrunks) return "--sort-trunks given twice";
+            if (args.SortTrunks) return "--sort-trunks указан дважды";
             if ((error = once(text))) return error;
             args.SortTrunks = TrunkSortKey(*text);
-            if (!args.SortTrunks) return "--sort-trunks takes trunk, out, in or total";
+            if (!args.SortTrunks) return "--sort-trunks принимает trunk, out, in или total";
         } else if (name == "--number") {
             if ((error = once(args.Number))) return error;
             if (args.Number->empty() || args.Number->size() > 4 || !AllDigits(*args.Number))
-                return "--number takes one to four digits, not \"" + *args.Number + "\"";
+                return "--number принимает от одной до четырёх цифр, а не \"" + *args.Number + "\"";
         } else if (name == "--prefix") {
             if ((error = once(args.Prefix))) return error;
             if (args.Prefix->empty() || !AllDigits(*args.Prefix))
-                return "--prefix takes digits, not \"" + *args.Prefix + "\"";
+                return "--prefix принимает только цифры, а не \"" + *args.Prefix + "\"";
         } else if (name == "--calls") {
             if ((error = once(args.Calls))) return error;
         } else if (name == "--lines") {
@@ -217,22 +219,22 @@ std::optional<std::string> Parse(int argc, char** argv, TArguments& args) {
             if ((error = once(from ? args.From : args.To))) return error;
             const std::string& date = *(from ? args.From : args.To);
             if (!ParseIsoDate(date, from ? args.Period.FromDay : args.Period.ToDay))
-                return std::string(name) + " takes a date YYYY-MM-DD, not \"" + date + "\"";
+                return std::string(name) + " принимает дату ГГГГ-ММ-ДД, а не \"" + date + "\"";
         } else if (name == "--bill-csv") {
             if ((error = once(args.BillCsv))) return error;
         } else if (name == "--bill-pdf") {
             if ((error = once(args.BillPdf))) return error;
         } else {
-            return "unknown option " + std::string(name);
+            return "неизвестный параметр " + std::string(name);
         }
         for (const std::optional<std::string>* file : Outputs(args))
-            if (*file && (*file)->empty()) return std::string(name) + " needs a file name";
+            if (*file && (*file)->empty()) return std::string(name) + " требует имя файла";
     }
     if (args.Help) return std::nullopt;
-    if (args.CallLog.empty()) return "no call-log file given";
-    if (args.Hardware && !args.Number) return "--hardware needs --number";
-    if (args.BillCsv && !args.Tariffs) return "--bill-csv needs --tariffs";
-    if (args.BillPdf && !args.Tariffs) return "--bill-pdf needs --tariffs";
+    if (args.CallLog.empty()) return "не указан журнал звонков";
+    if (args.Hardware && !args.Number) return "--hardware требует --number";
+    if (args.BillCsv && !args.Tariffs) return "--bill-csv требует --tariffs";
+    if (args.BillPdf && !args.Tariffs) return "--bill-pdf требует --tariffs";
     return std::nullopt;
 }
 
@@ -248,7 +250,7 @@ void Print(const char* title, const Grid& grid) {
 int main(int argc, char** argv) {
     TArguments args;
     if (const auto error = Parse(argc, argv, args)) {
-        std::cerr << "tallyphon-report: " << *error << " (see --help)\n";
+        std::cerr << "tallyphon-report: " << *error << " (справка: tallyphon-report --help)\n";
         return kUsageError;
     }
     if (args.Help) {

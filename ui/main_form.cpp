@@ -90,21 +90,22 @@ QLabel* AddStatusPanel(QStatusBar* bar, const QString& name, int width, bool las
 
 TMainForm::TMainForm(TStartMode mode, TLinkFactory makeLink, QWidget* parent)
     : QMainWindow(parent),
-      FileMenu(new QMenu("Файл", this)),
-      SelectFileFromData_MenuItem(new QAction("Выбрать файл для сохранения данных", this)),
-      Report_MenuItem(new QAction("Составление выборки данных", this)),
-      ExitMenuItem(new QAction("Выйти из программы", this)),
-      ATSMenu(new QMenu("АТС", this)),
-      LoadFromATSMenuItem(new QAction("Считать все данные из АТС", this)),
-      ReadUninterruptMenuItem(new QAction("Считывать данные непрерывно.", this)),
-      RealTime_MenuItem(new QAction("Отслеживание соединений в режиме реального времени", this)),
-      ClearListMenuItem(new QAction("Очистить список", this)),
-      OptionsMenu(new QMenu("Настройки", this)),
-      OptionsMenuItem(new QAction("Настройки программы", this)),
-      HelpMenu(new QMenu("Помощь", this)),
-      AboutMenuItem(new QAction("О программе", this)),
+      FileMenu(new QMenu("&Файл", this)),
+      SelectFileFromData_MenuItem(new QAction("&Выбрать файл для сохранения данных", this)),
+      Report_MenuItem(new QAction("&Составление выборки данных", this)),
+      ExitMenuItem(new QAction("В&ыйти из программы", this)),
+      ATSMenu(new QMenu("&АТС", this)),
+      LoadFromATSMenuItem(new QAction("&Считать все данные из АТС", this)),
+      ReadUninterruptMenuItem(new QAction("Считывать данные &непрерывно.", this)),
+      RealTime_MenuItem(new QAction("&Отслеживание соединений в режиме реального времени", this)),
+      ClearListMenuItem(new QAction("О&чистить список", this)),
+      OptionsMenu(new QMenu("&Настройки", this)),
+      OptionsMenuItem(new QAction("&Настройки программы", this)),
+      HelpMenu(new QMenu("&Помощь", this)),
+      AboutMenuItem(new QAction("&О программе", this)),
       ToolBar1(new QToolBar(this)),
       ReadDataToolButton(new QToolButton),
+      StopMenuItem(new QAction("Ос&тановить считывание", this)),
       StopToolButton(new QToolButton),
       ReloadToolButton(new QToolButton),
       DatePicker(new QDateEdit),
@@ -167,15 +168,30 @@ void TMainForm::BuildMenus() {
         {ClearListMenuItem, "ClearListMenuItem"},
         {OptionsMenuItem, "OptionsMenuItem"},
         {AboutMenuItem, "AboutMenuItem"},
+        {StopMenuItem, "StopMenuItem"},
     };
     for (const auto& [action, name] : names)
         action->setObjectName(name);
+    // Shown beside the items; they work while the window has the focus.
+    const std::pair<QAction*, QKeySequence> keys[] = {
+        {LoadFromATSMenuItem, QKeySequence(Qt::Key_F5)},
+        {ReadUninterruptMenuItem, QKeySequence(Qt::CTRL | Qt::Key_R)},
+        {StopMenuItem, QKeySequence(Qt::Key_Escape)},
+        {SelectFileFromData_MenuItem, QKeySequence(Qt::CTRL | Qt::Key_O)},
+        {Report_MenuItem, QKeySequence(Qt::CTRL | Qt::Key_L)},
+        {RealTime_MenuItem, QKeySequence(Qt::CTRL | Qt::Key_M)},
+        {AboutMenuItem, QKeySequence(Qt::Key_F1)},
+        {ExitMenuItem, QKeySequence(Qt::CTRL | Qt::Key_Q)},
+    };
+    for (const auto& [action, key] : keys)
+        action->setShortcut(key);
 
     FileMenu->addAction(SelectFileFromData_MenuItem);
     FileMenu->addAction(Report_MenuItem);
     FileMenu->addAction(ExitMenuItem);
     ATSMenu->addAction(LoadFromATSMenuItem);
     ATSMenu->addAction(ReadUninterruptMenuItem);
+    ATSMenu->addAction(StopMenuItem);
     ATSMenu->addAction(RealTime_MenuItem);
     ATSMenu->addAction(ClearListMenuItem);
     OptionsMenu->addAction(OptionsMenuItem);
@@ -189,7 +205,7 @@ void TMainForm::BuildMenus() {
     QFont bold = LoadFromATSMenuItem->font();
     bold.setBold(true);
     LoadFromATSMenuItem->setFont(bold);
-    LoadFromATSMenuItem->setToolTip(LoadFromATSMenuItem->text());
+    LoadFromATSMenuItem->setToolTip("Считать все данные из АТС");
     LoadFromATSMenuItem->setIcon(style()->standardIcon(QStyle::SP_ArrowDown));
 
     connect(SelectFileFromData_MenuItem, &QAction::triggered, this,
@@ -215,10 +231,12 @@ void TMainForm::BuildToolBar() {
     // Takes the menu item's caption, hint and image, and runs its command.
     ReadDataToolButton->setObjectName("ReadDataToolButton");
     ReadDataToolButton->setDefaultAction(LoadFromATSMenuItem);
+    // The stop item and the stop button are one command, enabled together.
+    StopMenuItem->setToolTip("Остановить  считывание");
+    StopMenuItem->setIcon(style()->standardIcon(QStyle::SP_BrowserStop));
+    StopMenuItem->setEnabled(false);
     StopToolButton->setObjectName("StopToolButton");
-    StopToolButton->setToolTip("Остановить  считывание");
-    StopToolButton->setIcon(style()->standardIcon(QStyle::SP_BrowserStop));
-    StopToolButton->setEnabled(false);
+    StopToolButton->setDefaultAction(StopMenuItem);
     ReloadToolButton->setObjectName("ReloadToolButton");
     ReloadToolButton->setToolTip("Обновить");
     ReloadToolButton->setIcon(style()->standardIcon(QStyle::SP_BrowserReload));
@@ -228,7 +246,7 @@ void TMainForm::BuildToolBar() {
         b->setFixedSize(24, 24);
         ToolBar1->addWidget(b);
     }
-    connect(StopToolButton, &QToolButton::clicked, this, &TMainForm::StopToolButtonClick);
+    connect(StopMenuItem, &QAction::triggered, this, &TMainForm::StopToolButtonClick);
     connect(ReloadToolButton, &QToolButton::clicked, this, &TMainForm::ReloadToolButtonClick);
 
     DatePicker->setObjectName("DatePicker");
@@ -370,7 +388,7 @@ void TMainForm::LockControls() {
         a->setEnabled(false);
     ReloadToolButton->setEnabled(false);
     ReadDataToolButton->setEnabled(false);
-    StopToolButton->setEnabled(true);
+    StopMenuItem->setEnabled(true);
 }
 
 void TMainForm::UnlockControls() {
@@ -380,7 +398,7 @@ void TMainForm::UnlockControls() {
         a->setEnabled(true);
     ReloadToolButton->setEnabled(true);
     ReadDataToolButton->setEnabled(true);
-    StopToolButton->setEnabled(false);
+    StopMenuItem->setEnabled(false);
 }
 
 void TMainForm::SetUnInterruptPanel(const std::string& text) {
@@ -388,7 +406,12 @@ void TMainForm::SetUnInterruptPanel(const std::string& text) {
 }
 
 void TMainForm::EnableStop() {
-    StopToolButton->setEnabled(true);
+    StopMenuItem->setEnabled(true);
+}
+
+void TMainForm::ShowReadAllEnd(int calls) {
+    // The panels come back once the message has been read.
+    StatusBar1->showMessage(QString("Считано звонков: %1").arg(calls), 15000);
 }
 
 void TMainForm::ReleaseReadButton() {
@@ -462,6 +485,14 @@ void TMainForm::OptionsMenuItemClick() {
     });
     optionsForm_->move(pos() + QPoint(25, 25));
     optionsForm_->exec();
+}
+
+void TMainForm::FirstStartSettings() {
+    if (startMode_ != TStartMode::Window || seam::Unattended() || !controller_ ||
+        controller_->StartUpResult() != TStartUpResult::FirstStart)
+        return;
+    OptionsMenuItemClick();
+    controller_->OfferCallLogFile();
 }
 
 void TMainForm::AboutMenuItemClick() {

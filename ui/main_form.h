@@ -54,6 +54,10 @@ class TMainForm : public QMainWindow, public IReadingForm {
     void SetAboutForm(TAboutForm* form) { aboutForm_ = form; }
     void SetReportForm(TMainForm_rep* form) { reportForm_ = form; }
     void SetRealTimeForm(TRealTimeForm* form) { realTimeForm_ = form; }
+    // After a first start's notice, with the windows set: the settings
+    // dialog, then the choice of the call-log file. Nothing on a later
+    // start or when nobody can answer.
+    void FirstStartSettings();
 
     // --- what the controller shows; all on the user-interface thread ------
     void ShowExchange(const TExchangeView& view) override;
@@ -66,6 +70,7 @@ class TMainForm : public QMainWindow, public IReadingForm {
     void UnlockControls() override;
     void SetUnInterruptPanel(const std::string& text) override;
     void EnableStop() override;
+    void ShowReadAllEnd(int calls) override;
     // Shows ReadDataToolButton as not pressed.
     void ReleaseReadButton() override;
     void StartUnInterruptTimer() override;
@@ -144,6 +149,7 @@ class TMainForm : public QMainWindow, public IReadingForm {
     QAction* const AboutMenuItem;
     QToolBar* const ToolBar1;
     QToolButton* const ReadDataToolButton;
+    QAction* const StopMenuItem;
     QToolButton* const StopToolButton;
     QToolButton* const ReloadToolButton;
     QDateEdit* const DatePicker;

@@ -32,7 +32,7 @@ QString FileNameText(const std::string& name) {
 TRealTimeForm::TRealTimeForm(QWidget* parent)
     : QDialog(parent),
       MainMenu1(new QMenuBar(this)),
-      N1(new QMenu("Файл", this)),
+      N1(new QMenu("&Файл", this)),
       N2(new QAction("Выбрать файл для сохранения данных", this)),
       ListBox1(new QListWidget),
       RealTimeTimer(new QTimer(this)),

@@ -1,7 +1,10 @@
 // The command line and the choice of the offscreen platform.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include "app/command_line.h"
+#include "tests/common/test_support.h"
 
 namespace {
 
@@ -66,6 +69,40 @@ TEST(CommandLine, OffscreenWhenHeadlessOrWhenNothingCanShowAWindow) {
     for (const Row& r : rows)
         EXPECT_EQ(NeedsOffscreenPlatform(r.headless, r.display, r.wayland, r.platform), r.offscreen)
             << r.headless << (r.display ? r.display : "-") << (r.platform ? r.platform : "-");
+}
+
+TEST(CommandLine, FilesOfAProgramStartedInHomeGoToTheUsersDataDirectory) {
+    struct Row {
+        bool headless, inHome, holdsSettings;
+        const char* home;
+        const char* xdg;
+        const char* dir;
+    };
+    const Row rows[] = {
+        {false, true, false, "/home/op", nullptr, "/home/op/.local/share/tallyphon"},
+        {false, true, false, "/home/op", "", "/home/op/.local/share/tallyphon"},
+        {false, true, false, "/home/op", "/data/op", "/data/op/tallyphon"},
+        {false, true, false, "/home/op", "rel", "/home/op/.local/share/tallyphon"},
+        {false, true, true, "/home/op", nullptr, ""},
+        {false, false, false, "/home/op", nullptr, ""},
+        {true, true, false, "/home/op", nullptr, ""},
+        {false, true, false, nullptr, nullptr, ""},
+    };
+    for (const Row& r : rows)
+        EXPECT_EQ(UserStartDir(r.headless, r.inHome, r.holdsSettings, r.home, r.xdg), r.dir)
+            << r.headless << r.inHome << r.holdsSettings << (r.xdg ? r.xdg : "-");
+}
+
+TEST(CommandLine, TheUsersDataDirectoryIsMadeForItsOwnerOnly) {
+    const testing_support::TTempDir home;
+    const std::string dir = home.File(".local/share/tallyphon");
+    EXPECT_EQ(MakeUserStartDir(dir), "");
+    struct stat st = {};
+    ASSERT_EQ(stat(dir.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0700u);
+    EXPECT_EQ(MakeUserStartDir(dir), "");
+    EXPECT_TRUE(SameDirectory(home.Path() + "/.local/..", home.Path().c_str()));
+    EXPECT_FALSE(SameDirectory(dir, home.Path().c_str()));
 }
 
 }  // namespace

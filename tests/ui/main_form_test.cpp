@@ -12,6 +12,7 @@
 #include <QDateEdit>
 #include <QLabel>
 #include <QListWidget>
+#include <QMenuBar>
 #include <QProgressBar>
 #include <QSignalSpy>
 #include <QStatusBar>
@@ -25,6 +26,7 @@
 #include "tests/common/recorder.h"
 #include "tests/ui/ui_test_support.h"
 #include "ui/main_form.h"
+#include "ui/options_form.h"
 #include "ui/real_time_form.h"
 
 using namespace testing_support;
@@ -138,6 +140,35 @@ TEST_F(MainForm, FirstStartNoticeDeletesTheOutputSettingsAndLeavesThePortClosed)
         EXPECT_FALSE(Child<QTimer>(*f, "UnInterruptTimer")->isActive());
         f.reset();
     }
+}
+
+TEST_F(MainForm, FirstStartLeadsThroughTheSettingsToASaveDialogForThisYearsFile) {
+    Serve(Office());
+    form = CreateMainForm(dir.Path(), port->Factory());
+    ASSERT_EQ(recorder.Messages().size(), 1u);
+    TOptionsForm options;
+    form->SetOptionsForm(&options);
+    bool settingsFirst = false;
+    QTimer::singleShot(0, [&] {
+        settingsFirst =
+            QApplication::activeModalWidget() == &options && recorder.FileRequests().empty();
+        options.reject();
+    });
+    recorder.QueueFileAnswer(dir.File("calls.txt"));
+    form->FirstStartSettings();
+    EXPECT_TRUE(settingsFirst);
+    ASSERT_EQ(recorder.FileRequests().size(), 1u);
+    const seam::TFileRequest request = recorder.FileRequests()[0];
+    EXPECT_TRUE(request.Save);
+    EXPECT_EQ(request.Filter, "Текстовые файлы (*.txt)");
+    EXPECT_EQ(request.FileName,
+              dir.File("calls-" + std::to_string(QDate::currentDate().year()) + ".txt"));
+    EXPECT_EQ(form->Link()->Settings.TarifFileName, dir.File("calls.txt"));
+    // A later start asks nothing.
+    form.reset();
+    form = CreateMainForm(dir.Path(), port->Factory());
+    form->FirstStartSettings();
+    EXPECT_EQ(recorder.FileRequests().size(), 1u);
 }
 
 struct TFailureRow {
@@ -322,7 +353,9 @@ TEST_P(FileChoice, AnotherFileEmptiesTheListAndTheSettingsAreAlwaysRewritten) {
 
     ASSERT_EQ(recorder.FileRequests().size(), 1u);
     const seam::TFileRequest request = recorder.FileRequests()[0];
-    EXPECT_FALSE(request.Save);
+    EXPECT_TRUE(request.Save);
+    EXPECT_EQ(request.Caption, "Сохранить");
+    EXPECT_EQ(request.Filter, "Текстовые файлы (*.txt)");
     EXPECT_EQ(request.Directory, dir.Path());
     EXPECT_EQ(request.FileName, dir.File("calls.txt"));
     EXPECT_EQ(request.DefaultSuffix, "txt");
@@ -443,6 +476,22 @@ TEST_F(MainForm, TheMonitorNeverSharesThePortAndLeavesItUsable) {
     ASSERT_TRUE(WaitUntil([&] { return form->Reader()->isFinished(); }));
     EXPECT_EQ(recorder.Messages(), std::vector<TShownMessage>{});
     EXPECT_EQ(form->StatusBar1Panel(0)->text().toStdString(), "АТС: ОФИС");
+}
+
+TEST_F(MainForm, ReadAllEndsWithTheNumberOfCallsInTheStatusBar) {
+    StartIdentified();
+    auto* bar = Child<QStatusBar>(*form, "StatusBar1");
+    Child<QAction>(*form, "LoadFromATSMenuItem")->trigger();
+    EXPECT_TRUE(WaitUntil([&] { return !bar->currentMessage().isEmpty(); }));
+    EXPECT_EQ(bar->currentMessage().toStdString(), "Считано звонков: 7");
+    EXPECT_EQ(Child<QProgressBar>(*form, "CGauge1")->value(), 0);
+    // Continuous reading has no end to count.
+    bar->clearMessage();
+    Child<QAction>(*form, "ReadUninterruptMenuItem")->trigger();
+    Child<QAction>(*form, "StopMenuItem")->trigger();
+    ASSERT_TRUE(WaitUntil([&] { return form->Reader()->isFinished(); }));
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(bar->currentMessage().isEmpty());
 }
 
 TEST_F(MainForm, PickerTimerAdvancesTheTimeButNeverTheDate) {
@@ -584,3 +633,19 @@ TEST_F(MainForm, EveryControlIsFoundByItsName) {
 }
 
 }  // namespace
+
+TEST_F(MainForm, EveryCommandHasItsShortcutAndEveryMenuItsMnemonic) {
+    StartIdentified();
+    const std::pair<const char*, const char*> rows[] = {
+        {"LoadFromATSMenuItem", "F5"}, {"ReadUninterruptMenuItem", "Ctrl+R"},
+        {"StopMenuItem", "Esc"},       {"SelectFileFromData_MenuItem", "Ctrl+O"},
+        {"Report_MenuItem", "Ctrl+L"}, {"RealTime_MenuItem", "Ctrl+M"},
+        {"AboutMenuItem", "F1"},       {"ExitMenuItem", "Ctrl+Q"},
+    };
+    for (const auto& [name, key] : rows)
+        EXPECT_EQ(Child<QAction>(*form, name)->shortcut().toString().toStdString(), key) << name;
+    EXPECT_EQ(Child<QToolButton>(*form, "StopToolButton")->defaultAction(),
+              Child<QAction>(*form, "StopMenuItem"));
+    for (QAction* menu : form->menuBar()->actions())
+        EXPECT_TRUE(menu->text().contains('&')) << menu->text().toStdString();
+}

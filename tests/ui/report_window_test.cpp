@@ -417,12 +417,12 @@ TEST(ReportProgram, BadArgumentsAndFailedExportsEndWithOneLine) {
         std::string message;
     };
     const Row rows[] = {
-        {{}, 2, "no call-log file given"},
-        {{file, "--bogus"}, 2, "unknown option --bogus"},
-        {{file, "--number", "12345"}, 2, "--number takes one to four digits"},
-        {{file, "--prefix", "8a"}, 2, "--prefix takes digits"},
-        {{file, "--sort-lines", "speed"}, 2, "--sort-lines takes"},
-        {{file, "--calls"}, 2, "--calls needs a value"},
+        {{}, 2, "не указан журнал звонков"},
+        {{file, "--bogus"}, 2, "неизвестный параметр --bogus"},
+        {{file, "--number", "12345"}, 2, "--number принимает от одной до четырёх цифр"},
+        {{file, "--prefix", "8a"}, 2, "--prefix принимает только цифры"},
+        {{file, "--sort-lines", "speed"}, 2, "--sort-lines принимает"},
+        {{file, "--calls"}, 2, "--calls требует значения"},
         {{QString::fromStdString(none)}, 2, "Не удалось открыть файл \"" + none + "\": "},
         {{file, "--calls", file},
          1,
@@ -437,7 +437,7 @@ TEST(ReportProgram, BadArgumentsAndFailedExportsEndWithOneLine) {
         {{file, "--xlsx", QString::fromStdString(dir.File("none/b.xlsx"))},
          1,
          "Не создать или не открыть файл. errno = 2"},
-        {{file, "--csv-trunks", "a.csv", "--csv-trunks", "b.csv"}, 2, "--csv-trunks given twice"},
+        {{file, "--csv-trunks", "a.csv", "--csv-trunks", "b.csv"}, 2, "--csv-trunks указан дважды"},
     };
     for (const Row& r : rows) {
         const TRun run = RunReportProgram(r.args);
@@ -460,7 +460,7 @@ TEST(ReportProgram, WithoutALocaleDatesAreWrittenAsInTheRussianOne) {
     ASSERT_EQ(run.Status, 0) << run.Err;
     EXPECT_NE(ReadFile(dir.File("out.txt")).find("\r\n05.03.2007  14:02:07  00:01:35"),
               std::string::npos);
-    EXPECT_NE(RunReportProgram({"--help"}).Out.find("as dd.MM.yyyy (05.03.2007)"),
+    EXPECT_NE(RunReportProgram({"--help"}).Out.find("как дд.ММ.гггг (05.03.2007)"),
               std::string::npos);
 }
 
