@@ -11,14 +11,17 @@ namespace {
 class StderrSink : public IMessageSink {
   public:
     int Message(const std::string& text, const std::string& caption, TButtons) override {
-        // One line a message, so that a log keeps them apart.
-        std::string line = "[" + caption + "] " + text;
-        for (char& c : line)
-            if (c == '\n' || c == '\r') c = ' ';
-        std::fprintf(stderr, "%s\n", line.c_str());
+        std::fprintf(stderr, "%s\n", UnattendedLine(text, caption).c_str());
         return kAnswerOk;
     }
 };
+
+// One line a message, so that a log keeps them apart.
+std::string OneLine(std::string line) {
+    for (char& c : line)
+        if (c == '\n' || c == '\r') c = ' ';
+    return line;
+}
 
 StderrSink g_default;
 std::atomic<IMessageSink*> g_sink{&g_default};
@@ -40,6 +43,15 @@ void SetUnattended(bool on) {
 }
 bool Unattended() {
     return g_unattended;
+}
+
+std::string UnattendedLine(const std::string& text, const std::string& caption) {
+    static const char* const warnings[] = {"Внимание!", "Предупреждение", "Предупреждение!",
+                                           "Уведомление"};
+    const char* priority = "<3>";
+    for (const char* w : warnings)
+        if (caption == w) priority = "<4>";
+    return priority + OneLine("[" + caption + "] " + text);
 }
 
 int ShowMessage(const std::string& text, const std::string& caption, TButtons buttons) {

@@ -61,6 +61,16 @@ IMessageSink* MessageSink();
 void SetUnattended(bool on);
 bool Unattended();
 
+// The line standard error gets for a message under caption, led by the
+// priority prefix of sd-daemon so that a journal files it by severity
+// ("journalctl -p warning" shows the problems only):
+//   <4> warning: "Внимание!", "Предупреждение", "Предупреждение!" and
+//       "Уведомление" (something for the operator to set right: no
+//       exchange found, a first start);
+//   <3> error: every other caption ("Ошибка", "Ошибка!", "Авария!", the
+//       program's title over an unexpected exception, none at all).
+std::string UnattendedLine(const std::string& text, const std::string& caption);
+
 // Shows one message through the installed sink; returns its answer.
 int ShowMessage(const std::string& text, const std::string& caption,
                 TButtons buttons = TButtons::Ok);

@@ -371,32 +371,32 @@ TEST_F(UnattendedStart, HeadlessBadStartsEndWithAStatusAndAMessageAndChangeNoFil
         {{"--headless", "--bogus"},
          "",
          2,
-         "[Ошибка!] Неизвестный параметр: --bogus. Справка: tallyphon --help"},
+         "<3>[Ошибка!] Неизвестный параметр: --bogus. Справка: tallyphon --help"},
         {{"--headless", "--dir"},
          "",
          2,
-         "[Ошибка!] Параметр --dir требует имя каталога. Справка: tallyphon --help"},
+         "<3>[Ошибка!] Параметр --dir требует имя каталога. Справка: tallyphon --help"},
         {{"--headless", "--dir", dir.File("missing")},
          "",
          2,
-         "[Ошибка!] Каталог запуска не найден: " + dir.File("missing")},
+         "<3>[Ошибка!] Каталог запуска не найден: " + dir.File("missing")},
         {{"--headless", "--dir", dir.File("plain")},
          "",
          2,
-         "[Ошибка!] Каталог запуска не является каталогом: " + dir.File("plain")},
+         "<3>[Ошибка!] Каталог запуска не является каталогом: " + dir.File("plain")},
         {{"--headless", "--dir", dir.Path()},
          dir.File("gone"),
          1,
-         "[Ошибка!] Ошибка при открытии СОМ-порта. COM1 в каталоге запуска указывает на " +
+         "<3>[Ошибка!] Ошибка при открытии СОМ-порта. COM1 в каталоге запуска указывает на " +
              dir.File("gone") + ", которого нет."},
-        {{"--headless", "--dir", dir.Path()}, "", 1, "[Уведомление] АТС не обнаружена."},
+        {{"--headless", "--dir", dir.Path()}, "", 1, "<4>[Уведомление] АТС не обнаружена."},
     };
     // Root may write anywhere it is not stopped by a read-only mount.
     if (access("/proc/sys", W_OK) != 0)
         rows.push_back({{"--headless", "--dir", "/proc/sys"},
                         "",
                         2,
-                        "[Ошибка!] Нет права записи в каталог запуска: /proc/sys"});
+                        "<3>[Ошибка!] Нет права записи в каталог запуска: /proc/sys"});
     for (const Row& row : rows) {
         SCOPED_TRACE(row.args.back());
         std::unique_ptr<sim::TSimExchange> exchange;
