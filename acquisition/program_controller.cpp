@@ -4,6 +4,9 @@
 #include <boost/make_shared.hpp>
 #include <cstdio>
 
+#include <QCoreApplication>
+
+#include "acquisition/journal_lines.h"
 #include "config/config_files.h"
 
 namespace {
@@ -97,6 +100,9 @@ void TProgramController::StartUp() {
     const TOpenPortResult r = OpenPort(s.PortName);
     switch (r) {
         case TOpenPortResult::Identified:
+            seam::Journal(seam::TPriority::Info,
+                          StartLine(QCoreApplication::applicationName().toStdString(),
+                                    link_->Identification(), s.TarifFileName, action));
             startUpResult_ = TStartUpResult::Reading;
             switch (action) {
                 case TAutoStart::Nothing:
@@ -245,6 +251,7 @@ void TProgramController::LoadFromATS() {
     ll.Reading.RejectedRecords = 0;
     WriteTitleBlock();
     ShowExchangeInfo(false);
+    seam::Journal(seam::TPriority::Info, ReadingStartedLine(false));
     reader->start(QThread::TimeCriticalPriority);
 }
 
@@ -276,6 +283,7 @@ void TProgramController::ReadUninterrupt() {
     form_.LockControls();
     WriteTitleBlock();
     ShowExchangeInfo(false);
+    seam::Journal(seam::TPriority::Info, ReadingStartedLine(true));
     reader->start(QThread::TimeCriticalPriority);
     form_.ReleaseReadButton();
 }

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdio>
 
+#include "acquisition/journal_lines.h"
 #include "acquisition/port_messages.h"
 #include "base/message_seam.h"
 
@@ -161,13 +162,13 @@ void ReadATSThread::TellPending(size_t count) {
     if (told_) return;
     told_ = true;
     std::string text = PendingLinesText(count);
-    const std::string why = log_->LastError();
+    const std::string why = CallLogFailure(link_->Settings.TarifFileName, log_->LastError());
     if (!why.empty()) text += "\n" + why;
     // An unattended start must not wait for a person.
     if (link_->Settings.AutoStart == TAutoStart::Nothing)
         seam::ShowMessage(text, "Ошибка!");
     else
-        std::fprintf(stderr, "tallyphon: %s\n", text.c_str());
+        seam::Journal(seam::TPriority::Error, text);
 }
 
 void ReadATSThread::ShowWritten(const std::vector<std::string>& lines) {
@@ -178,6 +179,7 @@ void ReadATSThread::ShowWritten(const std::vector<std::string>& lines) {
         // Only this thread changes the counters while it reads; they travel
         // with the line as they stood when it was written.
         const int inBuffer = CountWrittenLine(state);
+        ++written_;
         ShowLine(line, inBuffer, state.RejectedRecords);
     }
 }
@@ -213,6 +215,8 @@ void ReadATSThread::run() {
     // Set while the port open is not known to lead to the exchange: it is
     // closed and opened again by its name until the exchange answers there.
     bool reopen = false;
+    const bool continuous = state.UnInterruptFlag;
+    written_ = 0;
 
     for (;;) {
         // Lines that could not be written go first; nothing more is read
@@ -258,6 +262,7 @@ void ReadATSThread::run() {
 
     // What was written goes to the disk before the reading is over.
     static_cast<void>(log_->Settle());
+    if (!continuous) seam::Journal(seam::TPriority::Info, ReadAllEndedLine(written_));
     log_->SetWrittenHook(nullptr);
     state.HoldFlag = false;
     // The callback refers to this thread object, which may go before the link.

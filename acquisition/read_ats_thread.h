@@ -70,6 +70,8 @@ class ReadATSThread : public QThread {
     boost::shared_ptr<TCallLog> log_;
     std::function<bool()> autoExit_;
     bool told_ = false;
+    // Call lines written by this run.
+    size_t written_ = 0;
     std::atomic<bool> detached_{false};
     // Lines written and not yet shown, shared with the hand-overs on their
     // way, which may outlive the thread object.

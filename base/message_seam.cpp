@@ -54,6 +54,15 @@ std::string UnattendedLine(const std::string& text, const std::string& caption) 
     return priority + OneLine("[" + caption + "] " + text);
 }
 
+void IMessageSink::Journal(TPriority priority, const std::string& text) {
+    std::fprintf(stderr, "<%d>%s\n", static_cast<int>(priority), OneLine(text).c_str());
+}
+
+void Journal(TPriority priority, const std::string& text) {
+    if (g_unattended) return g_default.Journal(priority, text);
+    g_sink.load()->Journal(priority, text);
+}
+
 int ShowMessage(const std::string& text, const std::string& caption, TButtons buttons) {
     if (g_unattended) return g_default.Message(text, caption, buttons);
     return g_sink.load()->Message(text, caption, buttons);

@@ -422,6 +422,11 @@ TEST_F(Reading, AnUnwritableCallLogLosesNothing) {
     ASSERT_EQ(log->PendingCount(), 2u);
     ASSERT_EQ(recorder.Messages().size(), 1u);
     EXPECT_NE(recorder.Messages()[0].Text.find("ожидающих записи: 2"), std::string::npos);
+    // The reason names the file.
+    EXPECT_NE(recorder.Messages()[0].Text.find("\n\"" + ll->Settings.TarifFileName +
+                                               "\": No such file or directory"),
+              std::string::npos)
+        << recorder.Messages()[0].Text;
     EXPECT_EQ(recorder.Messages()[0].Caption, "Ошибка!");
     EXPECT_EQ(ex->RecordCount(0), day.size());
 
@@ -440,6 +445,17 @@ TEST_F(Reading, AnUnwritableCallLogLosesNothing) {
     ASSERT_EQ(lines.size(), 6 + day.size());
     for (size_t i : {1, 3, 5})
         EXPECT_EQ(lines[i], kColumnLine);
+    EXPECT_EQ(recorder.JournalLines(),
+              (std::vector<std::string>{
+                  "<6>Начато считывание всего буфера",
+                  "<6>Считывание буфера закончено, записано звонков: 0",
+                  "<6>Начато считывание всего буфера",
+                  "<6>Считывание буфера закончено, записано звонков: 0",
+                  "<6>Запись в файл звонков \"" + ll->Settings.TarifFileName +
+                      "\" возобновлена, записано ожидавших строк: 4",
+                  "<6>Начато считывание всего буфера",
+                  "<6>Считывание буфера закончено, записано звонков: 20",
+              }));
 }
 
 // Stop unlocks the window at once while the reader may still be ending

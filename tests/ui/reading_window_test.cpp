@@ -154,6 +154,13 @@ TEST_F(ReadingWindow, ContinuousStartUpReadsCallsAsTheyArrive) {
     ASSERT_TRUE(ReaderDone());
     const auto lines = CallLogLines(dir.File("calls.txt"));
     EXPECT_EQ(std::vector<std::string>(lines.begin() + 2, lines.end()), expected);
+    const auto journal = recorder.JournalLines();
+    ASSERT_GE(journal.size(), 2u);
+    EXPECT_EQ(journal[0],
+              "<6>Tallyphon 2.28: АТС QTV610 \"VERANTA\", серийный номер 4321, файл "
+              "звонков \"" +
+                  dir.File("calls.txt") + "\", режим: непрерывное считывание");
+    EXPECT_EQ(journal[1], "<6>Начато непрерывное считывание");
 }
 
 // The program itself, started in a prepared directory with the start-up
