@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 
 #include "acquisition/journal_lines.h"
+#include "base/sd_notify.h"
 #include "config/config_files.h"
 
 namespace {
@@ -103,6 +104,8 @@ void TProgramController::StartUp() {
             seam::Journal(seam::TPriority::Info,
                           StartLine(QCoreApplication::applicationName().toStdString(),
                                     link_->Identification(), s.TarifFileName, action));
+            // A service manager waits for this before it counts the start done.
+            sd::Notify("READY=1");
             startUpResult_ = TStartUpResult::Reading;
             switch (action) {
                 case TAutoStart::Nothing:

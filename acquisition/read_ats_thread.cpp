@@ -8,10 +8,12 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <ctime>
 
 #include "acquisition/journal_lines.h"
 #include "acquisition/port_messages.h"
 #include "base/message_seam.h"
+#include "base/sd_notify.h"
 
 namespace {
 
@@ -171,6 +173,20 @@ void ReadATSThread::TellPending(size_t count) {
         seam::Journal(seam::TPriority::Error, text);
 }
 
+void ReadATSThread::NotifyManager() {
+    const IClock::TTimePoint now = link_->Clock().Now();
+    if (notified_ && now - notifiedAt_ < std::chrono::seconds(1)) return;
+    notified_ = true;
+    notifiedAt_ = now;
+    std::string state = "WATCHDOG=1";
+    if (written_ != toldWritten_) {
+        toldWritten_ = written_;
+        state += "\nSTATUS=Записано звонков: " + std::to_string(written_) + ", последний в " +
+                 lastCallAt_;
+    }
+    sd::Notify(state);
+}
+
 void ReadATSThread::ShowWritten(const std::vector<std::string>& lines) {
     // The line is in the file already; the window shows it while the next
     // record is being asked for.
@@ -182,6 +198,14 @@ void ReadATSThread::ShowWritten(const std::vector<std::string>& lines) {
         ++written_;
         ShowLine(line, inBuffer, state.RejectedRecords);
     }
+    if (!lines.empty()) {
+        const std::time_t t = std::time(nullptr);
+        std::tm local{};
+        char text[32] = "";
+        if (localtime_r(&t, &local)) std::strftime(text, sizeof text, "%d-%m-%Y %H:%M:%S", &local);
+        lastCallAt_ = text;
+    }
+    NotifyManager();
 }
 
 void ReadATSThread::TellReadResult(TReadResult r) {
@@ -219,6 +243,9 @@ void ReadATSThread::run() {
     written_ = 0;
 
     for (;;) {
+        // A reading that hangs stops telling the service manager so, which
+        // restarts the program.
+        NotifyManager();
         // Lines that could not be written go first; nothing more is read
         // while they wait.
         if (log_->PendingCount() > 0) {

@@ -60,6 +60,9 @@ class ReadATSThread : public QThread {
     // episode.
     void TellPending(size_t count);
     void ShowWritten(const std::vector<std::string>& lines);
+    // Tells a service manager that the reading is alive, and how many calls
+    // it has written, at most once a second on the link's clock.
+    void NotifyManager();
     // Tells the operator what a reading's result means for them, if
     // anything.
     void TellReadResult(TReadResult r);
@@ -72,6 +75,11 @@ class ReadATSThread : public QThread {
     bool told_ = false;
     // Call lines written by this run.
     size_t written_ = 0;
+    // What the service manager was told last, and when.
+    bool notified_ = false;
+    IClock::TTimePoint notifiedAt_;
+    size_t toldWritten_ = 0;
+    std::string lastCallAt_;
     std::atomic<bool> detached_{false};
     // Lines written and not yet shown, shared with the hand-overs on their
     // way, which may outlive the thread object.
