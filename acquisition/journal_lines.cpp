@@ -51,3 +51,21 @@ std::string WritingResumedLine(const std::string& path, size_t lines) {
     return "Запись в файл звонков \"" + path +
            "\" возобновлена, записано ожидавших строк: " + std::to_string(lines);
 }
+
+namespace {
+
+std::string Where(const std::string& port, const std::string& device) {
+    return "(порт " + port + (device.empty() || device == port ? "" : ", устройство " + device) +
+           ")";
+}
+
+}  // namespace
+
+std::string ExchangeSilentLine(const std::string& port, const std::string& device, long minutes) {
+    return "АТС не отвечает " + std::to_string(minutes) + " мин " + Where(port, device);
+}
+
+std::string ExchangeAnswersLine(const std::string& port, const std::string& device, long minutes) {
+    return "АТС снова отвечает " + Where(port, device) + ", не отвечала " +
+           std::to_string(minutes) + " мин";
+}

@@ -23,3 +23,8 @@ std::string CallLogFailure(const std::string& path, const std::string& why);
 // Writing to the call-log file at path works again: lines that waited went
 // to it.
 std::string WritingResumedLine(const std::string& path, size_t lines);
+// The exchange has not answered for minutes during continuous reading, on
+// port (the program's name of it) leading to device.
+std::string ExchangeSilentLine(const std::string& port, const std::string& device, long minutes);
+// It answers again after minutes of silence.
+std::string ExchangeAnswersLine(const std::string& port, const std::string& device, long minutes);

@@ -14,6 +14,7 @@
 #include "acquisition/port_messages.h"
 #include "base/message_seam.h"
 #include "base/sd_notify.h"
+#include "link/serial_devices.h"
 
 namespace {
 
@@ -173,6 +174,28 @@ void ReadATSThread::TellPending(size_t count) {
         seam::Journal(seam::TPriority::Error, text);
 }
 
+void ReadATSThread::TrackAnswer(bool answered) {
+    const IClock::TTimePoint now = link_->Clock().Now();
+    if (!answered && !silentSince_) silentSince_ = now;
+    if (!silentSince_) return;
+    const long minutes =
+        std::chrono::duration_cast<std::chrono::minutes>(now - *silentSince_).count();
+    const TSettings& s = link_->Settings;
+    if (answered) {
+        if (silenceTold_)
+            seam::Journal(seam::TPriority::Info,
+                          ExchangeAnswersLine(
+                              s.PortName, PortDeviceOf(s.PortName, s.StartDir).Device, minutes));
+        silentSince_.reset();
+        silenceTold_ = false;
+    } else if (!silenceTold_ && minutes >= kSilenceMinutes) {
+        silenceTold_ = true;
+        seam::Journal(
+            seam::TPriority::Warning,
+            ExchangeSilentLine(s.PortName, PortDeviceOf(s.PortName, s.StartDir).Device, minutes));
+    }
+}
+
 void ReadATSThread::NotifyManager() {
     const IClock::TTimePoint now = link_->Clock().Now();
     if (notified_ && now - notifiedAt_ < std::chrono::seconds(1)) return;
@@ -266,6 +289,7 @@ void ReadATSThread::run() {
             if (!Continuous()) break;
             PauseUnlessStopped(kRetryPauseMs);
             if (!Stopping()) reopen = !Reopen();
+            if (reopen) TrackAnswer(false);
             continue;
         }
 
@@ -283,6 +307,7 @@ void ReadATSThread::run() {
         // port's name (an adapter unplugged and plugged in again).
         reopen = r == TReadResult::PortError || r == TReadResult::NoLink || link_->PortLost() ||
                  !link_->PortOpen();
+        TrackAnswer(!reopen);
         if (reopen) continue;
         if (Stopping() || !state.UnInterruptFlag) break;
     }

@@ -10,6 +10,7 @@
 
 #include <QCoreApplication>
 #include <QObject>
+#include <algorithm>
 #include <atomic>
 #include <mutex>
 #include <thread>
@@ -357,6 +358,27 @@ TEST_F(Reading, ContinuousReadingSurvivesTheDeviceVanishingAndTheLineFallingSile
     ll->Reading.UnInterruptFlag = false;
     Finish();
     EXPECT_EQ(CallLines(), Expected(day));
+}
+
+TEST_F(Reading, AnExchangeSilentForFiveMinutesIsToldOnceAndSoIsItsReturn) {
+    TRecorder recorder;
+    const auto day = Day(20, 5);
+    Start(day);
+    // Gone for six minutes of the link's clock after the sixth record; the
+    // silence counts from the first request left unanswered.
+    ex->ArmRecordFault(sim::TReplyFault::Vanish, 6, std::chrono::minutes(6));
+    controller->ReadUninterrupt();
+    ASSERT_TRUE(Until([&] { return CallLines().size() == day.size(); }));
+    ll->Reading.StopFlag = true;
+    ll->Reading.UnInterruptFlag = false;
+    Finish();
+    std::vector<std::string> silence;
+    for (const auto& line : recorder.JournalLines())
+        if (line.find("отвеча") != std::string::npos) silence.push_back(line);
+    EXPECT_EQ(silence,
+              (std::vector<std::string>{
+                  "<4>АТС не отвечает 5 мин (порт COM1, устройство /dev/ttyS0)",
+                  "<6>АТС снова отвечает (порт COM1, устройство /dev/ttyS0), не отвечала 5 мин"}));
 }
 
 // The pauses before the port is opened again go by the link's clock: a
