@@ -12,6 +12,8 @@
 #include <QObject>
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
+#include <cstring>
 #include <mutex>
 #include <thread>
 
@@ -446,7 +448,7 @@ TEST_F(Reading, AnUnwritableCallLogLosesNothing) {
     EXPECT_NE(recorder.Messages()[0].Text.find("ожидающих записи: 2"), std::string::npos);
     // The reason names the file.
     EXPECT_NE(recorder.Messages()[0].Text.find("\n\"" + ll->Settings.TarifFileName +
-                                               "\": No such file or directory"),
+                                               "\": " + std::strerror(ENOENT)),
               std::string::npos)
         << recorder.Messages()[0].Text;
     EXPECT_EQ(recorder.Messages()[0].Caption, "Ошибка!");
