@@ -395,6 +395,14 @@ TEST_F(UnattendedStart, HeadlessReadsContinuouslyInItsDirectoryUntilSigterm) {
     // tells a journal's reader nothing.
     for (const char* chatter : {"propagateSizeHints", "raise()", "XDG_RUNTIME_DIR"})
         EXPECT_EQ(Errors().find(chatter), std::string::npos) << Errors();
+    // What it did is there, at the priority of information.
+    EXPECT_NE(Errors().find("<6>Tallyphon 2.28: АТС QTV610 \"VERANTA\", серийный номер 4321, "
+                            "файл звонков \"" +
+                            dir.File("calls.txt") +
+                            "\", режим: непрерывное считывание\n"
+                            "<6>Начато непрерывное считывание\n"),
+              std::string::npos)
+        << Errors();
 }
 
 TEST_F(UnattendedStart, HeadlessBadStartsEndWithAStatusAndAMessageAndChangeNoFile) {
