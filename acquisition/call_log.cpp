@@ -12,8 +12,10 @@
 #include <cstring>
 #include <thread>
 
+#include "acquisition/journal_lines.h"
 #include "base/cp1251.h"
 #include "base/fd.h"
+#include "base/message_seam.h"
 
 const char* const kColumnLine = "       Начало         Продолжит   Абонент      СЛ     Номер";
 
@@ -440,10 +442,16 @@ bool TCallLog::SettleLocked(std::vector<std::string>& written) {
     if (batch->StateSaved) unacknowledged_ = batch->Unacknowledged;
     if (!ok) {
         error_ = batch->Error;
+        failing_ = true;
         pending_.insert(pending_.begin(), batch->Entries.begin(), batch->Entries.end());
         return false;
     }
     error_.clear();
+    if (failing_) {
+        failing_ = false;
+        seam::Journal(seam::TPriority::Info,
+                      WritingResumedLine(batch->Path, batch->Entries.size()));
+    }
     Step(TCallLogStep::OnDisk);
     for (const TEntry& e : batch->Entries)
         if (!e.Title) written.push_back(e.Line);

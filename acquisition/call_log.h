@@ -164,4 +164,6 @@ class TCallLog : public IUnacknowledgedStore {
     std::function<void(const std::vector<std::string>&)> written_;
     std::unique_ptr<TDiskSync> sync_;
     std::string error_;
+    // Set from a failed write until one succeeds (which the log is told).
+    bool failing_ = false;
 };

@@ -20,6 +20,13 @@ void ReportPortOpening(TOpenPortResult result, const TLowLevel& link) {
             break;
         case TOpenPortResult::PortFailed: {
             std::string text = PortOpenErrorText(link.LastOpenError());
+            const uint32_t err = link.LastOpenError().SystemError;
+            // Refused: say whose device it is rather than guess the group.
+            if (err == EACCES || err == EPERM) {
+                const std::string owner = DeviceGroupText(
+                    PortDeviceOf(link.Settings.PortName, link.Settings.StartDir).Device);
+                if (!owner.empty()) text = "Ошибка при открытии СОМ-порта.\n" + owner;
+            }
             // A COMn link of the start-up directory that leads nowhere:
             // say where it points.
             if (link.LastOpenError().SystemError == ENOENT) {

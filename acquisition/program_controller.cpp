@@ -5,6 +5,10 @@
 #include <boost/make_shared.hpp>
 #include <cstdio>
 
+#include <QCoreApplication>
+
+#include "acquisition/journal_lines.h"
+#include "base/sd_notify.h"
 #include "config/config_files.h"
 
 namespace {
@@ -105,6 +109,11 @@ void TProgramController::StartUp() {
     const TOpenPortResult r = OpenPort(s.PortName);
     switch (r) {
         case TOpenPortResult::Identified:
+            seam::Journal(seam::TPriority::Info,
+                          StartLine(QCoreApplication::applicationName().toStdString(),
+                                    link_->Identification(), s.TarifFileName, action));
+            // A service manager waits for this before it counts the start done.
+            sd::Notify("READY=1");
             startUpResult_ = TStartUpResult::Reading;
             switch (action) {
                 case TAutoStart::Nothing:
@@ -254,6 +263,7 @@ void TProgramController::LoadFromATS() {
     WriteTitleBlock();
     ShowExchangeInfo(false);
     reader->SetReadAll();
+    seam::Journal(seam::TPriority::Info, ReadingStartedLine(false));
     reader->start(QThread::TimeCriticalPriority);
 }
 
@@ -285,6 +295,7 @@ void TProgramController::ReadUninterrupt() {
     form_.LockControls();
     WriteTitleBlock();
     ShowExchangeInfo(false);
+    seam::Journal(seam::TPriority::Info, ReadingStartedLine(true));
     reader->start(QThread::TimeCriticalPriority);
     form_.ReleaseReadButton();
 }

@@ -8,9 +8,13 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <ctime>
 
+#include "acquisition/journal_lines.h"
 #include "acquisition/port_messages.h"
 #include "base/message_seam.h"
+#include "base/sd_notify.h"
+#include "link/serial_devices.h"
 
 namespace {
 
@@ -161,26 +165,70 @@ void ReadATSThread::TellPending(size_t count) {
     if (told_) return;
     told_ = true;
     std::string text = PendingLinesText(count);
-    const std::string why = log_->LastError();
+    const std::string why = CallLogFailure(link_->Settings.TarifFileName, log_->LastError());
     if (!why.empty()) text += "\n" + why;
     // An unattended start must not wait for a person.
     if (link_->Settings.AutoStart == TAutoStart::Nothing)
         seam::ShowMessage(text, "Ошибка!");
     else
-        std::fprintf(stderr, "tallyphon: %s\n", text.c_str());
+        seam::Journal(seam::TPriority::Error, text);
+}
+
+void ReadATSThread::TrackAnswer(bool answered) {
+    const IClock::TTimePoint now = link_->Clock().Now();
+    if (!answered && !silentSince_) silentSince_ = now;
+    if (!silentSince_) return;
+    const long minutes =
+        std::chrono::duration_cast<std::chrono::minutes>(now - *silentSince_).count();
+    const TSettings& s = link_->Settings;
+    if (answered) {
+        if (silenceTold_)
+            seam::Journal(seam::TPriority::Info,
+                          ExchangeAnswersLine(
+                              s.PortName, PortDeviceOf(s.PortName, s.StartDir).Device, minutes));
+        silentSince_.reset();
+        silenceTold_ = false;
+    } else if (!silenceTold_ && minutes >= kSilenceMinutes) {
+        silenceTold_ = true;
+        seam::Journal(
+            seam::TPriority::Warning,
+            ExchangeSilentLine(s.PortName, PortDeviceOf(s.PortName, s.StartDir).Device, minutes));
+    }
+}
+
+void ReadATSThread::NotifyManager() {
+    const IClock::TTimePoint now = link_->Clock().Now();
+    if (notified_ && now - notifiedAt_ < std::chrono::seconds(1)) return;
+    notified_ = true;
+    notifiedAt_ = now;
+    std::string state = "WATCHDOG=1";
+    if (written_ != toldWritten_) {
+        toldWritten_ = written_;
+        state += "\nSTATUS=Записано звонков: " + std::to_string(written_) + ", последний в " +
+                 lastCallAt_;
+    }
+    sd::Notify(state);
 }
 
 void ReadATSThread::ShowWritten(const std::vector<std::string>& lines) {
     // The line is in the file already; the window shows it while the next
     // record is being asked for.
     TReadingState& state = link_->Reading;
-    written_ += static_cast<int>(lines.size());
+    written_ += lines.size();
     for (const std::string& line : lines) {
         // Only this thread changes the counters while it reads; they travel
         // with the line as they stood when it was written.
         const int inBuffer = CountWrittenLine(state);
         ShowLine(line, inBuffer, state.RejectedRecords);
     }
+    if (!lines.empty()) {
+        const std::time_t t = std::time(nullptr);
+        std::tm local{};
+        char text[32] = "";
+        if (localtime_r(&t, &local)) std::strftime(text, sizeof text, "%d-%m-%Y %H:%M:%S", &local);
+        lastCallAt_ = text;
+    }
+    NotifyManager();
 }
 
 void ReadATSThread::TellReadResult(TReadResult r) {
@@ -214,8 +262,13 @@ void ReadATSThread::run() {
     // Set while the port open is not known to lead to the exchange: it is
     // closed and opened again by its name until the exchange answers there.
     bool reopen = false;
+    const bool continuous = state.UnInterruptFlag;
+    written_ = 0;
 
     for (;;) {
+        // A reading that hangs stops telling the service manager so, which
+        // restarts the program.
+        NotifyManager();
         // Lines that could not be written go first; nothing more is read
         // while they wait.
         if (log_->PendingCount() > 0) {
@@ -236,6 +289,7 @@ void ReadATSThread::run() {
             if (!Continuous()) break;
             PauseUnlessStopped(kRetryPauseMs);
             if (!Stopping()) reopen = !Reopen();
+            if (reopen) TrackAnswer(false);
             continue;
         }
 
@@ -253,12 +307,14 @@ void ReadATSThread::run() {
         // port's name (an adapter unplugged and plugged in again).
         reopen = r == TReadResult::PortError || r == TReadResult::NoLink || link_->PortLost() ||
                  !link_->PortOpen();
+        TrackAnswer(!reopen);
         if (reopen) continue;
         if (Stopping() || !state.UnInterruptFlag) break;
     }
 
     // What was written goes to the disk before the reading is over.
     static_cast<void>(log_->Settle());
+    if (!continuous) seam::Journal(seam::TPriority::Info, ReadAllEndedLine(written_));
     log_->SetWrittenHook(nullptr);
     state.HoldFlag = false;
     // The callback refers to this thread object, which may go before the link.
@@ -266,7 +322,7 @@ void ReadATSThread::run() {
     Hand([&] {
         form_->UnlockControls();
         form_->SetUnInterruptPanel("");
-        if (readAll_) form_->ShowReadAllEnd(written_);
+        if (readAll_) form_->ShowReadAllEnd(static_cast<int>(written_));
         if (autoExit_ && autoExit_()) form_->StartUnInterruptTimer();
     });
 }

@@ -3,6 +3,8 @@
 // user-interface thread, waiting until it is done.
 #pragma once
 
+#include <optional>
+
 #include <QThread>
 #include <atomic>
 #include <boost/shared_ptr.hpp>
@@ -23,6 +25,8 @@ class ReadATSThread : public QThread {
     static constexpr int kRetryPauseMs = 1000;
     // Least time between two batches of lines shown (milliseconds).
     static constexpr int kShowEveryMs = 100;
+    // A silence of the exchange this long is worth a line in the log.
+    static constexpr int kSilenceMinutes = 5;
 
     // autoExit tells, when the reading has ended, whether the program is
     // to close itself.
@@ -63,6 +67,12 @@ class ReadATSThread : public QThread {
     // episode.
     void TellPending(size_t count);
     void ShowWritten(const std::vector<std::string>& lines);
+    // Tells a service manager that the reading is alive, and how many calls
+    // it has written, at most once a second on the link's clock.
+    void NotifyManager();
+    // Follows whether the exchange answers: a silence of kSilenceMinutes on
+    // the link's clock is told to the log once, and so is its end.
+    void TrackAnswer(bool answered);
     // Tells the operator what a reading's result means for them, if
     // anything.
     void TellReadResult(TReadResult r);
@@ -73,9 +83,17 @@ class ReadATSThread : public QThread {
     boost::shared_ptr<TCallLog> log_;
     std::function<bool()> autoExit_;
     bool told_ = false;
-    // Call lines written by this reading.
-    int written_ = 0;
+    // Call lines written by this run, and whether it reads the buffer once.
+    size_t written_ = 0;
     bool readAll_ = false;
+    // What the service manager was told last, and when.
+    bool notified_ = false;
+    IClock::TTimePoint notifiedAt_;
+    size_t toldWritten_ = 0;
+    std::string lastCallAt_;
+    // Since when the exchange has not answered, and whether the log knows.
+    std::optional<IClock::TTimePoint> silentSince_;
+    bool silenceTold_ = false;
     std::atomic<bool> detached_{false};
     // Lines written and not yet shown, shared with the hand-overs on their
     // way, which may outlive the thread object.

@@ -116,6 +116,7 @@ int main(int argc, char** argv) {
                                std::getenv("QT_QPA_PLATFORM")))
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
 
+    TApplication::FilterQtMessages();
     // Every argument was the program's own: Qt gets none of them.
     int qtArgc = 1;
     TApplication app(qtArgc, argv);

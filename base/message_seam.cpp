@@ -11,14 +11,17 @@ namespace {
 class StderrSink : public IMessageSink {
   public:
     int Message(const std::string& text, const std::string& caption, TButtons) override {
-        // One line a message, so that a log keeps them apart.
-        std::string line = "[" + caption + "] " + text;
-        for (char& c : line)
-            if (c == '\n' || c == '\r') c = ' ';
-        std::fprintf(stderr, "%s\n", line.c_str());
+        std::fprintf(stderr, "%s\n", UnattendedLine(text, caption).c_str());
         return kAnswerOk;
     }
 };
+
+// One line a message, so that a log keeps them apart.
+std::string OneLine(std::string line) {
+    for (char& c : line)
+        if (c == '\n' || c == '\r') c = ' ';
+    return line;
+}
 
 StderrSink g_default;
 std::atomic<IMessageSink*> g_sink{&g_default};
@@ -40,6 +43,24 @@ void SetUnattended(bool on) {
 }
 bool Unattended() {
     return g_unattended;
+}
+
+std::string UnattendedLine(const std::string& text, const std::string& caption) {
+    static const char* const warnings[] = {"Внимание!", "Предупреждение", "Предупреждение!",
+                                           "Уведомление"};
+    const char* priority = "<3>";
+    for (const char* w : warnings)
+        if (caption == w) priority = "<4>";
+    return priority + OneLine("[" + caption + "] " + text);
+}
+
+void IMessageSink::Journal(TPriority priority, const std::string& text) {
+    std::fprintf(stderr, "<%d>%s\n", static_cast<int>(priority), OneLine(text).c_str());
+}
+
+void Journal(TPriority priority, const std::string& text) {
+    if (g_unattended) return g_default.Journal(priority, text);
+    g_sink.load()->Journal(priority, text);
 }
 
 int ShowMessage(const std::string& text, const std::string& caption, TButtons buttons) {

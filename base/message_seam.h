@@ -10,6 +10,8 @@ namespace seam {
 
 enum class TButtons { Ok, OkCancel };
 enum TAnswer { kAnswerOk = 1, kAnswerCancel = 2 };
+// The severities of a journal line, as sd-daemon numbers them.
+enum class TPriority { Error = 3, Warning = 4, Info = 6 };
 
 // What a file dialog is asked for. Texts are UTF-8; paths are the file
 // system's bytes.
@@ -35,6 +37,10 @@ class IMessageSink {
     // Shows text (UTF-8) under caption and returns the button pressed.
     // May be called from any thread; blocks until answered.
     virtual int Message(const std::string& text, const std::string& caption, TButtons buttons) = 0;
+    // Tells what the program does, for a log only: no box is shown and
+    // nothing waits. The default writes the line to standard error led by
+    // its priority prefix.
+    virtual void Journal(TPriority priority, const std::string& text);
     // Runs a file dialog on the user-interface thread: true and the chosen
     // path when confirmed, false when cancelled. The default cancels.
     virtual bool FileDialog(const TFileRequest& request, std::string& chosen) {
@@ -61,9 +67,23 @@ IMessageSink* MessageSink();
 void SetUnattended(bool on);
 bool Unattended();
 
+// The line standard error gets for a message under caption, led by the
+// priority prefix of sd-daemon so that a journal files it by severity
+// ("journalctl -p warning" shows the problems only):
+//   <4> warning: "Внимание!", "Предупреждение", "Предупреждение!" and
+//       "Уведомление" (something for the operator to set right: no
+//       exchange found, a first start);
+//   <3> error: every other caption ("Ошибка", "Ошибка!", "Авария!", the
+//       program's title over an unexpected exception, none at all).
+std::string UnattendedLine(const std::string& text, const std::string& caption);
+
 // Shows one message through the installed sink; returns its answer.
 int ShowMessage(const std::string& text, const std::string& caption,
                 TButtons buttons = TButtons::Ok);
+
+// Tells one journal line through the installed sink (the default sink's
+// way whenever unattended).
+void Journal(TPriority priority, const std::string& text);
 
 // Runs one file dialog through the installed sink.
 bool FileDialog(const TFileRequest& request, std::string& chosen);

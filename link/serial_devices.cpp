@@ -1,11 +1,14 @@
 #include "link/serial_devices.h"
 
+#include <grp.h>
 #include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <filesystem>
+#include <vector>
 
 #include <QSerialPortInfo>
 
@@ -101,6 +104,27 @@ std::string DeviceLabel(const TSerialDevice& d) {
             break;
     }
     return label;
+}
+
+std::string DeviceGroupText(const std::string& device) {
+    struct stat st;
+    if (stat(device.c_str(), &st) != 0) return std::string();
+    std::string name = std::to_string(st.st_gid);
+    group entry;
+    group* found = nullptr;
+    std::vector<char> buffer(16384);
+    if (getgrgid_r(st.st_gid, &entry, buffer.data(), buffer.size(), &found) == 0 && found)
+        name = found->gr_name;
+    const int count = getgroups(0, nullptr);
+    std::vector<gid_t> groups(count > 0 ? static_cast<size_t>(count) : 0);
+    if (count > 0 && getgroups(count, groups.data()) != count) groups.clear();
+    const bool member = getegid() == st.st_gid ||
+                        std::find(groups.begin(), groups.end(), st.st_gid) != groups.end();
+    // A user added to the group lately is in it only from the next login.
+    return "Устройство " + device + " принадлежит группе " + name +
+           (member ? "; пользователь в нее входит, доступ закрыт правами самого устройства."
+                   : "; пользователь в нее не входит (добавьте его в группу " + name +
+                         " и войдите в систему заново).");
 }
 
 std::string NoPermissionText(const std::string& device) {

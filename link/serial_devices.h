@@ -61,6 +61,11 @@ TPortLinkResult MakePortLink(const std::string& startDir, const std::string& por
 // serial number, the stable name and, when it may not be opened, why.
 std::string DeviceLabel(const TSerialDevice& device);
 
+// Whose device is: "Устройство D принадлежит группе G; ..." and whether
+// this process is in that group (then the device's own permissions bar
+// it), else how to get there; empty when device cannot be looked at.
+std::string DeviceGroupText(const std::string& device);
+
 // The message that names the dialout group for a device that may not be
 // opened.
 std::string NoPermissionText(const std::string& device);

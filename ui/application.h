@@ -36,6 +36,13 @@ class TApplication : public QApplication {
     // language (Qt's texts then stay English).
     bool LoadQtTranslations(const QLocale& locale);
 
+    // Routes Qt's own messages: the chatter of the platform plugins and of
+    // the runtime-directory lookup, which tells an administrator nothing, is
+    // dropped; every other warning goes to standard error as one line with
+    // its priority, so a service's journal keeps the problems only. Call
+    // before the application object is made.
+    static void FilterQtMessages();
+
   private:
     std::unique_ptr<QTranslator> qtTranslator_;
 };

@@ -10,7 +10,10 @@
 
 #include <QCoreApplication>
 #include <QObject>
+#include <algorithm>
 #include <atomic>
+#include <cerrno>
+#include <cstring>
 #include <mutex>
 #include <thread>
 
@@ -359,6 +362,27 @@ TEST_F(Reading, ContinuousReadingSurvivesTheDeviceVanishingAndTheLineFallingSile
     EXPECT_EQ(CallLines(), Expected(day));
 }
 
+TEST_F(Reading, AnExchangeSilentForFiveMinutesIsToldOnceAndSoIsItsReturn) {
+    TRecorder recorder;
+    const auto day = Day(20, 5);
+    Start(day);
+    // Gone for six minutes of the link's clock after the sixth record; the
+    // silence counts from the first request left unanswered.
+    ex->ArmRecordFault(sim::TReplyFault::Vanish, 6, std::chrono::minutes(6));
+    controller->ReadUninterrupt();
+    ASSERT_TRUE(Until([&] { return CallLines().size() == day.size(); }));
+    ll->Reading.StopFlag = true;
+    ll->Reading.UnInterruptFlag = false;
+    Finish();
+    std::vector<std::string> silence;
+    for (const auto& line : recorder.JournalLines())
+        if (line.find("отвеча") != std::string::npos) silence.push_back(line);
+    EXPECT_EQ(silence,
+              (std::vector<std::string>{
+                  "<4>АТС не отвечает 5 мин (порт COM1, устройство /dev/ttyS0)",
+                  "<6>АТС снова отвечает (порт COM1, устройство /dev/ttyS0), не отвечала 5 мин"}));
+}
+
 // The pauses before the port is opened again go by the link's clock: a
 // device away for a minute of it is found again at once.
 TEST_F(Reading, ContinuousReadingWaitsForAVanishedDeviceOnTheLinksClock) {
@@ -422,6 +446,11 @@ TEST_F(Reading, AnUnwritableCallLogLosesNothing) {
     ASSERT_EQ(log->PendingCount(), 2u);
     ASSERT_EQ(recorder.Messages().size(), 1u);
     EXPECT_NE(recorder.Messages()[0].Text.find("ожидающих записи: 2"), std::string::npos);
+    // The reason names the file.
+    EXPECT_NE(recorder.Messages()[0].Text.find("\n\"" + ll->Settings.TarifFileName +
+                                               "\": " + std::strerror(ENOENT)),
+              std::string::npos)
+        << recorder.Messages()[0].Text;
     EXPECT_EQ(recorder.Messages()[0].Caption, "Ошибка!");
     EXPECT_EQ(ex->RecordCount(0), day.size());
 
@@ -440,6 +469,17 @@ TEST_F(Reading, AnUnwritableCallLogLosesNothing) {
     ASSERT_EQ(lines.size(), 6 + day.size());
     for (size_t i : {1, 3, 5})
         EXPECT_EQ(lines[i], kColumnLine);
+    EXPECT_EQ(recorder.JournalLines(),
+              (std::vector<std::string>{
+                  "<6>Начато считывание всего буфера",
+                  "<6>Считывание буфера закончено, записано звонков: 0",
+                  "<6>Начато считывание всего буфера",
+                  "<6>Считывание буфера закончено, записано звонков: 0",
+                  "<6>Запись в файл звонков \"" + ll->Settings.TarifFileName +
+                      "\" возобновлена, записано ожидавших строк: 4",
+                  "<6>Начато считывание всего буфера",
+                  "<6>Считывание буфера закончено, записано звонков: 20",
+              }));
 }
 
 // Stop unlocks the window at once while the reader may still be ending

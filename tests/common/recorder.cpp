@@ -48,6 +48,16 @@ bool TRecorder::ChooseFile(const seam::TFileRequest& request, seam::TFileChoice&
     return true;
 }
 
+void TRecorder::Journal(seam::TPriority priority, const std::string& text) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    journal_.push_back("<" + std::to_string(static_cast<int>(priority)) + ">" + text);
+}
+
+std::vector<std::string> TRecorder::JournalLines() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return journal_;
+}
+
 std::vector<TShownMessage> TRecorder::Messages() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return messages_;

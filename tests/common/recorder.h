@@ -33,12 +33,16 @@ class TRecorder : public seam::IMessageSink {
 
     int Message(const std::string& text, const std::string& caption,
                 seam::TButtons buttons) override;
+    void Journal(seam::TPriority priority, const std::string& text) override;
     bool FileDialog(const seam::TFileRequest& request, std::string& chosen) override;
     bool ChooseFile(const seam::TFileRequest& request, seam::TFileChoice& choice) override;
 
     // Messages shown so far, oldest first.
     std::vector<TShownMessage> Messages() const;
     void ClearMessages();
+    // Journal lines told so far, oldest first, each led by its priority
+    // prefix as standard error would show it ("<6>...").
+    std::vector<std::string> JournalLines() const;
     // The answer of a later message (seam::kAnswerOk or kAnswerCancel).
     void QueueMessageAnswer(int answer);
     // The answer of a later file dialog.
@@ -53,6 +57,7 @@ class TRecorder : public seam::IMessageSink {
   private:
     mutable std::mutex mutex_;
     std::vector<TShownMessage> messages_;
+    std::vector<std::string> journal_;
     std::vector<seam::TFileRequest> fileRequests_;
     std::deque<std::optional<seam::TFileChoice>> fileAnswers_;
     std::deque<int> messageAnswers_;

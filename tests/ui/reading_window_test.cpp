@@ -6,6 +6,8 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -20,6 +22,7 @@
 #include <QToolButton>
 
 #include "acquisition/call_log.h"
+#include "base/fd.h"
 #include "tests/acquisition/call_log_lines.h"
 #include "tests/common/recorder.h"
 #include "tests/ui/ui_test_support.h"
@@ -154,6 +157,42 @@ TEST_F(ReadingWindow, ContinuousStartUpReadsCallsAsTheyArrive) {
     ASSERT_TRUE(ReaderDone());
     const auto lines = CallLogLines(dir.File("calls.txt"));
     EXPECT_EQ(std::vector<std::string>(lines.begin() + 2, lines.end()), expected);
+    const auto journal = recorder.JournalLines();
+    ASSERT_GE(journal.size(), 2u);
+    EXPECT_EQ(journal[0],
+              "<6>Tallyphon 2.28: АТС QTV610 \"VERANTA\", серийный номер 4321, файл "
+              "звонков \"" +
+                  dir.File("calls.txt") + "\", режим: непрерывное считывание");
+    EXPECT_EQ(journal[1], "<6>Начато непрерывное считывание");
+}
+
+TEST_F(ReadingWindow, TellsAServiceManagerItIsReadyWhatItWroteAndThatItLives) {
+    // The manager's socket, named as systemd names it to its service.
+    const std::string name = dir.File("notify");
+    TFd manager(socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", name.c_str());
+    ASSERT_EQ(bind(manager.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    setenv("NOTIFY_SOCKET", name.c_str(), 1);
+    WriteSettings(dir, "AUTOSTART_UNINTERRUPT");
+    Open(Holding(Day(3, 6)));
+    std::string told;
+    auto heard = [&](const std::string& what) {
+        return WaitUntil([&] {
+            char datagram[512];
+            ssize_t n;
+            while ((n = recv(manager.Get(), datagram, sizeof datagram, MSG_DONTWAIT)) > 0)
+                told.append(datagram, static_cast<size_t>(n)).push_back('|');
+            return told.find(what) != std::string::npos;
+        });
+    };
+    EXPECT_TRUE(heard("READY=1|")) << told;
+    EXPECT_TRUE(heard("STATUS=Записано звонков: 3, последний в ")) << told;
+    EXPECT_TRUE(heard("WATCHDOG=1")) << told;
+    unsetenv("NOTIFY_SOCKET");
+    Child<QToolButton>(*form, "StopToolButton")->click();
+    ASSERT_TRUE(ReaderDone());
 }
 
 // The program itself, started in a prepared directory with the start-up
@@ -352,6 +391,18 @@ TEST_F(UnattendedStart, HeadlessReadsContinuouslyInItsDirectoryUntilSigterm) {
     // Nothing was written where it was started from.
     EXPECT_TRUE(Snapshot(elsewhere.Path()).empty());
     EXPECT_EQ(Errors().find('['), std::string::npos) << Errors();
+    // Qt's chatter about the offscreen platform and the runtime directory
+    // tells a journal's reader nothing.
+    for (const char* chatter : {"propagateSizeHints", "raise()", "XDG_RUNTIME_DIR"})
+        EXPECT_EQ(Errors().find(chatter), std::string::npos) << Errors();
+    // What it did is there, at the priority of information.
+    EXPECT_NE(Errors().find("<6>Tallyphon 2.28: АТС QTV610 \"VERANTA\", серийный номер 4321, "
+                            "файл звонков \"" +
+                            dir.File("calls.txt") +
+                            "\", режим: непрерывное считывание\n"
+                            "<6>Начато непрерывное считывание\n"),
+              std::string::npos)
+        << Errors();
 }
 
 TEST_F(UnattendedStart, HeadlessBadStartsEndWithAStatusAndAMessageAndChangeNoFile) {
@@ -367,32 +418,32 @@ TEST_F(UnattendedStart, HeadlessBadStartsEndWithAStatusAndAMessageAndChangeNoFil
         {{"--headless", "--bogus"},
          "",
          2,
-         "[Ошибка!] Неизвестный параметр: --bogus. Справка: tallyphon --help"},
+         "<3>[Ошибка!] Неизвестный параметр: --bogus. Справка: tallyphon --help"},
         {{"--headless", "--dir"},
          "",
          2,
-         "[Ошибка!] Параметр --dir требует имя каталога. Справка: tallyphon --help"},
+         "<3>[Ошибка!] Параметр --dir требует имя каталога. Справка: tallyphon --help"},
         {{"--headless", "--dir", dir.File("missing")},
          "",
          2,
-         "[Ошибка!] Каталог запуска не найден: " + dir.File("missing")},
+         "<3>[Ошибка!] Каталог запуска не найден: " + dir.File("missing")},
         {{"--headless", "--dir", dir.File("plain")},
          "",
          2,
-         "[Ошибка!] Каталог запуска не является каталогом: " + dir.File("plain")},
+         "<3>[Ошибка!] Каталог запуска не является каталогом: " + dir.File("plain")},
         {{"--headless", "--dir", dir.Path()},
          dir.File("gone"),
          1,
-         "[Ошибка!] Ошибка при открытии СОМ-порта. COM1 в каталоге запуска указывает на " +
+         "<3>[Ошибка!] Ошибка при открытии СОМ-порта. COM1 в каталоге запуска указывает на " +
              dir.File("gone") + ", которого нет."},
-        {{"--headless", "--dir", dir.Path()}, "", 1, "[Уведомление] АТС не обнаружена."},
+        {{"--headless", "--dir", dir.Path()}, "", 1, "<4>[Уведомление] АТС не обнаружена."},
     };
     // Root may write anywhere it is not stopped by a read-only mount.
     if (access("/proc/sys", W_OK) != 0)
         rows.push_back({{"--headless", "--dir", "/proc/sys"},
                         "",
                         2,
-                        "[Ошибка!] Нет права записи в каталог запуска: /proc/sys"});
+                        "<3>[Ошибка!] Нет права записи в каталог запуска: /proc/sys"});
     for (const Row& row : rows) {
         SCOPED_TRACE(row.args.back());
         std::unique_ptr<sim::TSimExchange> exchange;

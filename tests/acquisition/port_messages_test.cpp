@@ -1,0 +1,44 @@
+// Whose a serial device is, as a port that cannot be opened tells it.
+#include <gtest/gtest.h>
+
+#include <grp.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+#include "link/serial_devices.h"
+#include "tests/common/test_support.h"
+
+using namespace testing_support;
+
+namespace {
+
+TEST(DeviceGroupText, NamesTheOwnerGroupAndWhetherTheUserIsInIt) {
+    TTempDir dir;
+    const std::string device = dir.Path() + "/ttyUSB0";
+    WriteFile(device, "");
+    ASSERT_EQ(chown(device.c_str(), static_cast<uid_t>(-1), getegid()), 0);
+    const group* own = getgrgid(getegid());
+    ASSERT_TRUE(own);
+    EXPECT_EQ(DeviceGroupText(device), "Устройство " + device + " принадлежит группе " +
+                                           own->gr_name +
+                                           "; пользователь в нее входит, доступ закрыт правами "
+                                           "самого устройства.");
+    // A group of the system this process is not in (root may give a file
+    // to any group).
+    const group* dialout = getgrnam("dialout");
+    if (dialout && dialout->gr_gid != getegid() &&
+        chown(device.c_str(), static_cast<uid_t>(-1), dialout->gr_gid) == 0) {
+        gid_t groups[256];
+        const int n = std::max(getgroups(256, groups), 0);
+        if (std::find(groups, groups + n, dialout->gr_gid) == groups + n) {
+            EXPECT_EQ(DeviceGroupText(device),
+                      "Устройство " + device +
+                          " принадлежит группе dialout; пользователь в нее не входит (добавьте "
+                          "его в группу dialout и войдите в систему заново).");
+        }
+    }
+    EXPECT_EQ(DeviceGroupText(dir.Path() + "/gone"), "");
+}
+
+}  // namespace
