@@ -128,6 +128,9 @@ std::string DeviceGroupText(const std::string& device) {
 }
 
 std::string NoPermissionText(const std::string& device) {
-    return "Нет доступа к устройству " + device +
-           ". Для работы с СОМ-портом пользователь должен входить в группу dialout.";
+    // Say whose device it is rather than guess the group.
+    const std::string owner = DeviceGroupText(device);
+    return "Нет доступа к устройству " + device + ". " +
+           (owner.empty() ? "Для работы с СОМ-портом пользователь должен входить в группу dialout."
+                          : owner);
 }

@@ -66,6 +66,6 @@ std::string DeviceLabel(const TSerialDevice& device);
 // it), else how to get there; empty when device cannot be looked at.
 std::string DeviceGroupText(const std::string& device);
 
-// The message that names the dialout group for a device that may not be
-// opened.
+// The message for a device that may not be opened: whose it is (see
+// DeviceGroupText), or the dialout group when it cannot be looked at.
 std::string NoPermissionText(const std::string& device);

@@ -39,6 +39,13 @@ TEST(DeviceGroupText, NamesTheOwnerGroupAndWhetherTheUserIsInIt) {
         }
     }
     EXPECT_EQ(DeviceGroupText(dir.Path() + "/gone"), "");
+    // The settings dialog's refusal names the owner too, dialout only when
+    // the device cannot be looked at.
+    EXPECT_EQ(NoPermissionText(device),
+              "Нет доступа к устройству " + device + ". " + DeviceGroupText(device));
+    EXPECT_EQ(NoPermissionText(dir.Path() + "/gone"),
+              "Нет доступа к устройству " + dir.Path() +
+                  "/gone. Для работы с СОМ-портом пользователь должен входить в группу dialout.");
 }
 
 }  // namespace
