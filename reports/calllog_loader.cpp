@@ -163,24 +163,32 @@ TCallLogContent ReadCallLogText(std::string_view text) {
     return content;
 }
 
-TFileResult ReadCallLogFile(const std::string& path, TCallLogContent& content,
-                            const TLoadProgress& progress) {
+TFileResult OpenRegularFile(const std::string& path, TFd& fd, off_t& size) {
     // O_NONBLOCK: opening a FIFO must not wait for a writer; a regular file
     // ignores the flag.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return {TFileStatus::CannotOpen, errno};
-    const TFd closer(fd);
+    TFd opened(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (!opened.IsOpen()) return {TFileStatus::CannotOpen, errno};
     struct stat st {};
-    if (::fstat(fd, &st) != 0) return {TFileStatus::CannotRead, errno};
-    // Only regular files: a device such as /dev/zero or a pipe may never end.
+    if (::fstat(opened.Get(), &st) != 0) return {TFileStatus::CannotRead, errno};
     if (!S_ISREG(st.st_mode))
         return {TFileStatus::CannotOpen, S_ISDIR(st.st_mode) ? EISDIR : EINVAL};
+    fd = std::move(opened);
+    size = st.st_size;
+    return {};
+}
+
+TFileResult ReadCallLogFile(const std::string& path, TCallLogContent& content,
+                            const TLoadProgress& progress) {
+    TFd closer;
+    off_t size = 0;
+    if (const TFileResult opened = OpenRegularFile(path, closer, size); !opened.Ok()) return opened;
+    const int fd = closer.Get();
     ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
 
     TCallLogContent result;
     // Room for the usual line length of the standard layout, at least the
     // customary 100000 records, so a large file is appended without regrowth.
-    const size_t expected = st.st_size > 0 ? static_cast<size_t>(st.st_size) / 72 + 16 : 0;
+    const size_t expected = size > 0 ? static_cast<size_t>(size) / 72 + 16 : 0;
     result.LineList.Capacity(std::max(kListRoom, expected));
     TLineSink sink(result);
 
@@ -188,7 +196,7 @@ TFileResult ReadCallLogFile(const std::string& path, TCallLogContent& content,
     std::unique_ptr<char[]> buf(new char[cap]);
     size_t filled = 0;
     uint64_t done = 0;
-    const uint64_t total = static_cast<uint64_t>(st.st_size);
+    const uint64_t total = static_cast<uint64_t>(size);
     bool skipping = false;  // inside an overlong line, up to its end
     for (;;) {
         const ssize_t got = ::read(fd, buf.get() + filled, cap - filled);

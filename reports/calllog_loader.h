@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "base/fd.h"
 #include "reports/file_result.h"
 #include "reports/types_rep.h"
 
@@ -31,6 +32,12 @@ TCallLogContent ReadCallLogText(std::string_view text);
 // Told how far a load has come: bytes read so far and the file's size.
 // Returning false cancels the load.
 using TLoadProgress = std::function<bool(uint64_t done, uint64_t total)>;
+
+// Opens path for reading into fd and tells its size, when it is a regular
+// file: CannotOpen when it cannot be opened or is anything else (a FIFO is
+// refused without waiting for a writer, a device such as /dev/zero may
+// never end), CannotRead when it cannot be looked at.
+TFileResult OpenRegularFile(const std::string& path, TFd& fd, off_t& size);
 
 // Reads a call-log file in large blocks. Done; CannotOpen when the file
 // cannot be opened or is not a regular file (a FIFO is refused without

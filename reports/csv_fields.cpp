@@ -1,7 +1,5 @@
 #include "reports/csv_fields.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -92,14 +90,11 @@ bool SplitCsv(std::string_view text, std::vector<TCsvRecord>& records, std::stri
 }
 
 TFileResult ReadSmallFile(const std::string& path, std::string& text) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return {TFileStatus::CannotOpen, errno};
-    const TFd closer(fd);
-    struct stat st {};
-    if (::fstat(fd, &st) != 0) return {TFileStatus::CannotRead, errno};
-    if (!S_ISREG(st.st_mode))
-        return {TFileStatus::CannotOpen, S_ISDIR(st.st_mode) ? EISDIR : EINVAL};
-    if (st.st_size > (off_t{64} << 20)) return {TFileStatus::CannotRead, EFBIG};
+    TFd closer;
+    off_t size = 0;
+    if (const TFileResult opened = OpenRegularFile(path, closer, size); !opened.Ok()) return opened;
+    const int fd = closer.Get();
+    if (size > (off_t{64} << 20)) return {TFileStatus::CannotRead, EFBIG};
     std::string result;
     char buf[65536];
     for (;;) {
