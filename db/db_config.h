@@ -1,0 +1,38 @@
+// Where the calls go besides the call-log file: a PostgreSQL database and
+// the name this office's calls carry there.
+#pragma once
+
+#include <string>
+
+// The configuration file of the database, in the start-up directory.
+extern const char* const kDbConfigFileName;  // "TallyphonDb.cfg"
+
+struct TDbConfig {
+    // A libpq connection string or URI; empty: no database.
+    std::string ConnInfo;
+    // The site (office) whose calls these are.
+    std::string Site;
+    bool Enabled() const { return !ConnInfo.empty(); }
+};
+
+struct TDbConfigLoad {
+    bool Ok = true;
+    TDbConfig Config;
+    std::string Error;  // why the file was refused (UTF-8, one line)
+};
+
+// Reads "TallyphonDb.cfg" in startDir (empty: the current directory): lines
+// CONNINFO=… and SITE=… in UTF-8; blank lines and lines starting with "#"
+// are skipped, a CR before the line end is dropped. A missing file gives an
+// empty configuration. Refused (Ok false): a file that cannot be read, an
+// unknown key, a key twice, CONNINFO without SITE or SITE without CONNINFO,
+// a site name that CheckSiteName refuses.
+TDbConfigLoad LoadDbConfig(const std::string& startDir);
+
+// What is wrong with name as a site's name: empty, longer than 64
+// characters, not UTF-8, or holding a control character. Empty when usable.
+std::string CheckSiteName(const std::string& name);
+
+// The connection string with any password in it replaced by "***", for
+// messages and the journal.
+std::string ConnInfoForDisplay(const std::string& connInfo);

@@ -1,0 +1,86 @@
+#include "db/schema.h"
+
+#include <pqxx/transaction>
+
+namespace {
+
+// Any two programs creating the schema take this lock first ("TPHN").
+constexpr long long kSchemaLock = 0x5450484E;
+
+const char* const kSchema = R"sql(
+CREATE SCHEMA IF NOT EXISTS tallyphon;
+
+CREATE TABLE IF NOT EXISTS tallyphon.sites (
+    site          text PRIMARY KEY,
+    file_no       integer NOT NULL DEFAULT 0,
+    model         text NOT NULL DEFAULT '',
+    serial        text NOT NULL DEFAULT '',
+    shipped_calls bigint NOT NULL DEFAULT 0,
+    shipped_at    timestamptz
+);
+
+CREATE TABLE IF NOT EXISTS tallyphon.files (
+    site           text NOT NULL REFERENCES tallyphon.sites,
+    file_no        integer NOT NULL,
+    path           text NOT NULL,
+    device         bigint NOT NULL,
+    inode          bigint NOT NULL,
+    shipped_offset bigint NOT NULL DEFAULT 0,
+    tail           bytea NOT NULL DEFAULT '',
+    first_shipped  timestamptz NOT NULL DEFAULT now(),
+    last_shipped   timestamptz NOT NULL DEFAULT now(),
+    PRIMARY KEY (site, file_no)
+);
+CREATE INDEX IF NOT EXISTS files_site_inode ON tallyphon.files (site, device, inode);
+
+CREATE TABLE IF NOT EXISTS tallyphon.calls (
+    site        text NOT NULL,
+    file_no     integer NOT NULL,
+    file_offset bigint NOT NULL,
+    model       text NOT NULL,
+    serial      text NOT NULL,
+    start       timestamp(0) without time zone NOT NULL,
+    duration    integer NOT NULL,
+    hw_line     text NOT NULL,
+    prg_number  text NOT NULL,
+    trunk       text NOT NULL,
+    dialled     text NOT NULL,
+    log_line    text NOT NULL,
+    PRIMARY KEY (site, file_no, file_offset)
+);
+CREATE INDEX IF NOT EXISTS calls_site_start ON tallyphon.calls (site, start);
+)sql";
+
+}  // namespace
+
+std::string WithConnectTimeout(const std::string& connInfo) {
+    if (connInfo.find("connect_timeout") != std::string::npos) return connInfo;
+    const bool uri =
+        connInfo.rfind("postgresql://", 0) == 0 || connInfo.rfind("postgres://", 0) == 0;
+    if (!uri) return connInfo + " connect_timeout=10";
+    return connInfo + (connInfo.find('?') == std::string::npos ? "?" : "&") + "connect_timeout=10";
+}
+
+std::unique_ptr<pqxx::connection> ConnectDb(const std::string& connInfo) {
+    return std::make_unique<pqxx::connection>(WithConnectTimeout(connInfo));
+}
+
+void EnsureSchema(pqxx::connection& connection) {
+    pqxx::work w(connection);
+    w.exec("SET LOCAL client_min_messages = warning");
+    w.exec("SELECT pg_advisory_xact_lock(" + std::to_string(kSchemaLock) + ")");
+    w.exec(kSchema);
+    w.commit();
+}
+
+std::string DbErrorText(const std::exception& error) {
+    std::string text = error.what();
+    for (char& c : text)
+        if (c == '\n' || c == '\r' || c == '\t') c = ' ';
+    while (text.find("  ") != std::string::npos)
+        text.erase(text.find("  "), 1);
+    const size_t end = text.find_last_not_of(' ');
+    text.erase(end == std::string::npos ? 0 : end + 1);
+    const size_t begin = text.find_first_not_of(' ');
+    return begin == std::string::npos ? std::string() : text.substr(begin);
+}

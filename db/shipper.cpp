@@ -1,0 +1,335 @@
+#include "db/shipper.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string_view>
+#include <tuple>
+#include <vector>
+
+#include <pqxx/pqxx>
+
+#include "base/cp1251.h"
+#include "base/fd.h"
+#include "base/message_seam.h"
+#include "db/schema.h"
+#include "reports/calllog_loader.h"
+
+namespace {
+
+// The report rejects longer lines, so they are not calls.
+constexpr size_t kMaxLineLength = 4096;
+// Bytes kept of the end of what was shipped, to know the file again.
+constexpr size_t kTailLength = 64;
+
+// One complete line of the file: where it starts and its text without the
+// line end. Lines end with CR LF, LF or CR, as the report reads them.
+struct TLine {
+    int64_t Offset;
+    std::string_view Text;
+};
+
+// Splits buf (which starts at offset base) into its complete lines. A CR
+// ends a line only when a byte follows it, since that may be its LF.
+// Returns the bytes the complete lines take.
+size_t SplitComplete(std::string_view buf, int64_t base, std::vector<TLine>& lines) {
+    size_t pos = 0, used = 0;
+    for (size_t i = 0; i < buf.size(); ++i) {
+        const char c = buf[i];
+        if (c != '\n' && c != '\r') continue;
+        size_t next = i + 1;
+        if (c == '\r') {
+            if (next == buf.size()) break;
+            if (buf[next] == '\n') ++next;
+        }
+        lines.push_back({base + static_cast<int64_t>(pos), buf.substr(pos, i - pos)});
+        pos = used = next;
+        i = next - 1;
+    }
+    return used;
+}
+
+// "YYYY-MM-DD hh:mm:ss" of an accepted call line's start.
+std::string StartText(std::string_view s) {
+    std::string t;
+    t.reserve(19);
+    t.append(s.substr(6, 4)).append("-").append(s.substr(3, 2)).append("-");
+    t.append(s.substr(0, 2)).append(" ").append(s.substr(11, 2)).append(":");
+    t.append(s.substr(14, 2)).append(":").append(s.substr(17, 2));
+    return t;
+}
+
+std::string BehindText(uint64_t calls, bool known) {
+    return known ? "ждут отправки звонков: " + std::to_string(calls)
+                 : "сколько звонков ждут отправки, неизвестно";
+}
+
+}  // namespace
+
+TShipper::TShipper(TDbConfig config) : TShipper(std::move(config), TOptions{}) {}
+
+TShipper::TShipper(TDbConfig config, TOptions options)
+    : config_(std::move(config)), options_(options) {}
+
+TShipper::~TShipper() {
+    Stop();
+}
+
+void TShipper::Start(const TShipSource& source) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (thread_.joinable()) return;
+    source_ = source;
+    notified_ = true;
+    stop_ = false;
+    thread_ = std::thread([this] { Run(); });
+}
+
+void TShipper::Notify(const TShipSource& source) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        source_ = source;
+        notified_ = true;
+    }
+    wake_.notify_one();
+}
+
+void TShipper::Stop() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stop_ = true;
+    }
+    wake_.notify_one();
+    if (thread_.joinable()) thread_.join();
+}
+
+bool TShipper::Stalled() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return stalled_;
+}
+
+void TShipper::Run() {
+    auto retryAt = std::chrono::steady_clock::time_point::min();
+    uint64_t shippedAtStall = 0;
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+        if (stalled_)
+            wake_.wait_until(lock, retryAt, [this] { return stop_.load(); });
+        else
+            wake_.wait(lock, [this] { return stop_ || notified_; });
+        if (stop_) return;
+        notified_ = false;
+        const TShipSource source = source_;
+        lock.unlock();
+        const TShipResult r = ShipPending(source);
+        const bool failed = r.State == TShipState::Failed;
+        std::string line;
+        seam::TPriority priority = seam::TPriority::Info;
+        if (failed) {
+            retryAt = std::chrono::steady_clock::now() + options_.RetryAfter;
+            if (!Stalled()) {
+                const bool known = knownOffset_ >= 0 && source.Path == knownPath_;
+                priority = seam::TPriority::Warning;
+                line = "Звонки площадки «" + config_.Site +
+                       "» не уходят в базу данных: " + r.Error + "; " +
+                       BehindText(known ? CountBehind(source) : 0, known) +
+                       ". Считывание продолжается, звонки уйдут, когда база ответит";
+                shippedAtStall = shipped_;
+            }
+        } else if (Stalled() && r.State != TShipState::Stopped) {
+            line = "Звонки площадки «" + config_.Site + "» снова уходят в базу данных: " +
+                   "отправлено ожидавших звонков: " + std::to_string(shipped_ - shippedAtStall);
+        }
+        if (!line.empty()) seam::Journal(priority, line);
+        lock.lock();
+        if (r.State != TShipState::Stopped) stalled_ = failed;
+    }
+}
+
+TShipResult TShipper::ShipPending(const TShipSource& source) {
+    TShipResult total;
+    if (source.Path.empty()) {
+        total.State = TShipState::NoFile;
+        return total;
+    }
+    for (bool more = true; more;) {
+        if (stop_) {
+            total.State = TShipState::Stopped;
+            return total;
+        }
+        more = false;
+        TShipResult r;
+        try {
+            if (!connection_) {
+                auto c = ConnectDb(config_.ConnInfo);
+                EnsureSchema(*c);
+                connection_ = std::move(c);
+            }
+            r = ShipBatch(source, more);
+        } catch (const std::exception& e) {
+            connection_.reset();
+            r.State = TShipState::Failed;
+            r.Error = DbErrorText(e);
+        }
+        total.Calls += r.Calls;
+        if (r.State != TShipState::CaughtUp) {
+            total.State = r.State;
+            total.Error = r.Error;
+            return total;
+        }
+    }
+    return total;
+}
+
+TShipResult TShipper::ShipBatch(const TShipSource& source, bool& more) {
+    TShipResult result;
+    more = false;
+    TFd fd;
+    off_t size = 0;
+    const TFileResult opened = OpenRegularFile(source.Path, fd, size);
+    if (!opened.Ok()) {
+        if (opened.Error == ENOENT) {
+            result.State = TShipState::NoFile;
+            return result;
+        }
+        result.State = TShipState::Failed;
+        result.Error = LoadFailureText(opened, source.Path);
+        return result;
+    }
+    struct stat st {};
+    if (fstat(fd.Get(), &st) != 0) {
+        result.State = TShipState::Failed;
+        result.Error = std::string("fstat: ") + std::strerror(errno);
+        return result;
+    }
+    const auto device = static_cast<int64_t>(st.st_dev);
+    const auto inode = static_cast<int64_t>(st.st_ino);
+
+    pqxx::work w(*connection_);
+    w.exec_params("INSERT INTO tallyphon.sites (site) VALUES ($1) ON CONFLICT DO NOTHING",
+                  config_.Site);
+    const pqxx::row site = w.exec_params1(
+        "SELECT model, serial FROM tallyphon.sites WHERE site = $1 FOR UPDATE", config_.Site);
+    std::string model = source.Model.empty() ? site[0].as<std::string>() : source.Model;
+    std::string serial = source.Model.empty() ? site[1].as<std::string>() : source.Serial;
+
+    // The file goes on where it was left when it is the same file (device
+    // and inode), no shorter than what was shipped of it, and still holds
+    // the bytes shipped last; anything else is a new file, from its start.
+    int fileNo = 0;
+    int64_t offset = 0;
+    const pqxx::result known = w.exec_params(
+        "SELECT file_no, shipped_offset, tail FROM tallyphon.files"
+        " WHERE site = $1 AND device = $2 AND inode = $3 ORDER BY file_no DESC LIMIT 1",
+        config_.Site, device, inode);
+    if (!known.empty()) {
+        const int64_t was = known[0][1].as<int64_t>();
+        const pqxx::binarystring tail(known[0][2]);
+        std::string bytes(tail.size(), '\0');
+        if (was <= size && static_cast<int64_t>(tail.size()) <= was &&
+            (tail.size() == 0 || ReadAll(fd.Get(), bytes.data(), bytes.size(),
+                                         was - static_cast<off_t>(tail.size()))) &&
+            bytes == tail.str()) {
+            fileNo = known[0][0].as<int>();
+            offset = was;
+        }
+    }
+    if (fileNo == 0) {
+        fileNo = w.exec_params1(
+                      "SELECT coalesce(max(file_no), 0) + 1 FROM tallyphon.files"
+                      " WHERE site = $1",
+                      config_.Site)[0]
+                     .as<int>();
+        w.exec_params(
+            "INSERT INTO tallyphon.files (site, file_no, path, device, inode)"
+            " VALUES ($1, $2, $3, $4, $5)",
+            config_.Site, fileNo, source.Path, device, inode);
+    }
+
+    knownPath_ = source.Path;
+    knownDevice_ = static_cast<uint64_t>(device);
+    knownInode_ = static_cast<uint64_t>(inode);
+    if (offset >= size) {
+        w.commit();
+        knownOffset_ = offset;
+        return result;
+    }
+
+    const auto want = static_cast<size_t>(std::min<int64_t>(size - offset, options_.BatchBytes));
+    std::string buf(want, '\0');
+    if (!ReadAll(fd.Get(), buf.data(), want, offset)) {
+        result.State = TShipState::Failed;
+        result.Error = LoadFailureText({TFileStatus::CannotRead, errno}, source.Path);
+        return result;
+    }
+    std::vector<TLine> lines;
+    size_t used = SplitComplete(buf, offset, lines);
+    // A batch with no line end in it at all is one line too long for any
+    // call: it is passed over, else the file would stall here forever.
+    if (used == 0 && want == options_.BatchBytes) used = want;
+
+    {
+        pqxx::stream_to copy(
+            w, "tallyphon.calls",
+            std::vector<std::string>{"site", "file_no", "file_offset", "model", "serial", "start",
+                                     "duration", "hw_line", "prg_number", "trunk", "dialled",
+                                     "log_line"});
+        TExtStr_rep rec;
+        for (const TLine& line : lines) {
+            if (line.Text.size() > kMaxLineLength || !ParseCallLogLine(line.Text, rec)) continue;
+            copy << std::make_tuple(config_.Site, fileNo, line.Offset, model, serial,
+                                    StartText(line.Text), rec.DurTotalSec, rec.HwLine.str(),
+                                    rec.PrgLine.str(), rec.Trunk.str(), rec.ExtNumber.str(),
+                                    Cp1251ToUtf8(line.Text));
+            ++result.Calls;
+        }
+        copy.complete();
+    }
+    const int64_t shipped = offset + static_cast<int64_t>(used);
+    const size_t tailLength = std::min(used, kTailLength);
+    const std::string tail = buf.substr(used - tailLength, tailLength);
+    w.exec_params(
+        "UPDATE tallyphon.files SET shipped_offset = $3, tail = $4,"
+        " last_shipped = now() WHERE site = $1 AND file_no = $2",
+        config_.Site, fileNo, shipped, pqxx::binarystring(tail));
+    w.exec_params(
+        "UPDATE tallyphon.sites SET file_no = $2, model = $3, serial = $4,"
+        " shipped_calls = shipped_calls + $5, shipped_at = now() WHERE site = $1",
+        config_.Site, fileNo, model, serial, static_cast<int64_t>(result.Calls));
+    w.commit();
+    shipped_ += result.Calls;
+    knownOffset_ = shipped;
+    more = shipped < size && used > 0;
+    return result;
+}
+
+uint64_t TShipper::CountBehind(const TShipSource& source) const {
+    TFd fd;
+    off_t size = 0;
+    if (!OpenRegularFile(source.Path, fd, size).Ok()) return 0;
+    struct stat st {};
+    if (fstat(fd.Get(), &st) != 0) return 0;
+    int64_t from = knownOffset_;
+    if (static_cast<uint64_t>(st.st_dev) != knownDevice_ ||
+        static_cast<uint64_t>(st.st_ino) != knownInode_ || from > size)
+        from = 0;
+    uint64_t calls = 0;
+    std::string buf(size_t{1} << 20, '\0');
+    std::string carry;
+    TExtStr_rep rec;
+    for (int64_t at = from; at < size;) {
+        const auto n = static_cast<size_t>(std::min<int64_t>(size - at, buf.size()));
+        if (!ReadAll(fd.Get(), buf.data(), n, at)) break;
+        carry.append(buf, 0, n);
+        at += static_cast<int64_t>(n);
+        std::vector<TLine> lines;
+        const size_t used = SplitComplete(carry, 0, lines);
+        for (const TLine& line : lines)
+            if (line.Text.size() <= kMaxLineLength && ParseCallLogLine(line.Text, rec)) ++calls;
+        carry.erase(0, used);
+        if (carry.size() > kMaxLineLength) carry.clear();
+    }
+    return calls;
+}

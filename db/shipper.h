@@ -1,0 +1,108 @@
+// Ships the calls of the call-log file to the database, each exactly once.
+//
+// The call-log file stays the primary record: the shipper only reads it.
+// After every written line (Notify) and at start it ships what the file
+// holds past what the database has for this site and file. Every batch
+// inserts its calls and moves the file's shipped offset in one
+// transaction, so a kill, a crash or an outage at any moment neither loses
+// nor repeats a call. Shipping runs on a thread of its own: the reading of
+// the exchange never waits for the database.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include <pqxx/connection>
+
+#include "db/db_config.h"
+
+// The call-log file now written and the exchange its new lines come from
+// (model name and serial number; empty before the exchange is known: the
+// site's last known exchange is taken then).
+struct TShipSource {
+    std::string Path;
+    std::string Model;
+    std::string Serial;
+};
+
+enum class TShipState {
+    CaughtUp,  // every complete line of the file is in the database
+    NoFile,    // no call-log file (none chosen, or not there yet)
+    Stopped,   // Stop was asked for midway; what was committed stays
+    Failed,    // the database or the file failed; nothing of the batch stays
+};
+
+struct TShipResult {
+    TShipState State = TShipState::CaughtUp;
+    uint64_t Calls = 0;  // calls this pass committed
+    std::string Error;   // why it failed (UTF-8, one line)
+};
+
+class TShipper {
+  public:
+    struct TOptions {
+        // Bytes of the file one transaction ships at most; keeps the
+        // memory of a long catch-up small.
+        size_t BatchBytes = size_t{4} << 20;
+        // How long a stalled shipper waits before it tries again.
+        std::chrono::milliseconds RetryAfter{5000};
+    };
+
+    explicit TShipper(TDbConfig config);
+    TShipper(TDbConfig config, TOptions options);
+    // Stops the thread (Stop).
+    ~TShipper();
+    TShipper(const TShipper&) = delete;
+    TShipper& operator=(const TShipper&) = delete;
+
+    // Starts the shipping thread, which ships what source's file holds
+    // past the database's offset at once.
+    void Start(const TShipSource& source);
+    // Lines were written to source's file: ship them. Never blocks on the
+    // database.
+    void Notify(const TShipSource& source);
+    // Ends the thread after the batch it is in; waits for it.
+    void Stop();
+
+    // Ships every complete line of source's file past what the database
+    // holds, batch by batch, on the calling thread, connecting (and
+    // creating the schema) when not connected. After a failure the
+    // connection is dropped, to be made anew by the next pass.
+    TShipResult ShipPending(const TShipSource& source);
+
+    // Calls committed by this shipper since it was made.
+    uint64_t ShippedCalls() const { return shipped_.load(); }
+    // Whether the last pass of the thread failed.
+    bool Stalled() const;
+
+  private:
+    void Run();
+    TShipResult ShipBatch(const TShipSource& source, bool& more);
+    // Call lines of source's file past the offset known shipped.
+    uint64_t CountBehind(const TShipSource& source) const;
+
+    TDbConfig config_;
+    TOptions options_;
+    std::unique_ptr<pqxx::connection> connection_;
+    std::atomic<uint64_t> shipped_{0};
+
+    // The file and offset of the last committed batch, for counting what
+    // is behind while the database cannot be asked.
+    std::string knownPath_;
+    uint64_t knownDevice_ = 0, knownInode_ = 0;
+    int64_t knownOffset_ = -1;
+
+    mutable std::mutex mutex_;
+    std::condition_variable wake_;
+    std::thread thread_;
+    std::atomic<bool> stop_{false};
+    bool notified_ = false;
+    bool stalled_ = false;
+    TShipSource source_;
+};

@@ -1,0 +1,55 @@
+// The database tests share one throw-away cluster, made before the first
+// test and removed after the last. Run with --stop-stale-clusters, the
+// program only stops the clusters of test runs that died.
+#include <cctype>
+#include <cstring>
+#include <iostream>
+#include <memory>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "tests/db/db_test_support.h"
+
+namespace {
+
+std::unique_ptr<TPgCluster> g_cluster;
+
+class TClusterEnvironment : public ::testing::Environment {
+  public:
+    void TearDown() override { g_cluster.reset(); }
+};
+
+}  // namespace
+
+TPgCluster& Cluster() {
+    if (!g_cluster) g_cluster = std::make_unique<TPgCluster>();
+    return *g_cluster;
+}
+
+std::string FreshDatabase() {
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    std::string name = std::string("t_") + info->test_suite_name() + "_" + info->name();
+    for (char& c : name)
+        if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+    return Cluster().CreateDatabase(name.substr(0, 60));
+}
+
+int main(int argc, char** argv) {
+    if (argc == 2 && std::strcmp(argv[1], "--stop-stale-clusters") == 0) {
+        StopStaleClusters();
+        return 0;
+    }
+    ::testing::InitGoogleTest(&argc, argv);
+    ::testing::AddGlobalTestEnvironment(new TClusterEnvironment);
+    return RUN_ALL_TESTS();
+}
+
+bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
+}
