@@ -339,6 +339,11 @@ void TCallLog::SetWrittenHook(std::function<void(const std::vector<std::string>&
     written_ = std::move(hook);
 }
 
+void TCallLog::SetFileHook(std::function<void(const TWrittenFile&)> hook) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    fileHook_ = std::move(hook);
+}
+
 void TCallLog::Handing(int unit, const std::vector<uint8_t>& payload) {
     std::lock_guard<std::mutex> lock(mutex_);
     handingUnit_ = unit;
@@ -460,14 +465,12 @@ bool TCallLog::SettleLocked(std::vector<std::string>& written) {
 
 bool TCallLog::Settle() {
     std::vector<std::string> written;
-    std::function<void(const std::vector<std::string>&)> hook;
     bool ok = false;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         ok = SettleLocked(written);
-        hook = written_;
     }
-    if (hook && !written.empty()) hook(written);
+    TellWritten(written);
     return ok;
 }
 
@@ -476,7 +479,6 @@ void TCallLog::OnCallRecord(const TRecord& record) {
     const std::string line =
         FormatCallLine(record, ll_->Settings.AltFormat, exchange.ModelName, exchange.SerialNumber);
     std::vector<std::string> written;
-    std::function<void(const std::vector<std::string>&)> hook;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         // Lines started before and not yet settled go first.
@@ -484,18 +486,38 @@ void TCallLog::OnCallRecord(const TRecord& record) {
         pending_.push_back({line, handingUnit_, handingPayload_});
         handingUnit_ = -1;
         StartLocked();
-        hook = written_;
     }
-    if (hook && !written.empty()) hook(written);
+    TellWritten(written);
+}
+
+void TCallLog::TellWritten(const std::vector<std::string>& written, bool toWrittenHook) const {
+    if (written.empty()) return;
+    std::function<void(const std::vector<std::string>&)> hook;
+    std::function<void(const TWrittenFile&)> fileHook;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (toWrittenHook) hook = written_;
+        fileHook = fileHook_;
+    }
+    if (hook) hook(written);
+    if (fileHook) {
+        const TIdentification& exchange = ll_->Identification();
+        fileHook({ll_->Settings.TarifFileName, exchange.ModelName, exchange.SerialNumber});
+    }
 }
 
 std::vector<std::string> TCallLog::WritePending() {
-    std::lock_guard<std::mutex> lock(mutex_);
     std::vector<std::string> written;
-    SettleLocked(written);
-    if (pending_.empty()) return written;
-    StartLocked();
-    SettleLocked(written);
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        SettleLocked(written);
+        if (!pending_.empty()) {
+            StartLocked();
+            SettleLocked(written);
+        }
+    }
+    // The caller shows what it gets back: only the file hook is told.
+    TellWritten(written, false);
     return written;
 }
 

@@ -64,6 +64,15 @@ TCallLogWrite WriteTitle(const TSettings& settings, const TCallLogTitle& title);
 // Appends text as one line to TarifFileName.
 TCallLogWrite AppendLine(const TSettings& settings, const std::string& text);
 
+// The call-log file that lines have just reached the disk in, and the
+// exchange they came from, for whoever reads the file on (e.g. to ship its
+// calls elsewhere).
+struct TWrittenFile {
+    std::string Path;
+    std::string ModelName;
+    std::string SerialNumber;
+};
+
 // Steps of writing one call line, in their order, as a test may follow
 // them.
 enum class TCallLogStep {
@@ -119,6 +128,9 @@ class TCallLog : public IUnacknowledgedStore {
     // Told, on the thread that settles, of the lines that have reached the
     // disk.
     void SetWrittenHook(std::function<void(const std::vector<std::string>&)> hook);
+    // Told the same, besides the written hook, of the file the lines are
+    // in. It must not wait: the reading waits for it.
+    void SetFileHook(std::function<void(const TWrittenFile&)> hook);
 
     void Handing(int unit, const std::vector<uint8_t>& payload) override;
     // Waits for the lines started last: true when they are on the disk;
@@ -162,6 +174,10 @@ class TCallLog : public IUnacknowledgedStore {
     // The lines being written, until settled.
     std::shared_ptr<TBatch> started_;
     std::function<void(const std::vector<std::string>&)> written_;
+    std::function<void(const TWrittenFile&)> fileHook_;
+    // Tells the hooks (taken under the lock) of written, outside the lock;
+    // the written hook only with toWrittenHook.
+    void TellWritten(const std::vector<std::string>& written, bool toWrittenHook = true) const;
     std::unique_ptr<TDiskSync> sync_;
     std::string error_;
     // Set from a failed write until one succeeds (which the log is told).

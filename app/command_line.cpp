@@ -5,6 +5,9 @@
 
 #include <cerrno>
 #include <cstring>
+#include <tuple>
+
+#include "db/db_config.h"
 
 namespace {
 
@@ -37,6 +40,28 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
             cl.Action = TCommandAction::Version;
             continue;
         }
+        // --db CONNINFO and --site NAME, each once, only together.
+        bool valued = false;
+        for (const auto& [option, field, what] :
+             {std::tuple{"--db", &cl.DbConnInfo, "строку подключения к базе данных"},
+              std::tuple{"--site", &cl.DbSite, "имя площадки"}}) {
+            const std::string name(option), withEq = name + "=";
+            std::string value;
+            if (a == name) {
+                if (i + 1 >= args.size())
+                    return refuse("Параметр " + name + " требует " + what + ".");
+                value = args[++i];
+            } else if (a.rfind(withEq, 0) == 0) {
+                value = a.substr(withEq.size());
+            } else {
+                continue;
+            }
+            if (value.empty()) return refuse("Параметр " + name + " требует " + what + ".");
+            if (!field->empty()) return refuse("Параметр " + name + " указан дважды.");
+            *field = value;
+            valued = true;
+        }
+        if (valued) continue;
         if (a == "--dir") {
             if (i + 1 >= args.size()) return refuse("Параметр --dir требует имя каталога.");
             dir = args[++i];
@@ -50,17 +75,30 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
         dirGiven = true;
         cl.Dir = dir;
     }
+    if (cl.DbConnInfo.empty() != cl.DbSite.empty())
+        return refuse(cl.DbSite.empty() ? "Параметр --db требует и --site."
+                                        : "Параметр --site требует и --db.");
+    if (!cl.DbSite.empty()) {
+        const std::string why = CheckSiteName(cl.DbSite);
+        if (!why.empty()) return refuse("Параметр --site: " + why + ".");
+    }
     // Help and version win over a run, never over a refused option.
     return cl;
 }
 
 std::string UsageText() {
-    return "Использование: tallyphon [--headless] [--dir КАТАЛОГ]\n"
+    return "Использование: tallyphon [--headless] [--dir КАТАЛОГ] [--db СТРОКА --site ИМЯ]\n"
            "\n"
            "  --headless      работать без окна: сообщения в стандартный поток ошибок,\n"
            "                  без указанного действия при запуске - непрерывное считывание\n"
            "  --dir КАТАЛОГ   каталог запуска с файлами настроек (по умолчанию текущий;\n"
            "                  из домашнего каталога без Tallyphon.cfg - ~/.local/share/tallyphon)\n"
+           "  --db СТРОКА     отправлять каждый записанный звонок и в базу данных\n"
+           "                  PostgreSQL (строка подключения libpq или URI; пароль -\n"
+           "                  в ~/.pgpass, не в командной строке)\n"
+           "  --site ИМЯ      имя площадки (офиса), под которым звонки лежат в базе\n"
+           "                  (без --db и --site - как в TallyphonDb.cfg каталога запуска:\n"
+           "                  строки CONNINFO=... и SITE=...)\n"
            "  --help          показать эту справку\n"
            "  --version       показать версию\n"
            "\n"

@@ -20,13 +20,19 @@ struct TCommandLine {
     bool Headless = false;
     // The start-up directory; empty for the current directory.
     std::string Dir;
+    // The database the calls are shipped to and this office's site name
+    // there (--db, --site); empty: as TallyphonDb.cfg says, if there is one.
+    std::string DbConnInfo;
+    std::string DbSite;
     // Why the command line was refused (UTF-8, one line).
     std::string Error;
 };
 
 // Reads the arguments that follow the program's name: --headless,
-// --dir DIR (or --dir=DIR), --help, --version. Anything else, a missing or
-// empty DIR, or a second --dir, is BadOption with the reason in Error.
+// --dir DIR (or --dir=DIR), --db CONNINFO and --site NAME (only together),
+// --help, --version. Anything else, a missing or empty value, an option
+// given twice, or a site name that CheckSiteName refuses, is BadOption with
+// the reason in Error.
 TCommandLine ParseCommandLine(const std::vector<std::string>& args);
 
 // The usage text printed for --help (UTF-8, ends with a line end).

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,8 @@
 #include "acquisition/port_messages.h"
 #include "app/command_line.h"
 #include "base/message_seam.h"
+#include "db/db_config.h"
+#include "db/shipper.h"
 #include "ui/about_form.h"
 #include "ui/application.h"
 #include "ui/main_form.h"
@@ -41,7 +44,7 @@ void RequestExit(int status) {
 // Runs the program until its main window closes; the exit status: that of
 // an exit asked for, else 1 when a start-up that nobody watches (headless,
 // or "read all, then close") could not do its work, else 0.
-int Run(TApplication& app, TStartMode mode) {
+int Run(TApplication& app, TStartMode mode, const TDbConfig& db) {
     TMainForm* mainForm = nullptr;
     TQuitOnSignals quitOnSignals([&mainForm] {
         if (mainForm) mainForm->close();
@@ -65,6 +68,23 @@ int Run(TApplication& app, TStartMode mode) {
     form.SetReportForm(&report);
     form.SetRealTimeForm(&realTime);
     form.FirstStartSettings();
+
+    // Every call written is shipped to the database as well, on a thread of
+    // its own; at start, whatever the file holds past what the database has.
+    std::unique_ptr<TShipper> shipper;
+    if (db.Enabled()) {
+        shipper = std::make_unique<TShipper>(db);
+        TShipper* s = shipper.get();
+        form.CallLog()->SetFileHook([s](const TWrittenFile& file) {
+            s->Notify({file.Path, file.ModelName, file.SerialNumber});
+        });
+        const auto link = form.Link();
+        seam::Journal(seam::TPriority::Info, "Звонки площадки «" + db.Site +
+                                                 "» отправляются в базу данных " +
+                                                 ConnInfoForDisplay(db.ConnInfo));
+        shipper->Start({link->Settings.TarifFileName, link->Identification().ModelName,
+                        link->Identification().SerialNumber});
+    }
     QObject::connect(&form, &TMainForm::Closed, &app, &QCoreApplication::quit,
                      Qt::QueuedConnection);
 
@@ -87,6 +107,11 @@ int Run(TApplication& app, TStartMode mode) {
         rc = 1;
     form.close();
     mainForm = nullptr;
+    if (shipper) {
+        form.CallLog()->SetFileHook(nullptr);
+        // The last lines go too, unless the database is out of reach.
+        shipper->Stop(TShipper::TDrain::LastLines);
+    }
     return rc;
 }
 
@@ -153,7 +178,16 @@ int main(int argc, char** argv) {
         rc = 2;
     } else {
         try {
-            rc = Run(app, cl.Headless ? TStartMode::Headless : TStartMode::Window);
+            // Calls go to a database as the command line says, else as
+            // TallyphonDb.cfg does; a file that cannot be used is told of,
+            // and the calls are read into the call-log file all the same.
+            TDbConfig db{cl.DbConnInfo, cl.DbSite};
+            if (!db.Enabled()) {
+                TDbConfigLoad loaded = LoadDbConfig("");
+                if (!loaded.Ok) seam::ShowMessage(loaded.Error, kErrorCaption);
+                db = loaded.Config;
+            }
+            rc = Run(app, cl.Headless ? TStartMode::Headless : TStartMode::Window, db);
         } catch (...) {
             TApplication::ShowException(std::current_exception());
         }

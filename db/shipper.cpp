@@ -96,9 +96,10 @@ void TShipper::Notify(const TShipSource& source) {
     wake_.notify_one();
 }
 
-void TShipper::Stop() {
+void TShipper::Stop(TDrain drain) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
+        drain_ = drain == TDrain::LastLines;
         stop_ = true;
     }
     wake_.notify_one();
@@ -119,7 +120,16 @@ void TShipper::Run() {
             wake_.wait_until(lock, retryAt, [this] { return stop_.load(); });
         else
             wake_.wait(lock, [this] { return stop_ || notified_; });
-        if (stop_) return;
+        if (stop_) {
+            if (!drain_ || !notified_ || stalled_) return;
+            // One last pass, which stop_ would end at once.
+            notified_ = false;
+            const TShipSource source = source_;
+            lock.unlock();
+            draining_ = true;
+            ShipPending(source);
+            return;
+        }
         notified_ = false;
         const TShipSource source = source_;
         lock.unlock();
@@ -155,7 +165,7 @@ TShipResult TShipper::ShipPending(const TShipSource& source) {
         return total;
     }
     for (bool more = true; more;) {
-        if (stop_) {
+        if (stop_ && !draining_) {
             total.State = TShipState::Stopped;
             return total;
         }
@@ -169,9 +179,12 @@ TShipResult TShipper::ShipPending(const TShipSource& source) {
             }
             r = ShipBatch(source, more);
         } catch (const std::exception& e) {
+            // A server that went away midway leaves libpqxx's words about
+            // the broken connection, which tell an administrator little.
+            const bool lost = connection_ && !connection_->is_open();
             connection_.reset();
             r.State = TShipState::Failed;
-            r.Error = DbErrorText(e);
+            r.Error = lost ? "связь с сервером базы данных потеряна" : DbErrorText(e);
         }
         total.Calls += r.Calls;
         if (r.State != TShipState::CaughtUp) {

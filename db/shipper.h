@@ -67,8 +67,11 @@ class TShipper {
     // Lines were written to source's file: ship them. Never blocks on the
     // database.
     void Notify(const TShipSource& source);
-    // Ends the thread after the batch it is in; waits for it.
-    void Stop();
+    // Ends the thread after the batch it is in; waits for it. With
+    // LastLines, lines told of and not yet shipped are shipped first,
+    // unless the database was out of reach at the last try.
+    enum class TDrain { No, LastLines };
+    void Stop(TDrain drain = TDrain::No);
 
     // Ships every complete line of source's file past what the database
     // holds, batch by batch, on the calling thread, connecting (and
@@ -102,7 +105,9 @@ class TShipper {
     std::condition_variable wake_;
     std::thread thread_;
     std::atomic<bool> stop_{false};
+    std::atomic<bool> draining_{false};
     bool notified_ = false;
+    bool drain_ = false;
     bool stalled_ = false;
     TShipSource source_;
 };

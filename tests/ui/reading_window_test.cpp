@@ -24,6 +24,7 @@
 #include "acquisition/call_log.h"
 #include "base/fd.h"
 #include "tests/acquisition/call_log_lines.h"
+#include "tests/common/pg_cluster.h"
 #include "tests/common/recorder.h"
 #include "tests/ui/ui_test_support.h"
 #include "ui/main_form.h"
@@ -403,6 +404,97 @@ TEST_F(UnattendedStart, HeadlessReadsContinuouslyInItsDirectoryUntilSigterm) {
                             "<6>Начато непрерывное считывание\n"),
               std::string::npos)
         << Errors();
+}
+
+TEST_F(UnattendedStart, HeadlessShipsEveryCallOnceThroughOutagesAndAKill) {
+    TPgCluster cluster;
+    auto shipped = [&] {
+        return std::stoul(cluster.Psql("postgres", "SELECT count(*) FROM tallyphon.calls"));
+    };
+    auto calls = [&] {
+        std::vector<std::string> out;
+        for (const auto& line : CallLogLines(dir.File("calls.txt")))
+            if (line.rfind("       ", 0) != 0) out.push_back(line);  // not a title line
+        return out;
+    };
+    // The exchange is given its calls a few at a time, so that each part of
+    // the test knows which calls were read while the server was away.
+    sim::TDayOptions options;  // no record the exchange garbles
+    options.Calls = 60;
+    const auto day = sim::GenerateOfficeDay(options);
+    size_t given = 10;
+    WriteSettings(dir, "");
+    auto exchange = StartExchange(dir.Path(), Holding({day.begin(), day.begin() + given}));
+    auto give = [&](size_t n) {
+        for (size_t end = given + n; given < end; ++given)
+            exchange->AddRecord(0, day[given]);
+    };
+    const std::vector<std::string> args = {"--headless",       "--dir",  dir.Path(), "--db",
+                                           cluster.ConnInfo(), "--site", "Офис 1"};
+    pid_t pid = Spawn(args);
+    ASSERT_GT(pid, 0);
+    // Whatever happens below, the program does not outlive the test.
+    struct TKillAtEnd {
+        pid_t& Pid;
+        ~TKillAtEnd() {
+            if (Pid > 0 && kill(Pid, SIGKILL) == 0) waitpid(Pid, nullptr, 0);
+        }
+    } killAtEnd{pid};
+    const auto minute = std::chrono::seconds(60);
+    ASSERT_TRUE(WaitUntil([&] { return calls().size() == 10 && shipped() == 10; }, minute))
+        << Errors();
+    // The server goes away twice, once in good order and once as in a
+    // power cut; the reading goes on as if nothing happened.
+    for (bool crash : {false, true}) {
+        cluster.Stop(crash);
+        give(15);
+        ASSERT_TRUE(WaitUntil([&] { return calls().size() == given; }, minute)) << Errors();
+        cluster.Start();
+        ASSERT_TRUE(WaitUntil([&] { return shipped() == given; }, minute)) << Errors();
+    }
+    // Killed while calls come in, then started again with more waiting.
+    give(10);
+    ASSERT_TRUE(WaitUntil([&] { return calls().size() > 40; }, minute));
+    kill(pid, SIGKILL);
+    EXPECT_EQ(Wait(std::exchange(pid, -1), std::chrono::seconds(10)), 128 + SIGKILL);
+    give(10);
+    pid = Spawn(args);
+    ASSERT_GT(pid, 0);
+    ASSERT_TRUE(WaitUntil([&] { return calls().size() == 60 && shipped() == 60; }, minute))
+        << Errors();
+    kill(pid, SIGTERM);
+    EXPECT_EQ(Wait(std::exchange(pid, -1), std::chrono::seconds(30)), 0);
+    // Every call of the file once, in the order written.
+    std::string expected;
+    for (const std::string& line : calls())
+        expected += line + "\n";
+    EXPECT_EQ(cluster.Psql("postgres",
+                           "SELECT log_line FROM tallyphon.calls"
+                           " ORDER BY file_no, file_offset"),
+              expected);
+    const std::string errors = Errors();
+    EXPECT_NE(errors.find("<6>Звонки площадки «Офис 1» отправляются в базу данных host="),
+              std::string::npos)
+        << errors;
+    EXPECT_NE(errors.find("<4>Звонки площадки «Офис 1» не уходят в базу данных: "),
+              std::string::npos);
+    EXPECT_NE(errors.find("<6>Звонки площадки «Офис 1» снова уходят в базу данных: "
+                          "отправлено ожидавших звонков: 15\n"),
+              std::string::npos);
+}
+
+TEST_F(UnattendedStart, ARefusedDatabaseIsToldOfAndTheReadingGoesOn) {
+    TPgCluster cluster;
+    WriteFile(dir.File("TallyphonDb.cfg"),
+              "CONNINFO=" + cluster.ConnInfo() + " user=nobody\nSITE=Склад\n");
+    WriteSettings(dir, "AUTOSTART_1");
+    auto exchange = StartExchange(dir.Path(), Holding(Day(7, 5)));
+    EXPECT_EQ(RunProgram(std::chrono::seconds(60)), 0);
+    EXPECT_EQ(CallLogLines(dir.File("calls.txt")).size(), 2u + 7u);
+    EXPECT_NE(Errors().find("<4>Звонки площадки «Склад» не уходят в базу данных: "),
+              std::string::npos)
+        << Errors();
+    EXPECT_NE(Errors().find("role \"nobody\" does not exist"), std::string::npos) << Errors();
 }
 
 TEST_F(UnattendedStart, HeadlessBadStartsEndWithAStatusAndAMessageAndChangeNoFile) {
