@@ -189,7 +189,8 @@ TBill TReportSession::Bill() const {
     if (!setup_.Tariffs) return {};
     static const TDirectory kNoDirectory;
     return MakeBill(lists_->LineList(), *setup_.Tariffs,
-                    setup_.Directory ? *setup_.Directory : kNoDirectory, setup_.Period);
+                    setup_.Directory ? *setup_.Directory : kNoDirectory, setup_.Period,
+                    lists_->Sites());
 }
 
 TFileResult TReportSession::Load(const std::string& path, const TLoadProgress& progress,

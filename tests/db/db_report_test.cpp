@@ -165,6 +165,24 @@ TEST_F(DbReport, SeveralOfficesGetAColumnOfTheirNameAndLinesOfTheirOwn) {
                       .find("<t>Площадка</t>"),
                   std::string::npos)
             << sheet;
+    // A bill's subscribers are each office's own.
+    WriteFile(dir.File("tariffs.csv"), "Префикс;Зона;Цена\r\n5;Город;1\r\n8;Межгород;3\r\n");
+    ASSERT_EQ(Report({"--db", conn, "--tariffs", dir.File("tariffs.csv"), "--bill-csv",
+                      dir.File("bill.csv")},
+                     dir)
+                  .Status,
+              0);
+    EXPECT_EQ(ReadFile(dir.File("bill.csv")),
+              bom +
+                  "Площадка;Абонент;Имя;Отдел;Зона;Звонков;Длительность, с;Тарифицировано, "
+                  "с;Стоимость\r\n"
+                  "Офис 1;17;;;Межгород;1;3600;3600;180,00\r\n"
+                  "Офис 1;17;;;Итого;1;3600;3600;180,00\r\n"
+                  "Офис 1;300;;;Город;1;20;60;1,00\r\n"
+                  "Офис 1;300;;;Итого;1;20;60;1,00\r\n"
+                  "Склад;121;;;Город;1;95;120;2,00\r\n"
+                  "Склад;121;;;Итого;1;95;120;2,00\r\n"
+                  ";Итого;;;;3;3715;3780;183,00\r\n");
     // One office: exactly the file's CSV, no office column.
     ASSERT_EQ(
         Report({"--db", conn, "--site", "Склад", "--csv-lines", dir.File("l.csv")}, dir).Status, 0);
