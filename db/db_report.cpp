@@ -1,7 +1,6 @@
 #include "db/db_report.h"
 
 #include <algorithm>
-#include <limits>
 #include <utility>
 
 #include <pqxx/result>
