@@ -58,6 +58,17 @@ void Gather(const TReportModel& source, TStrList_rep<Entry>& list,
     }
 }
 
+// Sorts list by less within each office, the offices staying in the order
+// of their names: a report of several offices lists each one's own. A
+// report of one has no office names to compare.
+template <class Entry, class Less>
+void SortBySite(TStrList_rep<Entry>& list, Less less) {
+    list.Sort([&less](const Entry& a, const Entry& b) {
+        if (a.Site != b.Site) return a.Site < b.Site;
+        return less(a, b);
+    });
+}
+
 }  // namespace
 
 std::string ListKey(std::string_view site, std::string_view text) {
@@ -144,25 +155,28 @@ TSL_rep* TReportModel::FindSL(std::string_view trunk, std::string_view site) con
 void TReportModel::SortALList(TALSortKey key) {
     switch (key) {
         case TALSortKey::HwLine:
-            al_.Sort([](const TAL_rep& a, const TAL_rep& b) {
+            SortBySite(al_, [](const TAL_rep& a, const TAL_rep& b) {
                 return NumberTextLess(a.HwLine, b.HwLine, false);
             });
             break;
         case TALSortKey::PrgLine:
-            al_.Sort([](const TAL_rep& a, const TAL_rep& b) {
+            SortBySite(al_, [](const TAL_rep& a, const TAL_rep& b) {
                 return NumberTextLess(a.PrgLine, b.PrgLine, true);
             });
             break;
         case TALSortKey::OutTraffic:
-            al_.Sort(
-                [](const TAL_rep& a, const TAL_rep& b) { return a.OutTotalSec < b.OutTotalSec; });
+            SortBySite(al_, [](const TAL_rep& a, const TAL_rep& b) {
+                return a.OutTotalSec < b.OutTotalSec;
+            });
             break;
         case TALSortKey::InTraffic:
-            al_.Sort(
-                [](const TAL_rep& a, const TAL_rep& b) { return a.InTotalSec < b.InTotalSec; });
+            SortBySite(al_, [](const TAL_rep& a, const TAL_rep& b) {
+                return a.InTotalSec < b.InTotalSec;
+            });
             break;
         case TALSortKey::TotalTraffic:
-            al_.Sort([](const TAL_rep& a, const TAL_rep& b) { return a.TotalSec < b.TotalSec; });
+            SortBySite(al_,
+                       [](const TAL_rep& a, const TAL_rep& b) { return a.TotalSec < b.TotalSec; });
             break;
     }
 }
@@ -170,20 +184,23 @@ void TReportModel::SortALList(TALSortKey key) {
 void TReportModel::SortSLList(TSLSortKey key) {
     switch (key) {
         case TSLSortKey::Trunk:
-            sl_.Sort([](const TSL_rep& a, const TSL_rep& b) {
+            SortBySite(sl_, [](const TSL_rep& a, const TSL_rep& b) {
                 return CompareTrunkText(a.Trunk, b.Trunk) < 0;
             });
             break;
         case TSLSortKey::OutTraffic:
-            sl_.Sort(
-                [](const TSL_rep& a, const TSL_rep& b) { return a.OutTotalSec < b.OutTotalSec; });
+            SortBySite(sl_, [](const TSL_rep& a, const TSL_rep& b) {
+                return a.OutTotalSec < b.OutTotalSec;
+            });
             break;
         case TSLSortKey::InTraffic:
-            sl_.Sort(
-                [](const TSL_rep& a, const TSL_rep& b) { return a.InTotalSec < b.InTotalSec; });
+            SortBySite(sl_, [](const TSL_rep& a, const TSL_rep& b) {
+                return a.InTotalSec < b.InTotalSec;
+            });
             break;
         case TSLSortKey::TotalTraffic:
-            sl_.Sort([](const TSL_rep& a, const TSL_rep& b) { return a.TotalSec < b.TotalSec; });
+            SortBySite(sl_,
+                       [](const TSL_rep& a, const TSL_rep& b) { return a.TotalSec < b.TotalSec; });
             break;
     }
 }

@@ -165,6 +165,16 @@ TEST_F(DbReport, SeveralOfficesGetAColumnOfTheirNameAndLinesOfTheirOwn) {
                       .find("<t>Площадка</t>"),
                   std::string::npos)
             << sheet;
+    // Sorted within each office.
+    ASSERT_EQ(
+        Report({"--db", conn, "--csv-lines", dir.File("l.csv"), "--sort-lines", "out"}, dir).Status,
+        0);
+    EXPECT_EQ(ReadFile(dir.File("l.csv")),
+              bom +
+                  "Площадка;Апп. АЛ;Прг. АЛ;Исх. трафик;Вх. трафик;Общий трафик\r\n"
+                  "Офис 1;12;300;00:00:20;00:00:00;00:00:20\r\n"
+                  "Офис 1;7;17;01:00:00;00:00:00;01:00:00\r\n"
+                  "Склад;12;121;00:01:35;00:00:05;00:01:40\r\n");
     // A bill's subscribers are each office's own.
     WriteFile(dir.File("tariffs.csv"), "Префикс;Зона;Цена\r\n5;Город;1\r\n8;Межгород;3\r\n");
     ASSERT_EQ(Report({"--db", conn, "--tariffs", dir.File("tariffs.csv"), "--bill-csv",
