@@ -185,6 +185,12 @@ TBill MakeBill(const TStrList_rep<TExtStr_rep>& lines, const TTariffs& tariffs,
     return bill;
 }
 
+std::string BillSubscriberLabel(const TBill& bill, const TBillSubscriber& s) {
+    const size_t k = static_cast<size_t>(&s - bill.Subscribers.data());
+    if (!bill.Sited || k >= bill.Sites.size()) return s.Number;
+    return bill.Sites[k] + ": " + s.Number;
+}
+
 std::string BillCsv(const TBill& bill) {
     std::string out;
     out.reserve(128 + bill.Subscribers.size() * 160);

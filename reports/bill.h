@@ -46,6 +46,11 @@ struct TBill {
     TBillLine Total;  // over every subscriber, Zone "Итого"
 };
 
+// A subscriber's number as the bill window and the printed bill show it:
+// with its office before it ("Склад: 121") when the bill covers several.
+// s is one of bill's subscribers.
+std::string BillSubscriberLabel(const TBill& bill, const TBillSubscriber& s);
+
 // What the printed bill's title says besides the calls.
 struct TBillTitle {
     std::string Period;        // e.g. "01.11.2026 – 30.11.2026", or "весь файл"
