@@ -16,6 +16,8 @@
 
 #include <QGuiApplication>
 
+#include "db/db_config.h"
+#include "db/db_report.h"
 #include "reports/calllog_loader.h"
 #include "reports/directory.h"
 #include "reports/period.h"
@@ -31,6 +33,7 @@ constexpr int kExportFailed = 1;
 
 const char* const kUsage =
     "Использование: tallyphon-report ЖУРНАЛ [параметры]\n"
+    "       tallyphon-report --db СТРОКА [--site ПЛОЩАДКА ...] [параметры]\n"
     "\n"
     "Загружает журнал звонков, записанный Tallyphon, и, как окно выборки данных,\n"
     "сортирует списки абонентских и соединительных линий, выбирает звонки\n"
@@ -74,16 +77,28 @@ const char* const kUsage =
     "                     (нужен --tariffs)\n"
     "  --help             показать эту справку\n"
     "\n"
+    "Звонки из базы данных PostgreSQL вместо журнала:\n"
+    "  --db СТРОКА        строка подключения libpq (\"host=... dbname=...\" или\n"
+    "                     postgresql://...); те же отчёты по звонкам площадок\n"
+    "  --site ПЛОЩАДКА    взять звонки этой площадки (можно повторять; без\n"
+    "                     --site - всех площадок базы). Если площадок больше\n"
+    "                     одной, у каждой свои абонентские и соединительные\n"
+    "                     линии, а файлы CSV и книга получают первой колонку\n"
+    "                     \"Площадка\"; файлы с колонками постоянной ширины - нет\n"
+    "\n"
     "Даты пишутся в кратком формате даты языковых настроек (LANG); без них или\n"
     "в локали C - как дд.ММ.гггг (05.03.2007), как в русской.\n"
     "Существующий файл записи заменяется только готовым новым; сам журнал\n"
     "звонков, канал или сокет не перезаписываются никогда.\n"
-    "Код возврата: 0 готово, 1 запись не удалась, 2 неверные параметры,\n"
-    "нечитаемый журнал звонков или отвергнутый файл тарифов или абонентов\n"
-    "(ни один файл не записан).\n";
+    "Код возврата: 0 готово, 1 запись не удалась или база данных недоступна,\n"
+    "2 неверные параметры, нечитаемый журнал звонков, площадка, которой нет\n"
+    "в базе, или отвергнутый файл тарифов или абонентов (ни один файл не\n"
+    "записан).\n";
 
 struct TArguments {
     std::string CallLog;
+    std::optional<std::string> Db;
+    std::vector<std::string> Sites;
     std::optional<TALSortKey> SortLines;
     std::optional<TSLSortKey> SortTrunks;
     std::optional<std::string> Number;
@@ -196,6 +211,14 @@ std::optional<std::string> Parse(int argc, char** argv, TArguments& args) {
             if ((error = once(args.Prefix))) return error;
             if (args.Prefix->empty() || !AllDigits(*args.Prefix))
                 return "--prefix принимает только цифры, а не \"" + *args.Prefix + "\"";
+        } else if (name == "--db") {
+            if ((error = once(args.Db))) return error;
+            if (args.Db->empty()) return "--db требует строку подключения";
+        } else if (name == "--site") {
+            std::optional<std::string> site;
+            if ((error = once(site))) return error;
+            if (site->empty()) return "--site требует имя площадки";
+            args.Sites.push_back(std::move(*site));
         } else if (name == "--calls") {
             if ((error = once(args.Calls))) return error;
         } else if (name == "--lines") {
@@ -231,11 +254,41 @@ std::optional<std::string> Parse(int argc, char** argv, TArguments& args) {
             if (*file && (*file)->empty()) return std::string(name) + " требует имя файла";
     }
     if (args.Help) return std::nullopt;
-    if (args.CallLog.empty()) return "не указан журнал звонков";
+    if (args.Db && !args.CallLog.empty()) return "указаны и журнал звонков, и --db";
+    if (!args.Sites.empty() && !args.Db) return "--site требует --db";
+    if (args.CallLog.empty() && !args.Db) return "не указан журнал звонков";
     if (args.Hardware && !args.Number) return "--hardware требует --number";
     if (args.BillCsv && !args.Tariffs) return "--bill-csv требует --tariffs";
     if (args.BillPdf && !args.Tariffs) return "--bill-pdf требует --tariffs";
     return std::nullopt;
+}
+
+// Loads the calls of the database's offices into session; with only the
+// lists asked for, and no costs to sum call by call, the server sums them
+// and no call is fetched. Returns 0, or the status to end with after
+// telling why.
+int LoadFromDb(const TArguments& args, TReportSession::TLists lists, TReportSession& session) {
+    const TDbReportSource source{*args.Db, args.Sites};
+    const bool listsOnly =
+        !args.Tariffs && (args.Lines || args.Trunks || args.CsvLines || args.CsvTrunks) &&
+        !args.Calls && !args.Xlsx && !args.CsvCalls && !args.BillCsv && !args.BillPdf;
+    auto model = std::make_shared<TReportModel>();
+    const TDbReportResult loaded =
+        listsOnly ? LoadDbLists(source, args.Period, args.Lines || args.CsvLines,
+                                args.Trunks || args.CsvTrunks, *model)
+                  : LoadDbCalls(source, args.Period, *model);
+    switch (loaded.Status) {
+        case TDbReportResult::TStatus::Done:
+            session.Adopt(std::move(model), listsOnly ? TReportSession::TLists::Given : lists);
+            return 0;
+        case TDbReportResult::TStatus::UnknownSite:
+            std::cerr << "tallyphon-report: " << loaded.Error << "\n";
+            return kUsageError;
+        default:
+            std::cerr << "tallyphon-report: база данных " << ConnInfoForDisplay(*args.Db)
+                      << " недоступна: " << loaded.Error << "\n";
+            return kExportFailed;
+    }
 }
 
 template <class Grid>
@@ -280,7 +333,10 @@ int main(int argc, char** argv) {
                           !args.Trunks && !args.Xlsx && !args.CsvCalls && !args.CsvLines &&
                           !args.CsvTrunks;
     const auto lists = billOnly ? TReportSession::TLists::Skip : TReportSession::TLists::Build;
-    if (const TFileResult loaded = session.Load(args.CallLog, nullptr, lists); !loaded.Ok()) {
+    if (args.Db) {
+        if (const int status = LoadFromDb(args, lists, session)) return status;
+    } else if (const TFileResult loaded = session.Load(args.CallLog, nullptr, lists);
+               !loaded.Ok()) {
         std::cerr << "tallyphon-report: " << LoadFailureText(loaded, args.CallLog) << "\n";
         return kUsageError;
     }

@@ -15,6 +15,7 @@ struct TSums {
 struct TSubscriberSums {
     std::string Number;
     std::vector<TSums> Zones;  // the tariff's zones, then "Без тарифа"
+    size_t Site = 0;           // index of the office in the sites given
 };
 
 bool AllDigits(const std::string& s) {
@@ -60,8 +61,12 @@ void CsvField(std::string& out, std::string_view s) {
     out += '"';
 }
 
-void CsvLine(std::string& out, std::string_view number, std::string_view name,
-             std::string_view department, const TBillLine& line) {
+void CsvLine(std::string& out, const std::string* site, std::string_view number,
+             std::string_view name, std::string_view department, const TBillLine& line) {
+    if (site) {
+        CsvField(out, *site);
+        out += ';';
+    }
     CsvField(out, number);
     out += ';';
     CsvField(out, name);
@@ -107,17 +112,29 @@ TCallRating RateCall(const TTariffs& tariffs, const TExtStr_rep& call) {
 }
 
 TBill MakeBill(const TStrList_rep<TExtStr_rep>& lines, const TTariffs& tariffs,
-               const TDirectory& directory, const TPeriod& period) {
+               const TDirectory& directory, const TPeriod& period,
+               const std::vector<TSiteSpan>& sites) {
     const size_t zones = tariffs.Zones().size();
     std::vector<TSubscriberSums> subs;
     std::unordered_map<std::string, size_t> index;
     const bool whole = period.Whole();
-    for (const TExtStr_rep* call : lines) {
+    const bool sited = sites.size() > 1;
+    size_t site = 0;
+    for (size_t i = 0; i < lines.Count(); ++i) {
+        const TExtStr_rep* call = &lines[i];
         if (call->ExtNumber.empty()) continue;
         if (!whole && !period.Holds(call->StartTime)) continue;
-        std::string number = BilledSubscriber(call->PrgLine.view(), call->HwLine.view());
-        auto [it, added] = index.try_emplace(std::move(number), subs.size());
-        if (added) subs.push_back({it->first, std::vector<TSums>(zones + 1)});
+        std::string key = BilledSubscriber(call->PrgLine.view(), call->HwLine.view());
+        if (sited) {
+            while (site + 1 < sites.size() && sites[site + 1].First <= i)
+                ++site;
+            key = ListKey(sites[site].Site, key);
+        }
+        auto [it, added] = index.try_emplace(std::move(key), subs.size());
+        if (added)
+            subs.push_back(
+                {sited ? BilledSubscriber(call->PrgLine.view(), call->HwLine.view()) : it->first,
+                 std::vector<TSums>(zones + 1), site});
         const TCallRating rating = RateCall(tariffs, *call);
         TSums& s = subs[it->second]
                        .Zones[rating.Rate ? static_cast<size_t>(rating.Rate->ZoneIndex) : zones];
@@ -130,15 +147,19 @@ TBill MakeBill(const TStrList_rep<TExtStr_rep>& lines, const TTariffs& tariffs,
     std::vector<size_t> order(subs.size());
     for (size_t k = 0; k < order.size(); ++k)
         order[k] = k;
-    std::sort(order.begin(), order.end(),
-              [&](size_t a, size_t b) { return NumberBefore(subs[a].Number, subs[b].Number); });
+    std::sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+        if (subs[a].Site != subs[b].Site) return subs[a].Site < subs[b].Site;
+        return NumberBefore(subs[a].Number, subs[b].Number);
+    });
 
     TBill bill;
+    bill.Sited = sited;
     bill.Total.Zone = "Итого";
     bill.Subscribers.reserve(subs.size());
     for (size_t k : order) {
         TSubscriberSums& sums = subs[k];
         TBillSubscriber sub;
+        if (sited) bill.Sites.push_back(sites[sums.Site].Site);
         sub.Number = std::move(sums.Number);
         if (const TSubscriberEntry* e = directory.Find(sub.Number)) {
             sub.Name = e->Name;
@@ -164,17 +185,28 @@ TBill MakeBill(const TStrList_rep<TExtStr_rep>& lines, const TTariffs& tariffs,
     return bill;
 }
 
+std::string BillSubscriberLabel(const TBill& bill, const TBillSubscriber& s) {
+    const size_t k = static_cast<size_t>(&s - bill.Subscribers.data());
+    if (!bill.Sited || k >= bill.Sites.size()) return s.Number;
+    return bill.Sites[k] + ": " + s.Number;
+}
+
 std::string BillCsv(const TBill& bill) {
     std::string out;
     out.reserve(128 + bill.Subscribers.size() * 160);
     out += "\xEF\xBB\xBF";
+    const bool sited = bill.Sited;
+    if (sited) out += "Площадка;";
     out += "Абонент;Имя;Отдел;Зона;Звонков;Длительность, с;Тарифицировано, с;Стоимость\r\n";
-    for (const TBillSubscriber& s : bill.Subscribers) {
+    for (size_t k = 0; k < bill.Subscribers.size(); ++k) {
+        const TBillSubscriber& s = bill.Subscribers[k];
+        const std::string* site = sited ? &bill.Sites[k] : nullptr;
         for (const TBillLine& line : s.Zones)
-            CsvLine(out, s.Number, s.Name, s.Department, line);
-        CsvLine(out, s.Number, s.Name, s.Department, s.Total);
+            CsvLine(out, site, s.Number, s.Name, s.Department, line);
+        CsvLine(out, site, s.Number, s.Name, s.Department, s.Total);
     }
-    CsvLine(out, "Итого", "", "",
+    static const std::string kNoSite;
+    CsvLine(out, sited ? &kNoSite : nullptr, "Итого", "", "",
             TBillLine{"", bill.Total.Calls, bill.Total.Seconds, bill.Total.Billed, bill.Total.Cost,
                       true});
     return out;

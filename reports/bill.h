@@ -9,6 +9,7 @@
 
 #include "reports/directory.h"
 #include "reports/period.h"
+#include "reports/report_model.h"
 #include "reports/tariffs.h"
 #include "reports/types_rep.h"
 
@@ -34,11 +35,21 @@ struct TBillSubscriber {
 };
 
 struct TBill {
-    // Ordered by number: all-digit numbers first by numeric value, then the
-    // others by their UTF-8 bytes.
+    // Ordered by office (in the order of the sites given), then by number:
+    // all-digit numbers first by numeric value, then the others by their
+    // UTF-8 bytes.
     std::vector<TBillSubscriber> Subscribers;
+    // Whether the bill covers several offices, and then the office of each
+    // subscriber.
+    bool Sited = false;
+    std::vector<std::string> Sites;
     TBillLine Total;  // over every subscriber, Zone "Итого"
 };
+
+// A subscriber's number as the bill window and the printed bill show it:
+// with its office before it ("Склад: 121") when the bill covers several.
+// s is one of bill's subscribers.
+std::string BillSubscriberLabel(const TBill& bill, const TBillSubscriber& s);
 
 // What the printed bill's title says besides the calls.
 struct TBillTitle {
@@ -60,12 +71,17 @@ struct TCallRating {
 };
 TCallRating RateCall(const TTariffs& tariffs, const TExtStr_rep& call);
 
-// The bill of the outgoing calls of lines that start in period.
+// The bill of the outgoing calls of lines that start in period. With more
+// than one office in sites (see TReportModel::SetSites) each office's
+// subscribers are its own.
 TBill MakeBill(const TStrList_rep<TExtStr_rep>& lines, const TTariffs& tariffs,
-               const TDirectory& directory, const TPeriod& period);
+               const TDirectory& directory, const TPeriod& period,
+               const std::vector<TSiteSpan>& sites = {});
 
 // The bill CSV, byte for byte: UTF-8 with a BOM, fields separated by ";",
 // lines ending CR LF, RFC 4180 quoting; header line
 // "Абонент;Имя;Отдел;Зона;Звонков;Длительность, с;Тарифицировано, с;Стоимость",
 // per subscriber its zone lines and "Итого", then "Итого;;;;" and the sums.
+// A bill of several offices has "Площадка" first, and an empty one in the
+// last line.
 std::string BillCsv(const TBill& bill);

@@ -93,8 +93,8 @@ struct TGeometry {
 
 class TBillPainter {
   public:
-    TBillPainter(QPainter& painter, const TGeometry& g, const TBillTitle& title)
-        : p_(painter), g_(g), title_(title) {
+    TBillPainter(QPainter& painter, const TGeometry& g, const TBill& bill, const TBillTitle& title)
+        : p_(painter), g_(g), bill_(bill), title_(title) {
         body_ = QFont(kFontFamily);
         body_.setPointSizeF(9);
         bold_ = body_;
@@ -200,7 +200,8 @@ class TBillPainter {
                 p_.setFont(bold_);
                 const QString name = Q(row.Subscriber->Name);
                 Text(Row(y), Qt::AlignLeft,
-                     Q(row.Subscriber->Number) + (name.isEmpty() ? "" : "   " + name));
+                     Q(BillSubscriberLabel(bill_, *row.Subscriber)) +
+                         (name.isEmpty() ? "" : "   " + name));
                 break;
             }
             case TRowKind::Zone:
@@ -228,6 +229,7 @@ class TBillPainter {
 
     QPainter& p_;
     const TGeometry& g_;
+    const TBill& bill_;
     const TBillTitle& title_;
     QFont body_, bold_, heading_, small_;
     double line_ = 0;
@@ -278,7 +280,7 @@ int PaintBill(QPagedPaintDevice& device, const TBill& bill, const TBillTitle& ti
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setRenderHint(QPainter::TextAntialiasing);
     const TGeometry geometry(device);
-    TBillPainter bills(painter, geometry, title);
+    TBillPainter bills(painter, geometry, bill, title);
     const std::vector<TSection> sections = Sections(bill);
     const std::vector<TPage> pages = Layout(bills, sections, bill);
     const int count = static_cast<int>(pages.size());

@@ -7,6 +7,7 @@
 #include "reports/report_datetime.h"
 #include "reports/report_export.h"
 
+const char* const kSiteHeader = "Площадка";
 const std::array<const char*, 7> kCallGridHeaders = {
     "Дата", "Время", "Длительность", "Апп. АЛ", "Прг. АЛ", "Номер СЛ", "Внешний номер"};
 const std::array<const char*, 5> kALGridHeaders = {"Апп. АЛ", "Прг. АЛ", "Исх. трафик",
@@ -74,15 +75,18 @@ std::vector<std::string> WithName(const TBilling* billing, std::array<std::strin
 }
 
 template <size_t N>
-std::vector<std::string> HeaderRow(const TBilling* billing, const std::array<const char*, N>& texts,
-                                   size_t named, const char* first, const char* second) {
+std::vector<std::string> HeaderRow(bool sited, const TBilling* billing,
+                                   const std::array<const char*, N>& texts, size_t named,
+                                   const char* first, const char* second) {
     std::array<std::string, N> cells;
     for (size_t c = 0; c < N; ++c)
         cells[c] = texts[c];
     std::vector<std::string> row = WithName(billing, std::move(cells), named, {}, {});
+    if (sited) row.insert(row.begin(), kSiteHeader);
     if (named < N && billing && billing->Named()) {
-        row[named + 1] = kNameHeader;
-        row[named + 2] = kDepartmentHeader;
+        const size_t at = (sited ? 1 : 0) + named;
+        row[at + 1] = kNameHeader;
+        row[at + 2] = kDepartmentHeader;
     }
     if (billing && billing->Priced()) {
         row.emplace_back(first);
@@ -133,6 +137,12 @@ size_t TCallGrid::IndexOf(size_t row) const {
     return row < rows_.size() ? rows_[row] : kNoRow;
 }
 
+const std::string& TCallGrid::SiteOf(size_t row) const {
+    static const std::string kNone;
+    const size_t index = IndexOf(row);
+    return index == kNoRow || !report_ ? kNone : report_->SiteOf(index);
+}
+
 const TExtStr_rep* TCallGrid::Record(size_t row) const {
     const size_t index = IndexOf(row);
     return index == kNoRow ? nullptr : &report_->LineList()[index];
@@ -161,7 +171,7 @@ std::string TCallGrid::ExportLine(size_t i) const {
 }
 
 std::vector<std::string> TCallGrid::Headers() const {
-    return HeaderRow(billing_.get(), kCallGridHeaders, 4, kZoneHeader, kCostHeader);
+    return HeaderRow(Sited(), billing_.get(), kCallGridHeaders, 4, kZoneHeader, kCostHeader);
 }
 
 std::vector<std::string> TCallGrid::Row(size_t row) const {
@@ -169,6 +179,7 @@ std::vector<std::string> TCallGrid::Row(size_t row) const {
     std::vector<std::string> texts =
         WithName(billing_.get(), Cells(row), 4, rec ? rec->PrgLine.view() : std::string_view(),
                  rec ? rec->HwLine.view() : std::string_view());
+    if (Sited()) texts.insert(texts.begin(), SiteOf(row));
     if (!billing_ || !billing_->Priced()) return texts;
     if (!rec || rec->ExtNumber.view().empty()) {  // incoming: not rated
         texts.resize(texts.size() + 2);
@@ -235,20 +246,21 @@ const TCostSum* SumOf(const std::unordered_map<std::string, TCostSum>& sums,
 }  // namespace
 
 std::vector<std::string> TALGrid::Headers() const {
-    return HeaderRow(billing_.get(), kALGridHeaders, 1, kCallsHeader, kCostHeader);
+    return HeaderRow(Sited(), billing_.get(), kALGridHeaders, 1, kCallsHeader, kCostHeader);
 }
 
 std::vector<std::string> TALGrid::Row(size_t row) const {
     if (row >= rows_.size()) return std::vector<std::string>(Headers().size());
     const TAL_rep& e = *rows_[row];
     std::vector<std::string> texts = WithName(billing_.get(), Cells(row), 1, e.PrgLine, e.HwLine);
+    if (Sited()) texts.insert(texts.begin(), e.Site);
     if (billing_ && billing_->Priced())
-        TBilling::AppendSum(texts, SumOf(billing_->ByLine, e.HwLine));
+        TBilling::AppendSum(texts, SumOf(billing_->ByLine, ListKey(e.Site, e.HwLine)));
     return texts;
 }
 
 std::vector<std::string> TSLGrid::Headers() const {
-    return HeaderRow(billing_.get(), kSLGridHeaders, kSLGridHeaders.size(), kCallsHeader,
+    return HeaderRow(Sited(), billing_.get(), kSLGridHeaders, kSLGridHeaders.size(), kCallsHeader,
                      kCostHeader);
 }
 
@@ -258,7 +270,8 @@ std::vector<std::string> TSLGrid::Row(size_t row) const {
     auto cells = Cells(row);
     std::vector<std::string> texts(std::make_move_iterator(cells.begin()),
                                    std::make_move_iterator(cells.end()));
+    if (Sited()) texts.insert(texts.begin(), e.Site);
     if (billing_ && billing_->Priced())
-        TBilling::AppendSum(texts, SumOf(billing_->ByTrunk, e.Trunk));
+        TBilling::AppendSum(texts, SumOf(billing_->ByTrunk, ListKey(e.Site, e.Trunk)));
     return texts;
 }

@@ -19,6 +19,10 @@
 #include "reports/report_model.h"
 #include "reports/tariffs.h"
 
+// The header of the first column of every grid of a report that covers
+// several offices: the office's name.
+extern const char* const kSiteHeader;  // "Площадка"
+
 // Header rows of the call, subscriber-line and trunk grids.
 extern const std::array<const char*, 7> kCallGridHeaders;
 extern const std::array<const char*, 5> kALGridHeaders;
@@ -80,7 +84,8 @@ class TCallGrid {
     size_t RowCount() const { return all_ ? report_->LineList().Count() : rows_.size() + blank_; }
     // The header row the grid and its spreadsheets show: the seven of the
     // fixed-column file, "Имя" and "Отдел" after "Прг. АЛ" with a
-    // directory, "Зона" and "Стоимость" last with tariffs.
+    // directory, "Зона" and "Стоимость" last with tariffs; "Площадка"
+    // first when Sited. The fixed-column lines never have it.
     std::vector<std::string> Headers() const;
     // The texts of a row under those headers.
     std::vector<std::string> Row(size_t row) const;
@@ -93,6 +98,11 @@ class TCallGrid {
     std::string ExportLine(size_t i) const;
     // The call a row shows; nullptr for the empty row of an empty selection.
     const TExtStr_rep* Record(size_t row) const;
+    // Whether the report covers several offices: the rows begin with the
+    // office's name.
+    bool Sited() const { return report_ && report_->MultiSite(); }
+    // The office of a row's call; empty when not Sited or for no call.
+    const std::string& SiteOf(size_t row) const;
 
   private:
     const std::string& DateOf(int64_t day) const;
@@ -125,6 +135,8 @@ class TALGrid {
     const TBilling* Billing() const { return billing_.get(); }
     std::string ExportLine(size_t i) const;
     const TAL_rep& Entry(size_t row) const { return *rows_[row]; }
+    // As the call grid's: Headers and Row begin with the entry's office.
+    bool Sited() const { return report_ && report_->MultiSite(); }
 
   private:
     std::shared_ptr<const TReportModel> report_;
@@ -146,6 +158,7 @@ class TSLGrid {
     const TBilling* Billing() const { return billing_.get(); }
     std::string ExportLine(size_t i) const;
     const TSL_rep& Entry(size_t row) const { return *rows_[row]; }
+    bool Sited() const { return report_ && report_->MultiSite(); }
 
   private:
     std::shared_ptr<const TReportModel> report_;

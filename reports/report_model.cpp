@@ -1,6 +1,7 @@
 #include "reports/report_model.h"
 
 #include <algorithm>
+#include <iterator>
 #include <utility>
 
 #include "reports/report_sort.h"
@@ -12,10 +13,16 @@ constexpr size_t kEntryRoom = 500;
 // Adds every line's call to the entry of its key, creating entries in order
 // of first appearance. The last key is remembered, since consecutive calls
 // often share a trunk or a line.
+// With several offices an entry is per office and key (see ListKey).
 template <class Entry, class KeyOf, class Init>
-void Gather(const TStrList_rep<TExtStr_rep>& lines, TStrList_rep<Entry>& list,
+void Gather(const TReportModel& source, TStrList_rep<Entry>& list,
             std::unordered_map<std::string, Entry*>& index, KeyOf keyOf, Init init,
             const std::function<bool(size_t)>& keep) {
+    const TStrList_rep<TExtStr_rep>& lines = source.LineList();
+    const std::vector<TSiteSpan>& sites = source.Sites();
+    const bool multi = source.MultiSite();
+    size_t site = 0;
+    std::string sited;  // the key with its office, made without allocating each time
     list.Clear();
     list.Capacity(kEntryRoom);
     index.clear();
@@ -24,7 +31,15 @@ void Gather(const TStrList_rep<TExtStr_rep>& lines, TStrList_rep<Entry>& list,
     for (size_t i = 0; i < lines.Count(); ++i) {
         if (keep && !keep(i)) continue;
         const TExtStr_rep* line = &lines[i];
-        const std::string_view key = keyOf(*line);
+        std::string_view key = keyOf(*line);
+        if (multi) {
+            while (site + 1 < sites.size() && sites[site + 1].First <= i)
+                ++site;
+            sited.assign(sites[site].Site);
+            sited += '\x1f';
+            sited += key;
+            key = sited;
+        }
         Entry* entry;
         if (last && *lastKey == key) {
             entry = last;
@@ -33,6 +48,7 @@ void Gather(const TStrList_rep<TExtStr_rep>& lines, TStrList_rep<Entry>& list,
             if (fresh) {
                 it->second = &list.Add();
                 init(*it->second, *line);
+                if (multi) it->second->Site = sites[site].Site;
             }
             entry = it->second;
             last = entry;
@@ -42,7 +58,50 @@ void Gather(const TStrList_rep<TExtStr_rep>& lines, TStrList_rep<Entry>& list,
     }
 }
 
+// Sorts list by less within each office, the offices staying in the order
+// of their names: a report of several offices lists each one's own. A
+// report of one has no office names to compare.
+template <class Entry, class Less>
+void SortBySite(TStrList_rep<Entry>& list, Less less) {
+    list.Sort([&less](const Entry& a, const Entry& b) {
+        if (a.Site != b.Site) return a.Site < b.Site;
+        return less(a, b);
+    });
+}
+
 }  // namespace
+
+std::string ListKey(std::string_view site, std::string_view text) {
+    if (site.empty()) return std::string(text);
+    std::string key(site);
+    key += '\x1f';  // no office's name holds a control character
+    key += text;
+    return key;
+}
+
+const std::string& TReportModel::SiteOf(size_t index) const {
+    static const std::string kNone;
+    const auto after =
+        std::upper_bound(sites_.begin(), sites_.end(), index,
+                         [](size_t i, const TSiteSpan& span) { return i < span.First; });
+    return after == sites_.begin() || !MultiSite() ? kNone : std::prev(after)->Site;
+}
+
+TAL_rep& TReportModel::AddAL(const std::string& site, const std::string& hwLine) {
+    TAL_rep& entry = al_.Add();
+    entry.Site = site;
+    entry.HwLine = hwLine;
+    alIndex_[ListKey(site, hwLine)] = &entry;
+    return entry;
+}
+
+TSL_rep& TReportModel::AddSL(const std::string& site, const std::string& trunk) {
+    TSL_rep& entry = sl_.Add();
+    entry.Site = site;
+    entry.Trunk = trunk;
+    slIndex_[ListKey(site, trunk)] = &entry;
+    return entry;
+}
 
 TFileResult TReportModel::LoadFile(const std::string& path, const TLoadProgress& progress) {
     TCallLogContent content;
@@ -70,50 +129,54 @@ void TReportModel::BuildLists() {
 
 void TReportModel::BuildListsOf(const TReportModel& source,
                                 const std::function<bool(size_t)>& keep) {
+    if (this != &source) sites_ = source.sites_;  // the grids ask whether per office
     Gather(
-        source.lines_, al_, alIndex_, [](const TExtStr_rep& l) { return l.HwLine.view(); },
+        source, al_, alIndex_, [](const TExtStr_rep& l) { return l.HwLine.view(); },
         [](TAL_rep& e, const TExtStr_rep& l) {
             e.HwLine = l.HwLine;
             e.PrgLine = l.PrgLine;
         },
         keep);
     Gather(
-        source.lines_, sl_, slIndex_, [](const TExtStr_rep& l) { return l.Trunk.view(); },
+        source, sl_, slIndex_, [](const TExtStr_rep& l) { return l.Trunk.view(); },
         [](TSL_rep& e, const TExtStr_rep& l) { e.Trunk = l.Trunk; }, keep);
 }
 
-TAL_rep* TReportModel::FindAL(std::string_view hwLine) const {
-    const auto it = alIndex_.find(std::string(hwLine));
+TAL_rep* TReportModel::FindAL(std::string_view hwLine, std::string_view site) const {
+    const auto it = alIndex_.find(ListKey(site, hwLine));
     return it == alIndex_.end() ? nullptr : it->second;
 }
 
-TSL_rep* TReportModel::FindSL(std::string_view trunk) const {
-    const auto it = slIndex_.find(std::string(trunk));
+TSL_rep* TReportModel::FindSL(std::string_view trunk, std::string_view site) const {
+    const auto it = slIndex_.find(ListKey(site, trunk));
     return it == slIndex_.end() ? nullptr : it->second;
 }
 
 void TReportModel::SortALList(TALSortKey key) {
     switch (key) {
         case TALSortKey::HwLine:
-            al_.Sort([](const TAL_rep& a, const TAL_rep& b) {
+            SortBySite(al_, [](const TAL_rep& a, const TAL_rep& b) {
                 return NumberTextLess(a.HwLine, b.HwLine, false);
             });
             break;
         case TALSortKey::PrgLine:
-            al_.Sort([](const TAL_rep& a, const TAL_rep& b) {
+            SortBySite(al_, [](const TAL_rep& a, const TAL_rep& b) {
                 return NumberTextLess(a.PrgLine, b.PrgLine, true);
             });
             break;
         case TALSortKey::OutTraffic:
-            al_.Sort(
-                [](const TAL_rep& a, const TAL_rep& b) { return a.OutTotalSec < b.OutTotalSec; });
+            SortBySite(al_, [](const TAL_rep& a, const TAL_rep& b) {
+                return a.OutTotalSec < b.OutTotalSec;
+            });
             break;
         case TALSortKey::InTraffic:
-            al_.Sort(
-                [](const TAL_rep& a, const TAL_rep& b) { return a.InTotalSec < b.InTotalSec; });
+            SortBySite(al_, [](const TAL_rep& a, const TAL_rep& b) {
+                return a.InTotalSec < b.InTotalSec;
+            });
             break;
         case TALSortKey::TotalTraffic:
-            al_.Sort([](const TAL_rep& a, const TAL_rep& b) { return a.TotalSec < b.TotalSec; });
+            SortBySite(al_,
+                       [](const TAL_rep& a, const TAL_rep& b) { return a.TotalSec < b.TotalSec; });
             break;
     }
 }
@@ -121,26 +184,30 @@ void TReportModel::SortALList(TALSortKey key) {
 void TReportModel::SortSLList(TSLSortKey key) {
     switch (key) {
         case TSLSortKey::Trunk:
-            sl_.Sort([](const TSL_rep& a, const TSL_rep& b) {
+            SortBySite(sl_, [](const TSL_rep& a, const TSL_rep& b) {
                 return CompareTrunkText(a.Trunk, b.Trunk) < 0;
             });
             break;
         case TSLSortKey::OutTraffic:
-            sl_.Sort(
-                [](const TSL_rep& a, const TSL_rep& b) { return a.OutTotalSec < b.OutTotalSec; });
+            SortBySite(sl_, [](const TSL_rep& a, const TSL_rep& b) {
+                return a.OutTotalSec < b.OutTotalSec;
+            });
             break;
         case TSLSortKey::InTraffic:
-            sl_.Sort(
-                [](const TSL_rep& a, const TSL_rep& b) { return a.InTotalSec < b.InTotalSec; });
+            SortBySite(sl_, [](const TSL_rep& a, const TSL_rep& b) {
+                return a.InTotalSec < b.InTotalSec;
+            });
             break;
         case TSLSortKey::TotalTraffic:
-            sl_.Sort([](const TSL_rep& a, const TSL_rep& b) { return a.TotalSec < b.TotalSec; });
+            SortBySite(sl_,
+                       [](const TSL_rep& a, const TSL_rep& b) { return a.TotalSec < b.TotalSec; });
             break;
     }
 }
 
 void TReportModel::Clear() {
     lineCount_ = 0;
+    sites_.clear();
     lines_.Clear();
     al_.Clear();
     sl_.Clear();

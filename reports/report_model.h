@@ -13,6 +13,19 @@
 #include "reports/calllog_loader.h"
 #include "reports/types_rep.h"
 
+// The calls of one office in a report that covers several (from the
+// database): its name and the index in LineList of its first call. An
+// office's calls follow one another, so a call takes no room for its office.
+struct TSiteSpan {
+    std::string Site;
+    size_t First = 0;
+};
+
+// The key of a list entry of an office: text alone when site is empty (a
+// report of one office), else both, so that the offices' line and trunk
+// numbers stay their own.
+std::string ListKey(std::string_view site, std::string_view text);
+
 // Sort orders of the subscriber-line list (ascending).
 enum class TALSortKey { HwLine, PrgLine, OutTraffic, InTraffic, TotalTraffic };
 // Sort orders of the trunk list (ascending).
@@ -28,6 +41,24 @@ class TReportModel {
 
     // Loads call-log text held in memory, as LoadFile does with a file.
     void LoadText(std::string_view text);
+
+    // Takes calls read elsewhere (the database's) as a load would.
+    void LoadContent(TCallLogContent&& content) { Replace(std::move(content)); }
+
+    // The offices of a report from the database, in their order in
+    // LineList, each with its first call; sites without calls included.
+    // Only with more than one are the lists kept per office (entries get
+    // their Site) and do the grids show an office column.
+    void SetSites(std::vector<TSiteSpan> sites) { sites_ = std::move(sites); }
+    const std::vector<TSiteSpan>& Sites() const { return sites_; }
+    bool MultiSite() const { return sites_.size() > 1; }
+    // The office of LineList's call at index; empty for a report of one.
+    const std::string& SiteOf(size_t index) const;
+
+    // New entries for sums made elsewhere (the database's), appended in
+    // the order they are made; site as TAL_rep::Site. Key as BuildLists.
+    TAL_rep& AddAL(const std::string& site, const std::string& hwLine);
+    TSL_rep& AddSL(const std::string& site, const std::string& trunk);
 
     // Number of lines of 30 characters or more in the last load.
     size_t LineCount() const { return lineCount_; }
@@ -45,10 +76,11 @@ class TReportModel {
     // of the whole file, which the window may be showing meanwhile.
     void BuildListsOf(const TReportModel& source, const std::function<bool(size_t)>& keep);
 
-    // The subscriber line whose HwLine equals hwLine, or nullptr.
-    TAL_rep* FindAL(std::string_view hwLine) const;
+    // The subscriber line whose HwLine equals hwLine, or nullptr; of
+    // office site when the report covers several.
+    TAL_rep* FindAL(std::string_view hwLine, std::string_view site = {}) const;
     // The trunk whose Trunk has the same bytes as trunk, or nullptr.
-    TSL_rep* FindSL(std::string_view trunk) const;
+    TSL_rep* FindSL(std::string_view trunk, std::string_view site = {}) const;
 
     void SortALList(TALSortKey key);
     void SortSLList(TSLSortKey key);
@@ -66,6 +98,7 @@ class TReportModel {
     void Replace(TCallLogContent&& content);
 
     size_t lineCount_ = 0;
+    std::vector<TSiteSpan> sites_;
     TStrList_rep<TExtStr_rep> lines_;
     TStrList_rep<TAL_rep> al_;
     TStrList_rep<TSL_rep> sl_;

@@ -26,8 +26,9 @@ std::string DayText(int32_t day) {
 
 // Outgoing calls and their costs per line and per trunk, of the calls of
 // lines in period, by the rates the calls are marked with.
-void SumCosts(const TStrList_rep<TExtStr_rep>& lines, const TTariffs& tariffs,
-              const TPeriod& period, TBilling& billing) {
+void SumCosts(const TReportModel& model, const TTariffs& tariffs, const TPeriod& period,
+              TBilling& billing) {
+    const TStrList_rep<TExtStr_rep>& lines = model.LineList();
     const std::vector<TRate>& rates = tariffs.Rates();
     for (size_t i = 0; i < lines.Count(); ++i) {
         const TExtStr_rep& line = lines[i];
@@ -37,8 +38,9 @@ void SumCosts(const TStrList_rep<TExtStr_rep>& lines, const TTariffs& tariffs,
             const TRate& rate = rates[static_cast<size_t>(line.Rate)];
             cost = CostKopecks(rate, BilledSeconds(rate, line.DurTotalSec));
         }
-        for (TCostSum* sum :
-             {&billing.ByLine[line.HwLine.str()], &billing.ByTrunk[line.Trunk.str()]}) {
+        const std::string& site = model.SiteOf(i);
+        for (TCostSum* sum : {&billing.ByLine[ListKey(site, line.HwLine)],
+                              &billing.ByTrunk[ListKey(site, line.Trunk)]}) {
             ++sum->Calls;
             sum->Cost += cost;
         }
@@ -115,10 +117,10 @@ TReportView TReportSession::Prepare(const TBillingSetup& setup) const {
         // The calls' rates are read, never written, here: the window may be
         // drawing them meanwhile. With new tariffs Apply rates and sums.
         if (setup.Tariffs && setup.RateCalls && ratedBy_ == setup.Tariffs)
-            SumCosts(lines, *setup.Tariffs, period, *billing);
+            SumCosts(*lists_, *setup.Tariffs, period, *billing);
         view.Billing = std::move(billing);
     }
-    if (period.Whole() || listsBuilt_ == TLists::Skip) {
+    if (period.Whole() || listsBuilt_ != TLists::Build) {
         view.Lists = lists_;
     } else {
         view.Lists = std::make_shared<TReportModel>();
@@ -144,8 +146,7 @@ void TReportSession::Apply(TReportView&& view) {
             }
             ratedBy_ = setup_.Tariffs;
         }
-        if (!view.Billing->Rated)
-            SumCosts(lists_->LineList(), *setup_.Tariffs, setup_.Period, *view.Billing);
+        if (!view.Billing->Rated) SumCosts(*lists_, *setup_.Tariffs, setup_.Period, *view.Billing);
     }
     billing_ = std::move(view.Billing);
     periodLists_ = std::move(view.Lists);
@@ -188,7 +189,8 @@ TBill TReportSession::Bill() const {
     if (!setup_.Tariffs) return {};
     static const TDirectory kNoDirectory;
     return MakeBill(lists_->LineList(), *setup_.Tariffs,
-                    setup_.Directory ? *setup_.Directory : kNoDirectory, setup_.Period);
+                    setup_.Directory ? *setup_.Directory : kNoDirectory, setup_.Period,
+                    lists_->Sites());
 }
 
 TFileResult TReportSession::Load(const std::string& path, const TLoadProgress& progress,
@@ -197,16 +199,21 @@ TFileResult TReportSession::Load(const std::string& path, const TLoadProgress& p
     auto loaded = std::make_shared<TReportModel>();
     const TFileResult result = loaded->LoadFile(path, progress);
     if (!result.Ok()) return result;
+    Adopt(std::move(loaded), lists);
+    loadedPath_ = path;
+    return result;
+}
+
+void TReportSession::Adopt(std::shared_ptr<TReportModel> loaded, TLists lists) {
     if (lists == TLists::Build) loaded->BuildLists();
     listsBuilt_ = lists;
     lists_ = std::move(loaded);
-    loadedPath_ = path;
+    loadedPath_.clear();
     caption_ = lists_->LineCountCaption();
     query_.reset();
     billing_.reset();  // summed over the lines before
     ratedBy_.reset();
     Apply(Prepare(setup_));
-    return result;
 }
 
 void TReportSession::SortAL(TALSortKey key) {

@@ -89,10 +89,15 @@ class TReportSession {
     // the call grid, both lists and their grids. Results as
     // ReadCallLogFile; on any but Done nothing changes. Without lists the
     // subscriber-line and trunk lists stay empty, in every period too: for
-    // a caller that asks for the calls or the bill only.
-    enum class TLists { Build, Skip };
+    // a caller that asks for the calls or the bill only. Given (Adopt
+    // only): the model comes with its lists, summed elsewhere over the
+    // period it was loaded for, and without calls.
+    enum class TLists { Build, Skip, Given };
     TFileResult Load(const std::string& path, const TLoadProgress& progress = nullptr,
                      TLists lists = TLists::Build);
+    // Puts a report read elsewhere (the database's) in place of the
+    // current one, as Load does with a file's; LoadedPath becomes empty.
+    void Adopt(std::shared_ptr<TReportModel> loaded, TLists lists = TLists::Build);
 
     // Sorts one list ascending and rewrites its grid only.
     void SortAL(TALSortKey key);
@@ -127,7 +132,8 @@ class TReportSession {
     TFileResult Export(TExportKind kind, const std::string& path,
                        const TExportOptions& options = {}) const;
 
-    // The file of the last good load as it was named; empty before one.
+    // The file of the last good load as it was named; empty before one
+    // and for a report from the database.
     const std::string& LoadedPath() const { return loadedPath_; }
 
     // The caption of the call grid's frame: "Кол-во строк: " and the count.

@@ -180,6 +180,8 @@ lxw_error WriteCalls(lxw_workbook* book, const TFormats& f, const TCallGrid& gri
         if (part > 1) name += " (" + std::to_string(part) + ")";
         TSheetWriter sheet(book, f, name, grid.Headers());
         const TBilling* billing = grid.Billing();
+        // The office's column first, when the report covers several.
+        const size_t s = grid.Sited() ? 1 : 0;
         const size_t shift = billing && billing->Named() ? 2 : 0;
         const bool priced = billing && billing->Priced();
         for (size_t written = 0; row < rows && written < rowsPerSheet; ++row) {
@@ -188,28 +190,30 @@ lxw_error WriteCalls(lxw_workbook* book, const TFormats& f, const TCallGrid& gri
             if (!tally.Step()) return kCancelled;
             ++written;
             sheet.NextRow();
+            if (s) sheet.Text(0, grid.SiteOf(row));
             int64_t day = 0, seconds = 0;
             SplitDayAndSeconds(call->StartTime, day, seconds);
             if (day >= kFirstSheetDay) {
-                sheet.Number(0, static_cast<double>(day), f.Date, kDateWidth);
-                sheet.Number(1, static_cast<double>(seconds) / kSecondsPerDay, f.Time, kTimeWidth);
+                sheet.Number(s, static_cast<double>(day), f.Date, kDateWidth);
+                sheet.Number(s + 1, static_cast<double>(seconds) / kSecondsPerDay, f.Time,
+                             kTimeWidth);
             } else {
                 const auto cells = grid.Cells(row);
-                sheet.Text(0, cells[0]);
-                sheet.Text(1, cells[1]);
+                sheet.Text(s, cells[0]);
+                sheet.Text(s + 1, cells[1]);
             }
-            sheet.Duration(2, call->DurTotalSec);
-            sheet.Text(3, call->HwLine);
-            sheet.Text(4, call->PrgLine);
-            sheet.Text(5 + shift, call->Trunk);
-            sheet.Text(6 + shift, call->ExtNumber);
+            sheet.Duration(s + 2, call->DurTotalSec);
+            sheet.Text(s + 3, call->HwLine);
+            sheet.Text(s + 4, call->PrgLine);
+            sheet.Text(s + 5 + shift, call->Trunk);
+            sheet.Text(s + 6 + shift, call->ExtNumber);
             if (!shift && !priced) continue;
             const std::vector<std::string> texts = grid.Row(row);
-            for (size_t c = 5; c < 5 + shift; ++c)
+            for (size_t c = s + 5; c < s + 5 + shift; ++c)
                 sheet.Text(c, texts[c]);
             if (priced) {
-                sheet.Text(7 + shift, texts[7 + shift]);
-                sheet.Money(8 + shift, texts[8 + shift]);
+                sheet.Text(s + 7 + shift, texts[s + 7 + shift]);
+                sheet.Money(s + 8 + shift, texts[s + 8 + shift]);
             }
         }
         if (const lxw_error e = sheet.Finish()) return e;
@@ -220,38 +224,42 @@ lxw_error WriteCalls(lxw_workbook* book, const TFormats& f, const TCallGrid& gri
 lxw_error WriteLines(lxw_workbook* book, const TFormats& f, const TALGrid& grid, TTally& tally) {
     TSheetWriter sheet(book, f, "АЛ", grid.Headers());
     const TBilling* billing = grid.Billing();
+    const size_t s = grid.Sited() ? 1 : 0;
     const size_t shift = billing && billing->Named() ? 2 : 0;
     const bool priced = billing && billing->Priced();
     for (size_t row = 0; row < grid.RowCount(); ++row) {
         if (!tally.Step()) return kCancelled;
         const TAL_rep& line = grid.Entry(row);
         sheet.NextRow();
-        sheet.Text(0, line.HwLine);
-        sheet.Text(1, line.PrgLine);
-        sheet.Duration(2 + shift, line.OutTotalSec);
-        sheet.Duration(3 + shift, line.InTotalSec);
-        sheet.Duration(4 + shift, line.TotalSec);
+        if (s) sheet.Text(0, line.Site);
+        sheet.Text(s, line.HwLine);
+        sheet.Text(s + 1, line.PrgLine);
+        sheet.Duration(s + 2 + shift, line.OutTotalSec);
+        sheet.Duration(s + 3 + shift, line.InTotalSec);
+        sheet.Duration(s + 4 + shift, line.TotalSec);
         if (!shift && !priced) continue;
         const std::vector<std::string> texts = grid.Row(row);
-        for (size_t c = 2; c < 2 + shift; ++c)
+        for (size_t c = s + 2; c < s + 2 + shift; ++c)
             sheet.Text(c, texts[c]);
-        if (priced) PutSum(sheet, texts, 5 + shift);
+        if (priced) PutSum(sheet, texts, s + 5 + shift);
     }
     return sheet.Finish();
 }
 
 lxw_error WriteTrunks(lxw_workbook* book, const TFormats& f, const TSLGrid& grid, TTally& tally) {
     TSheetWriter sheet(book, f, "СЛ", grid.Headers());
+    const size_t s = grid.Sited() ? 1 : 0;
     const bool priced = grid.Billing() && grid.Billing()->Priced();
     for (size_t row = 0; row < grid.RowCount(); ++row) {
         if (!tally.Step()) return kCancelled;
         const TSL_rep& trunk = grid.Entry(row);
         sheet.NextRow();
-        sheet.Text(0, trunk.Trunk);
-        sheet.Duration(1, trunk.OutTotalSec);
-        sheet.Duration(2, trunk.InTotalSec);
-        sheet.Duration(3, trunk.TotalSec);
-        if (priced) PutSum(sheet, grid.Row(row), 4);
+        if (s) sheet.Text(0, trunk.Site);
+        sheet.Text(s, trunk.Trunk);
+        sheet.Duration(s + 1, trunk.OutTotalSec);
+        sheet.Duration(s + 2, trunk.InTotalSec);
+        sheet.Duration(s + 3, trunk.TotalSec);
+        if (priced) PutSum(sheet, grid.Row(row), s + 4);
     }
     return sheet.Finish();
 }

@@ -39,6 +39,20 @@ void TTraffic_rep::AddCall(const TExtStr_rep& line) {
     TotalSec += line.DurTotalSec;
 }
 
+void TTraffic_rep::AddSeconds(int64_t inSeconds, int64_t outSeconds) {
+    // AddCall keeps minutes and seconds below 60, so the counters are the
+    // totals' hours, minutes and seconds.
+    InTotalSec += inSeconds;
+    OutTotalSec += outSeconds;
+    TotalSec += inSeconds + outSeconds;
+    InHour = InTotalSec / 3600;
+    InMin_ = static_cast<uint32_t>(InTotalSec / 60 % 60);
+    InSec_ = static_cast<uint32_t>(InTotalSec % 60);
+    OutHour = OutTotalSec / 3600;
+    OutMin_ = static_cast<uint32_t>(OutTotalSec / 60 % 60);
+    OutSec_ = static_cast<uint32_t>(OutTotalSec % 60);
+}
+
 std::string TrafficText(int64_t hours, uint32_t minutes, uint32_t seconds) {
     char buf[64];
     int n = std::snprintf(buf, sizeof buf, "%02lld:%02u:%02u", static_cast<long long>(hours),

@@ -59,6 +59,9 @@ class TTraffic_rep {
 
     // Adds one call: incoming when its dialled number is empty, else outgoing.
     void AddCall(const TExtStr_rep& line);
+    // Adds the traffic of calls summed elsewhere (the database's sums),
+    // leaving the counters as AddCall of each call would have.
+    void AddSeconds(int64_t inSeconds, int64_t outSeconds);
 
   private:
     static void SetMin(int64_t& hours, uint32_t& minutes, uint32_t v);
@@ -72,12 +75,16 @@ class TTraffic_rep {
 
 // One distinct subscriber line.
 struct TAL_rep : TTraffic_rep {
+    // The office whose line this is, when a report covers several; else
+    // empty.
+    std::string Site;
     std::string HwLine;
     std::string PrgLine;  // programmed number of the line's first call
 };
 
 // One distinct trunk.
 struct TSL_rep : TTraffic_rep {
+    std::string Site;   // as TAL_rep's
     std::string Trunk;  // compared byte for byte
 };
 

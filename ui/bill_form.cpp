@@ -99,7 +99,7 @@ class TBillModel : public QAbstractTableModel {
         switch (index.column()) {
             case kNumber:
                 return !row.Subscriber ? QString("Итого")
-                       : first         ? Q(row.Subscriber->Number)
+                       : first         ? Q(BillSubscriberLabel(*bill_, *row.Subscriber))
                                        : QString();
             case kName:
                 return first ? Q(row.Subscriber->Name) : QString();

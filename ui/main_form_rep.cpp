@@ -35,6 +35,8 @@
 #include <QVBoxLayout>
 
 #include "base/message_seam.h"
+#include "db/db_config.h"
+#include "db/db_report.h"
 #include "reports/calllog_loader.h"
 #include "reports/directory.h"
 #include "reports/report_charts.h"
@@ -44,6 +46,7 @@
 #include "ui/about_form.h"
 #include "ui/bill_form.h"
 #include "ui/charts_form.h"
+#include "ui/db_load_form.h"
 #include "ui/report_grid_model.h"
 
 namespace {
@@ -268,6 +271,7 @@ TMainForm_rep::TMainForm_rep(QWidget* parent)
       MainMenu1(new QMenuBar(this)),
       File(MainMenu1->addMenu("&Файл")),
       Load(File->addAction("Загрузить")),
+      LoadFromDbMenuItem(Item(File, "LoadFromDbMenuItem", "Загрузить из базы…")),
       ChartsMenuItem(File->addAction("Графики")),
       HelpMenu(MainMenu1->addMenu("&Помощь")),
       AboutMenuItem(HelpMenu->addAction("О программе.")),
@@ -394,6 +398,7 @@ TMainForm_rep::TMainForm_rep(QWidget* parent)
     FilterEdit->installEventFilter(this);
 
     connect(Load, &QAction::triggered, this, &TMainForm_rep::LoadClick);
+    connect(LoadFromDbMenuItem, &QAction::triggered, this, &TMainForm_rep::LoadFromDbMenuItemClick);
     connect(AboutMenuItem, &QAction::triggered, this, &TMainForm_rep::AboutMenuItemClick);
     connect(ChartsMenuItem, &QAction::triggered, this, &TMainForm_rep::ChartsMenuItemClick);
     connect(Button2, &QPushButton::clicked, this, &TMainForm_rep::Button2Click);
@@ -551,9 +556,60 @@ void TMainForm_rep::LoadButtonClick() {
                               QApplication::applicationName().toStdString());
             return;
     }
+    ShowLoaded();
+}
+
+void TMainForm_rep::ShowLoaded() {
     FileGroupBox->setTitle(QString::fromStdString(session_.Caption()));
     RefreshGrids();
     RefreshCharts();
+}
+
+void TMainForm_rep::LoadFromDbMenuItemClick() {
+    std::string connInfo = lastDbConnInfo_;
+    if (connInfo.empty()) {
+        const TDbConfigLoad config = LoadDbConfig(dialogsDir_);
+        if (config.Ok) connInfo = config.Config.ConnInfo;
+    }
+    TDbLoadForm form(connInfo, this);
+    if (form.exec() != QDialog::Accepted) return;
+    const TDbReportSource choice = form.Choice();
+    lastDbConnInfo_ = choice.ConnInfo;
+    LoadFromDb(choice);
+}
+
+void TMainForm_rep::LoadFromDb(const TDbReportSource& source) {
+    QProgressDialog progress("Загрузка звонков из базы данных", "Отмена", 0, kProgressSteps, this);
+    SetUpProgress(progress, "LoadProgress");
+    std::atomic<uint64_t> done{0}, total{0};
+    std::atomic<bool> cancelled{false};
+    connect(&progress, &QProgressDialog::canceled, &progress, [&cancelled] { cancelled = true; });
+    QTimer tick;
+    connect(&tick, &QTimer::timeout, &progress,
+            [&] { progress.setValue(ProgressStep(done, total)); });
+    tick.start(50);
+    auto loaded = std::make_shared<TReportModel>();
+    TDbReportResult result;
+    {
+        const TInputBlock block(this);
+        RunAside([&] {
+            result = LoadDbCalls(source, TPeriod(), *loaded, [&](uint64_t d, uint64_t t) {
+                done = d;
+                total = t;
+                return !cancelled;
+            });
+        });
+    }
+    tick.stop();
+    progress.reset();
+    if (result.Status == TDbReportResult::TStatus::Cancelled) return;
+    if (!result.Ok()) {
+        seam::ShowMessage("Не удалось загрузить звонки из базы данных: " + result.Error,
+                          QApplication::applicationName().toStdString());
+        return;
+    }
+    session_.Adopt(std::move(loaded));
+    ShowLoaded();
 }
 
 void TMainForm_rep::Button2Click() {
@@ -834,6 +890,11 @@ void TMainForm_rep::RefreshGrids() {
         lines.insert(lines.end(), {5 + shift, 6 + shift});
         trunks.insert(trunks.end(), {4, 5});
     }
+    // A report of several offices has their names first.
+    if (session_.CallGrid().Sited())
+        for (std::vector<int>* columns : {&calls, &lines, &trunks})
+            for (int& column : *columns)
+                ++column;
     callModel_->SetRightAligned(std::move(calls));
     alModel_->SetRightAligned(std::move(lines));
     slModel_->SetRightAligned(std::move(trunks));

@@ -32,6 +32,7 @@ class TAboutForm;
 class TBillForm;
 class TChartsForm;
 class TReportGridModel;
+struct TDbReportSource;
 
 class TMainForm_rep : public QDialog {
     Q_OBJECT
@@ -58,6 +59,7 @@ class TMainForm_rep : public QDialog {
     QMenuBar* const MainMenu1;
     QMenu* const File;
     QAction* const Load;
+    QAction* const LoadFromDbMenuItem;
     QAction* const ChartsMenuItem;
     QMenu* const HelpMenu;
     QAction* const AboutMenuItem;
@@ -125,6 +127,11 @@ class TMainForm_rep : public QDialog {
     void OpenDialog1Close();
     // Loads the file chosen by LoadClick and fills the three grids.
     void LoadButtonClick();
+    // "Загрузить из базы…": the database and its offices asked for (the
+    // connection string of the last load, else that of TallyphonDb.cfg in
+    // the start-up directory), then their calls loaded in place of the
+    // file's; a failure is told and changes nothing.
+    void LoadFromDbMenuItemClick();
     // Writes both lists into their grids.
     void Button2Click();
     void Button1Click();
@@ -203,6 +210,12 @@ class TMainForm_rep : public QDialog {
     TFileResult RunWrite(const std::function<TFileResult()>& write, const std::string& path,
                          TSaveProgress& state);
 
+    // Reads the calls of source off the user-interface thread, behind a
+    // progress dialog with Cancel, and shows them.
+    void LoadFromDb(const TDbReportSource& source);
+    // Shows the calls of a load that just succeeded in every grid.
+    void ShowLoaded();
+
     // Redraws the charts, when open, after the call grid changed.
     void RefreshCharts();
     // Rewrites all three grids, their columns too.
@@ -227,4 +240,5 @@ class TMainForm_rep : public QDialog {
     TChartsForm* charts_ = nullptr;
     std::string dialogsDir_;
     std::string chosenFile_;
+    std::string lastDbConnInfo_;
 };

@@ -36,6 +36,18 @@ TEST(BillWindow, ShowsTheBillLineByLine) {
     EXPECT_EQ(row(8), "Итого||||8|0:17:08|0:19:00|1225,00");
 }
 
+TEST(BillWindow, NamesTheOfficeOfASubscriberOfABillOfSeveral) {
+    TBill bill = BillSample();
+    bill.Sited = true;
+    bill.Sites = {"Офис 1", "Офис 1", "Склад"};
+    TBillForm form;
+    form.SetBill(bill, BillSampleTitle());
+    const QAbstractItemModel* model = Child<QTableView>(form, "BillView")->model();
+    EXPECT_EQ(model->index(0, 0).data().toString(), "Офис 1: 201");
+    EXPECT_EQ(model->index(6, 0).data().toString(), "Склад: 305");
+    EXPECT_EQ(model->index(8, 0).data().toString(), "Итого");
+}
+
 TEST(BillWindow, SavesThePdfOrSaysWhyNot) {
     TRecorder recorder;
     TTempDir dir;

@@ -105,6 +105,7 @@ TEST_F(ReportWindow, ControlsCarryTheirNamesAndCaptionsInMenuOrder) {
     const std::vector<std::pair<QMenu*, std::vector<std::pair<const char*, const char*>>>> menus = {
         {Get<QMenu>("File"),
          {{"Load", "Загрузить"},
+          {"LoadFromDbMenuItem", "Загрузить из базы…"},
           {"ChartsMenuItem", "Графики"},
           {"TariffsMenuItem", "Тарифы…"},
           {"DirectoryMenuItem", "Справочник абонентов…"},

@@ -1,0 +1,235 @@
+// Reports from the database, made by tallyphon-report: the same bytes as
+// from the call-log file the calls were shipped from, an office column when
+// several offices are reported, and clear refusals.
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "base/cp1251.h"
+#include "db/shipper.h"
+#include "tests/common/test_support.h"
+#include "tests/db/db_test_support.h"
+#include "tools/gen_calllog/calllog_gen.h"
+
+using namespace testing_support;
+
+namespace {
+
+std::string Lines(std::initializer_list<std::string> lines) {
+    std::string bytes;
+    for (const std::string& l : lines)
+        bytes += Utf8ToCp1251(l) + "\r\n";
+    return bytes;
+}
+
+// What the report's edge cases look like in a file: titles, a line that is
+// no call, incoming calls, an empty trunk, long numbers, a line whose later
+// call has another programmed number; then a few days of generated calls.
+std::string EdgeCaseFile() {
+    std::string bytes = Lines({
+        "       Данные на  05-03-2007 14:10:00 ",
+        "       Начало         Продолжит   Абонент      СЛ     Номер",
+        "05-03-2007 14:02:07   00:01:35   12( 121)     200     5551234              ",
+        "05-03-2007 14:03:00   00:00:05   105(    )      04                          ",
+        "garbage that is no call line at all, long enough",
+        "05-03-2007 15:00:00   00:02:00   12( 121)                                   ",
+        "06-03-2007 09:00:59   01:00:00   7(  17)      14     8*10495551234        ",
+        "06-03-2007 10:00:00   00:10:00   40001(4000)  123456789  810441234567890123456",
+        "07-03-2007 08:00:00   00:00:30   12( 122)     201     5550000              ",
+    });
+    TCallGenerator calls(11);
+    for (int i = 0; i < 400; ++i)
+        bytes += FormatStandardLine(calls.Next()) + "\r\n";
+    return bytes;
+}
+
+struct TRun {
+    int Status = -1;
+    std::string Err;
+};
+
+std::string Quoted(const std::string& s) {
+    std::string q = "'";
+    for (char c : s)
+        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+// Runs tallyphon-report with args under lang.
+TRun Report(const std::vector<std::string>& args, const TTempDir& dir,
+            const std::string& lang = "C") {
+    std::string command = "LANG=" + lang + " LC_ALL=" + lang + " " + TALLYPHON_REPORT_PROGRAM;
+    for (const std::string& a : args)
+        command += " " + Quoted(a);
+    const std::string err = dir.File("stderr.txt");
+    const int status = std::system((command + " >/dev/null 2>" + Quoted(err)).c_str());
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFile(err)};
+}
+
+class DbReport : public ::testing::Test {
+  protected:
+    void SetUp() override { conn = FreshDatabase(); }
+    void Ship(const std::string& site, const std::string& bytes) {
+        const std::string path = dir.File(site + ".txt");
+        WriteFile(path, bytes);
+        TShipper shipper({conn, site});
+        const TShipResult r = shipper.ShipPending({path, "QTV610", "4321"});
+        ASSERT_EQ(r.State, TShipState::CaughtUp) << r.Error;
+    }
+    std::string conn;
+    TTempDir dir;
+};
+
+TEST_F(DbReport, FixedColumnFilesAreThoseOfTheCallLogFile) {
+    const std::string file = EdgeCaseFile();
+    Ship("Офис 1", file);
+    Ship("Склад", Lines({"05-03-2007 14:02:07   00:01:35   12( 121)     200     5551234"}));
+    const std::vector<std::vector<std::string>> rows = {
+        {"--calls", "c", "--lines", "l", "--trunks", "t"},
+        {"--lines", "l", "--trunks", "t"},  // summed by the server
+        {"--lines", "l", "--sort-lines", "prg", "--from", "2007-03-06"},
+        {"--trunks", "t", "--sort-trunks", "total", "--to", "2007-03-06"},
+        {"--calls", "c", "--lines", "l", "--from", "2007-03-06", "--to", "2007-03-07"},
+        {"--calls", "c", "--number", "12", "--hardware", "--sort-lines", "out"},
+    };
+    for (const auto& row : rows) {
+        // "c", "l" and "t" name the outputs, made once from each source.
+        std::vector<std::string> fromFile = {dir.File("Офис 1.txt")};
+        std::vector<std::string> fromDb = {"--db", conn, "--site", "Офис 1"};
+        for (const std::string& arg : row) {
+            const bool output = arg.size() == 1;
+            fromFile.push_back(output ? dir.File("file-" + arg) : arg);
+            fromDb.push_back(output ? dir.File("db-" + arg) : arg);
+        }
+        ASSERT_EQ(Report(fromFile, dir).Status, 0) << fromFile.back();
+        const TRun db = Report(fromDb, dir);
+        ASSERT_EQ(db.Status, 0) << db.Err;
+        for (const char* out : {"c", "l", "t"}) {
+            if (std::find(row.begin(), row.end(), out) == row.end()) continue;
+            const std::string expected = ReadFile(dir.File(std::string("file-") + out));
+            EXPECT_GT(expected.size(), 100u);
+            EXPECT_EQ(ReadFile(dir.File(std::string("db-") + out)), expected)
+                << out << " of " << row[0] << " " << row[1] << " " << row[2];
+        }
+    }
+}
+
+TEST_F(DbReport, SeveralOfficesGetAColumnOfTheirNameAndLinesOfTheirOwn) {
+    Ship("Склад", Lines({
+                      "05-03-2007 14:02:07   00:01:35   12( 121)     200     5551234",
+                      "05-03-2007 14:03:00   00:00:05   12(    )      04              ",
+                  }));
+    Ship("Офис 1", Lines({
+                       "06-03-2007 09:00:59   01:00:00   7(  17)      14     8*10495551234",
+                       "06-03-2007 10:00:00   00:00:20   12( 300)     14     55",
+                   }));
+    const std::string bom = "\xEF\xBB\xBF";
+    const std::string lines = bom +
+                              "Площадка;Апп. АЛ;Прг. АЛ;Исх. трафик;Вх. трафик;Общий трафик\r\n"
+                              "Офис 1;7;17;01:00:00;00:00:00;01:00:00\r\n"
+                              "Офис 1;12;300;00:00:20;00:00:00;00:00:20\r\n"
+                              "Склад;12;121;00:01:35;00:00:05;00:01:40\r\n";
+    const std::string trunks = bom +
+                               "Площадка;Апп. СЛ;Исх. трафик;Вх. трафик;Общий трафик\r\n"
+                               "Офис 1;14;01:00:20;00:00:00;01:00:20\r\n"
+                               "Склад;200;00:01:35;00:00:00;00:01:35\r\n"
+                               "Склад;04;00:00:00;00:00:05;00:00:05\r\n";
+    // Summed by the server, then from the calls (with the calls' CSV).
+    ASSERT_EQ(
+        Report({"--db", conn, "--csv-lines", dir.File("l.csv"), "--csv-trunks", dir.File("t.csv")},
+               dir)
+            .Status,
+        0);
+    EXPECT_EQ(ReadFile(dir.File("l.csv")), lines);
+    EXPECT_EQ(ReadFile(dir.File("t.csv")), trunks);
+    const TRun run = Report({"--db", conn, "--site", "Склад", "--site", "Офис 1", "--csv-calls",
+                             dir.File("c.csv"), "--csv-lines", dir.File("l.csv"), "--csv-trunks",
+                             dir.File("t.csv"), "--xlsx", dir.File("b.xlsx")},
+                            dir, "ru_RU.UTF-8");
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    EXPECT_EQ(ReadFile(dir.File("l.csv")), lines);
+    EXPECT_EQ(ReadFile(dir.File("t.csv")), trunks);
+    EXPECT_EQ(ReadFile(dir.File("c.csv")),
+              bom +
+                  "Площадка;Дата;Время;Длительность;Апп. АЛ;Прг. АЛ;Номер СЛ;Внешний номер\r\n"
+                  "Офис 1;06.03.2007;09:00:59;01:00:00;7;17;14;8*10495551234\r\n"
+                  "Офис 1;06.03.2007;10:00:00;00:00:20;12;300;14;55\r\n"
+                  "Склад;05.03.2007;14:02:07;00:01:35;12;121;200;5551234\r\n"
+                  "Склад;05.03.2007;14:03:00;00:00:05;12;;04;\r\n");
+    for (const char* sheet : {"sheet1.xml", "sheet2.xml", "sheet3.xml"})
+        EXPECT_NE(ZipMember(dir.File("b.xlsx"), std::string("xl/worksheets/") + sheet)
+                      .find("<t>Площадка</t>"),
+                  std::string::npos)
+            << sheet;
+    // Sorted within each office.
+    ASSERT_EQ(
+        Report({"--db", conn, "--csv-lines", dir.File("l.csv"), "--sort-lines", "out"}, dir).Status,
+        0);
+    EXPECT_EQ(ReadFile(dir.File("l.csv")),
+              bom +
+                  "Площадка;Апп. АЛ;Прг. АЛ;Исх. трафик;Вх. трафик;Общий трафик\r\n"
+                  "Офис 1;12;300;00:00:20;00:00:00;00:00:20\r\n"
+                  "Офис 1;7;17;01:00:00;00:00:00;01:00:00\r\n"
+                  "Склад;12;121;00:01:35;00:00:05;00:01:40\r\n");
+    // A bill's subscribers are each office's own.
+    WriteFile(dir.File("tariffs.csv"), "Префикс;Зона;Цена\r\n5;Город;1\r\n8;Межгород;3\r\n");
+    ASSERT_EQ(Report({"--db", conn, "--tariffs", dir.File("tariffs.csv"), "--bill-csv",
+                      dir.File("bill.csv")},
+                     dir)
+                  .Status,
+              0);
+    EXPECT_EQ(ReadFile(dir.File("bill.csv")),
+              bom +
+                  "Площадка;Абонент;Имя;Отдел;Зона;Звонков;Длительность, с;Тарифицировано, "
+                  "с;Стоимость\r\n"
+                  "Офис 1;17;;;Межгород;1;3600;3600;180,00\r\n"
+                  "Офис 1;17;;;Итого;1;3600;3600;180,00\r\n"
+                  "Офис 1;300;;;Город;1;20;60;1,00\r\n"
+                  "Офис 1;300;;;Итого;1;20;60;1,00\r\n"
+                  "Склад;121;;;Город;1;95;120;2,00\r\n"
+                  "Склад;121;;;Итого;1;95;120;2,00\r\n"
+                  ";Итого;;;;3;3715;3780;183,00\r\n");
+    // One office: exactly the file's CSV, no office column.
+    ASSERT_EQ(
+        Report({"--db", conn, "--site", "Склад", "--csv-lines", dir.File("l.csv")}, dir).Status, 0);
+    EXPECT_EQ(ReadFile(dir.File("l.csv")),
+              bom +
+                  "Апп. АЛ;Прг. АЛ;Исх. трафик;Вх. трафик;Общий трафик\r\n"
+                  "12;121;00:01:35;00:00:05;00:01:40\r\n");
+}
+
+TEST_F(DbReport, BadArgumentsAndAnUnreachableDatabaseEndWithOneLineAndNoFile) {
+    Ship("A", Lines({"05-03-2007 14:02:07   00:01:35   12( 121)     200     5551234"}));
+    const std::string out = dir.File("out.txt");
+    const std::string file = dir.File("A.txt");
+    const std::string nowhere = "host=" + dir.Path() + " port=1";
+    const struct {
+        std::vector<std::string> args;
+        int status;
+        std::string message;
+    } rows[] = {
+        {{file, "--db", conn, "--lines", out}, 2, "указаны и журнал звонков, и --db"},
+        {{file, "--site", "A", "--lines", out}, 2, "--site требует --db"},
+        {{"--db", conn, "--site", "A", "--site", "Нет", "--lines", out},
+         2,
+         "в базе данных нет площадки «Нет»\n"},
+        {{"--db", nowhere, "--calls", out},
+         1,
+         "база данных host=" + dir.Path() + " port=1 недоступна: "},
+        {{"--db", nowhere, "--lines", out}, 1, "недоступна: connection to server on socket"},
+    };
+    for (const auto& row : rows) {
+        const TRun run = Report(row.args, dir);
+        EXPECT_EQ(run.Status, row.status) << run.Err;
+        EXPECT_EQ(run.Err.rfind("tallyphon-report: ", 0), 0u) << run.Err;
+        EXPECT_NE(run.Err.find(row.message), std::string::npos) << run.Err;
+        EXPECT_EQ(run.Err.find('\n'), run.Err.size() - 1) << run.Err;
+        EXPECT_FALSE(Exists(out));
+    }
+}
+
+}  // namespace
