@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "tests/common/pg_cluster.h"
+#include "tools/pg_cluster/pg_cluster.h"
 
 // The run's cluster, made on first use.
 TPgCluster& Cluster();

@@ -15,7 +15,7 @@
 
 #include "base/cp1251.h"
 #include "db/shipper.h"
-#include "tests/common/pg_cluster.h"
+#include "tools/pg_cluster/pg_cluster.h"
 #include "tests/common/recorder.h"
 #include "tests/common/test_support.h"
 #include "tests/ui/ui_test_support.h"

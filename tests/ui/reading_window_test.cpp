@@ -24,7 +24,7 @@
 #include "acquisition/call_log.h"
 #include "base/fd.h"
 #include "tests/acquisition/call_log_lines.h"
-#include "tests/common/pg_cluster.h"
+#include "tools/pg_cluster/pg_cluster.h"
 #include "tests/common/recorder.h"
 #include "tests/ui/ui_test_support.h"
 #include "ui/main_form.h"

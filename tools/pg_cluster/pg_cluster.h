@@ -1,4 +1,4 @@
-// A throw-away PostgreSQL cluster for tests: made by initdb in a new
+// A throw-away PostgreSQL cluster for tests and benchmarks: made by initdb in a new
 // directory under /tmp, its server listening on a Unix socket in that
 // directory only. The server refuses to run as root, so a root test runs it
 // as the "postgres" user of Debian's package.
@@ -9,8 +9,10 @@
 class TPgCluster {
   public:
     // Makes and starts the cluster. Throws std::runtime_error, with the
-    // server's log, when either fails.
-    TPgCluster();
+    // server's log, when either fails. A durable cluster forces its writes
+    // to the disk as a real server does (for benchmarks); else it leaves
+    // that to the system, which is quicker for tests.
+    explicit TPgCluster(bool durable = false);
     // Stops the server at once and removes the directory.
     ~TPgCluster();
     TPgCluster(const TPgCluster&) = delete;
@@ -34,6 +36,7 @@ class TPgCluster {
 
   private:
     std::string dir_;
+    bool durable_ = false;
     bool running_ = false;
 };
 

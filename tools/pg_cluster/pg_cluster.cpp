@@ -1,4 +1,4 @@
-#include "tests/common/pg_cluster.h"
+#include "tools/pg_cluster/pg_cluster.h"
 
 #include <dirent.h>
 #include <signal.h>
@@ -74,7 +74,7 @@ void StopStaleClusters() {
         StopAndRemove(dir);
 }
 
-TPgCluster::TPgCluster() {
+TPgCluster::TPgCluster(bool durable) : durable_(durable) {
     StopStaleClusters();
     std::string templ = "/tmp/" + std::string(kPrefix) + std::to_string(getpid()) + "-XXXXXX";
     if (!mkdtemp(templ.data())) throw std::runtime_error("mkdtemp failed");
@@ -92,9 +92,9 @@ TPgCluster::~TPgCluster() {
 }
 
 void TPgCluster::Start() {
-    const std::string options = "-k " + dir_ +
-                                " -c listen_addresses='' -c fsync=off -c full_page_writes=off"
-                                " -c max_connections=40";
+    const std::string options =
+        "-k " + dir_ + " -c listen_addresses='' -c max_connections=40" +
+        (durable_ ? std::string() : " -c fsync=off -c full_page_writes=off");
     if (Run(AsOwner("pg_ctl") + " -D " + Quoted(dir_ + "/data") + " -l " + Quoted(dir_ + "/log") +
             " -w -t 60 -o " + Quoted(options) + " start") != 0)
         throw std::runtime_error("the server did not start:\n" + Slurp(dir_ + "/log"));
