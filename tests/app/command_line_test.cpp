@@ -49,6 +49,39 @@ TEST(CommandLine, OptionsAndRefusals) {
     }
 }
 
+TEST(CommandLine, TheDatabaseAndTheSiteComeTogether) {
+    struct Row {
+        std::vector<std::string> args;
+        std::string conn, site, error;
+    };
+    const std::vector<Row> rows = {
+        {{"--db", "host=/run/postgresql", "--site", "Офис 1"},
+         "host=/run/postgresql",
+         "Офис 1",
+         ""},
+        {{"--site=Склад", "--db=postgresql://pbx@db/calls"},
+         "postgresql://pbx@db/calls",
+         "Склад",
+         ""},
+        {{"--db", "host=x"}, "", "", "Параметр --db требует и --site."},
+        {{"--site", "A"}, "", "", "Параметр --site требует и --db."},
+        {{"--db"}, "", "", "Параметр --db требует строку подключения к базе данных."},
+        {{"--db", "a", "--db", "b"}, "", "", "Параметр --db указан дважды."},
+        {{"--db", "a", "--site", "bad\tname"},
+         "",
+         "",
+         "Параметр --site: в имени площадки управляющий символ."},
+    };
+    for (const Row& row : rows) {
+        const TCommandLine cl = ParseCommandLine(row.args);
+        EXPECT_EQ(cl.Error, row.error) << row.args[0];
+        if (!row.error.empty()) continue;
+        EXPECT_EQ(cl.Action, TCommandAction::Run);
+        EXPECT_EQ(cl.DbConnInfo, row.conn);
+        EXPECT_EQ(cl.DbSite, row.site);
+    }
+}
+
 TEST(CommandLine, OffscreenWhenHeadlessOrWhenNothingCanShowAWindow) {
     struct Row {
         bool headless;

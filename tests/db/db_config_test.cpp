@@ -1,0 +1,58 @@
+// TallyphonDb.cfg and what messages show of a connection string.
+#include <gtest/gtest.h>
+
+#include "db/db_config.h"
+#include "tests/common/test_support.h"
+
+using namespace testing_support;
+
+namespace {
+
+TEST(DbConfig, FileAndItsRefusals) {
+    TTempDir dir;
+    const std::string file = dir.File("TallyphonDb.cfg");
+    // No file: no database, and nothing wrong.
+    TDbConfigLoad loaded = LoadDbConfig(dir.Path());
+    EXPECT_TRUE(loaded.Ok);
+    EXPECT_FALSE(loaded.Config.Enabled());
+
+    WriteFile(file,
+              "\xEF\xBB\xBF# Центральная база\r\nCONNINFO=host=db.office user=pbx\r\n\r\n"
+              "SITE=Офис на Ленина\r\n");
+    loaded = LoadDbConfig(dir.Path());
+    ASSERT_TRUE(loaded.Ok) << loaded.Error;
+    EXPECT_EQ(loaded.Config.ConnInfo, "host=db.office user=pbx");
+    EXPECT_EQ(loaded.Config.Site, "Офис на Ленина");
+
+    const std::pair<std::string, std::string> refused[] = {
+        {"CONNINFO=x\n", "строка 1: нет строки SITE="},
+        {"SITE=A\n", "строка 1: нет строки CONNINFO="},
+        {"CONNINFO=x\nSITE=A\nSITE=B\n", "строка 3: SITE указан второй раз"},
+        {"CONNINFO=x\nPORT=5432\n", "строка 2: неизвестный ключ «PORT»"},
+        {"CONNINFO\n", "строка 1: нет знака «=»"},
+        {"CONNINFO=x\nSITE=\n", "строка 2: имя площадки пустое"},
+        {"CONNINFO=x\nSITE=\xD0\xFE\n", "строка 2: имя площадки не в кодировке UTF-8"},
+        {"CONNINFO=x\nSITE=" + std::string(65, 'a') + "\n",
+         "строка 2: имя площадки длиннее 64 символов"},
+    };
+    for (const auto& [bytes, why] : refused) {
+        WriteFile(file, bytes);
+        loaded = LoadDbConfig(dir.Path());
+        EXPECT_FALSE(loaded.Ok) << bytes;
+        EXPECT_FALSE(loaded.Config.Enabled()) << bytes;
+        EXPECT_EQ(loaded.Error, "Файл «" + file + "», " + why) << bytes;
+    }
+}
+
+TEST(DbConfig, PasswordsNeverReachAMessage) {
+    EXPECT_EQ(ConnInfoForDisplay("host=db user=pbx password=s3cret dbname=calls"),
+              "host=db user=pbx password=*** dbname=calls");
+    EXPECT_EQ(ConnInfoForDisplay("host=db password = 'a b\\'c' port=5432"),
+              "host=db password = *** port=5432");
+    EXPECT_EQ(
+        ConnInfoForDisplay("postgresql://pbx:s3cret@db:5432/calls?password=x&sslmode=require"),
+        "postgresql://pbx:***@db:5432/calls?password=***&sslmode=require");
+    EXPECT_EQ(ConnInfoForDisplay("postgres://db/calls"), "postgres://db/calls");
+}
+
+}  // namespace
