@@ -1,6 +1,7 @@
 #include "db/shipper.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -171,6 +172,14 @@ TShipResult TShipper::ShipPending(const TShipSource& source) {
         }
         more = false;
         TShipResult r;
+        // An idle connection's server never speaks unasked: a socket with
+        // something to read means the server ended the session or went
+        // away. Such a connection is dropped unused, as libpqxx leaks
+        // memory each time it finds a connection broken.
+        if (connection_) {
+            pollfd socket{connection_->sock(), POLLIN, 0};
+            if (socket.fd < 0 || poll(&socket, 1, 0) != 0) connection_.reset();
+        }
         try {
             if (!connection_) {
                 auto c = ConnectDb(config_.ConnInfo);
