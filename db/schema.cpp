@@ -58,16 +58,32 @@ CREATE INDEX IF NOT EXISTS calls_site_line ON tallyphon.calls (site, hw_line)
 
 }  // namespace
 
-std::string WithConnectTimeout(const std::string& connInfo) {
-    if (connInfo.find("connect_timeout") != std::string::npos) return connInfo;
+std::string WithTimeouts(const std::string& connInfo) {
+    // connect_timeout bounds the connecting; the keepalives find a server
+    // that vanished from the network while a connection was open (TCP
+    // only; libpq ignores them on a Unix socket).
+    static const std::pair<const char*, const char*> kDefaults[] = {
+        {"connect_timeout", "10"},
+        {"keepalives_idle", "30"},
+        {"keepalives_interval", "10"},
+        {"keepalives_count", "3"},
+    };
     const bool uri =
         connInfo.rfind("postgresql://", 0) == 0 || connInfo.rfind("postgres://", 0) == 0;
-    if (!uri) return connInfo + " connect_timeout=10";
-    return connInfo + (connInfo.find('?') == std::string::npos ? "?" : "&") + "connect_timeout=10";
+    std::string out = connInfo;
+    for (const auto& [key, value] : kDefaults) {
+        if (connInfo.find(key) != std::string::npos) continue;
+        if (uri)
+            out += (out.find('?') == std::string::npos ? "?" : "&");
+        else
+            out += " ";
+        out += std::string(key) + "=" + value;
+    }
+    return out;
 }
 
 std::unique_ptr<pqxx::connection> ConnectDb(const std::string& connInfo) {
-    return std::make_unique<pqxx::connection>(WithConnectTimeout(connInfo));
+    return std::make_unique<pqxx::connection>(WithTimeouts(connInfo));
 }
 
 void EnsureSchema(pqxx::connection& connection) {

@@ -8,14 +8,15 @@
 #include <pqxx/connection>
 
 // Connects to the database connInfo names (a libpq connection string or
-// URI). A connection string that names no connect_timeout gets one of ten
-// seconds, so that an unreachable server never holds the caller longer.
-// Throws pqxx::broken_connection (or another std::exception) when the
-// server cannot be reached or refuses.
+// URI), with the limits of WithTimeouts. Throws pqxx::broken_connection (or
+// another std::exception) when the server cannot be reached or refuses.
 std::unique_ptr<pqxx::connection> ConnectDb(const std::string& connInfo);
 
-// The connection string with connect_timeout=10 added when it names none.
-std::string WithConnectTimeout(const std::string& connInfo);
+// The connection string with whichever of these it does not name added:
+// connect_timeout=10, so that an unreachable server never holds the caller
+// longer, and TCP keepalives after 30 s idle, every 10 s, 3 tries, so that
+// a server gone from the network ends an open connection within a minute.
+std::string WithTimeouts(const std::string& connInfo);
 
 // Creates the schema "tallyphon", its tables and indexes where they are
 // missing, in one transaction under an advisory lock, so that two programs

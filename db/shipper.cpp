@@ -122,9 +122,9 @@ void TShipper::Run() {
         else
             wake_.wait(lock, [this] { return stop_ || notified_; });
         if (stop_) {
-            if (!drain_ || !notified_ || stalled_) return;
-            // One last pass, which stop_ would end at once.
-            notified_ = false;
+            // One last pass (which stop_ alone would end at once) for what
+            // was written since the last, or what a pass left when stopped.
+            if (!drain_ || stalled_) return;
             const TShipSource source = source_;
             lock.unlock();
             draining_ = true;

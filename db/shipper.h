@@ -68,8 +68,8 @@ class TShipper {
     // database.
     void Notify(const TShipSource& source);
     // Ends the thread after the batch it is in; waits for it. With
-    // LastLines, lines told of and not yet shipped are shipped first,
-    // unless the database was out of reach at the last try.
+    // LastLines, what the file holds past the database's offset is shipped
+    // first, unless the database was out of reach at the last try.
     enum class TDrain { No, LastLines };
     void Stop(TDrain drain = TDrain::No);
 

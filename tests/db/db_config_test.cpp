@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "db/db_config.h"
+#include "db/schema.h"
 #include "tests/common/test_support.h"
 
 using namespace testing_support;
@@ -53,6 +54,18 @@ TEST(DbConfig, PasswordsNeverReachAMessage) {
         ConnInfoForDisplay("postgresql://pbx:s3cret@db:5432/calls?password=x&sslmode=require"),
         "postgresql://pbx:***@db:5432/calls?password=***&sslmode=require");
     EXPECT_EQ(ConnInfoForDisplay("postgres://db/calls"), "postgres://db/calls");
+}
+
+TEST(DbConfig, ConnectionLimitsAreAddedUnlessNamed) {
+    EXPECT_EQ(WithTimeouts("host=db connect_timeout=3 keepalives_idle=60"),
+              "host=db connect_timeout=3 keepalives_idle=60 keepalives_interval=10"
+              " keepalives_count=3");
+    EXPECT_EQ(WithTimeouts("postgresql://db/calls?sslmode=require"),
+              "postgresql://db/calls?sslmode=require&connect_timeout=10&keepalives_idle=30"
+              "&keepalives_interval=10&keepalives_count=3");
+    EXPECT_EQ(WithTimeouts("postgres://db"),
+              "postgres://db?connect_timeout=10&keepalives_idle=30&keepalives_interval=10"
+              "&keepalives_count=3");
 }
 
 }  // namespace
