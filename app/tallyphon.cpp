@@ -71,12 +71,13 @@ int Run(TApplication& app, TStartMode mode, const TDbConfig& db) {
 
     // Every call written is shipped to the database as well, on a thread of
     // its own; at start, whatever the file holds past what the database has.
-    std::unique_ptr<TShipper> shipper;
+    // The hook shares the shipper, so that it is never left pointing at
+    // one gone, whichever goes first on the way out.
+    std::shared_ptr<TShipper> shipper;
     if (db.Enabled()) {
-        shipper = std::make_unique<TShipper>(db);
-        TShipper* s = shipper.get();
-        form.CallLog()->SetFileHook([s](const TWrittenFile& file) {
-            s->Notify({file.Path, file.ModelName, file.SerialNumber});
+        shipper = std::make_shared<TShipper>(db);
+        form.CallLog()->SetFileHook([shipper](const TWrittenFile& file) {
+            shipper->Notify({file.Path, file.ModelName, file.SerialNumber});
         });
         const auto link = form.Link();
         seam::Journal(seam::TPriority::Info, "Звонки площадки «" + db.Site +
