@@ -21,36 +21,28 @@
 
 namespace {
 
-// The report rejects longer lines, so they are not calls.
-constexpr size_t kMaxLineLength = 4096;
 // Bytes kept of the end of what was shipped, to know the file again.
 constexpr size_t kTailLength = 64;
 
 // One complete line of the file: where it starts and its text without the
-// line end. Lines end with CR LF, LF or CR, as the report reads them.
+// line end.
 struct TLine {
     int64_t Offset;
     std::string_view Text;
 };
 
-// Splits buf (which starts at offset base) into its complete lines. A CR
-// ends a line only when a byte follows it, since that may be its LF.
-// Returns the bytes the complete lines take.
-size_t SplitComplete(std::string_view buf, int64_t base, std::vector<TLine>& lines) {
-    size_t pos = 0, used = 0;
-    for (size_t i = 0; i < buf.size(); ++i) {
-        const char c = buf[i];
-        if (c != '\n' && c != '\r') continue;
-        size_t next = i + 1;
-        if (c == '\r') {
-            if (next == buf.size()) break;
-            if (buf[next] == '\n') ++next;
-        }
-        lines.push_back({base + static_cast<int64_t>(pos), buf.substr(pos, i - pos)});
-        pos = used = next;
-        i = next - 1;
-    }
-    return used;
+// The complete lines of buf (which starts at offset base), split as the
+// report splits them; returns the bytes they take.
+size_t CompleteLines(std::string_view buf, int64_t base, std::vector<TLine>& lines) {
+    auto sink = [&](const char* begin, size_t length) {
+        lines.push_back({base + (begin - buf.data()), std::string_view(begin, length)});
+    };
+    return SplitCallLogLines(buf.data(), buf.size(), false, sink);
+}
+
+// Whether line is a call as the report reads it, into rec.
+bool IsCall(std::string_view line, TExtStr_rep& rec) {
+    return line.size() <= kMaxCallLogLineLength && ParseCallLogLine(line, rec);
 }
 
 // "YYYY-MM-DD hh:mm:ss" of an accepted call line's start.
@@ -287,7 +279,7 @@ TShipResult TShipper::ShipBatch(const TShipSource& source, bool& more) {
         return result;
     }
     std::vector<TLine> lines;
-    size_t used = SplitComplete(buf, offset, lines);
+    size_t used = CompleteLines(buf, offset, lines);
     // A batch with no line end in it at all is one line too long for any
     // call: it is passed over, else the file would stall here forever.
     if (used == 0 && want == options_.BatchBytes) used = want;
@@ -300,7 +292,7 @@ TShipResult TShipper::ShipBatch(const TShipSource& source, bool& more) {
                                      "log_line"});
         TExtStr_rep rec;
         for (const TLine& line : lines) {
-            if (line.Text.size() > kMaxLineLength || !ParseCallLogLine(line.Text, rec)) continue;
+            if (!IsCall(line.Text, rec)) continue;
             copy << std::make_tuple(config_.Site, fileNo, line.Offset, model, serial,
                                     StartText(line.Text), rec.DurTotalSec, rec.HwLine.str(),
                                     rec.PrgLine.str(), rec.Trunk.str(), rec.ExtNumber.str(),
@@ -347,11 +339,11 @@ uint64_t TShipper::CountBehind(const TShipSource& source) const {
         carry.append(buf, 0, n);
         at += static_cast<int64_t>(n);
         std::vector<TLine> lines;
-        const size_t used = SplitComplete(carry, 0, lines);
+        const size_t used = CompleteLines(carry, 0, lines);
         for (const TLine& line : lines)
-            if (line.Text.size() <= kMaxLineLength && ParseCallLogLine(line.Text, rec)) ++calls;
+            if (IsCall(line.Text, rec)) ++calls;
         carry.erase(0, used);
-        if (carry.size() > kMaxLineLength) carry.clear();
+        if (carry.size() > kMaxCallLogLineLength) carry.clear();
     }
     return calls;
 }

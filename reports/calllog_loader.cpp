@@ -18,10 +18,6 @@ namespace {
 constexpr size_t kMinCountedLength = 30;  // shorter lines are dropped before counting
 constexpr size_t kMinLineLength = 47;     // shorter lines are rejected by the line rule
 constexpr size_t kListRoom = 100000;
-// A call-log line is a few hundred bytes at most; a longer one is no call,
-// and keeping it whole would let one line take as much memory as the file.
-constexpr size_t kMaxLineLength = 4096;
-
 // Two decimal digits at index i, or -1.
 inline int Digits2(const char* s, size_t i) {
     const unsigned a = static_cast<unsigned char>(s[i]) - '0';
@@ -61,7 +57,7 @@ class TLineSink {
     void operator()(const char* begin, size_t len) {
         if (len < kMinCountedLength) return;
         ++out_.LineCount;
-        if (len > kMaxLineLength) return;
+        if (len > kMaxCallLogLineLength) return;
         TExtStr_rep& rec = out_.LineList.Add();
         if (!ParseCallLogLine(std::string_view(begin, len), rec)) out_.LineList.DropLast();
     }
@@ -69,39 +65,6 @@ class TLineSink {
   private:
     TCallLogContent& out_;
 };
-
-// Splits buf[0, filled) into lines and hands each complete one to sink.
-// Returns the index where the first incomplete line starts (filled when none
-// is left). A CR as the last byte is complete only at the end of input, since
-// an LF may follow it.
-template <class Sink>
-size_t SplitLines(const char* buf, size_t filled, bool atEnd, Sink& sink) {
-    size_t pos = 0;
-    size_t nextLf = 0;  // index of the next LF at or after pos, or filled
-    bool lfKnown = false;
-    while (pos < filled) {
-        if (!lfKnown || nextLf < pos) {
-            const void* p = std::memchr(buf + pos, '\n', filled - pos);
-            nextLf = p ? static_cast<size_t>(static_cast<const char*>(p) - buf) : filled;
-            lfKnown = true;
-        }
-        const void* c = std::memchr(buf + pos, '\r', nextLf - pos);
-        if (c) {
-            const size_t cr = static_cast<size_t>(static_cast<const char*>(c) - buf);
-            if (cr + 1 >= filled && !atEnd) break;
-            sink(buf + pos, cr - pos);
-            pos = cr + 1 < filled && buf[cr + 1] == '\n' ? cr + 2 : cr + 1;
-        } else if (nextLf < filled) {
-            sink(buf + pos, nextLf - pos);
-            pos = nextLf + 1;
-        } else {
-            if (!atEnd) break;
-            sink(buf + pos, filled - pos);
-            pos = filled;
-        }
-    }
-    return pos;
-}
 
 }  // namespace
 
@@ -159,7 +122,7 @@ TCallLogContent ReadCallLogText(std::string_view text) {
     TCallLogContent content;
     content.LineList.Capacity(kListRoom);
     TLineSink sink(content);
-    SplitLines(text.data(), text.size(), true, sink);
+    SplitCallLogLines(text.data(), text.size(), true, sink);
     return content;
 }
 
@@ -217,14 +180,14 @@ TFileResult ReadCallLogFile(const std::string& path, TCallLogContent& content,
             filled -= static_cast<size_t>(e - b);
             std::memmove(buf.get(), e, filled);
         }
-        const size_t used = SplitLines(buf.get(), filled, atEnd, sink);
+        const size_t used = SplitCallLogLines(buf.get(), filled, atEnd, sink);
         if (atEnd) break;
         // Keep the incomplete line, unless it is already too long: then
         // it is counted and the rest of it is skipped.
         std::memmove(buf.get(), buf.get() + used, filled - used);
         filled -= used;
         const bool endsInCr = filled > 0 && buf[filled - 1] == '\r';
-        if (filled - (endsInCr ? 1 : 0) > kMaxLineLength) {
+        if (filled - (endsInCr ? 1 : 0) > kMaxCallLogLineLength) {
             sink.Overlong();
             skipping = !endsInCr;
             filled = 0;

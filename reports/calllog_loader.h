@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -10,6 +11,44 @@
 #include "base/fd.h"
 #include "reports/file_result.h"
 #include "reports/types_rep.h"
+
+// A call-log line is a few hundred bytes at most; a longer one is no call,
+// and keeping it whole would let one line take as much memory as the file.
+constexpr size_t kMaxCallLogLineLength = 4096;
+
+// Splits buf[0, filled) into lines ended by CR LF, LF or CR, and hands each
+// complete one to sink(begin, length), line end left off.
+// Returns the index where the first incomplete line starts (filled when none
+// is left). A CR as the last byte is complete only at the end of input, since
+// an LF may follow it.
+template <class Sink>
+size_t SplitCallLogLines(const char* buf, size_t filled, bool atEnd, Sink& sink) {
+    size_t pos = 0;
+    size_t nextLf = 0;  // index of the next LF at or after pos, or filled
+    bool lfKnown = false;
+    while (pos < filled) {
+        if (!lfKnown || nextLf < pos) {
+            const void* p = std::memchr(buf + pos, '\n', filled - pos);
+            nextLf = p ? static_cast<size_t>(static_cast<const char*>(p) - buf) : filled;
+            lfKnown = true;
+        }
+        const void* c = std::memchr(buf + pos, '\r', nextLf - pos);
+        if (c) {
+            const size_t cr = static_cast<size_t>(static_cast<const char*>(c) - buf);
+            if (cr + 1 >= filled && !atEnd) break;
+            sink(buf + pos, cr - pos);
+            pos = cr + 1 < filled && buf[cr + 1] == '\n' ? cr + 2 : cr + 1;
+        } else if (nextLf < filled) {
+            sink(buf + pos, nextLf - pos);
+            pos = nextLf + 1;
+        } else {
+            if (!atEnd) break;
+            sink(buf + pos, filled - pos);
+            pos = filled;
+        }
+    }
+    return pos;
+}
 
 // Reads one call-log line by the line rule into rec. Returns false when the
 // line is rejected (too short, starts with a blank, a field that is not a

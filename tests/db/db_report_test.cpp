@@ -9,7 +9,6 @@
 
 #include <gtest/gtest.h>
 
-#include "base/cp1251.h"
 #include "db/shipper.h"
 #include "tests/common/test_support.h"
 #include "tests/db/db_test_support.h"
@@ -18,13 +17,6 @@
 using namespace testing_support;
 
 namespace {
-
-std::string Lines(std::initializer_list<std::string> lines) {
-    std::string bytes;
-    for (const std::string& l : lines)
-        bytes += Utf8ToCp1251(l) + "\r\n";
-    return bytes;
-}
 
 // What the report's edge cases look like in a file: titles, a line that is
 // no call, incoming calls, an empty trunk, long numbers, a line whose later

@@ -5,10 +5,10 @@
 #include <cstring>
 #include <iostream>
 #include <memory>
-#include <thread>
 
 #include <gtest/gtest.h>
 
+#include "base/cp1251.h"
 #include "tests/db/db_test_support.h"
 
 namespace {
@@ -45,11 +45,9 @@ int main(int argc, char** argv) {
     return RUN_ALL_TESTS();
 }
 
-bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() >= deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return true;
+std::string Lines(std::initializer_list<std::string> lines) {
+    std::string bytes;
+    for (const std::string& l : lines)
+        bytes += Utf8ToCp1251(l) + "\r\n";
+    return bytes;
 }

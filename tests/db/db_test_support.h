@@ -2,6 +2,7 @@
 // database per test.
 #pragma once
 
+#include <initializer_list>
 #include <string>
 
 #include "tools/pg_cluster/pg_cluster.h"
@@ -12,9 +13,6 @@ TPgCluster& Cluster();
 // string.
 std::string FreshDatabase();
 
-#include <chrono>
-#include <functional>
-
-// Whether condition came true within timeout, asked every 10 ms.
-bool WaitUntil(const std::function<bool()>& condition,
-               std::chrono::milliseconds timeout = std::chrono::seconds(10));
+// The call-log file's bytes of lines (UTF-8 here): Windows-1251, each line
+// ended by CR LF.
+std::string Lines(std::initializer_list<std::string> lines);

@@ -17,14 +17,6 @@ using namespace testing_support;
 
 namespace {
 
-// The file's bytes of lines (UTF-8 here), each ended by CR LF.
-std::string Lines(std::initializer_list<std::string> lines) {
-    std::string bytes;
-    for (const std::string& l : lines)
-        bytes += Utf8ToCp1251(l) + "\r\n";
-    return bytes;
-}
-
 const std::string kTitle = "       Данные на  05-03-2007 14:10:00 ";
 const std::string kColumns = "       Начало         Продолжит   Абонент      СЛ     Номер";
 const std::string kCall1 =
@@ -144,14 +136,14 @@ TEST_F(Shipper, AnUnreachableDatabaseStallsAndCatchesUpWithJournalLines) {
     quick.RetryAfter = std::chrono::milliseconds(50);
     TShipper shipper({conn, "A"}, quick);
     shipper.Start(Source(path));
-    ASSERT_TRUE(WaitUntil([&] { return shipper.ShippedCalls() == 1; }));
+    ASSERT_TRUE(WaitFor([&] { return shipper.ShippedCalls() == 1; }));
     Cluster().Stop();
     Append(path, Lines({kCall2, kCall3}));
     shipper.Notify(Source(path));
-    ASSERT_TRUE(WaitUntil([&] { return shipper.Stalled(); }));
+    ASSERT_TRUE(WaitFor([&] { return shipper.Stalled(); }));
     Cluster().Start();
-    ASSERT_TRUE(WaitUntil([&] { return shipper.ShippedCalls() == 3 && !shipper.Stalled(); },
-                          std::chrono::seconds(20)));
+    ASSERT_TRUE(WaitFor([&] { return shipper.ShippedCalls() == 3 && !shipper.Stalled(); },
+                        std::chrono::seconds(20)));
     shipper.Stop();
     const auto journal = recorder.JournalLines();
     ASSERT_EQ(journal.size(), 2u);
