@@ -179,6 +179,24 @@ TCallLogTitle BuildTitle(const TDateTimeParts& clock) {
     return {TitleText(clock), kColumnLine};
 }
 
+size_t TitleBlockLength(std::string_view bytes) {
+    static const std::string head = Utf8ToCp1251("       Данные на  ");
+    static const std::string columns = Cp1251Line(kColumnLine);
+    std::string_view rest = bytes;
+    // A line end put first when the file had to be opened a second time.
+    if (rest.substr(0, 2) == "\r\n") rest.remove_prefix(2);
+    if (rest.substr(0, head.size()) != head) return 0;
+    rest.remove_prefix(head.size());
+    const size_t end = rest.find("\r\n");
+    if (end == std::string_view::npos || end == 0 ||
+        rest.substr(0, end).find_first_not_of("0123456789-: ") != std::string_view::npos)
+        return 0;
+    rest.remove_prefix(end + 2);
+    if (rest.substr(0, columns.size()) != columns) return 0;
+    rest.remove_prefix(columns.size());
+    return bytes.size() - rest.size();
+}
+
 std::string FormatCallLine(const TRecord& record, bool altFormat, const std::string& modelName,
                            const std::string& serialNumber) {
     return altFormat ? AltLine(record, serialNumber) : StandardLine(record, modelName);
@@ -397,8 +415,16 @@ bool TCallLog::Write(TBatch& batch) const {
             offset += encoded[i].size();
         }
         if (any) {
-            // Kept open to be forced to the disk with the line.
+            // Kept open to be forced to the disk with the line. Without it
+            // a kill could have the record written twice: the line waits,
+            // and the reading with it, as for a file that cannot be
+            // written.
             state = stateFile_.Save(batch.Unacknowledged);
+            if (!state.IsOpen()) {
+                batch.Error = "Файл состояния \"" + stateFile_.Path() +
+                              "\" не удалось сохранить: " + std::strerror(errno);
+                return false;
+            }
             batch.StateSaved = true;
             Step(TCallLogStep::StateSaved);
         }

@@ -11,6 +11,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "acquisition/unacknowledged_file.h"
@@ -32,6 +33,11 @@ struct TCallLogTitle {
 std::string TitleText(const TDateTimeParts& clock);
 // The title of a reading run from the exchange's clock.
 TCallLogTitle BuildTitle(const TDateTimeParts& clock);
+
+// The length of the title block (Windows-1251, CR LF ends, possibly after
+// an empty line) that bytes begin with; 0 when they begin with anything
+// else.
+size_t TitleBlockLength(std::string_view bytes);
 
 // The call line of record (UTF-8, no line end): the fixed-column standard
 // layout, or with altFormat the nine semicolon-separated fields.

@@ -42,8 +42,13 @@ std::string ReadAllEndedLine(size_t calls) {
     return "Считывание буфера закончено, записано звонков: " + std::to_string(calls);
 }
 
+std::string ReadAllHeldLine(size_t calls, size_t waiting) {
+    return "Считывание буфера прервано: файл звонков не принял строк: " + std::to_string(waiting) +
+           ", записано звонков: " + std::to_string(calls) + "; остальные записи остаются в АТС";
+}
+
 std::string CallLogFailure(const std::string& path, const std::string& why) {
-    if (path.empty() || why.find(path) != std::string::npos) return why;
+    if (path.empty() || why.find('"') != std::string::npos) return why;
     return "\"" + path + "\": " + why;
 }
 

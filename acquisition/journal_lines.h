@@ -17,8 +17,12 @@ std::string StartLine(const std::string& program, const TIdentification& exchang
 std::string ReadingStartedLine(bool continuous);
 // A read-all has ended having written calls lines.
 std::string ReadAllEndedLine(size_t calls);
+// A read-all has ended with lines waiting for the call-log file, having
+// written calls lines.
+std::string ReadAllHeldLine(size_t calls, size_t waiting);
 // Why the call-log file at path could not be written, naming it: why is the
-// writer's reason, which may name the file already.
+// writer's reason, which may name a file already (the call log or the state
+// file kept beside it).
 std::string CallLogFailure(const std::string& path, const std::string& why);
 // Writing to the call-log file at path works again: lines that waited went
 // to it.

@@ -103,6 +103,9 @@ class TProgramController {
     // The window is closing: a running reading is asked to end.
     void Close();
 
+    // Whether the last read-all ended with call lines waiting for the file.
+    bool ReadAllHeld() const { return reader_ && reader_->HeldAtEnd(); }
+
     // Set at start-up for the start-up action "read all, then close".
     bool AutoExit() const { return autoExit_; }
     void SetAutoExit(bool on) { autoExit_ = on; }

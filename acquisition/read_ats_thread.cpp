@@ -314,7 +314,15 @@ void ReadATSThread::run() {
 
     // What was written goes to the disk before the reading is over.
     static_cast<void>(log_->Settle());
-    if (!continuous) seam::Journal(seam::TPriority::Info, ReadAllEndedLine(written_));
+    if (!continuous) {
+        // A read-all that left lines waiting did not do its work, whatever
+        // it wrote: whoever started it (cron, a service manager) must see so.
+        heldAtEnd_ = log_->PendingCount() > 0;
+        if (heldAtEnd_)
+            seam::Journal(seam::TPriority::Error, ReadAllHeldLine(written_, log_->PendingCount()));
+        else
+            seam::Journal(seam::TPriority::Info, ReadAllEndedLine(written_));
+    }
     log_->SetWrittenHook(nullptr);
     state.HoldFlag = false;
     // The callback refers to this thread object, which may go before the link.

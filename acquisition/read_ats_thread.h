@@ -40,6 +40,9 @@ class ReadATSThread : public QThread {
     // Set before start: the reading reads the buffer once, and tells the
     // number of calls written at its end.
     void SetReadAll() { readAll_ = true; }
+    // Whether a read-all, once ended, left call lines waiting for the file
+    // (the rest of the calls stay in the exchange).
+    bool HeldAtEnd() const { return heldAtEnd_; }
 
     // Carries f out on the form's thread and waits for it (and for any
     // update handed over before it). Nothing is done once detached.
@@ -86,6 +89,7 @@ class ReadATSThread : public QThread {
     // Call lines written by this run, and whether it reads the buffer once.
     size_t written_ = 0;
     bool readAll_ = false;
+    std::atomic<bool> heldAtEnd_{false};
     // What the service manager was told last, and when.
     bool notified_ = false;
     IClock::TTimePoint notifiedAt_;

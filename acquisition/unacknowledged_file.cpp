@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <string_view>
 
+#include "acquisition/call_log.h"
+
 namespace {
 
 constexpr std::string_view kHeader = "TALLYPHON-UNACKNOWLEDGED 2\n";
@@ -17,6 +19,8 @@ constexpr size_t kMaxPayload = 255;
 // A call line is well under this; anything longer is not ours.
 constexpr size_t kMaxLine = 1024;
 constexpr size_t kMaxFileSize = 64 * 1024;
+// Room for the title blocks of some hundred interrupted starts.
+constexpr uint64_t kMaxTitlesAfterLine = 64 * 1024;
 
 int HexDigit(char c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -141,8 +145,10 @@ TFd TUnacknowledgedFile::Save(const std::map<int, TUnacknowledged>& records) con
     if (file.IsOpen() && WriteAll(file.Get(), text.data(), text.size()) &&
         ::rename(temporary.c_str(), path_.c_str()) == 0)
         return file;
+    const int saved = errno;
     ::unlink(temporary.c_str());
     ::unlink(path_.c_str());
+    errno = saved;
     return TFd();
 }
 
@@ -155,9 +161,22 @@ bool CallLogEndsWith(const std::string& callLog, const TUnacknowledged& record) 
     TFd file(::open(callLog.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     struct stat st;
     if (!file.IsOpen() || fstat(file.Get(), &st) != 0 || !S_ISREG(st.st_mode) ||
-        static_cast<uint64_t>(st.st_size) != record.Offset + record.Line.size())
+        static_cast<uint64_t>(st.st_size) < record.Offset + record.Line.size())
         return false;
-    std::string bytes(record.Line.size(), '\0');
-    return ReadAll(file.Get(), bytes.data(), bytes.size(), static_cast<off_t>(record.Offset)) &&
-           bytes == record.Line;
+    // Title blocks of runs that were interrupted before the record was
+    // offered again may follow the line; anything else means the line is
+    // not the last call written.
+    const uint64_t tail = static_cast<uint64_t>(st.st_size) - record.Offset - record.Line.size();
+    if (tail > kMaxTitlesAfterLine) return false;
+    std::string bytes(record.Line.size() + tail, '\0');
+    if (!ReadAll(file.Get(), bytes.data(), bytes.size(), static_cast<off_t>(record.Offset)) ||
+        bytes.compare(0, record.Line.size(), record.Line) != 0)
+        return false;
+    std::string_view rest = std::string_view(bytes).substr(record.Line.size());
+    while (!rest.empty()) {
+        const size_t title = TitleBlockLength(rest);
+        if (title == 0) return false;
+        rest.remove_prefix(title);
+    }
+    return true;
 }

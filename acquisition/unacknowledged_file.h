@@ -45,9 +45,10 @@ class TUnacknowledgedFile {
     // under the retired name (at once: freeing a file takes the file system
     // a while, which RemoveRetired spends later, off the reading's way).
     // Returns the new file, still open, for the caller to force to the disk
-    // with its directory; not open when nothing was kept or writing failed
-    // (then no file is left: an old record could be taken for a new call
-    // identical to it, and keeping nothing costs at most one line twice).
+    // with its directory; not open when nothing was kept or writing failed,
+    // with errno then (no file is left: an old record could be taken for a
+    // new call identical to it, and keeping nothing costs at most one line
+    // twice).
     TFd Save(const std::map<int, TUnacknowledged>& records) const;
 
     // Removes the file moved aside, if any.
@@ -59,6 +60,8 @@ class TUnacknowledgedFile {
     std::string path_;
 };
 
-// Whether the file at callLog ends with record's line, at its place: only
-// then was the record written.
+// Whether the file at callLog ends with record's line, at its place, or
+// with that line followed only by title blocks (each start of a reading
+// writes one before the record is offered again): only then was the record
+// written.
 bool CallLogEndsWith(const std::string& callLog, const TUnacknowledged& record);

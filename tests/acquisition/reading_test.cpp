@@ -441,6 +441,7 @@ TEST_F(Reading, AnUnwritableCallLogLosesNothing) {
     ll->Settings.TarifFileName = dir.Path() + "/later/calls.txt";  // its folder does not exist yet
     controller->LoadFromATS();
     Finish();
+    EXPECT_TRUE(controller->ReadAllHeld());
     EXPECT_FALSE(form->locked);
     // The run's title waits, and nothing is read behind it.
     ASSERT_EQ(log->PendingCount(), 2u);
@@ -462,6 +463,7 @@ TEST_F(Reading, AnUnwritableCallLogLosesNothing) {
     ASSERT_EQ(mkdir((dir.Path() + "/later").c_str(), 0755), 0);
     controller->LoadFromATS();
     Finish();
+    EXPECT_FALSE(controller->ReadAllHeld());
     EXPECT_EQ(log->PendingCount(), 0u);
     EXPECT_EQ(CallLines(), Expected(day));
     // The titles that waited from the earlier runs come before this run's.
@@ -472,9 +474,11 @@ TEST_F(Reading, AnUnwritableCallLogLosesNothing) {
     EXPECT_EQ(recorder.JournalLines(),
               (std::vector<std::string>{
                   "<6>Начато считывание всего буфера",
-                  "<6>Считывание буфера закончено, записано звонков: 0",
+                  "<3>Считывание буфера прервано: файл звонков не принял строк: 2, записано "
+                  "звонков: 0; остальные записи остаются в АТС",
                   "<6>Начато считывание всего буфера",
-                  "<6>Считывание буфера закончено, записано звонков: 0",
+                  "<3>Считывание буфера прервано: файл звонков не принял строк: 4, записано "
+                  "звонков: 0; остальные записи остаются в АТС",
                   "<6>Запись в файл звонков \"" + ll->Settings.TarifFileName +
                       "\" возобновлена, записано ожидавших строк: 4",
                   "<6>Начато считывание всего буфера",
@@ -564,6 +568,28 @@ TEST_F(Reading, AFifoAsCallLogIsRefusedAndNothingHangs) {
     EXPECT_EQ(ex->RecordCount(0), day.size());
     ASSERT_EQ(recorder.Messages().size(), 1u);
     EXPECT_NE(recorder.Messages()[0].Text.find("не является обычным файлом"), std::string::npos);
+}
+
+TEST_F(Reading, AStateFileThatCannotBeSavedHoldsTheReadingUntilItCan) {
+    TRecorder recorder;
+    const auto day = Day(5, 34);
+    Start(day, false);
+    const std::string blocker = dir.File("Tallyphon.state.tmp");
+    ASSERT_EQ(mkdir(blocker.c_str(), 0755), 0);
+    controller->ReadUninterrupt();
+    ASSERT_TRUE(Until([&] { return !recorder.Messages().empty(); }));
+    EXPECT_NE(recorder.Messages()[0].Text.find("Файл состояния \"" + dir.File("Tallyphon.state") +
+                                               "\" не удалось сохранить: "),
+              std::string::npos)
+        << recorder.Messages()[0].Text;
+    EXPECT_TRUE(CallLines().empty());
+    EXPECT_EQ(ex->RecordCount(0), day.size());
+    ASSERT_EQ(rmdir(blocker.c_str()), 0);
+    ASSERT_TRUE(Until([&] { return CallLines().size() == day.size(); }));
+    controller->Stop();
+    Finish();
+    EXPECT_EQ(CallLines(), Expected(day));
+    EXPECT_EQ(recorder.Messages().size(), 1u);
 }
 
 TEST_F(Reading, AFailedContinuousStartLeavesNoThreadRunning) {

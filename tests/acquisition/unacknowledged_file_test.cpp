@@ -100,11 +100,15 @@ class TSteps {
         const std::string step = what ? what : "";
         if (!step.empty()) order += (order.empty() ? "" : " ") + step;
         if (step == "R") counting_ = true;
-        if (counting_ && ++count_ == killAt_) throw TKilled();
+        if (counting_) ++count_;
+        if (step == "03" && firstNext == 0) firstNext = count_;
+        if (counting_ && count_ == killAt_) throw TKilled();
         if (step == "03") counting_ = false;
     }
     long Count() const { return count_; }
     std::string order;
+    // The step of the first next-record request.
+    long firstNext = 0;
 
   private:
     long killAt_;
@@ -147,16 +151,18 @@ class KilledReading : public ::testing::Test {
         payloads = sim::GenerateOfficeDay(day);
     }
     // Reads the whole buffer, killed at step killAt (0: never) of the first
-    // life and started again until a life drains the buffer. Returns the
-    // steps of the first life.
-    TSteps Run(TTempDir& dir, long killAt) {
+    // life and started again until a life drains the buffer. The
+    // titleOnlyLives lives after the first write their title and end before
+    // the buffer is read: killed, or stopped. Returns the steps of the first
+    // life.
+    TSteps Run(TTempDir& dir, long killAt, int titleOnlyLives = 0, bool stopped = false) {
         sim::TSimExchange ex;
         ex.Config().Units[0].Records.assign(payloads.begin(), payloads.end());
         TTestClock clock;
         EXPECT_TRUE(ex.StartInMemory(TTestClock::kStart));
         TSimLine simLine(ex, clock);
         TSteps first(killAt);
-        for (int life = 0; life < 3; ++life) {
+        for (int life = 0; life < 3 + titleOnlyLives; ++life) {
             TSteps later(0);
             TSteps& steps = life == 0 ? first : later;
             TKillLine line(simLine, steps);
@@ -177,6 +183,14 @@ class KilledReading : public ::testing::Test {
                 if (ll->IdentifyExchange() != TIdentifyResult::Identified) break;
                 identification = ll->Identification();
                 steps.order.clear();
+                if (life >= 1 && life <= titleOnlyLives) {
+                    EXPECT_TRUE(
+                        WriteTitle(ll->Settings, BuildTitle(identification.ExchangeClock)).Ok());
+                    // A stop seen before the first request; a kill leaves
+                    // what is on the disk as it is.
+                    ll->Reading.StopFlag = stopped;
+                    if (!stopped) throw TKilled();
+                }
                 if (ll->ReadBuffer([&](TRecord r) { log->OnCallRecord(r); }) ==
                     TReadResult::Drained)
                     break;
@@ -202,6 +216,28 @@ TEST_F(KilledReading, EveryLineIsOnTheDiskBeforeTheRequestThatDropsItsRecord) {
     EXPECT_EQ(steps.order, "02 R S L D 03 R S L D 03 R S L D 03 R S L D 03");
     EXPECT_EQ(CallLogLines(dir.File("calls.txt")), Expected());
 }
+
+// Killed after a line reached the disk and before the request that lets
+// the exchange drop its record, then started twice more, each start writing
+// its title and ending before the record is offered again.
+class InterruptedTwice : public KilledReading, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(InterruptedTwice, TheTitlesWrittenMeanwhileDoubleNoCall) {
+    TTempDir dir;
+    const long firstNext = Run(dir, 0).firstNext;
+    ASSERT_GT(firstNext, 0);
+    TTempDir interrupted;
+    Run(interrupted, firstNext, 2, GetParam());
+    std::vector<std::string> expected = Expected();
+    const std::vector<std::string> lines = CallLogLines(interrupted.File("calls.txt"));
+    ASSERT_EQ(lines.size(), expected.size() + 4);
+    EXPECT_EQ(lines[1], "       Данные на  01-01-2007 00:00:00 ");
+    EXPECT_EQ(lines[2], kColumnLine);
+    expected.insert(expected.begin() + 1, {lines[1], lines[2], lines[3], lines[4]});
+    EXPECT_EQ(lines, expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(KilledOrStopped, InterruptedTwice, ::testing::Bool());
 
 TEST_F(KilledReading, AKillAtAnyStepLosesNoCallAndWritesNoneTwice) {
     // Each kill is a run of its own: in memory, where forcing files to the

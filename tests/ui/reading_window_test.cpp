@@ -24,9 +24,9 @@
 #include "acquisition/call_log.h"
 #include "base/fd.h"
 #include "tests/acquisition/call_log_lines.h"
-#include "tools/pg_cluster/pg_cluster.h"
 #include "tests/common/recorder.h"
 #include "tests/ui/ui_test_support.h"
+#include "tools/pg_cluster/pg_cluster.h"
 #include "ui/main_form.h"
 
 extern char** environ;
@@ -302,6 +302,18 @@ TEST_F(UnattendedStart, WithTheExchangeSwitchedOffItEndsByItselfWithoutAMessage)
     EXPECT_EQ(RunProgram(std::chrono::seconds(60)), 1);
     EXPECT_EQ(Errors().find('['), std::string::npos) << Errors();
     EXPECT_FALSE(Exists(dir.File("calls.txt")));
+}
+
+TEST_F(UnattendedStart, ARefusedCallLogEndsTheReadWithAFailureAndKeepsTheCalls) {
+    WriteSettings(dir, "AUTOSTART_1");
+    ASSERT_EQ(mkdir(dir.File("calls.txt").c_str(), 0755), 0);
+    auto exchange = StartExchange(dir.Path(), Holding(Day(4, 3)));
+    EXPECT_EQ(RunProgram(std::chrono::seconds(60)), 1);
+    EXPECT_NE(Errors().find("<3>Считывание буфера прервано: файл звонков не принял строк: 2, "
+                            "записано звонков: 0; остальные записи остаются в АТС\n"),
+              std::string::npos)
+        << Errors();
+    EXPECT_EQ(exchange->RecordCount(0), 4u);
 }
 
 TEST_F(UnattendedStart, AMessageNobodyCanAnswerGoesToStandardErrorAndTheReadGoesOn) {
