@@ -258,6 +258,8 @@ std::optional<std::string> Parse(int argc, char** argv, TArguments& args) {
     if (!args.Sites.empty() && !args.Db) return "--site требует --db";
     if (args.CallLog.empty() && !args.Db) return "не указан журнал звонков";
     if (args.Hardware && !args.Number) return "--hardware требует --number";
+    if (args.Period.FromDay > args.Period.ToDay)
+        return "--from " + *args.From + " позже --to " + *args.To + ": в периоде нет ни одного дня";
     if (args.BillCsv && !args.Tariffs) return "--bill-csv требует --tariffs";
     if (args.BillPdf && !args.Tariffs) return "--bill-pdf требует --tariffs";
     return std::nullopt;

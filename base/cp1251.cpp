@@ -94,6 +94,19 @@ bool IsAscii(std::string_view text) {
     return true;
 }
 
+bool IsUtf8(std::string_view text) {
+    for (size_t i = 0; i < text.size();) {
+        if (static_cast<unsigned char>(text[i]) < 0x80) {
+            ++i;
+            continue;
+        }
+        const size_t n = Utf8SequenceLength(text.data() + i, text.size() - i);
+        if (n == 1) return false;
+        i += n;
+    }
+    return true;
+}
+
 std::string Cp1251ToUtf8(std::string_view text) {
     if (IsAscii(text)) return std::string(text);
     thread_local TConverter conv("UTF-8", "CP1251");

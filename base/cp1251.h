@@ -16,3 +16,7 @@ std::string Utf8ToCp1251(std::string_view text);
 
 // True when every byte is below 0x80, so both encodings agree.
 bool IsAscii(std::string_view text);
+
+// True when the text is well-formed UTF-8 throughout (no overlong form, no
+// surrogate, nothing past U+10FFFF, no cut sequence at the end).
+bool IsUtf8(std::string_view text);

@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 
+#include "base/cp1251.h"
 #include "base/fd.h"
 #include "reports/calllog_loader.h"
 
@@ -12,6 +14,72 @@ namespace {
 
 bool IsBlank(char c) {
     return c == ' ' || c == '\t';
+}
+
+void AppendUtf8(std::string& out, uint32_t c) {
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (c >> 18));
+        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
+// UTF-8 of UTF-16 bytes after their BOM; an empty reason when good.
+std::string Utf16ToUtf8(std::string_view bytes, bool bigEndian, std::string& out) {
+    const std::string name = bigEndian ? "UTF-16BE" : "UTF-16LE";
+    if (bytes.size() % 2) return "текст в кодировке " + name + " обрывается на половине знака";
+    out.clear();
+    out.reserve(bytes.size() * 3 / 2);
+    const auto unit = [&](size_t i) -> uint32_t {
+        const auto a = static_cast<unsigned char>(bytes[i]);
+        const auto b = static_cast<unsigned char>(bytes[i + 1]);
+        return bigEndian ? (a << 8 | b) : (b << 8 | a);
+    };
+    for (size_t i = 0; i < bytes.size(); i += 2) {
+        uint32_t c = unit(i);
+        if (c >= 0xD800 && c <= 0xDFFF) {
+            const uint32_t low = i + 3 < bytes.size() ? unit(i + 2) : 0;
+            if (c > 0xDBFF || low < 0xDC00 || low > 0xDFFF)
+                return "текст в кодировке " + name + " повреждён (непарный суррогат)";
+            c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+            i += 2;
+        }
+        AppendUtf8(out, c);
+    }
+    return {};
+}
+
+// Russian and Latin capitals in lower case; other bytes as they are.
+std::string Lowered(std::string_view s) {
+    std::string out(s);
+    for (size_t i = 0; i < out.size(); ++i) {
+        unsigned char& c = reinterpret_cast<unsigned char&>(out[i]);
+        if (c >= 'A' && c <= 'Z') {
+            c = static_cast<unsigned char>(c + 32);
+        } else if (c == 0xD0 && i + 1 < out.size()) {
+            unsigned char& d = reinterpret_cast<unsigned char&>(out[++i]);
+            if (d >= 0x90 && d <= 0x9F) {  // А..П
+                d = static_cast<unsigned char>(d + 0x20);
+            } else if (d >= 0xA0 && d <= 0xAF) {  // Р..Я
+                c = 0xD1;
+                d = static_cast<unsigned char>(d - 0x20);
+            } else if (d == 0x81) {  // Ё
+                c = 0xD1;
+                d = 0x91;
+            }
+        }
+    }
+    return out;
 }
 
 }  // namespace
@@ -112,8 +180,38 @@ TFileResult ReadSmallFile(const std::string& path, std::string& text) {
 }
 
 bool ReadTableFile(const std::string& path, std::string& text, std::string& error) {
-    const TFileResult read = ReadSmallFile(path, text);
-    if (read.Ok()) return true;
-    error = LoadFailureText(read, path);
-    return false;
+    std::string bytes;
+    const TFileResult read = ReadSmallFile(path, bytes);
+    if (!read.Ok()) {
+        error = LoadFailureText(read, path);
+        return false;
+    }
+    const std::string_view head = std::string_view(bytes).substr(0, 2);
+    if (head == "\xFF\xFE" || head == "\xFE\xFF") {
+        const std::string why =
+            Utf16ToUtf8(std::string_view(bytes).substr(2), head[0] == '\xFE', text);
+        if (why.empty()) return true;
+        error = "Не удалось прочитать файл \"" + path + "\": " + why;
+        return false;
+    }
+    text = IsUtf8(bytes) ? std::move(bytes) : Cp1251ToUtf8(bytes);
+    return true;
+}
+
+bool IsHeaderRecord(const TCsvRecord& rec, const char* const* names, size_t count) {
+    const std::vector<std::string>& f = rec.Fields;
+    if (f.size() > count || f[0].empty()) return false;
+    for (size_t k = 0; k < f.size(); ++k) {
+        if (f[k].empty()) continue;
+        const std::string word = Lowered(f[k]);
+        std::string_view allowed = names[k];
+        bool found = false;
+        while (!found && !allowed.empty()) {
+            const size_t bar = allowed.find('|');
+            found = allowed.substr(0, bar) == word;
+            allowed.remove_prefix(bar == std::string_view::npos ? allowed.size() : bar + 1);
+        }
+        if (!found) return false;
+    }
+    return true;
 }

@@ -23,6 +23,14 @@ bool SplitCsv(std::string_view text, std::vector<TCsvRecord>& records, std::stri
 
 // Reads a whole regular file of at most 64 MB into text.
 TFileResult ReadSmallFile(const std::string& path, std::string& text);
-// The same for a table the administrator keeps (tariffs, directory): false,
-// with the reason in error (UTF-8, naming the file), when it cannot be read.
+// The same for a table the administrator keeps (tariffs, directory), as
+// UTF-8: a file that is valid UTF-8 (a BOM or not) is taken as it is, one
+// with a UTF-16 BOM (FF FE or FE FF) is decoded, anything else is read as
+// Windows-1251, what a Russian spreadsheet saves. False, with the reason in
+// error (naming the file), when it cannot be read or is broken UTF-16.
 bool ReadTableFile(const std::string& path, std::string& text, std::string& error);
+
+// Whether rec is a header line: its first field, and each field after it
+// that is not empty, one of the names allowed at its place, in any case.
+// names[k] lists the lower-case names of field k separated by "|".
+bool IsHeaderRecord(const TCsvRecord& rec, const char* const* names, size_t count);

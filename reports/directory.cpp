@@ -6,12 +6,8 @@
 
 namespace {
 
-bool AllDigits(std::string_view s) {
-    if (s.empty()) return false;
-    for (char c : s)
-        if (c < '0' || c > '9') return false;
-    return true;
-}
+// What a header line may call each field.
+constexpr const char* kHeaderNames[] = {"номер|абонент", "имя|фио", "отдел"};
 
 std::string_view Trimmed(std::string_view s) {
     while (!s.empty() && s.front() == ' ')
@@ -26,7 +22,7 @@ std::string_view Trimmed(std::string_view s) {
 bool TDirectory::Parse(std::string_view text, std::string& error) {
     std::vector<TCsvRecord> records;
     if (!SplitCsv(text, records, error)) return false;
-    const size_t first = !records.empty() && !AllDigits(records[0].Fields[0]) ? 1 : 0;
+    const size_t first = !records.empty() && IsHeaderRecord(records[0], kHeaderNames, 3) ? 1 : 0;
     std::unordered_map<std::string, TSubscriberEntry> entries;
     std::unordered_map<std::string, int> lineOf;
     for (size_t k = first; k < records.size(); ++k) {

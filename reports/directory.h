@@ -13,8 +13,9 @@ struct TSubscriberEntry {
 
 class TDirectory {
   public:
-    // Reads the text of a directory file (an optional header line whose
-    // first field is not all digits). True: the directory is replaced.
+    // Reads the text of a directory file (an optional header line of the
+    // names "номер" or "абонент", "имя" or "ФИО", "отдел", in any case).
+    // True: the directory is replaced.
     // False: it stays as it was, and error names the line and the field.
     bool Parse(std::string_view text, std::string& error);
     bool Load(const std::string& path, std::string& error);

@@ -15,6 +15,17 @@ constexpr const char* kFieldNames[] = {
     "префикс", "зона", "цена", "плата за соединение", "первый интервал", "шаг", "бесплатно",
     "дни",     "с",    "до"};
 constexpr size_t kFields = sizeof kFieldNames / sizeof kFieldNames[0];
+// What a header line may call each field.
+constexpr const char* kHeaderNames[kFields] = {"префикс",
+                                               "зона",
+                                               "цена|цена минуты",
+                                               "соединение|плата за соединение",
+                                               "первый|первый интервал",
+                                               "шаг",
+                                               "бесплатно",
+                                               "дни",
+                                               "с",
+                                               "до"};
 // Whole roubles of a price: at most six digits, and seconds at most six
 // digits, so that the costs of a million day-long calls at the dearest
 // possible rate still add up inside 64 bits.
@@ -209,19 +220,33 @@ TTariffs& TTariffs::operator=(TTariffs&&) noexcept = default;
 bool TTariffs::Parse(std::string_view text, std::string& error) {
     std::vector<TCsvRecord> records;
     if (!SplitCsv(text, records, error)) return false;
-    size_t first = 0;
-    if (!records.empty()) {
-        const std::string& f0 = records[0].Fields[0];
-        if (f0 != "*" && !AllDigits(f0)) first = 1;
-    }
+    const size_t first =
+        !records.empty() && IsHeaderRecord(records[0], kHeaderNames, kFields) ? 1 : 0;
     std::vector<TRate> rates;
     rates.reserve(records.size());
     std::vector<std::string> zones;
     std::unordered_map<std::string, int> zoneIndex;
+    // The line of each prefix, days and hours: a later line with all three
+    // the same would never apply, and a price changed by appending one
+    // would be ignored without a word.
+    std::unordered_map<std::string, int> lineOfLimits;
     for (size_t k = first; k < records.size(); ++k) {
         TRate r;
         size_t field = 0;
-        const std::string why = ParseRate(records[k], r, field);
+        std::string why = ParseRate(records[k], r, field);
+        if (why.empty()) {
+            const bool wholeDay = r.From == r.To;
+            const std::string key = r.Prefix + '/' + std::to_string(r.Days) + '/' +
+                                    std::to_string(wholeDay ? 0 : r.From) + '/' +
+                                    std::to_string(wholeDay ? 0 : r.To);
+            const auto [it, added] = lineOfLimits.emplace(key, records[k].Line);
+            if (!added) {
+                field = 0;
+                why = Quoted(r.Prefix.empty() ? "*" : r.Prefix) +
+                      " с теми же днями и часами уже в строке " + std::to_string(it->second) +
+                      ", эта строка никогда не применится";
+            }
+        }
         if (!why.empty()) {
             const std::string name =
                 field < kFields ? Quoted(kFieldNames[field]) : std::to_string(field + 1);

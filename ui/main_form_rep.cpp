@@ -325,7 +325,8 @@ TMainForm_rep::TMainForm_rep(QWidget* parent)
       ToDate(MakeDateEdit(PeriodBar, "ToDate")),
       LastMonthButton(MakeButton(PeriodBar, "LastMonthButton", "Прошлый месяц")),
       ThisMonthButton(MakeButton(PeriodBar, "ThisMonthButton", "Этот месяц")),
-      WholeFileButton(MakeButton(PeriodBar, "WholeFileButton", "Весь файл")) {
+      WholeFileButton(MakeButton(PeriodBar, "WholeFileButton", "Весь файл")),
+      PeriodMark(new QLabel("Начало периода позже конца", PeriodBar)) {
     setObjectName("MainForm_rep");
     setFont(ControlFont());
     resize(564, 570);
@@ -390,9 +391,12 @@ TMainForm_rep::TMainForm_rep(QWidget* parent)
     periodRow->setContentsMargins(4, 2, 4, 2);
     for (QWidget* w :
          std::initializer_list<QWidget*>{FromCheck, FromDate, ToCheck, ToDate, LastMonthButton,
-                                         ThisMonthButton, WholeFileButton})
+                                         ThisMonthButton, WholeFileButton, PeriodMark})
         periodRow->addWidget(w);
     periodRow->addStretch();
+    PeriodMark->setObjectName("PeriodMark");
+    PeriodMark->setStyleSheet("color: #c00000; font-weight: bold");
+    PeriodMark->hide();
     BillMenuItem->setEnabled(false);
     MaskEdit1->installEventFilter(this);
     FilterEdit->installEventFilter(this);
@@ -1021,6 +1025,11 @@ void TMainForm_rep::PeriodChanged() {
     ToDate->setEnabled(ToCheck->isChecked());
     if (settingBar_) return;
     const TPeriod period = BarPeriod();
+    const bool inverted = period.FromDay > period.ToDay;
+    PeriodMark->setVisible(inverted);
+    for (QDateEdit* edit : {FromDate, ToDate})
+        edit->setStyleSheet(inverted ? "color: #c00000" : "");
+    if (inverted) return;
     const TPeriod& now = session_.Setup().Period;
     if (period.FromDay == now.FromDay && period.ToDay == now.ToDay) return;
     TBillingSetup setup = session_.Setup();

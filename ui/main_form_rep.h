@@ -116,6 +116,9 @@ class TMainForm_rep : public QDialog {
     QPushButton* const LastMonthButton;
     QPushButton* const ThisMonthButton;
     QPushButton* const WholeFileButton;
+    // Shown while the bar's start lies after its end; the grids then keep
+    // the last period that was valid.
+    QLabel* const PeriodMark;
 
   public slots:
     void FormCreate();

@@ -13,6 +13,7 @@
 #include <ctime>
 #include <random>
 #include <string>
+#include <unordered_set>
 
 #include <QGuiApplication>
 
@@ -29,7 +30,9 @@ std::string RateTable(size_t rows) {
     std::string text = "Префикс;Зона;Цена;Соединение;Первый;Шаг;Бесплатно;Дни;С;До\r\n";
     text += "*;Местные;0,50\r\n";
     char buf[160];
-    for (size_t k = 1; k < rows; ++k) {
+    // A table that loads holds each prefix with the same days and hours once.
+    std::unordered_set<std::string> used;
+    for (size_t k = 1; k < rows;) {
         std::string prefix = std::to_string(pick(2, 8));
         const int length = pick(1, 7);
         while (static_cast<int>(prefix.size()) < length)
@@ -44,6 +47,8 @@ std::string RateTable(size_t rows) {
                 limits = "6-7;;";
                 break;
         }
+        if (!used.insert(prefix + ";" + limits).second) continue;
+        ++k;
         std::snprintf(buf, sizeof buf, "%s;Зона %d;%d,%04d;%s;%d;%d;%d;%s\r\n", prefix.c_str(),
                       zone, pick(0, 30), pick(0, 9999), pick(0, 3) == 0 ? "0,10" : "",
                       pick(0, 1) ? 60 : 30, pick(0, 1) ? 60 : 6, pick(0, 5), limits.c_str());

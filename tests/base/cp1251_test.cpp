@@ -57,4 +57,12 @@ TEST(IsAscii, OnlyBytesBelow0x80) {
     EXPECT_FALSE(IsAscii("ab\x80"));
 }
 
+TEST(IsUtf8, OnlyWellFormedText) {
+    for (const char* good : {"", "Город ё \xF0\x9F\x93\x9E", "\xEF\xBB\xBF*;1"})
+        EXPECT_TRUE(IsUtf8(good)) << good;
+    // Windows-1251 "Город", an overlong "/", a surrogate, a cut sequence.
+    for (const char* bad : {"\xC3\xEE\xF0\xEE\xE4", "\xC0\xAF", "\xED\xA0\x80", "a\xD0"})
+        EXPECT_FALSE(IsUtf8(bad)) << bad;
+}
+
 }  // namespace

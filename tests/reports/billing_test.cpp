@@ -1,14 +1,18 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "reports/bill.h"
 #include "reports/report_datetime.h"
 #include "reports/report_model.h"
+#include "tests/common/test_support.h"
 #include "tools/gen_calllog/calllog_gen.h"
 
 namespace {
+
+using namespace testing_support;
 
 TExtStr_rep Call(const std::string& dial, int day, int hour, int minute, int second, int dur) {
     TExtStr_rep c;
@@ -28,7 +32,8 @@ TTariffs Parsed(const std::string& text) {
 TEST(Tariffs, TheRateOfACall) {
     // 7 December 2026 is a Monday, the 5th a Saturday.
     const TTariffs t = Parsed(
-        "\xEF\xBB\xBFПрефикс;Зона;Цена;Соединение;Первый;Шаг;Бесплатно;Дни;С;До\r\n"
+        "\xEF\xBB\xBFПРЕФИКС;зона;Цена минуты;Плата за соединение;Первый интервал;Шаг;Бесплатно;"
+        "Дни;С;До\r\n"
         "2;Город;1\r\n"
         "8;Межгород;3\r\n"
         "8;Межгород ночь;1;;;;;*;20:00;08:00\r\n"
@@ -141,8 +146,25 @@ TEST(Tariffs, RefusedFilesKeepTheTable) {
          "Строка 2: кавычка открыта и не закрыта до конца файла"},
         // Line numbers count blank lines (an empty spreadsheet row among
         // them), lone CRs and breaks inside quotes.
-        {"*;Город;1\r\n;;\"\" ;\r\n*;\"Го\nрод\";1\r8;М;x",
+        {"*;Город;1\r\n;;\"\" ;\r\n2;\"Го\nрод\";1\r8;М;x",
          "Строка 5, поле «цена»: «x» — не число (пример: 1,25)"},
+        // A first line that is no header is a rate like any other.
+        {"8 495;Москва;16\r\n8;Межгород;37,40",
+         "Строка 1, поле «префикс»: «8 495» — префикс состоит из цифр или это «*» для всех "
+         "номеров"},
+        {"Префикс;Зона;Цена;Скидка\n8;М;1",
+         "Строка 1, поле «префикс»: «Префикс» — префикс состоит из цифр или это «*» для всех "
+         "номеров"},
+        // A line that could never apply: the same prefix, days and hours.
+        {"8;М;5,50\n*;Город;1\n8;М;6,00;;;;;1-7",
+         "Строка 3, поле «префикс»: «8» с теми же днями и часами уже в строке 1, эта строка "
+         "никогда не применится"},
+        {"*;Н;1;;;;;1-5;20:00;08:00\n*;Н;2;;;;;1-5;20:00;08:00",
+         "Строка 2, поле «префикс»: «*» с теми же днями и часами уже в строке 1, эта строка "
+         "никогда не применится"},
+        {"*;Г;1\n*;Г;2;;;;;*;08:00;08:00",
+         "Строка 2, поле «префикс»: «*» с теми же днями и часами уже в строке 1, эта строка "
+         "никогда не применится"},
     };
     TTariffs t = Parsed("*;Город;1");
     for (const auto& r : rows) {
@@ -168,8 +190,15 @@ TEST(Directory, NamesAndDepartments) {
     EXPECT_EQ(d.Find("201")->Name, "Петров; П.");
     EXPECT_EQ(d.Find("201")->Department, "Бухгалтерия");
     EXPECT_EQ(d.Find("202")->Name, "Иван \"Ваня\" Сидоров");
+    ASSERT_NE(d.Find("АЛ9"), nullptr);
     EXPECT_EQ(d.Find("АЛ9")->Name, "Склад");
     EXPECT_EQ(d.Find("203"), nullptr);
+    // A first line of other words is a subscriber, of the names in any case a header.
+    ASSERT_TRUE(d.Parse("АЛ9;Склад\n201;А", error)) << error;
+    ASSERT_NE(d.Find("АЛ9"), nullptr);
+    EXPECT_EQ(d.Find("АЛ9")->Name, "Склад");
+    ASSERT_TRUE(d.Parse("АБОНЕНТ;фио;\n201;А", error)) << error;
+    EXPECT_EQ(d.Find("АБОНЕНТ"), nullptr);
 
     EXPECT_FALSE(d.Parse("201;А\n201;Б", error));
     EXPECT_EQ(error, "Строка 2, поле «номер»: номер «201» уже указан в строке 1");
@@ -257,6 +286,65 @@ TEST(Bill, CsvOfAMonth) {
     const TBill whole = MakeBill(model.LineList(), t, TDirectory(), TPeriod());
     EXPECT_EQ(whole.Total.Calls, 9);
     EXPECT_EQ(whole.Subscribers.size(), 5u);
+}
+
+// UTF-16 bytes with their byte-order mark.
+std::string Utf16(std::u16string_view text, bool bigEndian) {
+    std::string bytes = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
+    for (char16_t c : text) {
+        const char hi = static_cast<char>(c >> 8), lo = static_cast<char>(c & 0xFF);
+        bytes += bigEndian ? hi : lo;
+        bytes += bigEndian ? lo : hi;
+    }
+    return bytes;
+}
+
+TEST(TableFiles, EveryEncodingGivesTheSameNames) {
+    const struct {
+        const char* Name;
+        std::string Tariffs, Subscribers;
+    } rows[] = {
+        {"UTF-8", "8;Межгород;1\r\n", "201;Петров;Склад\r\n"},
+        {"UTF-8 BOM",
+         "\xEF\xBB\xBF"
+         "8;Межгород;1\n",
+         "\xEF\xBB\xBF"
+         "201;Петров;Склад\n"},
+        {"Windows-1251", "8;\xCC\xE5\xE6\xE3\xEE\xF0\xEE\xE4;1\r\n",
+         "201;\xCF\xE5\xF2\xF0\xEE\xE2;\xD1\xEA\xEB\xE0\xE4\r\n"},
+        {"UTF-16LE", Utf16(u"8;Межгород;1\r\n", false), Utf16(u"201;Петров;Склад\r\n", false)},
+        {"UTF-16BE", Utf16(u"8;Межгород;1\r\n", true), Utf16(u"201;Петров;Склад\r\n", true)},
+    };
+    TReportModel model;
+    model.LoadText(LogLine(11, 2, 10, 0, 0, 60, 1, "201", "84951234567"));
+    TTempDir dir;
+    for (const auto& r : rows) {
+        WriteFile(dir.File("t.csv"), r.Tariffs);
+        WriteFile(dir.File("s.csv"), r.Subscribers);
+        TTariffs t;
+        TDirectory d;
+        std::string error;
+        ASSERT_TRUE(t.Load(dir.File("t.csv"), error) && d.Load(dir.File("s.csv"), error))
+            << r.Name << ": " << error;
+        EXPECT_EQ(BillCsv(MakeBill(model.LineList(), t, d, TPeriod())),
+                  "\xEF\xBB\xBF"
+                  "Абонент;Имя;Отдел;Зона;Звонков;Длительность, с;Тарифицировано, с;Стоимость\r\n"
+                  "201;Петров;Склад;Межгород;1;60;60;1,00\r\n"
+                  "201;Петров;Склад;Итого;1;60;60;1,00\r\n"
+                  "Итого;;;;1;60;60;1,00\r\n")
+            << r.Name;
+    }
+    // Broken UTF-16 is refused by its encoding, the table kept.
+    TTariffs t;
+    std::string error;
+    ASSERT_TRUE(t.Parse("*;Город;1", error));
+    for (const std::string& bad : {Utf16(u"*;Г;1", false) + "\x41", Utf16(u"*;Г;1\xD800", true)}) {
+        WriteFile(dir.File("t.csv"), bad);
+        EXPECT_FALSE(t.Load(dir.File("t.csv"), error));
+        EXPECT_NE(error.find(bad[0] == '\xFE' ? "UTF-16BE" : "UTF-16LE"), std::string::npos)
+            << error;
+        EXPECT_EQ(t.Rates().size(), 1u);
+    }
 }
 
 }  // namespace

@@ -575,10 +575,13 @@ TEST_F(ReportWindow, ThePeriodBarLimitsEveryGrid) {
     EXPECT_EQ(Cell(Grid("StringGrid1"), 1, 6), "8123");
     EXPECT_EQ(Cell(Grid("ALGrid"), 0, 4), "24:01:34");  // only the 5th's calls
     Get<QCheckBox>("FromCheck")->setChecked(true);
+    EXPECT_FALSE(Get<QLabel>("PeriodMark")->isVisible());
     Get<QDateEdit>("FromDate")->setDate(QDate(2007, 3, 6));
-    EXPECT_EQ(rows(), (std::vector<int>{0, 0, 0}));  // from after to
+    EXPECT_EQ(rows(), (std::vector<int>{2, 1, 1}));  // from after to: the period before stays
+    EXPECT_TRUE(Get<QLabel>("PeriodMark")->isVisible());
     Get<QDateEdit>("ToDate")->setDate(QDate(2007, 3, 6));
     EXPECT_EQ(rows(), (std::vector<int>{7, 2, 3}));
+    EXPECT_FALSE(Get<QLabel>("PeriodMark")->isVisible());
     EXPECT_EQ(Cell(Grid("SLGrid"), 0, 0), "3");
     Get<QPushButton>("WholeFileButton")->click();
     EXPECT_FALSE(Get<QDateEdit>("FromDate")->isEnabled());
@@ -699,7 +702,9 @@ TEST_F(ReportWindow, BadBillArgumentsEndWithStatusTwoTouchingNothing) {
         {log, "--tariffs", bad, "--bill-csv", file},
         {log, "--tariffs", tariffs, "--subscribers", names, "--csv-calls", file},
         {log, "--from", "2007-02-30", "--calls", file},
-        {log, "--to", "07.03.2007", "--bill-csv", file, "--tariffs", tariffs}};
+        {log, "--to", "07.03.2007", "--bill-csv", file, "--tariffs", tariffs},
+        {log, "--from", "2007-03-07", "--to", "2007-03-06", "--bill-csv", file, "--tariffs",
+         tariffs}};
     for (const QStringList& args : cases) {
         const TRun run = RunReportProgram(args);
         EXPECT_EQ(run.Status, 2) << args.join(' ').toStdString();
