@@ -168,9 +168,10 @@ TBillForm::TBillForm(QWidget* parent)
 
 TBillForm::~TBillForm() = default;
 
-void TBillForm::SetBill(TBill bill, TBillTitle title) {
+void TBillForm::SetBill(TBill bill, TBillTitle title, std::vector<TNamedFile> inputs) {
     bill_ = std::make_shared<const TBill>(std::move(bill));
     title_ = std::move(title);
+    inputs_ = std::move(inputs);
     QString text = "Период: " + Q(title_.Period);
     if (!title_.ExchangeName.empty()) text += "    Станция: " + Q(title_.ExchangeName);
     TitleLabel->setText(text + "    Составлен: " + Q(title_.MadeOn));
@@ -205,6 +206,10 @@ void TBillForm::SavePdf() {
     const std::string path = choice.Path;
     if (const TFileResult refused = ExportRefusal(path, {}); !refused.Ok()) {
         seam::ShowMessage(ExportFailureMessage(refused, path), "Ошибка");
+        return;
+    }
+    if (const std::string clash = InputClash(path, inputs_); !clash.empty()) {
+        seam::ShowMessage(clash, "Ошибка");
         return;
     }
     struct stat st {};

@@ -807,6 +807,10 @@ void TMainForm_rep::ExportChosen(const TPick& pick, seam::TFileRequest request) 
     if (!seam::ChooseFile(request, choice)) return;
     std::string path = choice.Path;
     const TExportKind kind = pick(path, choice.Filter);
+    if (const std::string clash = InputClash(path, Inputs()); !clash.empty()) {
+        seam::ShowMessage(clash, "Ошибка");
+        return;
+    }
     TSaveProgress state;
     TExportOptions options;
     options.ConfirmReplace = [] {
@@ -907,6 +911,14 @@ std::string TMainForm_rep::SettingsPath() const {
     return (dialogsDir_.empty() ? std::string(".") : dialogsDir_) + "/" + kReportSettingsFile;
 }
 
+std::vector<TNamedFile> TMainForm_rep::Inputs() const {
+    std::vector<TNamedFile> inputs = {{session_.LoadedPath(), "загруженный журнал звонков"}};
+    if (session_.Setup().Tariffs) inputs.push_back({settings_.Tariffs, "файл тарифов"});
+    if (session_.Setup().Directory)
+        inputs.push_back({settings_.Subscribers, "справочник абонентов"});
+    return inputs;
+}
+
 bool TMainForm_rep::LoadTariffs(const std::string& path) {
     auto tariffs = std::make_shared<TTariffs>();
     std::string error;
@@ -992,7 +1004,8 @@ void TMainForm_rep::BillMenuItemClick() {
     if (!session_.Setup().Tariffs) return;
     if (!bill_) bill_ = new TBillForm(this);
     const int32_t today = static_cast<int32_t>(kDayZero.daysTo(QDate::currentDate()));
-    bill_->SetBill(session_.Bill(), BillTitleOf(session_.Setup().Period, exchangeName_, today));
+    bill_->SetBill(session_.Bill(), BillTitleOf(session_.Setup().Period, exchangeName_, today),
+                   Inputs());
     bill_->show();
     bill_->raise();
     bill_->activateWindow();
