@@ -78,6 +78,8 @@ const char* const kUsage =
     "  --bill-csv ФАЙЛ    записать счёт за период в CSV (нужен --tariffs)\n"
     "  --bill-pdf ФАЙЛ    записать печатный счёт за период в PDF формата A4\n"
     "                     (нужен --tariffs)\n"
+    "  --exchange ИМЯ     название станции в заголовке печатного счёта\n"
+    "                     (в журнале звонков его нет)\n"
     "  --help             показать эту справку\n"
     "\n"
     "Звонки из базы данных PostgreSQL вместо журнала:\n"
@@ -112,6 +114,7 @@ struct TArguments {
     std::optional<std::string> Calls, Lines, Trunks;
     std::optional<std::string> Xlsx, CsvCalls, CsvLines, CsvTrunks;
     std::optional<std::string> Tariffs, Subscribers, From, To, BillCsv, BillPdf;
+    std::optional<std::string> Exchange;
     TPeriod Period;
     bool Help = false;
 };
@@ -269,6 +272,8 @@ std::optional<std::string> Parse(int argc, char** argv, TArguments& args) {
             if ((error = once(args.BillCsv))) return error;
         } else if (name == "--bill-pdf") {
             if ((error = once(args.BillPdf))) return error;
+        } else if (name == "--exchange") {
+            if ((error = once(args.Exchange))) return error;
         } else {
             return "неизвестный параметр " + std::string(name);
         }
@@ -414,7 +419,7 @@ int main(int argc, char** argv) {
             qInstallMessageHandler(QtErrorsOnly);
             static int qtArgc = 1;
             painting = std::make_unique<QGuiApplication>(qtArgc, argv);
-            options.BillTitle = BillTitleOf(args.Period, "", Today());
+            options.BillTitle = BillTitleOf(args.Period, args.Exchange.value_or(""), Today());
         }
         const TFileResult written = session.Export(kind, **file, options);
         if (!written.Ok()) {

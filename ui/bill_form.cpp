@@ -151,7 +151,9 @@ TBillForm::TBillForm(QWidget* parent)
     BillView->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     BillView->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
     BillView->setModel(model_);
-    BillView->horizontalHeader()->setSectionResizeMode(kName, QHeaderView::Stretch);
+    // Every column as wide as its texts, names included (a stretched one
+    // would be cut to what the others leave); the last takes what is left.
+    BillView->horizontalHeader()->setStretchLastSection(true);
     connect(PrintButton, &QPushButton::clicked, this, &TBillForm::Print);
     connect(SavePdfButton, &QPushButton::clicked, this, &TBillForm::SavePdf);
     auto* buttons = new QHBoxLayout;
