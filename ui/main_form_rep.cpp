@@ -34,6 +34,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include "base/free_memory.h"
 #include "base/message_seam.h"
 #include "db/db_config.h"
 #include "db/db_report.h"
@@ -878,6 +879,8 @@ TFileResult TMainForm_rep::RunWrite(const std::function<TFileResult()>& write,
     loop.exec();
     if (worker.joinable()) worker.join();
     progress.reset();
+    // The writer's buffers, freed in its own thread's heap.
+    ReturnFreedMemory();
     return result;
 }
 
@@ -972,6 +975,8 @@ void TMainForm_rep::ApplySetup(const TBillingSetup& setup) {
         return;
     }
     session_.Apply(std::move(view));
+    // The tables' parsing and the worker's sums leave megabytes freed.
+    ReturnFreedMemory();
     RefreshGrids();
     RefreshCharts();
 }
