@@ -5,6 +5,7 @@
 // and (but for its creation time) the spreadsheet workbook.
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <clocale>
 #include <ctime>
 #include <iostream>
@@ -16,10 +17,12 @@
 
 #include <QGuiApplication>
 
+#include "base/staged_files.h"
 #include "db/db_config.h"
 #include "db/db_report.h"
 #include "reports/calllog_loader.h"
 #include "reports/directory.h"
+#include "reports/output_clash.h"
 #include "reports/period.h"
 #include "reports/report_export.h"
 #include "reports/report_locale.h"
@@ -75,6 +78,8 @@ const char* const kUsage =
     "  --bill-csv ФАЙЛ    записать счёт за период в CSV (нужен --tariffs)\n"
     "  --bill-pdf ФАЙЛ    записать печатный счёт за период в PDF формата A4\n"
     "                     (нужен --tariffs)\n"
+    "  --exchange ИМЯ     название станции в заголовке печатного счёта\n"
+    "                     (в журнале звонков его нет)\n"
     "  --help             показать эту справку\n"
     "\n"
     "Звонки из базы данных PostgreSQL вместо журнала:\n"
@@ -88,12 +93,14 @@ const char* const kUsage =
     "\n"
     "Даты пишутся в кратком формате даты языковых настроек (LANG); без них или\n"
     "в локали C - как дд.ММ.гггг (05.03.2007), как в русской.\n"
-    "Существующий файл записи заменяется только готовым новым; сам журнал\n"
-    "звонков, канал или сокет не перезаписываются никогда.\n"
-    "Код возврата: 0 готово, 1 запись не удалась или база данных недоступна,\n"
-    "2 неверные параметры, нечитаемый журнал звонков, площадка, которой нет\n"
-    "в базе, или отвергнутый файл тарифов или абонентов (ни один файл не\n"
-    "записан).\n";
+    "Все файлы записи пишутся рядом с прежними и заменяют их вместе, только\n"
+    "когда записаны все; журнал звонков, файлы тарифов и абонентов, канал или\n"
+    "сокет не перезаписываются никогда.\n"
+    "Код возврата: 0 готово, 1 запись не удалась или база данных недоступна\n"
+    "(прежние файлы остаются), 2 неверные параметры, нечитаемый журнал\n"
+    "звонков, площадка, которой нет в базе, отвергнутый файл тарифов или\n"
+    "абонентов, или файл записи, который совпадает с входным файлом или с\n"
+    "другим файлом записи (ни один файл не записан).\n";
 
 struct TArguments {
     std::string CallLog;
@@ -107,6 +114,7 @@ struct TArguments {
     std::optional<std::string> Calls, Lines, Trunks;
     std::optional<std::string> Xlsx, CsvCalls, CsvLines, CsvTrunks;
     std::optional<std::string> Tariffs, Subscribers, From, To, BillCsv, BillPdf;
+    std::optional<std::string> Exchange;
     TPeriod Period;
     bool Help = false;
 };
@@ -115,6 +123,23 @@ struct TArguments {
 std::array<const std::optional<std::string>*, 9> Outputs(const TArguments& args) {
     return {&args.Calls,    &args.Lines,     &args.Trunks,  &args.Xlsx,   &args.CsvCalls,
             &args.CsvLines, &args.CsvTrunks, &args.BillCsv, &args.BillPdf};
+}
+
+// Why the outputs named may not be written, before any is: one that would
+// replace an input or another output; empty when none would.
+std::string RefusedOutputs(const TArguments& args) {
+    static const char* const options[] = {"--calls",      "--lines",     "--trunks",
+                                          "--xlsx",       "--csv-calls", "--csv-lines",
+                                          "--csv-trunks", "--bill-csv",  "--bill-pdf"};
+    std::vector<TNamedFile> outputs;
+    const auto files = Outputs(args);
+    for (size_t i = 0; i < files.size(); ++i)
+        if (*files[i]) outputs.push_back({**files[i], options[i]});
+    const std::vector<TNamedFile> inputs = {
+        {args.CallLog, "загруженный журнал звонков"},
+        {args.Tariffs.value_or(""), "файл тарифов"},
+        {args.Subscribers.value_or(""), "справочник абонентов"}};
+    return OutputsClash(outputs, inputs);
 }
 
 // Qt's notes about the environment (no XDG_RUNTIME_DIR under cron) would
@@ -247,6 +272,8 @@ std::optional<std::string> Parse(int argc, char** argv, TArguments& args) {
             if ((error = once(args.BillCsv))) return error;
         } else if (name == "--bill-pdf") {
             if ((error = once(args.BillPdf))) return error;
+        } else if (name == "--exchange") {
+            if ((error = once(args.Exchange))) return error;
         } else {
             return "неизвестный параметр " + std::string(name);
         }
@@ -312,6 +339,10 @@ int main(int argc, char** argv) {
         std::cout << kUsage;
         return 0;
     }
+    if (const std::string clash = RefusedOutputs(args); !clash.empty()) {
+        std::cerr << "tallyphon-report: " << clash << "\n";
+        return kUsageError;
+    }
 
     // The system's error texts in the user's language, and in the
     // characters of the terminal; numbers stay the C locale's.
@@ -375,7 +406,11 @@ int main(int argc, char** argv) {
         {&args.CsvTrunks, TExportKind::TrunksCsv}, {&args.BillCsv, TExportKind::BillCsv},
         {&args.BillPdf, TExportKind::BillPdf}};
     std::unique_ptr<QGuiApplication> painting;
+    // Every output is written beside its target first and all are put in
+    // place at the end: a run that fails leaves every earlier file as it was.
+    TStagedFiles staged;
     TExportOptions options;
+    options.Stage = &staged;
     for (const auto& [file, kind] : exports) {
         if (!*file) continue;
         if (kind == TExportKind::BillPdf) {
@@ -386,13 +421,18 @@ int main(int argc, char** argv) {
             qInstallMessageHandler(QtErrorsOnly);
             static int qtArgc = 1;
             painting = std::make_unique<QGuiApplication>(qtArgc, argv);
-            options.BillTitle = BillTitleOf(args.Period, "", Today());
+            options.BillTitle = BillTitleOf(args.Period, args.Exchange.value_or(""), Today());
         }
         const TFileResult written = session.Export(kind, **file, options);
         if (!written.Ok()) {
             std::cerr << "tallyphon-report: " << ExportFailureMessage(written, **file) << "\n";
             return kExportFailed;
         }
+    }
+    if (!staged.Commit()) {
+        const TFileResult failed{TFileStatus::CannotOpen, errno};
+        std::cerr << "tallyphon-report: " << ExportFailureMessage(failed, staged.Failed()) << "\n";
+        return kExportFailed;
     }
     return 0;
 }

@@ -76,6 +76,7 @@ struct TRow {
     TRowKind Kind;
     const TBillSubscriber* Subscriber = nullptr;
     const TBillLine* Line = nullptr;
+    bool Continued = false;  // a subscriber's name again on its next page
 };
 
 struct TPage {
@@ -201,7 +202,8 @@ class TBillPainter {
                 const QString name = Q(row.Subscriber->Name);
                 Text(Row(y), Qt::AlignLeft,
                      Q(BillSubscriberLabel(bill_, *row.Subscriber)) +
-                         (name.isEmpty() ? "" : "   " + name));
+                         (name.isEmpty() ? "" : "   " + name) +
+                         (row.Continued ? " (продолжение)" : ""));
                 break;
             }
             case TRowKind::Zone:
@@ -249,7 +251,14 @@ std::vector<TPage> Layout(const TBillPainter& painter, const std::vector<TSectio
     const auto place = [&](const TRow& row) {
         const double h = painter.RowHeight(row.Kind);
         // A page takes at least one row, however small the paper.
-        if (y + h > bottom && !pages.back().Rows.empty()) newPage(*pages.back().Section, true);
+        if (y + h > bottom && !pages.back().Rows.empty()) {
+            newPage(*pages.back().Section, true);
+            // A subscriber's lines go on under its name.
+            if (row.Kind == TRowKind::Zone || row.Kind == TRowKind::SubscriberTotal) {
+                pages.back().Rows.push_back({TRowKind::Subscriber, row.Subscriber, nullptr, true});
+                y += painter.RowHeight(TRowKind::Subscriber);
+            }
+        }
         pages.back().Rows.push_back(row);
         y += h;
     };

@@ -2,7 +2,9 @@
 // file. One page or more per department (one section when no subscriber has
 // a department), each headed by the period, the exchange's name and the date
 // the bill was made, per subscriber its zones and total, a total per
-// department and a grand total at the end, "Стр. N из M" on every page.
+// department and a grand total at the end, "Стр. N из M" on every page. A
+// subscriber whose lines run onto the next page is named there again, with
+// "(продолжение)".
 //
 // Painting needs fonts, so a QGuiApplication (or QApplication) must exist
 // before any of this is called; a program without a window creates one on

@@ -12,6 +12,7 @@
 
 #include "base/cp1251.h"
 #include "base/fd.h"
+#include "base/staged_files.h"
 
 const char* const kCallExportHeader =
     "        Начало         Длит.    Апп.  Прг.   СЛ     Набранный номер";
@@ -169,7 +170,10 @@ TFileResult WriteFileReplacing(const std::string& path, const TFileFill& fill,
         const TFileResult filled = fill(file.Get(), temp.empty() ? target : temp);
         if (!filled.Ok()) return fail(filled.Status, filled.Error);
         if (!file.Close()) return fail(TFileStatus::CannotWrite, errno);
-        if (!temp.empty()) {
+        if (!temp.empty() && control.Stage) {
+            control.Stage->Add(temp, target);
+            temp.clear();
+        } else if (!temp.empty()) {
             if (::rename(temp.c_str(), target.c_str()) != 0)
                 return fail(TFileStatus::CannotOpen, errno);
             temp.clear();

@@ -11,6 +11,8 @@
 
 #include "reports/file_result.h"
 
+class TStagedFiles;
+
 // Header lines of the call-grid, subscriber-line and trunk exports.
 extern const char* const kCallExportHeader;
 extern const char* const kALExportHeader;
@@ -46,6 +48,9 @@ struct TWriteControl {
     std::string Keep;
     // Called now and then from the thread that writes; may be empty.
     TWriteProgress Progress;
+    // When set, a complete new file is handed to it, to be put in place
+    // with the others, instead of being renamed over its target at once.
+    TStagedFiles* Stage = nullptr;
 };
 
 // Done when path may be written; NotAFile when it is a FIFO or a socket,
@@ -56,8 +61,9 @@ TFileResult ExportRefusal(const std::string& path, const std::string& keep);
 // of the new file and its name (for writers that open it by name themselves)
 // and gives Done when it wrote everything, else its failure. The new file is
 // made beside the target and renamed over it (a link's target, when path is
-// a symbolic link) only after fill succeeded and the file was closed; on any
-// failure it is removed and an earlier file stays as it was. The new file
+// a symbolic link) only after fill succeeded and the file was closed (or
+// handed to control.Stage then); on any failure it is removed and an
+// earlier file stays as it was. The new file
 // keeps the mode, owner and group of the file it replaces (the owner only
 // where the process may give it away). A device is written in place; a FIFO
 // or a socket is refused (NotAFile), and so is control.Keep (IsKept), before

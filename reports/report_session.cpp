@@ -248,6 +248,7 @@ TFileResult TReportSession::Export(TExportKind kind, const std::string& path,
     TWriteControl control;
     control.Keep = loadedPath_;
     control.Progress = options.Progress;
+    control.Stage = options.Stage;
     const auto lines = [&](const auto& grid) {
         return WriteLinesToFile(
             grid.RowCount() + 1, [&grid](size_t i) { return grid.ExportLine(i); }, path, control);

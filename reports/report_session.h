@@ -68,6 +68,9 @@ struct TExportOptions {
     std::function<TFileResult(const std::function<TFileResult()>& write)> Run;
     // The heading of a printed bill (BillPdf).
     TBillTitle BillTitle;
+    // Where the new file waits to be put in place together with the other
+    // outputs of a run (see TWriteControl); null: at once.
+    TStagedFiles* Stage = nullptr;
 };
 
 // The heading of the bill of period made on day madeOn (a day number as

@@ -151,7 +151,9 @@ TBillForm::TBillForm(QWidget* parent)
     BillView->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     BillView->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
     BillView->setModel(model_);
-    BillView->horizontalHeader()->setSectionResizeMode(kName, QHeaderView::Stretch);
+    // Every column as wide as its texts, names included (a stretched one
+    // would be cut to what the others leave); the last takes what is left.
+    BillView->horizontalHeader()->setStretchLastSection(true);
     connect(PrintButton, &QPushButton::clicked, this, &TBillForm::Print);
     connect(SavePdfButton, &QPushButton::clicked, this, &TBillForm::SavePdf);
     auto* buttons = new QHBoxLayout;
@@ -168,9 +170,10 @@ TBillForm::TBillForm(QWidget* parent)
 
 TBillForm::~TBillForm() = default;
 
-void TBillForm::SetBill(TBill bill, TBillTitle title) {
+void TBillForm::SetBill(TBill bill, TBillTitle title, std::vector<TNamedFile> inputs) {
     bill_ = std::make_shared<const TBill>(std::move(bill));
     title_ = std::move(title);
+    inputs_ = std::move(inputs);
     QString text = "Период: " + Q(title_.Period);
     if (!title_.ExchangeName.empty()) text += "    Станция: " + Q(title_.ExchangeName);
     TitleLabel->setText(text + "    Составлен: " + Q(title_.MadeOn));
@@ -205,6 +208,10 @@ void TBillForm::SavePdf() {
     const std::string path = choice.Path;
     if (const TFileResult refused = ExportRefusal(path, {}); !refused.Ok()) {
         seam::ShowMessage(ExportFailureMessage(refused, path), "Ошибка");
+        return;
+    }
+    if (const std::string clash = InputClash(path, inputs_); !clash.empty()) {
+        seam::ShowMessage(clash, "Ошибка");
         return;
     }
     struct stat st {};

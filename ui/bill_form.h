@@ -4,10 +4,12 @@
 #pragma once
 
 #include <memory>
+#include <vector>
 
 #include <QDialog>
 
 #include "reports/bill.h"
+#include "reports/output_clash.h"
 
 class QLabel;
 class QPushButton;
@@ -20,8 +22,9 @@ class TBillForm : public QDialog {
     explicit TBillForm(QWidget* parent = nullptr);
     ~TBillForm() override;
 
-    // Shows bill under title, in place of any bill shown before.
-    void SetBill(TBill bill, TBillTitle title);
+    // Shows bill under title, in place of any bill shown before; inputs
+    // are the files it was made from, which its PDF may not replace.
+    void SetBill(TBill bill, TBillTitle title, std::vector<TNamedFile> inputs = {});
 
   public slots:
     // "Печать…": the print preview, from which the user prints.
@@ -44,5 +47,6 @@ class TBillForm : public QDialog {
     // Shared with a PDF being written off the user-interface thread.
     std::shared_ptr<const TBill> bill_;
     TBillTitle title_;
+    std::vector<TNamedFile> inputs_;
     bool saving_ = false;
 };

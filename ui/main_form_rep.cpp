@@ -34,6 +34,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include "base/free_memory.h"
 #include "base/message_seam.h"
 #include "db/db_config.h"
 #include "db/db_report.h"
@@ -811,6 +812,10 @@ void TMainForm_rep::ExportChosen(const TPick& pick, seam::TFileRequest request) 
     if (!seam::ChooseFile(request, choice)) return;
     std::string path = choice.Path;
     const TExportKind kind = pick(path, choice.Filter);
+    if (const std::string clash = InputClash(path, Inputs()); !clash.empty()) {
+        seam::ShowMessage(clash, "Ошибка");
+        return;
+    }
     TSaveProgress state;
     TExportOptions options;
     options.ConfirmReplace = [] {
@@ -878,6 +883,8 @@ TFileResult TMainForm_rep::RunWrite(const std::function<TFileResult()>& write,
     loop.exec();
     if (worker.joinable()) worker.join();
     progress.reset();
+    // The writer's buffers, freed in its own thread's heap.
+    ReturnFreedMemory();
     return result;
 }
 
@@ -909,6 +916,14 @@ void TMainForm_rep::RefreshGrids() {
 
 std::string TMainForm_rep::SettingsPath() const {
     return (dialogsDir_.empty() ? std::string(".") : dialogsDir_) + "/" + kReportSettingsFile;
+}
+
+std::vector<TNamedFile> TMainForm_rep::Inputs() const {
+    std::vector<TNamedFile> inputs = {{session_.LoadedPath(), "загруженный журнал звонков"}};
+    if (session_.Setup().Tariffs) inputs.push_back({settings_.Tariffs, "файл тарифов"});
+    if (session_.Setup().Directory)
+        inputs.push_back({settings_.Subscribers, "справочник абонентов"});
+    return inputs;
 }
 
 bool TMainForm_rep::LoadTariffs(const std::string& path) {
@@ -964,6 +979,8 @@ void TMainForm_rep::ApplySetup(const TBillingSetup& setup) {
         return;
     }
     session_.Apply(std::move(view));
+    // The tables' parsing and the worker's sums leave megabytes freed.
+    ReturnFreedMemory();
     RefreshGrids();
     RefreshCharts();
 }
@@ -996,7 +1013,8 @@ void TMainForm_rep::BillMenuItemClick() {
     if (!session_.Setup().Tariffs) return;
     if (!bill_) bill_ = new TBillForm(this);
     const int32_t today = static_cast<int32_t>(kDayZero.daysTo(QDate::currentDate()));
-    bill_->SetBill(session_.Bill(), BillTitleOf(session_.Setup().Period, exchangeName_, today));
+    bill_->SetBill(session_.Bill(), BillTitleOf(session_.Setup().Period, exchangeName_, today),
+                   Inputs());
     bill_->show();
     bill_->raise();
     bill_->activateWindow();

@@ -7,11 +7,13 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include <QDialog>
 
 #include "base/message_seam.h"
 #include "config/report_settings.h"
+#include "reports/output_clash.h"
 #include "reports/report_session.h"
 
 class QAction;
@@ -234,6 +236,8 @@ class TMainForm_rep : public QDialog {
     TPeriod BarPeriod() const;
     void SetBar(bool fromOpen, const QDate& from, bool toOpen, const QDate& to);
     std::string SettingsPath() const;
+    // The files the report is made of, which no save may replace.
+    std::vector<TNamedFile> Inputs() const;
 
     TReportSettings settings_;
     TBillForm* bill_ = nullptr;

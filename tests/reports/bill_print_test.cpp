@@ -79,6 +79,24 @@ TEST(BillPdf, ALongBillGoesOnOverFurtherPages) {
     EXPECT_GT(PageCount(path), 1);
 }
 
+// A subscriber of more lines than a page holds goes on under its name.
+TEST(BillPdf, ASubscriberRunningOntoTheNextPageIsNamedThereAgain) {
+    NeedGuiApplication();
+    TBill bill = BillSample();
+    bill.Subscribers.resize(1);
+    TBillSubscriber& s = bill.Subscribers[0];
+    s.Department.clear();
+    s.Zones.resize(80, s.Zones[0]);
+    TTempDir dir;
+    const std::string path = dir.File("bill.pdf");
+    ASSERT_TRUE(WriteBillPdf(bill, BillSampleTitle(), path).Ok());
+    ASSERT_EQ(PageCount(path), 2);
+    const std::string first = Output("pdftotext -layout -l 1 " + path + " -");
+    const std::string second = Output("pdftotext -layout -f 2 " + path + " -");
+    EXPECT_EQ(first.find("(продолжение)"), std::string::npos) << first;
+    EXPECT_NE(second.find("201   Петров П. П. (продолжение)"), std::string::npos) << second;
+}
+
 // A write that is refused or cancelled leaves the earlier file as it was.
 TEST(BillPdf, ARefusedOrCancelledWriteLeavesTheEarlierFile) {
     NeedGuiApplication();

@@ -48,6 +48,17 @@ TEST(BillWindow, NamesTheOfficeOfASubscriberOfABillOfSeveral) {
     EXPECT_EQ(model->index(8, 0).data().toString(), "Итого");
 }
 
+TEST(BillWindow, TheNameColumnShowsWholeNamesAtTheDefaultSize) {
+    TBill bill = BillSample();
+    bill.Subscribers[0].Name = "Константинопольская-Преображенская Александра Вениаминовна";
+    TBillForm form;
+    form.SetBill(bill, BillSampleTitle());
+    form.show();
+    auto* view = Child<QTableView>(form, "BillView");
+    EXPECT_GT(view->columnWidth(1), view->fontMetrics().horizontalAdvance(
+                                        QString::fromStdString(bill.Subscribers[0].Name)));
+}
+
 TEST(BillWindow, SavesThePdfOrSaysWhyNot) {
     TRecorder recorder;
     TTempDir dir;

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <clocale>
 #include <cstdlib>
@@ -426,10 +427,10 @@ TEST(ReportProgram, BadArgumentsAndFailedExportsEndWithOneLine) {
         {{file, "--calls"}, 2, "--calls требует значения"},
         {{QString::fromStdString(none)}, 2, "Не удалось открыть файл \"" + none + "\": "},
         {{file, "--calls", file},
-         1,
+         2,
          "Файл \"" + sample + "\" — загруженный журнал звонков. Сохраните в другой файл."},
         {{file, "--csv-trunks", QString::fromStdString(link)},
-         1,
+         2,
          "Файл \"" + link + "\" — загруженный журнал звонков."},
         {{file, "--xlsx", QString::fromStdString(dir.File("fifo"))}, 1, "канал или сокет"},
         {{file, "--lines", QString::fromStdString(dir.Path())},
@@ -661,6 +662,25 @@ TEST_F(ReportWindow, ARefusedTariffFileKeepsTheTablesBefore) {
               "tariffs=" + dir.File("tariffs.csv") + "\nsubscribers=\n");
 }
 
+namespace {
+
+std::string PdfText(const std::string& path) {
+    QProcess p;
+    p.start("pdftotext", {QString::fromStdString(path), "-"});
+    p.waitForFinished(30000);
+    return p.readAllStandardOutput().toStdString();
+}
+
+std::vector<std::string> Listing(const std::string& dir) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+}  // namespace
+
 TEST_F(ReportWindow, TheBillCsvOfAPeriodIsTheHandWrittenOne) {
     WriteFile(dir.File("tariffs.csv"), kTariffs);
     WriteFile(dir.File("subscribers.csv"), kSubscribers);
@@ -670,10 +690,10 @@ TEST_F(ReportWindow, TheBillCsvOfAPeriodIsTheHandWrittenOne) {
          QString::fromStdString(dir.File("tariffs.csv")), "--subscribers",
          QString::fromStdString(dir.File("subscribers.csv")), "--from", "2007-03-06", "--to",
          "2007-03-06", "--bill-csv", QString::fromStdString(bill), "--bill-pdf",
-         QString::fromStdString(bill + ".pdf")});
+         QString::fromStdString(bill + ".pdf"), "--exchange", "ОФИС"});
     EXPECT_EQ(run.Status, 0) << run.Err;
     EXPECT_EQ(run.Err, "");  // nothing for cron to mail
-    EXPECT_EQ(ReadFile(bill + ".pdf").substr(0, 5), "%PDF-");
+    EXPECT_NE(PdfText(bill + ".pdf").find("Станция: ОФИС\n"), std::string::npos);
     EXPECT_EQ(ReadFile(bill),
               "\xEF\xBB\xBF"
               "Абонент;Имя;Отдел;Зона;Звонков;Длительность, с;Тарифицировано, с;Стоимость\r\n"
@@ -712,3 +732,75 @@ TEST_F(ReportWindow, BadBillArgumentsEndWithStatusTwoTouchingNothing) {
         EXPECT_EQ(ReadFile(out), "old");
     }
 }
+
+namespace {
+
+// No output replaces an input or another output of the same run, whatever
+// name it goes by; the program refuses before it writes anything, the
+// windows before they ask about replacing a file.
+TEST_F(ReportWindow, NoOutputReplacesAnInputOrAnotherOutput) {
+    const std::string tariffs = dir.File("tariffs.csv"), names = dir.File("names.csv");
+    WriteFile(tariffs, kTariffs);
+    WriteFile(names, kSubscribers);
+    ASSERT_EQ(symlink(names.c_str(), dir.File("link").c_str()), 0);
+    const auto q = [](const std::string& s) { return QString::fromStdString(s); };
+    const QString log = q(sample), fresh = q(dir.File("new.csv"));
+    const QString same = q(dir.Path() + "/./new.csv");
+    const std::pair<QStringList, std::string> rows[] = {
+        {{log, "--tariffs", q(tariffs), "--bill-csv", q(tariffs)},
+         "Файл \"" + tariffs + "\" — файл тарифов. Сохраните в другой файл."},
+        {{log, "--subscribers", q(names), "--xlsx", q(dir.File("link"))},
+         "\" — справочник абонентов."},
+        {{log, "--tariffs", q(tariffs), "--bill-csv", fresh, "--bill-pdf", same},
+         "указан и в --bill-csv, и в --bill-pdf"},
+        {{log, "--calls", fresh, "--csv-calls", fresh}, "указан и в --calls, и в --csv-calls"}};
+    const std::vector<std::string> before = Listing(dir.Path());
+    for (const auto& [args, message] : rows) {
+        const TRun run = RunReportProgram(args);
+        EXPECT_EQ(run.Status, 2) << message;
+        EXPECT_NE(run.Err.find(message), std::string::npos) << run.Err;
+    }
+    EXPECT_EQ(Listing(dir.Path()), before);
+    EXPECT_EQ(ReadFile(tariffs), kTariffs);
+    EXPECT_EQ(ReadFile(names), kSubscribers);
+}
+
+TEST_F(ReportWindow, NoSaveReplacesAFileTheReportIsMadeOf) {
+    const std::string tariffs = dir.File("tariffs.csv");
+    WriteFile(tariffs, kTariffs);
+    Choose("Load", sample);
+    Choose("TariffsMenuItem", tariffs);
+    Choose("N2", tariffs);
+    Action("BillMenuItem")->trigger();
+    auto* bill = form.findChild<TBillForm*>();
+    ASSERT_NE(bill, nullptr);
+    recorder.QueueFileAnswer(sample);
+    ui_test::Child<QPushButton>(*bill, "SavePdfButton")->click();
+    const std::vector<TShownMessage> expected = {
+        {"Файл \"" + tariffs + "\" — файл тарифов. Сохраните в другой файл.", "Ошибка"},
+        {"Файл \"" + sample + "\" — загруженный журнал звонков. Сохраните в другой файл.",
+         "Ошибка"}};
+    EXPECT_EQ(recorder.Messages(), expected);
+    EXPECT_EQ(ReadFile(tariffs), kTariffs);
+    EXPECT_EQ(ReadFile(sample), ReportSampleFile());
+}
+
+// One output that cannot be written leaves every other as it was: each is
+// written beside its target, and all are put in place only at the end.
+TEST_F(ReportWindow, ARunReplacesAllItsOutputsOrNone) {
+    WriteFile(dir.File("tariffs.csv"), kTariffs);
+    WriteFile(dir.File("bill.csv"), "old");
+    const std::vector<std::string> before = Listing(dir.Path());
+    const TRun run = RunReportProgram({QString::fromStdString(sample), "--tariffs",
+                                       QString::fromStdString(dir.File("tariffs.csv")), "--calls",
+                                       QString::fromStdString(dir.File("calls.out")), "--bill-csv",
+                                       QString::fromStdString(dir.File("bill.csv")), "--bill-pdf",
+                                       QString::fromStdString(dir.File("none/bill.pdf"))});
+    EXPECT_EQ(run.Status, 1);
+    EXPECT_NE(run.Err.find("none/bill.pdf\": Не создать или не открыть файл"), std::string::npos)
+        << run.Err;
+    EXPECT_EQ(ReadFile(dir.File("bill.csv")), "old");
+    EXPECT_EQ(Listing(dir.Path()), before);
+}
+
+}  // namespace
