@@ -42,8 +42,8 @@ void RequestExit(int status) {
 }
 
 // Runs the program until its main window closes; the exit status: that of
-// an exit asked for, else 1 when a start-up that nobody watches (headless,
-// or "read all, then close") could not do its work, else 0.
+// an exit asked for, else 2 when a headless start lacks its settings, else 1 when a start-up that
+// nobody watches (headless, or "read all, then close") could not do its work, else 0.
 int Run(TApplication& app, TStartMode mode, const TDbConfig& db) {
     TMainForm* mainForm = nullptr;
     TQuitOnSignals quitOnSignals([&mainForm] {
@@ -109,7 +109,8 @@ int Run(TApplication& app, TStartMode mode, const TDbConfig& db) {
     if (g_exitRequested)
         rc = g_exitStatus;
     else if (rc == 0 && startFailed && unwatched)
-        rc = 1;
+        // Settings that only a person can mend stop a service's restarts.
+        rc = form.Controller().StartUpResult() == TStartUpResult::Unconfigured ? 2 : 1;
     form.close();
     mainForm = nullptr;
     if (shipper) {

@@ -24,9 +24,9 @@
 #include "acquisition/call_log.h"
 #include "base/fd.h"
 #include "tests/acquisition/call_log_lines.h"
-#include "tools/pg_cluster/pg_cluster.h"
 #include "tests/common/recorder.h"
 #include "tests/ui/ui_test_support.h"
+#include "tools/pg_cluster/pg_cluster.h"
 #include "ui/main_form.h"
 
 extern char** environ;
@@ -495,6 +495,46 @@ TEST_F(UnattendedStart, ARefusedDatabaseIsToldOfAndTheReadingGoesOn) {
               std::string::npos)
         << Errors();
     EXPECT_NE(Errors().find("role \"nobody\" does not exist"), std::string::npos) << Errors();
+}
+
+TEST_F(UnattendedStart, HeadlessWithoutSettingsEndsForGoodNamingTheFileToMend) {
+    const std::string config = dir.File("Tallyphon.cfg"), out = dir.File("TallyphonOut.cfg");
+    const std::string noCallLog = "Не выбран файл для сохранения данных: запишите в " + out +
+                                  " строку TARIF_FNAME= с путем к файлу звонков. ";
+    struct Row {
+        bool config, out, configIsDir;
+        std::string message;
+    };
+    const Row rows[] = {
+        {false, true, false,
+         "Файл настроек " + config + " не найден или поврежден: записан новый, с портом COM1. "},
+        {true, false, false, noCallLog},
+        {false, false, true, "Файл настроек " + config + " нельзя прочитать. " + noCallLog},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.message);
+        std::filesystem::remove_all(config);
+        std::filesystem::remove(out);
+        WriteSettings(dir);
+        if (!row.config) std::filesystem::remove(config);
+        if (row.configIsDir) std::filesystem::create_directory(config);
+        if (!row.out) std::filesystem::remove(out);
+        ASSERT_EQ(symlink(dir.File("gone").c_str(), dir.File("COM1").c_str()), 0);
+        const std::string outBefore = row.out ? ReadFile(out) : "";
+        EXPECT_EQ(RunProgram(std::chrono::seconds(60), {"--headless", "--dir", dir.Path()}), 2);
+        EXPECT_NE(Errors().find("<3>[Ошибка!] " + row.message +
+                                "Программа без окна не начнет считывание, пока настройки не "
+                                "исправлены.\n"),
+                  std::string::npos)
+            << Errors();
+        // The administrator's output settings are kept.
+        ASSERT_EQ(Exists(out), row.out);
+        if (row.out) {
+            EXPECT_EQ(ReadFile(out), outBefore);
+        }
+        std::remove(dir.File("COM1").c_str());
+        WriteFile(errors_.File("stderr.txt"), "");
+    }
 }
 
 TEST_F(UnattendedStart, HeadlessBadStartsEndWithAStatusAndAMessageAndChangeNoFile) {
