@@ -10,6 +10,7 @@
 #include "acquisition/journal_lines.h"
 #include "base/sd_notify.h"
 #include "config/config_files.h"
+#include "link/serial_devices.h"
 
 namespace {
 
@@ -133,9 +134,11 @@ void TProgramController::StartUp() {
     const TOpenPortResult r = OpenPort(s.PortName);
     switch (r) {
         case TOpenPortResult::Identified:
-            seam::Journal(seam::TPriority::Info,
-                          StartLine(QCoreApplication::applicationName().toStdString(),
-                                    link_->Identification(), s.TarifFileName, action));
+            seam::Journal(
+                seam::TPriority::Info,
+                StartLine(QCoreApplication::applicationName().toStdString(),
+                          link_->Identification(), s.PortName,
+                          PortDeviceOf(s.PortName, s.StartDir).Device, s.TarifFileName, action));
             // A service manager waits for this before it counts the start done.
             sd::Notify("READY=1");
             startUpResult_ = TStartUpResult::Reading;
