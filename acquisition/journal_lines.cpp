@@ -11,9 +11,15 @@ std::string Trimmed(std::string text) {
     return begin == std::string::npos ? std::string() : text.substr(begin);
 }
 
+std::string Where(const std::string& port, const std::string& device) {
+    return "(порт " + port + (device.empty() || device == port ? "" : ", устройство " + device) +
+           ")";
+}
+
 }  // namespace
 
 std::string StartLine(const std::string& program, const TIdentification& exchange,
+                      const std::string& port, const std::string& device,
                       const std::string& callLog, TAutoStart action) {
     std::string mode;
     switch (action) {
@@ -29,7 +35,7 @@ std::string StartLine(const std::string& program, const TIdentification& exchang
     }
     return program + ": АТС " + exchange.ModelName + " \"" +
            Trimmed(Cp1251ToUtf8(exchange.ExchangeName)) + "\", серийный номер " +
-           exchange.SerialNumber + ", файл звонков " +
+           exchange.SerialNumber + " " + Where(port, device) + ", файл звонков " +
            (callLog.empty() ? std::string("не выбран") : "\"" + callLog + "\"") +
            ", режим: " + mode;
 }
@@ -57,15 +63,6 @@ std::string WritingResumedLine(const std::string& path, size_t lines) {
            "\" возобновлена, записано ожидавших строк: " + std::to_string(lines);
 }
 
-namespace {
-
-std::string Where(const std::string& port, const std::string& device) {
-    return "(порт " + port + (device.empty() || device == port ? "" : ", устройство " + device) +
-           ")";
-}
-
-}  // namespace
-
 std::string ExchangeSilentLine(const std::string& port, const std::string& device, long minutes) {
     return "АТС не отвечает " + std::to_string(minutes) + " мин " + Where(port, device);
 }
@@ -73,4 +70,15 @@ std::string ExchangeSilentLine(const std::string& port, const std::string& devic
 std::string ExchangeAnswersLine(const std::string& port, const std::string& device, long minutes) {
     return "АТС снова отвечает " + Where(port, device) + ", не отвечала " +
            std::to_string(minutes) + " мин";
+}
+
+std::string PortReopenFailedLine(const std::string& port, const std::string& device,
+                                 const std::string& why) {
+    return "СОМ-порт не открывается " + Where(port, device) + ": " + why;
+}
+
+std::string OutageStatus(const std::string& since, const std::string& port,
+                         const std::string& device, const std::string& why) {
+    return "Нет связи с АТС с " + since + " " + Where(port, device) +
+           (why.empty() ? "" : ": " + why);
 }

@@ -10,6 +10,7 @@
 #include "acquisition/journal_lines.h"
 #include "base/sd_notify.h"
 #include "config/config_files.h"
+#include "link/serial_devices.h"
 
 namespace {
 
@@ -17,6 +18,21 @@ namespace {
 constexpr char kReadAllFailedText[] = "В LoadFromATSMenuItemClick произошло исключение.";
 
 constexpr char kCallLogFilter[] = "Текстовые файлы (*.txt)";
+
+// What a headless program lacks to start, naming the file to mend and how.
+std::string UnconfiguredText(const TSettings& s, bool unreadable) {
+    std::string text;
+    const std::string config = s.StartDir + "/" + kConfigFileName;
+    if (unreadable)
+        text = "Файл настроек " + config + " нельзя прочитать. ";
+    else if (s.FirstStart)
+        text =
+            "Файл настроек " + config + " не найден или поврежден: записан новый, с портом COM1. ";
+    if (s.TarifFileName.empty())
+        text += "Не выбран файл для сохранения данных: запишите в " + s.StartDir + "/" +
+                kOutConfigFileName + " строку TARIF_FNAME= с путем к файлу звонков. ";
+    return text + "Программа без окна не начнет считывание, пока настройки не исправлены.";
+}
 
 boost::shared_ptr<TLowLevel> WithOutConfig(boost::shared_ptr<TLowLevel> ll) {
     // A missing or unreadable file leaves the defaults; start-up goes on.
@@ -44,6 +60,7 @@ bool StartUpFailed(TStartUpResult result) {
         case TStartUpResult::PortFailed:
         case TStartUpResult::NoExchange:
         case TStartUpResult::NotStarted:
+        case TStartUpResult::Unconfigured:
             return true;
     }
     return true;
@@ -80,10 +97,19 @@ void TProgramController::StartUp() {
     started_ = true;
     autoExit_ = false;
     TSettings& s = link_->Settings;
-    if (ReadConfig(s) != TConfigResult::Done)
+    const bool unreadable = ReadConfig(s) != TConfigResult::Done;
+    if (unreadable)
         seam::ShowMessage("Исключение при открытии/чтении файла конфигурации.", kErrorCaption);
     openDialog1_.Directory = s.StartDir;
     if (!s.TarifFileName.empty()) openDialog1_.FileName = s.TarifFileName;
+    const bool headless = mode_ == TStartMode::Headless;
+    // Nobody can choose a port or a file for a headless program; its
+    // output settings are the administrator's and stay as they are.
+    if (headless && (unreadable || s.FirstStart || s.TarifFileName.empty())) {
+        seam::ShowMessage(UnconfiguredText(s, unreadable), kErrorCaption);
+        startUpResult_ = TStartUpResult::Unconfigured;
+        return;
+    }
     if (s.FirstStart) {
         seam::ShowMessage(
             "Это первый запуск программы Tallyphon(возможно были удалены файлы конфигурации). "
@@ -93,7 +119,6 @@ void TProgramController::StartUp() {
         startUpResult_ = TStartUpResult::FirstStart;
         return;
     }
-    const bool headless = mode_ == TStartMode::Headless;
     // Nobody can give a command to a headless program: with no start-up
     // action it reads continuously. The settings keep their value.
     TAutoStart action = s.AutoStart;
@@ -109,9 +134,11 @@ void TProgramController::StartUp() {
     const TOpenPortResult r = OpenPort(s.PortName);
     switch (r) {
         case TOpenPortResult::Identified:
-            seam::Journal(seam::TPriority::Info,
-                          StartLine(QCoreApplication::applicationName().toStdString(),
-                                    link_->Identification(), s.TarifFileName, action));
+            seam::Journal(
+                seam::TPriority::Info,
+                StartLine(QCoreApplication::applicationName().toStdString(),
+                          link_->Identification(), s.PortName,
+                          PortDeviceOf(s.PortName, s.StartDir).Device, s.TarifFileName, action));
             // A service manager waits for this before it counts the start done.
             sd::Notify("READY=1");
             startUpResult_ = TStartUpResult::Reading;

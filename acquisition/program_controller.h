@@ -41,6 +41,9 @@ enum class TStartUpResult {
     PortFailed,  // the port could not be opened
     NoExchange,  // no exchange answered
     NotStarted,  // the start-up action could not start its reading
+    // Headless without usable settings: no port or no call-log file. Trying
+    // again cannot mend it, so the program ends for good.
+    Unconfigured,
 };
 
 // Whether start-up failed to do what it was asked (an unattended program

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 
 #include "acquisition/journal_lines.h"
@@ -147,9 +148,33 @@ void ReadATSThread::PauseUnlessStopped(int ms) {
                              std::chrono::ceil<std::chrono::milliseconds>(end - now)));
 }
 
+namespace {
+
+// The wall clock's time for a person reading the service's status.
+std::string LocalTimeText() {
+    const std::time_t t = std::time(nullptr);
+    std::tm local{};
+    char text[32] = "";
+    if (localtime_r(&t, &local)) std::strftime(text, sizeof text, "%d-%m-%Y %H:%M:%S", &local);
+    return text;
+}
+
+}  // namespace
+
 bool ReadATSThread::Reopen() {
     if (link_->ClosePort() != TCloseResult::Closed) return false;
-    if (link_->OpenPort(link_->Settings.PortName) != TOpenResult::Opened) return false;
+    const TSettings& s = link_->Settings;
+    if (link_->OpenPort(s.PortName) != TOpenResult::Opened) {
+        const std::string why = std::strerror(static_cast<int>(link_->LastOpenError().SystemError));
+        if (!openFailureTold_)
+            seam::Journal(
+                seam::TPriority::Warning,
+                PortReopenFailedLine(s.PortName, PortDeviceOf(s.PortName, s.StartDir).Device, why));
+        openFailure_ = why;
+        openFailureTold_ = true;
+        return false;
+    }
+    openFailure_.clear();
     // A device that came back may hand out another key: identify again.
     return IdentifyAndReport(*link_) == TIdentifyResult::Identified;
 }
@@ -176,7 +201,10 @@ void ReadATSThread::TellPending(size_t count) {
 
 void ReadATSThread::TrackAnswer(bool answered) {
     const IClock::TTimePoint now = link_->Clock().Now();
-    if (!answered && !silentSince_) silentSince_ = now;
+    if (!answered && !silentSince_) {
+        silentSince_ = now;
+        outageAt_ = LocalTimeText();
+    }
     if (!silentSince_) return;
     const long minutes =
         std::chrono::duration_cast<std::chrono::minutes>(now - *silentSince_).count();
@@ -188,6 +216,7 @@ void ReadATSThread::TrackAnswer(bool answered) {
                               s.PortName, PortDeviceOf(s.PortName, s.StartDir).Device, minutes));
         silentSince_.reset();
         silenceTold_ = false;
+        openFailureTold_ = false;
     } else if (!silenceTold_ && minutes >= kSilenceMinutes) {
         silenceTold_ = true;
         seam::Journal(
@@ -202,10 +231,16 @@ void ReadATSThread::NotifyManager() {
     notified_ = true;
     notifiedAt_ = now;
     std::string state = "WATCHDOG=1";
-    if (written_ != toldWritten_) {
-        toldWritten_ = written_;
-        state += "\nSTATUS=Записано звонков: " + std::to_string(written_) + ", последний в " +
-                 lastCallAt_;
+    std::string status;
+    const TSettings& s = link_->Settings;
+    if (silentSince_)
+        status = OutageStatus(outageAt_, s.PortName, PortDeviceOf(s.PortName, s.StartDir).Device,
+                              openFailure_);
+    else if (written_ > 0)
+        status = "Записано звонков: " + std::to_string(written_) + ", последний в " + lastCallAt_;
+    if (status != toldStatus_) {
+        toldStatus_ = status;
+        state += "\nSTATUS=" + status;
     }
     sd::Notify(state);
 }
@@ -221,13 +256,7 @@ void ReadATSThread::ShowWritten(const std::vector<std::string>& lines) {
         const int inBuffer = CountWrittenLine(state);
         ShowLine(line, inBuffer, state.RejectedRecords);
     }
-    if (!lines.empty()) {
-        const std::time_t t = std::time(nullptr);
-        std::tm local{};
-        char text[32] = "";
-        if (localtime_r(&t, &local)) std::strftime(text, sizeof text, "%d-%m-%Y %H:%M:%S", &local);
-        lastCallAt_ = text;
-    }
+    if (!lines.empty()) lastCallAt_ = LocalTimeText();
     NotifyManager();
 }
 

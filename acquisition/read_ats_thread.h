@@ -65,13 +65,15 @@ class ReadATSThread : public QThread {
     // Sleeps up to ms, ending early on a stop.
     void PauseUnlessStopped(int ms);
     // Closes the port and opens and identifies it again; true when it works.
+    // A port that will not open is told to the log once per outage.
     bool Reopen();
     // Lines waiting for the call-log file: tells the operator once per
     // episode.
     void TellPending(size_t count);
     void ShowWritten(const std::vector<std::string>& lines);
     // Tells a service manager that the reading is alive, and how many calls
-    // it has written, at most once a second on the link's clock.
+    // it has written or since when the exchange is out of reach, at most
+    // once a second on the link's clock.
     void NotifyManager();
     // Follows whether the exchange answers: a silence of kSilenceMinutes on
     // the link's clock is told to the log once, and so is its end.
@@ -93,11 +95,16 @@ class ReadATSThread : public QThread {
     // What the service manager was told last, and when.
     bool notified_ = false;
     IClock::TTimePoint notifiedAt_;
-    size_t toldWritten_ = 0;
+    std::string toldStatus_;
     std::string lastCallAt_;
     // Since when the exchange has not answered, and whether the log knows.
     std::optional<IClock::TTimePoint> silentSince_;
     bool silenceTold_ = false;
+    // The local time the outage began at, why the port would not open last
+    // (empty when it opened), and whether the log was told of it.
+    std::string outageAt_;
+    std::string openFailure_;
+    bool openFailureTold_ = false;
     std::atomic<bool> detached_{false};
     // Lines written and not yet shown, shared with the hand-overs on their
     // way, which may outlive the thread object.

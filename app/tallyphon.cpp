@@ -42,9 +42,10 @@ void RequestExit(int status) {
 }
 
 // Runs the program until its main window closes; the exit status: that of
-// an exit asked for, else 1 when a start-up that nobody watches (headless,
-// or "read all, then close") could not do its work or its read-all left
-// calls unwritten, else 0.
+// an exit asked for, else 2 when a headless start lacks its settings, else
+// 1 when a start-up that nobody watches (headless, or "read all, then
+// close") could not do its work or its read-all left calls unwritten,
+// else 0.
 int Run(TApplication& app, TStartMode mode, const TDbConfig& db) {
     TMainForm* mainForm = nullptr;
     TQuitOnSignals quitOnSignals([&mainForm] {
@@ -109,7 +110,10 @@ int Run(TApplication& app, TStartMode mode, const TDbConfig& db) {
     const bool unwatched = mode == TStartMode::Headless || form.Controller().AutoExit();
     if (g_exitRequested)
         rc = g_exitStatus;
-    else if (rc == 0 && unwatched && (startFailed || form.Controller().ReadAllHeld()))
+    else if (rc == 0 && startFailed && unwatched)
+        // Settings that only a person can mend stop a service's restarts.
+        rc = form.Controller().StartUpResult() == TStartUpResult::Unconfigured ? 2 : 1;
+    else if (rc == 0 && unwatched && form.Controller().ReadAllHeld())
         rc = 1;
     form.close();
     mainForm = nullptr;

@@ -80,7 +80,7 @@ const char* const kUsage =
     "                     (нужен --tariffs)\n"
     "  --exchange ИМЯ     название станции в заголовке печатного счёта\n"
     "                     (в журнале звонков его нет)\n"
-    "  --help             показать эту справку\n"
+    "  -h, --help         показать эту справку\n"
     "\n"
     "Звонки из базы данных PostgreSQL вместо журнала:\n"
     "  --db СТРОКА        строка подключения libpq (\"host=... dbname=...\" или\n"
@@ -187,6 +187,11 @@ std::optional<std::string> Parse(int argc, char** argv, TArguments& args) {
     std::vector<std::string_view> rest(argv + 1, argv + argc);
     for (size_t i = 0; i < rest.size(); ++i) {
         std::string_view arg = rest[i];
+        // A call log named "-h" is given as "-- -h" or "./-h".
+        if (arg == "-h") {
+            args.Help = true;
+            continue;
+        }
         if (arg.substr(0, 2) != "--" || arg == "--") {
             if (!args.CallLog.empty()) return "указано больше одного журнала звонков";
             if (arg == "--" && i + 1 < rest.size()) arg = rest[++i];

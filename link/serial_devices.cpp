@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <filesystem>
+#include <optional>
 #include <vector>
 
 #include <QSerialPortInfo>
@@ -97,7 +98,10 @@ std::string DeviceLabel(const TSerialDevice& d) {
         case TDeviceAccess::Usable:
             break;
         case TDeviceAccess::NoPermission:
-            label += " - нет доступа, нужна группа dialout";
+            label += " - нет доступа";
+            if (const std::optional<TDeviceGroup> g = DeviceGroupOf(d.Path))
+                label += " (группа " + g->Name + ", пользователь в нее " +
+                         (g->Member ? "входит)" : "не входит)");
             break;
         case TDeviceAccess::Missing:
             label += " - отсутствует";
@@ -106,25 +110,43 @@ std::string DeviceLabel(const TSerialDevice& d) {
     return label;
 }
 
-std::string DeviceGroupText(const std::string& device) {
+std::optional<TDeviceGroup> DeviceGroupOf(const std::string& device) {
     struct stat st;
-    if (stat(device.c_str(), &st) != 0) return std::string();
-    std::string name = std::to_string(st.st_gid);
+    if (stat(device.c_str(), &st) != 0) return std::nullopt;
+    TDeviceGroup g;
+    g.Gid = st.st_gid;
+    g.Name = std::to_string(st.st_gid);
     group entry;
     group* found = nullptr;
     std::vector<char> buffer(16384);
     if (getgrgid_r(st.st_gid, &entry, buffer.data(), buffer.size(), &found) == 0 && found)
-        name = found->gr_name;
+        g.Name = found->gr_name;
     const int count = getgroups(0, nullptr);
     std::vector<gid_t> groups(count > 0 ? static_cast<size_t>(count) : 0);
     if (count > 0 && getgroups(count, groups.data()) != count) groups.clear();
-    const bool member = getegid() == st.st_gid ||
-                        std::find(groups.begin(), groups.end(), st.st_gid) != groups.end();
+    g.Member = getegid() == st.st_gid ||
+               std::find(groups.begin(), groups.end(), st.st_gid) != groups.end();
+    return g;
+}
+
+std::string DeviceGroupText(const std::string& device, const TDeviceGroup& g) {
+    const std::string head = "Устройство " + device + " принадлежит группе " + g.Name;
+    if (g.Member)
+        return head + "; пользователь в нее входит, доступ закрыт правами самого устройства.";
+    // Membership of root's group is no way to a port: the device's group
+    // is changed instead.
+    if (g.Gid == 0)
+        return head +
+               "; пользователь в нее не входит. Попросите администратора открыть доступ к "
+               "устройству правилом udev (например, GROUP=\"dialout\", MODE=\"0660\").";
     // A user added to the group lately is in it only from the next login.
-    return "Устройство " + device + " принадлежит группе " + name +
-           (member ? "; пользователь в нее входит, доступ закрыт правами самого устройства."
-                   : "; пользователь в нее не входит (добавьте его в группу " + name +
-                         " и войдите в систему заново).");
+    return head + "; пользователь в нее не входит (добавьте его в группу " + g.Name +
+           " и войдите в систему заново).";
+}
+
+std::string DeviceGroupText(const std::string& device) {
+    const std::optional<TDeviceGroup> g = DeviceGroupOf(device);
+    return g ? DeviceGroupText(device, *g) : std::string();
 }
 
 std::string NoPermissionText(const std::string& device) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -58,13 +59,24 @@ TPortLinkResult MakePortLink(const std::string& startDir, const std::string& por
                              const std::string& target, bool replaceNonLink, int* err = nullptr);
 
 // The text of one device for a list: path, description, manufacturer,
-// serial number, the stable name and, when it may not be opened, why.
+// serial number, the stable name and, when it may not be opened, its group
+// and whether the user is in it.
 std::string DeviceLabel(const TSerialDevice& device);
+
+// The group that owns a device and whether this process is in it.
+struct TDeviceGroup {
+    std::string Name;  // the group's name, or its number when it has none
+    unsigned Gid = 0;
+    bool Member = false;
+};
+std::optional<TDeviceGroup> DeviceGroupOf(const std::string& device);
 
 // Whose device is: "Устройство D принадлежит группе G; ..." and whether
 // this process is in that group (then the device's own permissions bar
-// it), else how to get there; empty when device cannot be looked at.
+// it), else how to get there (never by joining root's group); empty when
+// device cannot be looked at.
 std::string DeviceGroupText(const std::string& device);
+std::string DeviceGroupText(const std::string& device, const TDeviceGroup& group);
 
 // The message for a device that may not be opened: whose it is (see
 // DeviceGroupText), or the dialout group when it cannot be looked at.

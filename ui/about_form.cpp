@@ -1,5 +1,6 @@
 #include "ui/about_form.h"
 
+#include <QLabel>
 #include <QPlainTextEdit>
 #include <QStatusBar>
 #include <QVBoxLayout>
@@ -22,6 +23,9 @@ TAboutForm::TAboutForm(QWidget* parent)
     StatusBar1->setObjectName("StatusBar1");
     StatusBar1->setSizeGripEnabled(false);
     StatusBar1->setFixedHeight(19);
+    auto* version = new QLabel(QString("Версия ") + TALLYPHON_VERSION);
+    version->setObjectName("VersionLabel");
+    StatusBar1->addWidget(version);
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);

@@ -20,6 +20,7 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -271,11 +272,11 @@ TMainForm_rep::TMainForm_rep(QWidget* parent)
                                  [this](size_t row) { return session_.SLGrid().Row(row); }, this)),
       MainMenu1(new QMenuBar(this)),
       File(MainMenu1->addMenu("&Файл")),
-      Load(File->addAction("Загрузить")),
-      LoadFromDbMenuItem(Item(File, "LoadFromDbMenuItem", "Загрузить из базы…")),
-      ChartsMenuItem(File->addAction("Графики")),
+      Load(File->addAction("&Загрузить")),
+      LoadFromDbMenuItem(Item(File, "LoadFromDbMenuItem", "Загрузить из &базы…")),
+      ChartsMenuItem(File->addAction("&Графики")),
       HelpMenu(MainMenu1->addMenu("&Помощь")),
-      AboutMenuItem(HelpMenu->addAction("О программе.")),
+      AboutMenuItem(HelpMenu->addAction("&О программе.")),
       Panel1(new QFrame(this)),
       FileGroupBox(MakeGroup(Panel1, "FileGroupBox", "Кол-во строк: ")),
       StringGrid1(MakeGrid(FileGroupBox, "StringGrid1", callModel_, {64, 64, 78, 64, 64, 64, 115})),
@@ -316,9 +317,10 @@ TMainForm_rep::TMainForm_rep(QWidget* parent)
       FilterEdit(new QLineEdit(ALQueryPanel)),
       Button4(new QPushButton("Выполнять", ALQueryPanel)),
       Button5(new QPushButton("Отмена", ALQueryPanel)),
-      TariffsMenuItem(Item(File, "TariffsMenuItem", "Тарифы…")),
-      DirectoryMenuItem(Item(File, "DirectoryMenuItem", "Справочник абонентов…")),
-      BillMenuItem(Item(File, "BillMenuItem", "Счёт")),
+      TariffsMenuItem(Item(File, "TariffsMenuItem", "&Тарифы…")),
+      DirectoryMenuItem(Item(File, "DirectoryMenuItem", "&Справочник абонентов…")),
+      BillMenuItem(Item(File, "BillMenuItem", "С&чёт")),
+      CloseMenuItem(Item(File, "CloseMenuItem", "За&крыть")),
       PeriodBar(new QFrame(this)),
       FromCheck(MakeCheck(PeriodBar, "FromCheck", "с")),
       FromDate(MakeDateEdit(PeriodBar, "FromDate")),
@@ -415,6 +417,8 @@ TMainForm_rep::TMainForm_rep(QWidget* parent)
     connect(TariffsMenuItem, &QAction::triggered, this, &TMainForm_rep::TariffsMenuItemClick);
     connect(DirectoryMenuItem, &QAction::triggered, this, &TMainForm_rep::DirectoryMenuItemClick);
     connect(BillMenuItem, &QAction::triggered, this, &TMainForm_rep::BillMenuItemClick);
+    CloseMenuItem->setShortcut(QKeySequence::Close);
+    connect(CloseMenuItem, &QAction::triggered, this, &QWidget::close);
     for (QCheckBox* check : {FromCheck, ToCheck})
         connect(check, &QCheckBox::toggled, this, &TMainForm_rep::PeriodChanged);
     for (QDateEdit* edit : {FromDate, ToDate})

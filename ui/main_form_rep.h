@@ -110,6 +110,8 @@ class TMainForm_rep : public QDialog {
     QAction* const TariffsMenuItem;
     QAction* const DirectoryMenuItem;
     QAction* const BillMenuItem;
+    // Closes the window; the program goes on.
+    QAction* const CloseMenuItem;
     QFrame* const PeriodBar;
     QCheckBox* const FromCheck;
     QDateEdit* const FromDate;

@@ -48,4 +48,31 @@ TEST(DeviceGroupText, NamesTheOwnerGroupAndWhetherTheUserIsInIt) {
                   "/gone. Для работы с СОМ-портом пользователь должен входить в группу dialout.");
 }
 
+TEST(DeviceGroupText, NeverAdvisesJoiningRootsGroupAndTheDeviceListNamesTheOwner) {
+    const std::string head = "Устройство /dev/ttyUSB0 принадлежит группе ";
+    struct Row {
+        TDeviceGroup group;
+        std::string text;
+    };
+    const Row rows[] = {
+        {{"uucp", 10, false},
+         "uucp; пользователь в нее не входит (добавьте его в группу uucp и войдите в систему "
+         "заново)."},
+        {{"root", 0, false},
+         "root; пользователь в нее не входит. Попросите администратора открыть доступ к "
+         "устройству правилом udev (например, GROUP=\"dialout\", MODE=\"0660\")."},
+    };
+    for (const Row& row : rows)
+        EXPECT_EQ(DeviceGroupText("/dev/ttyUSB0", row.group), head + row.text);
+    TTempDir dir;
+    TSerialDevice device;
+    device.Path = dir.Path() + "/ttyUSB0";
+    device.Access = TDeviceAccess::NoPermission;
+    WriteFile(device.Path, "");
+    const group* own = getgrgid(getegid());
+    ASSERT_TRUE(own);
+    EXPECT_EQ(DeviceLabel(device), device.Path + " - нет доступа (группа " + own->gr_name +
+                                       ", пользователь в нее входит)");
+}
+
 }  // namespace

@@ -364,23 +364,47 @@ TEST_F(Reading, ContinuousReadingSurvivesTheDeviceVanishingAndTheLineFallingSile
 
 TEST_F(Reading, AnExchangeSilentForFiveMinutesIsToldOnceAndSoIsItsReturn) {
     TRecorder recorder;
+    // The service manager's socket, whose status tells the outage.
+    auto manager = std::make_unique<TNotifySocket>(dir.Path() + "/notify");
+    std::vector<std::string> statuses;
+    auto heard = [&] {
+        for (const std::string& told : manager->Receive())
+            if (const size_t at = told.find("STATUS="); at != std::string::npos)
+                statuses.push_back(told.substr(at + 7));
+    };
     const auto day = Day(20, 5);
     Start(day);
     // Gone for six minutes of the link's clock after the sixth record; the
     // silence counts from the first request left unanswered.
     ex->ArmRecordFault(sim::TReplyFault::Vanish, 6, std::chrono::minutes(6));
     controller->ReadUninterrupt();
-    ASSERT_TRUE(Until([&] { return CallLines().size() == day.size(); }));
+    // Back to the calls written once the exchange answers again.
+    ASSERT_TRUE(Until([&] {
+        heard();
+        return CallLines().size() == day.size() && !statuses.empty() &&
+               statuses.back().rfind("Записано звонков: 20, последний в ", 0) == 0;
+    })) << ::testing::PrintToString(statuses);
+    manager.reset();
     ll->Reading.StopFlag = true;
     ll->Reading.UnInterruptFlag = false;
     Finish();
-    std::vector<std::string> silence;
+    std::vector<std::string> outage;
     for (const auto& line : recorder.JournalLines())
-        if (line.find("отвеча") != std::string::npos) silence.push_back(line);
-    EXPECT_EQ(silence,
-              (std::vector<std::string>{
-                  "<4>АТС не отвечает 5 мин (порт COM1, устройство /dev/ttyS0)",
-                  "<6>АТС снова отвечает (порт COM1, устройство /dev/ttyS0), не отвечала 5 мин"}));
+        if (line.find("(порт COM1") != std::string::npos) outage.push_back(line);
+    EXPECT_EQ(outage, (std::vector<std::string>{
+                          "<4>СОМ-порт не открывается (порт COM1, устройство /dev/ttyS0): " +
+                              std::string(std::strerror(ENOENT)),
+                          "<4>АТС не отвечает 5 мин (порт COM1, устройство /dev/ttyS0)",
+                          "<6>АТС снова отвечает (порт COM1, устройство /dev/ttyS0), не отвечала "
+                          "5 мин"}));
+    // The outage with its reason.
+    const std::string why = "(порт COM1, устройство /dev/ttyS0): " + std::string(strerror(ENOENT));
+    EXPECT_TRUE(std::any_of(statuses.begin(), statuses.end(), [&](const std::string& status) {
+        return status.rfind("Нет связи с АТС с ", 0) == 0 &&
+               status.size() ==
+                   std::string("Нет связи с АТС с 08-12-2026 15:30:00 ").size() + why.size() &&
+               status.substr(status.size() - why.size()) == why;
+    })) << ::testing::PrintToString(statuses);
 }
 
 // The pauses before the port is opened again go by the link's clock: a

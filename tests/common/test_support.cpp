@@ -1,5 +1,9 @@
 #include "tests/common/test_support.h"
 
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -67,6 +71,30 @@ long long ElapsedMs(const std::function<void()>& f) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
                                                                  t0)
         .count();
+}
+
+TNotifySocket::TNotifySocket(const std::string& path)
+    : fd_(socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
+    if (fd_ < 0 || bind(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
+        throw std::runtime_error("cannot bind " + path);
+    setenv("NOTIFY_SOCKET", path.c_str(), 1);
+}
+
+TNotifySocket::~TNotifySocket() {
+    unsetenv("NOTIFY_SOCKET");
+    close(fd_);
+}
+
+std::vector<std::string> TNotifySocket::Receive() {
+    std::vector<std::string> datagrams;
+    char datagram[512];
+    ssize_t n;
+    while ((n = recv(fd_, datagram, sizeof datagram, MSG_DONTWAIT)) > 0)
+        datagrams.emplace_back(datagram, static_cast<size_t>(n));
+    return datagrams;
 }
 
 }  // namespace testing_support

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace testing_support {
 
@@ -40,6 +41,21 @@ bool Exists(const std::string& path);
 // Polls condition until it holds or timeout passes; true when it held.
 bool WaitFor(const std::function<bool()>& condition,
              std::chrono::milliseconds timeout = std::chrono::seconds(10));
+
+// A service manager's notification socket at path, named by NOTIFY_SOCKET
+// while the object lives (the variable is process-wide: one at a time).
+class TNotifySocket {
+  public:
+    explicit TNotifySocket(const std::string& path);
+    ~TNotifySocket();
+    TNotifySocket(const TNotifySocket&) = delete;
+    TNotifySocket& operator=(const TNotifySocket&) = delete;
+    // The datagrams that arrived since the last call, in order.
+    std::vector<std::string> Receive();
+
+  private:
+    int fd_ = -1;
+};
 
 // Milliseconds of real time taken by f.
 long long ElapsedMs(const std::function<void()>& f);

@@ -18,7 +18,7 @@ if ! diff <(expected_files "$report") <(find . -type f -o -type l | sed 's#^\./#
     exit 1
 fi
 [ "$(bin/tallyphon --version)" = "tallyphon 2.28" ]
-bin/tallyphon-sim --help | grep -q -- '--link PATH'
+[ "$(bin/tallyphon-sim --help | head -1)" = "Использование: tallyphon-sim [параметры]" ]
 
 desktop=$(desktop-file-validate share/applications/tallyphon.desktop)
 if grep 'more than one main category' <<<"$desktop"; then exit 1; fi
@@ -26,12 +26,20 @@ appstreamcli validate --no-net share/metainfo/org.tallyphon.Tallyphon.metainfo.x
 for program in bin/*; do
     grep -q "<binary>${program#bin/}</binary>" share/metainfo/org.tallyphon.Tallyphon.metainfo.xml
 done
-# The page of tallyphon-report names every option its --help names.
+# Each page names exactly the options its program's --help names, under a
+# synopsis and a Russian name line.
+pages="tallyphon tallyphon-sim"
 if [ "$report" = 1 ]; then
-    diff <(bin/tallyphon-report --help | grep -o -- '--[a-z0-9-]*' | LC_ALL=C sort -u) \
-         <(zcat share/man/man1/tallyphon-report.1.gz | sed 's/\\-/-/g' |
-               grep -o -- '--[a-z0-9-]*' | LC_ALL=C sort -u)
+    pages="$pages tallyphon-report"
+    grep -q '^Использование: tallyphon-report' <<<"$(bin/tallyphon-report -h)"
 fi
+for page in $pages; do
+    man=$(zcat "share/man/man1/$page.1.gz")
+    diff <(bin/$page --help | grep -o -- '--[a-z0-9-]*' | LC_ALL=C sort -u) \
+         <(sed 's/\\-/-/g' <<<"$man" | grep -o -- '--[a-z0-9-]*' | LC_ALL=C sort -u)
+    grep -q '^\.SH SYNOPSIS' <<<"$man"
+    grep -A1 '^\.SH NAME' <<<"$man" | sed 's/\\-/-/g' | LC_ALL=C grep -q "^$page - [^ -~]"
+done
 
 unit=lib/systemd/system/tallyphon.service
 grep -qx 'ExecStart=/usr/bin/tallyphon --headless --dir /var/lib/tallyphon' "$unit"

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the Debian package from the build tree and checks it: its files,
 # its dependencies (found by dpkg-shlibdeps), its maintainer scripts, and
-# lintian's verdict (no error, no warning).
+# lintian's verdict (no error, no warning, no missing hardening).
 # usage: package_test.sh BUILD_DIR REPORT_BUILT(0|1)
 set -euo pipefail
 build=$1
@@ -41,5 +41,10 @@ if grep -v '^ *#' "$out/control/postrm" | grep -E 'deluser|rm .*/var/lib/tallyph
     exit 1
 fi
 
-lintian --fail-on error,warning "$deb"
+tags=$(lintian -I --fail-on error,warning "$deb") || { echo "$tags" >&2; exit 1; }
+# The programs are built with Debian's hardening flags.
+if grep -E 'hardening-no-(bindnow|fortify-functions|relro)' <<<"$tags"; then
+    echo "the programs lack Debian's hardening" >&2
+    exit 1
+fi
 echo "package: $(basename "$deb"), lintian found no error or warning"

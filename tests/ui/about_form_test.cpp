@@ -3,6 +3,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QLabel>
 #include <QPlainTextEdit>
 #include <QStatusBar>
 
@@ -35,6 +36,7 @@ TEST(AboutForm, ShowsTheSameThreeLinesAtEveryShowing) {
     EXPECT_TRUE(about.findChild<QPlainTextEdit*>("Memo1")->isReadOnly());
     EXPECT_EQ(about.size(), QSize(630, 169));
     EXPECT_EQ(about.findChild<QStatusBar*>("StatusBar1")->height(), 19);
+    EXPECT_EQ(about.findChild<QLabel*>("VersionLabel")->text().toStdString(), "Версия 2.28");
     EXPECT_EQ(about.objectName(), "AboutForm");
     EXPECT_NE(about.findChild<QObject*>("Memo1"), nullptr);
     EXPECT_NE(about.findChild<QObject*>("StatusBar1"), nullptr);

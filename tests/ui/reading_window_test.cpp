@@ -6,8 +6,6 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -22,7 +20,6 @@
 #include <QToolButton>
 
 #include "acquisition/call_log.h"
-#include "base/fd.h"
 #include "tests/acquisition/call_log_lines.h"
 #include "tests/common/recorder.h"
 #include "tests/ui/ui_test_support.h"
@@ -161,37 +158,29 @@ TEST_F(ReadingWindow, ContinuousStartUpReadsCallsAsTheyArrive) {
     const auto journal = recorder.JournalLines();
     ASSERT_GE(journal.size(), 2u);
     EXPECT_EQ(journal[0],
-              "<6>Tallyphon 2.28: АТС QTV610 \"VERANTA\", серийный номер 4321, файл "
-              "звонков \"" +
+              "<6>Tallyphon 2.28: АТС QTV610 \"VERANTA\", серийный номер 4321 (порт COM1, "
+              "устройство /dev/ttyS0), файл звонков \"" +
                   dir.File("calls.txt") + "\", режим: непрерывное считывание");
     EXPECT_EQ(journal[1], "<6>Начато непрерывное считывание");
 }
 
 TEST_F(ReadingWindow, TellsAServiceManagerItIsReadyWhatItWroteAndThatItLives) {
     // The manager's socket, named as systemd names it to its service.
-    const std::string name = dir.File("notify");
-    TFd manager(socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", name.c_str());
-    ASSERT_EQ(bind(manager.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
-    setenv("NOTIFY_SOCKET", name.c_str(), 1);
+    auto manager = std::make_unique<TNotifySocket>(dir.File("notify"));
     WriteSettings(dir, "AUTOSTART_UNINTERRUPT");
     Open(Holding(Day(3, 6)));
     std::string told;
     auto heard = [&](const std::string& what) {
         return WaitUntil([&] {
-            char datagram[512];
-            ssize_t n;
-            while ((n = recv(manager.Get(), datagram, sizeof datagram, MSG_DONTWAIT)) > 0)
-                told.append(datagram, static_cast<size_t>(n)).push_back('|');
+            for (const std::string& datagram : manager->Receive())
+                told += datagram + '|';
             return told.find(what) != std::string::npos;
         });
     };
     EXPECT_TRUE(heard("READY=1|")) << told;
     EXPECT_TRUE(heard("STATUS=Записано звонков: 3, последний в ")) << told;
     EXPECT_TRUE(heard("WATCHDOG=1")) << told;
-    unsetenv("NOTIFY_SOCKET");
+    manager.reset();
     Child<QToolButton>(*form, "StopToolButton")->click();
     ASSERT_TRUE(ReaderDone());
 }
@@ -409,9 +398,10 @@ TEST_F(UnattendedStart, HeadlessReadsContinuouslyInItsDirectoryUntilSigterm) {
     for (const char* chatter : {"propagateSizeHints", "raise()", "XDG_RUNTIME_DIR"})
         EXPECT_EQ(Errors().find(chatter), std::string::npos) << Errors();
     // What it did is there, at the priority of information.
-    EXPECT_NE(Errors().find("<6>Tallyphon 2.28: АТС QTV610 \"VERANTA\", серийный номер 4321, "
-                            "файл звонков \"" +
-                            dir.File("calls.txt") +
+    EXPECT_NE(Errors().find("<6>Tallyphon 2.28: АТС QTV610 \"VERANTA\", серийный номер 4321 "
+                            "(порт COM1, устройство " +
+                            std::filesystem::read_symlink(dir.File("COM1")).string() +
+                            "), файл звонков \"" + dir.File("calls.txt") +
                             "\", режим: непрерывное считывание\n"
                             "<6>Начато непрерывное считывание\n"),
               std::string::npos)
@@ -507,6 +497,46 @@ TEST_F(UnattendedStart, ARefusedDatabaseIsToldOfAndTheReadingGoesOn) {
               std::string::npos)
         << Errors();
     EXPECT_NE(Errors().find("role \"nobody\" does not exist"), std::string::npos) << Errors();
+}
+
+TEST_F(UnattendedStart, HeadlessWithoutSettingsEndsForGoodNamingTheFileToMend) {
+    const std::string config = dir.File("Tallyphon.cfg"), out = dir.File("TallyphonOut.cfg");
+    const std::string noCallLog = "Не выбран файл для сохранения данных: запишите в " + out +
+                                  " строку TARIF_FNAME= с путем к файлу звонков. ";
+    struct Row {
+        bool config, out, configIsDir;
+        std::string message;
+    };
+    const Row rows[] = {
+        {false, true, false,
+         "Файл настроек " + config + " не найден или поврежден: записан новый, с портом COM1. "},
+        {true, false, false, noCallLog},
+        {false, false, true, "Файл настроек " + config + " нельзя прочитать. " + noCallLog},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.message);
+        std::filesystem::remove_all(config);
+        std::filesystem::remove(out);
+        WriteSettings(dir);
+        if (!row.config) std::filesystem::remove(config);
+        if (row.configIsDir) std::filesystem::create_directory(config);
+        if (!row.out) std::filesystem::remove(out);
+        ASSERT_EQ(symlink(dir.File("gone").c_str(), dir.File("COM1").c_str()), 0);
+        const std::string outBefore = row.out ? ReadFile(out) : "";
+        EXPECT_EQ(RunProgram(std::chrono::seconds(60), {"--headless", "--dir", dir.Path()}), 2);
+        EXPECT_NE(Errors().find("<3>[Ошибка!] " + row.message +
+                                "Программа без окна не начнет считывание, пока настройки не "
+                                "исправлены.\n"),
+                  std::string::npos)
+            << Errors();
+        // The administrator's output settings are kept.
+        ASSERT_EQ(Exists(out), row.out);
+        if (row.out) {
+            EXPECT_EQ(ReadFile(out), outBefore);
+        }
+        std::remove(dir.File("COM1").c_str());
+        WriteFile(errors_.File("stderr.txt"), "");
+    }
 }
 
 TEST_F(UnattendedStart, HeadlessBadStartsEndWithAStatusAndAMessageAndChangeNoFile) {

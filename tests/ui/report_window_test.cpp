@@ -105,13 +105,14 @@ struct ReportWindow : testing::Test {
 TEST_F(ReportWindow, ControlsCarryTheirNamesAndCaptionsInMenuOrder) {
     const std::vector<std::pair<QMenu*, std::vector<std::pair<const char*, const char*>>>> menus = {
         {Get<QMenu>("File"),
-         {{"Load", "Загрузить"},
-          {"LoadFromDbMenuItem", "Загрузить из базы…"},
-          {"ChartsMenuItem", "Графики"},
-          {"TariffsMenuItem", "Тарифы…"},
-          {"DirectoryMenuItem", "Справочник абонентов…"},
-          {"BillMenuItem", "Счёт"}}},
-        {Get<QMenu>("HelpMenu"), {{"AboutMenuItem", "О программе."}}},
+         {{"Load", "&Загрузить"},
+          {"LoadFromDbMenuItem", "Загрузить из &базы…"},
+          {"ChartsMenuItem", "&Графики"},
+          {"TariffsMenuItem", "&Тарифы…"},
+          {"DirectoryMenuItem", "&Справочник абонентов…"},
+          {"BillMenuItem", "С&чёт"},
+          {"CloseMenuItem", "За&крыть"}}},
+        {Get<QMenu>("HelpMenu"), {{"AboutMenuItem", "&О программе."}}},
         {Get<QMenu>("PopupMenu1"),
          {{"N1", "Выборка по абоненту"},
           {"N2", "Сохранить в файле"},
@@ -140,6 +141,9 @@ TEST_F(ReportWindow, ControlsCarryTheirNamesAndCaptionsInMenuOrder) {
             EXPECT_EQ(actions[i]->text(), QString::fromUtf8(items[i].second));
         }
     }
+    form.show();
+    Action("CloseMenuItem")->trigger();
+    EXPECT_FALSE(form.isVisible());
     const std::pair<const char*, const char*> widgets[] = {
         {"FileGroupBox", "Кол-во строк: "},
         {"ALGroupBox", "АЛ"},
