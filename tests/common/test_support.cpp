@@ -1,5 +1,7 @@
 #include "tests/common/test_support.h"
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -50,6 +52,12 @@ std::string ZipMember(const std::string& archive, const std::string& member) {
 bool Exists(const std::string& path) {
     std::error_code ec;
     return std::filesystem::exists(std::filesystem::symlink_status(path, ec));
+}
+
+void MakeLink(const std::string& target, const std::string& link, unsigned owner) {
+    if (::symlink(target.c_str(), link.c_str()) != 0 ||
+        ::lchown(link.c_str(), owner, static_cast<gid_t>(-1)) != 0)
+        throw std::runtime_error("cannot make the link " + link);
 }
 
 bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
