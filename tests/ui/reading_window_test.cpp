@@ -7,6 +7,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -24,9 +25,9 @@
 #include "acquisition/call_log.h"
 #include "base/fd.h"
 #include "tests/acquisition/call_log_lines.h"
-#include "tools/pg_cluster/pg_cluster.h"
 #include "tests/common/recorder.h"
 #include "tests/ui/ui_test_support.h"
+#include "tools/pg_cluster/pg_cluster.h"
 #include "ui/main_form.h"
 
 extern char** environ;
@@ -486,7 +487,8 @@ TEST_F(UnattendedStart, HeadlessShipsEveryCallOnceThroughOutagesAndAKill) {
 TEST_F(UnattendedStart, ARefusedDatabaseIsToldOfAndTheReadingGoesOn) {
     TPgCluster cluster;
     WriteFile(dir.File("TallyphonDb.cfg"),
-              "CONNINFO=" + cluster.ConnInfo() + " user=nobody\nSITE=Склад\n");
+              "CONNINFO=" + cluster.ConnInfo() + " user=nobody password=x\nSITE=Склад\n");
+    ASSERT_EQ(chmod(dir.File("TallyphonDb.cfg").c_str(), 0644), 0);
     WriteSettings(dir, "AUTOSTART_1");
     auto exchange = StartExchange(dir.Path(), Holding(Day(7, 5)));
     EXPECT_EQ(RunProgram(std::chrono::seconds(60)), 0);
@@ -495,6 +497,10 @@ TEST_F(UnattendedStart, ARefusedDatabaseIsToldOfAndTheReadingGoesOn) {
               std::string::npos)
         << Errors();
     EXPECT_NE(Errors().find("role \"nobody\" does not exist"), std::string::npos) << Errors();
+    // The password others can read is told of once.
+    const std::string warning = "<4>Файл «TallyphonDb.cfg» хранит пароль базы данных";
+    EXPECT_NE(Errors().find(warning), std::string::npos) << Errors();
+    EXPECT_EQ(Errors().find(warning), Errors().rfind(warning));
 }
 
 TEST_F(UnattendedStart, HeadlessBadStartsEndWithAStatusAndAMessageAndChangeNoFile) {
