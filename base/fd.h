@@ -52,16 +52,16 @@ bool ReadAtMost(int fd, size_t limit, std::string& text);
 
 // Symbolic links a program writes through, under the owner rule of the
 // kernel's fs.protected_symlinks (which guards sticky directories only):
-// a planted link must not lead the program to a file its owner could not
-// write. A link is followed only when it belongs to the process's
-// effective user or to the owner of the file it leads to.
+// a planted link must not lead the program to a file the link's owner
+// could not write. A link is followed only when it belongs to the process's
+// effective user, to the owner of the file it leads to, or to root.
 //
 // The owners of the links path goes through by its last component, from
 // path on (at most 40); empty when path is no symbolic link.
 std::vector<uid_t> LinkOwners(const std::string& path);
 // Whether links of these owners may lead to a file of fileOwner; nullopt
 // when they lead nowhere yet and the write would create the file, which
-// only links of the process's own may.
+// only links of the process's own or root's may.
 bool MayFollowLinks(const std::vector<uid_t>& owners, std::optional<uid_t> fileOwner);
 // Opens path with open(2)'s flags and mode, following links only as
 // MayFollowLinks allows. Root, whom no permission stops, goes further: it
