@@ -89,18 +89,19 @@ std::string AltLine(const TRecord& r, const std::string& serial) {
 
 // Opens path for appending. Never blocks (a FIFO without a reader fails at
 // once, one with a reader is refused), takes only a regular file or a
-// character device the operator chose, and for root never follows a link to
-// a file of another user, nor creates a file through a link, as the
-// kernel's protected_symlinks would have it. A character device is written
-// blocking, as any device.
+// character device the operator chose, and follows a symbolic link only as
+// OpenThroughLinks allows. A character device is written blocking, as any
+// device.
 TFd OpenForAppend(const std::string& path, std::string& error, int& err) {
     err = 0;
     const std::string quoted = "\"" + path + "\"";
-    struct stat link;
-    const bool root = geteuid() == 0;
-    const bool isLink = root && lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode);
-    const int flags = O_WRONLY | O_APPEND | O_CLOEXEC | O_NONBLOCK | O_NOCTTY;
-    TFd file(open(path.c_str(), isLink ? flags : flags | O_CREAT, 0644));
+    bool refused = false;
+    TFd file = OpenThroughLinks(
+        path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0644, refused);
+    if (refused) {
+        error = RefusedLinkText(path);
+        return TFd();
+    }
     if (!file.IsOpen()) {
         const int e = errno;
         err = e;
@@ -121,12 +122,6 @@ TFd OpenForAppend(const std::string& path, std::string& error, int& err) {
     }
     if (!S_ISREG(st.st_mode) && !S_ISCHR(st.st_mode)) {
         error = quoted + " не является обычным файлом.";
-        return TFd();
-    }
-    if (isLink && st.st_uid != geteuid()) {
-        error = quoted +
-                " - символическая ссылка на файл другого пользователя; через нее "
-                "запись не ведется.";
         return TFd();
     }
     if (S_ISCHR(st.st_mode)) fcntl(file.Get(), F_SETFL, O_WRONLY | O_APPEND);

@@ -195,6 +195,8 @@ int main(int argc, char** argv) {
             if (!db.Enabled()) {
                 TDbConfigLoad loaded = LoadDbConfig("");
                 if (!loaded.Ok) seam::ShowMessage(loaded.Error, kErrorCaption);
+                if (!loaded.Warning.empty())
+                    seam::Journal(seam::TPriority::Warning, loaded.Warning);
                 db = loaded.Config;
             }
             rc = Run(app, cl.Headless ? TStartMode::Headless : TStartMode::Window, db);

@@ -1,9 +1,12 @@
 #include "base/fd.h"
 
 #include <fcntl.h>
+#include <limits.h>
 #include <sys/random.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 
@@ -56,6 +59,91 @@ bool ReadAll(int fd, void* data, size_t len, off_t offset) {
         offset += n;
     }
     return true;
+}
+
+bool ReadAtMost(int fd, size_t limit, std::string& text) {
+    text.assign(limit + 1, '\0');
+    size_t length = 0;
+    while (length < text.size()) {
+        const ssize_t n = ::read(fd, text.data() + length, text.size() - length);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            text.clear();
+            return false;
+        }
+        if (n == 0) break;
+        length += static_cast<size_t>(n);
+    }
+    text.resize(length);
+    return true;
+}
+
+std::vector<uid_t> LinkOwners(const std::string& path) {
+    // As many links as the kernel follows in one path.
+    constexpr int kMaxLinks = 40;
+    std::vector<uid_t> owners;
+    std::string at = path;
+    struct stat st {};
+    while (owners.size() < kMaxLinks && ::lstat(at.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+        owners.push_back(st.st_uid);
+        char buf[PATH_MAX];
+        const ssize_t n = ::readlink(at.c_str(), buf, sizeof buf);
+        if (n <= 0 || static_cast<size_t>(n) >= sizeof buf) break;
+        const std::string to(buf, static_cast<size_t>(n));
+        const size_t slash = at.rfind('/');
+        at = to[0] == '/' || slash == std::string::npos ? to : at.substr(0, slash + 1) + to;
+    }
+    return owners;
+}
+
+bool MayFollowLinks(const std::vector<uid_t>& owners, std::optional<uid_t> fileOwner) {
+    const uid_t self = ::geteuid();
+    // Root's links (/dev/stdout) are trusted: root could write any file itself.
+    return std::all_of(owners.begin(), owners.end(), [&](uid_t owner) {
+        return owner == self || owner == 0 || owner == fileOwner;
+    });
+}
+
+TFd OpenThroughLinks(const std::string& path, int flags, mode_t mode, bool& refused) {
+    refused = false;
+    const std::vector<uid_t> owners = LinkOwners(path);
+    if (owners.empty()) {
+        // No link now, so none is followed should one be planted meanwhile.
+        TFd file(::open(path.c_str(), flags | O_NOFOLLOW, mode));
+        if (!file.IsOpen() && errno == ELOOP) {
+            struct stat st {};
+            refused = ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+            if (refused) errno = EACCES;
+        }
+        return file;
+    }
+    const bool root = ::geteuid() == 0;
+    const bool mayCreate = !root && MayFollowLinks(owners, std::nullopt);
+    TFd file(::open(path.c_str(), mayCreate ? flags : flags & ~O_CREAT, mode));
+    if (!file.IsOpen()) {
+        // A link of another user that leads nowhere: its target is not made.
+        if (errno == ENOENT && (flags & O_CREAT) && !MayFollowLinks(owners, std::nullopt)) {
+            refused = true;
+            errno = EACCES;
+        }
+        return file;
+    }
+    // The file opened is the one judged: the links cannot be turned
+    // elsewhere between a look and the opening.
+    struct stat st {};
+    if (::fstat(file.Get(), &st) != 0) return TFd();
+    if (!MayFollowLinks(owners, st.st_uid) || (root && st.st_uid != 0)) {
+        refused = true;
+        errno = EACCES;
+        return TFd();
+    }
+    return file;
+}
+
+std::string RefusedLinkText(const std::string& path) {
+    return "Файл \"" + path +
+           "\" — символическая ссылка другого пользователя или на файл другого "
+           "пользователя; через нее запись не ведется.";
 }
 
 namespace {

@@ -5,8 +5,10 @@
 #include <sys/types.h>
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // Owns one file descriptor and closes it when destroyed; closing early is
 // explicit where its result matters.
@@ -42,6 +44,33 @@ bool WriteAll(int fd, const void* data, size_t len, off_t offset = -1);
 // Reads exactly len bytes at offset of fd (pread(), interrupted calls
 // retried). False on an error or when the file ends first.
 bool ReadAll(int fd, void* data, size_t len, off_t offset);
+
+// Reads fd from its position to its end into text, but never more than
+// limit + 1 bytes: text longer than limit tells a file too large, whatever
+// size it claims or keeps growing to. False, with errno, on a read error.
+bool ReadAtMost(int fd, size_t limit, std::string& text);
+
+// Symbolic links a program writes through, under the owner rule of the
+// kernel's fs.protected_symlinks (which guards sticky directories only):
+// a planted link must not lead the program to a file the link's owner
+// could not write. A link is followed only when it belongs to the process's
+// effective user, to the owner of the file it leads to, or to root.
+//
+// The owners of the links path goes through by its last component, from
+// path on (at most 40); empty when path is no symbolic link.
+std::vector<uid_t> LinkOwners(const std::string& path);
+// Whether links of these owners may lead to a file of fileOwner; nullopt
+// when they lead nowhere yet and the write would create the file, which
+// only links of the process's own or root's may.
+bool MayFollowLinks(const std::vector<uid_t>& owners, std::optional<uid_t> fileOwner);
+// Opens path with open(2)'s flags and mode, following links only as
+// MayFollowLinks allows. Root, whom no permission stops, goes further: it
+// follows links to its own files only and creates no file through a link
+// (ENOENT). A refused link gives no descriptor, refused set and errno
+// EACCES; a name that becomes a link while looked at counts as refused.
+TFd OpenThroughLinks(const std::string& path, int flags, mode_t mode, bool& refused);
+// The message of a refused link at path (UTF-8), naming it.
+std::string RefusedLinkText(const std::string& path);
 
 // A new file made beside a target and renamed over it once written whole:
 // a reader finds the old contents or the new, never a part of them, and

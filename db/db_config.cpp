@@ -1,14 +1,29 @@
 #include "db/db_config.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <sstream>
+
+#include "base/fd.h"
 
 const char* const kDbConfigFileName = "TallyphonDb.cfg";
 
 namespace {
+
+// Two lines of settings; anything far larger is not this file.
+constexpr size_t kMaxDbConfigSize = size_t{64} << 10;
+
+// The permission bits of mode as chmod takes them, "0644".
+std::string ModeText(mode_t mode) {
+    char text[8];
+    std::snprintf(text, sizeof text, "%04o", static_cast<unsigned>(mode & 07777));
+    return text;
+}
 
 // Length of the UTF-8 sequence starting at s[i], or 0 when it is not well
 // formed.
@@ -41,13 +56,27 @@ TDbConfigLoad LoadDbConfig(const std::string& startDir) {
     TDbConfigLoad out;
     const std::string path =
         (startDir.empty() ? std::string() : startDir + "/") + kDbConfigFileName;
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        if (errno == ENOENT) return out;
+    const auto fail = [&](const std::string& why) {
         out.Ok = false;
-        out.Error = "Не удалось прочитать файл «" + path + "»: " + std::strerror(errno);
+        out.Error = why;
         return out;
+    };
+    // O_NONBLOCK: a FIFO under the name must not hold the start; it is
+    // refused as not being a regular file, as a device is.
+    const TFd file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    if (!file.IsOpen()) {
+        if (errno == ENOENT) return out;
+        return fail("Не удалось прочитать файл «" + path + "»: " + std::strerror(errno));
     }
+    struct stat st {};
+    if (::fstat(file.Get(), &st) != 0 || !S_ISREG(st.st_mode))
+        return fail("Файл «" + path + "» не является обычным файлом");
+    std::string text;
+    if (!ReadAtMost(file.Get(), kMaxDbConfigSize, text))
+        return fail("Не удалось прочитать файл «" + path + "»: " + std::strerror(errno));
+    if (text.size() > kMaxDbConfigSize)
+        return fail("Файл «" + path + "» больше 64 КиБ: это не файл настроек базы данных");
+    std::istringstream in(text);
     auto refuse = [&](int lineNo, const std::string& why) {
         out.Ok = false;
         out.Config = {};
@@ -80,14 +109,14 @@ TDbConfigLoad LoadDbConfig(const std::string& startDir) {
             return refuse(lineNo, "неизвестный ключ «" + key + "»");
         }
     }
-    if (in.bad()) {
-        out.Ok = false;
-        out.Config = {};
-        out.Error = "Не удалось прочитать файл «" + path + "»";
-        return out;
-    }
     if (haveConn != haveSite)
         return refuse(lineNo, haveConn ? "нет строки SITE=" : "нет строки CONNINFO=");
+    // As ssh with a key file: a password others can read is no secret.
+    if ((st.st_mode & (S_IRGRP | S_IROTH)) &&
+        ConnInfoForDisplay(out.Config.ConnInfo) != out.Config.ConnInfo)
+        out.Warning = "Файл «" + path + "» хранит пароль базы данных и доступен для чтения " +
+                      "другим пользователям (права " + ModeText(st.st_mode) +
+                      "); закройте его: chmod 600";
     return out;
 }
 

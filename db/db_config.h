@@ -19,14 +19,18 @@ struct TDbConfigLoad {
     bool Ok = true;
     TDbConfig Config;
     std::string Error;  // why the file was refused (UTF-8, one line)
+    // Set when the file holds a password and is readable by its group or
+    // others (UTF-8, one line, naming the file); the file is used all the same.
+    std::string Warning;
 };
 
 // Reads "TallyphonDb.cfg" in startDir (empty: the current directory): lines
 // CONNINFO=… and SITE=… in UTF-8; blank lines and lines starting with "#"
 // are skipped, a CR before the line end is dropped. A missing file gives an
-// empty configuration. Refused (Ok false): a file that cannot be read, an
-// unknown key, a key twice, CONNINFO without SITE or SITE without CONNINFO,
-// a site name that CheckSiteName refuses.
+// empty configuration. Refused (Ok false), at once and naming the file: a
+// file that cannot be read, anything but a regular file (a FIFO, a device,
+// a link to one), a file of more than 64 KiB, an unknown key, a key twice, CONNINFO without SITE or
+// SITE without CONNINFO, a site name that CheckSiteName refuses.
 TDbConfigLoad LoadDbConfig(const std::string& startDir);
 
 // What is wrong with name as a site's name: empty, longer than 64

@@ -33,9 +33,13 @@ TLogStep TRealTimeLog::AfterQuery(const std::vector<std::string>& lines, int per
         // Appended to, never truncated; created when absent. The name comes
         // from the settings and may lead anywhere: a FIFO without a reader
         // must not block the opening, and only a regular file or a device
-        // (such as /dev/null) takes the log.
-        TFd fd(open(fileName.c_str(),
-                    O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0666));
+        // (such as /dev/null) takes the log. A link is followed only as
+        // OpenThroughLinks allows.
+        bool refused = false;
+        TFd fd = OpenThroughLinks(fileName,
+                                  O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NONBLOCK | O_NOCTTY,
+                                  0666, refused);
+        if (refused) return TLogStep::LinkRefused;
         if (!fd.IsOpen() || fstat(fd.Get(), &st) != 0 ||
             !(S_ISREG(st.st_mode) || S_ISCHR(st.st_mode)))
             return TLogStep::OpenFailed;
@@ -68,6 +72,10 @@ void TRealTimeLog::Close() {
 std::string LogOpenFailedText(const std::string& fileName) {
     return "Не удалось открыть файл отслеживания соединений \"" + fileName +
            "\". Запись в файл выключена.";
+}
+
+std::string LogLinkRefusedText(const std::string& fileName) {
+    return RefusedLinkText(fileName) + " Запись в файл выключена.";
 }
 
 std::string LogWriteFailedText(const std::string& fileName) {

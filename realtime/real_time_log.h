@@ -25,6 +25,7 @@ enum class TLogStep {
                   // regular file nor a device
     WriteFailed,  // the file took not all the bytes; it is cut back to its
                   // length before the write and closed
+    LinkRefused,  // the name is a symbolic link OpenThroughLinks refuses
 };
 
 class TRealTimeLog {
@@ -57,6 +58,7 @@ class TRealTimeLog {
 // What the operator is told when the log cannot be written (UTF-8).
 std::string LogOpenFailedText(const std::string& fileName);
 std::string LogWriteFailedText(const std::string& fileName);
+std::string LogLinkRefusedText(const std::string& fileName);
 // What the monitor shows while the exchange does not answer: since the
 // last answer (hh:mm:ss), or since the first query that got none.
 std::string NoAnswerText(const QDateTime& since);

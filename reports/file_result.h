@@ -14,6 +14,8 @@ enum class TFileStatus {
     Failed,       // an export failed otherwise, an exception included
     NotAFile,     // an export refused: the target is a FIFO or a socket
     IsKept,       // an export refused: the target is the loaded call log
+    ForeignLink,  // an export refused: a symbolic link that OpenThroughLinks'
+                  // rule does not follow
     Declined,     // an export was not to replace the existing file
 };
 

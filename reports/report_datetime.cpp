@@ -48,3 +48,9 @@ std::string RepTimeText(double value) {
     std::snprintf(buf, sizeof buf, "%02d:%02d:%02d", p.Hour, p.Minute, p.Second);
     return buf;
 }
+
+std::string FixedDateText(int year, int month, int day) {
+    char buf[40];
+    std::snprintf(buf, sizeof buf, "%02d.%02d.%04d", day, month, year);
+    return buf;
+}

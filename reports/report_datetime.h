@@ -25,3 +25,6 @@ TRepDateParts DecodeRepDateTime(double value);
 
 // The time of day of a value as "hh:mm:ss".
 std::string RepTimeText(double value);
+
+// A date as dd.MM.yyyy, whatever the locale: for files other programs read.
+std::string FixedDateText(int year, int month, int day);

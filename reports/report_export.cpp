@@ -114,6 +114,7 @@ TFileResult ExportRefusal(const std::string& path, const std::string& keep) {
     if (::stat(path.c_str(), &st) != 0) return {};
     // Opening a FIFO would wait for a reader or feed one that never asked.
     if (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode)) return {TFileStatus::NotAFile, 0};
+    if (!MayFollowLinks(LinkOwners(path), st.st_uid)) return {TFileStatus::ForeignLink, 0};
     struct stat kept {};
     if (!keep.empty() && ::stat(keep.c_str(), &kept) == 0 && kept.st_dev == st.st_dev &&
         kept.st_ino == st.st_ino)
@@ -129,11 +130,14 @@ TFileResult WriteFileReplacing(const std::string& path, const TFileFill& fill,
         return TFileResult{status, error};
     };
     try {
+        // Links judged against the file they lead to when it is replaced.
+        const std::vector<uid_t> links = LinkOwners(path);
         const std::string target = ReplacedPath(path);
         if (const TFileResult refused = ExportRefusal(target, control.Keep); !refused.Ok())
             return fail(refused.Status, 0);
         struct stat st {};
         const bool exists = ::stat(target.c_str(), &st) == 0;
+        if (exists && !MayFollowLinks(links, st.st_uid)) return fail(TFileStatus::ForeignLink, 0);
         if (exists && S_ISDIR(st.st_mode)) return fail(TFileStatus::CannotOpen, EISDIR);
         TFd file;
         if (exists && !S_ISREG(st.st_mode)) {
@@ -225,15 +229,20 @@ std::string ExportFailureText(const TFileResult& result) {
     return text + std::to_string(result.Error);
 }
 
+bool IsRefusal(TFileStatus status) {
+    return status == TFileStatus::NotAFile || status == TFileStatus::IsKept ||
+           status == TFileStatus::ForeignLink;
+}
+
 std::string ExportRefusalText(TFileStatus refusal, const std::string& path) {
+    if (refusal == TFileStatus::ForeignLink) return RefusedLinkText(path);
     if (refusal == TFileStatus::IsKept)
         return "Файл \"" + path + "\" — загруженный журнал звонков. Сохраните в другой файл.";
     return "Файл \"" + path + "\" — канал или сокет, а не файл. Сохраните в обычный файл.";
 }
 
 std::string ExportFailureMessage(const TFileResult& result, const std::string& path) {
-    if (result.Status == TFileStatus::NotAFile || result.Status == TFileStatus::IsKept)
-        return ExportRefusalText(result.Status, path);
+    if (IsRefusal(result.Status)) return ExportRefusalText(result.Status, path);
     return "Не удалось сохранить файл \"" + path + "\": " + ExportFailureText(result) + " (" +
            std::strerror(result.Error) + ")";
 }

@@ -54,7 +54,8 @@ struct TWriteControl {
 };
 
 // Done when path may be written; NotAFile when it is a FIFO or a socket,
-// IsKept when it is the file keep (device and inode).
+// IsKept when it is the file keep (device and inode), ForeignLink when it
+// leads there through a symbolic link MayFollowLinks refuses.
 TFileResult ExportRefusal(const std::string& path, const std::string& keep);
 
 // Fills a file that replaces path once complete. fill gets the descriptor
@@ -66,7 +67,8 @@ TFileResult ExportRefusal(const std::string& path, const std::string& keep);
 // earlier file stays as it was. The new file
 // keeps the mode, owner and group of the file it replaces (the owner only
 // where the process may give it away). A device is written in place; a FIFO
-// or a socket is refused (NotAFile), and so is control.Keep (IsKept), before
+// or a socket is refused (NotAFile), and so are control.Keep (IsKept) and a
+// file reached through a link MayFollowLinks refuses (ForeignLink), before
 // anything is written. Gives Done when written; CannotOpen when the file
 // cannot be created there (no permission, no such directory, path is a
 // directory); CannotWrite when writing or closing it failed (full file
@@ -89,7 +91,11 @@ TFileResult WriteLinesToFile(const std::vector<std::string>& ListBox2, const std
 // "Не закрыть файл. errno = ", each followed by the error in decimal.
 std::string ExportFailureText(const TFileResult& result);
 
-// The message of a refused export (NotAFile, IsKept), naming the file.
+// Whether status is one of an export's refusals (NotAFile, IsKept,
+// ForeignLink).
+bool IsRefusal(TFileStatus status);
+
+// The message of a refused export, naming the file.
 std::string ExportRefusalText(TFileStatus refusal, const std::string& path);
 
 // The message of any failed export of path, for a log or a terminal: the

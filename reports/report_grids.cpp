@@ -175,10 +175,25 @@ std::vector<std::string> TCallGrid::Headers() const {
 }
 
 std::vector<std::string> TCallGrid::Row(size_t row) const {
+    return RowOf(row, Cells(row));
+}
+
+std::vector<std::string> TCallGrid::FixedRow(size_t row) const {
+    std::array<std::string, 7> cells = Cells(row);
+    if (const TExtStr_rep* rec = Record(row)) {
+        int64_t day = 0, seconds = 0;
+        SplitDayAndSeconds(rec->StartTime, day, seconds);
+        const TRepDateParts p = DecodeRepDateTime(static_cast<double>(day));
+        cells[0] = FixedDateText(p.Year, p.Month, p.Day);
+    }
+    return RowOf(row, std::move(cells));
+}
+
+std::vector<std::string> TCallGrid::RowOf(size_t row, std::array<std::string, 7> cells) const {
     const TExtStr_rep* rec = Record(row);
-    std::vector<std::string> texts =
-        WithName(billing_.get(), Cells(row), 4, rec ? rec->PrgLine.view() : std::string_view(),
-                 rec ? rec->HwLine.view() : std::string_view());
+    std::vector<std::string> texts = WithName(billing_.get(), std::move(cells), 4,
+                                              rec ? rec->PrgLine.view() : std::string_view(),
+                                              rec ? rec->HwLine.view() : std::string_view());
     if (Sited()) texts.insert(texts.begin(), SiteOf(row));
     if (!billing_ || !billing_->Priced()) return texts;
     if (!rec || rec->ExtNumber.view().empty()) {  // incoming: not rated

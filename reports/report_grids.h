@@ -89,6 +89,9 @@ class TCallGrid {
     std::vector<std::string> Headers() const;
     // The texts of a row under those headers.
     std::vector<std::string> Row(size_t row) const;
+    // The same with the date as FixedDateText writes it, for files other
+    // programs read.
+    std::vector<std::string> FixedRow(size_t row) const;
     const TBilling* Billing() const { return billing_.get(); }
     // The seven texts of a row: date, time "hh:mm:ss", duration "hh:mm:ss",
     // hardware number, programmed number, trunk, dialled number. A row past
@@ -106,6 +109,8 @@ class TCallGrid {
 
   private:
     const std::string& DateOf(int64_t day) const;
+    // Row's texts around the seven cells given.
+    std::vector<std::string> RowOf(size_t row, std::array<std::string, 7> cells) const;
     // The index into LineList of a row's call; -1 for none.
     size_t IndexOf(size_t row) const;
 

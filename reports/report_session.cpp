@@ -19,9 +19,7 @@ namespace {
 // "dd.MM.yyyy" of a day number.
 std::string DayText(int32_t day) {
     const TRepDateParts p = DecodeRepDateTime(static_cast<double>(day));
-    char text[16];
-    std::snprintf(text, sizeof text, "%02d.%02d.%04d", p.Day % 100, p.Month % 100, p.Year % 10000);
-    return text;
+    return FixedDateText(p.Year, p.Month, p.Day);
 }
 
 // Outgoing calls and their costs per line and per trunk, of the calls of

@@ -67,7 +67,7 @@ TFileResult WriteCallsCsv(const TCallGrid& grid, const std::string& path,
         grid.Headers(), grid.RowCount(),
         [&grid](size_t row, std::vector<std::string>& fields) {
             if (!grid.Record(row)) return false;
-            fields = grid.Row(row);
+            fields = grid.FixedRow(row);
             return true;
         },
         path, control);

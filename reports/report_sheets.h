@@ -2,8 +2,9 @@
 // mark, ';' between fields (what spreadsheets of a Russian locale expect),
 // fields quoted by RFC 4180, CR LF after every record. The header row is the
 // grid's header row and every other row holds the texts the grid shows, in
-// its order; the empty row of a query that selected nothing is no call and
-// is left out.
+// its order, but a date always as dd.MM.yyyy: the bytes never depend on the
+// locale. The empty row of a query that selected nothing is no call and is
+// left out.
 #pragma once
 
 #include <string>

@@ -842,6 +842,7 @@ void TMainForm_rep::ExportChosen(const TPick& pick, seam::TFileRequest request) 
             return;
         case TFileStatus::NotAFile:
         case TFileStatus::IsKept:
+        case TFileStatus::ForeignLink:
             seam::ShowMessage(ExportRefusalText(result.Status, path), "Ошибка");
             return;
         case TFileStatus::CannotOpen:

@@ -200,6 +200,9 @@ void TRealTimeForm::ApplyLineState(const TLineStateOutcome& outcome) {
         case TLogStep::WriteFailed:
             StopWriting(LogWriteFailedText(name));
             break;
+        case TLogStep::LinkRefused:
+            StopWriting(LogLinkRefusedText(name));
+            break;
     }
 }
 

@@ -11,6 +11,7 @@
 
 #include <QGuiApplication>
 
+#include "base/figures.h"
 #include "bench/bench_bill_pdf/bill_pdf_timing.h"
 
 int main(int argc, char** argv) {
@@ -38,6 +39,6 @@ int main(int argc, char** argv) {
     }
     std::printf("subscribers=%d\n", n);
     std::printf("pdf_bytes=%llu\n", static_cast<unsigned long long>(bytes));
-    std::printf("pdf_s=%.3f\n", seconds);
+    PrintFigure("pdf_s", seconds, 3);
     return 0;
 }

@@ -18,6 +18,7 @@
 #include <QGuiApplication>
 
 #include "base/fd.h"
+#include "base/figures.h"
 #include "bench/bench_bill_pdf/bill_pdf_timing.h"
 #include "reports/bill.h"
 #include "reports/report_model.h"
@@ -145,11 +146,11 @@ int main(int argc, char** argv) {
     std::printf("cost_kopecks=%lld\n", cost);
     std::printf("subscribers=%zu\n", bill.Subscribers.size());
     std::printf("tariff_rows=%zu\n", tariffs.Rates().size());
-    std::printf("rate_s=%.3f\n", rateSeconds);
-    std::printf("bill_s=%.3f\n", billSeconds);
-    std::printf("pdf_s=%.3f\n", pdfSeconds);
-    std::printf("rate_cpu_s=%.3f\n", rateCpu);
-    std::printf("bill_cpu_s=%.3f\n", billCpu);
-    std::printf("peak_rss_mb=%.1f\n", static_cast<double>(usage.ru_maxrss) / 1024.0);
+    PrintFigure("rate_s", rateSeconds, 3);
+    PrintFigure("bill_s", billSeconds, 3);
+    PrintFigure("pdf_s", pdfSeconds, 3);
+    PrintFigure("rate_cpu_s", rateCpu, 3);
+    PrintFigure("bill_cpu_s", billCpu, 3);
+    PrintFigure("peak_rss_mb", static_cast<double>(usage.ru_maxrss) / 1024.0, 1);
     return 0;
 }

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "base/figures.h"
 #include "link/low_level.h"
 #include "tools/sim_exchange/sim_exchange.h"
 
@@ -60,9 +61,9 @@ int main(int argc, char** argv) {
     std::printf("queries=%d\n", queries);
     std::printf("connections=%d\n", kConnections);
     std::printf("wire_bytes=%llu\n", static_cast<unsigned long long>(wireBytes));
-    std::printf("wire_ms=%.2f\n", wireMs);
-    std::printf("query_ms_median=%.2f\n", median);
-    std::printf("query_ms_max=%.2f\n", ms.back());
-    std::printf("query_ratio=%.3f\n", median / wireMs);
+    PrintFigure("wire_ms", wireMs, 2);
+    PrintFigure("query_ms_median", median, 2);
+    PrintFigure("query_ms_max", ms.back(), 2);
+    PrintFigure("query_ratio", median / wireMs, 3);
     return 0;
 }

@@ -11,6 +11,7 @@
 #include <fstream>
 #include <string>
 
+#include "base/figures.h"
 #include "link/low_level.h"
 #include "tools/sim_exchange/sim_exchange.h"
 
@@ -75,18 +76,18 @@ int main(int argc, char** argv) {
 
     const TRun u = ReadAll(unpaced, false);
     std::printf("unpaced_records=%d\n", u.records);
-    std::printf("unpaced_seconds=%.3f\n", u.seconds);
-    std::printf("unpaced_records_per_s=%.1f\n", u.records / u.seconds);
+    PrintFigure("unpaced_seconds", u.seconds, 3);
+    PrintFigure("unpaced_records_per_s", u.records / u.seconds, 1);
 
     const TRun p = ReadAll(paced, true);
     // The least time the run could take: every byte that crossed the line,
     // 11 bits each at 19200 baud.
     const double wireSeconds = static_cast<double>(p.wireBytes) * 11.0 / 19200.0;
     std::printf("paced_records=%d\n", p.records);
-    std::printf("paced_seconds=%.3f\n", p.seconds);
+    PrintFigure("paced_seconds", p.seconds, 3);
     std::printf("paced_wire_bytes=%llu\n", static_cast<unsigned long long>(p.wireBytes));
-    std::printf("paced_wire_seconds=%.3f\n", wireSeconds);
-    std::printf("paced_records_per_s=%.2f\n", p.records / p.seconds);
-    std::printf("paced_ratio=%.4f\n", wireSeconds / p.seconds);
+    PrintFigure("paced_wire_seconds", wireSeconds, 3);
+    PrintFigure("paced_records_per_s", p.records / p.seconds, 2);
+    PrintFigure("paced_ratio", wireSeconds / p.seconds, 4);
     return 0;
 }

@@ -16,6 +16,7 @@
 #include <fstream>
 #include <string>
 
+#include "base/figures.h"
 #include "tools/sim_exchange/sim_exchange.h"
 #include "ui/main_form.h"
 
@@ -92,12 +93,12 @@ int main(int argc, char** argv) {
         std::printf("records=%d\n", records);
         std::printf("file_lines=%d\n", lines);
         std::printf("list_lines=%d\n", form.findChild<QListWidget*>("ListBox1")->count());
-        std::printf("prepare_seconds=%.3f\n", prepare);
-        std::printf("seconds=%.3f\n", seconds);
+        PrintFigure("prepare_seconds", prepare, 3);
+        PrintFigure("seconds", seconds, 3);
         std::printf("wire_bytes=%llu\n", static_cast<unsigned long long>(wireBytes));
-        std::printf("wire_seconds=%.3f\n", wireSeconds);
-        std::printf("paced_records_per_s=%.2f\n", records / seconds);
-        std::printf("paced_ratio=%.4f\n", wireSeconds / seconds);
+        PrintFigure("wire_seconds", wireSeconds, 3);
+        PrintFigure("paced_records_per_s", records / seconds, 2);
+        PrintFigure("paced_ratio", wireSeconds / seconds, 4);
         if (lines != records + 2) {
             std::fprintf(stderr, "bench_readall: the call-log file has %d lines, not %d\n", lines,
                          records + 2);

@@ -22,6 +22,7 @@
 #include <QLineEdit>
 #include <QTableView>
 
+#include "base/figures.h"
 #include "base/message_seam.h"
 #include "ui/main_form_rep.h"
 
@@ -159,17 +160,17 @@ int main(int argc, char** argv) {
     getrusage(RUSAGE_SELF, &usage);
     std::printf("calls=%d\n", calls);
     std::printf("query_rows=%d\n", selected);
-    std::printf("load_to_grids_s=%.3f\n", load);
-    if (!tariffs.empty()) std::printf("tariffs_s=%.3f\n", rated);
-    std::printf("peak_rss_mb=%.1f\n", static_cast<double>(usage.ru_maxrss) / 1024.0);
-    std::printf("sort_ms=%.2f\n", slowestSort * 1000);
-    std::printf("query_s=%.3f\n", query);
-    std::printf("export_calls_s=%.3f\n", exported);
-    std::printf("csv_s=%.3f\n", csv);
-    std::printf("xlsx_s=%.3f\n", xlsx);
-    std::printf("xlsx_cpu_s=%.3f\n", xlsxCpu);
-    std::printf("paint_scrolled_ms=%.2f\n", paint * 1000);
-    std::printf("charts_s=%.3f\n", charts);
+    PrintFigure("load_to_grids_s", load, 3);
+    if (!tariffs.empty()) PrintFigure("tariffs_s", rated, 3);
+    PrintFigure("peak_rss_mb", static_cast<double>(usage.ru_maxrss) / 1024.0, 1);
+    PrintFigure("sort_ms", slowestSort * 1000, 2);
+    PrintFigure("query_s", query, 3);
+    PrintFigure("export_calls_s", exported, 3);
+    PrintFigure("csv_s", csv, 3);
+    PrintFigure("xlsx_s", xlsx, 3);
+    PrintFigure("xlsx_cpu_s", xlsxCpu, 3);
+    PrintFigure("paint_scrolled_ms", paint * 1000, 2);
+    PrintFigure("charts_s", charts, 3);
     seam::SetMessageSink(nullptr);
     std::filesystem::remove_all(runDir);
     return sink.Messages ? 1 : 0;

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 
+#include "base/figures.h"
 #include "reports/report_model.h"
 
 int main(int argc, char** argv) {
@@ -38,7 +39,7 @@ int main(int argc, char** argv) {
     std::printf("subscriber_lines=%zu\n", model.ALList().Count());
     std::printf("trunks=%zu\n", model.SLList().Count());
     std::printf("traffic_s=%lld\n", traffic);
-    std::printf("load_and_lists_s=%.3f\n", seconds);
-    std::printf("peak_rss_mb=%.1f\n", static_cast<double>(usage.ru_maxrss) / 1024.0);
+    PrintFigure("load_and_lists_s", seconds, 3);
+    PrintFigure("peak_rss_mb", static_cast<double>(usage.ru_maxrss) / 1024.0, 1);
     return 0;
 }

@@ -17,6 +17,7 @@
 
 #include <pqxx/pqxx>
 
+#include "base/figures.h"
 #include "db/db_report.h"
 #include "db/schema.h"
 #include "db/shipper.h"
@@ -89,13 +90,13 @@ int main(int argc, char** argv) {
             traffic += e->TotalSec;
 
         std::printf("calls=%llu\n", static_cast<unsigned long long>(shipped.Calls));
-        std::printf("ship_s=%.3f\n", shipSeconds);
-        std::printf("ship_calls_per_s=%.0f\n", static_cast<double>(shipped.Calls) / shipSeconds);
-        std::printf("peak_rss_mb=%.1f\n", shipRss);
+        PrintFigure("ship_s", shipSeconds, 3);
+        PrintFigure("ship_calls_per_s", static_cast<double>(shipped.Calls) / shipSeconds, 0);
+        PrintFigure("peak_rss_mb", shipRss, 1);
         std::printf("report_calls=%llu\n", static_cast<unsigned long long>(shipped.Calls) * 10);
         std::printf("report_subscriber_lines=%zu\n", model.ALList().Count());
         std::printf("report_traffic_s=%lld\n", static_cast<long long>(traffic));
-        std::printf("report_lines_s=%.3f\n", reportSeconds);
+        PrintFigure("report_lines_s", reportSeconds, 3);
         return 0;
     } catch (const std::exception& e) {
         std::fprintf(stderr, "bench_sites: %s\n", e.what());

@@ -178,6 +178,24 @@ TEST(Append, RootNeverWritesThroughALinkToAnotherUsersFileNorCreatesThroughOne) 
     EXPECT_EQ(ReadFile(mine), "a\r\n");
 }
 
+TEST(Append, NoLinkOfAnotherUserIsFollowed) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root";
+    TTempDir dir;
+    const std::string mine = dir.File("mine.txt");
+    WriteFile(mine, "");
+    MakeLink(mine, dir.File("planted"), 65534);
+    MakeLink(dir.File("planted"), dir.File("chain"), 0);
+    MakeLink(dir.File("none.txt"), dir.File("dangling"), 65534);
+    for (const char* name : {"planted", "chain", "dangling"}) {
+        const TCallLogWrite write = AppendLines(dir.File(name), {"a"});
+        EXPECT_EQ(write.Why, "Файл \"" + dir.File(name) +
+                                 "\" — символическая ссылка другого пользователя или на файл "
+                                 "другого пользователя; через нее запись не ведется.");
+    }
+    EXPECT_EQ(ReadFile(mine), "");
+    EXPECT_FALSE(Exists(dir.File("none.txt")));
+}
+
 TEST(Append, AWriteThatFailsHalfWayLeavesNoHalfLine) {
     TTempDir dir;
     const std::string path = dir.Path() + "/calls.txt";

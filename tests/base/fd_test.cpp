@@ -7,9 +7,11 @@
 
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace {
 
@@ -83,6 +85,39 @@ TEST(Fd, ReplaceFileWritesNothingThroughLinks) {
     EXPECT_EQ(Bytes(target), "new");
     EXPECT_EQ(entries(), 3);
     fs::remove_all(dir);
+}
+
+TEST(Fd, LinkOwnersAndWhomTheirLinksMayLeadTo) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
+    namespace fs = std::filesystem;
+    std::string dir = (fs::temp_directory_path() / "tp_base_links_XXXXXX").string();
+    ASSERT_NE(mkdtemp(dir.data()), nullptr);
+    // a -> b (relative) -> c, which is not there.
+    ASSERT_EQ(symlink("b", (dir + "/a").c_str()), 0);
+    ASSERT_EQ(symlink((dir + "/c").c_str(), (dir + "/b").c_str()), 0);
+    ASSERT_EQ(lchown((dir + "/a").c_str(), 4321, static_cast<gid_t>(-1)), 0);
+    ASSERT_EQ(lchown((dir + "/b").c_str(), 65534, static_cast<gid_t>(-1)), 0);
+    EXPECT_EQ(LinkOwners(dir + "/a"), (std::vector<uid_t>{4321, 65534}));
+    EXPECT_TRUE(LinkOwners(dir).empty());
+    fs::remove_all(dir);
+
+    struct Row {
+        std::vector<uid_t> owners;
+        std::optional<uid_t> file;
+        bool follows;
+    };
+    const Row rows[] = {
+        {{}, 4321, true},    {{65534}, 4321, true},  {{4321}, 4321, true},
+        {{0}, 4321, true},   {{4321}, 65534, false}, {{65534, 4321}, 65534, false},
+        {{65534}, {}, true}, {{4321}, {}, false},
+    };
+    ASSERT_EQ(seteuid(65534), 0);  // the rule as a user other than root
+    std::vector<bool> follows;
+    for (const Row& r : rows)
+        follows.push_back(MayFollowLinks(r.owners, r.file));
+    ASSERT_EQ(seteuid(0), 0);
+    for (size_t i = 0; i < follows.size(); ++i)
+        EXPECT_EQ(follows[i], rows[i].follows) << "row " << i;
 }
 
 }  // namespace

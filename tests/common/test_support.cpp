@@ -56,6 +56,12 @@ bool Exists(const std::string& path) {
     return std::filesystem::exists(std::filesystem::symlink_status(path, ec));
 }
 
+void MakeLink(const std::string& target, const std::string& link, unsigned owner) {
+    if (::symlink(target.c_str(), link.c_str()) != 0 ||
+        ::lchown(link.c_str(), owner, static_cast<gid_t>(-1)) != 0)
+        throw std::runtime_error("cannot make the link " + link);
+}
+
 bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     for (;;) {

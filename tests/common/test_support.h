@@ -37,6 +37,10 @@ void WriteFile(const std::string& path, const std::string& bytes);
 std::string ZipMember(const std::string& archive, const std::string& member);
 // True when path names anything, a dangling symbolic link included.
 bool Exists(const std::string& path);
+// Makes a symbolic link at link to target, owned by the user owner (any
+// other than the process's needs root). Throws std::runtime_error when
+// it cannot.
+void MakeLink(const std::string& target, const std::string& link, unsigned owner);
 
 // Polls condition until it holds or timeout passes; true when it held.
 bool WaitFor(const std::function<bool()>& condition,

@@ -1,5 +1,9 @@
 // TallyphonDb.cfg and what messages show of a connection string.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <tuple>
 
 #include "db/db_config.h"
 #include "db/schema.h"
@@ -43,6 +47,55 @@ TEST(DbConfig, FileAndItsRefusals) {
         EXPECT_FALSE(loaded.Config.Enabled()) << bytes;
         EXPECT_EQ(loaded.Error, "Файл «" + file + "», " + why) << bytes;
     }
+}
+
+TEST(DbConfig, OnlyASmallRegularFileIsReadAndNothingWaits) {
+    TTempDir dir;
+    const std::string file = dir.File("TallyphonDb.cfg");
+    const auto refusal = [&]() {
+        const TDbConfigLoad loaded = LoadDbConfig(dir.Path());
+        EXPECT_FALSE(loaded.Ok);
+        return loaded.Error;
+    };
+    const std::string notAFile = "Файл «" + file + "» не является обычным файлом";
+    ASSERT_EQ(mkfifo(file.c_str(), 0600), 0);  // no writer: an open would wait for one
+    EXPECT_EQ(refusal(), notAFile);
+    ASSERT_EQ(unlink(file.c_str()), 0);
+    ASSERT_EQ(symlink("/dev/zero", file.c_str()), 0);  // would be read for ever
+    EXPECT_EQ(refusal(), notAFile);
+    ASSERT_EQ(unlink(file.c_str()), 0);
+    ASSERT_EQ(mkdir(file.c_str(), 0700), 0);
+    EXPECT_EQ(refusal(), notAFile);
+    ASSERT_EQ(rmdir(file.c_str()), 0);
+    WriteFile(file, "CONNINFO=host=db\nSITE=A\n#" + std::string(64 * 1024 - 26, 'x') + "\n");
+    EXPECT_TRUE(LoadDbConfig(dir.Path()).Ok);  // 64 KiB exactly
+    WriteFile(file, "CONNINFO=host=db\nSITE=A\n#" + std::string(64 * 1024 - 25, 'x') + "\n");
+    EXPECT_EQ(refusal(), "Файл «" + file + "» больше 64 КиБ: это не файл настроек базы данных");
+}
+
+TEST(DbConfig, APasswordOthersCanReadIsWarnedOf) {
+    TTempDir dir;
+    const std::string file = dir.File("TallyphonDb.cfg");
+    const std::tuple<const char*, mode_t, bool> rows[] = {
+        {"host=db password=s3cret", 0640, true},
+        {"postgresql://pbx:s3cret@db/calls", 0604, true},
+        {"host=db password=s3cret", 0600, false},
+        {"host=db user=pbx", 0644, false},
+    };
+    for (const auto& [conninfo, mode, warned] : rows) {
+        WriteFile(file, std::string("CONNINFO=") + conninfo + "\nSITE=A\n");
+        ASSERT_EQ(chmod(file.c_str(), mode), 0);
+        const TDbConfigLoad loaded = LoadDbConfig(dir.Path());
+        EXPECT_TRUE(loaded.Ok) << conninfo;
+        EXPECT_EQ(loaded.Warning.empty(), !warned) << conninfo << " " << mode;
+    }
+    EXPECT_EQ(LoadDbConfig(dir.Path()).Warning, "");
+    ASSERT_EQ(chmod(file.c_str(), 0644), 0);
+    WriteFile(file, "CONNINFO=password=x\nSITE=A\n");
+    EXPECT_EQ(LoadDbConfig(dir.Path()).Warning,
+              "Файл «" + file +
+                  "» хранит пароль базы данных и доступен для чтения другим "
+                  "пользователям (права 0644); закройте его: chmod 600");
 }
 
 TEST(DbConfig, PasswordsNeverReachAMessage) {

@@ -115,6 +115,30 @@ TEST(RealTimeLog, OnlyARegularFileOrADeviceTakesTheLog) {
     EXPECT_EQ(log.AfterQuery(kView, 1, true, "/dev/null"), TLogStep::Written);
 }
 
+TEST(RealTimeLog, RootFollowsItsOwnLinksToItsOwnFilesOnly) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root";
+    TTempDir dir;
+    const std::string mine = dir.File("mine.log"), theirs = dir.File("theirs.log");
+    WriteFile(mine, "");
+    WriteFile(theirs, "");
+    ASSERT_EQ(chown(theirs.c_str(), 65534, 65534), 0);
+    MakeLink(mine, dir.File("planted"), 65534);
+    MakeLink(theirs, dir.File("to-theirs"), 0);
+    MakeLink(dir.File("none.log"), dir.File("dangling"), 0);
+    MakeLink(mine, dir.File("to-mine"), 0);
+    const std::pair<const char*, TLogStep> rows[] = {{"planted", TLogStep::LinkRefused},
+                                                     {"to-theirs", TLogStep::LinkRefused},
+                                                     {"dangling", TLogStep::OpenFailed},
+                                                     {"to-mine", TLogStep::Written}};
+    for (const auto& [name, step] : rows) {
+        TRealTimeLog log;
+        EXPECT_EQ(log.AfterQuery({"x"}, 1, true, dir.File(name)), step) << name;
+    }
+    EXPECT_EQ(ReadFile(mine), "x\r\n");
+    EXPECT_EQ(ReadFile(theirs), "");
+    EXPECT_FALSE(Exists(dir.File("none.log")));
+}
+
 TEST(RealTimeLog, TimeStampInTheShortDateFormat) {
     const QDateTime at(QDate(2024, 3, 5), QTime(9, 7, 5));
     EXPECT_EQ(TimeStampLine(at, QLocale(QLocale::Russian)),

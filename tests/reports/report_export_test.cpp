@@ -141,6 +141,25 @@ TEST(WriteLinesToFile, RefusesPipesSocketsAndTheKeptFile) {
               "Файл \"/a/log.txt\" — загруженный журнал звонков. Сохраните в другой файл.");
 }
 
+TEST(WriteLinesToFile, FollowsALinkOnlyOfItsOwnOrOfItsTargetsOwner) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root";
+    TTempDir dir;
+    const std::string victim = dir.File("victim.txt"), sticky = dir.File("tmp");
+    WriteFile(victim, "keep");
+    ASSERT_EQ(chown(victim.c_str(), 4321, 4321), 0);
+    ASSERT_EQ(mkdir(sticky.c_str(), 01777), 0);
+    MakeLink(victim, sticky + "/planted", 65534);
+    MakeLink(victim, sticky + "/theirs", 4321);
+    MakeLink(victim, sticky + "/mine", 0);
+    EXPECT_EQ(WriteLinesToFile({"x"}, sticky + "/planted"),
+              (TFileResult{TFileStatus::ForeignLink, 0}));
+    EXPECT_EQ(ExportRefusal(sticky + "/planted", {}).Status, TFileStatus::ForeignLink);
+    EXPECT_EQ(ReadFile(victim), "keep");
+    EXPECT_TRUE(WriteLinesToFile({"y"}, sticky + "/theirs").Ok());
+    EXPECT_TRUE(WriteLinesToFile({"z"}, sticky + "/mine").Ok());
+    EXPECT_EQ(ReadFile(victim), "z\r\n");
+}
+
 TEST(WriteLinesToFile, KeepsTheOwnerOfTheFileReplaced) {
     if (geteuid() != 0) GTEST_SKIP() << "only root gives files away";
     TTempDir dir;

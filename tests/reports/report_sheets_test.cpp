@@ -140,6 +140,21 @@ TEST_F(ReportSheets, CsvKeepsAwkwardFieldsWhole) {
     EXPECT_EQ(Csv(TExportKind::CallsCsv), kBom + callsHeader);
 }
 
+TEST_F(ReportSheets, CsvDatesIgnoreTheGridsDateFormat) {
+    // Dates in the order of en_US.
+    TReportSession american{[](int y, int m, int d) {
+        return std::to_string(m) + "/" + std::to_string(d) + "/" + std::to_string(y);
+    }};
+    WriteFile(dir.File("calls.txt"), AwkwardCalls());
+    ASSERT_TRUE(american.Load(dir.File("calls.txt")).Ok());
+    EXPECT_EQ(american.CallGrid().Cells(0)[0], "3/5/2007");
+    const std::string out = dir.File("out.csv");
+    ASSERT_TRUE(american.Export(TExportKind::CallsCsv, out).Ok());
+    const std::string csv = ReadFile(out);
+    EXPECT_NE(csv.find("\r\n05.03.2007;14:02:07;"), std::string::npos) << csv;
+    EXPECT_NE(csv.find("\r\n06.03.2007;00:00:10;"), std::string::npos) << csv;
+}
+
 TEST_F(ReportSheets, WorkbookHoldsDateDurationAndTextCells) {
     Load(ReportSampleFile() + AwkwardCalls());
     session.SortAL(TALSortKey::TotalTraffic);

@@ -6,6 +6,9 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -488,7 +491,8 @@ TEST_F(UnattendedStart, HeadlessShipsEveryCallOnceThroughOutagesAndAKill) {
 TEST_F(UnattendedStart, ARefusedDatabaseIsToldOfAndTheReadingGoesOn) {
     TPgCluster cluster;
     WriteFile(dir.File("TallyphonDb.cfg"),
-              "CONNINFO=" + cluster.ConnInfo() + " user=nobody\nSITE=Склад\n");
+              "CONNINFO=" + cluster.ConnInfo() + " user=nobody password=x\nSITE=Склад\n");
+    ASSERT_EQ(chmod(dir.File("TallyphonDb.cfg").c_str(), 0644), 0);
     WriteSettings(dir, "AUTOSTART_1");
     auto exchange = StartExchange(dir.Path(), Holding(Day(7, 5)));
     EXPECT_EQ(RunProgram(std::chrono::seconds(60)), 0);
@@ -497,6 +501,10 @@ TEST_F(UnattendedStart, ARefusedDatabaseIsToldOfAndTheReadingGoesOn) {
               std::string::npos)
         << Errors();
     EXPECT_NE(Errors().find("role \"nobody\" does not exist"), std::string::npos) << Errors();
+    // The password others can read is told of once.
+    const std::string warning = "<4>Файл «TallyphonDb.cfg» хранит пароль базы данных";
+    EXPECT_NE(Errors().find(warning), std::string::npos) << Errors();
+    EXPECT_EQ(Errors().find(warning), Errors().rfind(warning));
 }
 
 TEST_F(UnattendedStart, HeadlessWithoutSettingsEndsForGoodNamingTheFileToMend) {
