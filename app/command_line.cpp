@@ -40,11 +40,13 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
             cl.Action = TCommandAction::Version;
             continue;
         }
-        // --db CONNINFO and --site NAME, each once, only together.
+        // --db CONNINFO and --site NAME (each once, only together), and
+        // --trace-link FILE.
         bool valued = false;
         for (const auto& [option, field, what] :
              {std::tuple{"--db", &cl.DbConnInfo, "строку подключения к базе данных"},
-              std::tuple{"--site", &cl.DbSite, "имя площадки"}}) {
+              std::tuple{"--site", &cl.DbSite, "имя площадки"},
+              std::tuple{"--trace-link", &cl.TraceLink, "имя файла"}}) {
             const std::string name(option), withEq = name + "=";
             std::string value;
             if (a == name) {
@@ -88,6 +90,7 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
 
 std::string UsageText() {
     return "Использование: tallyphon [--headless] [--dir КАТАЛОГ] [--db СТРОКА --site ИМЯ]\n"
+           "                 [--trace-link ФАЙЛ]\n"
            "\n"
            "  --headless      работать без окна: сообщения в стандартный поток ошибок,\n"
            "                  без указанного действия при запуске - непрерывное считывание\n"
@@ -99,6 +102,9 @@ std::string UsageText() {
            "  --site ИМЯ      имя площадки (офиса), под которым звонки лежат в базе\n"
            "                  (без --db и --site - как в TallyphonDb.cfg каталога запуска:\n"
            "                  строки CONNINFO=... и SITE=...)\n"
+           "  --trace-link ФАЙЛ  дописывать в файл каждый байт, посланный в АТС и\n"
+           "                  принятый от нее, с отметкой монотонного времени (для\n"
+           "                  разбора, когда настоящая АТС ведет себя неожиданно)\n"
            "  --help          показать эту справку\n"
            "  --version       показать версию\n"
            "\n"

@@ -24,13 +24,16 @@ struct TCommandLine {
     // there (--db, --site); empty: as TallyphonDb.cfg says, if there is one.
     std::string DbConnInfo;
     std::string DbSite;
+    // Where each byte to and from the exchange is traced (--trace-link);
+    // empty: nothing is.
+    std::string TraceLink;
     // Why the command line was refused (UTF-8, one line).
     std::string Error;
 };
 
 // Reads the arguments that follow the program's name: --headless,
 // --dir DIR (or --dir=DIR), --db CONNINFO and --site NAME (only together),
-// --help, --version. Anything else, a missing or empty value, an option
+// --trace-link FILE, --help, --version. Anything else, a missing or empty value, an option
 // given twice, or a site name that CheckSiteName refuses, is BadOption with
 // the reason in Error.
 TCommandLine ParseCommandLine(const std::vector<std::string>& args);

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <QMetaObject>
@@ -17,6 +18,8 @@
 #include "base/message_seam.h"
 #include "db/db_config.h"
 #include "db/shipper.h"
+#include "link/comm_port.h"
+#include "link/trace_line.h"
 #include "ui/about_form.h"
 #include "ui/application.h"
 #include "ui/main_form.h"
@@ -46,7 +49,7 @@ void RequestExit(int status) {
 // 1 when a start-up that nobody watches (headless, or "read all, then
 // close") could not do its work or its read-all left calls unwritten,
 // else 0.
-int Run(TApplication& app, TStartMode mode, const TDbConfig& db) {
+int Run(TApplication& app, TStartMode mode, const TDbConfig& db, const TLinkFactory& makeLink) {
     TMainForm* mainForm = nullptr;
     TQuitOnSignals quitOnSignals([&mainForm] {
         if (mainForm) mainForm->close();
@@ -56,7 +59,7 @@ int Run(TApplication& app, TStartMode mode, const TDbConfig& db) {
 
     // The main window runs its start-up sequence while it is created, before
     // the other windows exist.
-    TMainForm form(mode, [] { return CreateLowLevel(); });
+    TMainForm form(mode, makeLink);
     mainForm = &form;
     TOptionsForm options;
     TAboutForm about;
@@ -165,6 +168,18 @@ int main(int argc, char** argv) {
     // Without a display nobody can answer a box.
     if (cl.Headless || !TApplication::HasDisplay()) seam::SetUnattended(true);
     int rc = 1;
+    // A trace file is named as the user sees it, before the program moves to
+    // its start-up directory.
+    std::FILE* trace = nullptr;
+    if (!cl.TraceLink.empty()) {
+        std::string why;
+        trace = OpenTraceFile(cl.TraceLink, why);
+        if (!trace) {
+            seam::ShowMessage(why, kErrorCaption);
+            seam::SetMessageSink(nullptr);
+            return 2;
+        }
+    }
     // The start-up directory is the current directory when the link context
     // is made: a bad one is refused before any file is touched.
     std::string dir = cl.Dir;
@@ -199,11 +214,22 @@ int main(int argc, char** argv) {
                     seam::Journal(seam::TPriority::Warning, loaded.Warning);
                 db = loaded.Config;
             }
-            rc = Run(app, cl.Headless ? TStartMode::Headless : TStartMode::Window, db);
+            TLinkFactory makeLink = [] { return CreateLowLevel(); };
+            if (trace)
+                makeLink = [&trace] {
+                    // The program's one link: the trace goes to it.
+                    if (!trace) return CreateLowLevel();
+                    std::shared_ptr<IClock> clock(&TSteadyClock::Instance(), [](IClock*) {});
+                    auto line = std::make_shared<TTraceLine>(std::make_shared<TCommPort>(),
+                                                             std::exchange(trace, nullptr), clock);
+                    return CreateLowLevel(std::move(line), clock);
+                };
+            rc = Run(app, cl.Headless ? TStartMode::Headless : TStartMode::Window, db, makeLink);
         } catch (...) {
             TApplication::ShowException(std::current_exception());
         }
     }
+    if (trace) std::fclose(trace);
     seam::SetExitHook(nullptr);
     seam::SetMessageSink(nullptr);
     return rc;

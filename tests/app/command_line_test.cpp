@@ -82,6 +82,14 @@ TEST(CommandLine, TheDatabaseAndTheSiteComeTogether) {
     }
 }
 
+TEST(CommandLine, TheLinkIsTracedIntoOneFileOnlyWhenAsked) {
+    EXPECT_EQ(ParseCommandLine({"--headless"}).TraceLink, "");
+    EXPECT_EQ(ParseCommandLine({"--trace-link", "t.log", "--headless"}).TraceLink, "t.log");
+    EXPECT_EQ(ParseCommandLine({"--trace-link"}).Error, "Параметр --trace-link требует имя файла.");
+    EXPECT_EQ(ParseCommandLine({"--trace-link=a", "--trace-link=b"}).Error,
+              "Параметр --trace-link указан дважды.");
+}
+
 TEST(CommandLine, OffscreenWhenHeadlessOrWhenNothingCanShowAWindow) {
     struct Row {
         bool headless;
