@@ -87,45 +87,27 @@ std::string AltLine(const TRecord& r, const std::string& serial) {
     return line;
 }
 
-// Opens path for appending. Never blocks (a FIFO without a reader fails at
-// once, one with a reader is refused), takes only a regular file or a
-// character device the operator chose, and follows a symbolic link only as
-// OpenThroughLinks allows. A character device is written blocking, as any
-// device.
+// Opens path for appending as OpenToAppend does, with errno of the call
+// that failed in err (0 for a file refused for its kind or its link) and
+// why in error.
 TFd OpenForAppend(const std::string& path, std::string& error, int& err) {
-    err = 0;
-    const std::string quoted = "\"" + path + "\"";
-    bool refused = false;
-    TFd file = OpenThroughLinks(
-        path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0644, refused);
-    if (refused) {
-        error = RefusedLinkText(path);
-        return TFd();
+    TAppendOpen how = TAppendOpen::Failed;
+    TFd file = OpenToAppend(path, 0644, how);
+    err = how == TAppendOpen::Failed ? errno : 0;
+    switch (how) {
+        case TAppendOpen::Opened:
+            error.clear();
+            break;
+        case TAppendOpen::LinkRefused:
+            error = RefusedLinkText(path);
+            break;
+        case TAppendOpen::NotAFile:
+            error = "\"" + path + "\" не является обычным файлом.";
+            break;
+        case TAppendOpen::Failed:
+            error = "\"" + path + "\": " + std::strerror(err);
+            break;
     }
-    if (!file.IsOpen()) {
-        const int e = errno;
-        err = e;
-        struct stat st;
-        // A FIFO nobody reads fails with ENXIO: say what it is instead.
-        if (stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISCHR(st.st_mode) &&
-            !S_ISDIR(st.st_mode))
-            error = quoted + " не является обычным файлом.";
-        else
-            error = quoted + ": " + std::strerror(e);
-        return TFd();
-    }
-    struct stat st;
-    if (fstat(file.Get(), &st) != 0) {
-        err = errno;
-        error = quoted + ": " + std::strerror(err);
-        return TFd();
-    }
-    if (!S_ISREG(st.st_mode) && !S_ISCHR(st.st_mode)) {
-        error = quoted + " не является обычным файлом.";
-        return TFd();
-    }
-    if (S_ISCHR(st.st_mode)) fcntl(file.Get(), F_SETFL, O_WRONLY | O_APPEND);
-    error.clear();
     return file;
 }
 

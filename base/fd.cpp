@@ -146,6 +146,38 @@ std::string RefusedLinkText(const std::string& path) {
            "пользователя; через нее запись не ведется.";
 }
 
+TFd OpenToAppend(const std::string& path, mode_t mode, TAppendOpen& result) {
+    bool refused = false;
+    TFd file = OpenThroughLinks(
+        path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, mode, refused);
+    struct stat st {};
+    if (refused) {
+        result = TAppendOpen::LinkRefused;
+        return TFd();
+    }
+    if (!file.IsOpen()) {
+        // A FIFO nobody reads fails with ENXIO: it is told for what it is.
+        const int e = errno;
+        result = ::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISCHR(st.st_mode) &&
+                         !S_ISDIR(st.st_mode)
+                     ? TAppendOpen::NotAFile
+                     : TAppendOpen::Failed;
+        errno = e;
+        return TFd();
+    }
+    if (::fstat(file.Get(), &st) != 0) {
+        result = TAppendOpen::Failed;
+        return TFd();
+    }
+    if (!S_ISREG(st.st_mode) && !S_ISCHR(st.st_mode)) {
+        result = TAppendOpen::NotAFile;
+        return TFd();
+    }
+    if (S_ISCHR(st.st_mode)) static_cast<void>(::fcntl(file.Get(), F_SETFL, O_WRONLY | O_APPEND));
+    result = TAppendOpen::Opened;
+    return file;
+}
+
 namespace {
 
 // Six characters that are hard to guess. Without random bytes from the

@@ -72,6 +72,22 @@ TFd OpenThroughLinks(const std::string& path, int flags, mode_t mode, bool& refu
 // The message of a refused link at path (UTF-8), naming it.
 std::string RefusedLinkText(const std::string& path);
 
+// How OpenToAppend went.
+enum class TAppendOpen {
+    Opened,
+    LinkRefused,  // a symbolic link OpenThroughLinks does not follow
+    NotAFile,     // neither a regular file nor a character device (a FIFO, a socket)
+    Failed,       // open(2) or fstat(2) failed, with errno
+};
+// Opens path to append to, created when absent with mode (less the umask),
+// for a file the program writes by a name the user gave (a log). Never
+// waits: a FIFO without a reader fails at once, one with a reader is
+// refused. Takes a regular file or a character device only, which is
+// written blocking from then on, as any device; follows a symbolic link
+// only as OpenThroughLinks allows. A descriptor only when Opened; errno
+// tells why for Failed.
+TFd OpenToAppend(const std::string& path, mode_t mode, TAppendOpen& result);
+
 // A new file made beside a target and renamed over it once written whole:
 // a reader finds the old contents or the new, never a part of them, and
 // whatever stands at the target's name (a symbolic link included) is

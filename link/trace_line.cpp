@@ -82,26 +82,22 @@ void TTraceLine::Flush() {
 
 std::FILE* OpenTraceFile(const std::string& path, std::string& error) {
     const std::string quoted = "\"" + path + "\"";
-    bool refused = false;
-    TFd fd = OpenThroughLinks(
-        path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0644, refused);
-    if (refused) {
-        error = RefusedLinkText(path);
-        return nullptr;
+    TAppendOpen how = TAppendOpen::Failed;
+    TFd fd = OpenToAppend(path, 0644, how);
+    switch (how) {
+        case TAppendOpen::Opened:
+            break;
+        case TAppendOpen::LinkRefused:
+            error = RefusedLinkText(path);
+            return nullptr;
+        case TAppendOpen::NotAFile:
+            error = "Файл трассировки " + quoted + " не является обычным файлом.";
+            return nullptr;
+        case TAppendOpen::Failed:
+            error = "Файл трассировки " + quoted + ": " + std::strerror(errno);
+            return nullptr;
     }
-    struct stat st {};
-    const int e = fd.IsOpen() ? 0 : errno;
-    // A FIFO without a reader fails to open (ENXIO): it is said what it is.
-    if ((fd.IsOpen() ? ::fstat(fd.Get(), &st) : ::stat(path.c_str(), &st)) != 0 ||
-        (!fd.IsOpen() && (S_ISREG(st.st_mode) || S_ISCHR(st.st_mode) || S_ISDIR(st.st_mode)))) {
-        error = "Файл трассировки " + quoted + ": " + std::strerror(e ? e : errno);
-        return nullptr;
-    }
-    if (!S_ISREG(st.st_mode) && !S_ISCHR(st.st_mode)) {
-        error = "Файл трассировки " + quoted + " не является обычным файлом.";
-        return nullptr;
-    }
-    // Written blocking from now on, as any file.
+    // A regular file is written blocking from now on, as a device is.
     static_cast<void>(::fcntl(fd.Get(), F_SETFL, O_WRONLY | O_APPEND));
     std::FILE* out = ::fdopen(fd.Get(), "a");
     if (!out) {

@@ -33,16 +33,11 @@ TLogStep TRealTimeLog::AfterQuery(const std::vector<std::string>& lines, int per
         // Appended to, never truncated; created when absent. The name comes
         // from the settings and may lead anywhere: a FIFO without a reader
         // must not block the opening, and only a regular file or a device
-        // (such as /dev/null) takes the log. A link is followed only as
-        // OpenThroughLinks allows.
-        bool refused = false;
-        TFd fd = OpenThroughLinks(fileName,
-                                  O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NONBLOCK | O_NOCTTY,
-                                  0666, refused);
-        if (refused) return TLogStep::LinkRefused;
-        if (!fd.IsOpen() || fstat(fd.Get(), &st) != 0 ||
-            !(S_ISREG(st.st_mode) || S_ISCHR(st.st_mode)))
-            return TLogStep::OpenFailed;
+        // (such as /dev/null) takes the log: OpenToAppend.
+        TAppendOpen how = TAppendOpen::Failed;
+        TFd fd = OpenToAppend(fileName, 0666, how);
+        if (how == TAppendOpen::LinkRefused) return TLogStep::LinkRefused;
+        if (how != TAppendOpen::Opened) return TLogStep::OpenFailed;
         file_ = std::move(fd);
         openName_ = fileName;
     }
