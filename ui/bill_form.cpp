@@ -2,17 +2,14 @@
 
 #include <sys/stat.h>
 
-#include <thread>
 #include <vector>
 
 #include <QAbstractTableModel>
 #include <QCloseEvent>
-#include <QEventLoop>
 #include <QFont>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
-#include <QMetaObject>
 #include <QPageLayout>
 #include <QPageSize>
 #include <QPrintPreviewDialog>
@@ -24,6 +21,7 @@
 #include "base/message_seam.h"
 #include "reports/bill_print.h"
 #include "reports/report_export.h"
+#include "ui/run_aside.h"
 
 namespace {
 
@@ -223,19 +221,14 @@ void TBillForm::SavePdf() {
     // window closed to input until the file is written.
     saving_ = true;
     setEnabled(false);
-    QEventLoop loop;
     TFileResult result{TFileStatus::Failed, 0};
-    std::thread worker([&, bill = bill_, title = title_] {
+    RunAside([&, bill = bill_, title = title_] {
         try {
             result = WriteBillPdf(*bill, title, path);
         } catch (const std::exception&) {  // no memory: the file stays
             result = {TFileStatus::Failed, ENOMEM};
         }
-        QMetaObject::invokeMethod(
-            &loop, [&loop] { loop.quit(); }, Qt::QueuedConnection);
     });
-    loop.exec();
-    worker.join();
     setEnabled(true);
     saving_ = false;
     if (!result.Ok()) seam::ShowMessage(ExportFailureMessage(result, path), "Ошибка");

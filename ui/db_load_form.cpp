@@ -1,19 +1,17 @@
 #include "ui/db_load_form.h"
 
 #include <exception>
-#include <thread>
 
 #include <QApplication>
-#include <QEventLoop>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
-#include <QTimer>
 #include <QVBoxLayout>
 
 #include "base/message_seam.h"
+#include "ui/run_aside.h"
 
 namespace {
 
@@ -31,21 +29,6 @@ QLabel* MakeLabel(QWidget* parent, const char* name, const char* caption) {
 }
 
 }  // namespace
-
-void RunAside(const std::function<void()>& job) {
-    QEventLoop loop;
-    std::thread worker;
-    // Started from the loop, so that the quit it asks for is never lost.
-    QTimer::singleShot(0, &loop, [&] {
-        worker = std::thread([&] {
-            job();
-            QMetaObject::invokeMethod(
-                &loop, [&loop] { loop.quit(); }, Qt::QueuedConnection);
-        });
-    });
-    loop.exec();
-    if (worker.joinable()) worker.join();
-}
 
 TDbLoadForm::TDbLoadForm(const std::string& connInfo, QWidget* parent)
     : QDialog(parent),

@@ -45,8 +45,3 @@ class TDbLoadForm : public QDialog {
     // The connection string the list was made from; empty when none is.
     std::string listed_;
 };
-
-// Runs job on a thread of its own while this thread serves its events, so
-// that a window stays drawn while the database is asked; returns when the
-// job has ended.
-void RunAside(const std::function<void()>& job);

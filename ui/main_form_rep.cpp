@@ -4,14 +4,12 @@
 #include <atomic>
 #include <cerrno>
 #include <exception>
-#include <thread>
 
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QDate>
 #include <QDateEdit>
-#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QFont>
@@ -50,6 +48,7 @@
 #include "ui/charts_form.h"
 #include "ui/db_load_form.h"
 #include "ui/report_grid_model.h"
+#include "ui/run_aside.h"
 
 namespace {
 
@@ -863,30 +862,25 @@ TFileResult TMainForm_rep::RunWrite(const std::function<TFileResult()>& write,
     progress.setAutoClose(false);
     connect(&progress, &QProgressDialog::canceled, &progress, [&state] { state.Cancelled = true; });
     const TInputBlock block(this);
-    QEventLoop loop;
     TFileResult result{TFileStatus::Cancelled, 0};
-    std::thread worker;
-    // Started from the loop, so that a Cancel pressed before it is heeded.
-    QTimer::singleShot(0, &loop, [&] {
-        if (progress.wasCanceled()) state.Cancelled = true;
-        worker = std::thread([&] {
-            try {
-                result = write();
-            } catch (const std::exception&) {  // no memory for a text: the file stays
-                result = {TFileStatus::Failed, ENOMEM};
-            }
-            QMetaObject::invokeMethod(
-                &loop, [&loop] { loop.quit(); }, Qt::QueuedConnection);
-        });
-    });
     QTimer tick;
     connect(&tick, &QTimer::timeout, &progress, [&] {
         if (progress.wasCanceled()) state.Cancelled = true;
         progress.setValue(ProgressStep(state.Done, state.Total));
     });
     tick.start(50);
-    loop.exec();
-    if (worker.joinable()) worker.join();
+    RunAside(
+        [&] {
+            try {
+                result = write();
+            } catch (const std::exception&) {  // no memory for a text: the file stays
+                result = {TFileStatus::Failed, ENOMEM};
+            }
+        },
+        // A Cancel pressed before the writing starts is heeded.
+        [&] {
+            if (progress.wasCanceled()) state.Cancelled = true;
+        });
     progress.reset();
     // The writer's buffers, freed in its own thread's heap.
     ReturnFreedMemory();
@@ -966,18 +960,13 @@ void TMainForm_rep::ApplySetup(const TBillingSetup& setup) {
     bool failed = false;
     {
         const TInputBlock block(this);
-        QEventLoop loop;
-        std::thread worker([&] {
+        RunAside([&] {
             try {
                 view = session_.Prepare(setup);
             } catch (const std::exception&) {  // no memory: the grids stay as they are
                 failed = true;
             }
-            QMetaObject::invokeMethod(
-                &loop, [&loop] { loop.quit(); }, Qt::QueuedConnection);
         });
-        loop.exec();
-        worker.join();
     }
     if (failed) {
         seam::ShowMessage("Ошибка", ExportFailureText({TFileStatus::Failed, ENOMEM}));

@@ -1,0 +1,11 @@
+// Long work of a window, done off its thread.
+#pragma once
+
+#include <functional>
+
+// Runs job on a thread of its own while this thread serves its events, so
+// that the window stays drawn (and a progress dialog answers) while the
+// job runs; returns when the job has ended. before, when given, runs on
+// this thread from the event loop just before the job starts (a Cancel
+// pressed until then is seen there). job must not throw.
+void RunAside(const std::function<void()>& job, const std::function<void()>& before = {});
