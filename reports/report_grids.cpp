@@ -214,10 +214,7 @@ std::vector<std::string> TCallGrid::RowOf(size_t row, std::array<std::string, 7>
 
 void TALGrid::Show(std::shared_ptr<const TReportModel> report,
                    std::shared_ptr<const TBilling> billing) {
-    report_ = std::move(report);
-    billing_ = std::move(billing);
-    const auto& items = report_->ALList().Items();
-    rows_.assign(items.begin(), items.end());
+    ShowList(std::move(report), std::move(billing), &TReportModel::ALList);
 }
 
 std::array<std::string, 5> TALGrid::Cells(size_t row) const {
@@ -233,10 +230,7 @@ std::string TALGrid::ExportLine(size_t i) const {
 
 void TSLGrid::Show(std::shared_ptr<const TReportModel> report,
                    std::shared_ptr<const TBilling> billing) {
-    report_ = std::move(report);
-    billing_ = std::move(billing);
-    const auto& items = report_->SLList().Items();
-    rows_.assign(items.begin(), items.end());
+    ShowList(std::move(report), std::move(billing), &TReportModel::SLList);
 }
 
 std::array<std::string, 4> TSLGrid::Cells(size_t row) const {

@@ -125,48 +125,56 @@ class TCallGrid {
     mutable std::unordered_map<int64_t, std::string> dates_;
 };
 
+// What the two list grids share: one list of a report in the order it had
+// when shown, with the billing it is shown with.
+template <typename TEntry>
+class TListGrid {
+  public:
+    size_t RowCount() const { return rows_.size(); }
+    const TBilling* Billing() const { return billing_.get(); }
+    const TEntry& Entry(size_t row) const { return *rows_[row]; }
+    // As the call grid's: Headers and Row begin with the entry's office.
+    bool Sited() const { return report_ && report_->MultiSite(); }
+
+  protected:
+    template <typename TList>
+    void ShowList(std::shared_ptr<const TReportModel> report,
+                  std::shared_ptr<const TBilling> billing,
+                  const TList& (TReportModel::*list)() const) {
+        report_ = std::move(report);
+        billing_ = std::move(billing);
+        const auto& items = ((*report_).*list)().Items();
+        rows_.assign(items.begin(), items.end());
+    }
+
+    std::shared_ptr<const TReportModel> report_;
+    std::shared_ptr<const TBilling> billing_;
+    std::vector<const TEntry*> rows_;
+};
+
 // The subscriber-line grid: ALList in the order it had when shown.
-class TALGrid {
+class TALGrid : public TListGrid<TAL_rep> {
   public:
     void Show(std::shared_ptr<const TReportModel> report,
               std::shared_ptr<const TBilling> billing = nullptr);
-    size_t RowCount() const { return rows_.size(); }
     // Hardware number, programmed number, outgoing, incoming, total traffic.
     std::array<std::string, 5> Cells(size_t row) const;
     // As the call grid's: "Имя" and "Отдел" after "Прг. АЛ" with a
     // directory, "Звонков" and "Стоимость" last with tariffs.
     std::vector<std::string> Headers() const;
     std::vector<std::string> Row(size_t row) const;
-    const TBilling* Billing() const { return billing_.get(); }
     std::string ExportLine(size_t i) const;
-    const TAL_rep& Entry(size_t row) const { return *rows_[row]; }
-    // As the call grid's: Headers and Row begin with the entry's office.
-    bool Sited() const { return report_ && report_->MultiSite(); }
-
-  private:
-    std::shared_ptr<const TReportModel> report_;
-    std::shared_ptr<const TBilling> billing_;
-    std::vector<const TAL_rep*> rows_;
 };
 
 // The trunk grid: SLList in the order it had when shown.
-class TSLGrid {
+class TSLGrid : public TListGrid<TSL_rep> {
   public:
     void Show(std::shared_ptr<const TReportModel> report,
               std::shared_ptr<const TBilling> billing = nullptr);
-    size_t RowCount() const { return rows_.size(); }
     // Trunk, outgoing, incoming, total traffic.
     std::array<std::string, 4> Cells(size_t row) const;
     // "Звонков" and "Стоимость" last with tariffs.
     std::vector<std::string> Headers() const;
     std::vector<std::string> Row(size_t row) const;
-    const TBilling* Billing() const { return billing_.get(); }
     std::string ExportLine(size_t i) const;
-    const TSL_rep& Entry(size_t row) const { return *rows_[row]; }
-    bool Sited() const { return report_ && report_->MultiSite(); }
-
-  private:
-    std::shared_ptr<const TReportModel> report_;
-    std::shared_ptr<const TBilling> billing_;
-    std::vector<const TSL_rep*> rows_;
 };

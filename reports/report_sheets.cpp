@@ -73,7 +73,11 @@ TFileResult WriteCallsCsv(const TCallGrid& grid, const std::string& path,
         path, control);
 }
 
-TFileResult WriteALCsv(const TALGrid& grid, const std::string& path, const TWriteControl& control) {
+namespace {
+
+// A list grid's CSV: its headers, then its rows as they are.
+template <typename TGrid>
+TFileResult WriteListCsv(const TGrid& grid, const std::string& path, const TWriteControl& control) {
     return WriteCsv(
         grid.Headers(), grid.RowCount(),
         [&grid](size_t row, std::vector<std::string>& fields) {
@@ -83,12 +87,12 @@ TFileResult WriteALCsv(const TALGrid& grid, const std::string& path, const TWrit
         path, control);
 }
 
+}  // namespace
+
+TFileResult WriteALCsv(const TALGrid& grid, const std::string& path, const TWriteControl& control) {
+    return WriteListCsv(grid, path, control);
+}
+
 TFileResult WriteSLCsv(const TSLGrid& grid, const std::string& path, const TWriteControl& control) {
-    return WriteCsv(
-        grid.Headers(), grid.RowCount(),
-        [&grid](size_t row, std::vector<std::string>& fields) {
-            fields = grid.Row(row);
-            return true;
-        },
-        path, control);
+    return WriteListCsv(grid, path, control);
 }
