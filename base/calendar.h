@@ -15,3 +15,14 @@ bool IsLeapYear(int64_t y);
 
 // Days in month m (1-12) of year y; 0 for any other m.
 int DaysInMonth(int64_t y, int m);
+
+// A date and a time of day, as a person reads them; by default 1 January
+// 1980, 00:00:00, the first day the exchanges count from.
+struct TDateTimeParts {
+    int Year = 1980;
+    int Month = 1;
+    int Day = 1;
+    int Hour = 0;
+    int Minute = 0;
+    int Second = 0;
+};

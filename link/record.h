@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "base/calendar.h"
+
 // One decoded call record: the 24 values handed to the record callback.
 struct TRecord {
     int Year = 0;
@@ -32,16 +34,6 @@ struct TRecord {
     int DurHourFlag = 0;
     int DurMinFlag = 0;
     int DurSecFlag = 0;
-};
-
-// A date and time of day as SecondsToDateTime gives it.
-struct TDateTimeParts {
-    int Year = 1980;
-    int Month = 1;
-    int Day = 1;
-    int Hour = 0;
-    int Minute = 0;
-    int Second = 0;
 };
 
 // Seconds since 1 January 1980 00:00:00 to date and time of day, with every

@@ -79,7 +79,7 @@ std::vector<TDayBin> Bars(const std::map<int64_t, TTrafficBin>& days, TDayStep s
     const auto keyOf = [step](int64_t day) {
         if (step == TDayStep::Week) return WeekStart(day);
         if (step == TDayStep::Day) return day;
-        const TRepDateParts p = DecodeRepDateTime(static_cast<double>(day));
+        const TDateTimeParts p = DecodeRepDateTime(static_cast<double>(day));
         return int64_t{p.Year} * 12 + p.Month - 1;
     };
     std::map<int64_t, TTrafficBin> bars;
@@ -98,7 +98,7 @@ std::vector<TDayBin> Bars(const std::map<int64_t, TTrafficBin>& days, TDayStep s
         if (step == TDayStep::Month) {
             out.push_back({static_cast<int>(key / 12), static_cast<int>(key % 12) + 1, 1, traffic});
         } else {
-            const TRepDateParts p = DecodeRepDateTime(static_cast<double>(key));
+            const TDateTimeParts p = DecodeRepDateTime(static_cast<double>(key));
             out.push_back({p.Year, p.Month, p.Day, traffic});
         }
     }

@@ -25,8 +25,8 @@ double EncodeRepDateTime(int year, int month, int day, int hour, int minute, int
     return days >= 0 ? static_cast<double>(days) + frac : static_cast<double>(days) - frac;
 }
 
-TRepDateParts DecodeRepDateTime(double value) {
-    TRepDateParts p;
+TDateTimeParts DecodeRepDateTime(double value) {
+    TDateTimeParts p{1899, 12, 30, 0, 0, 0};
     if (!std::isfinite(value) || std::fabs(value) > 1e7) return p;
     const double whole = std::trunc(value);
     int64_t days = static_cast<int64_t>(whole);
@@ -43,7 +43,7 @@ TRepDateParts DecodeRepDateTime(double value) {
 }
 
 std::string RepTimeText(double value) {
-    const TRepDateParts p = DecodeRepDateTime(value);
+    const TDateTimeParts p = DecodeRepDateTime(value);
     char buf[16];
     std::snprintf(buf, sizeof buf, "%02d:%02d:%02d", p.Hour, p.Minute, p.Second);
     return buf;

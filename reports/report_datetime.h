@@ -5,14 +5,7 @@
 
 #include <string>
 
-struct TRepDateParts {
-    int Year = 1899;
-    int Month = 12;
-    int Day = 30;
-    int Hour = 0;
-    int Minute = 0;
-    int Second = 0;
-};
+#include "base/calendar.h"
 
 // True for a real calendar date: year 1-9999, month 1-12, day within the month.
 bool IsValidRepDate(int year, int month, int day);
@@ -20,8 +13,9 @@ bool IsValidRepDate(int year, int month, int day);
 // Day count of a valid date (see IsValidRepDate) plus the time of day.
 double EncodeRepDateTime(int year, int month, int day, int hour, int minute, int second);
 
-// Date and time of day of a value, rounded to the nearest second.
-TRepDateParts DecodeRepDateTime(double value);
+// Date and time of day of a value, rounded to the nearest second; the
+// day count's zero (30 December 1899) for a value out of range.
+TDateTimeParts DecodeRepDateTime(double value);
 
 // The time of day of a value as "hh:mm:ss".
 std::string RepTimeText(double value);

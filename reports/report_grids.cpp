@@ -152,7 +152,7 @@ const std::string& TCallGrid::DateOf(int64_t day) const {
     const auto it = dates_.find(day);
     if (it != dates_.end()) return it->second;
     if (dates_.size() >= kDateCacheLimit) dates_.clear();
-    const TRepDateParts p = DecodeRepDateTime(static_cast<double>(day));
+    const TDateTimeParts p = DecodeRepDateTime(static_cast<double>(day));
     return dates_.emplace(day, dateText_(p.Year, p.Month, p.Day)).first->second;
 }
 
@@ -183,7 +183,7 @@ std::vector<std::string> TCallGrid::FixedRow(size_t row) const {
     if (const TExtStr_rep* rec = Record(row)) {
         int64_t day = 0, seconds = 0;
         SplitDayAndSeconds(rec->StartTime, day, seconds);
-        const TRepDateParts p = DecodeRepDateTime(static_cast<double>(day));
+        const TDateTimeParts p = DecodeRepDateTime(static_cast<double>(day));
         cells[0] = FixedDateText(p.Year, p.Month, p.Day);
     }
     return RowOf(row, std::move(cells));

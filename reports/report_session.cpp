@@ -18,7 +18,7 @@ namespace {
 
 // "dd.MM.yyyy" of a day number.
 std::string DayText(int32_t day) {
-    const TRepDateParts p = DecodeRepDateTime(static_cast<double>(day));
+    const TDateTimeParts p = DecodeRepDateTime(static_cast<double>(day));
     return FixedDateText(p.Year, p.Month, p.Day);
 }
 

@@ -275,7 +275,7 @@ TEST(RoundTrip, GeneratedLinesReadBack) {
             EXPECT_EQ(r.Trunk, c.Trunk);
             EXPECT_EQ(r.ExtNumber, c.DialNumber);
         }
-        const TRepDateParts p = DecodeRepDateTime(r.StartTime);
+        const TDateTimeParts p = DecodeRepDateTime(r.StartTime);
         EXPECT_EQ(std::vector<int>({p.Year, p.Month, p.Day, p.Hour, p.Minute, p.Second}),
                   std::vector<int>({c.Year, c.Month, c.Day, c.Hour, c.Minute, c.Second}));
         EXPECT_EQ(r.DurTotalSec, c.DurHour * 3600 + c.DurMin * 60 + c.DurSec);

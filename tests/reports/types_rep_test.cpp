@@ -91,7 +91,7 @@ TEST(TrafficText, HoursAreNeverCut) {
 
 TEST(RepDate, DayCountsFromThirtiethDecember1899) {
     struct Row {
-        TRepDateParts at;
+        TDateTimeParts at;
         std::optional<double> days;
     };
     const Row rows[] = {
@@ -105,7 +105,7 @@ TEST(RepDate, DayCountsFromThirtiethDecember1899) {
         const double encoded =
             EncodeRepDateTime(p.Year, p.Month, p.Day, p.Hour, p.Minute, p.Second);
         EXPECT_DOUBLE_EQ(encoded, days.value_or(encoded)) << p.Year;
-        const TRepDateParts q = DecodeRepDateTime(encoded);
+        const TDateTimeParts q = DecodeRepDateTime(encoded);
         EXPECT_EQ(std::vector<int>({q.Year, q.Month, q.Day, q.Hour, q.Minute, q.Second}),
                   std::vector<int>({p.Year, p.Month, p.Day, p.Hour, p.Minute, p.Second}));
     }
