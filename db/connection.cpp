@@ -12,6 +12,8 @@
 #include <libpq-fe.h>
 #include <pqxx/except>
 
+#include "db/db_config.h"
+
 namespace {
 
 // How often a connect in progress looks whether it was abandoned.
@@ -71,6 +73,8 @@ void TDbInterrupt::Detach() {
 
 pqxx::connectionpolicy::handle TInterruptibleConnect::do_startconnect(handle connection) {
     if (connection) return connection;
+    const std::string refused = CheckConnInfo(options());
+    if (!refused.empty()) throw pqxx::broken_connection(refused);
     if (interrupt_ && interrupt_->Cancelled())
         throw pqxx::broken_connection("подключение к базе данных прервано");
     PGconn* c = PQconnectStart(options().c_str());
@@ -79,11 +83,11 @@ pqxx::connectionpolicy::handle TInterruptibleConnect::do_startconnect(handle con
         PQfinish(c);
         throw pqxx::broken_connection(why);
     };
-    if (PQstatus(c) == CONNECTION_BAD) fail(PQerrorMessage(c));
+    if (PQstatus(c) == CONNECTION_BAD) fail(HidePassword(PQerrorMessage(c), options()));
     const int timeout = ConnectTimeout(c);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeout);
     for (PostgresPollingStatusType state = PGRES_POLLING_WRITING; state != PGRES_POLLING_OK;) {
-        if (state == PGRES_POLLING_FAILED) fail(PQerrorMessage(c));
+        if (state == PGRES_POLLING_FAILED) fail(HidePassword(PQerrorMessage(c), options()));
         pollfd socket{PQsocket(c),
                       static_cast<short>(state == PGRES_POLLING_READING ? POLLIN : POLLOUT), 0};
         for (;;) {

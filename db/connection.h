@@ -55,7 +55,8 @@ class TInterruptibleConnect : public pqxx::connectionpolicy {
 
 // A pqxx connection made with libpq's non-blocking connect, which ends when
 // interrupt is cancelled or connect_timeout passes. A failure throws
-// pqxx::broken_connection with libpq's text.
+// pqxx::broken_connection with a text that holds no password (see
+// CheckConnInfo and HidePassword).
 class TDbConnection : public pqxx::connection_base {
   public:
     explicit TDbConnection(const std::string& connInfo, TDbInterrupt* interrupt = nullptr);

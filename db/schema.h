@@ -10,7 +10,8 @@
 // Connects to the database connInfo names (a libpq connection string or
 // URI), with the limits of WithTimeouts; interrupt, when given, can end the
 // connecting and the statements. Throws pqxx::broken_connection (or
-// another std::exception) when the server cannot be reached or refuses.
+// another std::exception) when the server cannot be reached or refuses;
+// its text holds no password.
 std::unique_ptr<TDbConnection> ConnectDb(const std::string& connInfo,
                                          TDbInterrupt* interrupt = nullptr);
 
