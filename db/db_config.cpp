@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -226,9 +227,14 @@ std::string HidePassword(std::string message, const std::string& connInfo) {
     std::vector<std::pair<std::string, std::string>> options;
     const std::string password =
         ParseConnInfo(connInfo, options) ? Value(options, "password") : std::string();
+    // Only where it stands alone: a short password is also a piece of words.
+    const auto inWord = [&](size_t i) {
+        return i < message.size() && std::isalnum(static_cast<unsigned char>(message[i]));
+    };
     for (size_t p = password.empty() ? std::string::npos : message.find(password);
-         p != std::string::npos; p = message.find(password, p + 3))
-        message.replace(p, password.size(), "***");
+         p != std::string::npos; p = message.find(password, p + 1))
+        if (!(p > 0 && inWord(p - 1)) && !inWord(p + password.size()))
+            message.replace(p, password.size(), "***");
     for (char& c : message)
         if (c == '\n' || c == '\r' || c == '\t') c = ' ';
     while (!message.empty() && message.back() == ' ')
