@@ -229,16 +229,18 @@ TShipResult TShipper::ShipPending(const TShipSource& source) {
                 Waiting("ответа сервера на подключение (" + ConnInfoForDisplay(config_.ConnInfo) +
                         ")");
                 auto c = ConnectDb(config_.ConnInfo, &interrupt_);
-                {
-                    pqxx::nontransaction n(*c);
-                    n.exec("SET lock_timeout = " + std::to_string(options_.LockTimeout.count()) +
-                           "; SET statement_timeout = " +
-                           std::to_string(options_.StatementTimeout.count()));
-                }
+                // Creating the schema, or an index on a large table, may
+                // rightly take long: only its locks are limited.
+                const auto set = [&](const char* name, std::chrono::milliseconds value) {
+                    pqxx::nontransaction(*c).exec(std::string("SET ") + name + " = " +
+                                                  std::to_string(value.count()));
+                };
+                set("lock_timeout", options_.LockTimeout);
                 Waiting(
                     "создания схемы tallyphon: ее таблицы держит другой сеанс, или сервер не "
                     "отвечает");
                 EnsureSchema(*c);
+                set("statement_timeout", options_.StatementTimeout);
                 connection_ = std::move(c);
             }
             r = ShipBatch(source, more);
