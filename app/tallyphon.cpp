@@ -207,6 +207,8 @@ int main(int argc, char** argv) {
             // TallyphonDb.cfg does; a file that cannot be used is told of,
             // and the calls are read into the call-log file all the same.
             TDbConfig db{cl.DbConnInfo, cl.DbSite};
+            if (ConnInfoHasPassword(db.ConnInfo))
+                seam::Journal(seam::TPriority::Warning, kPasswordSeen);
             if (!db.Enabled()) {
                 TDbConfigLoad loaded = LoadDbConfig("");
                 if (!loaded.Ok) seam::ShowMessage(loaded.Error, kErrorCaption);

@@ -84,7 +84,10 @@ const char* const kUsage =
     "\n"
     "Звонки из базы данных PostgreSQL вместо журнала:\n"
     "  --db СТРОКА        строка подключения libpq (\"host=... dbname=...\" или\n"
-    "                     postgresql://...); те же отчёты по звонкам площадок\n"
+    "                     postgresql://...); те же отчёты по звонкам площадок.\n"
+    "                     Пароль держите в ~/.pgpass (права 0600), в файле из\n"
+    "                     PGPASSFILE или passfile=: командную строку видит\n"
+    "                     каждый (ps)\n"
     "  --site ПЛОЩАДКА    взять звонки этой площадки (можно повторять; без\n"
     "                     --site - всех площадок базы). Если площадок больше\n"
     "                     одной, у каждой свои абонентские и соединительные\n"
@@ -372,6 +375,8 @@ int main(int argc, char** argv) {
                           !args.CsvTrunks;
     const auto lists = billOnly ? TReportSession::TLists::Skip : TReportSession::TLists::Build;
     if (args.Db) {
+        if (ConnInfoHasPassword(*args.Db))
+            std::cerr << "tallyphon-report: " << kPasswordSeen << "\n";
         if (const int status = LoadFromDb(args, lists, session)) return status;
     } else if (const TFileResult loaded = session.Load(args.CallLog, nullptr, lists);
                !loaded.Ok()) {

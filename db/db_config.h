@@ -37,6 +37,25 @@ TDbConfigLoad LoadDbConfig(const std::string& startDir);
 // characters, not UTF-8, or holding a control character. Empty when usable.
 std::string CheckSiteName(const std::string& name);
 
-// The connection string with any password in it replaced by "***", for
-// messages and the journal.
+// What messages and the journal show of a connection string: host (or
+// hostaddr), port, dbname and user as libpq reads them, and nothing else of
+// it; a string CheckConnInfo refuses shows as "(строка подключения не
+// разобрана)".
 std::string ConnInfoForDisplay(const std::string& connInfo);
+
+// Why libpq would misread connInfo, in words that quote nothing of it:
+// libpq cannot parse it, or it is a URI with "@" past its host, where an
+// unencoded "/" in a password leaves pieces of it in the host, port or
+// database. Empty when usable.
+std::string CheckConnInfo(const std::string& connInfo);
+
+// Whether connInfo holds a password; a string CheckConnInfo refuses does
+// when it holds "password" or "@".
+bool ConnInfoHasPassword(const std::string& connInfo);
+
+// The warning for a password given on the command line (UTF-8, one line).
+extern const char* const kPasswordSeen;
+
+// libpq's message with the password connInfo names replaced by "***", on
+// one line.
+std::string HidePassword(std::string message, const std::string& connInfo);

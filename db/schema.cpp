@@ -82,11 +82,11 @@ std::string WithTimeouts(const std::string& connInfo) {
     return out;
 }
 
-std::unique_ptr<pqxx::connection> ConnectDb(const std::string& connInfo) {
-    return std::make_unique<pqxx::connection>(WithTimeouts(connInfo));
+std::unique_ptr<TDbConnection> ConnectDb(const std::string& connInfo, TDbInterrupt* interrupt) {
+    return std::make_unique<TDbConnection>(WithTimeouts(connInfo), interrupt);
 }
 
-void EnsureSchema(pqxx::connection& connection) {
+void EnsureSchema(pqxx::connection_base& connection) {
     pqxx::work w(connection);
     w.exec("SET LOCAL client_min_messages = warning");
     w.exec("SELECT pg_advisory_xact_lock(" + std::to_string(kSchemaLock) + ")");

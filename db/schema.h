@@ -5,12 +5,15 @@
 #include <memory>
 #include <string>
 
-#include <pqxx/connection>
+#include "db/connection.h"
 
 // Connects to the database connInfo names (a libpq connection string or
-// URI), with the limits of WithTimeouts. Throws pqxx::broken_connection (or
-// another std::exception) when the server cannot be reached or refuses.
-std::unique_ptr<pqxx::connection> ConnectDb(const std::string& connInfo);
+// URI), with the limits of WithTimeouts; interrupt, when given, can end the
+// connecting and the statements. Throws pqxx::broken_connection (or
+// another std::exception) when the server cannot be reached or refuses;
+// its text holds no password.
+std::unique_ptr<TDbConnection> ConnectDb(const std::string& connInfo,
+                                         TDbInterrupt* interrupt = nullptr);
 
 // The connection string with whichever of these it does not name added:
 // connect_timeout=10, so that an unreachable server never holds the caller
@@ -21,7 +24,7 @@ std::string WithTimeouts(const std::string& connInfo);
 // Creates the schema "tallyphon", its tables and indexes where they are
 // missing, in one transaction under an advisory lock, so that two programs
 // starting at once do not trip over each other. Throws on failure.
-void EnsureSchema(pqxx::connection& connection);
+void EnsureSchema(pqxx::connection_base& connection);
 
 // The text of a database error for a message: libpq's words, without the
 // line breaks and blanks around them.

@@ -5,7 +5,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <string_view>
 #include <tuple>
@@ -55,6 +57,9 @@ std::string StartText(std::string_view s) {
     return t;
 }
 
+// How long Stop lets a pass end by itself, and then a cancelled statement.
+constexpr std::chrono::milliseconds kStopGrace{1000}, kCancelGrace{500};
+
 std::string BehindText(uint64_t calls, bool known) {
     return known ? "ждут отправки звонков: " + std::to_string(calls)
                  : "сколько звонков ждут отправки, неизвестно";
@@ -77,7 +82,15 @@ void TShipper::Start(const TShipSource& source) {
     source_ = source;
     notified_ = true;
     stop_ = false;
-    thread_ = std::thread([this] { Run(); });
+    running_ = true;
+    interrupt_.Reset();
+    thread_ = std::thread([this] {
+        Run();
+        std::lock_guard<std::mutex> ended(mutex_);
+        running_ = false;
+        ended_.notify_all();
+    });
+    watchdog_ = std::thread([this] { Watch(); });
 }
 
 void TShipper::Notify(const TShipSource& source) {
@@ -96,7 +109,46 @@ void TShipper::Stop(TDrain drain) {
         stop_ = true;
     }
     wake_.notify_one();
-    if (thread_.joinable()) thread_.join();
+    if (!thread_.joinable()) return;
+    auto ended = [&](std::chrono::milliseconds grace) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        return ended_.wait_for(lock, grace, [this] { return !running_; });
+    };
+    // A server that holds a lock, or never answers, must not hold the stop.
+    if (!ended(kStopGrace)) {
+        interrupt_.Cancel();
+        if (!ended(kCancelGrace)) interrupt_.Sever();
+    }
+    thread_.join();
+    watchdog_.join();
+}
+
+void TShipper::Waiting(std::string what) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    waitingFor_ = std::move(what);
+    waitingSince_ = std::chrono::steady_clock::now();
+    waitTold_ = false;
+}
+
+void TShipper::Watch() {
+    const auto tick = std::clamp<std::chrono::milliseconds>(
+        options_.WarnAfter / 4, std::chrono::milliseconds(10), std::chrono::seconds(1));
+    char limit[32];
+    std::snprintf(limit, sizeof limit, "%g", options_.WarnAfter.count() / 1000.0);
+    std::string seconds = limit;
+    std::replace(seconds.begin(), seconds.end(), '.', ',');
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (!ended_.wait_for(lock, tick, [this] { return !running_; })) {
+        if (waitingFor_.empty() || waitTold_ ||
+            std::chrono::steady_clock::now() - waitingSince_ < options_.WarnAfter)
+            continue;
+        waitTold_ = true;
+        const std::string line = "Отправка звонков площадки «" + config_.Site +
+                                 "» в базу данных ждет дольше " + seconds + " с " + waitingFor_;
+        lock.unlock();
+        seam::Journal(seam::TPriority::Warning, line);
+        lock.lock();
+    }
 }
 
 bool TShipper::Stalled() const {
@@ -158,7 +210,7 @@ TShipResult TShipper::ShipPending(const TShipSource& source) {
         return total;
     }
     for (bool more = true; more;) {
-        if (stop_ && !draining_) {
+        if ((stop_ && !draining_) || interrupt_.Cancelled()) {
             total.State = TShipState::Stopped;
             return total;
         }
@@ -174,12 +226,27 @@ TShipResult TShipper::ShipPending(const TShipSource& source) {
         }
         try {
             if (!connection_) {
-                auto c = ConnectDb(config_.ConnInfo);
+                Waiting("ответа сервера на подключение (" + ConnInfoForDisplay(config_.ConnInfo) +
+                        ")");
+                auto c = ConnectDb(config_.ConnInfo, &interrupt_);
+                // Creating the schema, or an index on a large table, may
+                // rightly take long: only its locks are limited.
+                const auto set = [&](const char* name, std::chrono::milliseconds value) {
+                    pqxx::nontransaction(*c).exec(std::string("SET ") + name + " = " +
+                                                  std::to_string(value.count()));
+                };
+                set("lock_timeout", options_.LockTimeout);
+                Waiting(
+                    "создания схемы tallyphon: ее таблицы держит другой сеанс, или сервер не "
+                    "отвечает");
                 EnsureSchema(*c);
+                set("statement_timeout", options_.StatementTimeout);
                 connection_ = std::move(c);
             }
             r = ShipBatch(source, more);
+            Waiting("");
         } catch (const std::exception& e) {
+            Waiting("");
             // A server that went away midway leaves libpqxx's words about
             // the broken connection, which tell an administrator little.
             const bool lost = connection_ && !connection_->is_open();
@@ -221,6 +288,9 @@ TShipResult TShipper::ShipBatch(const TShipSource& source, bool& more) {
     const auto device = static_cast<int64_t>(st.st_dev);
     const auto inode = static_cast<int64_t>(st.st_ino);
 
+    Waiting(
+        "блокировки строки площадки в tallyphon.sites: ее держит другой сеанс, "
+        "или сервер не отвечает");
     pqxx::work w(*connection_);
     w.exec_params("INSERT INTO tallyphon.sites (site) VALUES ($1) ON CONFLICT DO NOTHING",
                   config_.Site);
@@ -284,6 +354,9 @@ TShipResult TShipper::ShipBatch(const TShipSource& source, bool& more) {
     // call: it is passed over, else the file would stall here forever.
     if (used == 0 && want == options_.BatchBytes) used = want;
 
+    Waiting(
+        "записи звонков в tallyphon.calls: таблицу держит другой сеанс, "
+        "или сервер не отвечает");
     {
         pqxx::stream_to copy(
             w, "tallyphon.calls",

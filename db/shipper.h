@@ -18,8 +18,7 @@
 #include <string>
 #include <thread>
 
-#include <pqxx/connection>
-
+#include "db/connection.h"
 #include "db/db_config.h"
 
 // The call-log file now written and the exchange its new lines come from
@@ -52,6 +51,14 @@ class TShipper {
         size_t BatchBytes = size_t{4} << 20;
         // How long a stalled shipper waits before it tries again.
         std::chrono::milliseconds RetryAfter{5000};
+        // The server's limits on the shipper's statements: a lock held by
+        // another session, or a statement the server does not finish,
+        // fails the pass, which is tried again.
+        std::chrono::milliseconds LockTimeout{10000};
+        std::chrono::milliseconds StatementTimeout{60000};
+        // A wait this long for the server is told of in the journal, with
+        // what is waited for.
+        std::chrono::milliseconds WarnAfter{30000};
     };
 
     explicit TShipper(TDbConfig config);
@@ -69,7 +76,9 @@ class TShipper {
     void Notify(const TShipSource& source);
     // Ends the thread after the batch it is in; waits for it. With
     // LastLines, what the file holds past the database's offset is shipped
-    // first, unless the database was out of reach at the last try.
+    // first, unless the database was out of reach at the last try. Whatever
+    // the server does, returns within about 1.5 s: a connect still going on
+    // then is abandoned and the running statement cancelled (rolled back).
     enum class TDrain { No, LastLines };
     void Stop(TDrain drain = TDrain::No);
 
@@ -86,13 +95,18 @@ class TShipper {
 
   private:
     void Run();
+    // Tells of a wait for the server that has lasted WarnAfter.
+    void Watch();
+    // What the shipping now waits for the server for (empty: nothing).
+    void Waiting(std::string what);
     TShipResult ShipBatch(const TShipSource& source, bool& more);
     // Call lines of source's file past the offset known shipped.
     uint64_t CountBehind(const TShipSource& source) const;
 
     TDbConfig config_;
     TOptions options_;
-    std::unique_ptr<pqxx::connection> connection_;
+    TDbInterrupt interrupt_;
+    std::unique_ptr<TDbConnection> connection_;
     std::atomic<uint64_t> shipped_{0};
 
     // The file and offset of the last committed batch, for counting what
@@ -103,7 +117,12 @@ class TShipper {
 
     mutable std::mutex mutex_;
     std::condition_variable wake_;
-    std::thread thread_;
+    std::thread thread_, watchdog_;
+    std::condition_variable ended_;
+    bool running_ = false;
+    std::string waitingFor_;
+    std::chrono::steady_clock::time_point waitingSince_;
+    bool waitTold_ = false;
     std::atomic<bool> stop_{false};
     std::atomic<bool> draining_{false};
     bool notified_ = false;

@@ -224,4 +224,28 @@ TEST_F(DbReport, BadArgumentsAndAnUnreachableDatabaseEndWithOneLineAndNoFile) {
     }
 }
 
+TEST_F(DbReport, NoMessageShowsAPassword) {
+    const std::string dirs = Cluster().Dir(), db = conn.substr(conn.find("dbname=") + 7);
+    const std::string unread = "строка подключения к базе данных не разобрана: ";
+    const std::pair<std::string, std::string> rows[] = {
+        {Cluster().ConnInfo(db) + " user=nobody password=Secr3t", "role \"nobody\" does not exist"},
+        {"postgresql://nobody:Se?cr3t@/" + db + "?host=" + dirs, "role \"nobody\" does not exist"},
+        {"postgresql://nobody:Secr3t%zzpw@/" + db + "?host=" + dirs,
+         unread + "invalid percent-encoded token: \"…\""},
+        {"host=" + dirs + " password=Se cr3t", unread + "missing \"…\" after \"…\" in connection"},
+        {"postgresql://nobody:Se/cr3t@/" + db + "?host=" + dirs, "знак «@» после имени сервера"},
+    };
+    const std::string warning = "tallyphon-report: Пароль базы данных указан в --db: ";
+    for (const auto& [conninfo, why] : rows) {
+        TShipper shipper({conninfo, "A"});
+        const std::string error = shipper.ShipPending({dir.File("A.txt"), "", ""}).Error;
+        EXPECT_NE(error.find(why), std::string::npos) << error;
+        const TRun run = Report({"--db", conninfo, "--lines", dir.File("out.txt")}, dir);
+        EXPECT_EQ(run.Err.rfind(warning, 0), 0u) << run.Err;
+        EXPECT_NE(run.Err.find(why), std::string::npos) << run.Err;
+        for (const std::string& text : {error, run.Err})
+            EXPECT_EQ(text.find("cr3t"), std::string::npos) << text;
+    }
+}
+
 }  // namespace

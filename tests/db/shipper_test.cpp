@@ -1,9 +1,17 @@
 // Shipping the call-log file to the database: each call once, in the order
 // written, through new files, a shrunk file and an unreachable server.
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <functional>
+#include <future>
 #include <string>
+#include <utility>
+
+#include <pqxx/pqxx>
 
 #include <gtest/gtest.h>
 
@@ -167,7 +175,133 @@ TEST_F(Shipper, ARefusedConnectionStringIsAClearFailure) {
     EXPECT_NE(r.Error.find("connection to server on socket"), std::string::npos) << r.Error;
     EXPECT_EQ(ReadFile(path), Lines({kCall1}));
     TShipper bad({"this is no conninfo", "A"});
-    EXPECT_NE(bad.ShipPending(Source(path)).Error.find("missing \"=\""), std::string::npos);
+    EXPECT_NE(bad.ShipPending(Source(path)).Error.find("не разобрана: missing \"…\" after"),
+              std::string::npos);
+}
+
+// What a pass waits for: a session of the test's own holding a lock, a
+// statement the server never ends, a server that never answers a connect.
+struct TWait {
+    std::string Conn;     // empty: the test's database
+    std::string Holding;  // SQL the test's session runs and holds open
+    std::string Setup;    // SQL run first (psql)
+    std::string Told;     // what the journal says is waited for
+    bool Freeze = false;  // the waiting session's server process is stopped (SIGSTOP)
+};
+
+// A TCP port that takes connections and never answers them.
+struct TSilentServer {
+    TSilentServer() : Fd(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof a;
+        if (bind(Fd, reinterpret_cast<sockaddr*>(&a), size) != 0 || listen(Fd, 4) != 0 ||
+            getsockname(Fd, reinterpret_cast<sockaddr*>(&a), &size) != 0)
+            throw std::runtime_error("no socket");
+        Port = std::to_string(ntohs(a.sin_port));
+    }
+    ~TSilentServer() {
+        if (Fd >= 0) close(Fd);
+    }
+    int Fd;
+    std::string Port;
+};
+
+class ShipperWaits : public Shipper {
+  protected:
+    void SetUp() override {
+        Shipper::SetUp();
+        WriteFile(path, Lines({kCall1}));
+        ASSERT_EQ(TShipper({conn, "A"}).ShipPending(Source(path)).Calls, 1u);
+        Append(path, Lines({kCall2}));
+    }
+    // Holds what row says, runs act; then, whether act ended by itself
+    // within a generous deadline while it was held. Released afterwards
+    // either way, so that a hung act ends too.
+    bool EndsWhileHeld(const TWait& row, const std::function<void()>& act) {
+        if (!row.Setup.empty()) Cluster().Psql(db, row.Setup);
+        pqxx::connection holder(conn);
+        pqxx::work hold(holder);
+        if (!row.Holding.empty()) hold.exec(row.Holding);
+        auto done = std::async(std::launch::async, act);
+        std::string frozen;
+        if (row.Freeze && WaitFor([&] {
+                frozen = Cluster().Psql(db,
+                                        "SELECT pid FROM pg_stat_activity WHERE wait_event_type"
+                                        " = 'Lock' AND datname = current_database()");
+                return !frozen.empty();
+            }))
+            kill(std::stoi(frozen), SIGSTOP);
+        const bool ended = done.wait_for(std::chrono::seconds(30)) == std::future_status::ready;
+        if (!frozen.empty()) kill(std::stoi(frozen), SIGCONT);
+        hold.abort();
+        Cluster().Psql(db,
+                       "SELECT pg_cancel_backend(pid) FROM pg_stat_activity"
+                       " WHERE datname = current_database() AND pid <> pg_backend_pid()");
+        if (!row.Conn.empty()) close(std::exchange(silent.Fd, -1));
+        done.wait();
+        if (!row.Setup.empty())
+            Cluster().Psql(db, "DROP TRIGGER IF EXISTS slow ON tallyphon.calls");
+        return ended;
+    }
+    const std::string path = dir.File("calls.txt");
+    const std::string slow =
+        "CREATE OR REPLACE FUNCTION slow() RETURNS trigger LANGUAGE plpgsql AS"
+        " 'BEGIN PERFORM pg_sleep(600); RETURN NEW; END';"
+        " CREATE TRIGGER slow BEFORE INSERT ON tallyphon.calls"
+        " FOR EACH ROW EXECUTE FUNCTION slow()";
+    TSilentServer silent;
+};
+
+TEST_F(ShipperWaits, ALockOrAStatementTheServerHoldsFailsThePassByItself) {
+    const TWait rows[] = {{"", "LOCK TABLE tallyphon.calls", "", "lock timeout"},
+                          {"", "", slow, "statement timeout"}};
+    for (const TWait& row : rows) {
+        TShipper::TOptions limits;
+        limits.LockTimeout = std::chrono::milliseconds(100);
+        limits.StatementTimeout = row.Setup.empty() ? std::chrono::minutes(10) : limits.LockTimeout;
+        TShipper shipper({conn, "A"}, limits);
+        TShipResult r;
+        EXPECT_TRUE(EndsWhileHeld(row, [&] { r = shipper.ShipPending(Source(path)); })) << row.Told;
+        EXPECT_EQ(r.State, TShipState::Failed);
+        EXPECT_EQ(r.Error.rfind("ERROR: canceling statement due to " + row.Told, 0), 0u) << r.Error;
+    }
+    EXPECT_EQ(Rows("hw_line"), "12\n");
+}
+
+TEST_F(ShipperWaits, AStopEndsWhateverTheServerDoesAndALongWaitIsToldOf) {
+    const std::string copying =
+        "записи звонков в tallyphon.calls: таблицу держит другой сеанс, или сервер не отвечает";
+    const std::string creating =
+        "создания схемы tallyphon: ее таблицы держит другой сеанс, или сервер не отвечает";
+    const TWait rows[] = {
+        {"", "LOCK TABLE tallyphon.calls", "", creating},
+        {"", "LOCK TABLE tallyphon.calls", "", creating, true},
+        {"", "", slow, copying},
+        {"host=127.0.0.1 port=" + silent.Port + " user=pbx connect_timeout=600", "", "",
+         "ответа сервера на подключение (host=127.0.0.1 port=" + silent.Port + " user=pbx)"},
+    };
+    for (const TWait& row : rows) {
+        TRecorder recorder;
+        TShipper::TOptions options;
+        options.WarnAfter = std::chrono::milliseconds(100);
+        options.LockTimeout = options.StatementTimeout = std::chrono::minutes(10);
+        TShipper shipper({row.Conn.empty() ? conn : row.Conn, "A"}, options);
+        EXPECT_TRUE(EndsWhileHeld(row, [&] {
+            shipper.Start(Source(path));
+            if (WaitFor([&] { return !recorder.JournalLines().empty(); }))
+                shipper.Stop(TShipper::TDrain::LastLines);
+        })) << row.Told;
+        const auto journal = recorder.JournalLines();
+        ASSERT_FALSE(journal.empty());
+        EXPECT_EQ(journal[0],
+                  "<4>Отправка звонков площадки «A» в базу данных ждет дольше 0,1 с " + row.Told);
+    }
+    // Nothing of a stopped batch stays, and it is shipped once later.
+    EXPECT_EQ(Rows("hw_line"), "12\n");
+    EXPECT_EQ(TShipper({conn, "A"}).ShipPending(Source(path)).Calls, 1u);
+    EXPECT_EQ(Rows("hw_line"), "12\n105\n");
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
@@ -486,6 +487,33 @@ TEST_F(UnattendedStart, HeadlessShipsEveryCallOnceThroughOutagesAndAKill) {
     EXPECT_NE(errors.find("<6>Звонки площадки «Офис 1» снова уходят в базу данных: "
                           "отправлено ожидавших звонков: 15\n"),
               std::string::npos);
+}
+
+TEST_F(UnattendedStart, SigtermEndsTheProgramWhileTheDatabaseServerNeverAnswers) {
+    // A TCP port that takes connections and never answers them.
+    const int silent = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof a;
+    ASSERT_EQ(bind(silent, reinterpret_cast<sockaddr*>(&a), size), 0);
+    ASSERT_EQ(listen(silent, 4), 0);
+    ASSERT_EQ(getsockname(silent, reinterpret_cast<sockaddr*>(&a), &size), 0);
+    WriteSettings(dir, "");
+    auto exchange = StartExchange(dir.Path(), Holding(Day(5, 2)));
+    const pid_t pid = Spawn({"--headless", "--dir", dir.Path(), "--db",
+                             "host=127.0.0.1 port=" + std::to_string(ntohs(a.sin_port)) +
+                                 " user=pbx password=Secr3t connect_timeout=600",
+                             "--site", "A"});
+    ASSERT_GT(pid, 0);
+    EXPECT_TRUE(WaitUntil([&] { return CallLogLines(dir.File("calls.txt")).size() == 2 + 5; },
+                          std::chrono::seconds(60)));
+    kill(pid, SIGTERM);
+    EXPECT_EQ(Wait(pid, std::chrono::seconds(30)), 0);
+    close(silent);
+    EXPECT_NE(Errors().find("<4>Пароль базы данных указан в --db: "), std::string::npos)
+        << Errors();
+    EXPECT_EQ(Errors().find("cr3t"), std::string::npos) << Errors();
 }
 
 TEST_F(UnattendedStart, ARefusedDatabaseIsToldOfAndTheReadingGoesOn) {
