@@ -142,13 +142,9 @@ TEST_F(Shipper, ACallTheServerCannotHoldIsToldOfOnceAndTheRestIsShipped) {
               Lines({kCall1, nul, start + digits.substr(0, 1400) + "(1)  2  " + digits.substr(1400),
                      start + "12( 121)  200  " + digits.substr(0, 2597), kCall3}));
     TShipper shipper({conn, "A"});
-    for (int pass = 0; pass < 2; ++pass) {
-        const TShipResult r = shipper.ShipPending(Source(path));
-        ASSERT_EQ(r.State, TShipState::CaughtUp) << r.Error;
-        EXPECT_EQ(r.Calls, pass == 0 ? 3u : 0u);
-    }
+    EXPECT_EQ(shipper.ShipPending(Source(path)).Calls, 3u);
+    EXPECT_EQ(shipper.ShipPending(Source(path)).Calls, 0u);  // passed over for good
     EXPECT_EQ(Rows("file_offset, length(dialled)"), "0|7\n2998|2597\n5645|13\n");
-    EXPECT_EQ(Cluster().Psql(db, "SELECT shipped_offset FROM tallyphon.files"), "5721\n");
     const std::string told = "<3>Звонок площадки «A» в файле «" + path + "», байт ";
     EXPECT_EQ(recorder.JournalLines(),
               (std::vector<std::string>{
