@@ -41,8 +41,8 @@ const char* const kUsage =
     "Загружает журнал звонков, записанный Tallyphon, и, как окно выборки данных,\n"
     "сортирует списки абонентских и соединительных линий, выбирает звонки\n"
     "одного абонента и записывает файлы с колонками постоянной ширины\n"
-    "(Windows-1251, CR LF). Без параметров записи печатает число строк, число\n"
-    "звонков и оба списка.\n"
+    "(Windows-1251, CR LF). Без параметров записи печатает число звонков, для\n"
+    "файла ещё число его строк и сколько из них не звонки, и оба списка.\n"
     "\n"
     "  --sort-lines hw|prg|out|in|total  сортировать абонентские линии по\n"
     "                                    аппаратному номеру, программному номеру,\n"
@@ -404,7 +404,16 @@ int main(int argc, char** argv) {
         // A query that selects nothing leaves one empty row, which is no call.
         const size_t count =
             calls.RowCount() == 1 && calls.Cells(0)[0].empty() ? 0 : calls.RowCount();
-        std::cout << session.Caption() << "\nЗвонков: " << count << "\n";
+        // The calls, counted alike from a file and from the database; a
+        // file also tells its lines that are no calls (titles, damaged
+        // lines), which the database does not hold.
+        std::cout << "Звонков: " << count << "\n";
+        if (!args.Db) {
+            const TReportModel& loaded = session.Lists();
+            std::cout << "Строк в файле (от 30 знаков): " << loaded.LineCount()
+                      << ", из них не звонки: " << loaded.LineCount() - loaded.LineList().Count()
+                      << "\n";
+        }
         Print("АЛ", session.ALGrid());
         Print("СЛ", session.SLGrid());
         return std::cout.flush() ? 0 : kExportFailed;

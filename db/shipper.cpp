@@ -11,6 +11,7 @@
 #include <cstring>
 #include <string_view>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include <pqxx/pqxx>
@@ -45,6 +46,26 @@ size_t CompleteLines(std::string_view buf, int64_t base, std::vector<TLine>& lin
 // Whether line is a call as the report reads it, into rec.
 bool IsCall(std::string_view line, TExtStr_rep& rec) {
     return line.size() <= kMaxCallLogLineLength && ParseCallLogLine(line, rec);
+}
+
+// Bytes of the office, line and dialled numbers an entry of the index
+// calls_site_line may hold: the server takes 2704 bytes an entry, of which
+// the other columns and the headers take about 50. Compression is not
+// counted on, so that whether a call ships never depends on its digits.
+constexpr size_t kMaxIndexedText = 2600;
+
+// Why the server would refuse the row of a call, or nullptr. A refused row
+// fails the whole COPY, and every later call of the file with it.
+const char* Refusal(std::string_view line, const TExtStr_rep& rec, const std::string& site) {
+    if (line.find('\0') != std::string_view::npos) return "в строке нулевой байт";
+    if (site.size() + rec.HwLine.size() + rec.ExtNumber.size() > kMaxIndexedText)
+        return "номер линии и набранный номер длиннее 2600 байт, которые вмещает индекс";
+    return nullptr;
+}
+
+// Whether line is a call the database takes, into rec.
+bool IsShippable(std::string_view line, TExtStr_rep& rec, const std::string& site) {
+    return IsCall(line, rec) && !Refusal(line, rec, site);
 }
 
 // "YYYY-MM-DD hh:mm:ss" of an accepted call line's start.
@@ -357,6 +378,9 @@ TShipResult TShipper::ShipBatch(const TShipSource& source, bool& more) {
     Waiting(
         "записи звонков в tallyphon.calls: таблицу держит другой сеанс, "
         "или сервер не отвечает");
+    // Refused calls stay in the file and are told of once, when the offset
+    // has moved past them.
+    std::vector<std::pair<int64_t, const char*>> refused;
     {
         pqxx::stream_to copy(
             w, "tallyphon.calls",
@@ -366,6 +390,10 @@ TShipResult TShipper::ShipBatch(const TShipSource& source, bool& more) {
         TExtStr_rep rec;
         for (const TLine& line : lines) {
             if (!IsCall(line.Text, rec)) continue;
+            if (const char* why = Refusal(line.Text, rec, config_.Site)) {
+                refused.emplace_back(line.Offset, why);
+                continue;
+            }
             copy << std::make_tuple(config_.Site, fileNo, line.Offset, model, serial,
                                     StartText(line.Text), rec.DurTotalSec, rec.HwLine.str(),
                                     rec.PrgLine.str(), rec.Trunk.str(), rec.ExtNumber.str(),
@@ -386,6 +414,10 @@ TShipResult TShipper::ShipBatch(const TShipSource& source, bool& more) {
         " shipped_calls = shipped_calls + $5, shipped_at = now() WHERE site = $1",
         config_.Site, fileNo, model, serial, static_cast<int64_t>(result.Calls));
     w.commit();
+    for (const auto& [at, why] : refused)
+        seam::Journal(seam::TPriority::Error, "Звонок площадки «" + config_.Site + "» в файле «" +
+                                                  source.Path + "», байт " + std::to_string(at) +
+                                                  ", не принят базой данных и пропущен: " + why);
     shipped_ += result.Calls;
     knownOffset_ = shipped;
     more = shipped < size && used > 0;
@@ -414,7 +446,7 @@ uint64_t TShipper::CountBehind(const TShipSource& source) const {
         std::vector<TLine> lines;
         const size_t used = CompleteLines(carry, 0, lines);
         for (const TLine& line : lines)
-            if (IsCall(line.Text, rec)) ++calls;
+            if (IsShippable(line.Text, rec, config_.Site)) ++calls;
         carry.erase(0, used);
         if (carry.size() > kMaxCallLogLineLength) carry.clear();
     }

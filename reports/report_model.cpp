@@ -120,6 +120,8 @@ void TReportModel::Replace(TCallLogContent&& content) {
 }
 
 std::string TReportModel::LineCountCaption() const {
+    // The database holds calls only, no lines of a file to count.
+    if (!sites_.empty()) return "Звонков: " + std::to_string(lines_.Count());
     return "Кол-во строк: " + std::to_string(lineCount_);
 }
 

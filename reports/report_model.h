@@ -63,7 +63,8 @@ class TReportModel {
     // Number of lines of 30 characters or more in the last load.
     size_t LineCount() const { return lineCount_; }
 
-    // "Кол-во строк: " followed by LineCount.
+    // "Кол-во строк: " followed by LineCount; for calls from the database
+    // (Sites given), "Звонков: " and their number.
     std::string LineCountCaption() const;
 
     // Rebuilds ALList and SLList from LineList: one entry per distinct

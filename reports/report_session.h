@@ -139,7 +139,7 @@ class TReportSession {
     // and for a report from the database.
     const std::string& LoadedPath() const { return loadedPath_; }
 
-    // The caption of the call grid's frame: "Кол-во строк: " and the count.
+    // The caption of the call grid's frame (TReportModel::LineCountCaption).
     const std::string& Caption() const { return caption_; }
     const TCallGrid& CallGrid() const { return callGrid_; }
     const TALGrid& ALGrid() const { return alGrid_; }

@@ -42,6 +42,7 @@ std::string EdgeCaseFile() {
 struct TRun {
     int Status = -1;
     std::string Err;
+    std::string Out;
 };
 
 std::string Quoted(const std::string& s) {
@@ -57,9 +58,9 @@ TRun Report(const std::vector<std::string>& args, const TTempDir& dir,
     std::string command = "LANG=" + lang + " LC_ALL=" + lang + " " + TALLYPHON_REPORT_PROGRAM;
     for (const std::string& a : args)
         command += " " + Quoted(a);
-    const std::string err = dir.File("stderr.txt");
-    const int status = std::system((command + " >/dev/null 2>" + Quoted(err)).c_str());
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFile(err)};
+    const std::string err = dir.File("stderr.txt"), out = dir.File("stdout.txt");
+    const int status = std::system((command + " >" + Quoted(out) + " 2>" + Quoted(err)).c_str());
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFile(err), ReadFile(out)};
 }
 
 class DbReport : public ::testing::Test {
@@ -108,6 +109,16 @@ TEST_F(DbReport, FixedColumnFilesAreThoseOfTheCallLogFile) {
                 << out << " of " << row[0] << " " << row[1] << " " << row[2];
         }
     }
+}
+
+TEST_F(DbReport, TheSummaryCountsTheSameCallsAsTheFileAndNamesWhatItCounts) {
+    Ship("A", EdgeCaseFile());
+    const TRun file = Report({dir.File("A.txt")}, dir);
+    const TRun db = Report({"--db", conn}, dir);
+    const size_t lists = file.Out.find("\nАЛ\n");
+    EXPECT_EQ(file.Out.substr(0, lists),
+              "Звонков: 406\nСтрок в файле (от 30 знаков): 409, из них не звонки: 3\n");
+    EXPECT_EQ(db.Out, "Звонков: 406\n" + file.Out.substr(lists));
 }
 
 TEST_F(DbReport, SeveralOfficesGetAColumnOfTheirNameAndLinesOfTheirOwn) {

@@ -136,6 +136,31 @@ TEST_F(Shipper, BatchesOfAFewBytesShipEveryCallOnce) {
               "50|50|59300\n");
 }
 
+TEST_F(Shipper, ACallTheServerCannotHoldIsToldOfOnceAndTheRestIsShipped) {
+    TRecorder recorder;
+    // Digits compression does not shorten, as the server's index keeps them.
+    std::string digits;
+    for (unsigned x = 1; digits.size() < 2800; x = x * 1103515245u + 12345u)
+        digits += static_cast<char>('0' + (x >> 16) % 10);
+    std::string nul = kCall2;
+    nul[60] = '\0';
+    const std::string start = "05-03-2007 14:02:07   00:01:35   ";
+    const std::string path = dir.File("calls.txt");
+    WriteFile(path,
+              Lines({kCall1, nul, start + digits.substr(0, 1400) + "(1)  2  " + digits.substr(1400),
+                     start + "12( 121)  200  " + digits.substr(0, 2597), kCall3}));
+    TShipper shipper({conn, "A"});
+    EXPECT_EQ(shipper.ShipPending(Source(path)).Calls, 3u);
+    EXPECT_EQ(shipper.ShipPending(Source(path)).Calls, 0u);  // passed over for good
+    EXPECT_EQ(Rows("file_offset, length(dialled)"), "0|7\n2998|2597\n5645|13\n");
+    const std::string told = "<3>Звонок площадки «A» в файле «" + path + "», байт ";
+    EXPECT_EQ(recorder.JournalLines(),
+              (std::vector<std::string>{
+                  told + "77, не принят базой данных и пропущен: в строке нулевой байт",
+                  told + "155, не принят базой данных и пропущен: номер линии и набранный номер "
+                         "длиннее 2600 байт, которые вмещает индекс"}));
+}
+
 TEST_F(Shipper, AnUnreachableDatabaseStallsAndCatchesUpWithJournalLines) {
     TRecorder recorder;
     const std::string path = dir.File("calls.txt");

@@ -81,7 +81,7 @@ TEST(DbLoad, TheCheckedOfficesAreLoadedAndAFailureChangesNothing) {
     });
     Child<QAction>(form, "LoadFromDbMenuItem")->trigger();
     EXPECT_TRUE(recorder.Messages().empty());
-    EXPECT_EQ(Child<QGroupBox>(form, "FileGroupBox")->title(), "Кол-во строк: 3");
+    EXPECT_EQ(Child<QGroupBox>(form, "FileGroupBox")->title(), "Звонков: 3");
     ASSERT_EQ(calls->model()->rowCount(), 3);
     EXPECT_EQ(Header(calls, 0), "Площадка");
     EXPECT_EQ(calls->model()->index(2, 0).data().toString(), "Склад");
