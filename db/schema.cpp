@@ -1,5 +1,6 @@
 #include "db/schema.h"
 
+#include <pqxx/nontransaction>
 #include <pqxx/transaction>
 
 namespace {
@@ -54,7 +55,23 @@ CREATE INDEX IF NOT EXISTS calls_site_start ON tallyphon.calls (site, start);
 -- included, so that the server scans this index alone, never the rows.
 CREATE INDEX IF NOT EXISTS calls_site_line ON tallyphon.calls (site, hw_line)
     INCLUDE (file_no, file_offset, start, duration, dialled);
+
+-- A call's key of its own, from the file's content and the line's place:
+-- shipping a file again, whatever the bookkeeping of files says, never
+-- doubles a call. Added to databases made before it; their older calls
+-- get it when their file is shipped from again.
+ALTER TABLE tallyphon.files ADD COLUMN IF NOT EXISTS file_id bigint;
+CREATE UNIQUE INDEX IF NOT EXISTS files_site_file_id ON tallyphon.files (site, file_id);
+ALTER TABLE tallyphon.calls ADD COLUMN IF NOT EXISTS file_id bigint;
+CREATE UNIQUE INDEX IF NOT EXISTS calls_file_id ON tallyphon.calls (file_id, file_offset);
 )sql";
+
+// Every index the schema makes (each implies its table and columns): when
+// all are there the schema is current and nothing is changed.
+const char* const kIndexes[] = {
+    "sites_pkey", "files_pkey",       "files_site_inode", "files_site_file_id",
+    "calls_pkey", "calls_site_start", "calls_site_line",  "calls_file_id",
+};
 
 }  // namespace
 
@@ -86,7 +103,18 @@ std::unique_ptr<pqxx::connection> ConnectDb(const std::string& connInfo) {
     return std::make_unique<pqxx::connection>(WithTimeouts(connInfo));
 }
 
+bool SchemaCurrent(pqxx::connection& connection) {
+    std::string query = "SELECT true";
+    for (const char* index : kIndexes)
+        query += std::string(" AND to_regclass('tallyphon.") + index + "') IS NOT NULL";
+    pqxx::nontransaction n(connection);
+    return n.exec1(query)[0].as<bool>();
+}
+
 void EnsureSchema(pqxx::connection& connection) {
+    // DDL locks the tables against every reader and needs the owner's
+    // rights: only when something is missing.
+    if (SchemaCurrent(connection)) return;
     pqxx::work w(connection);
     w.exec("SET LOCAL client_min_messages = warning");
     w.exec("SELECT pg_advisory_xact_lock(" + std::to_string(kSchemaLock) + ")");

@@ -18,9 +18,15 @@ std::unique_ptr<pqxx::connection> ConnectDb(const std::string& connInfo);
 // a server gone from the network ends an open connection within a minute.
 std::string WithTimeouts(const std::string& connInfo);
 
-// Creates the schema "tallyphon", its tables and indexes where they are
-// missing, in one transaction under an advisory lock, so that two programs
-// starting at once do not trip over each other. Throws on failure.
+// Whether the schema "tallyphon" holds every table, column and index
+// EnsureSchema makes.
+bool SchemaCurrent(pqxx::connection& connection);
+
+// Unless SchemaCurrent, creates the schema "tallyphon", its tables, columns
+// and indexes where they are missing (upgrading a database of an earlier
+// version in place), in one transaction under an advisory lock, so that
+// two programs starting at once do not trip over each other. Throws on
+// failure.
 void EnsureSchema(pqxx::connection& connection);
 
 // The text of a database error for a message: libpq's words, without the

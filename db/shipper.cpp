@@ -55,6 +55,43 @@ std::string StartText(std::string_view s) {
     return t;
 }
 
+// Bytes of a file's first line that name the file at most.
+constexpr size_t kHeadLength = 4096;
+
+// The file's identity: a 64-bit hash (FNV-1a, then mixed) of its head,
+// the bytes up to the end of its first line that is not blank (a title
+// line, or the first call, with the exchange's clock in it), or its first
+// kHeadLength bytes when no such line ends there. A file only grows, so
+// its head never changes; a copy of it is the same file, and a file
+// replaced or cut and written anew is another. False while the head is
+// not complete.
+bool FileIdentity(const std::string& site, int fd, off_t size, int64_t& id) {
+    std::string head(static_cast<size_t>(std::min<off_t>(size, kHeadLength)), '\0');
+    if (!ReadAll(fd, head.data(), head.size(), 0)) return false;
+    const size_t text = head.find_first_not_of("\r\n");
+    const size_t end = text == std::string::npos ? text : head.find('\n', text);
+    if (end != std::string::npos)
+        head.resize(end + 1);
+    else if (head.size() < kHeadLength)
+        return false;
+    uint64_t h = 0xcbf29ce484222325u;
+    for (const char c : site + '\0' + head)
+        h = (h ^ static_cast<unsigned char>(c)) * 0x100000001b3u;
+    h = (h ^ (h >> 30)) * 0xbf58476d1ce4e5b9u;
+    h = (h ^ (h >> 27)) * 0x94d049bb133111ebu;
+    id = static_cast<int64_t>(h ^ (h >> 31));
+    return true;
+}
+
+// Whether the file still holds tail just before offset, where its
+// shipping was left.
+bool HoldsTail(int fd, off_t size, int64_t offset, const std::string& tail) {
+    if (offset > size || static_cast<int64_t>(tail.size()) > offset) return false;
+    std::string bytes(tail.size(), '\0');
+    return ReadAll(fd, bytes.data(), bytes.size(), offset - static_cast<off_t>(tail.size())) &&
+           bytes == tail;
+}
+
 std::string BehindText(uint64_t calls, bool known) {
     return known ? "ждут отправки звонков: " + std::to_string(calls)
                  : "сколько звонков ждут отправки, неизвестно";
@@ -106,6 +143,8 @@ bool TShipper::Stalled() const {
 
 void TShipper::Run() {
     auto retryAt = std::chrono::steady_clock::time_point::min();
+    auto toldAt = retryAt;
+    std::string toldError;
     uint64_t shippedAtStall = 0;
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
@@ -131,15 +170,25 @@ void TShipper::Run() {
         std::string line;
         seam::TPriority priority = seam::TPriority::Info;
         if (failed) {
-            retryAt = std::chrono::steady_clock::now() + options_.RetryAfter;
-            if (!Stalled()) {
+            const auto now = std::chrono::steady_clock::now();
+            retryAt = now + options_.RetryAfter;
+            // An outage is told once; what needs mending, or a new
+            // reason, again while it lasts, so the journal's last word is
+            // the real one.
+            if (!Stalled() ||
+                (now >= toldAt + options_.RepeatAfter && (r.Damaged || r.Error != toldError))) {
                 const bool known = knownOffset_ >= 0 && source.Path == knownPath_;
-                priority = seam::TPriority::Warning;
+                priority = r.Damaged ? seam::TPriority::Error : seam::TPriority::Warning;
                 line = "Звонки площадки «" + config_.Site +
                        "» не уходят в базу данных: " + r.Error + "; " +
                        BehindText(known ? CountBehind(source) : 0, known) +
-                       ". Считывание продолжается, звонки уйдут, когда база ответит";
-                shippedAtStall = shipped_;
+                       (r.Damaged ? ". Считывание продолжается, звонки уйдут, когда это "
+                                    "будет исправлено"
+                                  : ". Считывание продолжается, звонки уйдут, когда база "
+                                    "ответит");
+                if (!Stalled()) shippedAtStall = shipped_;
+                toldAt = now;
+                toldError = r.Error;
             }
         } else if (Stalled() && r.State != TShipState::Stopped) {
             line = "Звонки площадки «" + config_.Site + "» снова уходят в базу данных: " +
@@ -186,11 +235,13 @@ TShipResult TShipper::ShipPending(const TShipSource& source) {
             connection_.reset();
             r.State = TShipState::Failed;
             r.Error = lost ? "связь с сервером базы данных потеряна" : DbErrorText(e);
+            r.Damaged = !lost && !dynamic_cast<const pqxx::broken_connection*>(&e);
         }
         total.Calls += r.Calls;
         if (r.State != TShipState::CaughtUp) {
             total.State = r.State;
             total.Error = r.Error;
+            total.Damaged = r.Damaged;
             return total;
         }
     }
@@ -229,37 +280,69 @@ TShipResult TShipper::ShipBatch(const TShipSource& source, bool& more) {
     std::string model = source.Model.empty() ? site[0].as<std::string>() : source.Model;
     std::string serial = source.Model.empty() ? site[1].as<std::string>() : source.Serial;
 
-    // The file goes on where it was left when it is the same file (device
-    // and inode), no shorter than what was shipped of it, and still holds
-    // the bytes shipped last; anything else is a new file, from its start.
+    // The file goes on where the row of its identity left it. That place
+    // must be a line start of this very file: the stored tail just before
+    // it, or the start. Anything else is damage, and guessing could lose
+    // or double calls, so the file waits for the administrator.
+    int64_t fileId = 0;
+    if (!FileIdentity(config_.Site, fd.Get(), size, fileId)) return result;
     int fileNo = 0;
     int64_t offset = 0;
     const pqxx::result known = w.exec_params(
         "SELECT file_no, shipped_offset, tail FROM tallyphon.files"
-        " WHERE site = $1 AND device = $2 AND inode = $3 ORDER BY file_no DESC LIMIT 1",
-        config_.Site, device, inode);
+        " WHERE site = $1 AND file_id = $2",
+        config_.Site, fileId);
     if (!known.empty()) {
-        const int64_t was = known[0][1].as<int64_t>();
-        const pqxx::binarystring tail(known[0][2]);
-        std::string bytes(tail.size(), '\0');
-        if (was <= size && static_cast<int64_t>(tail.size()) <= was &&
-            (tail.size() == 0 || ReadAll(fd.Get(), bytes.data(), bytes.size(),
-                                         was - static_cast<off_t>(tail.size()))) &&
-            bytes == tail.str()) {
-            fileNo = known[0][0].as<int>();
-            offset = was;
+        fileNo = known[0][0].as<int>();
+        offset = known[0][1].as<int64_t>();
+        if (offset != 0 &&
+            !HoldsTail(fd.Get(), size, offset, pqxx::binarystring(known[0][2]).str())) {
+            result.State = TShipState::Failed;
+            result.Damaged = true;
+            result.Error = "файл «" + source.Path + "» не отправляется: в базе данных он " +
+                           "отправлен до байта " + std::to_string(offset) +
+                           ", а это не начало строки в нём (файл изменён или повреждена " +
+                           "запись tallyphon.files; 0 в shipped_offset отправит его заново " +
+                           "без повторов)";
+            return result;
         }
     }
     if (fileNo == 0) {
-        fileNo = w.exec_params1(
-                      "SELECT coalesce(max(file_no), 0) + 1 FROM tallyphon.files"
-                      " WHERE site = $1",
-                      config_.Site)[0]
-                     .as<int>();
+        // A database of an earlier version knew its files by device and
+        // inode alone: such a file still holding what was shipped of it
+        // takes the identity, with its calls.
+        const pqxx::result old = w.exec_params(
+            "SELECT file_no, shipped_offset, tail FROM tallyphon.files"
+            " WHERE site = $1 AND device = $2 AND inode = $3 AND file_id IS NULL"
+            " ORDER BY file_no DESC LIMIT 1",
+            config_.Site, device, inode);
+        if (!old.empty() && HoldsTail(fd.Get(), size, old[0][1].as<int64_t>(),
+                                      pqxx::binarystring(old[0][2]).str())) {
+            fileNo = old[0][0].as<int>();
+            offset = old[0][1].as<int64_t>();
+            w.exec_params(
+                "UPDATE tallyphon.files SET file_id = $3 WHERE site = $1 AND file_no = $2",
+                config_.Site, fileNo, fileId);
+            w.exec_params(
+                "UPDATE tallyphon.calls SET file_id = $3"
+                " WHERE site = $1 AND file_no = $2 AND file_id IS NULL",
+                config_.Site, fileNo, fileId);
+        }
+    }
+    if (fileNo == 0) {
+        // A new file, or one whose row was lost: the latter keeps its
+        // number and is shipped again from the start, the calls already
+        // there passed over by their key.
+        const pqxx::row no = w.exec_params1(
+            "SELECT (SELECT file_no FROM tallyphon.calls WHERE file_id = $2 AND site = $1"
+            " LIMIT 1), greatest((SELECT max(file_no) FROM tallyphon.files WHERE site = $1),"
+            " (SELECT max(file_no) FROM tallyphon.calls WHERE site = $1), 0) + 1",
+            config_.Site, fileId);
+        fileNo = no[0].is_null() ? no[1].as<int>() : no[0].as<int>();
         w.exec_params(
-            "INSERT INTO tallyphon.files (site, file_no, path, device, inode)"
-            " VALUES ($1, $2, $3, $4, $5)",
-            config_.Site, fileNo, source.Path, device, inode);
+            "INSERT INTO tallyphon.files (site, file_no, path, device, inode, file_id)"
+            " VALUES ($1, $2, $3, $4, $5, $6)",
+            config_.Site, fileNo, source.Path, device, inode, fileId);
     }
 
     knownPath_ = source.Path;
@@ -284,22 +367,40 @@ TShipResult TShipper::ShipBatch(const TShipSource& source, bool& more) {
     // call: it is passed over, else the file would stall here forever.
     if (used == 0 && want == options_.BatchBytes) used = want;
 
-    {
+    // The calls go straight in by COPY unless the database holds some of
+    // them already (a file shipped again), which COPY cannot pass over:
+    // then through a table of this transaction, and from there only the
+    // new ones. Either way the key keeps every call once.
+    TExtStr_rep rec;
+    bool any = false;
+    for (const TLine& line : lines)
+        if ((any = IsCall(line.Text, rec))) break;
+    if (any) {
+        const bool again = w.exec_params1(
+                                "SELECT EXISTS (SELECT FROM tallyphon.calls WHERE site = $1"
+                                " AND file_id = $2 AND file_offset >= $3)",
+                                config_.Site, fileId, offset)[0]
+                               .as<bool>();
+        if (again) w.exec("CREATE TEMPORARY TABLE calls_in (LIKE tallyphon.calls) ON COMMIT DROP");
         pqxx::stream_to copy(
-            w, "tallyphon.calls",
+            w, again ? "calls_in" : "tallyphon.calls",
             std::vector<std::string>{"site", "file_no", "file_offset", "model", "serial", "start",
                                      "duration", "hw_line", "prg_number", "trunk", "dialled",
-                                     "log_line"});
-        TExtStr_rep rec;
+                                     "log_line", "file_id"});
         for (const TLine& line : lines) {
             if (!IsCall(line.Text, rec)) continue;
             copy << std::make_tuple(config_.Site, fileNo, line.Offset, model, serial,
                                     StartText(line.Text), rec.DurTotalSec, rec.HwLine.str(),
                                     rec.PrgLine.str(), rec.Trunk.str(), rec.ExtNumber.str(),
-                                    Cp1251ToUtf8(line.Text));
+                                    Cp1251ToUtf8(line.Text), fileId);
             ++result.Calls;
         }
         copy.complete();
+        if (again)
+            result.Calls = w.exec(
+                                "INSERT INTO tallyphon.calls SELECT * FROM calls_in"
+                                " ON CONFLICT DO NOTHING")
+                               .affected_rows();
     }
     const int64_t shipped = offset + static_cast<int64_t>(used);
     const size_t tailLength = std::min(used, kTailLength);
