@@ -1,5 +1,8 @@
 #include "db/schema.h"
 
+#include <stdexcept>
+
+#include <pqxx/except>
 #include <pqxx/nontransaction>
 #include <pqxx/transaction>
 
@@ -66,6 +69,53 @@ ALTER TABLE tallyphon.calls ADD COLUMN IF NOT EXISTS file_id bigint;
 CREATE UNIQUE INDEX IF NOT EXISTS calls_file_id ON tallyphon.calls (file_id, file_offset);
 )sql";
 
+// The rights of the roles, made by the database's owner once: an office
+// (a member of tallyphon_office, mapped to its site in offices) reads and
+// adds its own rows only, and changes only its own progress; a reader
+// (tallyphon_reader) only reads; nobody but the owner deletes or changes
+// the tables.
+const char* const kRoles = R"sql(
+CREATE TABLE IF NOT EXISTS tallyphon.offices (
+    site text PRIMARY KEY,
+    role name NOT NULL UNIQUE
+);
+DO $$
+DECLARE
+    t text;
+    own constant text := 'site IN (SELECT site FROM tallyphon.offices WHERE role = current_user)';
+BEGIN
+    IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = 'tallyphon_office') THEN
+        CREATE ROLE tallyphon_office NOLOGIN;
+    END IF;
+    IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = 'tallyphon_reader') THEN
+        CREATE ROLE tallyphon_reader NOLOGIN;
+    END IF;
+    REVOKE ALL ON SCHEMA tallyphon FROM PUBLIC;
+    GRANT USAGE ON SCHEMA tallyphon TO tallyphon_office, tallyphon_reader;
+    REVOKE ALL ON ALL TABLES IN SCHEMA tallyphon FROM PUBLIC, tallyphon_office, tallyphon_reader;
+    GRANT SELECT ON ALL TABLES IN SCHEMA tallyphon TO tallyphon_reader;
+    GRANT SELECT ON tallyphon.offices TO tallyphon_office;
+    GRANT SELECT, INSERT, UPDATE ON tallyphon.sites, tallyphon.files TO tallyphon_office;
+    GRANT SELECT, INSERT, UPDATE (file_id) ON tallyphon.calls TO tallyphon_office;
+    FOREACH t IN ARRAY ARRAY['offices', 'sites', 'files', 'calls'] LOOP
+        EXECUTE format('ALTER TABLE tallyphon.%I ENABLE ROW LEVEL SECURITY', t);
+        EXECUTE format('DROP POLICY IF EXISTS reader ON tallyphon.%I', t);
+        EXECUTE format('DROP POLICY IF EXISTS office ON tallyphon.%I', t);
+        EXECUTE format('CREATE POLICY reader ON tallyphon.%I FOR SELECT TO tallyphon_reader'
+                       ' USING (true)', t);
+        EXECUTE format('CREATE POLICY office ON tallyphon.%I TO tallyphon_office USING (%s)'
+                       ' WITH CHECK (%s)', t,
+                       CASE t WHEN 'offices' THEN 'role = current_user' ELSE own END,
+                       CASE t WHEN 'offices' THEN 'false' ELSE own END);
+    END LOOP;
+    -- Of the calls an office changes only the identity of its own older
+    -- ones (the upgrade); the policy above lets it read and add them.
+    DROP POLICY IF EXISTS office_identity ON tallyphon.calls;
+    CREATE POLICY office_identity ON tallyphon.calls AS RESTRICTIVE FOR UPDATE
+        TO tallyphon_office USING (file_id IS NULL);
+END $$;
+)sql";
+
 // Every index the schema makes (each implies its table and columns): when
 // all are there the schema is current and nothing is changed.
 const char* const kIndexes[] = {
@@ -115,10 +165,24 @@ void EnsureSchema(pqxx::connection& connection) {
     // DDL locks the tables against every reader and needs the owner's
     // rights: only when something is missing.
     if (SchemaCurrent(connection)) return;
+    try {
+        MakeSchema(connection, false);
+    } catch (const pqxx::insufficient_privilege& e) {
+        throw std::runtime_error(
+            "в базе данных нет всех таблиц, столбцов и индексов схемы tallyphon, а сделать их "
+            "нельзя: " +
+            DbErrorText(e) +
+            "; их делает владелец базы данных командой tallyphon-report --db СТРОКА "
+            "--create-schema");
+    }
+}
+
+void MakeSchema(pqxx::connection& connection, bool roles) {
     pqxx::work w(connection);
     w.exec("SET LOCAL client_min_messages = warning");
     w.exec("SELECT pg_advisory_xact_lock(" + std::to_string(kSchemaLock) + ")");
     w.exec(kSchema);
+    if (roles) w.exec(kRoles);
     w.commit();
 }
 
