@@ -335,7 +335,8 @@ TShipResult TShipper::ShipBatch(const TShipSource& source, bool& more) {
         // there passed over by their key.
         const pqxx::row no = w.exec_params1(
             "SELECT (SELECT file_no FROM tallyphon.calls WHERE file_id = $2 AND site = $1"
-            " LIMIT 1), greatest((SELECT max(file_no) FROM tallyphon.files WHERE site = $1),"
+            " ORDER BY file_id, file_offset LIMIT 1), greatest((SELECT max(file_no) FROM "
+            "tallyphon.files WHERE site = $1),"
             " (SELECT max(file_no) FROM tallyphon.calls WHERE site = $1), 0) + 1",
             config_.Site, fileId);
         fileNo = no[0].is_null() ? no[1].as<int>() : no[0].as<int>();
@@ -377,12 +378,15 @@ TShipResult TShipper::ShipBatch(const TShipSource& source, bool& more) {
     for (const TLine& line : lines)
         if ((any = IsCall(line.Text, rec))) break;
     if (any) {
-        const bool again = w.exec_params1(
-                                "SELECT EXISTS (SELECT FROM tallyphon.calls WHERE site = $1"
-                                " AND file_id = $2 AND file_offset >= $3)"
-                                " OR row_security_active('tallyphon.calls')",
-                                config_.Site, fileId, offset)[0]
-                               .as<bool>();
+        // In the key's order, so that the server walks the key's index
+        // and never scans the table, whatever its statistics say.
+        const bool again =
+            w.exec_params1(
+                 "SELECT coalesce((SELECT file_offset >= $2 FROM tallyphon.calls"
+                 " WHERE file_id = $1 ORDER BY file_id DESC, file_offset DESC LIMIT 1),"
+                 " false) OR row_security_active('tallyphon.calls')",
+                 fileId, offset)[0]
+                .as<bool>();
         if (again) w.exec("CREATE TEMPORARY TABLE calls_in (LIKE tallyphon.calls) ON COMMIT DROP");
         pqxx::stream_to copy(
             w, again ? "calls_in" : "tallyphon.calls",
