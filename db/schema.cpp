@@ -59,14 +59,11 @@ CREATE INDEX IF NOT EXISTS calls_site_start ON tallyphon.calls (site, start);
 CREATE INDEX IF NOT EXISTS calls_site_line ON tallyphon.calls (site, hw_line)
     INCLUDE (file_no, file_offset, start, duration, dialled);
 
--- A call's key of its own, from the file's content and the line's place:
--- shipping a file again, whatever the bookkeeping of files says, never
--- doubles a call. Added to databases made before it; their older calls
--- get it when their file is shipped from again.
+-- A file's identity from its content: one file_no per file, so that the
+-- calls' key (site, file_no, file_offset) never takes a file shipped
+-- again for a new one. Added to databases made before it.
 ALTER TABLE tallyphon.files ADD COLUMN IF NOT EXISTS file_id bigint;
 CREATE UNIQUE INDEX IF NOT EXISTS files_site_file_id ON tallyphon.files (site, file_id);
-ALTER TABLE tallyphon.calls ADD COLUMN IF NOT EXISTS file_id bigint;
-CREATE UNIQUE INDEX IF NOT EXISTS calls_file_id ON tallyphon.calls (file_id, file_offset);
 )sql";
 
 // The rights of the roles, made by the database's owner once: an office
@@ -96,7 +93,7 @@ BEGIN
     GRANT SELECT ON ALL TABLES IN SCHEMA tallyphon TO tallyphon_reader;
     GRANT SELECT ON tallyphon.offices TO tallyphon_office;
     GRANT SELECT, INSERT, UPDATE ON tallyphon.sites, tallyphon.files TO tallyphon_office;
-    GRANT SELECT, INSERT, UPDATE (file_id) ON tallyphon.calls TO tallyphon_office;
+    GRANT SELECT, INSERT ON tallyphon.calls TO tallyphon_office;
     FOREACH t IN ARRAY ARRAY['offices', 'sites', 'files', 'calls'] LOOP
         EXECUTE format('ALTER TABLE tallyphon.%I ENABLE ROW LEVEL SECURITY', t);
         EXECUTE format('DROP POLICY IF EXISTS reader ON tallyphon.%I', t);
@@ -108,11 +105,6 @@ BEGIN
                        CASE t WHEN 'offices' THEN 'role = current_user' ELSE own END,
                        CASE t WHEN 'offices' THEN 'false' ELSE own END);
     END LOOP;
-    -- Of the calls an office changes only the identity of its own older
-    -- ones (the upgrade); the policy above lets it read and add them.
-    DROP POLICY IF EXISTS office_identity ON tallyphon.calls;
-    CREATE POLICY office_identity ON tallyphon.calls AS RESTRICTIVE FOR UPDATE
-        TO tallyphon_office USING (file_id IS NULL);
 END $$;
 )sql";
 
@@ -120,7 +112,7 @@ END $$;
 // all are there the schema is current and nothing is changed.
 const char* const kIndexes[] = {
     "sites_pkey", "files_pkey",       "files_site_inode", "files_site_file_id",
-    "calls_pkey", "calls_site_start", "calls_site_line",  "calls_file_id",
+    "calls_pkey", "calls_site_start", "calls_site_line",
 };
 
 }  // namespace

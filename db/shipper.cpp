@@ -55,6 +55,40 @@ std::string StartText(std::string_view s) {
     return t;
 }
 
+// Calls fn with each call line of fd from offset from to size, until it
+// returns false.
+template <class Fn>
+void ForEachCall(int fd, int64_t from, off_t size, Fn fn) {
+    std::string buf(size_t{1} << 20, '\0');
+    std::string carry;
+    TExtStr_rep rec;
+    for (int64_t at = from; at < size;) {
+        const auto n = static_cast<size_t>(std::min<int64_t>(size - at, buf.size()));
+        if (!ReadAll(fd, buf.data(), n, at)) return;
+        const int64_t base = at - static_cast<int64_t>(carry.size());
+        carry.append(buf, 0, n);
+        at += static_cast<int64_t>(n);
+        std::vector<TLine> lines;
+        const size_t used = CompleteLines(carry, base, lines);
+        for (const TLine& line : lines)
+            if (IsCall(line.Text, rec) && !fn(line)) return;
+        carry.erase(0, used);
+        if (carry.size() > kMaxCallLogLineLength) carry.clear();
+    }
+}
+
+// The offset and text of the file's first call line; false when it has
+// none.
+bool FirstCall(int fd, off_t size, int64_t& offset, std::string& text) {
+    bool found = false;
+    ForEachCall(fd, 0, size, [&](const TLine& line) {
+        offset = line.Offset;
+        text = std::string(line.Text);
+        return !(found = true);
+    });
+    return found;
+}
+
 // Bytes of a file's first line that name the file at most.
 constexpr size_t kHeadLength = 4096;
 
@@ -310,7 +344,7 @@ TShipResult TShipper::ShipBatch(const TShipSource& source, bool& more) {
     if (fileNo == 0) {
         // A database of an earlier version knew its files by device and
         // inode alone: such a file still holding what was shipped of it
-        // takes the identity, with its calls.
+        // takes the identity.
         const pqxx::result old = w.exec_params(
             "SELECT file_no, shipped_offset, tail FROM tallyphon.files"
             " WHERE site = $1 AND device = $2 AND inode = $3 AND file_id IS NULL"
@@ -323,23 +357,29 @@ TShipResult TShipper::ShipBatch(const TShipSource& source, bool& more) {
             w.exec_params(
                 "UPDATE tallyphon.files SET file_id = $3 WHERE site = $1 AND file_no = $2",
                 config_.Site, fileNo, fileId);
-            w.exec_params(
-                "UPDATE tallyphon.calls SET file_id = $3"
-                " WHERE site = $1 AND file_no = $2 AND file_id IS NULL",
-                config_.Site, fileNo, fileId);
         }
     }
     if (fileNo == 0) {
-        // A new file, or one whose row was lost: the latter keeps its
-        // number and is shipped again from the start, the calls already
-        // there passed over by their key.
-        const pqxx::row no = w.exec_params1(
-            "SELECT (SELECT file_no FROM tallyphon.calls WHERE file_id = $2 AND site = $1"
-            " ORDER BY file_id, file_offset LIMIT 1), greatest((SELECT max(file_no) FROM "
-            "tallyphon.files WHERE site = $1),"
-            " (SELECT max(file_no) FROM tallyphon.calls WHERE site = $1), 0) + 1",
-            config_.Site, fileId);
-        fileNo = no[0].is_null() ? no[1].as<int>() : no[0].as<int>();
+        // A new file, or one whose row was lost: the latter is known by
+        // its first call, there at its place with its very line; it keeps
+        // its number and is shipped again from the start, the calls
+        // already there passed over by their key.
+        int64_t first = 0;
+        std::string line;
+        const pqxx::result was =
+            FirstCall(fd.Get(), size, first, line)
+                ? w.exec_params(
+                      "SELECT file_no FROM tallyphon.calls WHERE site = $1"
+                      " AND start = $2 AND file_offset = $3 AND log_line = $4 LIMIT 1",
+                      config_.Site, StartText(line), first, Cp1251ToUtf8(line))
+                : pqxx::result();
+        fileNo = !was.empty() ? was[0][0].as<int>()
+                              : w.exec_params1(
+                                     "SELECT greatest((SELECT max(file_no) FROM tallyphon.files"
+                                     " WHERE site = $1), (SELECT max(file_no) FROM tallyphon.calls"
+                                     " WHERE site = $1), 0) + 1",
+                                     config_.Site)[0]
+                                    .as<int>();
         w.exec_params(
             "INSERT INTO tallyphon.files (site, file_no, path, device, inode, file_id)"
             " VALUES ($1, $2, $3, $4, $5, $6)",
@@ -380,25 +420,25 @@ TShipResult TShipper::ShipBatch(const TShipSource& source, bool& more) {
     if (any) {
         // In the key's order, so that the server walks the key's index
         // and never scans the table, whatever its statistics say.
-        const bool again =
-            w.exec_params1(
-                 "SELECT coalesce((SELECT file_offset >= $2 FROM tallyphon.calls"
-                 " WHERE file_id = $1 ORDER BY file_id DESC, file_offset DESC LIMIT 1),"
-                 " false) OR row_security_active('tallyphon.calls')",
-                 fileId, offset)[0]
-                .as<bool>();
+        const bool again = w.exec_params1(
+                                "SELECT coalesce((SELECT file_offset >= $3 FROM tallyphon.calls"
+                                " WHERE site = $1 AND file_no = $2"
+                                " ORDER BY site DESC, file_no DESC, file_offset DESC LIMIT 1),"
+                                " false) OR row_security_active('tallyphon.calls')",
+                                config_.Site, fileNo, offset)[0]
+                               .as<bool>();
         if (again) w.exec("CREATE TEMPORARY TABLE calls_in (LIKE tallyphon.calls) ON COMMIT DROP");
         pqxx::stream_to copy(
             w, again ? "calls_in" : "tallyphon.calls",
             std::vector<std::string>{"site", "file_no", "file_offset", "model", "serial", "start",
                                      "duration", "hw_line", "prg_number", "trunk", "dialled",
-                                     "log_line", "file_id"});
+                                     "log_line"});
         for (const TLine& line : lines) {
             if (!IsCall(line.Text, rec)) continue;
             copy << std::make_tuple(config_.Site, fileNo, line.Offset, model, serial,
                                     StartText(line.Text), rec.DurTotalSec, rec.HwLine.str(),
                                     rec.PrgLine.str(), rec.Trunk.str(), rec.ExtNumber.str(),
-                                    Cp1251ToUtf8(line.Text), fileId);
+                                    Cp1251ToUtf8(line.Text));
             ++result.Calls;
         }
         copy.complete();
@@ -437,20 +477,6 @@ uint64_t TShipper::CountBehind(const TShipSource& source) const {
         static_cast<uint64_t>(st.st_ino) != knownInode_ || from > size)
         from = 0;
     uint64_t calls = 0;
-    std::string buf(size_t{1} << 20, '\0');
-    std::string carry;
-    TExtStr_rep rec;
-    for (int64_t at = from; at < size;) {
-        const auto n = static_cast<size_t>(std::min<int64_t>(size - at, buf.size()));
-        if (!ReadAll(fd.Get(), buf.data(), n, at)) break;
-        carry.append(buf, 0, n);
-        at += static_cast<int64_t>(n);
-        std::vector<TLine> lines;
-        const size_t used = CompleteLines(carry, 0, lines);
-        for (const TLine& line : lines)
-            if (IsCall(line.Text, rec)) ++calls;
-        carry.erase(0, used);
-        if (carry.size() > kMaxCallLogLineLength) carry.clear();
-    }
+    ForEachCall(fd.Get(), from, size, [&](const TLine&) { return ++calls != 0; });
     return calls;
 }

@@ -257,8 +257,8 @@ TEST_F(DbReport, EachOfficeReachesItsOwnRowsOnlyAndAReaderOnlyReads) {
          " RETURNING 1) SELECT count(*) FROM u",
          "0\n"},
         {"office_a",
-         "WITH u AS (UPDATE tallyphon.calls SET file_id = NULL RETURNING 1)"
-         " SELECT count(*) FROM u",
+         "WITH u AS (UPDATE tallyphon.sites SET shipped_calls = 0 WHERE site = 'B'"
+         " RETURNING 1) SELECT count(*) FROM u",
          "0\n"},
         {"office_a", "UPDATE tallyphon.calls SET duration = 0",
          "permission denied for table calls"},
