@@ -342,28 +342,11 @@ TShipResult TShipper::ShipBatch(const TShipSource& source, bool& more) {
         }
     }
     if (fileNo == 0) {
-        // A database of an earlier version knew its files by device and
-        // inode alone: such a file still holding what was shipped of it
-        // takes the identity.
-        const pqxx::result old = w.exec_params(
-            "SELECT file_no, shipped_offset, tail FROM tallyphon.files"
-            " WHERE site = $1 AND device = $2 AND inode = $3 AND file_id IS NULL"
-            " ORDER BY file_no DESC LIMIT 1",
-            config_.Site, device, inode);
-        if (!old.empty() && HoldsTail(fd.Get(), size, old[0][1].as<int64_t>(),
-                                      pqxx::binarystring(old[0][2]).str())) {
-            fileNo = old[0][0].as<int>();
-            offset = old[0][1].as<int64_t>();
-            w.exec_params(
-                "UPDATE tallyphon.files SET file_id = $3 WHERE site = $1 AND file_no = $2",
-                config_.Site, fileNo, fileId);
-        }
-    }
-    if (fileNo == 0) {
-        // A new file, or one whose row was lost: the latter is known by
-        // its first call, there at its place with its very line; it keeps
-        // its number and is shipped again from the start, the calls
-        // already there passed over by their key.
+        // A new file, or one whose row was lost or made by an earlier
+        // version (without identity): the latter is known by its first
+        // call, there at its place with its very line; it keeps its
+        // number and is shipped again from the start, the calls already
+        // there passed over by their key.
         int64_t first = 0;
         std::string line;
         const pqxx::result was =
@@ -382,7 +365,8 @@ TShipResult TShipper::ShipBatch(const TShipSource& source, bool& more) {
                                     .as<int>();
         w.exec_params(
             "INSERT INTO tallyphon.files (site, file_no, path, device, inode, file_id)"
-            " VALUES ($1, $2, $3, $4, $5, $6)",
+            " VALUES ($1, $2, $3, $4, $5, $6) ON CONFLICT (site, file_no) DO UPDATE"
+            " SET file_id = excluded.file_id, shipped_offset = 0, tail = ''",
             config_.Site, fileNo, source.Path, device, inode, fileId);
     }
 
