@@ -20,6 +20,7 @@
 #include "base/staged_files.h"
 #include "db/db_config.h"
 #include "db/db_report.h"
+#include "db/schema.h"
 #include "reports/calllog_loader.h"
 #include "reports/directory.h"
 #include "reports/output_clash.h"
@@ -37,6 +38,7 @@ constexpr int kExportFailed = 1;
 const char* const kUsage =
     "Использование: tallyphon-report ЖУРНАЛ [параметры]\n"
     "       tallyphon-report --db СТРОКА [--site ПЛОЩАДКА ...] [параметры]\n"
+    "       tallyphon-report --db СТРОКА --create-schema\n"
     "\n"
     "Загружает журнал звонков, записанный Tallyphon, и, как окно выборки данных,\n"
     "сортирует списки абонентских и соединительных линий, выбирает звонки\n"
@@ -93,6 +95,9 @@ const char* const kUsage =
     "                     одной, у каждой свои абонентские и соединительные\n"
     "                     линии, а файлы CSV и книга получают первой колонку\n"
     "                     \"Площадка\"; файлы с колонками постоянной ширины - нет\n"
+    "  --create-schema    сделать (или обновить) схему tallyphon, её таблицы и\n"
+    "                     индексы, роли tallyphon_office и tallyphon_reader и их\n"
+    "                     права; запускает владелец базы данных один раз\n"
     "\n"
     "Даты пишутся в кратком формате даты языковых настроек (LANG); без них или\n"
     "в локали C - как дд.ММ.гггг (05.03.2007), как в русской.\n"
@@ -120,6 +125,7 @@ struct TArguments {
     std::optional<std::string> Exchange;
     TPeriod Period;
     bool Help = false;
+    bool CreateSchema = false;
 };
 
 // Every file an export option names.
@@ -208,9 +214,11 @@ std::optional<std::string> Parse(int argc, char** argv, TArguments& args) {
             name = arg.substr(0, eq);
             inlineValue = arg.substr(eq + 1);
         }
-        if (name == "--help" || name == "--hardware") {
+        if (name == "--help" || name == "--hardware" || name == "--create-schema") {
             if (inlineValue) return std::string(name) + " не принимает значения";
-            (name == "--help" ? args.Help : args.Hardware) = true;
+            (name == "--help"       ? args.Help
+             : name == "--hardware" ? args.Hardware
+                                    : args.CreateSchema) = true;
             continue;
         }
         const auto value = [&]() -> std::optional<std::string> {
@@ -289,6 +297,13 @@ std::optional<std::string> Parse(int argc, char** argv, TArguments& args) {
             if (*file && (*file)->empty()) return std::string(name) + " требует имя файла";
     }
     if (args.Help) return std::nullopt;
+    if (args.CreateSchema) {
+        const auto outputs = Outputs(args);
+        if (!args.Db || !args.Sites.empty() ||
+            std::any_of(outputs.begin(), outputs.end(),
+                        [](const auto* f) { return f->has_value(); }))
+            return "--create-schema требует --db и не принимает --site и файлов записи";
+    }
     if (args.Db && !args.CallLog.empty()) return "указаны и журнал звонков, и --db";
     if (!args.Sites.empty() && !args.Db) return "--site требует --db";
     if (args.CallLog.empty() && !args.Db) return "не указан журнал звонков";
@@ -328,6 +343,20 @@ int LoadFromDb(const TArguments& args, TReportSession::TLists lists, TReportSess
     }
 }
 
+// Makes the database's schema and the roles' rights, as its owner.
+int CreateSchema(const std::string& connInfo) {
+    try {
+        MakeSchema(*ConnectDb(connInfo), true);
+    } catch (const std::exception& e) {
+        std::cerr << "tallyphon-report: схема в базе данных " << ConnInfoForDisplay(connInfo)
+                  << " не сделана: " << DbErrorText(e) << "\n";
+        return kExportFailed;
+    }
+    std::cout << "Схема tallyphon готова: таблицы, индексы, права ролей tallyphon_office и "
+                 "tallyphon_reader\n";
+    return 0;
+}
+
 template <class Grid>
 void Print(const char* title, const Grid& grid) {
     std::cout << "\n" << title << "\n";
@@ -347,6 +376,7 @@ int main(int argc, char** argv) {
         std::cout << kUsage;
         return 0;
     }
+    if (args.CreateSchema) return CreateSchema(*args.Db);
     if (const std::string clash = RefusedOutputs(args); !clash.empty()) {
         std::cerr << "tallyphon-report: " << clash << "\n";
         return kUsageError;

@@ -1,5 +1,9 @@
 #include "db/schema.h"
 
+#include <stdexcept>
+
+#include <pqxx/except>
+#include <pqxx/nontransaction>
 #include <pqxx/transaction>
 
 namespace {
@@ -54,7 +58,62 @@ CREATE INDEX IF NOT EXISTS calls_site_start ON tallyphon.calls (site, start);
 -- included, so that the server scans this index alone, never the rows.
 CREATE INDEX IF NOT EXISTS calls_site_line ON tallyphon.calls (site, hw_line)
     INCLUDE (file_no, file_offset, start, duration, dialled);
+
+-- A file's identity from its content: one file_no per file, so that the
+-- calls' key (site, file_no, file_offset) never takes a file shipped
+-- again for a new one. Added to databases made before it.
+ALTER TABLE tallyphon.files ADD COLUMN IF NOT EXISTS file_id bigint;
+CREATE UNIQUE INDEX IF NOT EXISTS files_site_file_id ON tallyphon.files (site, file_id);
 )sql";
+
+// The rights of the roles, made by the database's owner once: an office
+// (a member of tallyphon_office, mapped to its site in offices) reads and
+// adds its own rows only, and changes only its own progress; a reader
+// (tallyphon_reader) only reads; nobody but the owner deletes or changes
+// the tables.
+const char* const kRoles = R"sql(
+CREATE TABLE IF NOT EXISTS tallyphon.offices (
+    site text PRIMARY KEY,
+    role name NOT NULL UNIQUE
+);
+DO $$
+DECLARE
+    t text;
+    own constant text := 'site IN (SELECT site FROM tallyphon.offices WHERE role = current_user)';
+BEGIN
+    IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = 'tallyphon_office') THEN
+        CREATE ROLE tallyphon_office NOLOGIN;
+    END IF;
+    IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = 'tallyphon_reader') THEN
+        CREATE ROLE tallyphon_reader NOLOGIN;
+    END IF;
+    REVOKE ALL ON SCHEMA tallyphon FROM PUBLIC;
+    GRANT USAGE ON SCHEMA tallyphon TO tallyphon_office, tallyphon_reader;
+    REVOKE ALL ON ALL TABLES IN SCHEMA tallyphon FROM PUBLIC, tallyphon_office, tallyphon_reader;
+    GRANT SELECT ON ALL TABLES IN SCHEMA tallyphon TO tallyphon_reader;
+    GRANT SELECT ON tallyphon.offices TO tallyphon_office;
+    GRANT SELECT, INSERT, UPDATE ON tallyphon.sites, tallyphon.files TO tallyphon_office;
+    GRANT SELECT, INSERT ON tallyphon.calls TO tallyphon_office;
+    FOREACH t IN ARRAY ARRAY['offices', 'sites', 'files', 'calls'] LOOP
+        EXECUTE format('ALTER TABLE tallyphon.%I ENABLE ROW LEVEL SECURITY', t);
+        EXECUTE format('DROP POLICY IF EXISTS reader ON tallyphon.%I', t);
+        EXECUTE format('DROP POLICY IF EXISTS office ON tallyphon.%I', t);
+        EXECUTE format('CREATE POLICY reader ON tallyphon.%I FOR SELECT TO tallyphon_reader'
+                       ' USING (true)', t);
+        EXECUTE format('CREATE POLICY office ON tallyphon.%I TO tallyphon_office USING (%s)'
+                       ' WITH CHECK (%s)', t,
+                       CASE t WHEN 'offices' THEN 'role = current_user' ELSE own END,
+                       CASE t WHEN 'offices' THEN 'false' ELSE own END);
+    END LOOP;
+END $$;
+)sql";
+
+// Every index the schema makes (each implies its table and columns): when
+// all are there the schema is current and nothing is changed.
+const char* const kIndexes[] = {
+    "sites_pkey", "files_pkey",       "files_site_inode", "files_site_file_id",
+    "calls_pkey", "calls_site_start", "calls_site_line",
+};
 
 }  // namespace
 
@@ -86,11 +145,36 @@ std::unique_ptr<TDbConnection> ConnectDb(const std::string& connInfo, TDbInterru
     return std::make_unique<TDbConnection>(WithTimeouts(connInfo), interrupt);
 }
 
+bool SchemaCurrent(pqxx::connection_base& connection) {
+    std::string query = "SELECT true";
+    for (const char* index : kIndexes)
+        query += std::string(" AND to_regclass('tallyphon.") + index + "') IS NOT NULL";
+    pqxx::nontransaction n(connection);
+    return n.exec1(query)[0].as<bool>();
+}
+
 void EnsureSchema(pqxx::connection_base& connection) {
+    // DDL locks the tables against every reader and needs the owner's
+    // rights: only when something is missing.
+    if (SchemaCurrent(connection)) return;
+    try {
+        MakeSchema(connection, false);
+    } catch (const pqxx::insufficient_privilege& e) {
+        throw std::runtime_error(
+            "в базе данных нет всех таблиц, столбцов и индексов схемы tallyphon, а сделать их "
+            "нельзя: " +
+            DbErrorText(e) +
+            "; их делает владелец базы данных командой tallyphon-report --db СТРОКА "
+            "--create-schema");
+    }
+}
+
+void MakeSchema(pqxx::connection_base& connection, bool roles) {
     pqxx::work w(connection);
     w.exec("SET LOCAL client_min_messages = warning");
     w.exec("SELECT pg_advisory_xact_lock(" + std::to_string(kSchemaLock) + ")");
     w.exec(kSchema);
+    if (roles) w.exec(kRoles);
     w.commit();
 }
 

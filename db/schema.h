@@ -21,10 +21,24 @@ std::unique_ptr<TDbConnection> ConnectDb(const std::string& connInfo,
 // a server gone from the network ends an open connection within a minute.
 std::string WithTimeouts(const std::string& connInfo);
 
-// Creates the schema "tallyphon", its tables and indexes where they are
-// missing, in one transaction under an advisory lock, so that two programs
-// starting at once do not trip over each other. Throws on failure.
+// Whether the schema "tallyphon" holds every table, column and index
+// EnsureSchema makes.
+bool SchemaCurrent(pqxx::connection_base& connection);
+
+// Unless SchemaCurrent, creates the schema "tallyphon", its tables, columns
+// and indexes where they are missing (upgrading a database of an earlier
+// version in place), in one transaction under an advisory lock, so that
+// two programs starting at once do not trip over each other. Throws on
+// failure; without the right to, with a text naming the right and the
+// command that makes the schema.
 void EnsureSchema(pqxx::connection_base& connection);
+
+// Makes the schema as EnsureSchema does, whether current or not; with
+// roles, also the table offices (which office role ships which site), the
+// roles tallyphon_office and tallyphon_reader where missing, and their
+// rights and row-level policies (see docs/database.md). Run by the
+// database's owner. Throws on failure.
+void MakeSchema(pqxx::connection_base& connection, bool roles);
 
 // The text of a database error for a message: libpq's words, without the
 // line breaks and blanks around them.

@@ -63,9 +63,16 @@ const char* Refusal(std::string_view line, const TExtStr_rep& rec, const std::st
     return nullptr;
 }
 
-// Whether line is a call the database takes, into rec.
-bool IsShippable(std::string_view line, TExtStr_rep& rec, const std::string& site) {
-    return IsCall(line, rec) && !Refusal(line, rec, site);
+// Whether a failure passes by itself (the server out of reach, a lock or a
+// statement over the session's limits, a cancel, a transaction the server
+// rolled back) and is an outage to wait out; any other needs mending.
+bool Passing(const std::exception& e) {
+    if (dynamic_cast<const pqxx::broken_connection*>(&e)) return true;
+    const auto* sql = dynamic_cast<const pqxx::sql_error*>(&e);
+    if (!sql) return false;
+    const std::string& state = sql->sqlstate();
+    return state == "57014" || state == "55P03" || state.rfind("40", 0) == 0 ||
+           state.rfind("57P", 0) == 0;
 }
 
 // "YYYY-MM-DD hh:mm:ss" of an accepted call line's start.
@@ -80,6 +87,77 @@ std::string StartText(std::string_view s) {
 
 // How long Stop lets a pass end by itself, and then a cancelled statement.
 constexpr std::chrono::milliseconds kStopGrace{1000}, kCancelGrace{500};
+
+// Calls fn with each call line of fd from offset from to size, and the
+// call it holds, until it returns false.
+template <class Fn>
+void ForEachCall(int fd, int64_t from, off_t size, Fn fn) {
+    std::string buf(size_t{1} << 20, '\0');
+    std::string carry;
+    TExtStr_rep rec;
+    for (int64_t at = from; at < size;) {
+        const auto n = static_cast<size_t>(std::min<int64_t>(size - at, buf.size()));
+        if (!ReadAll(fd, buf.data(), n, at)) return;
+        const int64_t base = at - static_cast<int64_t>(carry.size());
+        carry.append(buf, 0, n);
+        at += static_cast<int64_t>(n);
+        std::vector<TLine> lines;
+        const size_t used = CompleteLines(carry, base, lines);
+        for (const TLine& line : lines)
+            if (IsCall(line.Text, rec) && !fn(line, rec)) return;
+        carry.erase(0, used);
+        if (carry.size() > kMaxCallLogLineLength) carry.clear();
+    }
+}
+
+// The offset and text of the file's first call line; false when it has
+// none.
+bool FirstCall(int fd, off_t size, int64_t& offset, std::string& text) {
+    bool found = false;
+    ForEachCall(fd, 0, size, [&](const TLine& line, const TExtStr_rep&) {
+        offset = line.Offset;
+        text = std::string(line.Text);
+        return !(found = true);
+    });
+    return found;
+}
+
+// Bytes of a file's first line that name the file at most.
+constexpr size_t kHeadLength = 4096;
+
+// The file's identity: a 64-bit hash (FNV-1a, then mixed) of its head,
+// the bytes up to the end of its first line that is not blank (a title
+// line, or the first call, with the exchange's clock in it), or its first
+// kHeadLength bytes when no such line ends there. A file only grows, so
+// its head never changes; a copy of it is the same file, and a file
+// replaced or cut and written anew is another. False while the head is
+// not complete.
+bool FileIdentity(const std::string& site, int fd, off_t size, int64_t& id) {
+    std::string head(static_cast<size_t>(std::min<off_t>(size, kHeadLength)), '\0');
+    if (!ReadAll(fd, head.data(), head.size(), 0)) return false;
+    const size_t text = head.find_first_not_of("\r\n");
+    const size_t end = text == std::string::npos ? text : head.find('\n', text);
+    if (end != std::string::npos)
+        head.resize(end + 1);
+    else if (head.size() < kHeadLength)
+        return false;
+    uint64_t h = 0xcbf29ce484222325u;
+    for (const char c : site + '\0' + head)
+        h = (h ^ static_cast<unsigned char>(c)) * 0x100000001b3u;
+    h = (h ^ (h >> 30)) * 0xbf58476d1ce4e5b9u;
+    h = (h ^ (h >> 27)) * 0x94d049bb133111ebu;
+    id = static_cast<int64_t>(h ^ (h >> 31));
+    return true;
+}
+
+// Whether the file still holds tail just before offset, where its
+// shipping was left.
+bool HoldsTail(int fd, off_t size, int64_t offset, const std::string& tail) {
+    if (offset > size || static_cast<int64_t>(tail.size()) > offset) return false;
+    std::string bytes(tail.size(), '\0');
+    return ReadAll(fd, bytes.data(), bytes.size(), offset - static_cast<off_t>(tail.size())) &&
+           bytes == tail;
+}
 
 std::string BehindText(uint64_t calls, bool known) {
     return known ? "ждут отправки звонков: " + std::to_string(calls)
@@ -179,6 +257,8 @@ bool TShipper::Stalled() const {
 
 void TShipper::Run() {
     auto retryAt = std::chrono::steady_clock::time_point::min();
+    auto toldAt = retryAt;
+    std::string toldError;
     uint64_t shippedAtStall = 0;
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
@@ -204,15 +284,25 @@ void TShipper::Run() {
         std::string line;
         seam::TPriority priority = seam::TPriority::Info;
         if (failed) {
-            retryAt = std::chrono::steady_clock::now() + options_.RetryAfter;
-            if (!Stalled()) {
+            const auto now = std::chrono::steady_clock::now();
+            retryAt = now + options_.RetryAfter;
+            // An outage is told once; what needs mending, or a new
+            // reason, again while it lasts, so the journal's last word is
+            // the real one.
+            if (!Stalled() ||
+                (now >= toldAt + options_.RepeatAfter && (r.Damaged || r.Error != toldError))) {
                 const bool known = knownOffset_ >= 0 && source.Path == knownPath_;
-                priority = seam::TPriority::Warning;
+                priority = r.Damaged ? seam::TPriority::Error : seam::TPriority::Warning;
                 line = "Звонки площадки «" + config_.Site +
                        "» не уходят в базу данных: " + r.Error + "; " +
                        BehindText(known ? CountBehind(source) : 0, known) +
-                       ". Считывание продолжается, звонки уйдут, когда база ответит";
-                shippedAtStall = shipped_;
+                       (r.Damaged ? ". Считывание продолжается, звонки уйдут, когда это "
+                                    "будет исправлено"
+                                  : ". Считывание продолжается, звонки уйдут, когда база "
+                                    "ответит");
+                if (!Stalled()) shippedAtStall = shipped_;
+                toldAt = now;
+                toldError = r.Error;
             }
         } else if (Stalled() && r.State != TShipState::Stopped) {
             line = "Звонки площадки «" + config_.Site + "» снова уходят в базу данных: " +
@@ -274,11 +364,13 @@ TShipResult TShipper::ShipPending(const TShipSource& source) {
             connection_.reset();
             r.State = TShipState::Failed;
             r.Error = lost ? "связь с сервером базы данных потеряна" : DbErrorText(e);
+            r.Damaged = !lost && !Passing(e);
         }
         total.Calls += r.Calls;
         if (r.State != TShipState::CaughtUp) {
             total.State = r.State;
             total.Error = r.Error;
+            total.Damaged = r.Damaged;
             return total;
         }
     }
@@ -320,37 +412,60 @@ TShipResult TShipper::ShipBatch(const TShipSource& source, bool& more) {
     std::string model = source.Model.empty() ? site[0].as<std::string>() : source.Model;
     std::string serial = source.Model.empty() ? site[1].as<std::string>() : source.Serial;
 
-    // The file goes on where it was left when it is the same file (device
-    // and inode), no shorter than what was shipped of it, and still holds
-    // the bytes shipped last; anything else is a new file, from its start.
+    // The file goes on where the row of its identity left it. That place
+    // must be a line start of this very file: the stored tail just before
+    // it, or the start. Anything else is damage, and guessing could lose
+    // or double calls, so the file waits for the administrator.
+    int64_t fileId = 0;
+    if (!FileIdentity(config_.Site, fd.Get(), size, fileId)) return result;
     int fileNo = 0;
     int64_t offset = 0;
     const pqxx::result known = w.exec_params(
         "SELECT file_no, shipped_offset, tail FROM tallyphon.files"
-        " WHERE site = $1 AND device = $2 AND inode = $3 ORDER BY file_no DESC LIMIT 1",
-        config_.Site, device, inode);
+        " WHERE site = $1 AND file_id = $2",
+        config_.Site, fileId);
     if (!known.empty()) {
-        const int64_t was = known[0][1].as<int64_t>();
-        const pqxx::binarystring tail(known[0][2]);
-        std::string bytes(tail.size(), '\0');
-        if (was <= size && static_cast<int64_t>(tail.size()) <= was &&
-            (tail.size() == 0 || ReadAll(fd.Get(), bytes.data(), bytes.size(),
-                                         was - static_cast<off_t>(tail.size()))) &&
-            bytes == tail.str()) {
-            fileNo = known[0][0].as<int>();
-            offset = was;
+        fileNo = known[0][0].as<int>();
+        offset = known[0][1].as<int64_t>();
+        if (offset != 0 &&
+            !HoldsTail(fd.Get(), size, offset, pqxx::binarystring(known[0][2]).str())) {
+            result.State = TShipState::Failed;
+            result.Damaged = true;
+            result.Error = "файл «" + source.Path + "» не отправляется: в базе данных он " +
+                           "отправлен до байта " + std::to_string(offset) +
+                           ", а это не начало строки в нём (файл изменён или повреждена " +
+                           "запись tallyphon.files; 0 в shipped_offset отправит его заново " +
+                           "без повторов)";
+            return result;
         }
     }
     if (fileNo == 0) {
-        fileNo = w.exec_params1(
-                      "SELECT coalesce(max(file_no), 0) + 1 FROM tallyphon.files"
-                      " WHERE site = $1",
-                      config_.Site)[0]
-                     .as<int>();
+        // A new file, or one whose row was lost or made by an earlier
+        // version (without identity): the latter is known by its first
+        // call, there at its place with its very line; it keeps its
+        // number and is shipped again from the start, the calls already
+        // there passed over by their key.
+        int64_t first = 0;
+        std::string line;
+        const pqxx::result was =
+            FirstCall(fd.Get(), size, first, line)
+                ? w.exec_params(
+                      "SELECT file_no FROM tallyphon.calls WHERE site = $1"
+                      " AND start = $2 AND file_offset = $3 AND log_line = $4 LIMIT 1",
+                      config_.Site, StartText(line), first, Cp1251ToUtf8(line))
+                : pqxx::result();
+        fileNo = !was.empty() ? was[0][0].as<int>()
+                              : w.exec_params1(
+                                     "SELECT greatest((SELECT max(file_no) FROM tallyphon.files"
+                                     " WHERE site = $1), (SELECT max(file_no) FROM tallyphon.calls"
+                                     " WHERE site = $1), 0) + 1",
+                                     config_.Site)[0]
+                                    .as<int>();
         w.exec_params(
-            "INSERT INTO tallyphon.files (site, file_no, path, device, inode)"
-            " VALUES ($1, $2, $3, $4, $5)",
-            config_.Site, fileNo, source.Path, device, inode);
+            "INSERT INTO tallyphon.files (site, file_no, path, device, inode, file_id)"
+            " VALUES ($1, $2, $3, $4, $5, $6) ON CONFLICT (site, file_no) DO UPDATE"
+            " SET file_id = excluded.file_id, shipped_offset = 0, tail = ''",
+            config_.Site, fileNo, source.Path, device, inode, fileId);
     }
 
     knownPath_ = source.Path;
@@ -381,13 +496,31 @@ TShipResult TShipper::ShipBatch(const TShipSource& source, bool& more) {
     // Refused calls stay in the file and are told of once, when the offset
     // has moved past them.
     std::vector<std::pair<int64_t, const char*>> refused;
-    {
+    // The calls go straight in by COPY unless the database holds some of
+    // them already (a file shipped again), which COPY cannot pass over, or
+    // the office's rows are guarded by row-level policies, which COPY does
+    // not take: then through a table of this transaction, and from there
+    // only the new ones. Either way the key keeps every call once.
+    TExtStr_rep rec;
+    bool any = false;
+    for (const TLine& line : lines)
+        if ((any = IsCall(line.Text, rec))) break;
+    if (any) {
+        // In the key's order, so that the server walks the key's index
+        // and never scans the table, whatever its statistics say.
+        const bool again = w.exec_params1(
+                                "SELECT coalesce((SELECT file_offset >= $3 FROM tallyphon.calls"
+                                " WHERE site = $1 AND file_no = $2"
+                                " ORDER BY site DESC, file_no DESC, file_offset DESC LIMIT 1),"
+                                " false) OR row_security_active('tallyphon.calls')",
+                                config_.Site, fileNo, offset)[0]
+                               .as<bool>();
+        if (again) w.exec("CREATE TEMPORARY TABLE calls_in (LIKE tallyphon.calls) ON COMMIT DROP");
         pqxx::stream_to copy(
-            w, "tallyphon.calls",
+            w, again ? "calls_in" : "tallyphon.calls",
             std::vector<std::string>{"site", "file_no", "file_offset", "model", "serial", "start",
                                      "duration", "hw_line", "prg_number", "trunk", "dialled",
                                      "log_line"});
-        TExtStr_rep rec;
         for (const TLine& line : lines) {
             if (!IsCall(line.Text, rec)) continue;
             if (const char* why = Refusal(line.Text, rec, config_.Site)) {
@@ -401,6 +534,11 @@ TShipResult TShipper::ShipBatch(const TShipSource& source, bool& more) {
             ++result.Calls;
         }
         copy.complete();
+        if (again)
+            result.Calls = w.exec(
+                                "INSERT INTO tallyphon.calls SELECT * FROM calls_in"
+                                " ON CONFLICT DO NOTHING")
+                               .affected_rows();
     }
     const int64_t shipped = offset + static_cast<int64_t>(used);
     const size_t tailLength = std::min(used, kTailLength);
@@ -435,20 +573,10 @@ uint64_t TShipper::CountBehind(const TShipSource& source) const {
         static_cast<uint64_t>(st.st_ino) != knownInode_ || from > size)
         from = 0;
     uint64_t calls = 0;
-    std::string buf(size_t{1} << 20, '\0');
-    std::string carry;
-    TExtStr_rep rec;
-    for (int64_t at = from; at < size;) {
-        const auto n = static_cast<size_t>(std::min<int64_t>(size - at, buf.size()));
-        if (!ReadAll(fd.Get(), buf.data(), n, at)) break;
-        carry.append(buf, 0, n);
-        at += static_cast<int64_t>(n);
-        std::vector<TLine> lines;
-        const size_t used = CompleteLines(carry, 0, lines);
-        for (const TLine& line : lines)
-            if (IsShippable(line.Text, rec, config_.Site)) ++calls;
-        carry.erase(0, used);
-        if (carry.size() > kMaxCallLogLineLength) carry.clear();
-    }
+    // Refused calls are never shipped: they are not behind.
+    ForEachCall(fd.Get(), from, size, [&](const TLine& line, const TExtStr_rep& rec) {
+        if (!Refusal(line.Text, rec, config_.Site)) ++calls;
+        return true;
+    });
     return calls;
 }

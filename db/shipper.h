@@ -41,6 +41,10 @@ struct TShipResult {
     TShipState State = TShipState::CaughtUp;
     uint64_t Calls = 0;  // calls this pass committed
     std::string Error;   // why it failed (UTF-8, one line)
+    // The failure is no outage of the server but something an
+    // administrator must mend (a damaged table or file record, a missing
+    // right); it is told at error priority on every failing pass.
+    bool Damaged = false;
 };
 
 class TShipper {
@@ -59,6 +63,8 @@ class TShipper {
         // A wait this long for the server is told of in the journal, with
         // what is waited for.
         std::chrono::milliseconds WarnAfter{30000};
+        // How soon a failure that needs mending is told again.
+        std::chrono::milliseconds RepeatAfter{60000};
     };
 
     explicit TShipper(TDbConfig config);

@@ -66,10 +66,11 @@ TRun Report(const std::vector<std::string>& args, const TTempDir& dir,
 class DbReport : public ::testing::Test {
   protected:
     void SetUp() override { conn = FreshDatabase(); }
-    void Ship(const std::string& site, const std::string& bytes) {
+    // Ships as the role the connection string names, or as role.
+    void Ship(const std::string& site, const std::string& bytes, const std::string& role = "") {
         const std::string path = dir.File(site + ".txt");
         WriteFile(path, bytes);
-        TShipper shipper({conn, site});
+        TShipper shipper({conn + (role.empty() ? "" : " user=" + role), site});
         const TShipResult r = shipper.ShipPending({path, "QTV610", "4321"});
         ASSERT_EQ(r.State, TShipState::CaughtUp) << r.Error;
     }
@@ -257,6 +258,70 @@ TEST_F(DbReport, NoMessageShowsAPassword) {
         for (const std::string& text : {error, run.Err})
             EXPECT_EQ(text.find("cr3t"), std::string::npos) << text;
     }
+}
+
+TEST_F(DbReport, EachOfficeReachesItsOwnRowsOnlyAndAReaderOnlyReads) {
+    const std::string db = conn.substr(conn.find("dbname=") + 7);
+    const std::string call = "05-03-2007 14:02:07   00:01:35   12( 121)     200     5551234";
+    Cluster().Psql(db,
+                   "CREATE ROLE office_a LOGIN; CREATE ROLE office_b LOGIN;"
+                   " CREATE ROLE accountant LOGIN");
+    // An office may not make the schema, and is told who does.
+    WriteFile(dir.File("A.txt"), Lines({call}));
+    const TShipResult refused =
+        TShipper({conn + " user=office_a", "A"}).ShipPending({dir.File("A.txt"), "QTV610", "1"});
+    EXPECT_NE(refused.Error.find("permission denied for database"), std::string::npos);
+    EXPECT_NE(refused.Error.find("tallyphon-report --db СТРОКА --create-schema"), std::string::npos)
+        << refused.Error;
+    ASSERT_EQ(Report({"--db", conn, "--create-schema"}, dir).Status, 0);
+    Cluster().Psql(db,
+                   "GRANT tallyphon_office TO office_a, office_b;"
+                   " GRANT tallyphon_reader TO accountant;"
+                   " INSERT INTO tallyphon.offices VALUES ('A', 'office_a'), ('B', 'office_b')");
+    Ship("A", Lines({call}), "office_a");
+    Ship("B", Lines({call, call}), "office_b");
+    const struct {
+        const char* role;
+        const char* sql;
+        const char* result;
+    } rows[] = {
+        {"office_a", "SELECT string_agg(site, ',') FROM tallyphon.calls", "A\n"},
+        {"office_a", "SELECT site FROM tallyphon.offices", "A\n"},
+        {"office_a",
+         "WITH u AS (UPDATE tallyphon.files SET shipped_offset = 0 WHERE site = 'B'"
+         " RETURNING 1) SELECT count(*) FROM u",
+         "0\n"},
+        {"office_a",
+         "WITH u AS (UPDATE tallyphon.sites SET shipped_calls = 0 WHERE site = 'B'"
+         " RETURNING 1) SELECT count(*) FROM u",
+         "0\n"},
+        {"office_a", "UPDATE tallyphon.calls SET duration = 0",
+         "permission denied for table calls"},
+        {"office_a", "DELETE FROM tallyphon.files", "permission denied for table files"},
+        {"office_a", "INSERT INTO tallyphon.sites (site) VALUES ('B')",
+         "violates row-level security policy"},
+        {"office_a", "DROP TABLE tallyphon.calls", "must be owner of table calls"},
+        {"office_a", "DROP SCHEMA tallyphon CASCADE", "must be owner of schema tallyphon"},
+        {"accountant", "SELECT string_agg(site, ',' ORDER BY site) FROM tallyphon.calls",
+         "A,B,B\n"},
+        {"accountant", "INSERT INTO tallyphon.offices VALUES ('C', 'c')",
+         "permission denied for table offices"},
+        {"accountant", "TRUNCATE tallyphon.calls", "permission denied for table calls"},
+    };
+    for (const auto& row : rows) {
+        std::string out;
+        try {
+            out = Cluster().Psql(db, std::string("SET ROLE ") + row.role + "; " + row.sql);
+        } catch (const std::exception& e) {
+            out = e.what();
+        }
+        EXPECT_NE(out.find(row.result), std::string::npos) << row.sql << "\n" << out;
+    }
+    // The schema being current, an office ships without making anything.
+    Ship("A", Lines({call, call}), "office_a");
+    EXPECT_EQ(
+        Cluster().Psql(db, "SELECT site, count(*) FROM tallyphon.calls GROUP BY 1 ORDER BY 1"),
+        "A|2\nB|2\n");
 }
 
 }  // namespace
