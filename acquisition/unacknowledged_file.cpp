@@ -93,17 +93,8 @@ std::map<int, TUnacknowledged> TUnacknowledgedFile::Load() const {
     if (!file.IsOpen() || fstat(file.Get(), &st) != 0 || !S_ISREG(st.st_mode) ||
         st.st_size > static_cast<off_t>(kMaxFileSize))
         return {};
-    std::string text(kMaxFileSize + 1, '\0');
-    size_t got = 0;
-    for (;;) {
-        const ssize_t n = ::read(file.Get(), &text[got], text.size() - got);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return {};
-        if (n == 0) break;
-        got += static_cast<size_t>(n);
-        if (got > kMaxFileSize) return {};
-    }
-    text.resize(got);
+    std::string text;
+    if (!ReadAtMost(file.Get(), kMaxFileSize, text) || text.size() > kMaxFileSize) return {};
     std::string_view rest(text);
     if (rest.substr(0, kHeader.size()) != kHeader) return {};
     rest.remove_prefix(kHeader.size());

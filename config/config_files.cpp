@@ -222,19 +222,11 @@ TConfigResult ReadOutConfigFile(TSettings& s) {
     }
     TFd file(OpenForReading(path));
     if (!file.IsOpen() || !IsRegular(file.Get(), st)) return TConfigResult::Failed;
-    // One byte more than is accepted tells an oversized file, however much
-    // it holds; the size the file claims is not trusted.
-    std::string text(kMaxOutConfigSize + 1, '\0');
-    size_t length = 0;
-    while (length < text.size()) {
-        const ssize_t n = ::read(file.Get(), text.data() + length, text.size() - length);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return TConfigResult::Failed;
-        if (n == 0) break;
-        length += static_cast<size_t>(n);
-    }
-    if (length > kMaxOutConfigSize) return TConfigResult::Failed;
-    ApplyOutConfig(s, std::string_view(text.data(), length));
+    // The size the file claims is not trusted.
+    std::string text;
+    if (!ReadAtMost(file.Get(), kMaxOutConfigSize, text) || text.size() > kMaxOutConfigSize)
+        return TConfigResult::Failed;
+    ApplyOutConfig(s, text);
     return TConfigResult::Done;
 }
 
