@@ -1,6 +1,5 @@
-// The call-log file: its title block and line layouts, appending to it, and
-// the record callback's file part with the lines that could not be written
-// yet.
+// Writing the call-log file: appending lines to it, and the record
+// callback's file part with the lines that could not be written yet.
 #pragma once
 
 #include <boost/shared_ptr.hpp>
@@ -15,34 +14,13 @@
 #include <vector>
 
 #include "acquisition/unacknowledged_file.h"
+#include "base/disk_sync.h"
 #include "base/fd.h"
+#include "calllog/call_line.h"
 #include "link/low_level.h"
 
-// Second title line: the column heads.
-extern const char* const kColumnLine;
 // Lines held by the main window's list before it is emptied.
 constexpr int kMaxListLines = 20000;
-
-// The two title lines of one reading run (UTF-8).
-struct TCallLogTitle {
-    std::string TitleLine;
-    std::string ColumnLine;
-};
-
-// "       Данные на  DD-MM-YYYY hh:mm:ss " for the exchange clock (UTF-8).
-std::string TitleText(const TDateTimeParts& clock);
-// The title of a reading run from the exchange's clock.
-TCallLogTitle BuildTitle(const TDateTimeParts& clock);
-
-// The length of the title block (Windows-1251, CR LF ends, possibly after
-// an empty line) that bytes begin with; 0 when they begin with anything
-// else.
-size_t TitleBlockLength(std::string_view bytes);
-
-// The call line of record (UTF-8, no line end): the fixed-column standard
-// layout, or with altFormat the nine semicolon-separated fields.
-std::string FormatCallLine(const TRecord& record, bool altFormat, const std::string& modelName,
-                           const std::string& serialNumber);
 
 enum class TCallLogResult { Written, Failed };
 // How a write to the call-log file went, with errno of the call that failed
@@ -158,7 +136,6 @@ class TCallLog : public IUnacknowledgedStore {
         bool Title = false;
     };
     struct TBatch;
-    class TDiskSync;
 
     void Step(TCallLogStep step) const;
     // Starts writing the waiting lines.

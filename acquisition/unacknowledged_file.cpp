@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <string_view>
 
-#include "acquisition/call_log.h"
+#include "calllog/call_line.h"
 
 namespace {
 

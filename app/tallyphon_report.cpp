@@ -18,10 +18,10 @@
 #include <QGuiApplication>
 
 #include "base/staged_files.h"
+#include "calllog/calllog_loader.h"
 #include "db/db_config.h"
 #include "db/db_report.h"
 #include "db/schema.h"
-#include "reports/calllog_loader.h"
 #include "reports/directory.h"
 #include "reports/output_clash.h"
 #include "reports/period.h"

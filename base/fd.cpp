@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 
 TFd::~TFd() {
     if (fd_ >= 0) ::close(fd_);
@@ -180,6 +181,74 @@ TFd OpenToAppend(const std::string& path, mode_t mode, TAppendOpen& result) {
 
 namespace {
 
+// OpenToAppend, with why and err as OpenToAppendTwice tells them.
+TFd OpenToAppendSaying(const std::string& path, mode_t mode, std::string& why, int& err) {
+    TAppendOpen how = TAppendOpen::Failed;
+    TFd file = OpenToAppend(path, mode, how);
+    err = how == TAppendOpen::Failed ? errno : 0;
+    switch (how) {
+        case TAppendOpen::Opened:
+            why.clear();
+            break;
+        case TAppendOpen::LinkRefused:
+            why = RefusedLinkText(path);
+            break;
+        case TAppendOpen::NotAFile:
+            why = "\"" + path + "\" не является обычным файлом.";
+            break;
+        case TAppendOpen::Failed:
+            why = "\"" + path + "\": " + std::strerror(err);
+            break;
+    }
+    return file;
+}
+
+}  // namespace
+
+TFd OpenToAppendTwice(const std::string& path, mode_t mode, bool& retried, std::string& why,
+                      int& err) {
+    retried = false;
+    TFd file = OpenToAppendSaying(path, mode, why, err);
+    if (!file.IsOpen()) {
+        file = OpenToAppendSaying(path, mode, why, err);
+        retried = file.IsOpen();
+    }
+    return file;
+}
+
+bool AppendOrTakeBack(int fd, std::string_view bytes, off_t size) {
+    if (WriteAll(fd, bytes.data(), bytes.size())) return true;
+    const int e = errno;
+    if (size >= 0 && ::ftruncate(fd, size) != 0) {
+        // Nothing more can be done: the caller keeps the bytes to write again.
+    }
+    errno = e;
+    return false;
+}
+
+bool AppendToFile(const std::string& path, std::string_view bytes, std::string_view leadOnRetry,
+                  std::string& why, int& err) {
+    bool retried = false;
+    TFd file = OpenToAppendTwice(path, 0644, retried, why, err);
+    if (!file.IsOpen()) return false;
+    std::string lead = retried ? std::string(leadOnRetry) : std::string();
+    struct stat st {};
+    const off_t size = ::fstat(file.Get(), &st) == 0 ? st.st_size : -1;
+    const bool ok = AppendOrTakeBack(file.Get(), lead.append(bytes), size);
+    if (!ok) {
+        err = errno;
+        why = std::strerror(err);
+    }
+    if (file.Close()) return ok;
+    if (ok) {
+        err = errno;
+        why = std::strerror(err);
+    }
+    return false;
+}
+
+namespace {
+
 // Six characters that are hard to guess. Without random bytes from the
 // kernel the clock serves: a guessed name can only make Open try another.
 std::string RandomSuffix() {
@@ -199,14 +268,16 @@ std::string RandomSuffix() {
     return suffix;
 }
 
-// Forces a rename in dir to the disk. A file system that cannot do it has
-// the file renamed all the same, so a failure is not reported.
-void SyncDirectory(const std::string& dir) {
-    TFd d(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (d.IsOpen()) ::fsync(d.Get());
-}
-
 }  // namespace
+
+void SyncDirectoryOf(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    const std::string dir = slash == std::string::npos ? "."
+                            : slash == 0               ? "/"
+                                                       : path.substr(0, slash);
+    TFd d(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (d.IsOpen()) static_cast<void>(::fsync(d.Get()));
+}
 
 TReplacingFile::~TReplacingFile() {
     Discard();
@@ -252,8 +323,7 @@ bool TReplacingFile::Commit() {
         return false;
     }
     temporary_.clear();
-    const size_t slash = target_.rfind('/');
-    SyncDirectory(slash == std::string::npos ? "." : slash == 0 ? "/" : target_.substr(0, slash));
+    SyncDirectoryOf(target_);
     return true;
 }
 

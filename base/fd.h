@@ -88,6 +88,24 @@ enum class TAppendOpen {
 // tells why for Failed.
 TFd OpenToAppend(const std::string& path, mode_t mode, TAppendOpen& result);
 
+// Opens path as OpenToAppend does, and tries a first open that fails once
+// more: retried tells that the descriptor came from the second. On failure
+// why says so in words (UTF-8, naming path) and err is errno of the call
+// that failed (0 for a file refused for its kind or its link).
+TFd OpenToAppendTwice(const std::string& path, mode_t mode, bool& retried, std::string& why,
+                      int& err);
+// Writes bytes at the end of fd, whose file had size bytes before (-1 where
+// it cannot be cut, as a device): a write that fails is cut back off, so
+// that the file never keeps part of them. False, with errno, on failure.
+bool AppendOrTakeBack(int fd, std::string_view bytes, off_t size);
+// Appends bytes to path (created with mode 0644) whole or not at all:
+// opened by OpenToAppendTwice, written by AppendOrTakeBack, closed. After a
+// second open leadOnRetry goes first, as the file may then end inside
+// somebody else's write. False with why and err as OpenToAppendTwice gives
+// them, or of the write or the close that failed.
+bool AppendToFile(const std::string& path, std::string_view bytes, std::string_view leadOnRetry,
+                  std::string& why, int& err);
+
 // A new file made beside a target and renamed over it once written whole:
 // a reader finds the old contents or the new, never a part of them, and
 // whatever stands at the target's name (a symbolic link included) is
@@ -125,3 +143,8 @@ class TReplacingFile {
 // Replaces target by a file holding exactly bytes, through TReplacingFile.
 // True when done; false, with errno, when target is as it was.
 bool ReplaceFile(const std::string& target, std::string_view bytes, mode_t mode = 0666);
+
+// Forces the directory that holds path to the disk, so that a name just
+// made or renamed in it lasts. A file system that cannot do it keeps the
+// name all the same, so a failure is not reported.
+void SyncDirectoryOf(const std::string& path);

@@ -6,8 +6,8 @@
 #include <pqxx/result>
 #include <pqxx/transaction>
 
+#include "calllog/report_datetime.h"
 #include "db/schema.h"
-#include "reports/report_datetime.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "reports/calllog_loader.h"
+#include "calllog/calllog_loader.h"
 #include "reports/period.h"
 #include "reports/report_model.h"
 

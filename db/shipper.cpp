@@ -19,8 +19,8 @@
 #include "base/cp1251.h"
 #include "base/fd.h"
 #include "base/message_seam.h"
+#include "calllog/calllog_loader.h"
 #include "db/schema.h"
-#include "reports/calllog_loader.h"
 
 namespace {
 

@@ -14,8 +14,8 @@
 
 #include <string>
 
+#include "calllog/file_result.h"
 #include "reports/bill.h"
-#include "reports/file_result.h"
 #include "reports/report_export.h"
 
 class QPagedPaintDevice;

@@ -8,7 +8,7 @@
 
 #include "base/cp1251.h"
 #include "base/fd.h"
-#include "reports/calllog_loader.h"
+#include "calllog/calllog_loader.h"
 
 namespace {
 

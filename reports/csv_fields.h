@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "reports/file_result.h"
+#include "calllog/file_result.h"
 
 struct TCsvRecord {
     int Line = 0;  // the line the record starts on, from 1

@@ -6,7 +6,7 @@
 #include <unordered_map>
 #include <utility>
 
-#include "reports/report_datetime.h"
+#include "calllog/report_datetime.h"
 #include "reports/report_grids.h"
 #include "reports/report_sort.h"
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "reports/file_result.h"
+#include "calllog/file_result.h"
 
 class TStagedFiles;
 

@@ -3,8 +3,8 @@
 #include <cmath>
 #include <utility>
 
+#include "calllog/report_datetime.h"
 #include "reports/bill.h"
-#include "reports/report_datetime.h"
 #include "reports/report_export.h"
 
 const char* const kSiteHeader = "Площадка";

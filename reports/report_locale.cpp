@@ -3,7 +3,7 @@
 #include <QDate>
 #include <QLocale>
 
-#include "reports/report_datetime.h"
+#include "calllog/report_datetime.h"
 
 TDateText SystemShortDate() {
     const QLocale locale = QLocale::system();

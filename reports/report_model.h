@@ -10,7 +10,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "reports/calllog_loader.h"
+#include "calllog/calllog_loader.h"
 #include "reports/types_rep.h"
 
 // The calls of one office in a report that covers several (from the

@@ -9,8 +9,8 @@
 #include <utility>
 
 #include "base/fd.h"
+#include "calllog/report_datetime.h"
 #include "reports/bill_print.h"
-#include "reports/report_datetime.h"
 #include "reports/report_sheets.h"
 #include "reports/report_workbook.h"
 

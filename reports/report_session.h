@@ -11,8 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include "calllog/calllog_loader.h"
 #include "reports/bill.h"
-#include "reports/calllog_loader.h"
 #include "reports/report_export.h"
 #include "reports/report_grids.h"
 #include "reports/report_model.h"

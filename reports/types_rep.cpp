@@ -2,12 +2,6 @@
 
 #include <cstdio>
 
-#include "reports/report_datetime.h"
-
-double TExtStr_rep::Duration() const {
-    return EncodeRepDateTime(1900, 1, 1, DurHour(), DurMin(), DurSec());
-}
-
 void TTraffic_rep::SetMin(int64_t& hours, uint32_t& minutes, uint32_t v) {
     minutes = v;
     if (v >= 60) {

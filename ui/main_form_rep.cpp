@@ -35,9 +35,9 @@
 
 #include "base/free_memory.h"
 #include "base/message_seam.h"
+#include "calllog/calllog_loader.h"
 #include "db/db_config.h"
 #include "db/db_report.h"
-#include "reports/calllog_loader.h"
 #include "reports/directory.h"
 #include "reports/report_charts.h"
 #include "reports/report_export.h"

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "acquisition/call_log.h"
 #include "base/cp1251.h"
+#include "calllog/call_line.h"
 #include "link/low_level.h"
 #include "tests/common/test_support.h"
 

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include "reports/calllog_loader.h"
+#include "calllog/calllog_loader.h"
 #include "tests/fuzz/fuzz_dir.h"
 #include "tests/fuzz/fuzz_require.h"
 

@@ -4,8 +4,8 @@
 #include <string_view>
 #include <vector>
 
+#include "calllog/report_datetime.h"
 #include "reports/bill.h"
-#include "reports/report_datetime.h"
 #include "reports/report_model.h"
 #include "tests/common/test_support.h"
 #include "tools/gen_calllog/calllog_gen.h"

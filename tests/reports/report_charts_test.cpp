@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <string>
 
-#include "reports/calllog_loader.h"
+#include "calllog/calllog_loader.h"
 #include "reports/report_charts.h"
 
 namespace {

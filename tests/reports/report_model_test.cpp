@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <random>
 #include <string>
 #include <tuple>
@@ -8,7 +9,10 @@
 
 #include "reports/report_model.h"
 #include "reports/report_sort.h"
+#include "tests/common/test_support.h"
 #include "tests/reports/call_line.h"
+
+using namespace testing_support;
 
 namespace {
 
@@ -293,6 +297,36 @@ TEST(Query, SelectionRules) {
         EXPECT_EQ(rows, c.rows) << "[" << c.number << "] [" << c.prefix << "] " << c.byProgrammed;
     }
     EXPECT_TRUE(SelectLines(TStrList_rep<TExtStr_rep>(), "", "", true).empty());
+}
+
+// A file the model loads: its lines, or why nothing changed.
+TEST(LineSplitting, TitleOnlyFileCountsTwoLines) {
+    TReportModel model;
+    model.LoadText(TitleLine(2007, 3, 5, 9, 7, 3) + "\r\n" + ColumnLine() + "\r\n");
+    EXPECT_EQ(model.LineCountCaption(), "Кол-во строк: 2");
+    EXPECT_EQ(model.LineList().Count(), 0u);
+    model.BuildLists();
+    EXPECT_EQ(model.ALList().Count(), 0u);
+    EXPECT_EQ(model.SLList().Count(), 0u);
+}
+
+TEST(FileReader, UnreadableFileLeavesTheModelAsItWas) {
+    TTempDir dir;
+    TReportModel model;
+    model.LoadText(CallLine(123, "121", "200", "5551234"));
+    model.BuildLists();
+    const std::pair<std::string, int> unreadable[] = {
+        {dir.File("missing.txt"), ENOENT}, {dir.Path(), EISDIR}, {"/dev/zero", EINVAL}};
+    for (const auto& [path, error] : unreadable)  // /dev/zero would never end
+        EXPECT_EQ(model.LoadFile(path), (TFileResult{TFileStatus::CannotOpen, error})) << path;
+    EXPECT_EQ(model.LineCount(), 1u);
+    EXPECT_EQ(model.LineList().Count(), 1u);
+    EXPECT_EQ(model.ALList().Count(), 1u);
+
+    WriteFile(dir.File("empty.txt"), "");
+    EXPECT_TRUE(model.LoadFile(dir.File("empty.txt")).Ok());
+    EXPECT_EQ(model.LineCountCaption(), "Кол-во строк: 0");
+    EXPECT_EQ(model.LineList().Count(), 0u);
 }
 
 }  // namespace

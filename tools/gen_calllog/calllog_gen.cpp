@@ -3,9 +3,9 @@
 #include <cmath>
 #include <cstdio>
 
-#include "acquisition/call_log.h"
 #include "base/calendar.h"
 #include "base/cp1251.h"
+#include "calllog/call_line.h"
 
 std::string FormatStandardLine(const TGenCall& c, const std::string& model) {
     // The program's own writer, so that what the reports read back is what

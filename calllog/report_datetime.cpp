@@ -1,4 +1,4 @@
-#include "reports/report_datetime.h"
+#include "calllog/report_datetime.h"
 
 #include <cmath>
 #include <cstdint>

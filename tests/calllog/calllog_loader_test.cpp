@@ -5,9 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "reports/calllog_loader.h"
-#include "reports/report_datetime.h"
-#include "reports/report_model.h"
+#include "calllog/calllog_loader.h"
+#include "calllog/report_datetime.h"
 #include "tests/common/test_support.h"
 #include "tests/reports/call_line.h"
 #include "tools/gen_calllog/calllog_gen.h"
@@ -162,16 +161,6 @@ TEST(LineSplitting, EndsAreCrLfLfOrCr) {
     EXPECT_EQ(content.LineList[2].HwLine, "3");
 }
 
-TEST(LineSplitting, TitleOnlyFileCountsTwoLines) {
-    TReportModel model;
-    model.LoadText(TitleLine(2007, 3, 5, 9, 7, 3) + "\r\n" + ColumnLine() + "\r\n");
-    EXPECT_EQ(model.LineCountCaption(), "Кол-во строк: 2");
-    EXPECT_EQ(model.LineList().Count(), 0u);
-    model.BuildLists();
-    EXPECT_EQ(model.ALList().Count(), 0u);
-    EXPECT_EQ(model.SLList().Count(), 0u);
-}
-
 // The file reader works in blocks; it must give exactly what reading the
 // whole text at once gives, wherever a line end falls.
 TEST(FileReader, BlockBoundariesChangeNothing) {
@@ -236,25 +225,6 @@ TEST(FileReader, BinaryGarbageLoadsWithoutHarm) {
     EXPECT_EQ(content.LineCount, ReadCallLogText(text).LineCount);
     ASSERT_GE(content.LineList.Count(), 1u);
     EXPECT_EQ(content.LineList[content.LineList.Count() - 1].HwLine, "123");
-}
-
-TEST(FileReader, UnreadableFileLeavesTheModelAsItWas) {
-    TTempDir dir;
-    TReportModel model;
-    model.LoadText(kGood);
-    model.BuildLists();
-    const std::pair<std::string, int> unreadable[] = {
-        {dir.File("missing.txt"), ENOENT}, {dir.Path(), EISDIR}, {"/dev/zero", EINVAL}};
-    for (const auto& [path, error] : unreadable)  // /dev/zero would never end
-        EXPECT_EQ(model.LoadFile(path), (TFileResult{TFileStatus::CannotOpen, error})) << path;
-    EXPECT_EQ(model.LineCount(), 1u);
-    EXPECT_EQ(model.LineList().Count(), 1u);
-    EXPECT_EQ(model.ALList().Count(), 1u);
-
-    WriteFile(dir.File("empty.txt"), "");
-    EXPECT_TRUE(model.LoadFile(dir.File("empty.txt")).Ok());
-    EXPECT_EQ(model.LineCountCaption(), "Кол-во строк: 0");
-    EXPECT_EQ(model.LineList().Count(), 0u);
 }
 
 // Lines the generator writes read back into the same fields.

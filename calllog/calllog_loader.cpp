@@ -1,4 +1,4 @@
-#include "reports/calllog_loader.h"
+#include "calllog/calllog_loader.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -11,7 +11,7 @@
 
 #include "base/cp1251.h"
 #include "base/fd.h"
-#include "reports/report_datetime.h"
+#include "calllog/report_datetime.h"
 
 namespace {
 
