@@ -18,17 +18,17 @@
 #include <QGuiApplication>
 
 #include "base/staged_files.h"
+#include "billing/directory.h"
+#include "billing/period.h"
+#include "billing/tariffs.h"
 #include "calllog/calllog_loader.h"
 #include "db/db_config.h"
 #include "db/db_report.h"
 #include "db/schema.h"
-#include "reports/directory.h"
 #include "reports/output_clash.h"
-#include "reports/period.h"
 #include "reports/report_export.h"
 #include "reports/report_locale.h"
 #include "reports/report_session.h"
-#include "reports/tariffs.h"
 
 namespace {
 
@@ -389,14 +389,18 @@ int main(int argc, char** argv) {
     // The tables first: a refused one must leave every output as it was.
     auto tariffs = std::make_shared<TTariffs>();
     auto directory = std::make_shared<TDirectory>();
-    std::string refusal;
-    if (args.Tariffs && !tariffs->Load(*args.Tariffs, refusal)) {
-        std::cerr << "tallyphon-report: " << *args.Tariffs << ": " << refusal << "\n";
-        return kUsageError;
+    if (args.Tariffs) {
+        if (const TBillingResult loaded = tariffs->Load(*args.Tariffs); !loaded.Ok()) {
+            std::cerr << "tallyphon-report: " << *args.Tariffs << ": " << loaded.Message << "\n";
+            return kUsageError;
+        }
     }
-    if (args.Subscribers && !directory->Load(*args.Subscribers, refusal)) {
-        std::cerr << "tallyphon-report: " << *args.Subscribers << ": " << refusal << "\n";
-        return kUsageError;
+    if (args.Subscribers) {
+        if (const TBillingResult loaded = directory->Load(*args.Subscribers); !loaded.Ok()) {
+            std::cerr << "tallyphon-report: " << *args.Subscribers << ": " << loaded.Message
+                      << "\n";
+            return kUsageError;
+        }
     }
     TReportSession session(SystemShortDate());
     // A bill alone needs the calls, not the subscriber-line and trunk lists.

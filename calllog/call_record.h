@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <iterator>
 #include <memory>
+#include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -20,8 +22,9 @@
 struct TExtStr_rep {
     double StartTime = 0;     // days since 30 December 1899, time of day as fraction
     int32_t DurTotalSec = 0;  // below a day: the loader takes no other
-    // The call's rate among the loaded tariffs' rates; -1 when it has none
-    // (incoming, no rate applies, or no tariffs loaded).
+    // The call's rate among the loaded tariffs' rates, as billing's
+    // RateCalls marks it; -1 when it has none (incoming, no rate applies,
+    // or no tariffs loaded).
     int32_t Rate = -1;
     TRepShortText HwLine;   // hardware subscriber-line number
     TRepShortText PrgLine;  // programmed subscriber number, blanks removed
@@ -36,6 +39,19 @@ struct TExtStr_rep {
     double Duration() const;
 };
 static_assert(sizeof(TExtStr_rep) <= 56, "a call stays within 56 bytes");
+
+// The calls of one office in a report that covers several (from the
+// database): its name and the index in LineList of its first call. An
+// office's calls follow one another, so a call takes no room for its office.
+struct TSiteSpan {
+    std::string Site;
+    size_t First = 0;
+};
+
+// The key of a list entry of an office: text alone when site is empty (a
+// report of one office), else both, so that the offices' line and trunk
+// numbers stay their own.
+std::string ListKey(std::string_view site, std::string_view text);
 
 // Ordered list of records that owns them. Records are kept in blocks so that
 // appending a million of them costs few allocations and a record never

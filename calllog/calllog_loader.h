@@ -9,8 +9,8 @@
 #include <string_view>
 
 #include "base/fd.h"
+#include "base/file_result.h"
 #include "calllog/call_record.h"
-#include "calllog/file_result.h"
 
 // A call-log line is a few hundred bytes at most; a longer one is no call,
 // and keeping it whole would let one line take as much memory as the file.

@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "billing/period.h"
 #include "calllog/calllog_loader.h"
-#include "reports/period.h"
 #include "reports/report_model.h"
 
 // Where a report's calls come from: the database and its offices.

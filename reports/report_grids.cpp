@@ -3,8 +3,9 @@
 #include <cmath>
 #include <utility>
 
+#include "billing/bill.h"
+#include "billing/rating.h"
 #include "calllog/report_datetime.h"
-#include "reports/bill.h"
 #include "reports/report_export.h"
 
 const char* const kSiteHeader = "Площадка";
@@ -200,15 +201,9 @@ std::vector<std::string> TCallGrid::RowOf(size_t row, std::array<std::string, 7>
         texts.resize(texts.size() + 2);
         return texts;
     }
-    const std::vector<TRate>& rates = billing_->Tariffs->Rates();
-    const TRate* rate = nullptr;
-    if (!billing_->Rated)
-        rate = RateCall(*billing_->Tariffs, *rec).Rate;
-    else if (rec->Rate >= 0 && static_cast<size_t>(rec->Rate) < rates.size())
-        rate = &rates[static_cast<size_t>(rec->Rate)];
-    texts.emplace_back(rate ? rate->Zone : kNoTariffZone);
-    texts.push_back(rate ? KopecksText(CostKopecks(*rate, BilledSeconds(*rate, rec->DurTotalSec)))
-                         : std::string());
+    const TCallRating rating = RatingOf(*billing_->Tariffs, *rec);
+    texts.emplace_back(rating.Rate ? rating.Rate->Zone : kNoTariffZone);
+    texts.push_back(rating.Rate ? KopecksText(rating.Cost) : std::string());
     return texts;
 }
 

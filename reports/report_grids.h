@@ -15,9 +15,9 @@
 #include <unordered_map>
 #include <vector>
 
-#include "reports/directory.h"
+#include "billing/directory.h"
+#include "billing/tariffs.h"
 #include "reports/report_model.h"
-#include "reports/tariffs.h"
 
 // The header of the first column of every grid of a report that covers
 // several offices: the office's name.
@@ -43,8 +43,8 @@ struct TCostSum {
 struct TBilling {
     std::shared_ptr<const TTariffs> Tariffs;      // null: no zones nor costs
     std::shared_ptr<const TDirectory> Directory;  // null: no names
-    // Whether the calls' Rate indexes are those of Tariffs and the sums
-    // below are made; else each row is rated when asked.
+    // Whether the sums below are made. The calls' Rate indexes are those
+    // of Tariffs whenever the grids show them.
     bool Rated = false;
     // Of the calls shown in the lists, by hardware number and by trunk.
     std::unordered_map<std::string, TCostSum> ByLine;

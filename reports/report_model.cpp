@@ -71,14 +71,6 @@ void SortBySite(TStrList_rep<Entry>& list, Less less) {
 
 }  // namespace
 
-std::string ListKey(std::string_view site, std::string_view text) {
-    if (site.empty()) return std::string(text);
-    std::string key(site);
-    key += '\x1f';  // no office's name holds a control character
-    key += text;
-    return key;
-}
-
 const std::string& TReportModel::SiteOf(size_t index) const {
     static const std::string kNone;
     const auto after =

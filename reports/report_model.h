@@ -13,19 +13,6 @@
 #include "calllog/calllog_loader.h"
 #include "reports/types_rep.h"
 
-// The calls of one office in a report that covers several (from the
-// database): its name and the index in LineList of its first call. An
-// office's calls follow one another, so a call takes no room for its office.
-struct TSiteSpan {
-    std::string Site;
-    size_t First = 0;
-};
-
-// The key of a list entry of an office: text alone when site is empty (a
-// report of one office), else both, so that the offices' line and trunk
-// numbers stay their own.
-std::string ListKey(std::string_view site, std::string_view text);
-
 // Sort orders of the subscriber-line list (ascending).
 enum class TALSortKey { HwLine, PrgLine, OutTraffic, InTraffic, TotalTraffic };
 // Sort orders of the trunk list (ascending).

@@ -9,8 +9,9 @@
 #include <utility>
 
 #include "base/fd.h"
+#include "billing/bill_print.h"
+#include "billing/rating.h"
 #include "calllog/report_datetime.h"
-#include "reports/bill_print.h"
 #include "reports/report_sheets.h"
 #include "reports/report_workbook.h"
 
@@ -27,15 +28,10 @@ std::string DayText(int32_t day) {
 void SumCosts(const TReportModel& model, const TTariffs& tariffs, const TPeriod& period,
               TBilling& billing) {
     const TStrList_rep<TExtStr_rep>& lines = model.LineList();
-    const std::vector<TRate>& rates = tariffs.Rates();
     for (size_t i = 0; i < lines.Count(); ++i) {
         const TExtStr_rep& line = lines[i];
         if (line.ExtNumber.view().empty() || !period.Holds(line.StartTime)) continue;
-        int64_t cost = 0;
-        if (line.Rate >= 0 && static_cast<size_t>(line.Rate) < rates.size()) {
-            const TRate& rate = rates[static_cast<size_t>(line.Rate)];
-            cost = CostKopecks(rate, BilledSeconds(rate, line.DurTotalSec));
-        }
+        const int64_t cost = RatingOf(tariffs, line).Cost;
         const std::string& site = model.SiteOf(i);
         for (TCostSum* sum : {&billing.ByLine[ListKey(site, line.HwLine)],
                               &billing.ByTrunk[ListKey(site, line.Trunk)]}) {
@@ -132,19 +128,15 @@ TReportView TReportSession::Prepare(const TBillingSetup& setup) const {
 void TReportSession::Apply(TReportView&& view) {
     setup_ = std::move(view.Setup);
     // Each call is rated once per load and tariff table, on this thread,
-    // which alone reads the rates while no view is being made.
-    if (view.Billing && setup_.Tariffs && setup_.RateCalls) {
+    // which alone reads the rates while no view is being made; the grids,
+    // their sums and the bill all take that rating.
+    if (view.Billing && setup_.Tariffs) {
         if (ratedBy_ != setup_.Tariffs) {
-            const std::vector<TRate>& rates = setup_.Tariffs->Rates();
-            TStrList_rep<TExtStr_rep>& calls = lists_->Calls();
-            for (size_t i = 0; i < calls.Count(); ++i) {
-                TExtStr_rep& call = calls[i];
-                const TRate* rate = RateCall(*setup_.Tariffs, call).Rate;
-                call.Rate = rate ? static_cast<int32_t>(rate - rates.data()) : -1;
-            }
+            RateCalls(*setup_.Tariffs, lists_->Calls());
             ratedBy_ = setup_.Tariffs;
         }
-        if (!view.Billing->Rated) SumCosts(*lists_, *setup_.Tariffs, setup_.Period, *view.Billing);
+        if (setup_.RateCalls && !view.Billing->Rated)
+            SumCosts(*lists_, *setup_.Tariffs, setup_.Period, *view.Billing);
     }
     billing_ = std::move(view.Billing);
     periodLists_ = std::move(view.Lists);

@@ -11,8 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include "billing/bill.h"
 #include "calllog/calllog_loader.h"
-#include "reports/bill.h"
 #include "reports/report_export.h"
 #include "reports/report_grids.h"
 #include "reports/report_model.h"
@@ -37,8 +37,9 @@ struct TBillingSetup {
     std::shared_ptr<const TTariffs> Tariffs;      // null: no costs
     std::shared_ptr<const TDirectory> Directory;  // null: no names
     TPeriod Period;
-    // Whether the grids show zones and costs, for which every call is
-    // rated; a bill alone rates its own calls.
+    // Whether the costs are summed per line and trunk for the grids; a
+    // caller that wants the bill alone spares the sums. The calls are
+    // rated whenever there are tariffs, once, for the grids and the bill.
     bool RateCalls = true;
 };
 

@@ -19,7 +19,7 @@
 #include <QVBoxLayout>
 
 #include "base/message_seam.h"
-#include "reports/bill_print.h"
+#include "billing/bill_print.h"
 #include "reports/report_export.h"
 #include "ui/run_aside.h"
 

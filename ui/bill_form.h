@@ -8,7 +8,7 @@
 
 #include <QDialog>
 
-#include "reports/bill.h"
+#include "billing/bill.h"
 #include "reports/output_clash.h"
 
 class QLabel;

@@ -35,14 +35,14 @@
 
 #include "base/free_memory.h"
 #include "base/message_seam.h"
+#include "billing/directory.h"
+#include "billing/tariffs.h"
 #include "calllog/calllog_loader.h"
 #include "db/db_config.h"
 #include "db/db_report.h"
-#include "reports/directory.h"
 #include "reports/report_charts.h"
 #include "reports/report_export.h"
 #include "reports/report_locale.h"
-#include "reports/tariffs.h"
 #include "ui/about_form.h"
 #include "ui/bill_form.h"
 #include "ui/charts_form.h"
@@ -927,9 +927,8 @@ std::vector<TNamedFile> TMainForm_rep::Inputs() const {
 
 bool TMainForm_rep::LoadTariffs(const std::string& path) {
     auto tariffs = std::make_shared<TTariffs>();
-    std::string error;
-    if (!tariffs->Load(path, error)) {
-        seam::ShowMessage("Файл тарифов \"" + path + "\" не принят.\n" + error,
+    if (const TBillingResult loaded = tariffs->Load(path); !loaded.Ok()) {
+        seam::ShowMessage("Файл тарифов \"" + path + "\" не принят.\n" + loaded.Message,
                           QApplication::applicationName().toStdString());
         return false;
     }
@@ -941,9 +940,8 @@ bool TMainForm_rep::LoadTariffs(const std::string& path) {
 
 bool TMainForm_rep::LoadDirectory(const std::string& path) {
     auto directory = std::make_shared<TDirectory>();
-    std::string error;
-    if (!directory->Load(path, error)) {
-        seam::ShowMessage("Справочник абонентов \"" + path + "\" не принят.\n" + error,
+    if (const TBillingResult loaded = directory->Load(path); !loaded.Ok()) {
+        seam::ShowMessage("Справочник абонентов \"" + path + "\" не принят.\n" + loaded.Message,
                           QApplication::applicationName().toStdString());
         return false;
     }

@@ -2,7 +2,7 @@
 
 #include <chrono>
 
-#include "reports/bill_print.h"
+#include "billing/bill_print.h"
 
 TBill GeneratedBill(int n) {
     static const char* const zones[] = {"Город", "Межгород", "Мобильные", "Без тарифа"};

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "reports/bill.h"
+#include "billing/bill.h"
 
 // n subscribers in five departments, each with four zones and a total.
 TBill GeneratedBill(int n);

@@ -7,8 +7,8 @@
 #include <string>
 #include <string_view>
 
-#include "reports/directory.h"
-#include "reports/tariffs.h"
+#include "billing/directory.h"
+#include "billing/tariffs.h"
 #include "tests/fuzz/fuzz_require.h"
 
 namespace {
@@ -38,9 +38,10 @@ const TRate* Scan(const TTariffs& t, std::string_view dialled, int weekday, int 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string_view text(reinterpret_cast<const char*>(data), size);
     TTariffs t;
-    std::string error;
-    FuzzRequire(t.Parse("*;Город;1", error), "a one-line table loads");
-    if (!t.Parse(text, error)) {
+    FuzzRequire(t.Parse("*;Город;1").Ok(), "a one-line table loads");
+    if (const TBillingResult parsed = t.Parse(text); !parsed.Ok()) {
+        const std::string& error = parsed.Message;
+        FuzzRequire(parsed.Outcome == TBillingOutcome::Invalid, "text is never unreadable");
         FuzzRequire(t.Rates().size() == 1, "a refused file keeps the table");
         FuzzRequire(error.rfind("Строка ", 0) == 0 || error == "В файле нет ни одной строки тарифа",
                     "a refusal names its line");
@@ -66,7 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
     }
     TDirectory d;
-    if (!d.Parse(text, error))
-        FuzzRequire(error.rfind("Строка ", 0) == 0, "a refusal names its line");
+    if (const TBillingResult parsed = d.Parse(text); !parsed.Ok())
+        FuzzRequire(parsed.Message.rfind("Строка ", 0) == 0, "a refusal names its line");
     return 0;
 }

@@ -11,11 +11,11 @@
 #include <string>
 
 #include "base/cp1251.h"
-#include "reports/directory.h"
-#include "reports/period.h"
+#include "billing/directory.h"
+#include "billing/period.h"
+#include "billing/tariffs.h"
 #include "reports/report_export.h"
 #include "reports/report_session.h"
-#include "reports/tariffs.h"
 #include "tests/common/test_support.h"
 #include "tests/reports/report_sample.h"
 
@@ -243,10 +243,9 @@ TEST(WriteLinesToFile, AFailedExportLeavesTheEarlierFileAsItWas) {
 TEST_F(ReportSession, TablesAddColumnsToTheSheetsAndAPeriodKeepsAQuery) {
     const std::string fixedBefore = Export(TExportKind::Calls);
     auto tariffs = std::make_shared<TTariffs>();
-    std::string error;
-    ASSERT_TRUE(tariffs->Parse("8;Межгород;5,50\n*;Город;1,00;0,10;60;60;5\n", error)) << error;
+    ASSERT_TRUE(tariffs->Parse("8;Межгород;5,50\n*;Город;1,00;0,10;60;60;5\n").Ok());
     auto directory = std::make_shared<TDirectory>();
-    ASSERT_TRUE(directory->Parse("17;Петров П.;Склад\n", error)) << error;
+    ASSERT_TRUE(directory->Parse("17;Петров П.;Склад\n").Ok());
     session.SetTariffs(tariffs);
     session.SetDirectory(directory);
     session.Query("17", "", true);
@@ -273,7 +272,7 @@ TEST_F(ReportSession, TablesAddColumnsToTheSheetsAndAPeriodKeepsAQuery) {
 
     // Another table rates every call again.
     auto flat = std::make_shared<TTariffs>();
-    ASSERT_TRUE(flat->Parse("*;Всё;2,00\n", error)) << error;
+    ASSERT_TRUE(flat->Parse("*;Всё;2,00\n").Ok());
     session.SetTariffs(flat);
     const std::string again = Export(TExportKind::CallsCsv);
     EXPECT_NE(again.find(";9;800;Всё;2,00\r\n"), std::string::npos) << again;

@@ -6,8 +6,8 @@
 #include <QPushButton>
 #include <QTableView>
 
+#include "tests/billing/bill_sample.h"
 #include "tests/common/recorder.h"
-#include "tests/reports/bill_sample.h"
 #include "tests/ui/ui_test_support.h"
 #include "ui/bill_form.h"
 

@@ -18,10 +18,10 @@
 #include <QTimer>
 #include <boost/make_shared.hpp>
 
+#include "tests/billing/bill_sample.h"
 #include "tests/common/recorder.h"
 #include "tests/common/sim_line.h"
 #include "tests/common/test_clock.h"
-#include "tests/reports/bill_sample.h"
 #include "tests/reports/report_sample.h"
 #include "tests/ui/ui_test_support.h"
 #include "tools/gen_calllog/calllog_gen.h"

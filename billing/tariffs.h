@@ -9,21 +9,23 @@
 #include <string_view>
 #include <vector>
 
+#include "billing/billing_result.h"
+
 // One rate: one line of the tariff file.
 struct TRate {
-    std::string Prefix;  // digits; empty: every number ("*")
-    std::string Zone;    // non-empty
-    int64_t Price = 0;   // per minute, in ten-thousandths of a rouble
-    int64_t Setup = 0;   // per billed call, likewise
-    int First = 60;      // first billing increment, seconds (>= 1)
-    int Step = 60;       // each further increment, seconds (>= 1)
-    int Free = 0;        // a call this long or shorter costs nothing
+    std::string Prefix;   // digits; empty: every number ("*")
+    std::string Zone;     // non-empty
+    int64_t Price = 0;    // per minute, in ten-thousandths of a rouble
+    int64_t Setup = 0;    // per billed call, likewise
+    int First = 60;       // first billing increment, seconds (>= 1)
+    int Step = 60;        // each further increment, seconds (>= 1)
+    int Free = 0;         // a call this long or shorter costs nothing
     uint8_t Days = 0x7F;  // bit d - 1 set for weekday d (1 Monday .. 7 Sunday)
-    int From = 0;        // seconds of the day the start must lie in:
-    int To = 0;          // [From, To), wrapping past midnight when To < From;
-                         // From == To: all day
-    int Line = 0;        // line of the file, from 1
-    int ZoneIndex = 0;   // index into TTariffs::Zones()
+    int From = 0;         // seconds of the day the start must lie in:
+    int To = 0;           // [From, To), wrapping past midnight when To < From;
+                          // From == To: all day
+    int Line = 0;         // line of the file, from 1
+    int ZoneIndex = 0;    // index into TTariffs::Zones()
     // Whether the rate is limited to some days or hours (it then beats a
     // rate of the same prefix length without limits).
     bool Limited() const { return Days != 0x7F || From != To; }
@@ -44,13 +46,13 @@ class TTariffs {
     TTariffs& operator=(TTariffs&&) noexcept;
 
     // Reads the rates of a tariff file's text (see the README for the
-    // format). True when every line is good: the table is replaced. False:
-    // the table stays as it was and error says which line and field are
-    // wrong and why, in Russian ("Строка 5, поле «цена»: ...").
-    bool Parse(std::string_view text, std::string& error);
-    // The same for a file; a file that cannot be read is refused with the
+    // format). Loaded when every line is good: the table is replaced.
+    // Invalid: the table stays as it was and the message says which line
+    // and field are wrong and why ("Строка 5, поле «цена»: ...").
+    TBillingResult Parse(std::string_view text);
+    // The same for a file; one that cannot be read is CannotRead, with the
     // system's reason.
-    bool Load(const std::string& path, std::string& error);
+    TBillingResult Load(const std::string& path);
 
     bool Empty() const { return rates_.empty(); }
     const std::vector<TRate>& Rates() const { return rates_; }

@@ -1,6 +1,6 @@
-// How a load or an export of a file ended, for every file function of the
-// reports: the outcome and, beside it, the system's error number of a
-// failure (as libserialport pairs a result with the last error), so that
+// How a load or an export of a file ended, for every file the program
+// loads or writes for the user (call logs, tables, exports): the outcome and, beside it, the
+// system's error number of a failure (as libserialport pairs a result with the last error), so that
 // callers switch over the outcome and only messages look at the number.
 #pragma once
 

@@ -1,8 +1,8 @@
-#include "reports/directory.h"
+#include "billing/directory.h"
 
 #include <utility>
 
-#include "reports/csv_fields.h"
+#include "billing/csv_fields.h"
 
 namespace {
 
@@ -19,9 +19,9 @@ std::string_view Trimmed(std::string_view s) {
 
 }  // namespace
 
-bool TDirectory::Parse(std::string_view text, std::string& error) {
+TBillingResult TDirectory::Parse(std::string_view text) {
     std::vector<TCsvRecord> records;
-    if (!SplitCsv(text, records, error)) return false;
+    if (TBillingResult split = SplitCsv(text, records); !split.Ok()) return split;
     const size_t first = !records.empty() && IsHeaderRecord(records[0], kHeaderNames, 3) ? 1 : 0;
     std::unordered_map<std::string, TSubscriberEntry> entries;
     std::unordered_map<std::string, int> lineOf;
@@ -29,19 +29,16 @@ bool TDirectory::Parse(std::string_view text, std::string& error) {
         std::vector<std::string>& f = records[k].Fields;
         const std::string at = "Строка " + std::to_string(records[k].Line) + ", поле ";
         if (f.size() > 3) {
-            error = at + "4: в строке " + std::to_string(f.size()) +
-                    " полей, а их три: номер, имя, отдел";
-            return false;
+            return TBillingResult::Invalid(at + "4: в строке " + std::to_string(f.size()) +
+                                           " полей, а их три: номер, имя, отдел");
         }
         if (f[0].empty()) {
-            error = at + "«номер»: номер абонента не указан";
-            return false;
+            return TBillingResult::Invalid(at + "«номер»: номер абонента не указан");
         }
         const auto [it, added] = lineOf.emplace(f[0], records[k].Line);
         if (!added) {
-            error = at + "«номер»: номер «" + f[0] + "» уже указан в строке " +
-                    std::to_string(it->second);
-            return false;
+            return TBillingResult::Invalid(at + "«номер»: номер «" + f[0] +
+                                           "» уже указан в строке " + std::to_string(it->second));
         }
         TSubscriberEntry e;
         if (f.size() > 1) e.Name = std::move(f[1]);
@@ -49,12 +46,13 @@ bool TDirectory::Parse(std::string_view text, std::string& error) {
         entries.emplace(std::move(f[0]), std::move(e));
     }
     entries_ = std::move(entries);
-    return true;
+    return {};
 }
 
-bool TDirectory::Load(const std::string& path, std::string& error) {
+TBillingResult TDirectory::Load(const std::string& path) {
     std::string text;
-    return ReadTableFile(path, text, error) && Parse(text, error);
+    if (TBillingResult read = ReadTableFile(path, text); !read.Ok()) return read;
+    return Parse(text);
 }
 
 const TSubscriberEntry* TDirectory::Find(std::string_view number) const {

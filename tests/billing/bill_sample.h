@@ -2,7 +2,7 @@
 // zones (one of them without a tariff), and totals added up by hand.
 #pragma once
 
-#include "reports/bill.h"
+#include "billing/bill.h"
 
 inline TBill BillSample() {
     const auto line = [](const char* zone, int64_t calls, int64_t seconds, int64_t billed,

@@ -1,10 +1,10 @@
-#include "reports/bill.h"
+#include "billing/bill.h"
 
 #include <algorithm>
 #include <unordered_map>
 #include <utility>
 
-#include "reports/rep_start.h"
+#include "billing/rating.h"
 
 namespace {
 
@@ -99,18 +99,6 @@ std::string KopecksText(int64_t kopecks) {
     return s;
 }
 
-TCallRating RateCall(const TTariffs& tariffs, const TExtStr_rep& call) {
-    TCallRating r;
-    if (call.ExtNumber.empty()) return r;
-    const TRepStart start = SplitRepStart(call.StartTime);
-    r.Rate = tariffs.RateFor(call.ExtNumber.view(), start.Weekday, start.SecondOfDay);
-    if (r.Rate) {
-        r.Billed = BilledSeconds(*r.Rate, call.DurTotalSec);
-        r.Cost = CostKopecks(*r.Rate, r.Billed);
-    }
-    return r;
-}
-
 TBill MakeBill(const TStrList_rep<TExtStr_rep>& lines, const TTariffs& tariffs,
                const TDirectory& directory, const TPeriod& period,
                const std::vector<TSiteSpan>& sites) {
@@ -135,7 +123,7 @@ TBill MakeBill(const TStrList_rep<TExtStr_rep>& lines, const TTariffs& tariffs,
             subs.push_back(
                 {sited ? BilledSubscriber(call->PrgLine.view(), call->HwLine.view()) : it->first,
                  std::vector<TSums>(zones + 1), site});
-        const TCallRating rating = RateCall(tariffs, *call);
+        const TCallRating rating = RatingOf(tariffs, *call);
         TSums& s = subs[it->second]
                        .Zones[rating.Rate ? static_cast<size_t>(rating.Rate->ZoneIndex) : zones];
         ++s.Calls;

@@ -1,4 +1,4 @@
-#include "reports/csv_fields.h"
+#include "billing/csv_fields.h"
 
 #include <unistd.h>
 
@@ -84,7 +84,7 @@ std::string Lowered(std::string_view s) {
 
 }  // namespace
 
-bool SplitCsv(std::string_view text, std::vector<TCsvRecord>& records, std::string& error) {
+TBillingResult SplitCsv(std::string_view text, std::vector<TCsvRecord>& records) {
     records.clear();
     if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
     const size_t n = text.size();
@@ -109,10 +109,10 @@ bool SplitCsv(std::string_view text, std::vector<TCsvRecord>& records, std::stri
                 ++i;
                 for (;;) {
                     if (i >= n) {
-                        error = "Строка " + std::to_string(opened) +
-                                ": кавычка открыта и не закрыта до конца файла";
                         records.clear();
-                        return false;
+                        return TBillingResult::Invalid(
+                            "Строка " + std::to_string(opened) +
+                            ": кавычка открыта и не закрыта до конца файла");
                     }
                     const char c = text[i];
                     if (c == '"') {
@@ -154,7 +154,7 @@ bool SplitCsv(std::string_view text, std::vector<TCsvRecord>& records, std::stri
                                        [](const std::string& f) { return f.empty(); });
         if (!blank) records.push_back(std::move(rec));
     }
-    return true;
+    return {};
 }
 
 TFileResult ReadSmallFile(const std::string& path, std::string& text) {
@@ -179,23 +179,20 @@ TFileResult ReadSmallFile(const std::string& path, std::string& text) {
     return {};
 }
 
-bool ReadTableFile(const std::string& path, std::string& text, std::string& error) {
+TBillingResult ReadTableFile(const std::string& path, std::string& text) {
     std::string bytes;
     const TFileResult read = ReadSmallFile(path, bytes);
-    if (!read.Ok()) {
-        error = LoadFailureText(read, path);
-        return false;
-    }
+    if (!read.Ok()) return {TBillingOutcome::CannotRead, LoadFailureText(read, path), read.Error};
     const std::string_view head = std::string_view(bytes).substr(0, 2);
     if (head == "\xFF\xFE" || head == "\xFE\xFF") {
         const std::string why =
             Utf16ToUtf8(std::string_view(bytes).substr(2), head[0] == '\xFE', text);
-        if (why.empty()) return true;
-        error = "Не удалось прочитать файл \"" + path + "\": " + why;
-        return false;
+        if (why.empty()) return {};
+        return {TBillingOutcome::CannotRead, "Не удалось прочитать файл \"" + path + "\": " + why,
+                0};
     }
     text = IsUtf8(bytes) ? std::move(bytes) : Cp1251ToUtf8(bytes);
-    return true;
+    return {};
 }
 
 bool IsHeaderRecord(const TCsvRecord& rec, const char* const* names, size_t count) {

@@ -1,4 +1,4 @@
-#include "reports/tariffs.h"
+#include "billing/tariffs.h"
 
 #include <algorithm>
 #include <array>
@@ -6,7 +6,7 @@
 #include <unordered_map>
 #include <utility>
 
-#include "reports/csv_fields.h"
+#include "billing/csv_fields.h"
 
 namespace {
 
@@ -217,9 +217,9 @@ TTariffs::~TTariffs() = default;
 TTariffs::TTariffs(TTariffs&&) noexcept = default;
 TTariffs& TTariffs::operator=(TTariffs&&) noexcept = default;
 
-bool TTariffs::Parse(std::string_view text, std::string& error) {
+TBillingResult TTariffs::Parse(std::string_view text) {
     std::vector<TCsvRecord> records;
-    if (!SplitCsv(text, records, error)) return false;
+    if (TBillingResult split = SplitCsv(text, records); !split.Ok()) return split;
     const size_t first =
         !records.empty() && IsHeaderRecord(records[0], kHeaderNames, kFields) ? 1 : 0;
     std::vector<TRate> rates;
@@ -250,8 +250,8 @@ bool TTariffs::Parse(std::string_view text, std::string& error) {
         if (!why.empty()) {
             const std::string name =
                 field < kFields ? Quoted(kFieldNames[field]) : std::to_string(field + 1);
-            error = "Строка " + std::to_string(records[k].Line) + ", поле " + name + ": " + why;
-            return false;
+            return TBillingResult::Invalid("Строка " + std::to_string(records[k].Line) + ", поле " +
+                                           name + ": " + why);
         }
         r.Line = records[k].Line;
         const auto [it, added] = zoneIndex.emplace(r.Zone, static_cast<int>(zones.size()));
@@ -260,8 +260,7 @@ bool TTariffs::Parse(std::string_view text, std::string& error) {
         rates.push_back(std::move(r));
     }
     if (rates.empty()) {
-        error = "В файле нет ни одной строки тарифа";
-        return false;
+        return TBillingResult::Invalid("В файле нет ни одной строки тарифа");
     }
 
     auto index = std::make_unique<TIndex>();
@@ -322,12 +321,13 @@ bool TTariffs::Parse(std::string_view text, std::string& error) {
         node.End = static_cast<uint32_t>(k + 1);
     }
     index_ = std::move(index);
-    return true;
+    return {};
 }
 
-bool TTariffs::Load(const std::string& path, std::string& error) {
+TBillingResult TTariffs::Load(const std::string& path) {
     std::string text;
-    return ReadTableFile(path, text, error) && Parse(text, error);
+    if (TBillingResult read = ReadTableFile(path, text); !read.Ok()) return read;
+    return Parse(text);
 }
 
 const TRate* TTariffs::RateFor(std::string_view dialled, int weekday, int secondOfDay) const {

@@ -7,11 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "reports/directory.h"
-#include "reports/period.h"
-#include "reports/report_model.h"
-#include "reports/tariffs.h"
-#include "reports/types_rep.h"
+#include "billing/directory.h"
+#include "billing/period.h"
+#include "billing/tariffs.h"
+#include "calllog/call_record.h"
 
 // One zone of one subscriber, or a subscriber's total ("Итого").
 struct TBillLine {
@@ -61,19 +60,10 @@ struct TBillTitle {
 // "1178,00": kopecks with two decimals and a comma.
 std::string KopecksText(int64_t kopecks);
 
-// How one call is rated: its rate (nullptr: incoming, or "Без тарифа"),
-// billed seconds and cost in kopecks. Only outgoing calls (a dialled
-// number) are rated; weekday and time of day come from the call's start.
-struct TCallRating {
-    const TRate* Rate = nullptr;
-    int64_t Billed = 0;
-    int64_t Cost = 0;
-};
-TCallRating RateCall(const TTariffs& tariffs, const TExtStr_rep& call);
-
-// The bill of the outgoing calls of lines that start in period. With more
-// than one office in sites (see TReportModel::SetSites) each office's
-// subscribers are its own.
+// The bill of the outgoing calls of lines that start in period, lines
+// rated by tariffs (RateCalls): the bill takes each call's rating as the
+// grids do, and never looks a rate up again. With more than one office in
+// sites each office's subscribers are its own.
 TBill MakeBill(const TStrList_rep<TExtStr_rep>& lines, const TTariffs& tariffs,
                const TDirectory& directory, const TPeriod& period,
                const std::vector<TSiteSpan>& sites = {});

@@ -14,9 +14,9 @@
 
 #include <string>
 
-#include "calllog/file_result.h"
-#include "reports/bill.h"
-#include "reports/report_export.h"
+#include "base/file_result.h"
+#include "base/output_file.h"
+#include "billing/bill.h"
 
 class QPagedPaintDevice;
 

@@ -1,8 +1,8 @@
-#include "reports/period.h"
+#include "billing/period.h"
 
 #include "base/calendar.h"
+#include "billing/rep_start.h"
 #include "calllog/report_datetime.h"
-#include "reports/rep_start.h"
 
 bool TPeriod::Holds(double startTime) const {
     const TRepStart start = SplitRepStart(startTime);

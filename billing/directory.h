@@ -6,6 +6,8 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "billing/billing_result.h"
+
 struct TSubscriberEntry {
     std::string Name;
     std::string Department;
@@ -15,10 +17,11 @@ class TDirectory {
   public:
     // Reads the text of a directory file (an optional header line of the
     // names "номер" or "абонент", "имя" or "ФИО", "отдел", in any case).
-    // True: the directory is replaced.
-    // False: it stays as it was, and error names the line and the field.
-    bool Parse(std::string_view text, std::string& error);
-    bool Load(const std::string& path, std::string& error);
+    // Loaded: the directory is replaced. Invalid: it stays as it was, and
+    // the message names the line and the field.
+    TBillingResult Parse(std::string_view text);
+    // The same for a file; one that cannot be read is CannotRead.
+    TBillingResult Load(const std::string& path);
 
     bool Empty() const { return entries_.empty(); }
     // The entry of a subscriber number, nullptr when there is none.

@@ -1,4 +1,4 @@
-#include "reports/bill_print.h"
+#include "billing/bill_print.h"
 
 #include <algorithm>
 #include <map>

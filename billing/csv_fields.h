@@ -7,7 +7,8 @@
 #include <string_view>
 #include <vector>
 
-#include "calllog/file_result.h"
+#include "base/file_result.h"
+#include "billing/billing_result.h"
 
 struct TCsvRecord {
     int Line = 0;  // the line the record starts on, from 1
@@ -17,18 +18,18 @@ struct TCsvRecord {
 // Splits UTF-8 text (a leading BOM skipped) into records: fields separated by
 // ";", quoted as RFC 4180 has it ("a;b", "" for a quote, line breaks inside
 // quotes), lines ended by CR LF, LF or CR. Blanks around a field are dropped;
-// blank lines, and lines of empty fields only, are skipped. False for a
-// quote left open, with error naming the line it opened on.
-bool SplitCsv(std::string_view text, std::vector<TCsvRecord>& records, std::string& error);
+// blank lines, and lines of empty fields only, are skipped. Invalid for a
+// quote left open, naming the line it opened on.
+TBillingResult SplitCsv(std::string_view text, std::vector<TCsvRecord>& records);
 
 // Reads a whole regular file of at most 64 MB into text.
 TFileResult ReadSmallFile(const std::string& path, std::string& text);
 // The same for a table the administrator keeps (tariffs, directory), as
 // UTF-8: a file that is valid UTF-8 (a BOM or not) is taken as it is, one
 // with a UTF-16 BOM (FF FE or FE FF) is decoded, anything else is read as
-// Windows-1251, what a Russian spreadsheet saves. False, with the reason in
-// error (naming the file), when it cannot be read or is broken UTF-16.
-bool ReadTableFile(const std::string& path, std::string& text, std::string& error);
+// Windows-1251, what a Russian spreadsheet saves. CannotRead, naming the
+// file, when it cannot be read (with errno) or is broken UTF-16.
+TBillingResult ReadTableFile(const std::string& path, std::string& text);
 
 // Whether rec is a header line: its first field, and each field after it
 // that is not empty, one of the names allowed at its place, in any case.

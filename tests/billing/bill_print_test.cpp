@@ -9,9 +9,9 @@
 
 #include <QGuiApplication>
 
-#include "reports/bill_print.h"
+#include "billing/bill_print.h"
+#include "tests/billing/bill_sample.h"
 #include "tests/common/test_support.h"
-#include "tests/reports/bill_sample.h"
 
 using namespace testing_support;
 

@@ -4,9 +4,10 @@
 #include <string_view>
 #include <vector>
 
+#include "billing/bill.h"
+#include "billing/rating.h"
+#include "calllog/calllog_loader.h"
 #include "calllog/report_datetime.h"
-#include "reports/bill.h"
-#include "reports/report_model.h"
 #include "tests/common/test_support.h"
 #include "tools/gen_calllog/calllog_gen.h"
 
@@ -24,8 +25,8 @@ TExtStr_rep Call(const std::string& dial, int day, int hour, int minute, int sec
 
 TTariffs Parsed(const std::string& text) {
     TTariffs t;
-    std::string error;
-    EXPECT_TRUE(t.Parse(text, error)) << error;
+    const TBillingResult parsed = t.Parse(text);
+    EXPECT_TRUE(parsed.Ok()) << parsed.Message;
     return t;
 }
 
@@ -168,24 +169,22 @@ TEST(Tariffs, RefusedFilesKeepTheTable) {
     };
     TTariffs t = Parsed("*;Город;1");
     for (const auto& r : rows) {
-        std::string error;
-        EXPECT_FALSE(t.Parse(r.Text, error)) << r.Text;
-        EXPECT_EQ(error, r.Error);
+        const TBillingResult refused = t.Parse(r.Text);
+        EXPECT_EQ(refused.Outcome, TBillingOutcome::Invalid) << r.Text;
+        EXPECT_EQ(refused.Message, r.Error);
         EXPECT_EQ(t.Rates().size(), 1u);
     }
 }
 
 TEST(Directory, NamesAndDepartments) {
     TDirectory d;
-    std::string error;
-    ASSERT_TRUE(
-        d.Parse("\xEF\xBB\xBFНомер;Имя;Отдел\r\n"
-                "201 ;  \"Петров; П.\" ; Бухгалтерия\r\n"
-                "\r\n"
-                "202;\"Иван \"\"Ваня\"\" Сидоров\"\n"
-                "АЛ9;Склад\r",
-                error))
-        << error;
+    const TBillingResult parsed = d.Parse(
+        "\xEF\xBB\xBFНомер;Имя;Отдел\r\n"
+        "201 ;  \"Петров; П.\" ; Бухгалтерия\r\n"
+        "\r\n"
+        "202;\"Иван \"\"Ваня\"\" Сидоров\"\n"
+        "АЛ9;Склад\r");
+    ASSERT_TRUE(parsed.Ok()) << parsed.Message;
     ASSERT_NE(d.Find("201"), nullptr);
     EXPECT_EQ(d.Find("201")->Name, "Петров; П.");
     EXPECT_EQ(d.Find("201")->Department, "Бухгалтерия");
@@ -194,16 +193,18 @@ TEST(Directory, NamesAndDepartments) {
     EXPECT_EQ(d.Find("АЛ9")->Name, "Склад");
     EXPECT_EQ(d.Find("203"), nullptr);
     // A first line of other words is a subscriber, of the names in any case a header.
-    ASSERT_TRUE(d.Parse("АЛ9;Склад\n201;А", error)) << error;
+    ASSERT_TRUE(d.Parse("АЛ9;Склад\n201;А").Ok());
     ASSERT_NE(d.Find("АЛ9"), nullptr);
     EXPECT_EQ(d.Find("АЛ9")->Name, "Склад");
-    ASSERT_TRUE(d.Parse("АБОНЕНТ;фио;\n201;А", error)) << error;
+    ASSERT_TRUE(d.Parse("АБОНЕНТ;фио;\n201;А").Ok());
     EXPECT_EQ(d.Find("АБОНЕНТ"), nullptr);
 
-    EXPECT_FALSE(d.Parse("201;А\n201;Б", error));
-    EXPECT_EQ(error, "Строка 2, поле «номер»: номер «201» уже указан в строке 1");
-    EXPECT_FALSE(d.Parse("201;А\n;Б", error));
-    EXPECT_EQ(error, "Строка 2, поле «номер»: номер абонента не указан");
+    const TBillingResult twice = d.Parse("201;А\n201;Б");
+    EXPECT_EQ(twice.Outcome, TBillingOutcome::Invalid);
+    EXPECT_EQ(twice.Message, "Строка 2, поле «номер»: номер «201» уже указан в строке 1");
+    const TBillingResult unnamed = d.Parse("201;А\n;Б");
+    EXPECT_EQ(unnamed.Outcome, TBillingOutcome::Invalid);
+    EXPECT_EQ(unnamed.Message, "Строка 2, поле «номер»: номер абонента не указан");
     EXPECT_NE(d.Find("201"), nullptr);
 
     EXPECT_EQ(BilledSubscriber("201", "9"), "201");
@@ -243,26 +244,25 @@ std::string LogLine(int month, int day, int hour, int minute, int second, int du
 }
 
 TEST(Bill, CsvOfAMonth) {
-    TReportModel model;
-    model.LoadText(LogLine(11, 2, 10, 0, 0, 95, 1, "201", "2345678") +
-                   LogLine(11, 3, 10, 0, 0, 2, 1, "201", "2345678") +  // free
-                   LogLine(11, 4, 10, 0, 0, 31, 1, "201", "84951234567") +
-                   LogLine(11, 4, 11, 0, 0, 50, 1, "201", "") +         // incoming
-                   LogLine(11, 5, 10, 0, 0, 40, 1, "201", "5551234") +  // no rate
-                   LogLine(11, 10, 9, 0, 0, 61, 9, "-1", "81012345") +
-                   LogLine(11, 30, 23, 59, 59, 60, 2, "1000", "2000000") +
-                   LogLine(12, 1, 0, 0, 0, 600, 1, "201", "2345678") +  // after
-                   LogLine(10, 31, 12, 0, 0, 60, 3, "99", "2345678") +  // before
-                   LogLine(11, 6, 12, 0, 0, 1, 4, "05", "2111111") +
-                   LogLine(11, 6, 12, 0, 0, 70, 5, "300", ""));
+    TCallLogContent calls =
+        ReadCallLogText(LogLine(11, 2, 10, 0, 0, 95, 1, "201", "2345678") +
+                        LogLine(11, 3, 10, 0, 0, 2, 1, "201", "2345678") +  // free
+                        LogLine(11, 4, 10, 0, 0, 31, 1, "201", "84951234567") +
+                        LogLine(11, 4, 11, 0, 0, 50, 1, "201", "") +         // incoming
+                        LogLine(11, 5, 10, 0, 0, 40, 1, "201", "5551234") +  // no rate
+                        LogLine(11, 10, 9, 0, 0, 61, 9, "-1", "81012345") +
+                        LogLine(11, 30, 23, 59, 59, 60, 2, "1000", "2000000") +
+                        LogLine(12, 1, 0, 0, 0, 600, 1, "201", "2345678") +  // after
+                        LogLine(10, 31, 12, 0, 0, 60, 3, "99", "2345678") +  // before
+                        LogLine(11, 6, 12, 0, 0, 1, 4, "05", "2111111") +
+                        LogLine(11, 6, 12, 0, 0, 70, 5, "300", ""));
     const TTariffs t = Parsed(
         "Префикс;Зона;Цена;Соединение;Первый;Шаг;Бесплатно\r\n"
         "2;Город;0,50;;60;60;3\r\n"
         "8;Межгород;3,00;0,10;30;6\r\n");
     TDirectory d;
-    std::string error;
-    ASSERT_TRUE(d.Parse(
-        "201;\"Петров; П.\";Бухгалтерия\n1000;Склад\nАЛ9;Иванов;\"Цех \"\"А\"\"\"\n", error));
+    ASSERT_TRUE(
+        d.Parse("201;\"Петров; П.\";Бухгалтерия\n1000;Склад\nАЛ9;Иванов;\"Цех \"\"А\"\"\"\n").Ok());
     TPeriod november;
     november.FromDay = 46327;
     november.ToDay = 46356;
@@ -281,9 +281,10 @@ TEST(Bill, CsvOfAMonth) {
         "АЛ9;Иванов;\"Цех \"\"А\"\"\";Межгород;1;61;66;3,40\r\n"
         "АЛ9;Иванов;\"Цех \"\"А\"\"\";Итого;1;61;66;3,40\r\n"
         "Итого;;;;7;290;282;6,80\r\n";
-    EXPECT_EQ(BillCsv(MakeBill(model.LineList(), t, d, november)), expected);
+    RateCalls(t, calls.LineList);
+    EXPECT_EQ(BillCsv(MakeBill(calls.LineList, t, d, november)), expected);
 
-    const TBill whole = MakeBill(model.LineList(), t, TDirectory(), TPeriod());
+    const TBill whole = MakeBill(calls.LineList, t, TDirectory(), TPeriod());
     EXPECT_EQ(whole.Total.Calls, 9);
     EXPECT_EQ(whole.Subscribers.size(), 5u);
 }
@@ -315,18 +316,17 @@ TEST(TableFiles, EveryEncodingGivesTheSameNames) {
         {"UTF-16LE", Utf16(u"8;Межгород;1\r\n", false), Utf16(u"201;Петров;Склад\r\n", false)},
         {"UTF-16BE", Utf16(u"8;Межгород;1\r\n", true), Utf16(u"201;Петров;Склад\r\n", true)},
     };
-    TReportModel model;
-    model.LoadText(LogLine(11, 2, 10, 0, 0, 60, 1, "201", "84951234567"));
+    TCallLogContent calls = ReadCallLogText(LogLine(11, 2, 10, 0, 0, 60, 1, "201", "84951234567"));
     TTempDir dir;
     for (const auto& r : rows) {
         WriteFile(dir.File("t.csv"), r.Tariffs);
         WriteFile(dir.File("s.csv"), r.Subscribers);
         TTariffs t;
         TDirectory d;
-        std::string error;
-        ASSERT_TRUE(t.Load(dir.File("t.csv"), error) && d.Load(dir.File("s.csv"), error))
-            << r.Name << ": " << error;
-        EXPECT_EQ(BillCsv(MakeBill(model.LineList(), t, d, TPeriod())),
+        for (const TBillingResult& loaded : {t.Load(dir.File("t.csv")), d.Load(dir.File("s.csv"))})
+            ASSERT_TRUE(loaded.Ok()) << r.Name << ": " << loaded.Message;
+        RateCalls(t, calls.LineList);
+        EXPECT_EQ(BillCsv(MakeBill(calls.LineList, t, d, TPeriod())),
                   "\xEF\xBB\xBF"
                   "Абонент;Имя;Отдел;Зона;Звонков;Длительность, с;Тарифицировано, с;Стоимость\r\n"
                   "201;Петров;Склад;Межгород;1;60;60;1,00\r\n"
@@ -336,13 +336,14 @@ TEST(TableFiles, EveryEncodingGivesTheSameNames) {
     }
     // Broken UTF-16 is refused by its encoding, the table kept.
     TTariffs t;
-    std::string error;
-    ASSERT_TRUE(t.Parse("*;Город;1", error));
+    ASSERT_TRUE(t.Parse("*;Город;1").Ok());
     for (const std::string& bad : {Utf16(u"*;Г;1", false) + "\x41", Utf16(u"*;Г;1\xD800", true)}) {
         WriteFile(dir.File("t.csv"), bad);
-        EXPECT_FALSE(t.Load(dir.File("t.csv"), error));
-        EXPECT_NE(error.find(bad[0] == '\xFE' ? "UTF-16BE" : "UTF-16LE"), std::string::npos)
-            << error;
+        const TBillingResult refused = t.Load(dir.File("t.csv"));
+        EXPECT_EQ(refused.Outcome, TBillingOutcome::CannotRead);
+        EXPECT_NE(refused.Message.find(bad[0] == '\xFE' ? "UTF-16BE" : "UTF-16LE"),
+                  std::string::npos)
+            << refused.Message;
         EXPECT_EQ(t.Rates().size(), 1u);
     }
 }
