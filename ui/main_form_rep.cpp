@@ -988,7 +988,8 @@ void TMainForm_rep::TariffsMenuItemClick() {
     std::string chosen;
     if (!seam::FileDialog(request, chosen) || !LoadTariffs(chosen)) return;
     settings_.Tariffs = chosen;
-    WriteReportSettings(SettingsPath(), settings_);
+    // The choice holds for this run whether or not it could be kept.
+    static_cast<void>(WriteReportSettings(SettingsPath(), settings_));
 }
 
 void TMainForm_rep::DirectoryMenuItemClick() {
@@ -1000,7 +1001,8 @@ void TMainForm_rep::DirectoryMenuItemClick() {
     std::string chosen;
     if (!seam::FileDialog(request, chosen) || !LoadDirectory(chosen)) return;
     settings_.Subscribers = chosen;
-    WriteReportSettings(SettingsPath(), settings_);
+    // The choice holds for this run whether or not it could be kept.
+    static_cast<void>(WriteReportSettings(SettingsPath(), settings_));
 }
 
 void TMainForm_rep::BillMenuItemClick() {
