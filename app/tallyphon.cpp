@@ -211,7 +211,7 @@ int main(int argc, char** argv) {
                 seam::Journal(seam::TPriority::Warning, kPasswordSeen);
             if (!db.Enabled()) {
                 TDbConfigLoad loaded = LoadDbConfig("");
-                if (!loaded.Ok) seam::ShowMessage(loaded.Error, kErrorCaption);
+                if (!loaded.Ok()) seam::ShowMessage(loaded.Error, kErrorCaption);
                 if (!loaded.Warning.empty())
                     seam::Journal(seam::TPriority::Warning, loaded.Warning);
                 db = loaded.Config;

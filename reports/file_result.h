@@ -1,7 +1,8 @@
-// How a load or an export of a file ended, for every file function of the
-// reports: the outcome and, beside it, the system's error number of a
-// failure (as libserialport pairs a result with the last error), so that
-// callers switch over the outcome and only messages look at the number.
+// How a load or an export of a file ended: the result convention of
+// reports/, kept by every function of it that touches a file. The outcome
+// and, beside it, the system's error number of a failure (as libserialport
+// pairs sp_return with sp_last_error_code()), so that callers switch over
+// the outcome and only messages look at the number.
 #pragma once
 
 enum class TFileStatus {

@@ -577,7 +577,7 @@ void TMainForm_rep::LoadFromDbMenuItemClick() {
     std::string connInfo = lastDbConnInfo_;
     if (connInfo.empty()) {
         const TDbConfigLoad config = LoadDbConfig(dialogsDir_);
-        if (config.Ok) connInfo = config.Config.ConnInfo;
+        if (config.Ok()) connInfo = config.Config.ConnInfo;
     }
     TDbLoadForm form(connInfo, this);
     if (form.exec() != QDialog::Accepted) return;
