@@ -7,15 +7,12 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QCheckBox>
 #include <QDate>
-#include <QDateEdit>
 #include <QFile>
 #include <QFileInfo>
 #include <QFont>
 #include <QFrame>
 #include <QGroupBox>
-#include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QKeySequence>
@@ -47,6 +44,7 @@
 #include "ui/bill_form.h"
 #include "ui/charts_form.h"
 #include "ui/db_load_form.h"
+#include "ui/period_bar.h"
 #include "ui/report_grid_model.h"
 #include "ui/run_aside.h"
 
@@ -229,31 +227,6 @@ class TColumnsModel final : public TReportGridModel {
     THeaders headers_;
 };
 
-// Day numbers of the period bar's dates, as the call log counts them.
-const QDate kDayZero(1899, 12, 30);
-
-QDateEdit* MakeDateEdit(QWidget* parent, const char* name) {
-    auto* edit = new QDateEdit(parent);
-    edit->setObjectName(name);
-    edit->setCalendarPopup(true);
-    edit->setDisplayFormat("dd.MM.yyyy");
-    edit->setDate(QDate::currentDate());
-    edit->setEnabled(false);
-    return edit;
-}
-
-QCheckBox* MakeCheck(QWidget* parent, const char* name, const char* caption) {
-    auto* check = new QCheckBox(QString::fromUtf8(caption), parent);
-    check->setObjectName(name);
-    return check;
-}
-
-QPushButton* MakeButton(QWidget* parent, const char* name, const char* caption) {
-    auto* button = new QPushButton(QString::fromUtf8(caption), parent);
-    button->setObjectName(name);
-    return button;
-}
-
 }  // namespace
 
 TMainForm_rep::TMainForm_rep(QWidget* parent)
@@ -320,15 +293,7 @@ TMainForm_rep::TMainForm_rep(QWidget* parent)
       DirectoryMenuItem(Item(File, "DirectoryMenuItem", "&Справочник абонентов…")),
       BillMenuItem(Item(File, "BillMenuItem", "С&чёт")),
       CloseMenuItem(Item(File, "CloseMenuItem", "За&крыть")),
-      PeriodBar(new QFrame(this)),
-      FromCheck(MakeCheck(PeriodBar, "FromCheck", "с")),
-      FromDate(MakeDateEdit(PeriodBar, "FromDate")),
-      ToCheck(MakeCheck(PeriodBar, "ToCheck", "по")),
-      ToDate(MakeDateEdit(PeriodBar, "ToDate")),
-      LastMonthButton(MakeButton(PeriodBar, "LastMonthButton", "Прошлый месяц")),
-      ThisMonthButton(MakeButton(PeriodBar, "ThisMonthButton", "Этот месяц")),
-      WholeFileButton(MakeButton(PeriodBar, "WholeFileButton", "Весь файл")),
-      PeriodMark(new QLabel("Начало периода позже конца", PeriodBar)) {
+      PeriodBar(new TPeriodBar(this)) {
     setObjectName("MainForm_rep");
     setFont(ControlFont());
     resize(564, 570);
@@ -388,17 +353,6 @@ TMainForm_rep::TMainForm_rep(QWidget* parent)
                                                       FilterEdit, Button4, Button5})
         queryRows->addWidget(w);
     ALQueryPanel->hide();
-    PeriodBar->setObjectName("PeriodBar");
-    auto* periodRow = new QHBoxLayout(PeriodBar);
-    periodRow->setContentsMargins(4, 2, 4, 2);
-    for (QWidget* w :
-         std::initializer_list<QWidget*>{FromCheck, FromDate, ToCheck, ToDate, LastMonthButton,
-                                         ThisMonthButton, WholeFileButton, PeriodMark})
-        periodRow->addWidget(w);
-    periodRow->addStretch();
-    PeriodMark->setObjectName("PeriodMark");
-    PeriodMark->setStyleSheet("color: #c00000; font-weight: bold");
-    PeriodMark->hide();
     BillMenuItem->setEnabled(false);
     MaskEdit1->installEventFilter(this);
     FilterEdit->installEventFilter(this);
@@ -418,13 +372,7 @@ TMainForm_rep::TMainForm_rep(QWidget* parent)
     connect(BillMenuItem, &QAction::triggered, this, &TMainForm_rep::BillMenuItemClick);
     CloseMenuItem->setShortcut(QKeySequence::Close);
     connect(CloseMenuItem, &QAction::triggered, this, &QWidget::close);
-    for (QCheckBox* check : {FromCheck, ToCheck})
-        connect(check, &QCheckBox::toggled, this, &TMainForm_rep::PeriodChanged);
-    for (QDateEdit* edit : {FromDate, ToDate})
-        connect(edit, &QDateEdit::dateChanged, this, &TMainForm_rep::PeriodChanged);
-    connect(LastMonthButton, &QPushButton::clicked, this, &TMainForm_rep::LastMonthButtonClick);
-    connect(ThisMonthButton, &QPushButton::clicked, this, &TMainForm_rep::ThisMonthButtonClick);
-    connect(WholeFileButton, &QPushButton::clicked, this, &TMainForm_rep::WholeFileButtonClick);
+    connect(PeriodBar, &TPeriodBar::PeriodChosen, this, &TMainForm_rep::PeriodChanged);
     const std::pair<QAction*, void (TMainForm_rep::*)()> items[] = {
         {N1, &TMainForm_rep::N1Click},   {N2, &TMainForm_rep::N2Click},
         {N3, &TMainForm_rep::N3Click},   {N4, &TMainForm_rep::N4Click},
@@ -1008,7 +956,7 @@ void TMainForm_rep::DirectoryMenuItemClick() {
 void TMainForm_rep::BillMenuItemClick() {
     if (!session_.Setup().Tariffs) return;
     if (!bill_) bill_ = new TBillForm(this);
-    const int32_t today = static_cast<int32_t>(kDayZero.daysTo(QDate::currentDate()));
+    const int32_t today = DayNumberOf(QDate::currentDate());
     bill_->SetBill(session_.Bill(), BillTitleOf(session_.Setup().Period, exchangeName_, today),
                    Inputs());
     bill_->show();
@@ -1016,53 +964,10 @@ void TMainForm_rep::BillMenuItemClick() {
     bill_->activateWindow();
 }
 
-TPeriod TMainForm_rep::BarPeriod() const {
-    TPeriod period;
-    if (FromCheck->isChecked())
-        period.FromDay = static_cast<int32_t>(kDayZero.daysTo(FromDate->date()));
-    if (ToCheck->isChecked()) period.ToDay = static_cast<int32_t>(kDayZero.daysTo(ToDate->date()));
-    return period;
-}
-
-void TMainForm_rep::SetBar(bool fromOpen, const QDate& from, bool toOpen, const QDate& to) {
-    settingBar_ = true;
-    FromCheck->setChecked(!fromOpen);
-    ToCheck->setChecked(!toOpen);
-    if (from.isValid()) FromDate->setDate(from);
-    if (to.isValid()) ToDate->setDate(to);
-    settingBar_ = false;
-    PeriodChanged();
-}
-
-void TMainForm_rep::PeriodChanged() {
-    FromDate->setEnabled(FromCheck->isChecked());
-    ToDate->setEnabled(ToCheck->isChecked());
-    if (settingBar_) return;
-    const TPeriod period = BarPeriod();
-    const bool inverted = period.FromDay > period.ToDay;
-    PeriodMark->setVisible(inverted);
-    for (QDateEdit* edit : {FromDate, ToDate})
-        edit->setStyleSheet(inverted ? "color: #c00000" : "");
-    if (inverted) return;
+void TMainForm_rep::PeriodChanged(const TPeriod& period) {
     const TPeriod& now = session_.Setup().Period;
     if (period.FromDay == now.FromDay && period.ToDay == now.ToDay) return;
     TBillingSetup setup = session_.Setup();
     setup.Period = period;
     ApplySetup(setup);
-}
-
-void TMainForm_rep::LastMonthButtonClick() {
-    const QDate first = QDate::currentDate().addMonths(-1);
-    const QDate start(first.year(), first.month(), 1);
-    SetBar(false, start, false, start.addMonths(1).addDays(-1));
-}
-
-void TMainForm_rep::ThisMonthButtonClick() {
-    const QDate today = QDate::currentDate();
-    const QDate start(today.year(), today.month(), 1);
-    SetBar(false, start, false, start.addMonths(1).addDays(-1));
-}
-
-void TMainForm_rep::WholeFileButtonClick() {
-    SetBar(true, {}, true, {});
 }

@@ -17,9 +17,6 @@
 #include "reports/report_session.h"
 
 class QAction;
-class QCheckBox;
-class QDate;
-class QDateEdit;
 class QFrame;
 class QGroupBox;
 class QLabel;
@@ -33,6 +30,7 @@ class QTableView;
 class TAboutForm;
 class TBillForm;
 class TChartsForm;
+class TPeriodBar;
 class TReportGridModel;
 struct TDbReportSource;
 
@@ -112,17 +110,9 @@ class TMainForm_rep : public QDialog {
     QAction* const BillMenuItem;
     // Closes the window; the program goes on.
     QAction* const CloseMenuItem;
-    QFrame* const PeriodBar;
-    QCheckBox* const FromCheck;
-    QDateEdit* const FromDate;
-    QCheckBox* const ToCheck;
-    QDateEdit* const ToDate;
-    QPushButton* const LastMonthButton;
-    QPushButton* const ThisMonthButton;
-    QPushButton* const WholeFileButton;
-    // Shown while the bar's start lies after its end; the grids then keep
-    // the last period that was valid.
-    QLabel* const PeriodMark;
+    // The grids keep the last valid period while its start lies after
+    // its end.
+    TPeriodBar* const PeriodBar;
 
   public slots:
     void FormCreate();
@@ -178,11 +168,8 @@ class TMainForm_rep : public QDialog {
     void DirectoryMenuItemClick();
     // Opens the bill of the period (needs tariffs).
     void BillMenuItemClick();
-    // The period bar changed: every grid and the charts show its calls.
-    void PeriodChanged();
-    void LastMonthButtonClick();
-    void ThisMonthButtonClick();
-    void WholeFileButtonClick();
+    // The period bar chose period: every grid and the charts show its calls.
+    void PeriodChanged(const TPeriod& period);
 
   protected:
     void showEvent(QShowEvent* event) override;
@@ -234,9 +221,6 @@ class TMainForm_rep : public QDialog {
     bool LoadDirectory(const std::string& path);
     // Shows the grids made with setup; the making runs on another thread.
     void ApplySetup(const TBillingSetup& setup);
-    // The period the bar shows, and setting it without applying it twice.
-    TPeriod BarPeriod() const;
-    void SetBar(bool fromOpen, const QDate& from, bool toOpen, const QDate& to);
     std::string SettingsPath() const;
     // The files the report is made of, which no save may replace.
     std::vector<TNamedFile> Inputs() const;
@@ -244,7 +228,6 @@ class TMainForm_rep : public QDialog {
     TReportSettings settings_;
     TBillForm* bill_ = nullptr;
     std::string exchangeName_;
-    bool settingBar_ = false;
     TAboutForm* about_ = nullptr;
     TChartsForm* charts_ = nullptr;
     std::string dialogsDir_;

@@ -46,6 +46,7 @@
 #include "ui/bill_form.h"
 #include "ui/charts_form.h"
 #include "ui/main_form_rep.h"
+#include "ui/period_bar.h"
 #include "ui/qt_message_sink.h"
 
 using namespace testing_support;
@@ -595,6 +596,23 @@ TEST_F(ReportWindow, ThePeriodBarLimitsEveryGrid) {
     Get<QPushButton>("ThisMonthButton")->click();  // 2007 is long gone
     EXPECT_EQ(rows(), (std::vector<int>{0, 0, 0}));
     EXPECT_EQ(Get<QDateEdit>("FromDate")->date().day(), 1);
+}
+
+TEST(PeriodBar, TellsEachValidPeriodOnceAndAnInvertedOneNever) {
+    TPeriodBar bar;
+    std::vector<std::pair<int32_t, int32_t>> told;
+    QObject::connect(&bar, &TPeriodBar::PeriodChosen,
+                     [&](const TPeriod& p) { told.emplace_back(p.FromDay, p.ToDay); });
+    bar.findChild<QPushButton*>("LastMonthButton")->click();
+    const QDate first = QDate::currentDate().addMonths(-1);
+    const QDate start(first.year(), first.month(), 1);
+    const std::pair<int32_t, int32_t> lastMonth{DayNumberOf(start),
+                                                DayNumberOf(start.addMonths(1).addDays(-1))};
+    ASSERT_EQ(told, (std::vector<std::pair<int32_t, int32_t>>{lastMonth}));
+    bar.findChild<QDateEdit*>("FromDate")->setDate(start.addMonths(2));
+    EXPECT_EQ(told.size(), 1u);
+    EXPECT_EQ(bar.Period().FromDay, DayNumberOf(start.addMonths(2)));
+    EXPECT_EQ(DayNumberOf(QDate(1900, 1, 1)), 2);  // as the call log counts
 }
 
 TEST_F(ReportWindow, TariffsAndSubscribersAddColumnsAndAreRemembered) {
