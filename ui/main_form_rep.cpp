@@ -375,15 +375,24 @@ TMainForm_rep::TMainForm_rep(QWidget* parent)
     connect(PeriodBar, &TPeriodBar::PeriodChosen, this, &TMainForm_rep::PeriodChanged);
     const std::pair<QAction*, void (TMainForm_rep::*)()> items[] = {
         {N1, &TMainForm_rep::N1Click},   {N2, &TMainForm_rep::N2Click},
-        {N3, &TMainForm_rep::N3Click},   {N4, &TMainForm_rep::N4Click},
-        {N5, &TMainForm_rep::N5Click},   {N6, &TMainForm_rep::N6Click},
-        {N7, &TMainForm_rep::N7Click},   {N8, &TMainForm_rep::N8Click},
-        {N9, &TMainForm_rep::N9Click},   {N10, &TMainForm_rep::N10Click},
-        {N11, &TMainForm_rep::N11Click}, {N12, &TMainForm_rep::N12Click},
-        {N13, &TMainForm_rep::N13Click}, {N14, &TMainForm_rep::N14Click},
-        {N15, &TMainForm_rep::N15Click}, {N16, &TMainForm_rep::N16Click}};
+        {N12, &TMainForm_rep::N12Click}, {N13, &TMainForm_rep::N13Click},
+        {N14, &TMainForm_rep::N14Click}, {N15, &TMainForm_rep::N15Click},
+        {N16, &TMainForm_rep::N16Click}};
     for (const auto& [action, handler] : items)
         connect(action, &QAction::triggered, this, handler);
+    const std::pair<QAction*, TALSortKey> lineSorts[] = {{N3, TALSortKey::HwLine},
+                                                         {N4, TALSortKey::PrgLine},
+                                                         {N6, TALSortKey::OutTraffic},
+                                                         {N5, TALSortKey::InTraffic},
+                                                         {N7, TALSortKey::TotalTraffic}};
+    for (const auto& [action, key] : lineSorts)
+        connect(action, &QAction::triggered, this, [this, key = key] { SortLines(key); });
+    const std::pair<QAction*, TSLSortKey> trunkSorts[] = {{N8, TSLSortKey::Trunk},
+                                                          {N10, TSLSortKey::OutTraffic},
+                                                          {N9, TSLSortKey::InTraffic},
+                                                          {N11, TSLSortKey::TotalTraffic}};
+    for (const auto& [action, key] : trunkSorts)
+        connect(action, &QAction::triggered, this, [this, key = key] { SortTrunks(key); });
     const std::pair<QTableView*, QMenu*> popups[] = {
         {StringGrid1, PopupMenu1}, {ALGrid, PopupMenu2}, {SLGrid, PopupMenu3}};
     for (const auto& [grid, menu] : popups)
@@ -604,48 +613,13 @@ void TMainForm_rep::RefreshCharts() {
         ChartFigures(grid.RowCount(), [&grid](size_t row) { return grid.Record(row); }));
 }
 
-void TMainForm_rep::N3Click() {
-    session_.SortAL(TALSortKey::HwLine);
+void TMainForm_rep::SortLines(TALSortKey key) {
+    session_.SortAL(key);
     Button1Click();
 }
 
-void TMainForm_rep::N4Click() {
-    session_.SortAL(TALSortKey::PrgLine);
-    Button1Click();
-}
-
-void TMainForm_rep::N6Click() {
-    session_.SortAL(TALSortKey::OutTraffic);
-    Button1Click();
-}
-
-void TMainForm_rep::N5Click() {
-    session_.SortAL(TALSortKey::InTraffic);
-    Button1Click();
-}
-
-void TMainForm_rep::N7Click() {
-    session_.SortAL(TALSortKey::TotalTraffic);
-    Button1Click();
-}
-
-void TMainForm_rep::N8Click() {
-    session_.SortSL(TSLSortKey::Trunk);
-    Button3Click();
-}
-
-void TMainForm_rep::N10Click() {
-    session_.SortSL(TSLSortKey::OutTraffic);
-    Button3Click();
-}
-
-void TMainForm_rep::N9Click() {
-    session_.SortSL(TSLSortKey::InTraffic);
-    Button3Click();
-}
-
-void TMainForm_rep::N11Click() {
-    session_.SortSL(TSLSortKey::TotalTraffic);
+void TMainForm_rep::SortTrunks(TSLSortKey key) {
+    session_.SortSL(key);
     Button3Click();
 }
 
@@ -928,27 +902,23 @@ void TMainForm_rep::ApplySetup(const TBillingSetup& setup) {
 }
 
 void TMainForm_rep::TariffsMenuItemClick() {
-    seam::TFileRequest request;
-    request.Caption = "Тарифы";
-    request.Directory = dialogsDir_;
-    request.FileName = settings_.Tariffs;
-    request.Filter = "Таблица CSV (*.csv);;Все файлы (*)";
-    std::string chosen;
-    if (!seam::FileDialog(request, chosen) || !LoadTariffs(chosen)) return;
-    settings_.Tariffs = chosen;
-    // The choice holds for this run whether or not it could be kept.
-    static_cast<void>(WriteReportSettings(SettingsPath(), settings_));
+    ChooseTable("Тарифы", settings_.Tariffs, &TMainForm_rep::LoadTariffs);
 }
 
 void TMainForm_rep::DirectoryMenuItemClick() {
+    ChooseTable("Справочник абонентов", settings_.Subscribers, &TMainForm_rep::LoadDirectory);
+}
+
+void TMainForm_rep::ChooseTable(const char* caption, std::string& remembered,
+                                bool (TMainForm_rep::*load)(const std::string&)) {
     seam::TFileRequest request;
-    request.Caption = "Справочник абонентов";
+    request.Caption = caption;
     request.Directory = dialogsDir_;
-    request.FileName = settings_.Subscribers;
+    request.FileName = remembered;
     request.Filter = "Таблица CSV (*.csv);;Все файлы (*)";
     std::string chosen;
-    if (!seam::FileDialog(request, chosen) || !LoadDirectory(chosen)) return;
-    settings_.Subscribers = chosen;
+    if (!seam::FileDialog(request, chosen) || !(this->*load)(chosen)) return;
+    remembered = chosen;
     // The choice holds for this run whether or not it could be kept.
     static_cast<void>(WriteReportSettings(SettingsPath(), settings_));
 }

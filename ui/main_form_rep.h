@@ -138,15 +138,6 @@ class TMainForm_rep : public QDialog {
     void ChartsMenuItemClick();
     void N1Click();
     void N2Click();
-    void N3Click();
-    void N4Click();
-    void N5Click();
-    void N6Click();
-    void N7Click();
-    void N8Click();
-    void N9Click();
-    void N10Click();
-    void N11Click();
     void N12Click();
     void N13Click();
     // "Сохранить как таблицу…" of the call, subscriber-line and trunk grids:
@@ -215,6 +206,13 @@ class TMainForm_rep : public QDialog {
     // Rewrites all three grids, their columns too.
     void RefreshGrids();
 
+    // The list sorted by key, shown in its grid.
+    void SortLines(TALSortKey key);
+    void SortTrunks(TSLSortKey key);
+    // A file dialog for a table starting at remembered, then load; the file
+    // is remembered (and kept in the settings) once it is taken.
+    void ChooseTable(const char* caption, std::string& remembered,
+                     bool (TMainForm_rep::*load)(const std::string&));
     // Loads a tariff or subscriber file; false, with a message, when it
     // is refused.
     bool LoadTariffs(const std::string& path);

@@ -598,6 +598,27 @@ TEST_F(ReportWindow, ThePeriodBarLimitsEveryGrid) {
     EXPECT_EQ(Get<QDateEdit>("FromDate")->date().day(), 1);
 }
 
+TEST_F(ReportWindow, EachTrafficSortItemOrdersItsGridByItsColumn) {
+    Choose("Load", sample);
+    struct Row {
+        const char* action;
+        const char* grid;
+        int column;
+    };
+    for (const Row& r :
+         {Row{"N6", "ALGrid", 2}, Row{"N5", "ALGrid", 3}, Row{"N7", "ALGrid", 4},
+          Row{"N10", "SLGrid", 1}, Row{"N9", "SLGrid", 2}, Row{"N11", "SLGrid", 3}}) {
+        Action(r.action)->trigger();
+        std::vector<int> seconds;
+        for (int row = 0; row < Grid(r.grid)->model()->rowCount(); ++row) {
+            const QStringList parts = Cell(Grid(r.grid), row, r.column).split(':');
+            seconds.push_back(parts[0].toInt() * 3600 + parts[1].toInt() * 60 + parts[2].toInt());
+        }
+        EXPECT_GT(seconds.size(), 1u) << r.action;
+        EXPECT_TRUE(std::is_sorted(seconds.begin(), seconds.end())) << r.action;
+    }
+}
+
 TEST(PeriodBar, TellsEachValidPeriodOnceAndAnInvertedOneNever) {
     TPeriodBar bar;
     std::vector<std::pair<int32_t, int32_t>> told;
