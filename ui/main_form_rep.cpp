@@ -784,25 +784,17 @@ TFileResult TMainForm_rep::RunWrite(const std::function<TFileResult()>& write,
     progress.setAutoClose(false);
     connect(&progress, &QProgressDialog::canceled, &progress, [&state] { state.Cancelled = true; });
     const TInputBlock block(this);
-    TFileResult result{TFileStatus::Cancelled, 0};
+    // A Cancel pressed before the writing starts is heeded too.
+    const auto heedCancel = [&] {
+        if (progress.wasCanceled()) state.Cancelled = true;
+    };
     QTimer tick;
     connect(&tick, &QTimer::timeout, &progress, [&] {
-        if (progress.wasCanceled()) state.Cancelled = true;
+        heedCancel();
         progress.setValue(ProgressStep(state.Done, state.Total));
     });
     tick.start(50);
-    RunAside(
-        [&] {
-            try {
-                result = write();
-            } catch (const std::exception&) {  // no memory for a text: the file stays
-                result = {TFileStatus::Failed, ENOMEM};
-            }
-        },
-        // A Cancel pressed before the writing starts is heeded.
-        [&] {
-            if (progress.wasCanceled()) state.Cancelled = true;
-        });
+    const TFileResult result = WriteAside(write, heedCancel);
     progress.reset();
     // The writer's buffers, freed in its own thread's heap.
     ReturnFreedMemory();
