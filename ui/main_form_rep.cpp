@@ -44,6 +44,7 @@
 #include "ui/bill_form.h"
 #include "ui/charts_form.h"
 #include "ui/db_load_form.h"
+#include "ui/named_widget.h"
 #include "ui/period_bar.h"
 #include "ui/report_grid_model.h"
 #include "ui/run_aside.h"
@@ -133,15 +134,13 @@ QFont CaptionFont() {
 }
 
 QGroupBox* MakeGroup(QWidget* parent, const char* name, const char* caption) {
-    auto* box = new QGroupBox(QString::fromUtf8(caption), parent);
-    box->setObjectName(name);
+    auto* box = NamedWidget<QGroupBox>(parent, name, caption);
     box->setFont(CaptionFont());
     return box;
 }
 
 QPushButton* HiddenButton(QWidget* parent, const char* name, const char* caption) {
-    auto* button = new QPushButton(QString::fromUtf8(caption), parent);
-    button->setObjectName(name);
+    auto* button = NamedWidget<QPushButton>(parent, name, caption);
     button->hide();
     return button;
 }

@@ -9,6 +9,8 @@
 #include <QLabel>
 #include <QPushButton>
 
+#include "ui/named_widget.h"
+
 namespace {
 
 QDateEdit* MakeDateEdit(QWidget* parent, const char* name) {
@@ -21,18 +23,6 @@ QDateEdit* MakeDateEdit(QWidget* parent, const char* name) {
     return edit;
 }
 
-QCheckBox* MakeCheck(QWidget* parent, const char* name, const char* caption) {
-    auto* check = new QCheckBox(QString::fromUtf8(caption), parent);
-    check->setObjectName(name);
-    return check;
-}
-
-QPushButton* MakeButton(QWidget* parent, const char* name, const char* caption) {
-    auto* button = new QPushButton(QString::fromUtf8(caption), parent);
-    button->setObjectName(name);
-    return button;
-}
-
 }  // namespace
 
 int32_t DayNumberOf(const QDate& date) {
@@ -42,13 +32,13 @@ int32_t DayNumberOf(const QDate& date) {
 
 TPeriodBar::TPeriodBar(QWidget* parent)
     : QFrame(parent),
-      FromCheck(MakeCheck(this, "FromCheck", "с")),
+      FromCheck(NamedWidget<QCheckBox>(this, "FromCheck", "с")),
       FromDate(MakeDateEdit(this, "FromDate")),
-      ToCheck(MakeCheck(this, "ToCheck", "по")),
+      ToCheck(NamedWidget<QCheckBox>(this, "ToCheck", "по")),
       ToDate(MakeDateEdit(this, "ToDate")),
-      LastMonthButton(MakeButton(this, "LastMonthButton", "Прошлый месяц")),
-      ThisMonthButton(MakeButton(this, "ThisMonthButton", "Этот месяц")),
-      WholeFileButton(MakeButton(this, "WholeFileButton", "Весь файл")),
+      LastMonthButton(NamedWidget<QPushButton>(this, "LastMonthButton", "Прошлый месяц")),
+      ThisMonthButton(NamedWidget<QPushButton>(this, "ThisMonthButton", "Этот месяц")),
+      WholeFileButton(NamedWidget<QPushButton>(this, "WholeFileButton", "Весь файл")),
       PeriodMark(new QLabel("Начало периода позже конца", this)) {
     setObjectName("PeriodBar");
     auto* row = new QHBoxLayout(this);
