@@ -29,7 +29,8 @@ inline constexpr int kMaxDeleteTries = 3;
 // config/: the outcome and, beside it, the system's error number of a
 // failure (as libserialport pairs sp_return with sp_last_error_code()), so
 // that callers switch over the outcome and only messages look at the number.
-// Nothing here raises: a failure to allocate is Failed with ENOMEM.
+// A failure to allocate comes back as Failed with ENOMEM, a system error
+// raised as std::system_error as Failed with its code.
 enum class TConfigStatus : int {
     Done = 1,
     Failed = -1,

@@ -228,6 +228,18 @@ class TColumnsModel final : public TReportGridModel {
 
 }  // namespace
 
+struct TMainForm_rep::TWorkProgress {
+    std::atomic<bool> Cancelled{false};
+    std::atomic<uint64_t> Done{0}, Total{0};
+
+    // The work's progress callback: done of total; false once cancelled.
+    bool Tell(uint64_t done, uint64_t total) {
+        Done = done;
+        Total = total;
+        return !Cancelled;
+    }
+};
+
 TMainForm_rep::TMainForm_rep(QWidget* parent)
     : QDialog(parent),
       session_(SystemShortDate()),
@@ -545,27 +557,17 @@ void TMainForm_rep::LoadFromDbMenuItemClick() {
 void TMainForm_rep::LoadFromDb(const TDbReportSource& source) {
     QProgressDialog progress("Загрузка звонков из базы данных", "Отмена", 0, kProgressSteps, this);
     SetUpProgress(progress, "LoadProgress");
-    std::atomic<uint64_t> done{0}, total{0};
-    std::atomic<bool> cancelled{false};
-    connect(&progress, &QProgressDialog::canceled, &progress, [&cancelled] { cancelled = true; });
-    QTimer tick;
-    connect(&tick, &QTimer::timeout, &progress,
-            [&] { progress.setValue(ProgressStep(done, total)); });
-    tick.start(50);
+    TWorkProgress state;
     auto loaded = std::make_shared<TReportModel>();
     TDbReportResult result;
-    {
-        const TInputBlock block(this);
-        RunAside([&] {
-            result = LoadDbCalls(source, TPeriod(), *loaded, [&](uint64_t d, uint64_t t) {
-                done = d;
-                total = t;
-                return !cancelled;
-            });
-        });
-    }
-    tick.stop();
-    progress.reset();
+    RunBehind(progress, state, [&](const std::function<void()>& heedCancel) {
+        RunAside(
+            [&] {
+                result = LoadDbCalls(source, TPeriod(), *loaded,
+                                     [&state](uint64_t d, uint64_t t) { return state.Tell(d, t); });
+            },
+            heedCancel);
+    });
     if (result.Status == TDbReportResult::TStatus::Cancelled) return;
     if (!result.Ok()) {
         seam::ShowMessage("Не удалось загрузить звонки из базы данных: " + result.Error,
@@ -724,11 +726,6 @@ void TMainForm_rep::Export(TExportKind kind) {
     ExportChosen([kind](std::string&, const std::string&) { return kind; }, {});
 }
 
-struct TMainForm_rep::TSaveProgress {
-    std::atomic<bool> Cancelled{false};
-    std::atomic<uint64_t> Done{0}, Total{0};
-};
-
 void TMainForm_rep::ExportChosen(const TPick& pick, seam::TFileRequest request) {
     request.Save = true;
     request.Directory = dialogsDir_;
@@ -740,17 +737,13 @@ void TMainForm_rep::ExportChosen(const TPick& pick, seam::TFileRequest request) 
         seam::ShowMessage(clash, "Ошибка");
         return;
     }
-    TSaveProgress state;
+    TWorkProgress state;
     TExportOptions options;
     options.ConfirmReplace = [] {
         return seam::ShowMessage("Такой файл уже существует. Перезапишем?", "Предупреждение!",
                                  seam::TButtons::OkCancel) == seam::kAnswerOk;
     };
-    options.Progress = [&state](uint64_t done, uint64_t total) {
-        state.Done = done;
-        state.Total = total;
-        return !state.Cancelled;
-    };
+    options.Progress = [&state](uint64_t done, uint64_t total) { return state.Tell(done, total); };
     options.Run = [&](const std::function<TFileResult()>& write) {
         return RunWrite(write, path, state);
     };
@@ -775,15 +768,26 @@ void TMainForm_rep::ExportChosen(const TPick& pick, seam::TFileRequest request) 
 }
 
 TFileResult TMainForm_rep::RunWrite(const std::function<TFileResult()>& write,
-                                    const std::string& path, TSaveProgress& state) {
+                                    const std::string& path, TWorkProgress& state) {
     QProgressDialog progress(
         "Сохранение файла " + QFile::decodeName(QByteArray::fromStdString(path)), "Отмена", 0,
         kProgressSteps, this);
     SetUpProgress(progress, "SaveProgress");
     progress.setAutoClose(false);
+    TFileResult result;
+    RunBehind(progress, state, [&](const std::function<void()>& heedCancel) {
+        result = WriteAside(write, heedCancel);
+    });
+    // The writer's buffers, freed in its own thread's heap.
+    ReturnFreedMemory();
+    return result;
+}
+
+void TMainForm_rep::RunBehind(QProgressDialog& progress, TWorkProgress& state,
+                              const TRunAside& run) {
     connect(&progress, &QProgressDialog::canceled, &progress, [&state] { state.Cancelled = true; });
-    const TInputBlock block(this);
-    // A Cancel pressed before the writing starts is heeded too.
+    // Run on every tick and just before the work starts: a Cancel pressed
+    // before the work looks at the flag is heeded too.
     const auto heedCancel = [&] {
         if (progress.wasCanceled()) state.Cancelled = true;
     };
@@ -793,11 +797,12 @@ TFileResult TMainForm_rep::RunWrite(const std::function<TFileResult()>& write,
         progress.setValue(ProgressStep(state.Done, state.Total));
     });
     tick.start(50);
-    const TFileResult result = WriteAside(write, heedCancel);
+    {
+        const TInputBlock block(this);
+        run(heedCancel);
+    }
+    tick.stop();
     progress.reset();
-    // The writer's buffers, freed in its own thread's heap.
-    ReturnFreedMemory();
-    return result;
 }
 
 void TMainForm_rep::RefreshGrids() {

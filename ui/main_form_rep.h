@@ -23,6 +23,7 @@ class QLabel;
 class QLineEdit;
 class QMenu;
 class QMenuBar;
+class QProgressDialog;
 class QPushButton;
 class QRadioButton;
 class QStatusBar;
@@ -183,7 +184,9 @@ class TMainForm_rep : public QDialog {
     // Picks the kind of export for the file and name filter chosen in the
     // save dialog; may complete the file's name.
     using TPick = std::function<TExportKind(std::string& path, const std::string& filter)>;
-    struct TSaveProgress;
+    // How far work off the user-interface thread has come, and whether it
+    // is to stop.
+    struct TWorkProgress;
     // Save dialog, then the session's export (its refusals and overwrite
     // question included), then an error box.
     void Export(TExportKind kind);
@@ -193,7 +196,12 @@ class TMainForm_rep : public QDialog {
     // Runs write off the user-interface thread behind a progress dialog
     // with Cancel, which state tells the writer; returns its result.
     TFileResult RunWrite(const std::function<TFileResult()>& write, const std::string& path,
-                         TSaveProgress& state);
+                         TWorkProgress& state);
+    // Runs work behind progress with the window closed to input: the dialog
+    // shows state's count, and its Cancel, pressed before the work starts
+    // too, sets state's flag. run gets what to call as the work starts.
+    using TRunAside = std::function<void(const std::function<void()>& heedCancel)>;
+    void RunBehind(QProgressDialog& progress, TWorkProgress& state, const TRunAside& run);
 
     // Reads the calls of source off the user-interface thread, behind a
     // progress dialog with Cancel, and shows them.
