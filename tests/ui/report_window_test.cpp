@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <new>
+#include <system_error>
 
 #include <QAbstractItemModel>
 #include <QAction>
@@ -48,6 +50,7 @@
 #include "ui/main_form_rep.h"
 #include "ui/period_bar.h"
 #include "ui/qt_message_sink.h"
+#include "ui/run_aside.h"
 
 using namespace testing_support;
 
@@ -629,6 +632,19 @@ TEST_F(ReportWindow, EachTrafficSortItemOrdersItsGridByItsColumn) {
         EXPECT_EQ(seconds.size(), 3u) << r.action;
         EXPECT_TRUE(std::is_sorted(seconds.begin(), seconds.end())) << r.action;
     }
+}
+
+TEST(WriteAside, AWriterThatRaisesFailsWithTheSystemsReason) {
+    EXPECT_EQ(WriteAside([]() -> TFileResult {
+                  throw std::system_error(ENOSPC, std::generic_category());
+              }),
+              (TFileResult{TFileStatus::Failed, ENOSPC}));
+    EXPECT_EQ(WriteAside([]() -> TFileResult { throw std::bad_alloc(); }),
+              (TFileResult{TFileStatus::Failed, ENOMEM}));
+    EXPECT_EQ(WriteAside([] {
+                  return TFileResult{TFileStatus::CannotWrite, EIO};
+              }),
+              (TFileResult{TFileStatus::CannotWrite, EIO}));
 }
 
 TEST(PeriodBar, TellsEachValidPeriodOnceAndAnInvertedOneNever) {
