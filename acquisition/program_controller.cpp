@@ -97,7 +97,7 @@ void TProgramController::StartUp() {
     started_ = true;
     autoExit_ = false;
     TSettings& s = link_->Settings;
-    const bool unreadable = ReadConfig(s) != TConfigResult::Done;
+    const bool unreadable = !ReadConfig(s).Ok();
     if (unreadable)
         seam::ShowMessage("Исключение при открытии/чтении файла конфигурации.", kErrorCaption);
     openDialog1_.Directory = s.StartDir;
@@ -401,7 +401,7 @@ void TProgramController::ApplySettings(const TOptionsSettings& chosen) {
     static_cast<void>(link_->ClosePort());
     s.PortName = chosen.PortName;
     ReportPortOpening(OpenPort(s.PortName), *link_);
-    if (WriteConfig(s, chosen.PortName, chosen.SaveTitle, chosen.AltFormat) != TConfigResult::Done)
+    if (!WriteConfig(s, chosen.PortName, chosen.SaveTitle, chosen.AltFormat).Ok())
         seam::ShowMessage("Произошел сбой при записи файла конфигурации.", kErrorCaption);
 }
 

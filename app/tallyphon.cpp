@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <memory>
 #include <string>
 #include <utility>
@@ -104,11 +105,8 @@ int Run(TApplication& app, TStartMode mode, const TDbConfig& db, const TLinkFact
     const bool idle = mode == TStartMode::Headless && startFailed;
     int rc = 0;
     if (!g_exitRequested && !quitOnSignals.Signalled() && form.isVisible() && !idle) {
-        try {
-            rc = app.exec();
-        } catch (...) {
-            TApplication::ShowException(std::current_exception());
-        }
+        // Whatever an event handler raises ends in TApplication::notify.
+        rc = app.exec();
     }
     const bool unwatched = mode == TStartMode::Headless || form.Controller().AutoExit();
     if (g_exitRequested)
@@ -211,7 +209,7 @@ int main(int argc, char** argv) {
                 seam::Journal(seam::TPriority::Warning, kPasswordSeen);
             if (!db.Enabled()) {
                 TDbConfigLoad loaded = LoadDbConfig("");
-                if (!loaded.Ok) seam::ShowMessage(loaded.Error, kErrorCaption);
+                if (!loaded.Ok()) seam::ShowMessage(loaded.Error, kErrorCaption);
                 if (!loaded.Warning.empty())
                     seam::Journal(seam::TPriority::Warning, loaded.Warning);
                 db = loaded.Config;
@@ -227,8 +225,10 @@ int main(int argc, char** argv) {
                     return CreateLowLevel(std::move(line), clock);
                 };
             rc = Run(app, cl.Headless ? TStartMode::Headless : TStartMode::Window, db, makeLink);
+        } catch (const std::exception& e) {
+            TApplication::ShowException(e.what());
         } catch (...) {
-            TApplication::ShowException(std::current_exception());
+            TApplication::ShowException({});
         }
     }
     if (trace) std::fclose(trace);

@@ -345,11 +345,9 @@ int LoadFromDb(const TArguments& args, TReportSession::TLists lists, TReportSess
 
 // Makes the database's schema and the roles' rights, as its owner.
 int CreateSchema(const std::string& connInfo) {
-    try {
-        MakeSchema(*ConnectDb(connInfo), true);
-    } catch (const std::exception& e) {
+    if (const TDbResult made = MakeSchemaAt(connInfo); !made.Ok()) {
         std::cerr << "tallyphon-report: схема в базе данных " << ConnInfoForDisplay(connInfo)
-                  << " не сделана: " << DbErrorText(e) << "\n";
+                  << " не сделана: " << made.Error << "\n";
         return kExportFailed;
     }
     std::cout << "Схема tallyphon готова: таблицы, индексы, права ролей tallyphon_office и "

@@ -1,7 +1,9 @@
 // How a load or an export of a file ended, for every file the program
-// loads or writes for the user (call logs, tables, exports): the outcome and, beside it, the
-// system's error number of a failure (as libserialport pairs a result with the last error), so that
-// callers switch over the outcome and only messages look at the number.
+// loads or writes for the user (call logs, tables, exports), and the result
+// convention of reports/, kept by every function of it that touches a file:
+// the outcome and, beside it, the system's error number of a failure (as
+// libserialport pairs sp_return with sp_last_error_code()), so that callers
+// switch over the outcome and only messages look at the number.
 #pragma once
 
 enum class TFileStatus {

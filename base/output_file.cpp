@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <new>
+#include <system_error>
 #include <vector>
 
 #include "base/fd.h"
@@ -122,7 +124,12 @@ TFileResult WriteFileReplacing(const std::string& path, const TFileFill& fill,
             temp.clear();
         }
         return {};
+    } catch (const std::bad_alloc&) {
+        return fail(TFileStatus::Failed, ENOMEM);
+    } catch (const std::system_error& e) {
+        return fail(TFileStatus::Failed, e.code().value());
     } catch (const std::exception&) {
+        // Anything else a writer raised: errno as it left it.
         return fail(TFileStatus::Failed, errno);
     }
 }

@@ -49,8 +49,7 @@ std::string StandardLine(const TRecord& r, const std::string& model) {
         line += "(    )   ";
     else
         line += "(" + PadLeft(r.PrgNumber, 4) + ")   ";
-    std::string trunk = r.Trunk;
-    if (ModelRules(model).PadsOneDigitTrunk && trunk.size() == 1) trunk = "0" + trunk;
+    std::string trunk = ModelRules(model).PadsOneDigitTrunk ? TwoDigitTrunk(r.Trunk) : r.Trunk;
     for (int added = 0; added < 4 && trunk.size() < 5; ++added)
         trunk = " " + trunk;
     line += trunk + "     ";

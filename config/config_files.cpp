@@ -9,7 +9,9 @@
 #include <cerrno>
 #include <climits>
 #include <cstdint>
+#include <new>
 #include <string_view>
+#include <system_error>
 
 #include "base/com_name.h"
 #include "base/fd.h"
@@ -33,8 +35,21 @@ std::string FilePath(const TSettings& s, const char* name) {
     return path + name;
 }
 
-bool IsRegular(int fd, struct stat& st) {
-    return ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+// The failure the system just reported, errno kept.
+TConfigResult SystemFailure(TConfigStatus status = TConfigStatus::Failed) {
+    return {status, errno};
+}
+
+// A refusal by the settings code's own rule: no system error.
+TConfigResult Refusal(TConfigStatus status = TConfigStatus::Failed) {
+    return {status, 0};
+}
+
+// Done when fd is a regular file; Failed otherwise, with fstat's errno when
+// it could not be looked at.
+TConfigResult CheckRegular(int fd, struct stat& st) {
+    if (::fstat(fd, &st) != 0) return SystemFailure();
+    return S_ISREG(st.st_mode) ? TConfigResult{} : Refusal();
 }
 
 // Opens a settings file for reading, through a symbolic link if need be.
@@ -51,19 +66,27 @@ enum class TName {
     Unusable,  // anything else, a link that leads nowhere included: kept
 };
 
-// Classifies path without opening it; mode is the permission its new file
-// gets (that of a regular file found there, otherwise the usual one).
-TName Classify(const std::string& path, mode_t& mode) {
-    mode = 0666;
+// What Classify found: Mode is the permission the new file gets (that of a
+// regular file found there, otherwise the usual one); Error the errno of an
+// Unusable name that could not be looked at, 0 when something else is there.
+struct TNameFound {
+    TName Kind = TName::Free;
+    mode_t Mode = 0666;
+    int Error = 0;
+};
+
+// Classifies path without opening it.
+TNameFound Classify(const std::string& path) {
+    TNameFound found;
     struct stat st;
-    if (::lstat(path.c_str(), &st) != 0) return errno == ENOENT ? TName::Free : TName::Unusable;
-    if (S_ISREG(st.st_mode)) {
-        mode = st.st_mode & 0777;
-        return TName::File;
+    if (::lstat(path.c_str(), &st) != 0) {
+        if (errno != ENOENT) found = {TName::Unusable, found.Mode, errno};
+        return found;
     }
-    return S_ISLNK(st.st_mode) && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)
-               ? TName::File
-               : TName::Unusable;
+    if (S_ISREG(st.st_mode)) return {TName::File, static_cast<mode_t>(st.st_mode & 0777), 0};
+    if (!S_ISLNK(st.st_mode)) return {TName::Unusable, found.Mode, 0};
+    if (::stat(path.c_str(), &st) != 0) return {TName::Unusable, found.Mode, errno};
+    return {S_ISREG(st.st_mode) ? TName::File : TName::Unusable, found.Mode, 0};
 }
 
 // A file the user may not write is left as it is, although a new one could
@@ -86,12 +109,11 @@ TConfigResult WriteDefaultConfig(TSettings& s, const std::string& path) {
     std::array<char, kConfigFileSize> image{};
     image[0] = 1;
     image[1] = 1;
-    if (!ReplaceFile(path, std::string_view(image.data(), image.size())))
-        return TConfigResult::Failed;
+    if (!ReplaceFile(path, std::string_view(image.data(), image.size()))) return SystemFailure();
     s.FirstStart = true;
     s.PortName = "COM1";
     s.SaveTitle = true;
-    return TConfigResult::Done;
+    return {};
 }
 
 void SetPath(std::string& field, std::string_view value) {
@@ -145,94 +167,100 @@ void ApplyOutConfig(TSettings& s, std::string_view text) {
 TConfigResult ReadConfigFile(TSettings& s) {
     const std::string path = FilePath(s, kConfigFileName);
     s.PortName = "COM";
+    TConfigResult lastTry;
     for (int tries = 0;; ++tries) {
         TFd file(OpenForReading(path));
         if (!file.IsOpen()) {
+            const int error = errno;
             // Only a free name gets a new file: a link that leads nowhere
             // stays as it is, and its target is not made.
-            mode_t mode;
-            return errno == ENOENT && Classify(path, mode) == TName::Free
+            return error == ENOENT && Classify(path).Kind == TName::Free
                        ? WriteDefaultConfig(s, path)
-                       : TConfigResult::Failed;
+                       : TConfigResult{TConfigStatus::Failed, error};
         }
         struct stat st;
-        if (!IsRegular(file.Get(), st)) return TConfigResult::Failed;
+        if (const TConfigResult regular = CheckRegular(file.Get(), st); !regular.Ok())
+            return regular;
         if (st.st_size == kConfigFileSize) {
             uint8_t head[3];
-            if (!ReadAll(file.Get(), head, sizeof head, 0)) return TConfigResult::Failed;
+            if (!ReadAll(file.Get(), head, sizeof head, 0)) return SystemFailure();
             if (head[0] >= 1 && head[0] <= kMaxPortNumber) s.PortName += std::to_string(head[0]);
             s.SaveTitle = head[1] == 1;
             s.AltFormat = head[2] == 1;
-            return TConfigResult::Done;
+            return {};
         }
         // Damaged: the default file takes its name. Behind a symbolic link
         // the link is replaced; what it leads to is not ours to repair.
         if (tries < kMaxDeleteTries) {
             file.Close();
-            if (WriteDefaultConfig(s, path) == TConfigResult::Done) return TConfigResult::Done;
+            lastTry = WriteDefaultConfig(s, path);
+            if (lastTry.Ok()) return lastTry;
             // Looked at again: the name may hold a sound file by now.
             continue;
         }
         s.PortName = "COM1";
         s.SaveTitle = true;
         s.AltFormat = false;
-        return TConfigResult::Failed;
+        return lastTry;
     }
 }
 
 TConfigResult WriteConfigFile(TSettings& s, const std::string& port, bool saveTitle,
                               bool altFormat) {
     const int number = PortNumber(port);
-    if (number < 0) return TConfigResult::Failed;
+    if (number < 0) return Refusal();
     const std::string path = FilePath(s, kConfigFileName);
-    mode_t mode;
-    const TName name = Classify(path, mode);
-    if (name == TName::Unusable) return TConfigResult::Failed;
+    const TNameFound name = Classify(path);
+    if (name.Kind == TName::Unusable) return {TConfigStatus::Failed, name.Error};
     // Bytes 3 to 29 of an existing file are kept; a new file, or the part a
     // damaged one lacks, gets zeros, so that the next start reads these
     // settings from a full-length file.
     std::array<char, kConfigFileSize> image{};
-    if (name == TName::File) {
+    if (name.Kind == TName::File) {
         TFd file(OpenForReading(path));
+        if (!file.IsOpen()) return SystemFailure();
         struct stat st;
-        if (!file.IsOpen() || !IsRegular(file.Get(), st) || !MayWrite(path))
-            return TConfigResult::Failed;
+        if (const TConfigResult regular = CheckRegular(file.Get(), st); !regular.Ok())
+            return regular;
+        if (!MayWrite(path)) return SystemFailure();
         const auto kept = static_cast<size_t>(std::min<off_t>(st.st_size, kConfigFileSize));
-        if (!ReadAll(file.Get(), image.data(), kept, 0)) return TConfigResult::Failed;
+        if (!ReadAll(file.Get(), image.data(), kept, 0)) return SystemFailure();
     }
     TReplacingFile file;
-    if (!file.Open(path, mode)) return TConfigResult::Failed;
+    if (!file.Open(path, name.Mode)) return SystemFailure();
     s.PortName = port;
     s.SaveTitle = saveTitle;
     s.AltFormat = altFormat;
     image[0] = static_cast<char>(number);
     image[1] = saveTitle ? 1 : 0;
     image[2] = altFormat ? 1 : 0;
-    return WriteAll(file.Get(), image.data(), image.size()) && file.Commit()
-               ? TConfigResult::Done
-               : TConfigResult::Failed;
+    return WriteAll(file.Get(), image.data(), image.size()) && file.Commit() ? TConfigResult{}
+                                                                             : SystemFailure();
 }
 
 TConfigResult ReadOutConfigFile(TSettings& s) {
     const std::string path = FilePath(s, kOutConfigFileName);
     struct stat st;
-    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+    const bool found = ::stat(path.c_str(), &st) == 0;
+    if (!found || !S_ISREG(st.st_mode)) {
+        const TConfigResult none{TConfigStatus::NoFile, found ? 0 : errno};
         s.TarifFileName.clear();
-        return TConfigResult::NoFile;
+        return none;
     }
     TFd file(OpenForReading(path));
-    if (!file.IsOpen() || !IsRegular(file.Get(), st)) return TConfigResult::Failed;
+    if (!file.IsOpen()) return SystemFailure();
+    if (const TConfigResult regular = CheckRegular(file.Get(), st); !regular.Ok()) return regular;
     // The size the file claims is not trusted.
     std::string text;
-    if (!ReadAtMost(file.Get(), kMaxOutConfigSize, text) || text.size() > kMaxOutConfigSize)
-        return TConfigResult::Failed;
+    if (!ReadAtMost(file.Get(), kMaxOutConfigSize, text)) return SystemFailure();
+    if (text.size() > kMaxOutConfigSize) return Refusal();
     ApplyOutConfig(s, text);
-    return TConfigResult::Done;
+    return {};
 }
 
 TConfigResult WriteOutConfigFile(TSettings& s, const std::string& tarifPath,
                                  const std::string& realTimePath) {
-    if (!StorablePath(tarifPath) || !StorablePath(realTimePath)) return TConfigResult::Failed;
+    if (!StorablePath(tarifPath) || !StorablePath(realTimePath)) return Refusal();
     std::string text;
     text.append(kTarifKey).append(tarifPath).append("\r\n");
     text.append(kRealTimeKey).append(realTimePath).append("\r\n");
@@ -250,14 +278,27 @@ TConfigResult WriteOutConfigFile(TSettings& s, const std::string& tarifPath,
     // No line end after the last line.
 
     const std::string path = FilePath(s, kOutConfigFileName);
-    mode_t mode;
-    const TName name = Classify(path, mode);
-    if (name == TName::Unusable || (name == TName::File && !MayWrite(path)))
-        return TConfigResult::NoFile;
+    const TNameFound name = Classify(path);
+    if (name.Kind == TName::Unusable) return {TConfigStatus::NoFile, name.Error};
+    if (name.Kind == TName::File && !MayWrite(path)) return SystemFailure(TConfigStatus::NoFile);
     TReplacingFile file;
-    if (!file.Open(path, mode)) return TConfigResult::NoFile;
-    return WriteAll(file.Get(), text.data(), text.size()) && file.Commit() ? TConfigResult::Done
-                                                                           : TConfigResult::Failed;
+    if (!file.Open(path, name.Mode)) return SystemFailure(TConfigStatus::NoFile);
+    return WriteAll(file.Get(), text.data(), text.size()) && file.Commit() ? TConfigResult{}
+                                                                           : SystemFailure();
+}
+
+// Runs an operation so that what it may raise comes back as its result:
+// the settings are read at start-up and written from a dialog, and neither
+// may end the program.
+template <class Operation>
+TConfigResult Guarded(const Operation& operation) {
+    try {
+        return operation();
+    } catch (const std::bad_alloc&) {
+        return {TConfigStatus::Failed, ENOMEM};
+    } catch (const std::system_error& e) {
+        return {TConfigStatus::Failed, e.code().value()};
+    }
 }
 
 }  // namespace
@@ -268,34 +309,18 @@ bool StorablePath(const std::string& path) {
 }
 
 TConfigResult ReadConfig(TSettings& s) {
-    try {
-        return ReadConfigFile(s);
-    } catch (...) {
-        return TConfigResult::Failed;
-    }
+    return Guarded([&] { return ReadConfigFile(s); });
 }
 
 TConfigResult WriteConfig(TSettings& s, const std::string& port, bool saveTitle, bool altFormat) {
-    try {
-        return WriteConfigFile(s, port, saveTitle, altFormat);
-    } catch (...) {
-        return TConfigResult::Failed;
-    }
+    return Guarded([&] { return WriteConfigFile(s, port, saveTitle, altFormat); });
 }
 
 TConfigResult ReadOutConfig(TSettings& s) {
-    try {
-        return ReadOutConfigFile(s);
-    } catch (...) {
-        return TConfigResult::Failed;
-    }
+    return Guarded([&] { return ReadOutConfigFile(s); });
 }
 
 TConfigResult WriteOutConfig(TSettings& s, const std::string& tarifPath,
                              const std::string& realTimePath) {
-    try {
-        return WriteOutConfigFile(s, tarifPath, realTimePath);
-    } catch (...) {
-        return TConfigResult::Failed;
-    }
+    return Guarded([&] { return WriteOutConfigFile(s, tarifPath, realTimePath); });
 }

@@ -2,7 +2,7 @@
 // "Tallyphon.cfg" (port and two call-log options) and the text file
 // "TallyphonOut.cfg" (call-log path, real-time log path, start-up action).
 // These functions move the settings between a TSettings and the files; the
-// files are looked up in its StartDir. None of them raises.
+// files are looked up in its StartDir.
 //
 // A file is never written in place: its new contents go to a new file made
 // beside it, which is renamed over it. A symbolic link under a file's name is
@@ -25,11 +25,28 @@ inline constexpr int kMaxPortNumber = 32;
 // How often a damaged "Tallyphon.cfg" is deleted before the defaults are kept.
 inline constexpr int kMaxDeleteTries = 3;
 
-// Results of the settings files' operations, as each below says.
-enum class [[nodiscard]] TConfigResult : int{
+// How an operation of the settings code ended, for every function of
+// config/: the outcome and, beside it, the system's error number of a
+// failure (as libserialport pairs sp_return with sp_last_error_code()), so
+// that callers switch over the outcome and only messages look at the number.
+// A failure to allocate comes back as Failed with ENOMEM, a system error
+// raised as std::system_error as Failed with its code.
+enum class TConfigStatus : int {
     Done = 1,
     Failed = -1,
     NoFile = -2,
+};
+
+struct [[nodiscard]] TConfigResult {
+    TConfigStatus Status = TConfigStatus::Done;
+    // errno of a failure the system reported; 0 when done, or when the
+    // settings code itself refused (a port name, a path it cannot store).
+    int Error = 0;
+
+    bool Ok() const { return Status == TConfigStatus::Done; }
+    friend bool operator==(const TConfigResult& a, const TConfigResult& b) {
+        return a.Status == b.Status && a.Error == b.Error;
+    }
 };
 
 // Reads "Tallyphon.cfg" into PortName, SaveTitle and AltFormat. A missing or

@@ -2,8 +2,8 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <fstream>
-#include <sstream>
 
 #include "base/fd.h"
 
@@ -32,9 +32,9 @@ TReportSettings ReadReportSettings(const std::string& path) {
     return settings;
 }
 
-bool WriteReportSettings(const std::string& path, const TReportSettings& settings) {
-    std::ostringstream out;
-    out << kTariffsKey << '=' << settings.Tariffs << '\n'
-        << kSubscribersKey << '=' << settings.Subscribers << '\n';
-    return ReplaceFile(path, out.str());
+TConfigResult WriteReportSettings(const std::string& path, const TReportSettings& settings) {
+    const std::string text = std::string(kTariffsKey) + '=' + settings.Tariffs + '\n' +
+                             kSubscribersKey + '=' + settings.Subscribers + '\n';
+    if (ReplaceFile(path, text)) return {};
+    return {TConfigStatus::Failed, errno};
 }

@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include "config/config_files.h"
+
 inline constexpr const char* kReportSettingsFile = "TallyphonReports.cfg";
 
 struct TReportSettings {
@@ -15,6 +17,6 @@ struct TReportSettings {
 
 // The settings in path; a missing or unreadable file gives none.
 TReportSettings ReadReportSettings(const std::string& path);
-// Replaces path with settings (made beside it and renamed over it); false
-// when it cannot be written.
-bool WriteReportSettings(const std::string& path, const TReportSettings& settings);
+// Replaces path with settings (made beside it and renamed over it): Done, or
+// Failed with errno when it cannot be written.
+TConfigResult WriteReportSettings(const std::string& path, const TReportSettings& settings);

@@ -65,7 +65,7 @@ TDbConfigLoad LoadDbConfig(const std::string& startDir) {
     const std::string path =
         (startDir.empty() ? std::string() : startDir + "/") + kDbConfigFileName;
     const auto fail = [&](const std::string& why) {
-        out.Ok = false;
+        out.Status = TDbConfigLoad::TStatus::Refused;
         out.Error = why;
         return out;
     };
@@ -86,7 +86,7 @@ TDbConfigLoad LoadDbConfig(const std::string& startDir) {
         return fail("Файл «" + path + "» больше 64 КиБ: это не файл настроек базы данных");
     std::istringstream in(text);
     auto refuse = [&](int lineNo, const std::string& why) {
-        out.Ok = false;
+        out.Status = TDbConfigLoad::TStatus::Refused;
         out.Config = {};
         out.Error = "Файл «" + path + "», строка " + std::to_string(lineNo) + ": " + why;
         return out;

@@ -16,7 +16,12 @@ struct TDbConfig {
 };
 
 struct TDbConfigLoad {
-    bool Ok = true;
+    enum class TStatus {
+        Loaded,   // the file's configuration, or none when there is no file
+        Refused,  // the file cannot be used; Config is empty
+    };
+    TStatus Status = TStatus::Loaded;
+    bool Ok() const { return Status == TStatus::Loaded; }
     TDbConfig Config;
     std::string Error;  // why the file was refused (UTF-8, one line)
     // Set when the file holds a password and is readable by its group or
@@ -27,7 +32,7 @@ struct TDbConfigLoad {
 // Reads "TallyphonDb.cfg" in startDir (empty: the current directory): lines
 // CONNINFO=… and SITE=… in UTF-8; blank lines and lines starting with "#"
 // are skipped, a CR before the line end is dropped. A missing file gives an
-// empty configuration. Refused (Ok false), at once and naming the file: a
+// empty configuration. Refused, at once and naming the file: a
 // file that cannot be read, anything but a regular file (a FIFO, a device,
 // a link to one), a file of more than 64 KiB, an unknown key, a key twice, CONNINFO without SITE or
 // SITE without CONNINFO, a site name that CheckSiteName refuses.

@@ -178,6 +178,15 @@ void MakeSchema(pqxx::connection_base& connection, bool roles) {
     w.commit();
 }
 
+TDbResult MakeSchemaAt(const std::string& connInfo) {
+    try {
+        MakeSchema(*ConnectDb(connInfo), true);
+    } catch (const std::exception& e) {
+        return {TDbResult::TStatus::Failed, DbErrorText(e)};
+    }
+    return {};
+}
+
 std::string DbErrorText(const std::exception& error) {
     std::string text = error.what();
     for (char& c : text)

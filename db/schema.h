@@ -1,7 +1,17 @@
 // The database's side of the calls: connecting, and the schema "tallyphon"
 // with its tables (described for administrators in docs/database.md).
+//
+// How db/ tells its callers that an operation failed: a result that holds
+// an outcome enum class of its own (its Status, or State for a shipping
+// pass) and, beside it, the message Error (UTF-8, one line, libpq's words
+// with no password), as libserialport pairs sp_return with
+// sp_last_error_message().
+// Callers switch over the outcome and only show the message. Nothing of
+// db/ raises to them; the connecting and schema functions below do, being
+// the building blocks of its own operations, which catch what they throw.
 #pragma once
 
+#include <exception>
 #include <memory>
 #include <string>
 
@@ -39,6 +49,18 @@ void EnsureSchema(pqxx::connection_base& connection);
 // rights and row-level policies (see docs/database.md). Run by the
 // database's owner. Throws on failure.
 void MakeSchema(pqxx::connection_base& connection, bool roles);
+
+// The outcome of an operation of db/ that either works or fails.
+struct TDbResult {
+    enum class TStatus { Done, Failed };
+    TStatus Status = TStatus::Done;
+    std::string Error;  // why it failed; empty when Done
+    bool Ok() const { return Status == TStatus::Done; }
+};
+
+// Connects to connInfo and makes the schema with the roles, as MakeSchema
+// does; Failed with the server's reason when it cannot.
+TDbResult MakeSchemaAt(const std::string& connInfo);
 
 // The text of a database error for a message: libpq's words, without the
 // line breaks and blanks around them.

@@ -86,6 +86,10 @@ void LookUpNamedModel(std::string name, TIdentification& x) {
     x.SelectBeforeStatus = true;
 }
 
+std::string TwoDigitTrunk(std::string number) {
+    return number.size() == 1 ? "0" + number : number;
+}
+
 std::string TrunkText(const TIdentification& exchange, uint8_t b) {
     switch (ModelRules(exchange.ModelName, exchange.MultiUnit).RecordTrunks) {
         case TTrunkStyle::QTV:
@@ -93,9 +97,8 @@ std::string TrunkText(const TIdentification& exchange, uint8_t b) {
         case TTrunkStyle::QS16:
             return std::to_string(TrunkNumber(TTrunkFamily::QS16, b - 1));
         case TTrunkStyle::QS800: {
-            std::string n = std::to_string(TrunkNumber(TTrunkFamily::QS800, b));
-            if (n.size() == 1) n = "0" + n;
-            return "(" + std::to_string(b / 64 + 2) + ")" + n;
+            return "(" + std::to_string(b / 64 + 2) + ")" +
+                   TwoDigitTrunk(std::to_string(TrunkNumber(TTrunkFamily::QS800, b)));
         }
         case TTrunkStyle::Pollo:
             return std::to_string(TrunkNumber(TTrunkFamily::Pollo, b));

@@ -76,6 +76,10 @@ int SubscriberLineNumber(const std::string& modelName, uint8_t a);
 // Number of trunk a for the model; -1 when it has none.
 int TrunkNumberOf(const std::string& modelName, uint8_t a);
 
+// A trunk number of one digit with a "0" before it, as the exchange's own
+// printouts write the trunks of two-digit numbering; any other text as it is.
+std::string TwoDigitTrunk(std::string number);
+
 // Trunk text of code b for the identified model (empty where the model has
 // no trunk numbering).
 std::string TrunkText(const TIdentification& exchange, uint8_t b);

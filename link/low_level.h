@@ -23,8 +23,14 @@
 #include "link/protocol.h"
 #include "link/record.h"
 
-// Results of the link's operations. The values are those the program has
-// always used; a result is switched over, never compared with a number.
+// Results of the link's operations: every operation of link/ that can fail
+// returns an enum of its own, and the system's error of a failure stays
+// beside it, to be asked for afterwards, as libserialport's sp_return goes
+// with sp_last_error_code(): LastOpenError() here for the port,
+// LastPortLinkError() (link/serial_devices.h) for a "COMn" link. Only the
+// devices raise (ECommError, link/comm_error.h), and the context turns that
+// into these results. The values are those the program has always used; a
+// result is switched over, never compared with a number.
 enum class [[nodiscard]] TOpenResult : int{
     Opened = 1,
     PortError = -1,   // the port could not be opened (see LastOpenError)

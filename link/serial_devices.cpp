@@ -65,8 +65,15 @@ TPortDevice PortDeviceOf(const std::string& portName, const std::string& startDi
     return p;
 }
 
+namespace {
+
+thread_local int lastPortLinkError = 0;
+
+}  // namespace
+
 TPortLinkResult MakePortLink(const std::string& startDir, const std::string& portName,
-                             const std::string& target, bool replaceNonLink, int* err) {
+                             const std::string& target, bool replaceNonLink) {
+    lastPortLinkError = 0;
     struct stat st = {};
     if (stat(target.c_str(), &st) != 0) return TPortLinkResult::TargetGone;
     const std::string entry = startDir + "/" + portName;
@@ -80,11 +87,15 @@ TPortLinkResult MakePortLink(const std::string& startDir, const std::string& por
     unlink(temporary.c_str());
     if (symlink(target.c_str(), temporary.c_str()) != 0 ||
         rename(temporary.c_str(), entry.c_str()) != 0) {
-        if (err) *err = errno;
+        lastPortLinkError = errno;
         unlink(temporary.c_str());
         return TPortLinkResult::Failed;
     }
     return TPortLinkResult::Linked;
+}
+
+int LastPortLinkError() {
+    return lastPortLinkError;
 }
 
 std::string DeviceLabel(const TSerialDevice& d) {

@@ -48,15 +48,17 @@ enum class TPortLinkResult {
     TargetGone,    // the chosen device is not there any more: nothing changed
     AskToReplace,  // an entry that is not a link is there: ask, then replace
     RegularFile,   // a regular file (or directory) is there: never replaced
-    Failed,        // the file system refused (errno kept): nothing changed
+    Failed,        // the file system refused (see LastPortLinkError): nothing changed
 };
 
 // Makes startDir/portName a symbolic link to target, replacing a link in
 // one step. An entry that is neither a link nor a regular file or directory
-// is replaced only with replaceNonLink; otherwise AskToReplace. err gets
-// errno for Failed.
+// is replaced only with replaceNonLink; otherwise AskToReplace.
 TPortLinkResult MakePortLink(const std::string& startDir, const std::string& portName,
-                             const std::string& target, bool replaceNonLink, int* err = nullptr);
+                             const std::string& target, bool replaceNonLink);
+// errno of this thread's last MakePortLink that Failed; 0 after any other
+// result.
+int LastPortLinkError();
 
 // The text of one device for a list: path, description, manufacturer,
 // serial number, the stable name and, when it may not be opened, its group

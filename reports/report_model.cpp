@@ -69,6 +69,38 @@ void SortBySite(TStrList_rep<Entry>& list, Less less) {
     });
 }
 
+// The text keys, by which an entry is ordered when the key is no traffic.
+bool TextLess(TALSortKey key, const TAL_rep& a, const TAL_rep& b) {
+    return key == TALSortKey::HwLine ? NumberTextLess(a.HwLine, b.HwLine, false)
+                                     : NumberTextLess(a.PrgLine, b.PrgLine, true);
+}
+
+bool TextLess(TSLSortKey, const TSL_rep& a, const TSL_rep& b) {
+    return CompareTrunkText(a.Trunk, b.Trunk) < 0;
+}
+
+// Orders either list by key: the traffic keys, which both lists have, by
+// the seconds every entry counts; the others by the entry's own text.
+template <class Entry, class Key>
+void SortList(TStrList_rep<Entry>& list, Key key) {
+    int64_t TTraffic_rep::*seconds = nullptr;
+    switch (key) {
+        case Key::OutTraffic:
+            seconds = &TTraffic_rep::OutTotalSec;
+            break;
+        case Key::InTraffic:
+            seconds = &TTraffic_rep::InTotalSec;
+            break;
+        case Key::TotalTraffic:
+            seconds = &TTraffic_rep::TotalSec;
+            break;
+        default:
+            SortBySite(list, [key](const Entry& a, const Entry& b) { return TextLess(key, a, b); });
+            return;
+    }
+    SortBySite(list, [seconds](const Entry& a, const Entry& b) { return a.*seconds < b.*seconds; });
+}
+
 }  // namespace
 
 const std::string& TReportModel::SiteOf(size_t index) const {
@@ -147,56 +179,11 @@ TSL_rep* TReportModel::FindSL(std::string_view trunk, std::string_view site) con
 }
 
 void TReportModel::SortALList(TALSortKey key) {
-    switch (key) {
-        case TALSortKey::HwLine:
-            SortBySite(al_, [](const TAL_rep& a, const TAL_rep& b) {
-                return NumberTextLess(a.HwLine, b.HwLine, false);
-            });
-            break;
-        case TALSortKey::PrgLine:
-            SortBySite(al_, [](const TAL_rep& a, const TAL_rep& b) {
-                return NumberTextLess(a.PrgLine, b.PrgLine, true);
-            });
-            break;
-        case TALSortKey::OutTraffic:
-            SortBySite(al_, [](const TAL_rep& a, const TAL_rep& b) {
-                return a.OutTotalSec < b.OutTotalSec;
-            });
-            break;
-        case TALSortKey::InTraffic:
-            SortBySite(al_, [](const TAL_rep& a, const TAL_rep& b) {
-                return a.InTotalSec < b.InTotalSec;
-            });
-            break;
-        case TALSortKey::TotalTraffic:
-            SortBySite(al_,
-                       [](const TAL_rep& a, const TAL_rep& b) { return a.TotalSec < b.TotalSec; });
-            break;
-    }
+    SortList(al_, key);
 }
 
 void TReportModel::SortSLList(TSLSortKey key) {
-    switch (key) {
-        case TSLSortKey::Trunk:
-            SortBySite(sl_, [](const TSL_rep& a, const TSL_rep& b) {
-                return CompareTrunkText(a.Trunk, b.Trunk) < 0;
-            });
-            break;
-        case TSLSortKey::OutTraffic:
-            SortBySite(sl_, [](const TSL_rep& a, const TSL_rep& b) {
-                return a.OutTotalSec < b.OutTotalSec;
-            });
-            break;
-        case TSLSortKey::InTraffic:
-            SortBySite(sl_, [](const TSL_rep& a, const TSL_rep& b) {
-                return a.InTotalSec < b.InTotalSec;
-            });
-            break;
-        case TSLSortKey::TotalTraffic:
-            SortBySite(sl_,
-                       [](const TSL_rep& a, const TSL_rep& b) { return a.TotalSec < b.TotalSec; });
-            break;
-    }
+    SortList(sl_, key);
 }
 
 void TReportModel::Clear() {

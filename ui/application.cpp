@@ -1,6 +1,7 @@
 #include "ui/application.h"
 
 #include <cstdio>
+#include <exception>
 #include <string>
 
 #include <QLibraryInfo>
@@ -73,21 +74,15 @@ bool TApplication::LoadQtTranslations(const QLocale& locale) {
 bool TApplication::notify(QObject* receiver, QEvent* event) {
     try {
         return QApplication::notify(receiver, event);
+    } catch (const std::exception& e) {
+        ShowException(e.what());
     } catch (...) {
-        ShowException(std::current_exception());
-        return false;
+        ShowException({});
     }
+    return false;
 }
 
-void TApplication::ShowException(std::exception_ptr error) {
-    std::string text;
-    try {
-        std::rethrow_exception(error);
-    } catch (const std::exception& e) {
-        text = e.what();
-    } catch (...) {
-        // Any other thrown value: an exception without a message.
-    }
+void TApplication::ShowException(const std::string& text) {
     seam::ShowMessage(text, applicationName().toStdString());
 }
 

@@ -3,8 +3,8 @@
 // program.
 #pragma once
 
-#include <exception>
 #include <memory>
+#include <string>
 
 #include <QApplication>
 #include <QLocale>
@@ -17,9 +17,10 @@ class TApplication : public QApplication {
     ~TApplication() override;
     bool notify(QObject* receiver, QEvent* event) override;
 
-    // Shows the exception held by error through the message seam, under the
-    // application title.
-    static void ShowException(std::exception_ptr error);
+    // Shows what one of the program's two top-level handlers caught (this
+    // notify and main's): the text of a std::exception, empty for any other
+    // thrown value, through the message seam under the application title.
+    static void ShowException(const std::string& text);
 
     // Whether a person can answer a message box: false without a display
     // (the offscreen or minimal platform, or neither X nor Wayland).

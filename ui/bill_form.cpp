@@ -221,14 +221,8 @@ void TBillForm::SavePdf() {
     // window closed to input until the file is written.
     saving_ = true;
     setEnabled(false);
-    TFileResult result{TFileStatus::Failed, 0};
-    RunAside([&, bill = bill_, title = title_] {
-        try {
-            result = WriteBillPdf(*bill, title, path);
-        } catch (const std::exception&) {  // no memory: the file stays
-            result = {TFileStatus::Failed, ENOMEM};
-        }
-    });
+    const TFileResult result =
+        WriteAside([&, bill = bill_, title = title_] { return WriteBillPdf(*bill, title, path); });
     setEnabled(true);
     saving_ = false;
     if (!result.Ok()) seam::ShowMessage(ExportFailureMessage(result, path), "Ошибка");

@@ -11,31 +11,26 @@
 #include <QVBoxLayout>
 
 #include "base/message_seam.h"
+#include "ui/named_widget.h"
 #include "ui/run_aside.h"
 
 namespace {
 
 QPushButton* MakeButton(QWidget* parent, const char* name, const char* caption) {
-    auto* button = new QPushButton(QString::fromUtf8(caption), parent);
-    button->setObjectName(name);
+    auto* button = NamedWidget<QPushButton>(parent, name, caption);
     button->setAutoDefault(false);
     return button;
-}
-
-QLabel* MakeLabel(QWidget* parent, const char* name, const char* caption) {
-    auto* label = new QLabel(QString::fromUtf8(caption), parent);
-    label->setObjectName(name);
-    return label;
 }
 
 }  // namespace
 
 TDbLoadForm::TDbLoadForm(const std::string& connInfo, QWidget* parent)
     : QDialog(parent),
-      ConnInfoLabel(MakeLabel(this, "ConnInfoLabel", "Строка подключения к базе данных:")),
+      ConnInfoLabel(
+          NamedWidget<QLabel>(this, "ConnInfoLabel", "Строка подключения к базе данных:")),
       ConnInfoEdit(new QLineEdit(QString::fromStdString(connInfo), this)),
       ConnectButton(MakeButton(this, "ConnectButton", "Подключиться")),
-      SitesLabel(MakeLabel(this, "SitesLabel", "Площадки:")),
+      SitesLabel(NamedWidget<QLabel>(this, "SitesLabel", "Площадки:")),
       SitesList(new QListWidget(this)),
       OkButton(MakeButton(this, "OkButton", "Загрузить")),
       CancelButton(MakeButton(this, "CancelButton", "Отмена")) {

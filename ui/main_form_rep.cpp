@@ -7,15 +7,12 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QCheckBox>
 #include <QDate>
-#include <QDateEdit>
 #include <QFile>
 #include <QFileInfo>
 #include <QFont>
 #include <QFrame>
 #include <QGroupBox>
-#include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QKeySequence>
@@ -47,6 +44,8 @@
 #include "ui/bill_form.h"
 #include "ui/charts_form.h"
 #include "ui/db_load_form.h"
+#include "ui/named_widget.h"
+#include "ui/period_bar.h"
 #include "ui/report_grid_model.h"
 #include "ui/run_aside.h"
 
@@ -135,15 +134,13 @@ QFont CaptionFont() {
 }
 
 QGroupBox* MakeGroup(QWidget* parent, const char* name, const char* caption) {
-    auto* box = new QGroupBox(QString::fromUtf8(caption), parent);
-    box->setObjectName(name);
+    auto* box = NamedWidget<QGroupBox>(parent, name, caption);
     box->setFont(CaptionFont());
     return box;
 }
 
 QPushButton* HiddenButton(QWidget* parent, const char* name, const char* caption) {
-    auto* button = new QPushButton(QString::fromUtf8(caption), parent);
-    button->setObjectName(name);
+    auto* button = NamedWidget<QPushButton>(parent, name, caption);
     button->hide();
     return button;
 }
@@ -229,32 +226,19 @@ class TColumnsModel final : public TReportGridModel {
     THeaders headers_;
 };
 
-// Day numbers of the period bar's dates, as the call log counts them.
-const QDate kDayZero(1899, 12, 30);
-
-QDateEdit* MakeDateEdit(QWidget* parent, const char* name) {
-    auto* edit = new QDateEdit(parent);
-    edit->setObjectName(name);
-    edit->setCalendarPopup(true);
-    edit->setDisplayFormat("dd.MM.yyyy");
-    edit->setDate(QDate::currentDate());
-    edit->setEnabled(false);
-    return edit;
-}
-
-QCheckBox* MakeCheck(QWidget* parent, const char* name, const char* caption) {
-    auto* check = new QCheckBox(QString::fromUtf8(caption), parent);
-    check->setObjectName(name);
-    return check;
-}
-
-QPushButton* MakeButton(QWidget* parent, const char* name, const char* caption) {
-    auto* button = new QPushButton(QString::fromUtf8(caption), parent);
-    button->setObjectName(name);
-    return button;
-}
-
 }  // namespace
+
+struct TMainForm_rep::TWorkProgress {
+    std::atomic<bool> Cancelled{false};
+    std::atomic<uint64_t> Done{0}, Total{0};
+
+    // The work's progress callback: done of total; false once cancelled.
+    bool Tell(uint64_t done, uint64_t total) {
+        Done = done;
+        Total = total;
+        return !Cancelled;
+    }
+};
 
 TMainForm_rep::TMainForm_rep(QWidget* parent)
     : QDialog(parent),
@@ -320,15 +304,7 @@ TMainForm_rep::TMainForm_rep(QWidget* parent)
       DirectoryMenuItem(Item(File, "DirectoryMenuItem", "&Справочник абонентов…")),
       BillMenuItem(Item(File, "BillMenuItem", "С&чёт")),
       CloseMenuItem(Item(File, "CloseMenuItem", "За&крыть")),
-      PeriodBar(new QFrame(this)),
-      FromCheck(MakeCheck(PeriodBar, "FromCheck", "с")),
-      FromDate(MakeDateEdit(PeriodBar, "FromDate")),
-      ToCheck(MakeCheck(PeriodBar, "ToCheck", "по")),
-      ToDate(MakeDateEdit(PeriodBar, "ToDate")),
-      LastMonthButton(MakeButton(PeriodBar, "LastMonthButton", "Прошлый месяц")),
-      ThisMonthButton(MakeButton(PeriodBar, "ThisMonthButton", "Этот месяц")),
-      WholeFileButton(MakeButton(PeriodBar, "WholeFileButton", "Весь файл")),
-      PeriodMark(new QLabel("Начало периода позже конца", PeriodBar)) {
+      PeriodBar(new TPeriodBar(this)) {
     setObjectName("MainForm_rep");
     setFont(ControlFont());
     resize(564, 570);
@@ -388,17 +364,6 @@ TMainForm_rep::TMainForm_rep(QWidget* parent)
                                                       FilterEdit, Button4, Button5})
         queryRows->addWidget(w);
     ALQueryPanel->hide();
-    PeriodBar->setObjectName("PeriodBar");
-    auto* periodRow = new QHBoxLayout(PeriodBar);
-    periodRow->setContentsMargins(4, 2, 4, 2);
-    for (QWidget* w :
-         std::initializer_list<QWidget*>{FromCheck, FromDate, ToCheck, ToDate, LastMonthButton,
-                                         ThisMonthButton, WholeFileButton, PeriodMark})
-        periodRow->addWidget(w);
-    periodRow->addStretch();
-    PeriodMark->setObjectName("PeriodMark");
-    PeriodMark->setStyleSheet("color: #c00000; font-weight: bold");
-    PeriodMark->hide();
     BillMenuItem->setEnabled(false);
     MaskEdit1->installEventFilter(this);
     FilterEdit->installEventFilter(this);
@@ -418,24 +383,27 @@ TMainForm_rep::TMainForm_rep(QWidget* parent)
     connect(BillMenuItem, &QAction::triggered, this, &TMainForm_rep::BillMenuItemClick);
     CloseMenuItem->setShortcut(QKeySequence::Close);
     connect(CloseMenuItem, &QAction::triggered, this, &QWidget::close);
-    for (QCheckBox* check : {FromCheck, ToCheck})
-        connect(check, &QCheckBox::toggled, this, &TMainForm_rep::PeriodChanged);
-    for (QDateEdit* edit : {FromDate, ToDate})
-        connect(edit, &QDateEdit::dateChanged, this, &TMainForm_rep::PeriodChanged);
-    connect(LastMonthButton, &QPushButton::clicked, this, &TMainForm_rep::LastMonthButtonClick);
-    connect(ThisMonthButton, &QPushButton::clicked, this, &TMainForm_rep::ThisMonthButtonClick);
-    connect(WholeFileButton, &QPushButton::clicked, this, &TMainForm_rep::WholeFileButtonClick);
+    connect(PeriodBar, &TPeriodBar::PeriodChosen, this, &TMainForm_rep::PeriodChanged);
     const std::pair<QAction*, void (TMainForm_rep::*)()> items[] = {
         {N1, &TMainForm_rep::N1Click},   {N2, &TMainForm_rep::N2Click},
-        {N3, &TMainForm_rep::N3Click},   {N4, &TMainForm_rep::N4Click},
-        {N5, &TMainForm_rep::N5Click},   {N6, &TMainForm_rep::N6Click},
-        {N7, &TMainForm_rep::N7Click},   {N8, &TMainForm_rep::N8Click},
-        {N9, &TMainForm_rep::N9Click},   {N10, &TMainForm_rep::N10Click},
-        {N11, &TMainForm_rep::N11Click}, {N12, &TMainForm_rep::N12Click},
-        {N13, &TMainForm_rep::N13Click}, {N14, &TMainForm_rep::N14Click},
-        {N15, &TMainForm_rep::N15Click}, {N16, &TMainForm_rep::N16Click}};
+        {N12, &TMainForm_rep::N12Click}, {N13, &TMainForm_rep::N13Click},
+        {N14, &TMainForm_rep::N14Click}, {N15, &TMainForm_rep::N15Click},
+        {N16, &TMainForm_rep::N16Click}};
     for (const auto& [action, handler] : items)
         connect(action, &QAction::triggered, this, handler);
+    const std::pair<QAction*, TALSortKey> lineSorts[] = {{N3, TALSortKey::HwLine},
+                                                         {N4, TALSortKey::PrgLine},
+                                                         {N6, TALSortKey::OutTraffic},
+                                                         {N5, TALSortKey::InTraffic},
+                                                         {N7, TALSortKey::TotalTraffic}};
+    for (const auto& [action, key] : lineSorts)
+        connect(action, &QAction::triggered, this, [this, key = key] { SortLines(key); });
+    const std::pair<QAction*, TSLSortKey> trunkSorts[] = {{N8, TSLSortKey::Trunk},
+                                                          {N10, TSLSortKey::OutTraffic},
+                                                          {N9, TSLSortKey::InTraffic},
+                                                          {N11, TSLSortKey::TotalTraffic}};
+    for (const auto& [action, key] : trunkSorts)
+        connect(action, &QAction::triggered, this, [this, key = key] { SortTrunks(key); });
     const std::pair<QTableView*, QMenu*> popups[] = {
         {StringGrid1, PopupMenu1}, {ALGrid, PopupMenu2}, {SLGrid, PopupMenu3}};
     for (const auto& [grid, menu] : popups)
@@ -577,7 +545,7 @@ void TMainForm_rep::LoadFromDbMenuItemClick() {
     std::string connInfo = lastDbConnInfo_;
     if (connInfo.empty()) {
         const TDbConfigLoad config = LoadDbConfig(dialogsDir_);
-        if (config.Ok) connInfo = config.Config.ConnInfo;
+        if (config.Ok()) connInfo = config.Config.ConnInfo;
     }
     TDbLoadForm form(connInfo, this);
     if (form.exec() != QDialog::Accepted) return;
@@ -589,27 +557,17 @@ void TMainForm_rep::LoadFromDbMenuItemClick() {
 void TMainForm_rep::LoadFromDb(const TDbReportSource& source) {
     QProgressDialog progress("Загрузка звонков из базы данных", "Отмена", 0, kProgressSteps, this);
     SetUpProgress(progress, "LoadProgress");
-    std::atomic<uint64_t> done{0}, total{0};
-    std::atomic<bool> cancelled{false};
-    connect(&progress, &QProgressDialog::canceled, &progress, [&cancelled] { cancelled = true; });
-    QTimer tick;
-    connect(&tick, &QTimer::timeout, &progress,
-            [&] { progress.setValue(ProgressStep(done, total)); });
-    tick.start(50);
+    TWorkProgress state;
     auto loaded = std::make_shared<TReportModel>();
     TDbReportResult result;
-    {
-        const TInputBlock block(this);
-        RunAside([&] {
-            result = LoadDbCalls(source, TPeriod(), *loaded, [&](uint64_t d, uint64_t t) {
-                done = d;
-                total = t;
-                return !cancelled;
-            });
-        });
-    }
-    tick.stop();
-    progress.reset();
+    RunBehind(progress, state, [&](const std::function<void()>& heedCancel) {
+        RunAside(
+            [&] {
+                result = LoadDbCalls(source, TPeriod(), *loaded,
+                                     [&state](uint64_t d, uint64_t t) { return state.Tell(d, t); });
+            },
+            heedCancel);
+    });
     if (result.Status == TDbReportResult::TStatus::Cancelled) return;
     if (!result.Ok()) {
         seam::ShowMessage("Не удалось загрузить звонки из базы данных: " + result.Error,
@@ -656,48 +614,13 @@ void TMainForm_rep::RefreshCharts() {
         ChartFigures(grid.RowCount(), [&grid](size_t row) { return grid.Record(row); }));
 }
 
-void TMainForm_rep::N3Click() {
-    session_.SortAL(TALSortKey::HwLine);
+void TMainForm_rep::SortLines(TALSortKey key) {
+    session_.SortAL(key);
     Button1Click();
 }
 
-void TMainForm_rep::N4Click() {
-    session_.SortAL(TALSortKey::PrgLine);
-    Button1Click();
-}
-
-void TMainForm_rep::N6Click() {
-    session_.SortAL(TALSortKey::OutTraffic);
-    Button1Click();
-}
-
-void TMainForm_rep::N5Click() {
-    session_.SortAL(TALSortKey::InTraffic);
-    Button1Click();
-}
-
-void TMainForm_rep::N7Click() {
-    session_.SortAL(TALSortKey::TotalTraffic);
-    Button1Click();
-}
-
-void TMainForm_rep::N8Click() {
-    session_.SortSL(TSLSortKey::Trunk);
-    Button3Click();
-}
-
-void TMainForm_rep::N10Click() {
-    session_.SortSL(TSLSortKey::OutTraffic);
-    Button3Click();
-}
-
-void TMainForm_rep::N9Click() {
-    session_.SortSL(TSLSortKey::InTraffic);
-    Button3Click();
-}
-
-void TMainForm_rep::N11Click() {
-    session_.SortSL(TSLSortKey::TotalTraffic);
+void TMainForm_rep::SortTrunks(TSLSortKey key) {
+    session_.SortSL(key);
     Button3Click();
 }
 
@@ -803,11 +726,6 @@ void TMainForm_rep::Export(TExportKind kind) {
     ExportChosen([kind](std::string&, const std::string&) { return kind; }, {});
 }
 
-struct TMainForm_rep::TSaveProgress {
-    std::atomic<bool> Cancelled{false};
-    std::atomic<uint64_t> Done{0}, Total{0};
-};
-
 void TMainForm_rep::ExportChosen(const TPick& pick, seam::TFileRequest request) {
     request.Save = true;
     request.Directory = dialogsDir_;
@@ -819,17 +737,13 @@ void TMainForm_rep::ExportChosen(const TPick& pick, seam::TFileRequest request) 
         seam::ShowMessage(clash, "Ошибка");
         return;
     }
-    TSaveProgress state;
+    TWorkProgress state;
     TExportOptions options;
     options.ConfirmReplace = [] {
         return seam::ShowMessage("Такой файл уже существует. Перезапишем?", "Предупреждение!",
                                  seam::TButtons::OkCancel) == seam::kAnswerOk;
     };
-    options.Progress = [&state](uint64_t done, uint64_t total) {
-        state.Done = done;
-        state.Total = total;
-        return !state.Cancelled;
-    };
+    options.Progress = [&state](uint64_t done, uint64_t total) { return state.Tell(done, total); };
     options.Run = [&](const std::function<TFileResult()>& write) {
         return RunWrite(write, path, state);
     };
@@ -854,37 +768,41 @@ void TMainForm_rep::ExportChosen(const TPick& pick, seam::TFileRequest request) 
 }
 
 TFileResult TMainForm_rep::RunWrite(const std::function<TFileResult()>& write,
-                                    const std::string& path, TSaveProgress& state) {
+                                    const std::string& path, TWorkProgress& state) {
     QProgressDialog progress(
         "Сохранение файла " + QFile::decodeName(QByteArray::fromStdString(path)), "Отмена", 0,
         kProgressSteps, this);
     SetUpProgress(progress, "SaveProgress");
     progress.setAutoClose(false);
-    connect(&progress, &QProgressDialog::canceled, &progress, [&state] { state.Cancelled = true; });
-    const TInputBlock block(this);
-    TFileResult result{TFileStatus::Cancelled, 0};
-    QTimer tick;
-    connect(&tick, &QTimer::timeout, &progress, [&] {
-        if (progress.wasCanceled()) state.Cancelled = true;
-        progress.setValue(ProgressStep(state.Done, state.Total));
+    TFileResult result;
+    RunBehind(progress, state, [&](const std::function<void()>& heedCancel) {
+        result = WriteAside(write, heedCancel);
     });
-    tick.start(50);
-    RunAside(
-        [&] {
-            try {
-                result = write();
-            } catch (const std::exception&) {  // no memory for a text: the file stays
-                result = {TFileStatus::Failed, ENOMEM};
-            }
-        },
-        // A Cancel pressed before the writing starts is heeded.
-        [&] {
-            if (progress.wasCanceled()) state.Cancelled = true;
-        });
-    progress.reset();
     // The writer's buffers, freed in its own thread's heap.
     ReturnFreedMemory();
     return result;
+}
+
+void TMainForm_rep::RunBehind(QProgressDialog& progress, TWorkProgress& state,
+                              const TRunAside& run) {
+    connect(&progress, &QProgressDialog::canceled, &progress, [&state] { state.Cancelled = true; });
+    // Run on every tick and just before the work starts: a Cancel pressed
+    // before the work looks at the flag is heeded too.
+    const auto heedCancel = [&] {
+        if (progress.wasCanceled()) state.Cancelled = true;
+    };
+    QTimer tick;
+    connect(&tick, &QTimer::timeout, &progress, [&] {
+        heedCancel();
+        progress.setValue(ProgressStep(state.Done, state.Total));
+    });
+    tick.start(50);
+    {
+        const TInputBlock block(this);
+        run(heedCancel);
+    }
+    tick.stop();
+    progress.reset();
 }
 
 void TMainForm_rep::RefreshGrids() {
@@ -978,33 +896,31 @@ void TMainForm_rep::ApplySetup(const TBillingSetup& setup) {
 }
 
 void TMainForm_rep::TariffsMenuItemClick() {
-    seam::TFileRequest request;
-    request.Caption = "Тарифы";
-    request.Directory = dialogsDir_;
-    request.FileName = settings_.Tariffs;
-    request.Filter = "Таблица CSV (*.csv);;Все файлы (*)";
-    std::string chosen;
-    if (!seam::FileDialog(request, chosen) || !LoadTariffs(chosen)) return;
-    settings_.Tariffs = chosen;
-    WriteReportSettings(SettingsPath(), settings_);
+    ChooseTable("Тарифы", settings_.Tariffs, &TMainForm_rep::LoadTariffs);
 }
 
 void TMainForm_rep::DirectoryMenuItemClick() {
+    ChooseTable("Справочник абонентов", settings_.Subscribers, &TMainForm_rep::LoadDirectory);
+}
+
+void TMainForm_rep::ChooseTable(const char* caption, std::string& remembered,
+                                bool (TMainForm_rep::*load)(const std::string&)) {
     seam::TFileRequest request;
-    request.Caption = "Справочник абонентов";
+    request.Caption = caption;
     request.Directory = dialogsDir_;
-    request.FileName = settings_.Subscribers;
+    request.FileName = remembered;
     request.Filter = "Таблица CSV (*.csv);;Все файлы (*)";
     std::string chosen;
-    if (!seam::FileDialog(request, chosen) || !LoadDirectory(chosen)) return;
-    settings_.Subscribers = chosen;
-    WriteReportSettings(SettingsPath(), settings_);
+    if (!seam::FileDialog(request, chosen) || !(this->*load)(chosen)) return;
+    remembered = chosen;
+    // The choice holds for this run whether or not it could be kept.
+    static_cast<void>(WriteReportSettings(SettingsPath(), settings_));
 }
 
 void TMainForm_rep::BillMenuItemClick() {
     if (!session_.Setup().Tariffs) return;
     if (!bill_) bill_ = new TBillForm(this);
-    const int32_t today = static_cast<int32_t>(kDayZero.daysTo(QDate::currentDate()));
+    const int32_t today = DayNumberOf(QDate::currentDate());
     bill_->SetBill(session_.Bill(), BillTitleOf(session_.Setup().Period, exchangeName_, today),
                    Inputs());
     bill_->show();
@@ -1012,53 +928,10 @@ void TMainForm_rep::BillMenuItemClick() {
     bill_->activateWindow();
 }
 
-TPeriod TMainForm_rep::BarPeriod() const {
-    TPeriod period;
-    if (FromCheck->isChecked())
-        period.FromDay = static_cast<int32_t>(kDayZero.daysTo(FromDate->date()));
-    if (ToCheck->isChecked()) period.ToDay = static_cast<int32_t>(kDayZero.daysTo(ToDate->date()));
-    return period;
-}
-
-void TMainForm_rep::SetBar(bool fromOpen, const QDate& from, bool toOpen, const QDate& to) {
-    settingBar_ = true;
-    FromCheck->setChecked(!fromOpen);
-    ToCheck->setChecked(!toOpen);
-    if (from.isValid()) FromDate->setDate(from);
-    if (to.isValid()) ToDate->setDate(to);
-    settingBar_ = false;
-    PeriodChanged();
-}
-
-void TMainForm_rep::PeriodChanged() {
-    FromDate->setEnabled(FromCheck->isChecked());
-    ToDate->setEnabled(ToCheck->isChecked());
-    if (settingBar_) return;
-    const TPeriod period = BarPeriod();
-    const bool inverted = period.FromDay > period.ToDay;
-    PeriodMark->setVisible(inverted);
-    for (QDateEdit* edit : {FromDate, ToDate})
-        edit->setStyleSheet(inverted ? "color: #c00000" : "");
-    if (inverted) return;
+void TMainForm_rep::PeriodChanged(const TPeriod& period) {
     const TPeriod& now = session_.Setup().Period;
     if (period.FromDay == now.FromDay && period.ToDay == now.ToDay) return;
     TBillingSetup setup = session_.Setup();
     setup.Period = period;
     ApplySetup(setup);
-}
-
-void TMainForm_rep::LastMonthButtonClick() {
-    const QDate first = QDate::currentDate().addMonths(-1);
-    const QDate start(first.year(), first.month(), 1);
-    SetBar(false, start, false, start.addMonths(1).addDays(-1));
-}
-
-void TMainForm_rep::ThisMonthButtonClick() {
-    const QDate today = QDate::currentDate();
-    const QDate start(today.year(), today.month(), 1);
-    SetBar(false, start, false, start.addMonths(1).addDays(-1));
-}
-
-void TMainForm_rep::WholeFileButtonClick() {
-    SetBar(true, {}, true, {});
 }

@@ -17,15 +17,13 @@
 #include "reports/report_session.h"
 
 class QAction;
-class QCheckBox;
-class QDate;
-class QDateEdit;
 class QFrame;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QMenu;
 class QMenuBar;
+class QProgressDialog;
 class QPushButton;
 class QRadioButton;
 class QStatusBar;
@@ -33,6 +31,7 @@ class QTableView;
 class TAboutForm;
 class TBillForm;
 class TChartsForm;
+class TPeriodBar;
 class TReportGridModel;
 struct TDbReportSource;
 
@@ -112,17 +111,9 @@ class TMainForm_rep : public QDialog {
     QAction* const BillMenuItem;
     // Closes the window; the program goes on.
     QAction* const CloseMenuItem;
-    QFrame* const PeriodBar;
-    QCheckBox* const FromCheck;
-    QDateEdit* const FromDate;
-    QCheckBox* const ToCheck;
-    QDateEdit* const ToDate;
-    QPushButton* const LastMonthButton;
-    QPushButton* const ThisMonthButton;
-    QPushButton* const WholeFileButton;
-    // Shown while the bar's start lies after its end; the grids then keep
-    // the last period that was valid.
-    QLabel* const PeriodMark;
+    // The grids keep the last valid period while its start lies after
+    // its end.
+    TPeriodBar* const PeriodBar;
 
   public slots:
     void FormCreate();
@@ -148,15 +139,6 @@ class TMainForm_rep : public QDialog {
     void ChartsMenuItemClick();
     void N1Click();
     void N2Click();
-    void N3Click();
-    void N4Click();
-    void N5Click();
-    void N6Click();
-    void N7Click();
-    void N8Click();
-    void N9Click();
-    void N10Click();
-    void N11Click();
     void N12Click();
     void N13Click();
     // "Сохранить как таблицу…" of the call, subscriber-line and trunk grids:
@@ -178,11 +160,8 @@ class TMainForm_rep : public QDialog {
     void DirectoryMenuItemClick();
     // Opens the bill of the period (needs tariffs).
     void BillMenuItemClick();
-    // The period bar changed: every grid and the charts show its calls.
-    void PeriodChanged();
-    void LastMonthButtonClick();
-    void ThisMonthButtonClick();
-    void WholeFileButtonClick();
+    // The period bar chose period: every grid and the charts show its calls.
+    void PeriodChanged(const TPeriod& period);
 
   protected:
     void showEvent(QShowEvent* event) override;
@@ -205,7 +184,9 @@ class TMainForm_rep : public QDialog {
     // Picks the kind of export for the file and name filter chosen in the
     // save dialog; may complete the file's name.
     using TPick = std::function<TExportKind(std::string& path, const std::string& filter)>;
-    struct TSaveProgress;
+    // How far work off the user-interface thread has come, and whether it
+    // is to stop.
+    struct TWorkProgress;
     // Save dialog, then the session's export (its refusals and overwrite
     // question included), then an error box.
     void Export(TExportKind kind);
@@ -215,7 +196,12 @@ class TMainForm_rep : public QDialog {
     // Runs write off the user-interface thread behind a progress dialog
     // with Cancel, which state tells the writer; returns its result.
     TFileResult RunWrite(const std::function<TFileResult()>& write, const std::string& path,
-                         TSaveProgress& state);
+                         TWorkProgress& state);
+    // Runs work behind progress with the window closed to input: the dialog
+    // shows state's count, and its Cancel, pressed before the work starts
+    // too, sets state's flag. run gets what to call as the work starts.
+    using TRunAside = std::function<void(const std::function<void()>& heedCancel)>;
+    void RunBehind(QProgressDialog& progress, TWorkProgress& state, const TRunAside& run);
 
     // Reads the calls of source off the user-interface thread, behind a
     // progress dialog with Cancel, and shows them.
@@ -228,15 +214,19 @@ class TMainForm_rep : public QDialog {
     // Rewrites all three grids, their columns too.
     void RefreshGrids();
 
+    // The list sorted by key, shown in its grid.
+    void SortLines(TALSortKey key);
+    void SortTrunks(TSLSortKey key);
+    // A file dialog for a table starting at remembered, then load; the file
+    // is remembered (and kept in the settings) once it is taken.
+    void ChooseTable(const char* caption, std::string& remembered,
+                     bool (TMainForm_rep::*load)(const std::string&));
     // Loads a tariff or subscriber file; false, with a message, when it
     // is refused.
     bool LoadTariffs(const std::string& path);
     bool LoadDirectory(const std::string& path);
     // Shows the grids made with setup; the making runs on another thread.
     void ApplySetup(const TBillingSetup& setup);
-    // The period the bar shows, and setting it without applying it twice.
-    TPeriod BarPeriod() const;
-    void SetBar(bool fromOpen, const QDate& from, bool toOpen, const QDate& to);
     std::string SettingsPath() const;
     // The files the report is made of, which no save may replace.
     std::vector<TNamedFile> Inputs() const;
@@ -244,7 +234,6 @@ class TMainForm_rep : public QDialog {
     TReportSettings settings_;
     TBillForm* bill_ = nullptr;
     std::string exchangeName_;
-    bool settingBar_ = false;
     TAboutForm* about_ = nullptr;
     TChartsForm* charts_ = nullptr;
     std::string dialogsDir_;

@@ -188,15 +188,14 @@ void TOptionsForm::LinkDeviceButtonClick() {
     const TSerialDevice device = devices_[row];
     const std::string port = COMPortComboBox->currentText().toStdString();
     const std::string target = device.StablePath.empty() ? device.Path : device.StablePath;
-    int err = 0;
-    TPortLinkResult r = MakePortLink(startDir_, port, target, false, &err);
+    TPortLinkResult r = MakePortLink(startDir_, port, target, false);
     if (r == TPortLinkResult::AskToReplace) {
         const int answer = seam::ShowMessage(
             port + " в каталоге запуска не является ссылкой. Заменить его ссылкой на " + target +
                 "?",
             "Подтверждение", seam::TButtons::OkCancel);
         if (answer != seam::kAnswerOk) return;
-        r = MakePortLink(startDir_, port, target, true, &err);
+        r = MakePortLink(startDir_, port, target, true);
     }
     switch (r) {
         case TPortLinkResult::Linked:
@@ -217,9 +216,9 @@ void TOptionsForm::LinkDeviceButtonClick() {
                               kErrorCaption);
             break;
         case TPortLinkResult::Failed:
-            seam::ShowMessage(
-                "Не удалось связать " + port + " с " + target + ": " + std::strerror(err),
-                kErrorCaption);
+            seam::ShowMessage("Не удалось связать " + port + " с " + target + ": " +
+                                  std::strerror(LastPortLinkError()),
+                              kErrorCaption);
             break;
     }
     ShowPortDevices();

@@ -1,5 +1,9 @@
 #include "ui/run_aside.h"
 
+#include <cerrno>
+#include <exception>
+#include <system_error>
+
 #include <QEventLoop>
 #include <QMetaObject>
 #include <QTimer>
@@ -19,4 +23,21 @@ void RunAside(const std::function<void()>& job, const std::function<void()>& bef
     });
     loop.exec();
     if (worker.joinable()) worker.join();
+}
+
+TFileResult WriteAside(const std::function<TFileResult()>& write,
+                       const std::function<void()>& before) {
+    TFileResult result{TFileStatus::Failed, 0};
+    RunAside(
+        [&] {
+            try {
+                result = write();
+            } catch (const std::system_error& e) {
+                result = {TFileStatus::Failed, e.code().value()};
+            } catch (const std::exception&) {
+                result = {TFileStatus::Failed, ENOMEM};
+            }
+        },
+        before);
+    return result;
 }

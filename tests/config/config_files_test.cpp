@@ -7,12 +7,18 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <climits>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <memory>
 #include <sstream>
+
+// Shown by name and errno when a test fails.
+void PrintTo(const TConfigResult& r, std::ostream* os) {
+    *os << "TConfigResult(" << static_cast<int>(r.Status) << ", errno " << r.Error << ")";
+}
 
 namespace fs = std::filesystem;
 using namespace std::string_literals;
@@ -80,7 +86,7 @@ using DamagedConfigTest = ConfigRowTest<long>;
 TEST_P(DamagedConfigTest, IsReplacedByTheDefaultFile) {
     if (GetParam() >= 0) Put(kConfigFileName, std::string(GetParam(), '\x05'));
     ll_->SaveTitle = false;
-    EXPECT_EQ(ReadConfig(*ll_), TConfigResult::Done);
+    EXPECT_EQ(ReadConfig(*ll_).Status, TConfigStatus::Done);
     EXPECT_EQ(Bytes(kConfigFileName), kDefaultImage);
     EXPECT_EQ(ll_->PortName, "COM1");
     EXPECT_TRUE(ll_->SaveTitle);
@@ -100,7 +106,7 @@ TEST_P(StoredConfigTest, IsReadWithoutChangingTheFile) {
     const TStoredRow& row = GetParam();
     const std::string image = Image(row.port, row.title, row.alt, std::string(27, '\xA5'));
     Put(kConfigFileName, image);
-    EXPECT_EQ(ReadConfig(*ll_), TConfigResult::Done);
+    EXPECT_EQ(ReadConfig(*ll_).Status, TConfigStatus::Done);
     EXPECT_EQ(ll_->PortName, row.portName);
     EXPECT_EQ(ll_->SaveTitle, row.saveTitle);
     EXPECT_EQ(ll_->AltFormat, row.altFormat);
@@ -121,11 +127,11 @@ TEST_F(ConfigTest, RewriteKeepsReservedBytesAndWidePortSurvivesRestart) {
     for (int i = 3; i < kConfigFileSize; ++i)
         reserved += char(i * 7);
     Put(kConfigFileName, Image(3, 1, 0, reserved));
-    EXPECT_EQ(WriteConfig(*ll_, "COM12", false, true), TConfigResult::Done);
+    EXPECT_EQ(WriteConfig(*ll_, "COM12", false, true).Status, TConfigStatus::Done);
     EXPECT_EQ(Bytes(kConfigFileName), Image(12, 0, 1, reserved));
 
     TSettings restarted = Fresh();
-    EXPECT_EQ(ReadConfig(restarted), TConfigResult::Done);
+    EXPECT_EQ(ReadConfig(restarted).Status, TConfigStatus::Done);
     EXPECT_EQ(restarted.PortName, "COM12");
     EXPECT_FALSE(restarted.SaveTitle);
     EXPECT_TRUE(restarted.AltFormat);
@@ -140,14 +146,14 @@ TEST_F(ConfigTest, WriteLeavesAFullLengthFile) {
     for (const auto& [size, reserved] : rows) {
         fs::remove(Path(kConfigFileName));
         if (size >= 0) Put(kConfigFileName, std::string(size, 'x'));
-        EXPECT_EQ(WriteConfig(*ll_, "COM32", true, false), TConfigResult::Done);
+        EXPECT_EQ(WriteConfig(*ll_, "COM32", true, false).Status, TConfigStatus::Done);
         EXPECT_EQ(Bytes(kConfigFileName), Image(32, 1, 0, reserved)) << size;
     }
 }
 
 using BadPortTest = ConfigRowTest<const char*>;
 TEST_P(BadPortTest, IsRefusedWithoutTouchingAnything) {
-    EXPECT_EQ(WriteConfig(*ll_, GetParam(), false, true), TConfigResult::Failed);
+    EXPECT_EQ(WriteConfig(*ll_, GetParam(), false, true).Status, TConfigStatus::Failed);
     EXPECT_EQ(ll_->PortName, "COM1");
     EXPECT_TRUE(ll_->SaveTitle);
     EXPECT_FALSE(ll_->AltFormat);
@@ -169,7 +175,7 @@ TEST_P(ReadOutConfigTest, Reads) {
     ll_->TarifFileName = "old-t";
     ll_->RealTimeFileName = "old-r";
     ll_->AutoStart = TAutoStart::ReadUninterrupt;
-    EXPECT_EQ(ReadOutConfig(*ll_), TConfigResult::Done);
+    EXPECT_EQ(ReadOutConfig(*ll_).Status, TConfigStatus::Done);
     EXPECT_EQ(ll_->TarifFileName, GetParam().tarif);
     EXPECT_EQ(ll_->RealTimeFileName, GetParam().realTime);
     EXPECT_EQ(int(ll_->AutoStart), GetParam().autoStart);
@@ -209,7 +215,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(ConfigTest, OversizedOutConfigIsNotRead) {
     Put(kOutConfigFileName, "TARIF_FNAME=" + kLong + "\rAUTO=AUTOSTART_1");
     ll_->TarifFileName = "t";
-    EXPECT_EQ(ReadOutConfig(*ll_), TConfigResult::Failed);
+    EXPECT_EQ(ReadOutConfig(*ll_).Status, TConfigStatus::Failed);
     EXPECT_EQ(ll_->TarifFileName, "t");
     EXPECT_EQ(ll_->AutoStart, TAutoStart::Nothing);
 }
@@ -217,7 +223,7 @@ TEST_F(ConfigTest, OversizedOutConfigIsNotRead) {
 TEST_F(ConfigTest, MissingOutConfigEmptiesOnlyTheCallLogPath) {
     ll_->TarifFileName = "t";
     ll_->RealTimeFileName = "r";
-    EXPECT_EQ(ReadOutConfig(*ll_), TConfigResult::NoFile);
+    EXPECT_EQ(ReadOutConfig(*ll_).Status, TConfigStatus::NoFile);
     EXPECT_EQ(ll_->TarifFileName, "");
     EXPECT_EQ(ll_->RealTimeFileName, "r");
 }
@@ -232,11 +238,11 @@ TEST_P(WriteOutConfigTest, WritesThreeLinesAndReadsThemBack) {
     const TWriteOutRow& row = GetParam();
     Put(kOutConfigFileName, std::string(5000, 'z'));
     ll_->AutoStart = static_cast<TAutoStart>(row.autoStart);
-    EXPECT_EQ(WriteOutConfig(*ll_, row.tarif, row.realTime), TConfigResult::Done);
+    EXPECT_EQ(WriteOutConfig(*ll_, row.tarif, row.realTime).Status, TConfigStatus::Done);
     EXPECT_EQ(Bytes(kOutConfigFileName), row.bytes);
 
     TSettings restarted = Fresh();
-    EXPECT_EQ(ReadOutConfig(restarted), TConfigResult::Done);
+    EXPECT_EQ(ReadOutConfig(restarted).Status, TConfigStatus::Done);
     EXPECT_EQ(restarted.TarifFileName, row.tarif);
     EXPECT_EQ(restarted.RealTimeFileName, row.realTime);
     EXPECT_EQ(int(restarted.AutoStart), row.autoStart);
@@ -255,8 +261,8 @@ TEST_F(ConfigTest, PathsThatCannotBeStoredAreRefused) {
     Put(kOutConfigFileName, "TARIF_FNAME=/kept");
     for (const std::string& bad :
          {"/a\r\nAUTO=AUTOSTART_1"s, "/a\nb"s, "/a\rb"s, "/a\0b"s, "/" + kLongestPath}) {
-        EXPECT_EQ(WriteOutConfig(*ll_, bad, "/r"), TConfigResult::Failed);
-        EXPECT_EQ(WriteOutConfig(*ll_, "/t", bad), TConfigResult::Failed);
+        EXPECT_EQ(WriteOutConfig(*ll_, bad, "/r").Status, TConfigStatus::Failed);
+        EXPECT_EQ(WriteOutConfig(*ll_, "/t", bad).Status, TConfigStatus::Failed);
     }
     EXPECT_EQ(Bytes(kOutConfigFileName), "TARIF_FNAME=/kept");
 }
@@ -264,11 +270,11 @@ TEST_F(ConfigTest, PathsThatCannotBeStoredAreRefused) {
 TEST_F(ConfigTest, TheFilesAreFoundInTheStartDirectoryWhereverTheProcessIs) {
     Put(kOutConfigFileName, "TARIF_FNAME=/t\r\nAUTO=AUTOSTART_1");
     fs::current_path("/");
-    EXPECT_EQ(ReadOutConfig(*ll_), TConfigResult::Done);
+    EXPECT_EQ(ReadOutConfig(*ll_).Status, TConfigStatus::Done);
     EXPECT_EQ(ll_->TarifFileName, "/t");
     EXPECT_EQ(ll_->AutoStart, TAutoStart::ReadAllAndExit);
-    EXPECT_EQ(WriteOutConfig(*ll_, "/u", "/r"), TConfigResult::Done);
-    EXPECT_EQ(WriteConfig(*ll_, "COM2", true, false), TConfigResult::Done);
+    EXPECT_EQ(WriteOutConfig(*ll_, "/u", "/r").Status, TConfigStatus::Done);
+    EXPECT_EQ(WriteConfig(*ll_, "COM2", true, false).Status, TConfigStatus::Done);
     EXPECT_EQ(Bytes(kOutConfigFileName), "TARIF_FNAME=/u\r\nREALTIME_FNAME=/r\r\nAUTO=AUTOSTART_1");
     EXPECT_EQ(Bytes(kConfigFileName), Image(2, 1, 0));
     // The settings code leaves the process where it was.
@@ -294,13 +300,13 @@ TEST_P(UnusablePlaceTest, NothingIsCreatedChangedOrReportedWritten) {
         ll_->StartDir = Path("plain/sub");
     }
     const auto before = Snapshot();
-    EXPECT_EQ(ReadConfig(*ll_), TConfigResult::Failed);
+    EXPECT_EQ(ReadConfig(*ll_).Status, TConfigStatus::Failed);
     EXPECT_EQ(ll_->PortName, "COM");
     EXPECT_FALSE(ll_->FirstStart);
-    EXPECT_EQ(WriteConfig(*ll_, "COM2", false, true), TConfigResult::Failed);
+    EXPECT_EQ(WriteConfig(*ll_, "COM2", false, true).Status, TConfigStatus::Failed);
     EXPECT_EQ(ll_->PortName, "COM");
-    EXPECT_EQ(ReadOutConfig(*ll_), TConfigResult::NoFile);
-    EXPECT_EQ(WriteOutConfig(*ll_, "/t", "/r"), TConfigResult::NoFile);
+    EXPECT_EQ(ReadOutConfig(*ll_).Status, TConfigStatus::NoFile);
+    EXPECT_EQ(WriteOutConfig(*ll_, "/t", "/r").Status, TConfigStatus::NoFile);
     EXPECT_EQ(Snapshot(), before);
 }
 INSTANTIATE_TEST_SUITE_P(Places, UnusablePlaceTest,
@@ -327,10 +333,10 @@ TEST_P(SymbolicLinkTest, IsReadButNeverWrittenThrough) {
     }
     auto expected = Snapshot();
 
-    const int results[] = {int(ReadConfig(*ll_)), int(ReadOutConfig(*ll_))};
+    const int results[] = {int(ReadConfig(*ll_).Status), int(ReadOutConfig(*ll_).Status)};
     const std::string portRead = ll_->PortName, tarifRead = ll_->TarifFileName;
-    const int written[] = {int(WriteConfig(*ll_, "COM7", true, false)),
-                           int(WriteOutConfig(*ll_, "/t", "/r"))};
+    const int written[] = {int(WriteConfig(*ll_, "COM7", true, false).Status),
+                           int(WriteOutConfig(*ll_, "/t", "/r").Status)};
     std::vector<int> expectedResults = {1, 1, 1, 1};
     switch (GetParam()) {
         case TLink::ToSoundFile:
@@ -361,7 +367,7 @@ INSTANTIATE_TEST_SUITE_P(Links, SymbolicLinkTest,
 
 struct TReadOnlyRow {
     std::string config;
-    int result;
+    TConfigResult result;
     const char* portName;
     bool altFormat;
 };
@@ -377,10 +383,10 @@ TEST_P(ReadOnlyDirTest, FilesKeepTheirBytes) {
     const bool root = geteuid() == 0;
     ASSERT_TRUE(!root || (setegid(65534) == 0 && seteuid(65534) == 0));
     ll_->AltFormat = !GetParam().altFormat;
-    const int result = int(ReadConfig(*ll_));
+    const TConfigResult result = ReadConfig(*ll_);
     const std::string portName = ll_->PortName;
-    const int results[] = {int(WriteConfig(*ll_, "COM2", true, true)), int(ReadOutConfig(*ll_)),
-                           int(WriteOutConfig(*ll_, "/other", ""))};
+    const TConfigResult results[] = {WriteConfig(*ll_, "COM2", true, true), ReadOutConfig(*ll_),
+                                     WriteOutConfig(*ll_, "/other", "")};
     ASSERT_TRUE(!root || (seteuid(0) == 0 && setegid(0) == 0));
     fs::permissions(dir_, fs::perms(0700));
 
@@ -388,14 +394,20 @@ TEST_P(ReadOnlyDirTest, FilesKeepTheirBytes) {
     EXPECT_EQ(portName, GetParam().portName);
     EXPECT_EQ(ll_->AltFormat, GetParam().altFormat);
     EXPECT_FALSE(ll_->FirstStart);
-    EXPECT_EQ(std::vector<int>(results, results + 3), std::vector<int>({-1, 1, -2}));
+    // The system's reason stays beside each failure.
+    EXPECT_EQ(std::vector<TConfigResult>(results, results + 3),
+              std::vector<TConfigResult>({{TConfigStatus::Failed, EACCES},
+                                          {TConfigStatus::Done, 0},
+                                          {TConfigStatus::NoFile, EACCES}}));
     EXPECT_EQ(ll_->TarifFileName, "/t");
     EXPECT_EQ(Snapshot(), before);
 }
-INSTANTIATE_TEST_SUITE_P(Configs, ReadOnlyDirTest,
-                         ::testing::Values(TReadOnlyRow{Image(5, 0, 1), 1, "COM5", true},
-                                           // Undeletable damaged file: defaults in memory.
-                                           TReadOnlyRow{std::string(29, 0), -1, "COM1", false}));
+INSTANTIATE_TEST_SUITE_P(
+    Configs, ReadOnlyDirTest,
+    ::testing::Values(TReadOnlyRow{Image(5, 0, 1), {}, "COM5", true},
+                      // Undeletable damaged file: defaults in memory.
+                      TReadOnlyRow{
+                          std::string(29, 0), {TConfigStatus::Failed, EACCES}, "COM1", false}));
 
 TEST_F(ConfigTest, FailedWritesAreNotReportedAsWritten) {
     // Writes past 16 bytes fail part-way.
@@ -405,15 +417,17 @@ TEST_F(ConfigTest, FailedWritesAreNotReportedAsWritten) {
     low = old;
     low.rlim_cur = 16;
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &low), 0);
-    const int results[] = {int(ReadConfig(*ll_)), int(WriteConfig(*ll_, "COM2", true, false)),
-                           int(WriteOutConfig(*ll_, "/a/rather/long/path.txt", ""))};
+    const TConfigResult results[] = {ReadConfig(*ll_), WriteConfig(*ll_, "COM2", true, false),
+                                     WriteOutConfig(*ll_, "/a/rather/long/path.txt", "")};
     setrlimit(RLIMIT_FSIZE, &old);
-    EXPECT_EQ(std::vector<int>(results, results + 3), std::vector<int>({-1, -1, -1}));
+    const TConfigResult tooLarge{TConfigStatus::Failed, EFBIG};
+    EXPECT_EQ(std::vector<TConfigResult>(results, results + 3),
+              std::vector<TConfigResult>({tooLarge, tooLarge, tooLarge}));
     EXPECT_FALSE(ll_->FirstStart);
 }
 
 TEST_F(ConfigTest, ReportSettingsComeBackAndAFifoInTheirPlaceHoldsNothing) {
-    ASSERT_TRUE(WriteReportSettings(Path("r.cfg"), {"/srv/тарифы.csv", "/srv/abonents.csv"}));
+    ASSERT_TRUE(WriteReportSettings(Path("r.cfg"), {"/srv/тарифы.csv", "/srv/abonents.csv"}).Ok());
     const TReportSettings read = ReadReportSettings(Path("r.cfg"));
     EXPECT_EQ(read.Tariffs, "/srv/тарифы.csv");
     EXPECT_EQ(read.Subscribers, "/srv/abonents.csv");

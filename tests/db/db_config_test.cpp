@@ -18,14 +18,14 @@ TEST(DbConfig, FileAndItsRefusals) {
     const std::string file = dir.File("TallyphonDb.cfg");
     // No file: no database, and nothing wrong.
     TDbConfigLoad loaded = LoadDbConfig(dir.Path());
-    EXPECT_TRUE(loaded.Ok);
+    EXPECT_TRUE(loaded.Ok());
     EXPECT_FALSE(loaded.Config.Enabled());
 
     WriteFile(file,
               "\xEF\xBB\xBF# Центральная база\r\nCONNINFO=host=db.office user=pbx\r\n\r\n"
               "SITE=Офис на Ленина\r\n");
     loaded = LoadDbConfig(dir.Path());
-    ASSERT_TRUE(loaded.Ok) << loaded.Error;
+    ASSERT_TRUE(loaded.Ok()) << loaded.Error;
     EXPECT_EQ(loaded.Config.ConnInfo, "host=db.office user=pbx");
     EXPECT_EQ(loaded.Config.Site, "Офис на Ленина");
 
@@ -43,7 +43,7 @@ TEST(DbConfig, FileAndItsRefusals) {
     for (const auto& [bytes, why] : refused) {
         WriteFile(file, bytes);
         loaded = LoadDbConfig(dir.Path());
-        EXPECT_FALSE(loaded.Ok) << bytes;
+        EXPECT_FALSE(loaded.Ok()) << bytes;
         EXPECT_FALSE(loaded.Config.Enabled()) << bytes;
         EXPECT_EQ(loaded.Error, "Файл «" + file + "», " + why) << bytes;
     }
@@ -54,7 +54,7 @@ TEST(DbConfig, OnlyASmallRegularFileIsReadAndNothingWaits) {
     const std::string file = dir.File("TallyphonDb.cfg");
     const auto refusal = [&]() {
         const TDbConfigLoad loaded = LoadDbConfig(dir.Path());
-        EXPECT_FALSE(loaded.Ok);
+        EXPECT_FALSE(loaded.Ok());
         return loaded.Error;
     };
     const std::string notAFile = "Файл «" + file + "» не является обычным файлом";
@@ -68,7 +68,7 @@ TEST(DbConfig, OnlyASmallRegularFileIsReadAndNothingWaits) {
     EXPECT_EQ(refusal(), notAFile);
     ASSERT_EQ(rmdir(file.c_str()), 0);
     WriteFile(file, "CONNINFO=host=db\nSITE=A\n#" + std::string(64 * 1024 - 26, 'x') + "\n");
-    EXPECT_TRUE(LoadDbConfig(dir.Path()).Ok);  // 64 KiB exactly
+    EXPECT_TRUE(LoadDbConfig(dir.Path()).Ok());  // 64 KiB exactly
     WriteFile(file, "CONNINFO=host=db\nSITE=A\n#" + std::string(64 * 1024 - 25, 'x') + "\n");
     EXPECT_EQ(refusal(), "Файл «" + file + "» больше 64 КиБ: это не файл настроек базы данных");
 }
@@ -86,7 +86,7 @@ TEST(DbConfig, APasswordOthersCanReadIsWarnedOf) {
         WriteFile(file, std::string("CONNINFO=") + conninfo + "\nSITE=A\n");
         ASSERT_EQ(chmod(file.c_str(), mode), 0);
         const TDbConfigLoad loaded = LoadDbConfig(dir.Path());
-        EXPECT_TRUE(loaded.Ok) << conninfo;
+        EXPECT_TRUE(loaded.Ok()) << conninfo;
         EXPECT_EQ(loaded.Warning.empty(), !warned) << conninfo << " " << mode;
     }
     EXPECT_EQ(LoadDbConfig(dir.Path()).Warning, "");

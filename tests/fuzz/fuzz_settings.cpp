@@ -25,16 +25,16 @@ TSettings Fresh() {
 // otherwise, so the next reading agrees.
 void RoundTripConfig() {
     TSettings first = Fresh();
-    FuzzRequire(ReadConfig(first) == TConfigResult::Done, "Tallyphon.cfg read or replaced");
+    FuzzRequire(ReadConfig(first).Ok(), "Tallyphon.cfg read or replaced");
 
     const int port = ComPortNumber(first.PortName);
     const bool realPort = port >= 1 && port <= kMaxPortNumber;
     TSettings written = Fresh();
     const TConfigResult w = WriteConfig(written, first.PortName, first.SaveTitle, first.AltFormat);
-    FuzzRequire((w == TConfigResult::Done) == realPort, "Tallyphon.cfg written for a real port");
+    FuzzRequire(w.Ok() == realPort, "Tallyphon.cfg written for a real port");
 
     TSettings again = Fresh();
-    FuzzRequire(ReadConfig(again) == TConfigResult::Done, "Tallyphon.cfg read again");
+    FuzzRequire(ReadConfig(again).Ok(), "Tallyphon.cfg read again");
     FuzzRequire(!again.FirstStart, "the file read again is sound");
     FuzzRequire(again.PortName == first.PortName && again.SaveTitle == first.SaveTitle &&
                     again.AltFormat == first.AltFormat,
@@ -45,12 +45,11 @@ void RoundTripConfig() {
 // action read from it are written and read back unchanged.
 void RoundTripOutConfig() {
     TSettings first = Fresh();
-    FuzzRequire(ReadOutConfig(first) == TConfigResult::Done, "TallyphonOut.cfg read");
-    FuzzRequire(
-        WriteOutConfig(first, first.TarifFileName, first.RealTimeFileName) == TConfigResult::Done,
-        "paths read from a line can be written");
+    FuzzRequire(ReadOutConfig(first).Ok(), "TallyphonOut.cfg read");
+    FuzzRequire(WriteOutConfig(first, first.TarifFileName, first.RealTimeFileName).Ok(),
+                "paths read from a line can be written");
     TSettings again = Fresh();
-    FuzzRequire(ReadOutConfig(again) == TConfigResult::Done, "TallyphonOut.cfg read again");
+    FuzzRequire(ReadOutConfig(again).Ok(), "TallyphonOut.cfg read again");
     FuzzRequire(again.TarifFileName == first.TarifFileName, "call-log path reads back");
     FuzzRequire(again.RealTimeFileName == first.RealTimeFileName, "real-time path reads back");
     FuzzRequire(again.AutoStart == first.AutoStart, "start-up action reads back");

@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 
 #include <QApplication>
@@ -58,7 +61,7 @@ class OptionsForm : public ::testing::Test {
     void UseLink(const TLinkFactory& makeLink) {
         controller.reset();
         InDirectory(dir.Path(), [&] { link = makeLink(); });
-        ASSERT_EQ(ReadConfig(link->Settings), TConfigResult::Done);
+        ASSERT_EQ(ReadConfig(link->Settings).Status, TConfigStatus::Done);
         controller = std::make_unique<TProgramController>(view, link);
         form.SetApply([this](const TOptionsSettings& chosen) {
             opened.push_back(chosen.PortName);
@@ -205,7 +208,7 @@ TEST_F(OptionsForm, AFailedWriteIsReported) {
 
 TEST_F(OptionsForm, CancelLeavesEverythingAsItWas) {
     WriteFile(dir.File("Tallyphon.cfg"), ConfigBytes(3, 1, 0).replace(10, 3, "abc"));
-    ASSERT_EQ(ReadConfig(link->Settings), TConfigResult::Done);
+    ASSERT_EQ(ReadConfig(link->Settings).Status, TConfigStatus::Done);
     const std::string before = ReadFile(dir.File("Tallyphon.cfg"));
     Show();
     Child<QComboBox>(form, "COMPortComboBox")->setCurrentIndex(20);
@@ -324,6 +327,9 @@ TEST_F(OptionsForm, LinkingAsksOrRefusesAndAVanishedDeviceChangesNothing) {
     WriteFile(device, "");
     const std::string ask =
         "COM2 в каталоге запуска не является ссылкой. Заменить его ссылкой на " + device + "?";
+    // A directory under the private name a new link is made at keeps it
+    // from being made.
+    const std::string busy = ".new-link-" + std::to_string(getpid());
     struct Row {
         std::string name;
         std::function<void(const std::string&)> prepare;  // makes dir/COM2
@@ -354,6 +360,11 @@ TEST_F(OptionsForm, LinkingAsksOrRefusesAndAVanishedDeviceChangesNothing) {
          {{"Устройство " + devices.File("gone") + " больше не найдено. Список обновлён.",
            "Ошибка!"}},
          ""},
+        {"the file system refuses, saying why",
+         [&](auto& e) { std::filesystem::create_directories(e + busy + "/x"); },
+         device,
+         {{"Не удалось связать COM2 с " + device + ": " + std::strerror(EEXIST), "Ошибка!"}},
+         ""},
     };
     form.SetStartDir(dir.Path());
     for (const Row& row : rows) {
@@ -378,6 +389,7 @@ TEST_F(OptionsForm, LinkingAsksOrRefusesAndAVanishedDeviceChangesNothing) {
         EXPECT_EQ(after, row.after);
         form.hide();
         std::filesystem::remove(entry);
+        std::filesystem::remove_all(entry + busy);
     }
 }
 

@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <new>
+#include <system_error>
 
 #include <QAbstractItemModel>
 #include <QAction>
@@ -46,7 +48,9 @@
 #include "ui/bill_form.h"
 #include "ui/charts_form.h"
 #include "ui/main_form_rep.h"
+#include "ui/period_bar.h"
 #include "ui/qt_message_sink.h"
+#include "ui/run_aside.h"
 
 using namespace testing_support;
 
@@ -595,6 +599,69 @@ TEST_F(ReportWindow, ThePeriodBarLimitsEveryGrid) {
     Get<QPushButton>("ThisMonthButton")->click();  // 2007 is long gone
     EXPECT_EQ(rows(), (std::vector<int>{0, 0, 0}));
     EXPECT_EQ(Get<QDateEdit>("FromDate")->date().day(), 1);
+}
+
+TEST_F(ReportWindow, EachTrafficSortItemOrdersItsGridByItsColumn) {
+    // Three lines and three trunks whose orders by number, by outgoing, by
+    // incoming and by total traffic all differ.
+    const std::string title =
+        ReportSampleFile().substr(0, ReportSampleFile().find("05-03-2007 14"));
+    const std::string file = dir.File("sorts.txt");
+    WriteFile(file,
+              title +
+                  "06-03-2007 10:00:00   01:00:00   200( 301)       5     800            \r\n"
+                  "06-03-2007 11:00:00   10:00:00   7( 17)          3     8123           \r\n"
+                  "06-03-2007 12:00:00   00:00:05   7( 17)          3                    \r\n"
+                  "06-03-2007 13:00:00   00:01:00   105( 201)       9     78             \r\n"
+                  "06-03-2007 14:00:00   05:00:00   105( 201)       9                    \r\n");
+    Choose("Load", file);
+    struct Row {
+        const char* action;
+        const char* grid;
+        int column;
+    };
+    for (const Row& r :
+         {Row{"N6", "ALGrid", 2}, Row{"N5", "ALGrid", 3}, Row{"N7", "ALGrid", 4},
+          Row{"N10", "SLGrid", 1}, Row{"N9", "SLGrid", 2}, Row{"N11", "SLGrid", 3}}) {
+        Action(r.action)->trigger();
+        std::vector<int> seconds;
+        for (int row = 0; row < Grid(r.grid)->model()->rowCount(); ++row) {
+            const QStringList parts = Cell(Grid(r.grid), row, r.column).split(':');
+            seconds.push_back(parts[0].toInt() * 3600 + parts[1].toInt() * 60 + parts[2].toInt());
+        }
+        EXPECT_EQ(seconds.size(), 3u) << r.action;
+        EXPECT_TRUE(std::is_sorted(seconds.begin(), seconds.end())) << r.action;
+    }
+}
+
+TEST(WriteAside, AWriterThatRaisesFailsWithTheSystemsReason) {
+    EXPECT_EQ(WriteAside([]() -> TFileResult {
+                  throw std::system_error(ENOSPC, std::generic_category());
+              }),
+              (TFileResult{TFileStatus::Failed, ENOSPC}));
+    EXPECT_EQ(WriteAside([]() -> TFileResult { throw std::bad_alloc(); }),
+              (TFileResult{TFileStatus::Failed, ENOMEM}));
+    EXPECT_EQ(WriteAside([] {
+                  return TFileResult{TFileStatus::CannotWrite, EIO};
+              }),
+              (TFileResult{TFileStatus::CannotWrite, EIO}));
+}
+
+TEST(PeriodBar, TellsEachValidPeriodOnceAndAnInvertedOneNever) {
+    TPeriodBar bar;
+    std::vector<std::pair<int32_t, int32_t>> told;
+    QObject::connect(&bar, &TPeriodBar::PeriodChosen,
+                     [&](const TPeriod& p) { told.emplace_back(p.FromDay, p.ToDay); });
+    bar.findChild<QPushButton*>("LastMonthButton")->click();
+    const QDate first = QDate::currentDate().addMonths(-1);
+    const QDate start(first.year(), first.month(), 1);
+    const std::pair<int32_t, int32_t> lastMonth{DayNumberOf(start),
+                                                DayNumberOf(start.addMonths(1).addDays(-1))};
+    ASSERT_EQ(told, (std::vector<std::pair<int32_t, int32_t>>{lastMonth}));
+    bar.findChild<QDateEdit*>("FromDate")->setDate(start.addMonths(2));
+    EXPECT_EQ(told.size(), 1u);
+    EXPECT_EQ(bar.Period().FromDay, DayNumberOf(start.addMonths(2)));
+    EXPECT_EQ(DayNumberOf(QDate(1900, 1, 1)), 2);  // as the call log counts
 }
 
 TEST_F(ReportWindow, TariffsAndSubscribersAddColumnsAndAreRemembered) {
