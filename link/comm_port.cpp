@@ -315,17 +315,3 @@ int TCommPort::ReadWithin(int timeoutMs) {
         if (left <= 0) return -1;
     }
 }
-
-int TCommPort::ReadTimeoutMs() const {
-    // One byte may take the per-byte multiplier on top of the constant.
-    return static_cast<int>(timeouts_.ReadTotalTimeoutMultiplier +
-                            timeouts_.ReadTotalTimeoutConstant);
-}
-
-int TCommPort::ReadByte() {
-    return ReadWithin(ReadTimeoutMs());
-}
-
-int TCommPort::ReadByteWait(uint32_t ms) {
-    return ::ReadByteWait(*this, TSteadyClock::Instance(), ReadTimeoutMs(), static_cast<int>(ms));
-}

@@ -71,12 +71,6 @@ class TCommPort : public IByteLine {
     // One byte 0..255 that arrives within timeoutMs, or -1. Raises 7
     // closed, 10 on failure or a vanished device.
     int ReadWithin(int timeoutMs) override;
-    // One byte 0..255, or -1 when nothing arrived within the read time-out
-    // (about 251 ms). Raises 7 closed, 10 on failure or a vanished device.
-    int ReadByte();
-    // One byte 0..255, or -1 when nothing arrived: the first ReadByte always
-    // runs, then reads go on until ms have passed since it ended.
-    int ReadByteWait(uint32_t ms);
 
     bool IsOpen() const override { return open_; }
     // True once a read or write found the device gone (unplugged adapter,
@@ -91,7 +85,6 @@ class TCommPort : public IByteLine {
     const std::string& DevicePath() const { return devicePath_; }
 
   private:
-    int ReadTimeoutMs() const;
     bool ApplyLineSettings();
 
     bool open_ = false;

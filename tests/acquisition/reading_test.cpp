@@ -131,7 +131,7 @@ class Reading : public ::testing::Test {
         return out;
     }
 
-    TTempDir dir;
+    TTempDir dir{InMemory()};
     std::shared_ptr<TTestClock> clock = std::make_shared<TTestClock>();
     std::unique_ptr<sim::TSimExchange> ex;
     boost::shared_ptr<TLowLevel> ll;

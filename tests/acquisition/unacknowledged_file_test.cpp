@@ -242,7 +242,7 @@ INSTANTIATE_TEST_SUITE_P(KilledOrStopped, InterruptedTwice, ::testing::Bool());
 TEST_F(KilledReading, AKillAtAnyStepLosesNoCallAndWritesNoneTwice) {
     // Each kill is a run of its own: in memory, where forcing files to the
     // disk costs nothing, as what a kill leaves is what the kernel holds.
-    const std::string memory = Exists("/dev/shm") ? "/dev/shm" : "";
+    const std::string memory = InMemory();
     long steps = 0;
     {
         TTempDir dir(memory);

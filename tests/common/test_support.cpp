@@ -27,6 +27,10 @@ TTempDir::~TTempDir() {
     std::filesystem::remove_all(path_, ec);
 }
 
+std::string InMemory() {
+    return ::access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "";
+}
+
 std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});

@@ -27,6 +27,13 @@ class TTempDir {
     std::string path_;
 };
 
+// The parent for a TTempDir in memory (/dev/shm) where the machine has one,
+// else empty (the system's temporary directory). For tests that write the
+// call log call by call: each line is forced to the disk, which tells such a
+// test nothing (what survives a crash is what the kernel holds) and, on a
+// busy disk, makes it wait seconds.
+std::string InMemory();
+
 // The file's bytes; empty when it cannot be read.
 std::string ReadFile(const std::string& path);
 // Replaces the file's content with bytes. Throws std::runtime_error when

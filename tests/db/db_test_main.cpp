@@ -1,5 +1,6 @@
-// The database tests share one throw-away cluster, made before the first
-// test and removed after the last. Run with --stop-stale-clusters, the
+// The database tests of one process share one throw-away cluster, made
+// before the first test that needs it and removed after the last; each test
+// has a database of its own in it. Run with --stop-stale-clusters, the
 // program only stops the clusters of test runs that died.
 #include <cctype>
 #include <cstring>

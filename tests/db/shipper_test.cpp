@@ -44,6 +44,11 @@ class Shipper : public ::testing::Test {
         conn = FreshDatabase();
         db = conn.substr(conn.find("dbname=") + 7);
     }
+    // The server is every test's of this process: one that stopped it and
+    // ended early must not fail the tests after it.
+    void TearDown() override {
+        if (!Cluster().Running()) Cluster().Start();
+    }
     std::string Rows(const std::string& what =
                          "file_no, file_offset, start, duration, hw_line,"
                          " prg_number, trunk, dialled, model, serial") {

@@ -10,6 +10,7 @@
 #include <cstdlib>
 
 #include "link/low_level.h"
+#include "link/protocol.h"
 #include "tests/common/result_printers.h"
 #include "tests/common/test_support.h"
 #include "tests/link/pty_peer.h"
@@ -25,6 +26,12 @@ uint8_t CodeOf(const std::function<void()>& f) {
         return e.Code;
     }
     return 0;
+}
+
+// A read as the link makes it on the port: the protocol's byte time-out,
+// then reads until ms have passed on the machine's clock.
+int WaitForByte(TCommPort& port, int ms) {
+    return ReadByteWait(port, TSteadyClock::Instance(), protocol::kByteTimeoutMs, ms);
 }
 
 }  // namespace
@@ -99,8 +106,8 @@ TEST(CommPort, AFileThatIsNotATerminalFailsAndStaysClosed) {
 TEST(CommPort, EveryByteOperationOnAClosedPortRaisesCode7) {
     TCommPort port;
     EXPECT_EQ(CodeOf([&] { port.WriteByte(0); }), kErrNotOpen);
-    EXPECT_EQ(CodeOf([&] { port.ReadByte(); }), kErrNotOpen);
-    EXPECT_EQ(CodeOf([&] { port.ReadByteWait(0); }), kErrNotOpen);
+    EXPECT_EQ(CodeOf([&] { port.ReadWithin(protocol::kByteTimeoutMs); }), kErrNotOpen);
+    EXPECT_EQ(CodeOf([&] { WaitForByte(port, 0); }), kErrNotOpen);
     EXPECT_EQ(CodeOf([&] { port.PurgeInput(); }), kErrNotOpen);
     EXPECT_EQ(CodeOf([&] { port.Flush(); }), kErrNotOpen);
 }
@@ -110,10 +117,10 @@ TEST(CommPort, BytesTravelBothWaysAndFFIsNotSilence) {
     TCommPort port;
     port.Open(peer.SlavePath());
     peer.Send({0xFF, 0x00, 0x7E});
-    EXPECT_EQ(port.ReadByteWait(500), 255);
-    EXPECT_EQ(port.ReadByteWait(500), 0);
-    EXPECT_EQ(port.ReadByte(), 0x7E);
-    EXPECT_EQ(port.ReadByte(), -1);
+    EXPECT_EQ(WaitForByte(port, 500), 255);
+    EXPECT_EQ(WaitForByte(port, 500), 0);
+    EXPECT_EQ(port.ReadWithin(protocol::kByteTimeoutMs), 0x7E);
+    EXPECT_EQ(port.ReadWithin(protocol::kByteTimeoutMs), -1);
     EXPECT_FALSE(port.Lost());  // a silent line is not a lost device
     port.WriteByte(0xA5);
     port.Flush();
@@ -125,17 +132,17 @@ TEST(CommPort, PurgeDropsWhatWasReceived) {
     TCommPort port;
     port.Open(peer.SlavePath());
     peer.Send({1, 2, 3});
-    ASSERT_EQ(port.ReadByteWait(500), 1);  // the bytes have arrived
+    ASSERT_EQ(WaitForByte(port, 500), 1);  // the bytes have arrived
     port.PurgeInput();
     peer.Send({9});
-    EXPECT_EQ(port.ReadByteWait(500), 9);
+    EXPECT_EQ(WaitForByte(port, 500), 9);
 }
 
 // Read time-outs on a silent line: a plain read takes the 251 ms time-out,
 // a waiting read goes on until its deadline is passed. Bounds are generous
 // above, since a loaded machine only makes them longer.
 struct TSilentRead {
-    int waitMs;  // -1: a plain ReadByte
+    int waitMs;  // -1: a single read within the byte time-out
     long long atLeastMs;
 };
 
@@ -151,8 +158,8 @@ TEST_P(SilentLine, ReturnsMinusOneAfterTheTimeOut) {
     port.Open(peer.SlavePath());
     int r = 0;
     const long long ms = ElapsedMs([&] {
-        r = GetParam().waitMs < 0 ? port.ReadByte()
-                                  : port.ReadByteWait(static_cast<uint32_t>(GetParam().waitMs));
+        r = GetParam().waitMs < 0 ? port.ReadWithin(protocol::kByteTimeoutMs)
+                                  : WaitForByte(port, GetParam().waitMs);
     });
     EXPECT_EQ(r, -1);
     EXPECT_GE(ms, GetParam().atLeastMs);
@@ -172,7 +179,7 @@ TEST(CommPort, AByteArrivingDuringAWaitEndsItAtOnce) {
         peer.Send({0x42});
     });
     int r = -1;
-    const long long ms = ElapsedMs([&] { r = port.ReadByteWait(2000); });
+    const long long ms = ElapsedMs([&] { r = WaitForByte(port, 2000); });
     late.join();
     EXPECT_EQ(r, 0x42);
     EXPECT_LT(ms, 1500);
@@ -183,7 +190,7 @@ TEST(CommPort, AVanishedDeviceIsAnErrorNeverSilenceOrData) {
     TCommPort port;
     port.Open(peer.SlavePath());
     peer.Vanish();
-    EXPECT_EQ(CodeOf([&] { port.ReadByte(); }), kErrRead);
+    EXPECT_EQ(CodeOf([&] { port.ReadWithin(protocol::kByteTimeoutMs); }), kErrRead);
     EXPECT_EQ(CodeOf([&] { port.WriteByte(0); }), kErrWrite);
     EXPECT_TRUE(port.IsOpen());
     EXPECT_TRUE(port.Lost());
@@ -242,7 +249,7 @@ TEST(CommPortNames, ComNamesResolveToAnEntryInTheStartDirectoryFirst) {
     port.Open("COM3");
     EXPECT_EQ(port.PortName(), "COM3");
     peer.Send({0x33});
-    EXPECT_EQ(port.ReadByteWait(500), 0x33);
+    EXPECT_EQ(WaitForByte(port, 500), 0x33);
 }
 
 TEST(CommPortNames, ADanglingLinkIsAPortThatCannotBeOpened) {

@@ -71,7 +71,7 @@ class ReadingWindow : public ::testing::Test {
                          std::chrono::seconds(120));
     }
     TRecorder recorder;
-    TTempDir dir;
+    TTempDir dir{InMemory()};
     std::unique_ptr<sim::TSimExchange> exchange;
     std::unique_ptr<TSimPort> port;
     std::unique_ptr<TMainForm> form;

@@ -23,6 +23,8 @@ class TPgCluster {
     // Stops the server: fast (sessions ended, a checkpoint) or, with
     // crash, at once, as a power cut would.
     void Stop(bool crash = false);
+    // Whether the server runs (started and not stopped since).
+    bool Running() const { return running_; }
 
     // A new, empty database and the connection string that reaches it.
     std::string CreateDatabase(const std::string& name);
