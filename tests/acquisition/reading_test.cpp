@@ -538,6 +538,11 @@ TEST_P(CommandAfterStop, WaitsForTheReaderToEnd) {
     answer.join();
 }
 
+std::string RowName(size_t row) {
+    static const char* const names[] = {"Reload", "ApplySettings", "SelectCallLogFile"};
+    return names[row];
+}
+
 INSTANTIATE_TEST_SUITE_P(Commands, CommandAfterStop,
                          ::testing::Values([](TProgramController& c, TRecorder&,
                                               TTempDir&) { c.Reload(); },
@@ -547,7 +552,10 @@ INSTANTIATE_TEST_SUITE_P(Commands, CommandAfterStop,
                                            [](TProgramController& c, TRecorder& r, TTempDir& d) {
                                                r.QueueFileAnswer(d.File("other.txt"));
                                                c.SelectCallLogFile();
-                                           }));
+                                           }),
+                         // Named by row: the functions print as addresses, which would rename
+                         // the tests in every build.
+                         [](const auto& info) { return RowName(info.index); });
 
 // A window that is slow to show lines never holds up the reading: the
 // exchange is asked for every record while the window is still busy.
