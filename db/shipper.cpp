@@ -379,6 +379,8 @@ TShipResult TShipper::ShipPending(const TShipSource& source) {
         total.State = TShipState::NoFile;
         return total;
     }
+    // Held before the server is asked: a file seen now is shipped later,
+    // whatever it is renamed to meanwhile.
     Observe(source.Path);
     settleAt_ = std::chrono::steady_clock::time_point::max();
     bool searched = false;

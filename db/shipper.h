@@ -105,9 +105,11 @@ class TShipper {
     // cut, compressed) go first: those kept open since they were seen at
     // the name, and those the database knows as not done with, looked for
     // by their identity among the files of the directory whose name starts
-    // with the call-log's. Such a file is done with once it has stayed at
-    // its end for RotatedSettle while another file holds the name; one
-    // that cannot be found any more is told of once, at error priority.
+    // with the call-log's (and files there the database never saw,
+    // written after the last it knows). Such a file is done with once it
+    // has stayed at its end for RotatedSettle while another file holds the
+    // name; one that cannot be found any more is told of once, at error
+    // priority.
     TShipResult ShipPending(const TShipSource& source);
 
     // Calls committed by this shipper since it was made.
@@ -136,8 +138,10 @@ class TShipper {
     std::vector<THeld> HeldFiles() const;
     void Release(const THeld& file);
     // Holds the files the database knows as not done with that are no
-    // longer at source's name, found by their identity in its directory;
-    // those not found are told of and done with.
+    // longer at source's name, found by their identity in its directory,
+    // and those there it never saw that were written after the last it
+    // knows; those not found (or only compressed) are told of and done
+    // with. Looks only at start and when another file holds the name.
     void FindRotated(const TShipSource& source);
     static off_t SizeOf(const THeldFile& file);
     // One batch of the first file with something to ship.
