@@ -157,6 +157,14 @@ bool FileIdentity(const std::string& site, int fd, off_t size, int64_t& id) {
     return ReadAll(fd, head.data(), head.size(), 0) && HeadIdentity(site, std::move(head), id);
 }
 
+// Whether the file starts as gzip's output does, which no call-log file
+// (text) does. Its compressed bytes must never be taken for a head: a line
+// end among them would make an identity of them.
+bool Compressed(int fd) {
+    unsigned char magic[2];
+    return ReadAll(fd, magic, sizeof magic, 0) && magic[0] == 0x1f && magic[1] == 0x8b;
+}
+
 // The identity and length of a call-log file compressed by gzip (as
 // logrotate's "compress" leaves it), from its head and its trailer. Its
 // calls cannot be shipped from it, but what it took away can be told.
@@ -544,8 +552,9 @@ void TShipper::FindRotated(const TShipSource& source) {
         r.File->Since = std::chrono::steady_clock::now();
         r.Written = st.st_mtim;
         r.Length = r.File->Size;
-        if (FileIdentity(config_.Site, r.File->Fd.Get(), r.File->Size, r.Id) ||
-            (r.Gz = GzIdentity(config_.Site, r.File->Fd.Get(), r.File->Size, r.Id, r.Length)))
+        r.Gz = Compressed(r.File->Fd.Get());
+        if (r.Gz ? GzIdentity(config_.Site, r.File->Fd.Get(), r.File->Size, r.Id, r.Length)
+                 : FileIdentity(config_.Site, r.File->Fd.Get(), r.File->Size, r.Id))
             rotated.push_back(std::move(r));
     }
     const auto later = [](const timespec& a, const timespec& b) {
@@ -610,7 +619,9 @@ void TShipper::FindRotated(const TShipSource& source) {
                  length - offset);
     }
     for (const TRotated& r : rotated) {
-        if (known(r.Id) || held(r.Id) || !newestKnown || !later(r.Written, *newestKnown)) continue;
+        // Written no earlier: file times are only as fine as the clock's
+        // tick, and a rotated file never outlives the one after it.
+        if (known(r.Id) || held(r.Id) || !newestKnown || later(*newestKnown, r.Written)) continue;
         if (!r.Gz) {
             found.push_back(&r);
             continue;
