@@ -64,6 +64,16 @@ CREATE INDEX IF NOT EXISTS calls_site_line ON tallyphon.calls (site, hw_line)
 -- again for a new one. Added to databases made before it.
 ALTER TABLE tallyphon.files ADD COLUMN IF NOT EXISTS file_id bigint;
 CREATE UNIQUE INDEX IF NOT EXISTS files_site_file_id ON tallyphon.files (site, file_id);
+
+-- A file moved away from the call-log's name (rotated) is looked for by
+-- its identity until it is done with: shipped to its end, or told lost,
+-- with how many bytes, from its length when last shipped (seen_bytes)
+-- when nothing better is known. Files of databases made before were
+-- followed by their name only: they count as done with.
+ALTER TABLE tallyphon.files ADD COLUMN IF NOT EXISTS finished boolean NOT NULL DEFAULT true;
+ALTER TABLE tallyphon.files ALTER COLUMN finished SET DEFAULT false;
+ALTER TABLE tallyphon.files ADD COLUMN IF NOT EXISTS seen_bytes bigint NOT NULL DEFAULT 0;
+CREATE INDEX IF NOT EXISTS files_site_unfinished ON tallyphon.files (site) WHERE NOT finished;
 )sql";
 
 // The rights of the roles, made by the database's owner once: an office
@@ -112,7 +122,7 @@ END $$;
 // all are there the schema is current and nothing is changed.
 const char* const kIndexes[] = {
     "sites_pkey", "files_pkey",       "files_site_inode", "files_site_file_id",
-    "calls_pkey", "calls_site_start", "calls_site_line",
+    "calls_pkey", "calls_site_start", "calls_site_line",  "files_site_unfinished",
 };
 
 }  // namespace

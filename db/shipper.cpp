@@ -1,5 +1,6 @@
 #include "db/shipper.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/stat.h>
@@ -9,11 +10,13 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string_view>
 #include <tuple>
 #include <utility>
 #include <vector>
 
+#include <zlib.h>
 #include <pqxx/pqxx>
 
 #include "base/cp1251.h"
@@ -125,16 +128,15 @@ bool FirstCall(int fd, off_t size, int64_t& offset, std::string& text) {
 // Bytes of a file's first line that name the file at most.
 constexpr size_t kHeadLength = 4096;
 
-// The file's identity: a 64-bit hash (FNV-1a, then mixed) of its head,
-// the bytes up to the end of its first line that is not blank (a title
-// line, or the first call, with the exchange's clock in it), or its first
-// kHeadLength bytes when no such line ends there. A file only grows, so
-// its head never changes; a copy of it is the same file, and a file
-// replaced or cut and written anew is another. False while the head is
-// not complete.
-bool FileIdentity(const std::string& site, int fd, off_t size, int64_t& id) {
-    std::string head(static_cast<size_t>(std::min<off_t>(size, kHeadLength)), '\0');
-    if (!ReadAll(fd, head.data(), head.size(), 0)) return false;
+// The identity of a file whose first bytes (at most kHeadLength; fewer
+// only when that is the whole file) are head: a 64-bit hash (FNV-1a, then
+// mixed) of the bytes up to the end of its first line that is not blank (a
+// title line, or the first call, with the exchange's clock in it), or of
+// all kHeadLength when no such line ends there. A file only grows, so its
+// head never changes; a copy of it is the same file, and a file replaced
+// or cut and written anew is another. False while the head is not
+// complete.
+bool HeadIdentity(const std::string& site, std::string head, int64_t& id) {
     const size_t text = head.find_first_not_of("\r\n");
     const size_t end = text == std::string::npos ? text : head.find('\n', text);
     if (end != std::string::npos)
@@ -150,6 +152,49 @@ bool FileIdentity(const std::string& site, int fd, off_t size, int64_t& id) {
     return true;
 }
 
+bool FileIdentity(const std::string& site, int fd, off_t size, int64_t& id) {
+    std::string head(static_cast<size_t>(std::min<off_t>(size, kHeadLength)), '\0');
+    return ReadAll(fd, head.data(), head.size(), 0) && HeadIdentity(site, std::move(head), id);
+}
+
+// Whether the file starts as gzip's output does, which no call-log file
+// (text) does. Its compressed bytes must never be taken for a head: a line
+// end among them would make an identity of them.
+bool Compressed(int fd) {
+    unsigned char magic[2];
+    return ReadAll(fd, magic, sizeof magic, 0) && magic[0] == 0x1f && magic[1] == 0x8b;
+}
+
+// The identity and length of a call-log file compressed by gzip (as
+// logrotate's "compress" leaves it), from its head and its trailer. Its
+// calls cannot be shipped from it, but what it took away can be told.
+bool GzIdentity(const std::string& site, int fd, off_t size, int64_t& id, int64_t& length) {
+    unsigned char trailer[4];
+    if (size < 18 || !ReadAll(fd, trailer, sizeof trailer, size - 4)) return false;
+    // The length modulo 2^32, as gzip keeps it; a call log is far shorter.
+    length = trailer[0] | trailer[1] << 8 | trailer[2] << 16 | int64_t{trailer[3]} << 24;
+    z_stream z{};
+    if (inflateInit2(&z, 16 + MAX_WBITS) != Z_OK) return false;
+    std::string head(kHeadLength, '\0');
+    std::string in(size_t{1} << 14, '\0');
+    z.next_out = reinterpret_cast<Bytef*>(head.data());
+    z.avail_out = static_cast<uInt>(head.size());
+    int rc = Z_OK;
+    for (off_t at = 0; rc == Z_OK && z.avail_out > 0 && at < size;) {
+        const auto n = static_cast<size_t>(std::min<off_t>(size - at, in.size()));
+        if (!ReadAll(fd, in.data(), n, at)) break;
+        at += static_cast<off_t>(n);
+        z.next_in = reinterpret_cast<Bytef*>(in.data());
+        z.avail_in = static_cast<uInt>(n);
+        while (rc == Z_OK && z.avail_out > 0 && z.avail_in > 0)
+            rc = inflate(&z, Z_NO_FLUSH);
+    }
+    head.resize(head.size() - z.avail_out);
+    inflateEnd(&z);
+    if (rc != Z_OK && rc != Z_STREAM_END) return false;
+    return HeadIdentity(site, std::move(head), id);
+}
+
 // Whether the file still holds tail just before offset, where its
 // shipping was left.
 bool HoldsTail(int fd, off_t size, int64_t offset, const std::string& tail) {
@@ -157,6 +202,16 @@ bool HoldsTail(int fd, off_t size, int64_t offset, const std::string& tail) {
     std::string bytes(tail.size(), '\0');
     return ReadAll(fd, bytes.data(), bytes.size(), offset - static_cast<off_t>(tail.size())) &&
            bytes == tail;
+}
+
+// The number a new file of site is shipped under.
+int NextFileNo(pqxx::work& w, const std::string& site) {
+    return w
+        .exec_params1(
+            "SELECT greatest((SELECT max(file_no) FROM tallyphon.files WHERE site = $1),"
+            " (SELECT max(file_no) FROM tallyphon.calls WHERE site = $1), 0) + 1",
+            site)[0]
+        .as<int>();
 }
 
 std::string BehindText(uint64_t calls, bool known) {
@@ -193,6 +248,9 @@ void TShipper::Start(const TShipSource& source) {
 }
 
 void TShipper::Notify(const TShipSource& source) {
+    // Held now, on the writer's thread, so that a file written to is
+    // never renamed away unseen, whatever the shipping thread is doing.
+    Observe(source.Path);
     {
         std::lock_guard<std::mutex> lock(mutex_);
         source_ = source;
@@ -256,16 +314,24 @@ bool TShipper::Stalled() const {
 }
 
 void TShipper::Run() {
-    auto retryAt = std::chrono::steady_clock::time_point::min();
+    using clock = std::chrono::steady_clock;
+    auto retryAt = clock::time_point::min();
     auto toldAt = retryAt;
+    auto recheckAt = clock::time_point::max();
     std::string toldError;
     uint64_t shippedAtStall = 0;
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
+        // Lines written while the server is out of reach wait for the
+        // retry; the files they are in stay open (Notify) until then. A
+        // rotated file at its end is looked at again once it has settled.
+        const auto woken = [this] { return stop_ || notified_; };
         if (stalled_)
             wake_.wait_until(lock, retryAt, [this] { return stop_.load(); });
+        else if (recheckAt == clock::time_point::max())
+            wake_.wait(lock, woken);
         else
-            wake_.wait(lock, [this] { return stop_ || notified_; });
+            wake_.wait_until(lock, recheckAt, woken);
         if (stop_) {
             // One last pass (which stop_ alone would end at once) for what
             // was written since the last, or what a pass left when stopped.
@@ -280,6 +346,7 @@ void TShipper::Run() {
         const TShipSource source = source_;
         lock.unlock();
         const TShipResult r = ShipPending(source);
+        recheckAt = settleAt_;
         const bool failed = r.State == TShipState::Failed;
         std::string line;
         seam::TPriority priority = seam::TPriority::Info;
@@ -320,6 +387,11 @@ TShipResult TShipper::ShipPending(const TShipSource& source) {
         total.State = TShipState::NoFile;
         return total;
     }
+    // Held before the server is asked: a file seen now is shipped later,
+    // whatever it is renamed to meanwhile.
+    Observe(source.Path);
+    settleAt_ = std::chrono::steady_clock::time_point::max();
+    bool searched = false;
     for (bool more = true; more;) {
         if ((stop_ && !draining_) || interrupt_.Cancelled()) {
             total.State = TShipState::Stopped;
@@ -354,7 +426,11 @@ TShipResult TShipper::ShipPending(const TShipSource& source) {
                 set("statement_timeout", options_.StatementTimeout);
                 connection_ = std::move(c);
             }
-            r = ShipBatch(source, more);
+            if (!searched) {
+                FindRotated(source);
+                searched = true;
+            }
+            r = ShipNext(source, more);
             Waiting("");
         } catch (const std::exception& e) {
             Waiting("");
@@ -377,13 +453,234 @@ TShipResult TShipper::ShipPending(const TShipSource& source) {
     return total;
 }
 
-TShipResult TShipper::ShipBatch(const TShipSource& source, bool& more) {
-    TShipResult result;
-    more = false;
-    TFd fd;
-    off_t size = 0;
-    const TFileResult opened = OpenRegularFile(source.Path, fd, size);
-    if (!opened.Ok()) {
+TShipper::THeld TShipper::Observe(const std::string& path, TFileResult* opened) {
+    struct stat st {};
+    if (stat(path.c_str(), &st) == 0) {
+        std::lock_guard<std::mutex> lock(heldMutex_);
+        for (const THeld& file : held_)
+            if (file->Device == static_cast<uint64_t>(st.st_dev) &&
+                file->Inode == static_cast<uint64_t>(st.st_ino)) {
+                if (opened) *opened = {};
+                return file;
+            }
+    }
+    auto file = std::make_shared<THeldFile>();
+    const TFileResult result = OpenRegularFile(path, file->Fd, file->Size);
+    if (opened) *opened = result;
+    if (!result.Ok() || fstat(file->Fd.Get(), &st) != 0) return nullptr;
+    file->Device = static_cast<uint64_t>(st.st_dev);
+    file->Inode = static_cast<uint64_t>(st.st_ino);
+    file->Path = path;
+    file->Since = std::chrono::steady_clock::now();
+    std::lock_guard<std::mutex> lock(heldMutex_);
+    // Another thread may have held it meanwhile.
+    for (const THeld& held : held_)
+        if (held->Device == file->Device && held->Inode == file->Inode) return held;
+    held_.push_back(file);
+    return file;
+}
+
+std::vector<TShipper::THeld> TShipper::HeldFiles() const {
+    std::lock_guard<std::mutex> lock(heldMutex_);
+    return held_;
+}
+
+void TShipper::Release(const THeld& file) {
+    std::lock_guard<std::mutex> lock(heldMutex_);
+    held_.erase(std::remove(held_.begin(), held_.end(), file), held_.end());
+}
+
+off_t TShipper::SizeOf(const THeldFile& file) {
+    struct stat st {};
+    return fstat(file.Fd.Get(), &st) == 0 ? st.st_size : 0;
+}
+
+void TShipper::FindRotated(const TShipSource& source) {
+    // Once at start, and whenever another file takes the name (or the
+    // file there is cut and written anew): what left the name then is
+    // looked for here, unless it is held already.
+    const THeld current = Observe(source.Path);
+    int64_t currentId = 0;
+    if (current) FileIdentity(config_.Site, current->Fd.Get(), SizeOf(*current), currentId);
+    if (searched_ && currentId == searchedId_) return;
+
+    std::vector<std::pair<uint64_t, uint64_t>> heldInodes;
+    std::vector<int64_t> heldIds;
+    for (const THeld& file : HeldFiles()) {
+        heldInodes.emplace_back(file->Device, file->Inode);
+        int64_t id = 0;
+        if (FileIdentity(config_.Site, file->Fd.Get(), SizeOf(*file), id)) heldIds.push_back(id);
+    }
+    const auto held = [&](int64_t id) {
+        return std::find(heldIds.begin(), heldIds.end(), id) != heldIds.end();
+    };
+
+    // The rotated names: every other file of the directory whose name
+    // starts with the call-log's, as logrotate's recipes name them.
+    const size_t slash = source.Path.rfind('/');
+    const std::string dir = slash == std::string::npos ? "" : source.Path.substr(0, slash + 1);
+    const std::string name = source.Path.substr(dir.size());
+    std::vector<std::string> names;
+    if (DIR* d = opendir(dir.empty() ? "." : dir.c_str())) {
+        while (const dirent* e = readdir(d)) {
+            const std::string n = e->d_name;
+            if (n.size() > name.size() && n.compare(0, name.size(), name) == 0) names.push_back(n);
+        }
+        closedir(d);
+    }
+    struct TRotated {
+        THeld File;
+        int64_t Id = 0;
+        bool Gz = false;
+        int64_t Length = 0;  // of the calls it holds; a compressed one's unpacked
+        timespec Written{};
+    };
+    std::vector<TRotated> rotated;
+    for (const std::string& n : names) {
+        TRotated r;
+        r.File = std::make_shared<THeldFile>();
+        struct stat st {};
+        if (!OpenRegularFile(dir + n, r.File->Fd, r.File->Size).Ok() ||
+            fstat(r.File->Fd.Get(), &st) != 0 ||
+            std::find(heldInodes.begin(), heldInodes.end(),
+                      std::make_pair(static_cast<uint64_t>(st.st_dev),
+                                     static_cast<uint64_t>(st.st_ino))) != heldInodes.end())
+            continue;
+        r.File->Device = static_cast<uint64_t>(st.st_dev);
+        r.File->Inode = static_cast<uint64_t>(st.st_ino);
+        r.File->Path = dir + n;
+        r.File->Since = std::chrono::steady_clock::now();
+        r.Written = st.st_mtim;
+        r.Length = r.File->Size;
+        r.Gz = Compressed(r.File->Fd.Get());
+        if (r.Gz ? GzIdentity(config_.Site, r.File->Fd.Get(), r.File->Size, r.Id, r.Length)
+                 : FileIdentity(config_.Site, r.File->Fd.Get(), r.File->Size, r.Id))
+            rotated.push_back(std::move(r));
+    }
+    const auto later = [](const timespec& a, const timespec& b) {
+        return std::tie(a.tv_sec, a.tv_nsec) > std::tie(b.tv_sec, b.tv_nsec);
+    };
+
+    pqxx::work w(*connection_);
+    const pqxx::result rows = w.exec_params(
+        "SELECT file_no, path, shipped_offset, tail, file_id, seen_bytes, finished"
+        " FROM tallyphon.files WHERE site = $1 AND file_id IS NOT NULL ORDER BY file_no",
+        config_.Site);
+    const auto known = [&](int64_t id) {
+        for (const pqxx::row& row : rows)
+            if (row[4].as<int64_t>() == id) return true;
+        return false;
+    };
+    // The last write to a rotated file the database knows: a file it does
+    // not know that was written later came after it, was never shipped
+    // (written while the server was out of reach and the program started
+    // again), and is shipped now. Older unknown files are the archive of
+    // the time before shipping, left alone.
+    std::optional<timespec> newestKnown;
+    for (const TRotated& r : rotated)
+        if (known(r.Id) && (!newestKnown || later(r.Written, *newestKnown)))
+            newestKnown = r.Written;
+
+    std::vector<const TRotated*> found;
+    std::vector<std::string> lost;
+    const auto told = [&](const std::string& path, int64_t offset, const std::string& why,
+                          int64_t bytes) {
+        lost.push_back("Звонки площадки «" + config_.Site + "» из файла «" + path + "» с байта " +
+                       std::to_string(offset) + " не отправлены в базу данных и уже не будут: " +
+                       why + "; не отправлено байт: " + std::to_string(bytes));
+    };
+    const auto compressed = [](const std::string& gz) {
+        return "после ротации файл сжат в «" + gz + "», а сжатый файл не читается";
+    };
+    for (const pqxx::row& row : rows) {
+        const int64_t id = row[4].as<int64_t>();
+        if (row[6].as<bool>() || held(id) || id == currentId) continue;
+        const int64_t offset = row[2].as<int64_t>();
+        const std::string tail = pqxx::binarystring(row[3]).str();
+        const TRotated* there = nullptr;
+        for (const TRotated& r : rotated)
+            if (r.Id == id &&
+                (r.Gz || offset == 0 || HoldsTail(r.File->Fd.Get(), r.File->Size, offset, tail)))
+                there = there && !there->Gz ? there : &r;
+        if (there && !there->Gz) {
+            found.push_back(there);
+            continue;
+        }
+        // Its calls past offset are gone for good: told once, as the row is
+        // done with from now on. Without the file, its length when last
+        // shipped is all that is known of it.
+        w.exec_params("UPDATE tallyphon.files SET finished = true WHERE site = $1 AND file_no = $2",
+                      config_.Site, row[0].as<int>());
+        const int64_t length = there ? there->Length : row[5].as<int64_t>();
+        if (length > offset)
+            told(row[1].as<std::string>(), offset,
+                 there ? compressed(there->File->Path)
+                       : "после ротации файла его нет среди файлов «" + source.Path + "*»",
+                 length - offset);
+    }
+    for (const TRotated& r : rotated) {
+        // Written no earlier: file times are only as fine as the clock's
+        // tick, and a rotated file never outlives the one after it.
+        if (known(r.Id) || held(r.Id) || !newestKnown || later(*newestKnown, r.Written)) continue;
+        if (!r.Gz) {
+            found.push_back(&r);
+            continue;
+        }
+        // Kept as done with, so that it is told of once.
+        w.exec_params(
+            "INSERT INTO tallyphon.files (site, file_no, path, device, inode, file_id,"
+            " finished, seen_bytes) VALUES ($1, $2, $3, $4, $5, $6, true, $7)",
+            config_.Site, NextFileNo(w, config_.Site), r.File->Path,
+            static_cast<int64_t>(r.File->Device), static_cast<int64_t>(r.File->Inode), r.Id,
+            r.Length);
+        told(r.File->Path, 0, compressed(r.File->Path), r.Length);
+    }
+    w.commit();
+    searched_ = true;
+    searchedId_ = currentId;
+    for (const std::string& line : lost)
+        seam::Journal(seam::TPriority::Error, line);
+    // Shipped in the order they were written, before the files held, which
+    // came after them.
+    std::sort(found.begin(), found.end(),
+              [&](const TRotated* a, const TRotated* b) { return later(b->Written, a->Written); });
+    std::vector<THeld> files;
+    for (const TRotated* r : found)
+        files.push_back(r->File);
+    std::lock_guard<std::mutex> lock(heldMutex_);
+    held_.insert(held_.begin(), files.begin(), files.end());
+}
+
+TShipResult TShipper::ShipNext(const TShipSource& source, bool& more) {
+    TFileResult opened;
+    const THeld current = Observe(source.Path, &opened);
+    const auto now = std::chrono::steady_clock::now();
+    for (const THeld& file : HeldFiles()) {
+        if (file == current) continue;
+        // Done with once it has stayed at its end, the writer's last line
+        // in it finished, and the name holds another file.
+        struct stat st {};
+        if (fstat(file->Fd.Get(), &st) == 0 && st.st_size != file->Size) {
+            file->Size = st.st_size;
+            file->Since = now;
+        }
+        const bool settled = current && now - file->Since >= options_.RotatedSettle;
+        if (file->AtEnd == file->Size && !settled) {
+            settleAt_ = std::min(settleAt_, file->Since + options_.RotatedSettle);
+            continue;
+        }
+        bool done = false;
+        TShipResult r = ShipBatch(*file, source, false, settled, more, done);
+        if (done) Release(file);
+        if (r.State != TShipState::CaughtUp || more || r.Calls > 0) {
+            more = more || r.State == TShipState::CaughtUp;
+            return r;
+        }
+        file->AtEnd = file->Size;
+        if (!done) settleAt_ = std::min(settleAt_, file->Since + options_.RotatedSettle);
+    }
+    if (!current) {
+        TShipResult result;
         if (opened.Error == ENOENT) {
             result.State = TShipState::NoFile;
             return result;
@@ -392,14 +689,26 @@ TShipResult TShipper::ShipBatch(const TShipSource& source, bool& more) {
         result.Error = LoadFailureText(opened, source.Path);
         return result;
     }
+    bool done = false;
+    return ShipBatch(*current, source, true, false, more, done);
+}
+
+TShipResult TShipper::ShipBatch(THeldFile& file, const TShipSource& source, bool current,
+                                bool finish, bool& more, bool& done) {
+    TShipResult result;
+    more = false;
+    done = false;
     struct stat st {};
-    if (fstat(fd.Get(), &st) != 0) {
+    if (fstat(file.Fd.Get(), &st) != 0) {
         result.State = TShipState::Failed;
         result.Error = std::string("fstat: ") + std::strerror(errno);
         return result;
     }
+    const off_t size = st.st_size;
     const auto device = static_cast<int64_t>(st.st_dev);
     const auto inode = static_cast<int64_t>(st.st_ino);
+    const TFd& fd = file.Fd;
+    const std::string& path = file.Path;
 
     Waiting(
         "блокировки строки площадки в tallyphon.sites: ее держит другой сеанс, "
@@ -417,7 +726,11 @@ TShipResult TShipper::ShipBatch(const TShipSource& source, bool& more) {
     // it, or the start. Anything else is damage, and guessing could lose
     // or double calls, so the file waits for the administrator.
     int64_t fileId = 0;
-    if (!FileIdentity(config_.Site, fd.Get(), size, fileId)) return result;
+    if (!FileIdentity(config_.Site, fd.Get(), size, fileId)) {
+        // Not one line yet: nothing to ship, nor to know it by.
+        done = finish;
+        return result;
+    }
     int fileNo = 0;
     int64_t offset = 0;
     const pqxx::result known = w.exec_params(
@@ -431,7 +744,7 @@ TShipResult TShipper::ShipBatch(const TShipSource& source, bool& more) {
             !HoldsTail(fd.Get(), size, offset, pqxx::binarystring(known[0][2]).str())) {
             result.State = TShipState::Failed;
             result.Damaged = true;
-            result.Error = "файл «" + source.Path + "» не отправляется: в базе данных он " +
+            result.Error = "файл «" + path + "» не отправляется: в базе данных он " +
                            "отправлен до байта " + std::to_string(offset) +
                            ", а это не начало строки в нём (файл изменён или повреждена " +
                            "запись tallyphon.files; 0 в shipped_offset отправит его заново " +
@@ -454,26 +767,28 @@ TShipResult TShipper::ShipBatch(const TShipSource& source, bool& more) {
                       " AND start = $2 AND file_offset = $3 AND log_line = $4 LIMIT 1",
                       config_.Site, StartText(line), first, Cp1251ToUtf8(line))
                 : pqxx::result();
-        fileNo = !was.empty() ? was[0][0].as<int>()
-                              : w.exec_params1(
-                                     "SELECT greatest((SELECT max(file_no) FROM tallyphon.files"
-                                     " WHERE site = $1), (SELECT max(file_no) FROM tallyphon.calls"
-                                     " WHERE site = $1), 0) + 1",
-                                     config_.Site)[0]
-                                    .as<int>();
+        fileNo = !was.empty() ? was[0][0].as<int>() : NextFileNo(w, config_.Site);
         w.exec_params(
             "INSERT INTO tallyphon.files (site, file_no, path, device, inode, file_id)"
             " VALUES ($1, $2, $3, $4, $5, $6) ON CONFLICT (site, file_no) DO UPDATE"
-            " SET file_id = excluded.file_id, shipped_offset = 0, tail = ''",
-            config_.Site, fileNo, source.Path, device, inode, fileId);
+            " SET file_id = excluded.file_id, shipped_offset = 0, tail = '', finished = false",
+            config_.Site, fileNo, path, device, inode, fileId);
     }
 
-    knownPath_ = source.Path;
-    knownDevice_ = static_cast<uint64_t>(device);
-    knownInode_ = static_cast<uint64_t>(inode);
+    const auto finished = [&] {
+        w.exec_params("UPDATE tallyphon.files SET finished = true WHERE site = $1 AND file_no = $2",
+                      config_.Site, fileNo);
+        done = true;
+    };
+    if (current) {
+        knownPath_ = path;
+        knownDevice_ = static_cast<uint64_t>(device);
+        knownInode_ = static_cast<uint64_t>(inode);
+    }
     if (offset >= size) {
+        if (finish) finished();
         w.commit();
-        knownOffset_ = offset;
+        if (current) knownOffset_ = offset;
         return result;
     }
 
@@ -481,7 +796,7 @@ TShipResult TShipper::ShipBatch(const TShipSource& source, bool& more) {
     std::string buf(want, '\0');
     if (!ReadAll(fd.Get(), buf.data(), want, offset)) {
         result.State = TShipState::Failed;
-        result.Error = LoadFailureText({TFileStatus::CannotRead, errno}, source.Path);
+        result.Error = LoadFailureText({TFileStatus::CannotRead, errno}, path);
         return result;
     }
     std::vector<TLine> lines;
@@ -543,22 +858,24 @@ TShipResult TShipper::ShipBatch(const TShipSource& source, bool& more) {
     const int64_t shipped = offset + static_cast<int64_t>(used);
     const size_t tailLength = std::min(used, kTailLength);
     const std::string tail = buf.substr(used - tailLength, tailLength);
+    more = shipped < size && used > 0;
     w.exec_params(
-        "UPDATE tallyphon.files SET shipped_offset = $3, tail = $4,"
+        "UPDATE tallyphon.files SET shipped_offset = $3, tail = $4, seen_bytes = $5,"
         " last_shipped = now() WHERE site = $1 AND file_no = $2",
-        config_.Site, fileNo, shipped, pqxx::binarystring(tail));
+        config_.Site, fileNo, shipped, pqxx::binarystring(tail), static_cast<int64_t>(size));
+    if (finish && !more) finished();
     w.exec_params(
-        "UPDATE tallyphon.sites SET file_no = $2, model = $3, serial = $4,"
-        " shipped_calls = shipped_calls + $5, shipped_at = now() WHERE site = $1",
-        config_.Site, fileNo, model, serial, static_cast<int64_t>(result.Calls));
+        "UPDATE tallyphon.sites SET file_no = CASE WHEN $6 THEN $2 ELSE file_no END,"
+        " model = $3, serial = $4, shipped_calls = shipped_calls + $5, shipped_at = now()"
+        " WHERE site = $1",
+        config_.Site, fileNo, model, serial, static_cast<int64_t>(result.Calls), current);
     w.commit();
     for (const auto& [at, why] : refused)
         seam::Journal(seam::TPriority::Error, "Звонок площадки «" + config_.Site + "» в файле «" +
-                                                  source.Path + "», байт " + std::to_string(at) +
+                                                  path + "», байт " + std::to_string(at) +
                                                   ", не принят базой данных и пропущен: " + why);
     shipped_ += result.Calls;
-    knownOffset_ = shipped;
-    more = shipped < size && used > 0;
+    if (current) knownOffset_ = shipped;
     return result;
 }
 

@@ -17,9 +17,12 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
+#include "base/fd.h"
 #include "db/connection.h"
 #include "db/db_config.h"
+#include "base/file_result.h"
 
 // The call-log file now written and the exchange its new lines come from
 // (model name and serial number; empty before the exchange is known: the
@@ -65,6 +68,10 @@ class TShipper {
         std::chrono::milliseconds WarnAfter{30000};
         // How soon a failure that needs mending is told again.
         std::chrono::milliseconds RepeatAfter{60000};
+        // How long a file moved away from the call-log's name must stay
+        // at its end before it is done with: the writer may still finish
+        // a line it began in it before the move.
+        std::chrono::milliseconds RotatedSettle{2000};
     };
 
     explicit TShipper(TDbConfig config);
@@ -78,7 +85,8 @@ class TShipper {
     // past the database's offset at once.
     void Start(const TShipSource& source);
     // Lines were written to source's file: ship them. Never blocks on the
-    // database.
+    // database. The file now at the name is kept open from here on until
+    // every call of it is shipped, whatever it is renamed to.
     void Notify(const TShipSource& source);
     // Ends the thread after the batch it is in; waits for it. With
     // LastLines, what the file holds past the database's offset is shipped
@@ -92,6 +100,16 @@ class TShipper {
     // holds, batch by batch, on the calling thread, connecting (and
     // creating the schema) when not connected. After a failure the
     // connection is dropped, to be made anew by the next pass.
+    //
+    // Files that held source's name before (rotated: renamed, copied and
+    // cut, compressed) go first: those kept open since they were seen at
+    // the name, and those the database knows as not done with, looked for
+    // by their identity among the files of the directory whose name starts
+    // with the call-log's (and files there the database never saw,
+    // written after the last it knows). Such a file is done with once it
+    // has stayed at its end for RotatedSettle while another file holds the
+    // name; one that cannot be found any more is told of once, at error
+    // priority.
     TShipResult ShipPending(const TShipSource& source);
 
     // Calls committed by this shipper since it was made.
@@ -100,12 +118,43 @@ class TShipper {
     bool Stalled() const;
 
   private:
+    // A file seen at the call-log's name (or found under a rotated one),
+    // held open until done with, so that a rename, a compression or a
+    // removal never takes its unshipped calls away.
+    struct THeldFile {
+        TFd Fd;
+        uint64_t Device = 0, Inode = 0;
+        std::string Path;                             // the name it was opened by
+        off_t Size = 0;                               // its length when last looked at
+        std::chrono::steady_clock::time_point Since;  // when it got that length
+        off_t AtEnd = -1;                             // its length when last shipped to its end
+    };
+    using THeld = std::shared_ptr<THeldFile>;
+
     void Run();
+    // Holds the file now at path, when there is one; opened tells how
+    // opening it went.
+    THeld Observe(const std::string& path, TFileResult* opened = nullptr);
+    std::vector<THeld> HeldFiles() const;
+    void Release(const THeld& file);
+    // Holds the files the database knows as not done with that are no
+    // longer at source's name, found by their identity in its directory,
+    // and those there it never saw that were written after the last it
+    // knows; those not found (or only compressed) are told of and done
+    // with. Looks only at start and when another file holds the name.
+    void FindRotated(const TShipSource& source);
+    static off_t SizeOf(const THeldFile& file);
+    // One batch of the first file with something to ship.
+    TShipResult ShipNext(const TShipSource& source, bool& more);
     // Tells of a wait for the server that has lasted WarnAfter.
     void Watch();
     // What the shipping now waits for the server for (empty: nothing).
     void Waiting(std::string what);
-    TShipResult ShipBatch(const TShipSource& source, bool& more);
+    // One batch of file. The current file's progress is kept for
+    // CountBehind; a rotated one is marked done with when finish and it is
+    // at its end (done).
+    TShipResult ShipBatch(THeldFile& file, const TShipSource& source, bool current, bool finish,
+                          bool& more, bool& done);
     // Call lines of source's file past the offset known shipped.
     uint64_t CountBehind(const TShipSource& source) const;
 
@@ -120,6 +169,18 @@ class TShipper {
     std::string knownPath_;
     uint64_t knownDevice_ = 0, knownInode_ = 0;
     int64_t knownOffset_ = -1;
+
+    // The files held, oldest first; Notify adds to them on the writer's
+    // thread.
+    mutable std::mutex heldMutex_;
+    std::vector<THeld> held_;
+    // When a rotated file at its end has stayed there for RotatedSettle
+    // (max: none waits).
+    std::chrono::steady_clock::time_point settleAt_ = std::chrono::steady_clock::time_point::max();
+    // The identity of the file at the name when rotated files were last
+    // looked for (0: none there, or no line in it yet).
+    bool searched_ = false;
+    int64_t searchedId_ = 0;
 
     mutable std::mutex mutex_;
     std::condition_variable wake_;

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Database benchmark: ships the 1,000,000-line call-log file into an empty
-# database of a throw-away cluster and makes the subscriber-line report of
-# ten offices (10,000,000 calls) from it.
+# database of a throw-away cluster as an office's role, makes the
+# subscriber-line report of ten offices (10,000,000 calls) from it, and
+# counts the calls lost through 50 rotations while shipping.
 # Usage: scripts/bench_sites.sh [FILE] [LINES]
 #   FILE  call-log file, generated when absent (default /tmp/tallyphon_calllog_1m.txt)
 #   LINES lines to generate (default 1000000)
