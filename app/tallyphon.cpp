@@ -89,10 +89,6 @@ int Run(TApplication& app, TStartMode mode, const TDbConfig& db, const TLinkFact
         seam::Journal(seam::TPriority::Info, "Звонки площадки «" + db.Site +
                                                  "» отправляются в базу данных " +
                                                  ConnInfoForDisplay(db.ConnInfo));
-        if (link->Settings.AltFormat)
-            seam::Journal(seam::TPriority::Warning,
-                          "Строки звонков пишутся в альтернативном формате (через «;»): "
-                          "такие звонки в базу данных не отправляются");
         shipper->Start({link->Settings.TarifFileName, link->Identification().ModelName,
                         link->Identification().SerialNumber});
     }

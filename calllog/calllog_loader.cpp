@@ -66,9 +66,8 @@ class TLineSink {
     TCallLogContent& out_;
 };
 
-}  // namespace
-
-bool ParseCallLogLine(std::string_view line, TExtStr_rep& rec) {
+// The fixed-column layout.
+bool ParseStandardLine(std::string_view line, TExtStr_rep& rec) {
     const size_t n = line.size();
     const char* s = line.data();
     if (n < kMinLineLength || s[0] == ' ') return false;
@@ -118,6 +117,81 @@ bool ParseCallLogLine(std::string_view line, TExtStr_rep& rec) {
     return true;
 }
 
+// The value of a field of decimal digits only, -1 when it is empty, holds
+// anything else or reaches limit (which also keeps it from overflowing).
+int DecimalField(std::string_view f, int limit) {
+    if (f.empty()) return -1;
+    int v = 0;
+    for (char c : f) {
+        const unsigned d = static_cast<unsigned char>(c) - '0';
+        if (d > 9) return -1;
+        v = v * 10 + static_cast<int>(d);
+        if (v >= limit) return -1;
+    }
+    return v;
+}
+
+bool AllDigits(std::string_view f) {
+    return !f.empty() && f.find_first_not_of("0123456789") == std::string_view::npos;
+}
+
+// The semicolon layout: programmed number; line; trunk; incoming flag;
+// DD/MM/YYYY; hh:mm:ss; duration in seconds; dialled number; serial number.
+// Read into the same fields as the fixed-column line of the same call, so
+// that a file whose layout was switched between runs reports as one.
+bool ParseAltLine(std::string_view line, TExtStr_rep& rec) {
+    constexpr size_t kFields = 9;
+    std::string_view f[kFields];
+    size_t k = 0;
+    for (size_t from = 0;;) {
+        const size_t sep = line.find(';', from);
+        const size_t end = sep == std::string_view::npos ? line.size() : sep;
+        if (k == kFields) return false;
+        f[k++] = line.substr(from, end - from);
+        if (sep == std::string_view::npos) break;
+        from = sep + 1;
+    }
+    if (k != kFields) return false;
+
+    const std::string_view prg = f[0], hw = f[1], trunk = f[2], incoming = f[3];
+    const std::string_view date = f[4], time = f[5], dialled = f[7];
+    // The writer marks a call incoming exactly when nothing was dialled.
+    if (incoming != (dialled.empty() ? "1" : "0")) return false;
+    // With the line and serial number not empty, a line taken is at least
+    // 30 bytes, so the loader, which drops shorter lines uncounted, and the
+    // shipper, which reads every line, take the same calls.
+    if (!AllDigits(hw) || !AllDigits(f[8])) return false;
+    if (date.size() != 10 || date[2] != '/' || date[5] != '/') return false;
+    if (time.size() != 8 || time[2] != ':' || time[5] != ':') return false;
+    const char* d = date.data();
+    const char* t = time.data();
+    const int day = Digits2(d, 0), month = Digits2(d, 3), y1 = Digits2(d, 6), y2 = Digits2(d, 8);
+    const int hour = Digits2(t, 0), minute = Digits2(t, 3), second = Digits2(t, 6);
+    if ((day | month | y1 | y2 | hour | minute | second) < 0) return false;
+    const int year = y1 * 100 + y2;
+    if (!IsValidRepDate(year, month, day)) return false;
+    if (hour > 23 || minute > 59 || second > 59) return false;
+    // Below a day, as the fixed-column line's hours field allows.
+    const int seconds = DecimalField(f[6], 24 * 3600);
+    if (seconds < 0) return false;
+
+    rec.StartTime = EncodeRepDateTime(year, month, day, hour, minute, second);
+    rec.DurTotalSec = seconds;
+    StoreText(rec.HwLine, hw.data(), hw.data() + hw.size(), false);
+    StoreText(rec.PrgLine, prg.data(), prg.data() + prg.size(), true);
+    StoreText(rec.Trunk, trunk.data(), trunk.data() + trunk.size(), false);
+    StoreText(rec.ExtNumber, dialled.data(), dialled.data() + dialled.size(), true);
+    return true;
+}
+
+}  // namespace
+
+bool ParseCallLogLine(std::string_view line, TExtStr_rep& rec) {
+    // The fixed-column layout is by far the commoner, and its rule is the
+    // older one: a line it takes is read by it alone.
+    return ParseStandardLine(line, rec) || ParseAltLine(line, rec);
+}
+
 TCallLogContent ReadCallLogText(std::string_view text) {
     TCallLogContent content;
     content.LineList.Capacity(kListRoom);
@@ -149,9 +223,10 @@ TFileResult ReadCallLogFile(const std::string& path, TCallLogContent& content,
     ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
 
     TCallLogContent result;
-    // Room for the usual line length of the standard layout, at least the
-    // customary 100000 records, so a large file is appended without regrowth.
-    const size_t expected = size > 0 ? static_cast<size_t>(size) / 72 + 16 : 0;
+    // Room for the usual line length of the shorter, semicolon layout, at
+    // least the customary 100000 records, so a large file is appended
+    // without regrowth.
+    const size_t expected = size > 0 ? static_cast<size_t>(size) / 48 + 16 : 0;
     result.LineList.Capacity(std::max(kListRoom, expected));
     TLineSink sink(result);
 

@@ -1,4 +1,5 @@
-// Reading call-log files (standard layout) into report records.
+// Reading call-log files (either layout the reading writes, mixed as the
+// setting changed between runs) into report records.
 #pragma once
 
 #include <cstddef>
@@ -50,10 +51,17 @@ size_t SplitCallLogLines(const char* buf, size_t filled, bool atEnd, Sink& sink)
     return pos;
 }
 
-// Reads one call-log line by the line rule into rec. Returns false when the
-// line is rejected (too short, starts with a blank, a field that is not a
-// number, an impossible date or time, no ")" after the programmed number);
-// rec is then unspecified. Never looks outside line.
+// Reads one call-log line by the line rule into rec: the fixed-column
+// layout, or when that rejects it, the semicolon layout, which gives the
+// same record for the same call (its trunk unpadded, as it is written).
+// Returns false when the line is rejected; rec may then hold anything. A
+// fixed-column line is rejected when too short, starting with a blank,
+// with a field that is not a number, an impossible date or time, or no ")"
+// after the programmed number; a semicolon line unless it has exactly nine
+// fields, the line, duration and serial number of digits, a date
+// DD/MM/YYYY and time hh:mm:ss that exist, a duration below a day, and an
+// incoming flag "1" exactly when the dialled number is empty. Never looks
+// outside line.
 bool ParseCallLogLine(std::string_view line, TExtStr_rep& rec);
 
 // What one load produced: the number of lines of 30 characters or more and

@@ -132,18 +132,20 @@ TEST(Title, IsThirtyEightCharactersOfWindows1251) {
 // loaded as the report window loads a file.
 
 // A call as a record and, written out by hand, the fields the reports must
-// read from its line.
+// read from its line; the semicolon layout keeps the trunk unpadded.
 struct TRoundTrip {
     TRecord Record;
     std::string Hw, Prg, Trunk, Dial;
     TDateTimeParts Start;
     int32_t Seconds;
+    std::string AltTrunk;
 };
 
 std::vector<TRoundTrip> RoundTripCalls() {
-    TRoundTrip outgoing{ExampleCall(), "12", "121", "200", "5551234", {2007, 3, 5, 14, 2, 7}, 95};
+    TRoundTrip outgoing{ExampleCall(),          "12", "121", "200", "5551234",
+                        {2007, 3, 5, 14, 2, 7}, 95,   "200"};
 
-    TRoundTrip incoming{ExampleCall(), "105", "", "04", "", {2026, 12, 31, 23, 59, 59}, 7205};
+    TRoundTrip incoming{ExampleCall(), "105", "", "04", "", {2026, 12, 31, 23, 59, 59}, 7205, "4"};
     TRecord& in = incoming.Record;
     in.Year = 2026, in.Month = 12, in.Day = 31;
     in.StartHour = 23, in.StartMin = 59, in.StartSec = 59;
@@ -154,7 +156,7 @@ std::vector<TRoundTrip> RoundTripCalls() {
     in.DialNumber = "";
 
     TRoundTrip longer{ExampleCall(),          "1234", "12345", "(3)05", "1234567890123456789012345",
-                      {2000, 2, 29, 0, 0, 0}, 0};
+                      {2000, 2, 29, 0, 0, 0}, 0,      "(3)05"};
     TRecord& l = longer.Record;
     l.Year = 2000, l.Month = 2, l.Day = 29;
     l.StartHour = 0, l.StartMin = 0, l.StartSec = 0;
@@ -166,15 +168,35 @@ std::vector<TRoundTrip> RoundTripCalls() {
     return {outgoing, incoming, longer};
 }
 
-// The call-log file the reading writes of calls in one layout.
-std::string WrittenCallLog(const TTempDir& dir, bool altFormat) {
+// The call-log file the reading writes of the calls: in the standard
+// layout, or mixed, every call in both layouts, the first in the other
+// layout from the call before.
+std::string WrittenCallLog(const TTempDir& dir, bool mixed) {
     const TCallLogTitle title = BuildTitle({2007, 3, 5, 9, 7, 3});
     std::string bytes = CallLogBytes(title.TitleLine) + CallLogBytes(title.ColumnLine);
-    for (const TRoundTrip& c : RoundTripCalls())
-        bytes += CallLogBytes(FormatCallLine(c.Record, altFormat, "QS31", "4660"));
-    const std::string path = dir.File(altFormat ? "alt.txt" : "standard.txt");
+    bool alt = false;
+    for (const TRoundTrip& c : RoundTripCalls()) {
+        bytes += CallLogBytes(FormatCallLine(c.Record, alt, "QS31", "4660"));
+        if (mixed) bytes += CallLogBytes(FormatCallLine(c.Record, !alt, "QS31", "4660"));
+        alt = mixed && !alt;
+    }
+    const std::string path = dir.File(mixed ? "mixed.txt" : "standard.txt");
     WriteFile(path, bytes);
     return path;
+}
+
+void ExpectReadAs(const TExtStr_rep& read, const TRoundTrip& c, const std::string& trunk,
+                  size_t i) {
+    EXPECT_EQ(read.HwLine, c.Hw) << i;
+    EXPECT_EQ(read.PrgLine, c.Prg) << i;
+    EXPECT_EQ(read.Trunk, trunk) << i;
+    EXPECT_EQ(read.ExtNumber, c.Dial) << i;
+    EXPECT_EQ(read.DurTotalSec, c.Seconds) << i;
+    const TDateTimeParts at = DecodeRepDateTime(read.StartTime);
+    EXPECT_EQ(std::vector<int>({at.Year, at.Month, at.Day, at.Hour, at.Minute, at.Second}),
+              std::vector<int>({c.Start.Year, c.Start.Month, c.Start.Day, c.Start.Hour,
+                                c.Start.Minute, c.Start.Second}))
+        << i;
 }
 
 TEST(WrittenThenRead, TheStandardLayoutReadsBackFieldForField) {
@@ -184,38 +206,33 @@ TEST(WrittenThenRead, TheStandardLayoutReadsBackFieldForField) {
     const std::vector<TRoundTrip> calls = RoundTripCalls();
     EXPECT_EQ(content.LineCount, 2 + calls.size());  // the title block counts, as ever
     ASSERT_EQ(content.LineList.Count(), calls.size());
-    for (size_t i = 0; i < calls.size(); ++i) {
-        const TExtStr_rep& read = content.LineList[i];
-        const TRoundTrip& c = calls[i];
-        EXPECT_EQ(read.HwLine, c.Hw) << i;
-        EXPECT_EQ(read.PrgLine, c.Prg) << i;
-        EXPECT_EQ(read.Trunk, c.Trunk) << i;
-        EXPECT_EQ(read.ExtNumber, c.Dial) << i;
-        EXPECT_EQ(read.DurTotalSec, c.Seconds) << i;
-        const TDateTimeParts at = DecodeRepDateTime(read.StartTime);
-        EXPECT_EQ(std::vector<int>({at.Year, at.Month, at.Day, at.Hour, at.Minute, at.Second}),
-                  std::vector<int>({c.Start.Year, c.Start.Month, c.Start.Day, c.Start.Hour,
-                                    c.Start.Minute, c.Start.Second}))
-            << i;
-    }
+    for (size_t i = 0; i < calls.size(); ++i)
+        ExpectReadAs(content.LineList[i], calls[i], calls[i].Trunk, i);
 }
 
-// The alternative layout is for other programs: the reports (and so the
-// database, which ships what they read) read the standard layout only. A
-// file of it loads as lines without calls, never as calls with fields
-// taken from the wrong places.
-TEST(WrittenThenRead, TheAlternativeLayoutIsCountedButNeverTakenForCalls) {
+// The layout may be switched between two runs into the same file: the
+// reports (and so the database, which ships what they read) read the calls
+// of both, and nothing else from the title block.
+TEST(WrittenThenRead, BothLayoutsMixedInOneFileReadBackFieldForField) {
     TTempDir dir;
     const std::string path = WrittenCallLog(dir, true);
-    // After the title block, 101 bytes of Windows-1251.
-    EXPECT_EQ(ReadFile(path).substr(101),
-              "121;12;200;0;05/03/2007;14:02:07;95;5551234;4660\r\n"
-              ";105;4;1;31/12/2026;23:59:59;7205;;4660\r\n"
-              "12345;1234;(3)05;0;29/02/2000;00:00:00;0;1234567890123456789012345;4660\r\n");
+    const std::string bytes = ReadFile(path);
+    for (const char* alt : {"121;12;200;0;05/03/2007;14:02:07;95;5551234;4660\r\n",
+                            ";105;4;1;31/12/2026;23:59:59;7205;;4660\r\n",
+                            "12345;1234;(3)05;0;29/02/2000;00:00:00;0;"
+                            "1234567890123456789012345;4660\r\n"})
+        EXPECT_NE(bytes.find(alt), std::string::npos) << alt;
     TCallLogContent content;
     ASSERT_TRUE(ReadCallLogFile(path, content).Ok());
-    EXPECT_EQ(content.LineCount, 2u + 3u);
-    EXPECT_EQ(content.LineList.Count(), 0u);
+    const std::vector<TRoundTrip> calls = RoundTripCalls();
+    EXPECT_EQ(content.LineCount, 2u + 6u);
+    ASSERT_EQ(content.LineList.Count(), 6u);
+    // Standard, alternative; alternative, standard; standard, alternative.
+    const bool altAt[] = {false, true, true, false, false, true};
+    for (size_t i = 0; i < 6; ++i) {
+        const TRoundTrip& c = calls[i / 2];
+        ExpectReadAs(content.LineList[i], c, altAt[i] ? c.AltTrunk : c.Trunk, i);
+    }
 }
 
 }  // namespace

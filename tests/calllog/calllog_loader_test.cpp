@@ -26,6 +26,8 @@ std::string Fields(const std::string& line) {
 // reports share with the writer does not hide here.
 const std::string kGood =
     "05-03-2007 14:02:07   00:01:35   123( 121)     200     5551234              ";
+// The same call in the semicolon layout.
+const std::string kAlt = "121;12;200;0;05/03/2007;14:02:07;95;5551234;4660";
 // Date, start and duration of the lines below, with the blanks that follow.
 const std::string kAt = "05-03-2007 14:02:07   00:01:35   ";
 
@@ -57,6 +59,19 @@ TEST(LineRule, StandardLayoutExamples) {
     };
     for (const auto& r : rows)
         EXPECT_EQ(Fields(r.line), r.fields) << "[" << r.line << "]";
+}
+
+TEST(LineRule, AlternativeLayoutFillsTheSameFields) {
+    EXPECT_EQ(Fields(kAlt), "12|121|200|5551234");
+    EXPECT_EQ(Fields(";105;\xD2\x31;1;05/03/2007;14:02:07;95;;4660"), "105||Т1|");
+    EXPECT_EQ(Fields("12 1;12;200;0;05/03/2007;14:02:07;95;555 1234;4660"), "12|121|200|5551234");
+    TExtStr_rep r;
+    ASSERT_TRUE(ParseCallLogLine(";12;200;1;29/02/2008;23:59:58;3723;;4660", r));
+    EXPECT_DOUBLE_EQ(r.StartTime, EncodeRepDateTime(2008, 2, 29, 23, 59, 58));
+    EXPECT_EQ(r.DurTotalSec, 3723);
+    EXPECT_EQ(r.DurHour(), 1);
+    EXPECT_EQ(r.DurMin(), 2);
+    EXPECT_EQ(r.DurSec(), 3);
 }
 
 TEST(LineRule, TimesAndDurationAreRead) {
@@ -113,6 +128,19 @@ TEST(LineRule, AcceptsAndRejects) {
         {kGood.substr(0, 41) + std::string(10, ' '), false},
         // NUL bytes are ordinary characters of the line.
         {Patch(kGood, 60, std::string("\0\0", 2)), true},
+        // The semicolon layout.
+        {kAlt, true},
+        {";12;;1;05/03/2007;14:02:07;0;;1", true},
+        {"121;12;200;0;05/03/2007;14:02:07;86399;5551234;4660", true},
+        {"121;12;200;0;05/03/2007;14:02:07;86400;5551234;4660", false},
+        {"121;12;200;0;05/03/2007;14:02:07;95;5551234", false},
+        {"121;12;200;0;05/03/2007;14:02:07;95;5551234;4660;", false},
+        {"121;12;200;0;05/03/2007;14:02:07;9a;5551234;4660", false},
+        {"121;12;200;0;31/02/2007;14:02:07;95;5551234;4660", false},
+        {"121;12;200;0;05-03-2007;14:02:07;95;5551234;4660", false},
+        {"121;1x;200;0;05/03/2007;14:02:07;95;5551234;4660", false},
+        {"121;12;200;0;05/03/2007;14:02:07;95;5551234;", false},
+        {"121;12;200;1;05/03/2007;14:02:07;95;5551234;4660", false},
     };
     for (const auto& r : rows) {
         TExtStr_rep rec;
