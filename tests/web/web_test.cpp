@@ -198,9 +198,12 @@ TEST_F(WebTest, LoginLogoutHeadersAndAudit) {
 
     EXPECT_EQ(Sql("SELECT event, name, address FROM tallyphon.web_audit ORDER BY event"),
               "login|boss|127.0.0.1\nlogin-failed|boss|127.0.0.1\nlogout|boss|127.0.0.1\n");
-    // The server's role adds audit rows and reads nothing of them.
-    EXPECT_THROW(Cluster().Psql(dbName_, "SET ROLE web_reader; SELECT * FROM tallyphon.web_audit"),
-                 std::runtime_error);
+    // The server's role adds audit rows and reads nothing of them; an
+    // office's role sees neither the users' hashes nor the audit.
+    for (const std::string sql : {"SET ROLE web_reader; SELECT * FROM tallyphon.web_audit",
+                                  "SET ROLE tallyphon_office; SELECT * FROM tallyphon.web_users",
+                                  "SET ROLE tallyphon_office; SELECT * FROM tallyphon.web_audit"})
+        EXPECT_THROW(Sql(sql), std::runtime_error) << sql;
 }
 
 TEST_F(WebTest, SixthFailureInAMinuteIsRefused) {
