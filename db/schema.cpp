@@ -86,6 +86,21 @@ CREATE TABLE IF NOT EXISTS tallyphon.offices (
     site text PRIMARY KEY,
     role name NOT NULL UNIQUE
 );
+-- The web server's users (tallyphon-web --add-user) and what they did.
+-- The server reads with a reader's connection: it reads the users and adds
+-- to the audit, and nothing else of these two tables.
+CREATE TABLE IF NOT EXISTS tallyphon.web_users (
+    name    text PRIMARY KEY,
+    role    text NOT NULL,
+    hash    text NOT NULL,
+    created timestamptz NOT NULL DEFAULT now()
+);
+CREATE TABLE IF NOT EXISTS tallyphon.web_audit (
+    at      timestamptz NOT NULL DEFAULT now(),
+    name    text NOT NULL,
+    address text NOT NULL,
+    event   text NOT NULL
+);
 DO $$
 DECLARE
     t text;
@@ -104,6 +119,8 @@ BEGIN
     GRANT SELECT ON tallyphon.offices TO tallyphon_office;
     GRANT SELECT, INSERT, UPDATE ON tallyphon.sites, tallyphon.files TO tallyphon_office;
     GRANT SELECT, INSERT ON tallyphon.calls TO tallyphon_office;
+    REVOKE SELECT ON tallyphon.web_audit FROM tallyphon_reader;
+    GRANT INSERT ON tallyphon.web_audit TO tallyphon_reader;
     FOREACH t IN ARRAY ARRAY['offices', 'sites', 'files', 'calls'] LOOP
         EXECUTE format('ALTER TABLE tallyphon.%I ENABLE ROW LEVEL SECURITY', t);
         EXECUTE format('DROP POLICY IF EXISTS reader ON tallyphon.%I', t);

@@ -28,7 +28,7 @@ for program in bin/*; do
 done
 # Each page names exactly the options its program's --help names, under a
 # synopsis and a Russian name line.
-pages="tallyphon tallyphon-sim"
+pages="tallyphon tallyphon-sim tallyphon-web"
 if [ "$report" = 1 ]; then
     pages="$pages tallyphon-report"
     grep -q '^Использование: tallyphon-report' <<<"$(bin/tallyphon-report -h)"
