@@ -3,6 +3,7 @@
 // has a database of its own in it. Run with --stop-stale-clusters, the
 // program only stops the clusters of test runs that died.
 #include <cctype>
+#include <clocale>
 #include <cstring>
 #include <iostream>
 #include <memory>
@@ -41,6 +42,9 @@ int main(int argc, char** argv) {
         StopStaleClusters();
         return 0;
     }
+    // The user's locale, as the desktop program takes it (Qt sets it all):
+    // what the shipper sends must not change with it.
+    std::setlocale(LC_ALL, "");
     ::testing::InitGoogleTest(&argc, argv);
     ::testing::AddGlobalTestEnvironment(new TClusterEnvironment);
     return RUN_ALL_TESTS();
