@@ -130,7 +130,7 @@ TEST_F(ReadingWindow, TheListEmptiesAtLine20001WhileTheFileKeepsEveryLine) {
 
 TEST_F(ReadingWindow, ClosingTheWindowDuringAReadEndsItWithoutDeadlock) {
     WriteSettings(dir);
-    Open(Holding(Day(3000, 5)));
+    Open(Holding(Day(30000, 5)));
     form->LoadFromATSMenuItemClick();
     ASSERT_TRUE(WaitUntil([&] { return Child<QListWidget>(*form, "ListBox1")->count() > 50; }));
     boost::shared_ptr<ReadATSThread> reader = form->Reader();
