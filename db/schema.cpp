@@ -169,7 +169,19 @@ std::string WithTimeouts(const std::string& connInfo) {
 }
 
 std::unique_ptr<TDbConnection> ConnectDb(const std::string& connInfo, TDbInterrupt* interrupt) {
-    return std::make_unique<TDbConnection>(WithTimeouts(connInfo), interrupt);
+    // Every text the program sends and reads is UTF-8. Left to libpq, the
+    // client encoding would be the database's: a database made in
+    // Windows-1251, as Russian servers often are, would take each byte of
+    // our UTF-8 for a letter of its own, store the names twice encoded and
+    // refuse those holding a byte it has no letter for ("И" holds 0x98).
+    // Given last, it wins over one in the user's string.
+    std::string info = WithTimeouts(connInfo);
+    if (info.rfind("postgresql://", 0) == 0 || info.rfind("postgres://", 0) == 0)
+        info += (info.find('?') == std::string::npos ? "?" : "&");
+    else
+        info += " ";
+    info += "client_encoding=UTF8";
+    return std::make_unique<TDbConnection>(info, interrupt);
 }
 
 bool SchemaCurrent(pqxx::connection_base& connection) {

@@ -100,6 +100,24 @@ TEST_F(Shipper, ShipsEachCompleteCallOnceWithItsPlaceInTheFile) {
               "Офис 1|1|QTV610|4321|3\n");
 }
 
+// Russian servers often hold their databases in Windows-1251: the office's
+// name is stored as its letters there, whatever the user's string asks.
+TEST_F(Shipper, AWindows1251DatabaseHoldsTheOfficeNameAsWritten) {
+    const std::string name = db + "_1251";
+    Cluster().Psql("postgres", "CREATE DATABASE \"" + name +
+                                   "\" ENCODING 'WIN1251' LC_COLLATE 'C' LC_CTYPE 'C'"
+                                   " TEMPLATE template0");
+    const std::string path = dir.File("calls.txt");
+    WriteFile(path, Lines({kCall1}));
+    TShipper shipper({Cluster().ConnInfo(name) + " client_encoding=WIN1251", "Офис Иваново"});
+    const TShipResult r = shipper.ShipPending(Source(path));
+    ASSERT_EQ(r.State, TShipState::CaughtUp) << r.Error;
+    EXPECT_EQ(Cluster().Psql(name,
+                             "SET client_encoding TO 'UTF8';"
+                             " SELECT site, shipped_calls, length(site) FROM tallyphon.sites"),
+              "Офис Иваново|1|12\n");
+}
+
 TEST_F(Shipper, AReplacedOrShrunkFileIsShippedFromItsStartAndTheOldCallsStay) {
     const std::string path = dir.File("calls.txt");
     WriteFile(path, Lines({kCall1, kCall2}));
