@@ -15,6 +15,7 @@
 
 #include <curl/curl.h>
 #include <gtest/gtest.h>
+#include <pqxx/pqxx>
 
 #include "db/db_config.h"
 #include "db/schema.h"
@@ -113,7 +114,7 @@ class WebTest : public ::testing::Test {
         Cluster().Psql(dbName_,
                        "DO $$ BEGIN IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = "
                        "'web_reader') THEN CREATE ROLE web_reader LOGIN; END IF; END $$;"
-                       " GRANT tallyphon_reader TO web_reader");
+                       " GRANT tallyphon_web TO web_reader");
         reader_ = "host=" + Cluster().Dir() + " user=web_reader dbname=" + dbName_;
     }
     void TearDown() override {
@@ -204,6 +205,34 @@ TEST_F(WebTest, LoginLogoutHeadersAndAudit) {
                                   "SET ROLE tallyphon_office; SELECT * FROM tallyphon.web_users",
                                   "SET ROLE tallyphon_office; SELECT * FROM tallyphon.web_audit"})
         EXPECT_THROW(Sql(sql), std::runtime_error) << sql;
+}
+
+TEST_F(WebTest, OnlyTheWebRoleReadsTheUsers) {
+    AddUser("boss", "admin");
+    // A database made before the web role had its own rights gave the
+    // reader the users; making the schema again takes that back.
+    Sql("GRANT SELECT ON tallyphon.web_users TO tallyphon_reader;"
+        " GRANT INSERT ON tallyphon.web_audit TO tallyphon_reader");
+    ASSERT_TRUE(MakeSchemaAt(owner_).Ok());
+    Sql("DO $$ BEGIN IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = 'plain_reader') THEN"
+        " CREATE ROLE plain_reader LOGIN; END IF; END $$; GRANT tallyphon_reader TO plain_reader");
+    const auto reader =
+        ConnectDb("host=" + Cluster().Dir() + " user=plain_reader dbname=" + dbName_);
+    for (const std::string sql :
+         {"SELECT * FROM tallyphon.web_users",
+          "INSERT INTO tallyphon.web_audit (name, address, event) VALUES ('x', 'y', 'z')"}) {
+        pqxx::nontransaction n(*reader);
+        try {
+            n.exec(sql);
+            ADD_FAILURE() << sql;
+        } catch (const pqxx::insufficient_privilege&) {
+        }
+    }
+    EXPECT_EQ(Sql("SET ROLE web_reader; SELECT name FROM tallyphon.web_users"), "boss\n");
+    // The reader's calls stay open to the web role.
+    EXPECT_EQ(Sql("SET ROLE web_reader; SELECT count(*) FROM tallyphon.calls"), "0\n");
+    StartServer();
+    EXPECT_EQ(LogIn("boss", "boss-secret").Status, 303);
 }
 
 TEST_F(WebTest, SixthFailureInAMinuteIsRefused) {
