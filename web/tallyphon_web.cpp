@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "base/message_seam.h"
+#include "base/sd_notify.h"
 #include "db/db_config.h"
 #include "db/schema.h"
 #include "web/server.h"
@@ -304,8 +305,11 @@ int main(int argc, char** argv) {
                                              args.Listen.value_or("127.0.0.1:8450") + ", порт " +
                                              std::to_string(server.Port()) + "; база данных " +
                                              ConnInfoForDisplay(options.ConnInfo));
+    // As a Type=notify service, started only once the port takes requests.
+    sd::Notify("READY=1");
     int signal = 0;
     sigwait(&stop, &signal);
+    sd::Notify("STOPPING=1");
     seam::Journal(seam::TPriority::Info,
                   "tallyphon-web: остановлен сигналом " + std::to_string(signal));
     return 0;

@@ -12,6 +12,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include <curl/curl.h>
 #include <gtest/gtest.h>
@@ -382,6 +383,7 @@ TEST_F(WebTest, ProgramListensAndStops) {
     TTempDir dir;
     WriteFile(dir.File("web.cfg"), "# the reader\nCONNINFO=" + reader_ + "\n");
     ASSERT_EQ(chmod(dir.File("web.cfg").c_str(), 0640), 0);
+    TNotifySocket notify(dir.File("notify"));
     int pipeFds[2];
     ASSERT_EQ(pipe(pipeFds), 0);
     const pid_t child = fork();
@@ -405,10 +407,21 @@ TEST_F(WebTest, ProgramListensAndStops) {
         << journal;
     base_ = "http://127.0.0.1:" + Between(journal, ", порт ");
     EXPECT_EQ(Get("/login", "").Status, 200);
+    // The service manager hears it is ready once it listens, and that it
+    // stops on SIGTERM.
+    std::vector<std::string> told;
+    EXPECT_TRUE(WaitFor([&] {
+        for (const std::string& state : notify.Receive())
+            told.push_back(state);
+        return !told.empty();
+    })) << journal;
     kill(child, SIGTERM);
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    for (const std::string& state : notify.Receive())
+        told.push_back(state);
+    EXPECT_EQ(told, (std::vector<std::string>{"READY=1", "STOPPING=1"}));
     close(pipeFds[0]);
 }
 
