@@ -96,8 +96,9 @@ const char* const kUsage =
     "                     линии, а файлы CSV и книга получают первой колонку\n"
     "                     \"Площадка\"; файлы с колонками постоянной ширины - нет\n"
     "  --create-schema    сделать (или обновить) схему tallyphon, её таблицы и\n"
-    "                     индексы, роли tallyphon_office и tallyphon_reader и их\n"
-    "                     права; запускает владелец базы данных один раз\n"
+    "                     индексы, роли tallyphon_office, tallyphon_reader и\n"
+    "                     tallyphon_web и их права; запускает владелец базы\n"
+    "                     данных один раз\n"
     "\n"
     "Даты пишутся в кратком формате даты языковых настроек (LANG); без них или\n"
     "в локали C - как дд.ММ.гггг (05.03.2007), как в русской.\n"
@@ -350,8 +351,8 @@ int CreateSchema(const std::string& connInfo) {
                   << " не сделана: " << made.Error << "\n";
         return kExportFailed;
     }
-    std::cout << "Схема tallyphon готова: таблицы, индексы, права ролей tallyphon_office и "
-                 "tallyphon_reader\n";
+    std::cout << "Схема tallyphon готова: таблицы, индексы, права ролей tallyphon_office, "
+                 "tallyphon_reader и tallyphon_web\n";
     return 0;
 }
 

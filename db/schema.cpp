@@ -79,16 +79,18 @@ CREATE INDEX IF NOT EXISTS files_site_unfinished ON tallyphon.files (site) WHERE
 // The rights of the roles, made by the database's owner once: an office
 // (a member of tallyphon_office, mapped to its site in offices) reads and
 // adds its own rows only, and changes only its own progress; a reader
-// (tallyphon_reader) only reads; nobody but the owner deletes or changes
-// the tables.
+// (tallyphon_reader) only reads the calls; the web server
+// (tallyphon_web) reads as a reader and also reads its users and adds to
+// their audit; nobody but the owner deletes or changes the tables.
 const char* const kRoles = R"sql(
 CREATE TABLE IF NOT EXISTS tallyphon.offices (
     site text PRIMARY KEY,
     role name NOT NULL UNIQUE
 );
 -- The web server's users (tallyphon-web --add-user) and what they did.
--- The server reads with a reader's connection: it reads the users and adds
--- to the audit, and nothing else of these two tables.
+-- Only the server's own role reads the users (their password hashes) and
+-- adds to the audit, and nothing else of these two tables: a reader who
+-- runs reports must not get the hashes to try offline.
 CREATE TABLE IF NOT EXISTS tallyphon.web_users (
     name    text PRIMARY KEY,
     role    text NOT NULL,
@@ -112,15 +114,24 @@ BEGIN
     IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = 'tallyphon_reader') THEN
         CREATE ROLE tallyphon_reader NOLOGIN;
     END IF;
+    IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = 'tallyphon_web') THEN
+        CREATE ROLE tallyphon_web NOLOGIN;
+    END IF;
+    IF NOT pg_has_role('tallyphon_web', 'tallyphon_reader', 'MEMBER') THEN
+        GRANT tallyphon_reader TO tallyphon_web;
+    END IF;
     REVOKE ALL ON SCHEMA tallyphon FROM PUBLIC;
-    GRANT USAGE ON SCHEMA tallyphon TO tallyphon_office, tallyphon_reader;
-    REVOKE ALL ON ALL TABLES IN SCHEMA tallyphon FROM PUBLIC, tallyphon_office, tallyphon_reader;
+    GRANT USAGE ON SCHEMA tallyphon TO tallyphon_office, tallyphon_reader, tallyphon_web;
+    -- Also takes back what older schemas gave the reader on the web tables.
+    REVOKE ALL ON ALL TABLES IN SCHEMA tallyphon
+        FROM PUBLIC, tallyphon_office, tallyphon_reader, tallyphon_web;
     GRANT SELECT ON ALL TABLES IN SCHEMA tallyphon TO tallyphon_reader;
+    REVOKE ALL ON tallyphon.web_users, tallyphon.web_audit FROM tallyphon_reader;
+    GRANT SELECT ON tallyphon.web_users TO tallyphon_web;
+    GRANT INSERT ON tallyphon.web_audit TO tallyphon_web;
     GRANT SELECT ON tallyphon.offices TO tallyphon_office;
     GRANT SELECT, INSERT, UPDATE ON tallyphon.sites, tallyphon.files TO tallyphon_office;
     GRANT SELECT, INSERT ON tallyphon.calls TO tallyphon_office;
-    REVOKE SELECT ON tallyphon.web_audit FROM tallyphon_reader;
-    GRANT INSERT ON tallyphon.web_audit TO tallyphon_reader;
     FOREACH t IN ARRAY ARRAY['offices', 'sites', 'files', 'calls'] LOOP
         EXECUTE format('ALTER TABLE tallyphon.%I ENABLE ROW LEVEL SECURITY', t);
         EXECUTE format('DROP POLICY IF EXISTS reader ON tallyphon.%I', t);

@@ -45,7 +45,8 @@ void EnsureSchema(pqxx::connection_base& connection);
 
 // Makes the schema as EnsureSchema does, whether current or not; with
 // roles, also the table offices (which office role ships which site), the
-// roles tallyphon_office and tallyphon_reader where missing, and their
+// roles tallyphon_office, tallyphon_reader and tallyphon_web where missing,
+// and their
 // rights and row-level policies (see docs/database.md). Run by the
 // database's owner. Throws on failure.
 void MakeSchema(pqxx::connection_base& connection, bool roles);

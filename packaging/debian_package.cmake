@@ -9,7 +9,9 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "call accounting for VERANTA office teleph
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Tallyphon identifies a VERANTA office telephone exchange on a serial port,
 reads the call records of its billing buffer into a call-log file, once or
 continuously, and builds reports of the calls by subscriber line and trunk.
-It can run without a display as a system service (tallyphon.service).")
+It can run without a display as a system service (tallyphon.service), and
+tallyphon-web (tallyphon-web.service) shows the calls of its PostgreSQL
+database in a browser.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION comm)

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "base/message_seam.h"
+#include "base/sd_notify.h"
 #include "db/db_config.h"
 #include "db/schema.h"
 #include "web/server.h"
@@ -34,8 +35,8 @@ const char* const kUsage =
     "\n"
     "Показывает звонки из базы данных PostgreSQL в браузере.\n"
     "\n"
-    "  --db СТРОКА        строка подключения libpq роли-читателя (член\n"
-    "                     tallyphon_reader); без неё - CONNINFO= из файла\n"
+    "  --db СТРОКА        строка подключения libpq роли веб-сервера (член\n"
+    "                     tallyphon_web); без неё - CONNINFO= из файла\n"
     "                     настроек. Пароль держите в файле настроек или в\n"
     "                     ~/.pgpass: командную строку видит каждый (ps)\n"
     "  --config ФАЙЛ      файл настроек вместо /etc/tallyphon/web.cfg\n"
@@ -304,8 +305,11 @@ int main(int argc, char** argv) {
                                              args.Listen.value_or("127.0.0.1:8450") + ", порт " +
                                              std::to_string(server.Port()) + "; база данных " +
                                              ConnInfoForDisplay(options.ConnInfo));
+    // As a Type=notify service, started only once the port takes requests.
+    sd::Notify("READY=1");
     int signal = 0;
     sigwait(&stop, &signal);
+    sd::Notify("STOPPING=1");
     seam::Journal(seam::TPriority::Info,
                   "tallyphon-web: остановлен сигналом " + std::to_string(signal));
     return 0;

@@ -24,7 +24,7 @@ if ! diff <(expected_files "$report" | sed 's#^#/usr/#') \
     exit 1
 fi
 depends=$(dpkg-deb -f "$deb" Depends)
-for need in adduser libqt6widgets6 libc6; do
+for need in adduser libqt6widgets6 libc6 libmicrohttpd12 libsodium23; do
     if ! grep -q "\b$need\b" <<<"$depends"; then
         echo "Depends lacks $need: $depends" >&2
         exit 1
@@ -33,9 +33,16 @@ done
 dpkg-deb -e "$deb" "$out/control"
 grep -q 'adduser --quiet tallyphon dialout' "$out/control/postinst"
 # The service's life cycle, as dh_installsystemd would write it.
-grep -q "deb-systemd-invoke try-restart 'tallyphon.service'" "$out/control/postinst"
-grep -q "deb-systemd-invoke stop 'tallyphon.service'" "$out/control/prerm"
-grep -q "deb-systemd-helper purge 'tallyphon.service'" "$out/control/postrm"
+grep -q "deb-systemd-invoke try-restart 'tallyphon.service' 'tallyphon-web.service'" "$out/control/postinst"
+grep -q "deb-systemd-invoke stop 'tallyphon.service' 'tallyphon-web.service'" "$out/control/prerm"
+grep -q "deb-systemd-helper purge 'tallyphon.service' 'tallyphon-web.service'" "$out/control/postrm"
+# The web server's own user and a settings file that only it and root
+# read, never written over.
+grep -q -- '--gecos "Tallyphon web server" tallyphon-web$' "$out/control/postinst"
+grep -q 'if \[ ! -e /etc/tallyphon/web.cfg \]' "$out/control/postinst"
+grep -q 'chown root:tallyphon-web /etc/tallyphon/web.cfg' "$out/control/postinst"
+grep -q 'chmod 0640 /etc/tallyphon/web.cfg' "$out/control/postinst"
+grep -q '^#CONNINFO=' "$out/control/postinst"
 if grep -v '^ *#' "$out/control/postrm" | grep -E 'deluser|rm .*/var/lib/tallyphon'; then
     echo "postrm deletes the call logs or their user" >&2
     exit 1

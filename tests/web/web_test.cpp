@@ -12,9 +12,11 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include <curl/curl.h>
 #include <gtest/gtest.h>
+#include <pqxx/pqxx>
 
 #include "db/db_config.h"
 #include "db/schema.h"
@@ -113,7 +115,7 @@ class WebTest : public ::testing::Test {
         Cluster().Psql(dbName_,
                        "DO $$ BEGIN IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = "
                        "'web_reader') THEN CREATE ROLE web_reader LOGIN; END IF; END $$;"
-                       " GRANT tallyphon_reader TO web_reader");
+                       " GRANT tallyphon_web TO web_reader");
         reader_ = "host=" + Cluster().Dir() + " user=web_reader dbname=" + dbName_;
     }
     void TearDown() override {
@@ -204,6 +206,34 @@ TEST_F(WebTest, LoginLogoutHeadersAndAudit) {
                                   "SET ROLE tallyphon_office; SELECT * FROM tallyphon.web_users",
                                   "SET ROLE tallyphon_office; SELECT * FROM tallyphon.web_audit"})
         EXPECT_THROW(Sql(sql), std::runtime_error) << sql;
+}
+
+TEST_F(WebTest, OnlyTheWebRoleReadsTheUsers) {
+    AddUser("boss", "admin");
+    // A database made before the web role had its own rights gave the
+    // reader the users; making the schema again takes that back.
+    Sql("GRANT SELECT ON tallyphon.web_users TO tallyphon_reader;"
+        " GRANT INSERT ON tallyphon.web_audit TO tallyphon_reader");
+    ASSERT_TRUE(MakeSchemaAt(owner_).Ok());
+    Sql("DO $$ BEGIN IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = 'plain_reader') THEN"
+        " CREATE ROLE plain_reader LOGIN; END IF; END $$; GRANT tallyphon_reader TO plain_reader");
+    const auto reader =
+        ConnectDb("host=" + Cluster().Dir() + " user=plain_reader dbname=" + dbName_);
+    for (const std::string sql :
+         {"SELECT * FROM tallyphon.web_users",
+          "INSERT INTO tallyphon.web_audit (name, address, event) VALUES ('x', 'y', 'z')"}) {
+        pqxx::nontransaction n(*reader);
+        try {
+            n.exec(sql);
+            ADD_FAILURE() << sql;
+        } catch (const pqxx::insufficient_privilege&) {
+        }
+    }
+    EXPECT_EQ(Sql("SET ROLE web_reader; SELECT name FROM tallyphon.web_users"), "boss\n");
+    // The reader's calls stay open to the web role.
+    EXPECT_EQ(Sql("SET ROLE web_reader; SELECT count(*) FROM tallyphon.calls"), "0\n");
+    StartServer();
+    EXPECT_EQ(LogIn("boss", "boss-secret").Status, 303);
 }
 
 TEST_F(WebTest, SixthFailureInAMinuteIsRefused) {
@@ -353,6 +383,7 @@ TEST_F(WebTest, ProgramListensAndStops) {
     TTempDir dir;
     WriteFile(dir.File("web.cfg"), "# the reader\nCONNINFO=" + reader_ + "\n");
     ASSERT_EQ(chmod(dir.File("web.cfg").c_str(), 0640), 0);
+    TNotifySocket notify(dir.File("notify"));
     int pipeFds[2];
     ASSERT_EQ(pipe(pipeFds), 0);
     const pid_t child = fork();
@@ -376,10 +407,21 @@ TEST_F(WebTest, ProgramListensAndStops) {
         << journal;
     base_ = "http://127.0.0.1:" + Between(journal, ", порт ");
     EXPECT_EQ(Get("/login", "").Status, 200);
+    // The service manager hears it is ready once it listens, and that it
+    // stops on SIGTERM.
+    std::vector<std::string> told;
+    EXPECT_TRUE(WaitFor([&] {
+        for (const std::string& state : notify.Receive())
+            told.push_back(state);
+        return !told.empty();
+    })) << journal;
     kill(child, SIGTERM);
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    for (const std::string& state : notify.Receive())
+        told.push_back(state);
+    EXPECT_EQ(told, (std::vector<std::string>{"READY=1", "STOPPING=1"}));
     close(pipeFds[0]);
 }
 
