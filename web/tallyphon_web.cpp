@@ -1,11 +1,12 @@
 // tallyphon-web: the calls in the database shown to those who pay for them,
 // in a browser; and the commands that manage the server's users.
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
-#include <fstream>
+#include <cerrno>
 #include <iostream>
 #include <optional>
 #include <sstream>
@@ -13,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/fd.h"
 #include "base/message_seam.h"
 #include "base/sd_notify.h"
 #include "db/db_config.h"
@@ -110,16 +112,39 @@ std::optional<std::string> Parse(int argc, char** argv, TArguments& args) {
     return std::nullopt;
 }
 
+constexpr size_t kMaxSmallFile = 64 * 1024;
+
+// Reads the regular file at path (settings, a certificate) whole into text,
+// with its status in st. Opened first and judged by what was opened, so
+// that a FIFO put under the name can neither hold the start nor pass for
+// the file; errno tells why on a false return (0: no regular file, or more
+// than kMaxSmallFile bytes).
+bool ReadSmallFile(const std::string& path, std::string& text, struct stat& st) {
+    const TFd file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    if (!file.IsOpen()) return false;
+    if (::fstat(file.Get(), &st) != 0) return false;
+    if (!S_ISREG(st.st_mode)) {
+        errno = 0;
+        return false;
+    }
+    if (!ReadAtMost(file.Get(), kMaxSmallFile, text)) return false;
+    if (text.size() > kMaxSmallFile) {
+        errno = 0;
+        return false;
+    }
+    return true;
+}
+
 // The file's CONNINFO=; why it is refused in error. A missing file gives
 // nothing and no error unless it was named.
 std::optional<std::string> ConfigConnInfo(const std::string& path, bool named, std::string& error) {
     struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) {
-        if (named || errno != ENOENT) error = path + ": не читается";
-        return std::nullopt;
-    }
-    if (!S_ISREG(st.st_mode) || st.st_size > 64 * 1024) {
-        error = path + ": не обычный файл или больше 64 КиБ";
+    std::string text;
+    if (!ReadSmallFile(path, text, st)) {
+        if (errno == 0)
+            error = path + ": не обычный файл или больше 64 КиБ";
+        else if (named || errno != ENOENT)
+            error = path + ": не читается";
         return std::nullopt;
     }
     if (st.st_mode & S_IROTH)
@@ -128,11 +153,7 @@ std::optional<std::string> ConfigConnInfo(const std::string& path, bool named, s
                           " читают все пользователи машины, а в нём строка подключения; "
                           "chmod 640 " +
                           path);
-    std::ifstream in(path);
-    if (!in) {
-        error = path + ": не читается";
-        return std::nullopt;
-    }
+    std::istringstream in(text);
     std::optional<std::string> connInfo;
     std::string line;
     for (int lineNo = 1; std::getline(in, line); ++lineNo) {
@@ -216,10 +237,10 @@ int ManageUsers(const TArguments& args, const std::string& connInfo) {
 }
 
 std::optional<std::string> ReadPem(const std::string& path) {
-    std::ifstream in(path);
-    std::ostringstream bytes;
-    if (!in || !(bytes << in.rdbuf())) return std::nullopt;
-    return bytes.str();
+    std::string text;
+    struct stat st {};
+    if (!ReadSmallFile(path, text, st)) return std::nullopt;
+    return text;
 }
 
 }  // namespace
