@@ -5,8 +5,19 @@ namespace {
 std::string Head(const std::string& title) {
     return "<!DOCTYPE html>\n<html lang=\"ru\">\n<head>\n<meta charset=\"utf-8\">\n"
            "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n<title>" +
-           Html(title) + " — Tallyphon</title>\n</head>\n<body>\n";
+           Html(title) +
+           " — Tallyphon</title>\n<link rel=\"stylesheet\" href=\"/style.css\">\n</head>\n<body>\n";
 }
+
+struct TMenuItem {
+    const char* Path;
+    const char* Caption;
+    bool AdminOnly;
+};
+const TMenuItem kMenu[] = {{"/", "Офисы", false},       {"/calls", "Звонки", false},
+                           {"/lines", "Линии", false},  {"/trunks", "СЛ", false},
+                           {"/bill", "Счёт", false},    {"/charts", "Графики", false},
+                           {"/tariffs", "Тарифы", true}};
 
 const char* const kTail = "</body>\n</html>\n";
 
@@ -52,12 +63,45 @@ std::string LoginPage(const std::string& message) {
     return page + kTail;
 }
 
-std::string OfficesPage(const std::string& user, const std::vector<TOfficeRow>& offices,
-                        const std::string& csrf) {
-    std::string page = Head("Офисы");
-    page += "<form method=\"post\" action=\"/logout\"><p>" + Html(user) +
-            " <input type=\"hidden\" name=\"csrf\" value=\"" + Html(csrf) +
-            "\"><button type=\"submit\">Выйти</button></p></form>\n<h1>Офисы</h1>\n";
+std::string Framed(const std::string& title, const std::string& path, const std::string& userLabel,
+                   bool admin, const std::string& csrf, const std::string& body) {
+    std::string page = Head(title) + "<header>\n<nav>";
+    for (const TMenuItem& item : kMenu) {
+        if (item.AdminOnly && !admin) continue;
+        page += path == item.Path
+                    ? std::string("<a href=\"") + item.Path + "\" aria-current=\"page\">" +
+                          item.Caption + "</a> "
+                    : std::string("<a href=\"") + item.Path + "\">" + item.Caption + "</a> ";
+    }
+    page += "</nav>\n<form method=\"post\" action=\"/logout\" id=\"logout\"><span>" +
+            Html(userLabel) + "</span> <input type=\"hidden\" name=\"csrf\" value=\"" + Html(csrf) +
+            "\"><button type=\"submit\">Выйти</button></form>\n</header>\n<main>\n<h1>" +
+            Html(title) + "</h1>\n";
+    return page + body + "</main>\n" + kTail;
+}
+
+const std::string& StyleSheet() {
+    static const std::string css =
+        "body{font-family:sans-serif;margin:0;color:#222}"
+        "header{display:flex;justify-content:space-between;align-items:center;"
+        "background:#234;padding:.4em 1em}"
+        "header a,header span{color:#fff;margin-right:1em;text-decoration:none}"
+        "header a[aria-current]{font-weight:bold;text-decoration:underline}"
+        "main{padding:0 1em 1em}"
+        "table{border-collapse:collapse;margin:.5em 0}"
+        "th,td{border:1px solid #bbb;padding:.15em .5em;text-align:left}"
+        "td.n{text-align:right}"
+        "th{background:#eef}"
+        "form.choice{margin:.5em 0}form.choice label{margin-right:1em}"
+        ".silent{color:#b00;font-weight:bold}"
+        "p[role=alert],.error{color:#b00}"
+        "section{border:1px solid #ccd;margin:.5em 0;padding:0 1em}"
+        "canvas{max-width:60em;max-height:22em}\n";
+    return css;
+}
+
+std::string OfficesBody(const std::vector<TOfficeRow>& offices) {
+    std::string page;
     if (offices.empty()) page += "<p>Нет ни одного офиса.</p>\n";
     for (const TOfficeRow& o : offices) {
         page += "<section>\n<h2>" + Html(o.Site) + "</h2>\n<dl>\n";
@@ -78,7 +122,7 @@ std::string OfficesPage(const std::string& user, const std::vector<TOfficeRow>& 
         item("Звонков сегодня", std::to_string(o.CallsToday));
         page += "</dl>\n</section>\n";
     }
-    return page + kTail;
+    return page;
 }
 
 std::string ErrorPage(const std::string& title, const std::string& text) {

@@ -20,10 +20,17 @@ struct TOfficeRow {
     long long CallsToday = 0;
 };
 
+// The frame of every page after login: head with title, the menu with
+// path marked (admin: with "Тарифы"), userLabel and the logout form
+// carrying csrf, then body (already HTML), then the end.
+std::string Framed(const std::string& title, const std::string& path, const std::string& userLabel,
+                   bool admin, const std::string& csrf, const std::string& body);
+// The server's style sheet, served as /style.css.
+const std::string& StyleSheet();
+
 // The login form, with message (empty: none) above it.
 std::string LoginPage(const std::string& message);
-// The offices the user may see, with the logout form carrying csrf.
-std::string OfficesPage(const std::string& user, const std::vector<TOfficeRow>& offices,
-                        const std::string& csrf);
+// The body of "Офисы": the offices the user may see.
+std::string OfficesBody(const std::vector<TOfficeRow>& offices);
 // A short page for an error status: title and one sentence.
 std::string ErrorPage(const std::string& title, const std::string& text);

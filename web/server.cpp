@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <microhttpd.h>
 
+#include <condition_variable>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -21,6 +22,7 @@
 #include "db/db_config.h"
 #include "db/schema.h"
 #include "web/html.h"
+#include "web/page.h"
 #include "web/users.h"
 
 namespace {
@@ -130,8 +132,12 @@ struct TWebServer::TImpl {
     TWebOptions Options;
     MHD_Daemon* Daemon = nullptr;
 
+    // Connections to the database, one per request being served at most;
+    // made when first needed.
     std::mutex DbMutex;
-    std::unique_ptr<TDbConnection> Db;
+    std::condition_variable DbFreed;
+    std::vector<std::unique_ptr<TDbConnection>> IdleDb;
+    unsigned DbInUse = 0;
 
     std::mutex Mutex;  // of what follows
     std::map<std::string, TSession> Sessions;
@@ -140,17 +146,36 @@ struct TWebServer::TImpl {
     TClock::time_point Now() const { return Options.Clock ? Options.Clock() : TClock::now(); }
     bool Tls() const { return !Options.CertPem.empty(); }
 
-    // Runs f with the connection, connecting first when there is none; a
-    // connection that broke is made anew once.
+    // Runs f with a connection of its own, connecting first when none is
+    // idle; a connection that broke is made anew once.
     template <class F>
     auto WithDb(F f) {
-        std::lock_guard<std::mutex> lock(DbMutex);
+        std::unique_ptr<TDbConnection> db;
+        {
+            std::unique_lock<std::mutex> lock(DbMutex);
+            DbFreed.wait(lock, [this] { return DbInUse < kThreads; });
+            ++DbInUse;
+            if (!IdleDb.empty()) {
+                db = std::move(IdleDb.back());
+                IdleDb.pop_back();
+            }
+        }
+        struct TGiveBack {
+            TImpl& Self;
+            std::unique_ptr<TDbConnection>& Db;
+            ~TGiveBack() {
+                std::lock_guard<std::mutex> lock(Self.DbMutex);
+                --Self.DbInUse;
+                if (Db) Self.IdleDb.push_back(std::move(Db));
+                Self.DbFreed.notify_one();
+            }
+        } giveBack{*this, db};
         for (int attempt = 0;; ++attempt) {
             try {
-                if (!Db) Db = ConnectDb(Options.ConnInfo);
-                return f(*Db);
+                if (!db) db = ConnectDb(Options.ConnInfo);
+                return f(*db);
             } catch (const pqxx::broken_connection&) {
-                Db.reset();
+                db.reset();
                 if (attempt > 0) throw;
             }
         }
@@ -159,14 +184,21 @@ struct TWebServer::TImpl {
     // Every answer goes out through here, with the headers that keep a
     // browser from running, framing or leaking what the page holds.
     MHD_Result Send(MHD_Connection* connection, unsigned status, const std::string& body,
-                    const std::vector<std::pair<std::string, std::string>>& headers = {}) {
+                    const std::vector<std::pair<std::string, std::string>>& headers = {},
+                    const std::string& contentType = "text/html; charset=utf-8",
+                    bool scripts = false) {
         MHD_Response* response = MHD_create_response_from_buffer(
             body.size(), const_cast<char*>(body.data()), MHD_RESPMEM_MUST_COPY);
         if (!response) return MHD_NO;
-        MHD_add_response_header(response, "Content-Type", "text/html; charset=utf-8");
-        MHD_add_response_header(response, "Content-Security-Policy",
-                                "default-src 'none'; form-action 'self'; "
-                                "frame-ancestors 'none'; base-uri 'none'");
+        MHD_add_response_header(response, "Content-Type", contentType.c_str());
+        // Only the server's own style sheet, and its own scripts on the
+        // pages that draw charts; nothing inline anywhere.
+        MHD_add_response_header(
+            response, "Content-Security-Policy",
+            scripts ? "default-src 'none'; script-src 'self'; style-src 'self'; img-src 'self'; "
+                      "form-action 'self'; frame-ancestors 'none'; base-uri 'none'"
+                    : "default-src 'none'; style-src 'self'; img-src 'self'; form-action 'self'; "
+                      "frame-ancestors 'none'; base-uri 'none'");
         MHD_add_response_header(response, "X-Content-Type-Options", "nosniff");
         MHD_add_response_header(response, "Referrer-Policy", "no-referrer");
         MHD_add_response_header(response, "X-Frame-Options", "DENY");
@@ -297,45 +329,50 @@ struct TWebServer::TImpl {
         return Redirect(connection, "/login", {{"Set-Cookie", Cookie("", true)}});
     }
 
-    MHD_Result Offices(MHD_Connection* connection, const TSession& session) {
-        const std::string wanted = Value(connection, MHD_GET_ARGUMENT_KIND, "site");
+    // Serves route for session: the user's role is read anew on every
+    // request, so that a user deleted or given another office loses what
+    // was allowed at once.
+    MHD_Result Page(MHD_Connection* connection, const TSession& session, const TRoute& route,
+                    const std::string& url, const TRequest& request) {
+        TPageRequest page;
+        page.User = session.User;
+        page.Csrf = session.Csrf;
+        page.Path = url;
+        if (route.Post) {
+            page.Args = request.Fields;
+        } else {
+            MHD_get_connection_values(
+                connection, MHD_GET_ARGUMENT_KIND,
+                [](void* cls, MHD_ValueKind, const char* key, const char* value) {
+                    (*static_cast<std::map<std::string, std::string>*>(cls))[key] =
+                        value ? value : "";
+                    return MHD_YES;
+                },
+                &page.Args);
+            for (const auto& [key, value] : page.Args)
+                page.Query +=
+                    (page.Query.empty() ? "" : "&") + UrlEncode(key) + "=" + UrlEncode(value);
+        }
         std::optional<TWebRole> role;
-        std::vector<TOfficeRow> rows;
+        TPageAnswer answer;
         WithDb([&](pqxx::connection_base& db) {
-            // The role is read anew on every page: a user deleted or given
-            // another office loses what was allowed at once.
             const std::optional<TWebUser> user = FindUser(db, session.User);
             if (user) role = ParseRole(user->Role);
             if (!role) return;
-            pqxx::nontransaction n(db);
-            const pqxx::result r = n.exec_params(
-                "SELECT s.site, s.model, s.serial,"
-                "  coalesce(to_char(s.shipped_at, 'DD.MM.YYYY HH24:MI:SS'), ''),"
-                "  coalesce(to_char(l.start, 'DD.MM.YYYY HH24:MI:SS'), ''),"
-                "  coalesce(l.hw_line, ''), coalesce(l.dialled, ''),"
-                "  coalesce(l.duration::text, ''),"
-                "  (SELECT count(*) FROM tallyphon.calls c WHERE c.site = s.site"
-                "     AND c.start >= current_date AND c.start < current_date + 1)"
-                " FROM tallyphon.sites s LEFT JOIN LATERAL"
-                "  (SELECT start, hw_line, dialled, duration FROM tallyphon.calls c"
-                "   WHERE c.site = s.site ORDER BY file_no DESC, file_offset DESC LIMIT 1) l"
-                "  ON true"
-                " WHERE ($1 = '' OR s.site = $1) AND ($2 = '' OR s.site = $2)"
-                " ORDER BY s.site",
-                role->SiteFilter(), wanted);
-            for (const pqxx::row& x : r)
-                rows.push_back(
-                    {x[0].as<std::string>(), x[1].as<std::string>(), x[2].as<std::string>(),
-                     x[3].as<std::string>(), x[4].as<std::string>(), x[5].as<std::string>(),
-                     x[6].as<std::string>(), x[7].as<std::string>(), x[8].as<long long>()});
+            page.Role = *role;
+            if (route.AdminOnly && role->Kind != TWebRole::TKind::Admin)
+                answer = ErrorAnswer(MHD_HTTP_FORBIDDEN, "Запрещено",
+                                     "Эта страница только для администратора.");
+            else
+                answer = route.Handler(db, page);
         });
         if (!role) {
             std::lock_guard<std::mutex> lock(Mutex);
             Sessions.erase(Value(connection, MHD_COOKIE_KIND, kCookie));
             return Redirect(connection, "/login", {{"Set-Cookie", Cookie("", true)}});
         }
-        return Send(connection, MHD_HTTP_OK,
-                    OfficesPage(session.User + " (" + role->Text() + ")", rows, session.Csrf));
+        return Send(connection, answer.Status, answer.Body, answer.Headers, answer.ContentType,
+                    answer.Scripts);
     }
 
     MHD_Result Dispatch(MHD_Connection* connection, const std::string& url,
@@ -353,11 +390,17 @@ struct TWebServer::TImpl {
                 return Send(connection, MHD_HTTP_FORBIDDEN,
                             ErrorPage("Запрещено", "Форма устарела: откройте страницу снова."));
             if (url == "/logout") return Logout(connection, *session);
+            for (const TRoute& route : Routes())
+                if (route.Post && route.Path == url)
+                    return Page(connection, *session, route, url, request);
         } else if (method == "GET" || method == "HEAD") {
             if (url == "/login") return Send(connection, MHD_HTTP_OK, LoginPage(""));
-            if (url == "/") {
+            if (url == "/style.css")
+                return Send(connection, MHD_HTTP_OK, StyleSheet(), {}, "text/css; charset=utf-8");
+            for (const TRoute& route : Routes()) {
+                if (route.Post || route.Path != url) continue;
                 if (!session) return Redirect(connection, "/login");
-                return Offices(connection, *session);
+                return Page(connection, *session, route, url, request);
             }
         } else {
             return Send(connection, MHD_HTTP_METHOD_NOT_ALLOWED,
