@@ -183,12 +183,16 @@ TBillingResult ReadTableFile(const std::string& path, std::string& text) {
     std::string bytes;
     const TFileResult read = ReadSmallFile(path, bytes);
     if (!read.Ok()) return {TBillingOutcome::CannotRead, LoadFailureText(read, path), read.Error};
+    return DecodeTable(std::move(bytes), path, text);
+}
+
+TBillingResult DecodeTable(std::string bytes, const std::string& name, std::string& text) {
     const std::string_view head = std::string_view(bytes).substr(0, 2);
     if (head == "\xFF\xFE" || head == "\xFE\xFF") {
         const std::string why =
             Utf16ToUtf8(std::string_view(bytes).substr(2), head[0] == '\xFE', text);
         if (why.empty()) return {};
-        return {TBillingOutcome::CannotRead, "Не удалось прочитать файл \"" + path + "\": " + why,
+        return {TBillingOutcome::CannotRead, "Не удалось прочитать файл \"" + name + "\": " + why,
                 0};
     }
     text = IsUtf8(bytes) ? std::move(bytes) : Cp1251ToUtf8(bytes);

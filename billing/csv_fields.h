@@ -30,6 +30,9 @@ TFileResult ReadSmallFile(const std::string& path, std::string& text);
 // Windows-1251, what a Russian spreadsheet saves. CannotRead, naming the
 // file, when it cannot be read (with errno) or is broken UTF-16.
 TBillingResult ReadTableFile(const std::string& path, std::string& text);
+// The same for a table's bytes already read (an upload): CannotRead, naming
+// name, for broken UTF-16.
+TBillingResult DecodeTable(std::string bytes, const std::string& name, std::string& text);
 
 // Whether rec is a header line: its first field, and each field after it
 // that is not empty, one of the names allowed at its place, in any case.

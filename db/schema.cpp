@@ -74,6 +74,19 @@ ALTER TABLE tallyphon.files ADD COLUMN IF NOT EXISTS finished boolean NOT NULL D
 ALTER TABLE tallyphon.files ALTER COLUMN finished SET DEFAULT false;
 ALTER TABLE tallyphon.files ADD COLUMN IF NOT EXISTS seen_bytes bigint NOT NULL DEFAULT 0;
 CREATE INDEX IF NOT EXISTS files_site_unfinished ON tallyphon.files (site) WHERE NOT finished;
+
+-- An office's tariff file and subscriber directory as uploaded through the
+-- web view (the bytes as the administrator's spreadsheet saved them): the
+-- web view rates and bills that office's calls by them.
+CREATE TABLE IF NOT EXISTS tallyphon.office_files (
+    site        text NOT NULL,
+    kind        text NOT NULL CHECK (kind IN ('tariffs', 'directory')),
+    file_name   text NOT NULL,
+    content     bytea NOT NULL,
+    uploaded_at timestamptz NOT NULL DEFAULT now(),
+    uploaded_by text NOT NULL,
+    PRIMARY KEY (site, kind)
+);
 )sql";
 
 // The rights of the roles, made by the database's owner once: an office
@@ -129,6 +142,7 @@ BEGIN
     REVOKE ALL ON tallyphon.web_users, tallyphon.web_audit FROM tallyphon_reader;
     GRANT SELECT ON tallyphon.web_users TO tallyphon_web;
     GRANT INSERT ON tallyphon.web_audit TO tallyphon_web;
+    GRANT INSERT, UPDATE, DELETE ON tallyphon.office_files TO tallyphon_web;
     GRANT SELECT ON tallyphon.offices TO tallyphon_office;
     GRANT SELECT, INSERT, UPDATE ON tallyphon.sites, tallyphon.files TO tallyphon_office;
     GRANT SELECT, INSERT ON tallyphon.calls TO tallyphon_office;
@@ -151,6 +165,7 @@ END $$;
 const char* const kIndexes[] = {
     "sites_pkey", "files_pkey",       "files_site_inode", "files_site_file_id",
     "calls_pkey", "calls_site_start", "calls_site_line",  "files_site_unfinished",
+    "office_files_pkey",
 };
 
 }  // namespace
