@@ -317,6 +317,7 @@ void TShipper::Run() {
     using clock = std::chrono::steady_clock;
     auto retryAt = clock::time_point::min();
     auto toldAt = retryAt;
+    auto retryWait = options_.RetryAfter;
     auto recheckAt = clock::time_point::max();
     std::string toldError;
     uint64_t shippedAtStall = 0;
@@ -352,7 +353,8 @@ void TShipper::Run() {
         seam::TPriority priority = seam::TPriority::Info;
         if (failed) {
             const auto now = std::chrono::steady_clock::now();
-            retryAt = now + options_.RetryAfter;
+            retryAt = now + retryWait;
+            retryWait = std::min(retryWait * 2, std::max(options_.RetryMax, options_.RetryAfter));
             // An outage is told once; what needs mending, or a new
             // reason, again while it lasts, so the journal's last word is
             // the real one.
@@ -371,7 +373,10 @@ void TShipper::Run() {
                 toldAt = now;
                 toldError = r.Error;
             }
-        } else if (Stalled() && r.State != TShipState::Stopped) {
+        } else if (r.State != TShipState::Stopped) {
+            retryWait = options_.RetryAfter;
+        }
+        if (!failed && Stalled() && r.State != TShipState::Stopped) {
             line = "Звонки площадки «" + config_.Site + "» снова уходят в базу данных: " +
                    "отправлено ожидавших звонков: " + std::to_string(shipped_ - shippedAtStall);
         }

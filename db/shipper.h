@@ -20,9 +20,9 @@
 #include <vector>
 
 #include "base/fd.h"
+#include "base/file_result.h"
 #include "db/connection.h"
 #include "db/db_config.h"
-#include "base/file_result.h"
 
 // The call-log file now written and the exchange its new lines come from
 // (model name and serial number; empty before the exchange is known: the
@@ -56,8 +56,12 @@ class TShipper {
         // Bytes of the file one transaction ships at most; keeps the
         // memory of a long catch-up small.
         size_t BatchBytes = size_t{4} << 20;
-        // How long a stalled shipper waits before it tries again.
-        std::chrono::milliseconds RetryAfter{5000};
+        // How long a stalled shipper waits before it tries again: first
+        // RetryAfter, then twice as long after each failing pass, at most
+        // RetryMax. A short outage (a server restarting) is over in a
+        // second; a long one is not asked about many times a minute.
+        std::chrono::milliseconds RetryAfter{1000};
+        std::chrono::milliseconds RetryMax{60000};
         // The server's limits on the shipper's statements: a lock held by
         // another session, or a statement the server does not finish,
         // fails the pass, which is tried again.

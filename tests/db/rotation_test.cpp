@@ -111,6 +111,7 @@ class Rotation : public ::testing::Test {
     std::unique_ptr<TShipper> Started() {
         TShipper::TOptions quick;
         quick.RetryAfter = std::chrono::milliseconds(50);
+        quick.RetryMax = std::chrono::milliseconds(200);
         auto shipper = std::make_unique<TShipper>(TDbConfig{conn, "A"}, quick);
         shipper->Start({path, "QTV610", "4321"});
         return shipper;

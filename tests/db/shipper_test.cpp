@@ -60,6 +60,7 @@ class Shipper : public ::testing::Test {
     static TShipper::TOptions Quick() {
         TShipper::TOptions quick;
         quick.RetryAfter = std::chrono::milliseconds(50);
+        quick.RetryMax = std::chrono::milliseconds(200);
         return quick;
     }
     std::string conn, db;

@@ -324,7 +324,7 @@ TEST_F(UnattendedStart, AMessageNobodyCanAnswerGoesToStandardErrorAndTheReadGoes
 }
 
 TEST_F(UnattendedStart, AProgramKilledMidReadWritesNothingTwiceWhenStartedAgain) {
-    sim::TExchangeConfig config = Holding(Day(150, 8));
+    sim::TExchangeConfig config = Holding(Day(80, 8));
     config.Paced = true;  // slow enough to be killed half-way
     WriteSettings(dir, "AUTOSTART_UNINTERRUPT");
     auto exchange = StartExchange(dir.Path(), config);
@@ -350,7 +350,7 @@ TEST_F(UnattendedStart, AProgramKilledMidReadWritesNothingTwiceWhenStartedAgain)
     qtv610.ModelName = "QTV610";
     qtv610.TickLength = 1;
     ll.AdoptIdentification(qtv610);
-    const auto expected = ExpectedCallLines(ll, Day(150, 8));
+    const auto expected = ExpectedCallLines(ll, Day(80, 8));
     EXPECT_EQ(calls.size(), expected.size());
     for (size_t i = 0; i < std::min(calls.size(), expected.size()); ++i)
         ASSERT_EQ(calls[i], expected[i]) << "line " << i;
