@@ -14,6 +14,7 @@ packages=(
     libxlsxwriter-dev unzip locales poppler-utils
     postgresql libpqxx-dev zlib1g-dev
     libmicrohttpd-dev libsodium-dev libcurl4-openssl-dev openssl
+    chromium chromium-driver python3-selenium wrk
 )
 
 missing=()

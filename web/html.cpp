@@ -51,7 +51,7 @@ std::string Html(std::string_view text) {
 }
 
 std::string LoginPage(const std::string& message) {
-    std::string page = Head("Вход") + "<h1>Вход</h1>\n";
+    std::string page = Head("Вход") + "<main>\n<h1>Вход</h1>\n";
     if (!message.empty()) page += "<p role=\"alert\">" + Html(message) + "</p>\n";
     page +=
         "<form method=\"post\" action=\"/login\">\n"
@@ -59,7 +59,7 @@ std::string LoginPage(const std::string& message) {
         "<p><label>Пароль <input name=\"password\" type=\"password\" "
         "autocomplete=\"current-password\" required></label></p>\n"
         "<p><button type=\"submit\">Войти</button></p>\n"
-        "</form>\n";
+        "</form>\n</main>\n";
     return page + kTail;
 }
 
@@ -126,6 +126,6 @@ std::string OfficesBody(const std::vector<TOfficeRow>& offices) {
 }
 
 std::string ErrorPage(const std::string& title, const std::string& text) {
-    return Head(title) + "<h1>" + Html(title) + "</h1>\n<p>" + Html(text) +
-           "</p>\n<p><a href=\"/\">Офисы</a></p>\n" + kTail;
+    return Head(title) + "<main>\n<h1>" + Html(title) + "</h1>\n<p>" + Html(text) +
+           "</p>\n<p><a href=\"/\">Офисы</a></p>\n</main>\n" + kTail;
 }

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <iostream>
 #include <optional>
 #include <sstream>
@@ -30,7 +31,7 @@ const char* const kDefaultConfig = "/etc/tallyphon/web.cfg";
 
 const char* const kUsage =
     "Использование: tallyphon-web [--db СТРОКА] [--config ФАЙЛ] [--listen АДРЕС:ПОРТ]\n"
-    "                             [--cert ФАЙЛ --key ФАЙЛ]\n"
+    "                             [--cert ФАЙЛ --key ФАЙЛ] [--idle-timeout СЕКУНДЫ]\n"
     "       tallyphon-web --db СТРОКА --add-user ИМЯ --role РОЛЬ\n"
     "       tallyphon-web --db СТРОКА --del-user ИМЯ\n"
     "       tallyphon-web --db СТРОКА --list-users\n"
@@ -46,6 +47,8 @@ const char* const kUsage =
     "                     без сертификата - только адрес этой машины\n"
     "  --cert ФАЙЛ        сертификат сервера (PEM), тогда HTTPS\n"
     "  --key ФАЙЛ         закрытый ключ сертификата (PEM)\n"
+    "  --idle-timeout СЕКУНДЫ  через сколько секунд простоя вход кончается\n"
+    "                     (28800, 8 часов; меньше - для проверок)\n"
     "\n"
     "Пользователи (строка подключения владельца базы данных):\n"
     "  --add-user ИМЯ     добавить пользователя или сменить его роль и пароль;\n"
@@ -61,11 +64,22 @@ const char* const kUsage =
     "2 неверные параметры или файл настроек.\n";
 
 struct TArguments {
-    std::optional<std::string> Db, Config, Listen, Cert, Key;
+    std::optional<std::string> Db, Config, Listen, Cert, Key, IdleTimeout;
     std::optional<std::string> AddUser, Role, DelUser;
     bool ListUsers = false;
     bool Help = false;
 };
+
+constexpr long kMaxIdleSeconds = 7 * 24 * 3600;
+
+// The seconds of text, a whole number from 1 to a week; none when it is not.
+std::optional<long> IdleSeconds(const std::string& text) {
+    if (text.empty() || text.size() > 6 || text.find_first_not_of("0123456789") != text.npos)
+        return std::nullopt;
+    const long seconds = std::stol(text);
+    if (seconds < 1 || seconds > kMaxIdleSeconds) return std::nullopt;
+    return seconds;
+}
 
 std::optional<std::string> Parse(int argc, char** argv, TArguments& args) {
     const std::vector<std::string_view> rest(argv + 1, argv + argc);
@@ -81,15 +95,16 @@ std::optional<std::string> Parse(int argc, char** argv, TArguments& args) {
             (name == "--list-users" ? args.ListUsers : args.Help) = true;
             continue;
         }
-        std::optional<std::string>* slot = name == "--db"         ? &args.Db
-                                           : name == "--config"   ? &args.Config
-                                           : name == "--listen"   ? &args.Listen
-                                           : name == "--cert"     ? &args.Cert
-                                           : name == "--key"      ? &args.Key
-                                           : name == "--add-user" ? &args.AddUser
-                                           : name == "--role"     ? &args.Role
-                                           : name == "--del-user" ? &args.DelUser
-                                                                  : nullptr;
+        std::optional<std::string>* slot = name == "--db"             ? &args.Db
+                                           : name == "--config"       ? &args.Config
+                                           : name == "--listen"       ? &args.Listen
+                                           : name == "--cert"         ? &args.Cert
+                                           : name == "--key"          ? &args.Key
+                                           : name == "--idle-timeout" ? &args.IdleTimeout
+                                           : name == "--add-user"     ? &args.AddUser
+                                           : name == "--role"         ? &args.Role
+                                           : name == "--del-user"     ? &args.DelUser
+                                                                      : nullptr;
         if (!slot) return "неизвестный параметр " + std::string(name);
         if (*slot) return std::string(name) + " указан дважды";
         if (inlineValue)
@@ -107,8 +122,11 @@ std::optional<std::string> Parse(int argc, char** argv, TArguments& args) {
     if (args.AddUser)
         if (const std::string why = CheckUserName(*args.AddUser); !why.empty()) return why;
     if (!!args.Cert != !!args.Key) return "--cert и --key указываются вместе";
-    if (commands && (args.Listen || args.Cert))
-        return "--listen, --cert и --key не для команд пользователей";
+    if (commands && (args.Listen || args.Cert || args.IdleTimeout))
+        return "--listen, --cert, --key и --idle-timeout не для команд пользователей";
+    if (args.IdleTimeout && !IdleSeconds(*args.IdleTimeout))
+        return "--idle-timeout принимает целое число секунд от 1 до 604800, а не \"" +
+               *args.IdleTimeout + "\"";
     return std::nullopt;
 }
 
@@ -316,6 +334,8 @@ int main(int argc, char** argv) {
     pthread_sigmask(SIG_BLOCK, &stop, nullptr);
     signal(SIGPIPE, SIG_IGN);
 
+    if (args.IdleTimeout)
+        options.IdleTimeout = std::chrono::seconds(*IdleSeconds(*args.IdleTimeout));
     TWebServer server(options);
     if (const std::string why = server.Start(); !why.empty()) {
         seam::Journal(seam::TPriority::Error, "tallyphon-web: " + why);

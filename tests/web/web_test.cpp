@@ -373,6 +373,10 @@ TEST_F(WebTest, ProgramListensAndStops) {
     EXPECT_EQ(open.Status, 2);
     EXPECT_NE(open.Output.find("<3>tallyphon-web: без --cert и --key"), std::string::npos)
         << open.Output;
+    const TRun idle = Program("--db '" + reader_ + "' --idle-timeout 0");
+    EXPECT_EQ(idle.Status, 2);
+    EXPECT_NE(idle.Output.find("--idle-timeout принимает целое число секунд"), std::string::npos)
+        << idle.Output;
     const TRun secret = Program("--db 'password=hunter22 " + reader_ + "' --listen 10.0.0.1:1");
     EXPECT_EQ(secret.Status, 2);
     EXPECT_EQ(secret.Output.find("hunter22"), std::string::npos) << secret.Output;
