@@ -3,8 +3,7 @@
 # offices of the call-log file's calls each, shipped into a throw-away
 # cluster that syncs its writes as a real server does), loaded by wrk with
 # one admin's session. Prints name=value figures:
-#   offices_req_per_s, offices_p99_ms  "/" (the offices page), wrk -c 32 -d 10s
-#                  (32 connections: what the server allows one address)
+#   offices_req_per_s, offices_p99_ms  "/" (the offices page), wrk -c 50 -d 10s
 #   calls_p99_ms   "/calls?site=office-01&…" of the file's first month, the same
 #                  way (when the server has that page)
 #   bill_s         one /bill.csv of that month and office (when it has that page)
@@ -101,14 +100,13 @@ done = function(summary, latency, requests)
         summary.errors.read + summary.errors.write + summary.errors.timeout))
 end
 EOF
-# Loads path with as many connections as the server takes from one address
-# (more are refused, and would count as errors rather than as clients); prints NAME_req_per_s (when asked) and
+# Loads path with 50 connections; prints NAME_req_per_s (when asked) and
 # NAME_p99_ms. Every answer must be the page itself: a session lost on the
 # way would be timed as quick redirects.
 load() {
     local name=$1 path=$2 rate=$3
     [[ $(status "$path") == 200 ]] || { echo "bench_web: $path does not answer 200" >&2; exit 1; }
-    wrk -t 2 -c 32 -d "${SECONDS_EACH}s" --timeout 30s -H "$cookie" -s "$work/report.lua" \
+    wrk -t 2 -c 50 -d "${SECONDS_EACH}s" --timeout 30s -H "$cookie" -s "$work/report.lua" \
         "$base$path" >"$work/wrk.out"
     local errors after
     errors=$(sed -n 's/^errors=//p' "$work/wrk.out")

@@ -36,6 +36,9 @@ constexpr size_t kMaxBody = 4 * 1024 * 1024;
 // request whose headers do not fit is answered 431 by the library.
 constexpr size_t kConnectionMemory = 64 * 1024;
 constexpr unsigned kConnectionTimeoutSeconds = 30;
+// A head office's browsers often reach the server from one address (a
+// NAT), each opening several connections.
+constexpr unsigned kConnectionsPerAddress = 64;
 constexpr size_t kFailuresAllowed = 5;
 constexpr std::chrono::seconds kFailureWindow(60);
 // Passwords are hashed on these threads: a slow login does not hold the
@@ -486,7 +489,7 @@ std::string TWebServer::Start() {
         flags, 0, nullptr, nullptr, &TImpl::Access, &s, MHD_OPTION_EXTERNAL_LOGGER, LibraryLog,
         nullptr, MHD_OPTION_SOCK_ADDR, address, MHD_OPTION_THREAD_POOL_SIZE, kThreads,
         MHD_OPTION_CONNECTION_MEMORY_LIMIT, kConnectionMemory, MHD_OPTION_CONNECTION_TIMEOUT,
-        kConnectionTimeoutSeconds, MHD_OPTION_PER_IP_CONNECTION_LIMIT, 32u,
+        kConnectionTimeoutSeconds, MHD_OPTION_PER_IP_CONNECTION_LIMIT, kConnectionsPerAddress,
         MHD_OPTION_NOTIFY_COMPLETED, &TImpl::Completed, &s, MHD_OPTION_ARRAY, s.Tls() ? tls : none,
         MHD_OPTION_END);
     if (!s.Daemon)
