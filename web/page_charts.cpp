@@ -237,7 +237,9 @@ const std::string& ChartsScript() {
       options: {
         animation: false,
         plugins: { legend: { display: false } },
-        scales: { y: { beginAtZero: true } }
+        // Counts get no ticks between whole numbers.
+        scales: { y: { beginAtZero: true,
+                       ticks: { precision: values.every(Number.isInteger) ? 0 : undefined } } }
       }
     });
   });
