@@ -94,7 +94,8 @@ CREATE TABLE IF NOT EXISTS tallyphon.office_files (
 // adds its own rows only, and changes only its own progress; a reader
 // (tallyphon_reader) only reads the calls; the web server
 // (tallyphon_web) reads as a reader and also reads its users and adds to
-// their audit; nobody but the owner deletes or changes the tables.
+// their audit, whose rows older than 400 days it may have deleted;
+// nobody but the owner otherwise deletes or changes the tables.
 const char* const kRoles = R"sql(
 CREATE TABLE IF NOT EXISTS tallyphon.offices (
     site text PRIMARY KEY,
@@ -158,13 +159,25 @@ BEGIN
                        CASE t WHEN 'offices' THEN 'false' ELSE own END);
     END LOOP;
 END $$;
+-- The audit keeps 400 days. The server's role may not delete from it (a
+-- server taken over must not erase what was done through it of late): it
+-- calls this function, which runs with the owner's rights and deletes
+-- only the rows older than that.
+CREATE OR REPLACE FUNCTION tallyphon.prune_web_audit() RETURNS bigint
+    LANGUAGE sql SECURITY DEFINER SET search_path = pg_catalog, pg_temp AS $f$
+    WITH gone AS (DELETE FROM tallyphon.web_audit
+                  WHERE at < now() - interval '400 days' RETURNING 1)
+    SELECT count(*) FROM gone
+$f$;
+REVOKE ALL ON FUNCTION tallyphon.prune_web_audit() FROM PUBLIC;
+GRANT EXECUTE ON FUNCTION tallyphon.prune_web_audit() TO tallyphon_web;
 )sql";
 
 // Every index the schema makes (each implies its table and columns): when
 // all are there the schema is current and nothing is changed.
 const char* const kIndexes[] = {
-    "sites_pkey", "files_pkey",       "files_site_inode", "files_site_file_id",
-    "calls_pkey", "calls_site_start", "calls_site_line",  "files_site_unfinished",
+    "sites_pkey",        "files_pkey",       "files_site_inode", "files_site_file_id",
+    "calls_pkey",        "calls_site_start", "calls_site_line",  "files_site_unfinished",
     "office_files_pkey",
 };
 

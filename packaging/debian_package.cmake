@@ -1,5 +1,6 @@
 # The Debian package. Its dependencies on shared libraries are found by
-# dpkg-shlibdeps; adduser makes the service's user.
+# dpkg-shlibdeps; adduser makes the service's user; libjs-chart.js holds
+# the Chart.js that tallyphon-web serves to draw its charts.
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME tallyphon)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
@@ -17,7 +18,7 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION comm)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "adduser")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "adduser, libjs-chart.js")
 # The printed bill is set in DejaVu Sans, whose Cyrillic it needs.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-translations-l10n, fonts-dejavu-core")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_SOURCE_DIR}/debian/postinst

@@ -13,7 +13,7 @@ packages=(
     qt6-serialport-dev qt6-translations-l10n
     libxlsxwriter-dev unzip locales poppler-utils
     postgresql libpqxx-dev zlib1g-dev
-    libmicrohttpd-dev libsodium-dev libcurl4-openssl-dev openssl
+    libmicrohttpd-dev libsodium-dev libcurl4-openssl-dev openssl libjs-chart.js
     chromium chromium-driver python3-selenium wrk
 )
 

@@ -3,14 +3,18 @@
 #include <arpa/inet.h>
 #include <microhttpd.h>
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <deque>
+#include <fstream>
 #include <map>
 #include <mutex>
 #include <optional>
+#include <sstream>
+#include <thread>
 #include <vector>
 
 #include <pqxx/except>
@@ -23,6 +27,7 @@
 #include "db/schema.h"
 #include "web/html.h"
 #include "web/page.h"
+#include "web/page_charts.h"
 #include "web/users.h"
 
 namespace {
@@ -35,10 +40,12 @@ constexpr size_t kMaxBody = 4 * 1024 * 1024;
 // Headers, the request line and libmicrohttpd's own buffers share it: a
 // request whose headers do not fit is answered 431 by the library.
 constexpr size_t kConnectionMemory = 64 * 1024;
-constexpr unsigned kConnectionTimeoutSeconds = 30;
 // A head office's browsers often reach the server from one address (a
 // NAT), each opening several connections.
 constexpr unsigned kConnectionsPerAddress = 64;
+// The audit is pruned at most this often (web_audit keeps 400 days; see
+// tallyphon.prune_web_audit in db/schema.cpp).
+constexpr std::chrono::hours kPruneEvery(1);
 constexpr size_t kFailuresAllowed = 5;
 constexpr std::chrono::seconds kFailureWindow(60);
 // Passwords are hashed on these threads: a slow login does not hold the
@@ -134,6 +141,21 @@ std::string ParseListen(const std::string& text, TListenAddress& out) {
 struct TWebServer::TImpl {
     TWebOptions Options;
     MHD_Daemon* Daemon = nullptr;
+    std::optional<std::string> ChartJs;  // the file of Options.ChartJsPath
+
+    // Connections with their socket and, while a request is arriving, when
+    // it began: libmicrohttpd's time-out counts from the last byte only, so
+    // a client sending one byte a second would hold a connection for ever.
+    struct TArrival {
+        MHD_socket Socket = MHD_INVALID_SOCKET;
+        TClock::time_point Since;
+        bool Receiving = true;
+    };
+    std::mutex ArrivalMutex;  // of what follows
+    std::condition_variable ArrivalWake;
+    std::map<MHD_Connection*, TArrival> Arrivals;
+    bool Stopping = false;
+    std::thread Watchdog;
 
     // Connections to the database, one per request being served at most;
     // made when first needed.
@@ -145,6 +167,7 @@ struct TWebServer::TImpl {
     std::mutex Mutex;  // of what follows
     std::map<std::string, TSession> Sessions;
     std::map<std::string, std::deque<TClock::time_point>> FailuresByName, FailuresByAddress;
+    std::optional<TClock::time_point> LastPrune;
 
     TClock::time_point Now() const { return Options.Clock ? Options.Clock() : TClock::now(); }
     bool Tls() const { return !Options.CertPem.empty(); }
@@ -283,6 +306,21 @@ struct TWebServer::TImpl {
             seam::Journal(TPriority::Error, "tallyphon-web: запись в web_audit не сделана: " +
                                                 HidePassword(DbErrorText(e), Options.ConnInfo));
         }
+        // The audit grows only here, so it is pruned only here.
+        {
+            std::lock_guard<std::mutex> lock(Mutex);
+            if (LastPrune && Now() - *LastPrune < kPruneEvery) return;
+            LastPrune = Now();
+        }
+        try {
+            WithDb([](pqxx::connection_base& db) { PruneAudit(db); });
+        } catch (const std::exception& e) {
+            seam::Journal(TPriority::Error,
+                          "tallyphon-web: старые записи web_audit не удалены: " +
+                              HidePassword(DbErrorText(e), Options.ConnInfo) +
+                              " (функцию tallyphon.prune_web_audit делает tallyphon-report "
+                              "--create-schema)");
+        }
     }
 
     MHD_Result Login(MHD_Connection* connection, const TRequest& request) {
@@ -380,6 +418,7 @@ struct TWebServer::TImpl {
 
     MHD_Result Dispatch(MHD_Connection* connection, const std::string& url,
                         const std::string& method, const TRequest& request) {
+        Arrived(connection);
         if (request.TooLarge)
             return Send(connection, MHD_HTTP_CONTENT_TOO_LARGE,
                         ErrorPage("Слишком большой запрос", "Тело запроса больше 4 МиБ."));
@@ -400,6 +439,12 @@ struct TWebServer::TImpl {
             if (url == "/login") return Send(connection, MHD_HTTP_OK, LoginPage(""));
             if (url == "/style.css")
                 return Send(connection, MHD_HTTP_OK, StyleSheet(), {}, "text/css; charset=utf-8");
+            if (url == "/charts.js")
+                return Send(connection, MHD_HTTP_OK, ChartsScript(), {},
+                            "text/javascript; charset=utf-8");
+            if (url == "/chart.js" && ChartJs)
+                return Send(connection, MHD_HTTP_OK, *ChartJs, {},
+                            "text/javascript; charset=utf-8");
             for (const TRoute& route : Routes()) {
                 if (route.Post || route.Path != url) continue;
                 if (!session) return Redirect(connection, "/login");
@@ -455,9 +500,60 @@ struct TWebServer::TImpl {
         }
     }
 
-    static void Completed(void*, MHD_Connection*, void** state, MHD_RequestTerminationCode) {
+    static void Completed(void* cls, MHD_Connection* connection, void** state,
+                          MHD_RequestTerminationCode) {
         delete static_cast<TRequest*>(*state);
         *state = nullptr;
+        // The connection's next request, if any, begins now.
+        auto* self = static_cast<TImpl*>(cls);
+        std::lock_guard<std::mutex> lock(self->ArrivalMutex);
+        const auto found = self->Arrivals.find(connection);
+        if (found != self->Arrivals.end()) found->second = {found->second.Socket, TClock::now()};
+    }
+
+    // The whole request is in: from now on only the library's time-out of
+    // silence applies.
+    void Arrived(MHD_Connection* connection) {
+        std::lock_guard<std::mutex> lock(ArrivalMutex);
+        const auto found = Arrivals.find(connection);
+        if (found != Arrivals.end()) found->second.Receiving = false;
+    }
+
+    // Follows connections from accept to close. The library calls it for
+    // a closed connection before it closes the socket, so the watchdog,
+    // holding the same lock, never shuts a socket number already reused.
+    static void Connection(void* cls, MHD_Connection* connection, void**,
+                           MHD_ConnectionNotificationCode code) {
+        auto* self = static_cast<TImpl*>(cls);
+        std::lock_guard<std::mutex> lock(self->ArrivalMutex);
+        if (code != MHD_CONNECTION_NOTIFY_STARTED) {
+            self->Arrivals.erase(connection);
+            return;
+        }
+        const MHD_ConnectionInfo* info =
+            MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
+        if (info) self->Arrivals[connection] = {info->connect_fd, TClock::now()};
+    }
+
+    // Until Stopping: shuts the socket of every request still arriving
+    // after Options.RequestTimeout, which makes the library close it.
+    void Watch() {
+        const auto period = std::clamp<std::chrono::milliseconds>(
+            Options.RequestTimeout / 10, std::chrono::milliseconds(50), std::chrono::seconds(1));
+        std::unique_lock<std::mutex> lock(ArrivalMutex);
+        while (!ArrivalWake.wait_for(lock, period, [this] { return Stopping; })) {
+            const TClock::time_point late = TClock::now() - Options.RequestTimeout;
+            for (auto& [connection, arrival] : Arrivals) {
+                if (!arrival.Receiving || arrival.Since > late) continue;
+                arrival.Receiving = false;
+                shutdown(arrival.Socket, SHUT_RDWR);
+                seam::Journal(TPriority::Warning,
+                              "tallyphon-web: запрос с адреса " + ClientAddress(connection) +
+                                  " не пришёл целиком за " +
+                                  std::to_string(Options.RequestTimeout.count()) +
+                                  " с: соединение закрыто");
+            }
+        }
     }
 };
 
@@ -466,6 +562,14 @@ TWebServer::TWebServer(TWebOptions options) : impl_(std::make_unique<TImpl>()) {
 }
 
 TWebServer::~TWebServer() {
+    if (impl_->Watchdog.joinable()) {
+        {
+            std::lock_guard<std::mutex> lock(impl_->ArrivalMutex);
+            impl_->Stopping = true;
+        }
+        impl_->ArrivalWake.notify_all();
+        impl_->Watchdog.join();
+    }
     if (impl_->Daemon) MHD_stop_daemon(impl_->Daemon);
 }
 
@@ -485,18 +589,32 @@ std::string TWebServer::Start() {
         {MHD_OPTION_HTTPS_MEM_KEY, 0, const_cast<char*>(s.Options.KeyPem.c_str())},
         {MHD_OPTION_END, 0, nullptr}};
     const MHD_OptionItem none[] = {{MHD_OPTION_END, 0, nullptr}};
+    if (!s.ChartJs) {
+        std::ifstream file(s.Options.ChartJsPath, std::ios::binary);
+        std::ostringstream text;
+        text << file.rdbuf();
+        if (file && !text.str().empty())
+            s.ChartJs = text.str();
+        else
+            seam::Journal(TPriority::Warning,
+                          "tallyphon-web: не читается " + s.Options.ChartJsPath +
+                              " (пакет libjs-chart.js): графики не рисуются, их таблицы видны");
+    }
+    const unsigned timeout = static_cast<unsigned>(
+        std::max<std::chrono::seconds::rep>(1, s.Options.ConnectionTimeout.count()));
     s.Daemon = MHD_start_daemon(
         flags, 0, nullptr, nullptr, &TImpl::Access, &s, MHD_OPTION_EXTERNAL_LOGGER, LibraryLog,
         nullptr, MHD_OPTION_SOCK_ADDR, address, MHD_OPTION_THREAD_POOL_SIZE, kThreads,
         MHD_OPTION_CONNECTION_MEMORY_LIMIT, kConnectionMemory, MHD_OPTION_CONNECTION_TIMEOUT,
-        kConnectionTimeoutSeconds, MHD_OPTION_PER_IP_CONNECTION_LIMIT, kConnectionsPerAddress,
-        MHD_OPTION_NOTIFY_COMPLETED, &TImpl::Completed, &s, MHD_OPTION_ARRAY, s.Tls() ? tls : none,
-        MHD_OPTION_END);
+        timeout, MHD_OPTION_PER_IP_CONNECTION_LIMIT, kConnectionsPerAddress,
+        MHD_OPTION_NOTIFY_COMPLETED, &TImpl::Completed, &s, MHD_OPTION_NOTIFY_CONNECTION,
+        &TImpl::Connection, &s, MHD_OPTION_ARRAY, s.Tls() ? tls : none, MHD_OPTION_END);
     if (!s.Daemon)
         return std::string(
                    "не удалось слушать адрес (занят, нет такого адреса или неверный "
                    "сертификат): ") +
                std::strerror(errno);
+    s.Watchdog = std::thread([&s] { s.Watch(); });
     return {};
 }
 

@@ -31,8 +31,18 @@ struct TWebOptions {
     std::string CertPem, KeyPem;
     // A session unused this long ends.
     std::chrono::seconds IdleTimeout = std::chrono::hours(8);
-    // The clock of sessions and login limits; empty: steady_clock.
+    // The clock of sessions, login limits and the audit's pruning; empty:
+    // steady_clock.
     std::function<std::chrono::steady_clock::time_point()> Clock;
+    // A connection that sends nothing for this long is closed (whole
+    // seconds, at least one).
+    std::chrono::seconds ConnectionTimeout{30};
+    // A request whose headers and body have not all come this long after
+    // it began is cut off, however steadily its bytes trickle in.
+    std::chrono::seconds RequestTimeout{120};
+    // Chart.js, served as /chart.js; read once by Start. A file that
+    // cannot be read leaves the charts undrawn, their tables still shown.
+    std::string ChartJsPath = "/usr/share/javascript/chart.js/chart.min.js";
 };
 
 class TWebServer {

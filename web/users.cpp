@@ -121,3 +121,8 @@ void Audit(pqxx::connection_base& db, const std::string& name, const std::string
     n.exec_params("INSERT INTO tallyphon.web_audit (name, address, event) VALUES ($1, $2, $3)",
                   name, address, event);
 }
+
+long long PruneAudit(pqxx::connection_base& db) {
+    pqxx::nontransaction n(db);
+    return n.exec1("SELECT tallyphon.prune_web_audit()")[0].as<long long>();
+}

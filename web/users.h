@@ -57,3 +57,7 @@ std::optional<TWebUser> FindUser(pqxx::connection_base& db, const std::string& n
 // "logout", …) by the user name from address.
 void Audit(pqxx::connection_base& db, const std::string& name, const std::string& address,
            const std::string& event);
+// Deletes the rows of web_audit older than 400 days, through the
+// function the schema's owner made for it; returns how many. Throws what
+// libpqxx throws (also when the function is missing).
+long long PruneAudit(pqxx::connection_base& db);

@@ -24,7 +24,7 @@ if ! diff <(expected_files "$report" | sed 's#^#/usr/#') \
     exit 1
 fi
 depends=$(dpkg-deb -f "$deb" Depends)
-for need in adduser libqt6widgets6 libc6 libmicrohttpd12 libsodium23; do
+for need in adduser libqt6widgets6 libc6 libmicrohttpd12 libsodium23 libjs-chart.js; do
     if ! grep -q "\b$need\b" <<<"$depends"; then
         echo "Depends lacks $need: $depends" >&2
         exit 1

@@ -1,14 +1,18 @@
 // tallyphon-web against a real PostgreSQL server and a real HTTP client
 // (libcurl): logins, sessions, the attacks a page must withstand, and the
 // program's commands.
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cstdio>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -135,6 +139,7 @@ class WebTest : public ::testing::Test {
         options.CertPem = cert;
         options.KeyPem = key;
         options.Clock = [this] { return std::chrono::steady_clock::now() + skew_.load(); };
+        if (configure_) configure_(options);
         server_ = std::make_unique<TWebServer>(options);
         ASSERT_EQ(server_->Start(), "");
         base_ = (cert.empty() ? "http://127.0.0.1:" : "https://127.0.0.1:") +
@@ -157,6 +162,7 @@ class WebTest : public ::testing::Test {
 
     std::string owner_, reader_, dbName_, base_, ca_;
     std::atomic<std::chrono::seconds> skew_{0s};
+    std::function<void(TWebOptions&)> configure_;  // more options for StartServer
     std::unique_ptr<TWebServer> server_;
 };
 
@@ -328,6 +334,152 @@ TEST_F(WebTest, TlsMarksTheCookieSecure) {
     EXPECT_EQ(right.Header("strict-transport-security"), "max-age=31536000");
     EXPECT_EQ(Get("/", "tp_session=" + Between(right.Header("set-cookie"), "tp_session=")).Status,
               200);
+}
+
+TEST_F(WebTest, ChartsCountCallsAndCostPerOffice) {
+    // Kiev-A, by its tariffs: 95 s to 8… is two minutes of Межгород at
+    // 5,50, 30 s to 2345 one minute of Город at 1,00; the incoming call is
+    // not rated. Lviv-B has no tariffs.
+    Sql("INSERT INTO tallyphon.sites (site, model, serial) VALUES ('Kiev-A', '', ''),"
+        " ('Lviv-B', '', '');"
+        "INSERT INTO tallyphon.calls VALUES"
+        " ('Kiev-A', 1, 0, '', '', '2026-03-02 09:15:00', 95, '12', '', '', '8495123', 'a'),"
+        " ('Kiev-A', 1, 1, '', '', '2026-03-02 09:40:00', 30, '12', '', '', '2345', 'b'),"
+        " ('Kiev-A', 1, 2, '', '', '2026-03-04 17:05:00', 61, '12', '', '', '', 'c'),"
+        " ('Lviv-B', 1, 0, '', '', '2026-03-02 09:50:00', 10, '77', '', '', '5555', 'd');"
+        "INSERT INTO tallyphon.office_files (site, kind, file_name, content, uploaded_by)"
+        " VALUES ('Kiev-A', 'tariffs', 't.csv', convert_to('8;Межгород;5,50;;60;60;;;;\n"
+        "*;Город;1,00;;60;60;;;;\n', 'UTF8'), 'boss')");
+    AddUser("boss", "admin");
+    AddUser("kiev", "office:Kiev-A");
+    TTempDir dir;
+    WriteFile(dir.File("chart.js"), "var Chart = 1;\n");
+    configure_ = [&](TWebOptions& o) { o.ChartJsPath = dir.File("chart.js"); };
+    StartServer();
+
+    const TReply all = Get("/charts?from=2026-03-01&to=2026-03-31", Session("boss"));
+    ASSERT_EQ(all.Status, 200);
+    for (const char* row :
+         {"<tr><th>0</th><td class=\"n\">0</td></tr>", "<tr><th>9</th><td class=\"n\">3</td></tr>",
+          "<tr><th>17</th><td class=\"n\">1</td></tr>",
+          "<tbody>\n<tr><th>02.03.2026</th><td class=\"n\">3</td></tr>\n"
+          "<tr><th>03.03.2026</th><td class=\"n\">0</td></tr>\n"
+          "<tr><th>04.03.2026</th><td class=\"n\">1</td></tr>\n</tbody>",
+          "<tr><th>Межгород</th><td class=\"n\">1</td><td class=\"n\">2</td>"
+          "<td class=\"n\" data-value=\"11.00\">11,00</td></tr>\n"
+          "<tr><th>Город</th><td class=\"n\">1</td><td class=\"n\">1</td>"
+          "<td class=\"n\" data-value=\"1.00\">1,00</td></tr>\n</tbody>",
+          "<p>У офиса Lviv-B нет тарифов"})
+        EXPECT_NE(all.Body.find(row), std::string::npos) << row << "\n" << all.Body;
+    // Scripts of the server's own only, none inline.
+    const std::string csp = all.Header("content-security-policy");
+    EXPECT_NE(csp.find("script-src 'self'"), std::string::npos) << csp;
+    EXPECT_EQ(csp.find("unsafe-inline"), std::string::npos) << csp;
+    size_t scripts = 0;
+    for (size_t at = all.Body.find("<script"); at != std::string::npos;
+         at = all.Body.find("<script", at + 1), ++scripts)
+        EXPECT_EQ(all.Body.compare(at, 13, "<script src=\""), 0) << all.Body.substr(at, 40);
+    EXPECT_EQ(scripts, 2u);
+    EXPECT_EQ(all.Body.find(" style="), std::string::npos);
+    const TReply library = Get("/chart.js", "");
+    EXPECT_EQ(library.Status, 200);
+    EXPECT_EQ(library.Body, "var Chart = 1;\n");
+    EXPECT_EQ(library.Header("content-type"), "text/javascript; charset=utf-8");
+    EXPECT_EQ(Get("/charts.js", "").Header("content-type"), "text/javascript; charset=utf-8");
+
+    const std::string late = Get("/charts?from=2026-03-03", Session("boss")).Body;
+    EXPECT_NE(late.find("<tr><th>9</th><td class=\"n\">0</td></tr>"), std::string::npos) << late;
+    EXPECT_NE(late.find("<tbody>\n<tr><th>04.03.2026</th><td class=\"n\">1</td></tr>\n</tbody>"),
+              std::string::npos)
+        << late;
+
+    const std::string kiev = Session("kiev");
+    const std::string own = Get("/charts", kiev).Body;
+    EXPECT_NE(own.find("<tr><th>9</th><td class=\"n\">2</td></tr>"), std::string::npos) << own;
+    EXPECT_NE(own.find("<tr><th>02.03.2026</th><td class=\"n\">2</td></tr>"), std::string::npos);
+    EXPECT_EQ(own.find("Lviv-B"), std::string::npos) << own;
+    const std::string other = Get("/charts?site=Lviv-B", kiev).Body;
+    EXPECT_NE(other.find("Нет такого офиса: Lviv-B"), std::string::npos) << other;
+    EXPECT_EQ(other.find("<table"), std::string::npos) << other;
+
+    // Without Chart.js the tables stay.
+    configure_ = [&](TWebOptions& o) { o.ChartJsPath = dir.File("none.js"); };
+    server_.reset();
+    StartServer();
+    EXPECT_EQ(Get("/chart.js", "").Status, 404);
+    EXPECT_NE(
+        Get("/charts", Session("boss")).Body.find("<tr><th>9</th><td class=\"n\">3</td></tr>"),
+        std::string::npos);
+}
+
+TEST_F(WebTest, AuditKeeps400DaysPrunedHourly) {
+    const std::string old =
+        "INSERT INTO tallyphon.web_audit (at, name, address, event) VALUES"
+        " (now() - interval '401 days', 'x', 'y', 'old')";
+    Sql(old + ", (now() - interval '399 days', 'x', 'y', 'kept')");
+    StartServer();
+    const std::string count =
+        "SELECT event, count(*) FROM tallyphon.web_audit GROUP BY 1 ORDER BY 1";
+    EXPECT_EQ(LogIn("nobody", "x").Status, 401);
+    EXPECT_EQ(Sql(count), "kept|1\nlogin-failed|1\n");
+    Sql(old);
+    EXPECT_EQ(LogIn("nobody", "x").Status, 401);
+    EXPECT_EQ(Sql(count), "kept|1\nlogin-failed|2\nold|1\n");
+    skew_ = 1h;
+    EXPECT_EQ(LogIn("nobody", "x").Status, 401);
+    EXPECT_EQ(Sql(count), "kept|1\nlogin-failed|3\n");
+    // The server's role deletes through the function only.
+    EXPECT_THROW(Sql("SET ROLE web_reader; DELETE FROM tallyphon.web_audit"), std::runtime_error);
+    EXPECT_EQ(Sql("SET ROLE web_reader; SELECT tallyphon.prune_web_audit()"), "0\n");
+    EXPECT_THROW(Sql("SET ROLE tallyphon_reader; SELECT tallyphon.prune_web_audit()"),
+                 std::runtime_error);
+}
+
+// A TCP connection to the server at port.
+int Connect(uint16_t port) {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    EXPECT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    return fd;
+}
+
+// Whether the server closes fd within ten seconds; with trickle, one more
+// byte of a header is sent whenever a quarter of a second passes without.
+bool ClosedByServer(int fd, bool trickle) {
+    return WaitFor([&] {
+        pollfd p{fd, POLLIN, 0};
+        if (poll(&p, 1, 250) == 1) {
+            char buf[512];
+            if (recv(fd, buf, sizeof buf, 0) <= 0) return true;
+        } else if (trickle && send(fd, "a", 1, MSG_NOSIGNAL) != 1) {
+            return true;
+        }
+        return false;
+    });
+}
+
+TEST_F(WebTest, SlowClientsAreCutOff) {
+    configure_ = [](TWebOptions& o) {
+        o.ConnectionTimeout = 1s;
+        o.RequestTimeout = 2s;
+    };
+    StartServer();
+    const std::string start = "GET /login HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Slow: ";
+    const int silent = Connect(server_->Port());
+    ASSERT_EQ(send(silent, start.data(), start.size(), MSG_NOSIGNAL),
+              static_cast<ssize_t>(start.size()));
+    EXPECT_TRUE(ClosedByServer(silent, false));
+    close(silent);
+    // Each byte in time for the library's time-out of silence.
+    const int trickling = Connect(server_->Port());
+    ASSERT_EQ(send(trickling, start.data(), start.size(), MSG_NOSIGNAL),
+              static_cast<ssize_t>(start.size()));
+    EXPECT_TRUE(ClosedByServer(trickling, true));
+    close(trickling);
+    EXPECT_EQ(Get("/login", "").Status, 200);
 }
 
 // The program, its output and its exit status.
