@@ -1,6 +1,7 @@
 #include "web/page_charts.h"
 
 #include <array>
+#include <cstdio>
 #include <map>
 
 #include <pqxx/nontransaction>
@@ -174,15 +175,32 @@ TPageAnswer ChartsPage(pqxx::connection_base& db, const TPageRequest& request) {
                 ChartTable("Звонки по часам суток", "bar", 1, {"Час", "Звонков"}, rows);
         rows.clear();
         // Days without calls between the first and the last are shown as
-        // such: a gap in a chart would hide them.
-        if (!days.empty())
+        // such: a gap in a chart would hide them. Over more than a quarter
+        // the days would be thousands of rows: months then.
+        const bool monthly = !days.empty() && days.rbegin()->first - days.begin()->first >= 92;
+        if (monthly) {
+            std::map<int, long long> months;  // year * 12 + month - 1
+            for (const auto& [day, calls] : days) {
+                const TDateTimeParts d = DecodeRepDateTime(day);
+                months[d.Year * 12 + d.Month - 1] += calls;
+            }
+            for (int m = months.begin()->first; m <= months.rbegin()->first; ++m) {
+                const auto found = months.find(m);
+                char label[16];
+                std::snprintf(label, sizeof label, "%02d.%04d", m % 12 + 1, m / 12);
+                rows.emplace_back(label, Count(found == months.end() ? 0 : found->second));
+            }
+        } else if (!days.empty()) {
             for (int day = days.begin()->first; day <= days.rbegin()->first; ++day) {
                 const auto found = days.find(day);
                 rows.emplace_back(DayText(day), Count(found == days.end() ? 0 : found->second));
             }
-        body += "<h2>Звонки по дням</h2>\n" +
-                (rows.empty() ? std::string("<p>Звонков за этот срок нет.</p>\n")
-                              : ChartTable("Звонки по дням", "line", 1, {"День", "Звонков"}, rows));
+        }
+        const std::string title = monthly ? "Звонки по месяцам" : "Звонки по дням";
+        body += "<h2>" + title + "</h2>\n" +
+                (rows.empty()
+                     ? std::string("<p>Звонков за этот срок нет.</p>\n")
+                     : ChartTable(title, "line", 1, {monthly ? "Месяц" : "День", "Звонков"}, rows));
         body += "<h2>Стоимость по зонам</h2>\n";
         for (const std::string& site : choice.Sites())
             body += ZoneCosts(db, {request.Role.SiteFilter(), site, choice.From, choice.To});

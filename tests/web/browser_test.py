@@ -36,6 +36,7 @@ from selenium.webdriver.support.ui import WebDriverWait
 PAGES = [
     ("/login", "login"),
     ("/", "offices"),
+    ("/charts", "charts"),
 ]
 
 # Downloads checked against the report program: (path, tallyphon-report

@@ -410,6 +410,19 @@ TEST_F(WebTest, ChartsCountCallsAndCostPerOffice) {
     EXPECT_NE(
         Get("/charts", Session("boss")).Body.find("<tr><th>9</th><td class=\"n\">3</td></tr>"),
         std::string::npos);
+
+    // Over more than a quarter, months rather than days.
+    Sql("INSERT INTO tallyphon.calls VALUES"
+        " ('Kiev-A', 1, 3, '', '', '2026-07-10 10:00:00', 5, '12', '', '', '2345', 'e')");
+    const std::string months = Get("/charts?site=Kiev-A", Session("boss")).Body;
+    EXPECT_NE(months.find("<h2>Звонки по месяцам</h2>"), std::string::npos) << months;
+    EXPECT_NE(months.find("<tbody>\n<tr><th>03.2026</th><td class=\"n\">3</td></tr>\n"
+                          "<tr><th>04.2026</th><td class=\"n\">0</td></tr>\n"
+                          "<tr><th>05.2026</th><td class=\"n\">0</td></tr>\n"
+                          "<tr><th>06.2026</th><td class=\"n\">0</td></tr>\n"
+                          "<tr><th>07.2026</th><td class=\"n\">1</td></tr>\n</tbody>"),
+              std::string::npos)
+        << months;
 }
 
 TEST_F(WebTest, AuditKeeps400DaysPrunedHourly) {
