@@ -8,9 +8,12 @@
 
 #include <chrono>
 #include <cstdint>
+#include <ctime>
 #include <functional>
 #include <memory>
 #include <string>
+
+#include "web/page.h"
 
 // Where the server listens: a numeric IPv4 address, or IPv6 in brackets,
 // and a port ("127.0.0.1:8450", "[::1]:8450"; port 0: any free one).
@@ -33,6 +36,10 @@ struct TWebOptions {
     std::chrono::seconds IdleTimeout = std::chrono::hours(8);
     // The clock of sessions and login limits; empty: steady_clock.
     std::function<std::chrono::steady_clock::time_point()> Clock;
+    // What the pages take the time of day from; empty: time().
+    std::function<std::time_t()> WallClock;
+    // When "Офисы" marks an office silent.
+    TOfficeWatch Watch;
 };
 
 class TWebServer {
