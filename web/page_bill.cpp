@@ -1,5 +1,7 @@
 #include "web/page_bill.h"
 
+#include <algorithm>
+#include <cstdio>
 #include <map>
 #include <mutex>
 
