@@ -301,6 +301,23 @@ int PaintBill(QPagedPaintDevice& device, const TBill& bill, const TBillTitle& ti
     return count;
 }
 
+bool BillPdf(const TBill& bill, const TBillTitle& title, std::string& pdf) {
+    QByteArray bytes;
+    {
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::WriteOnly);
+        QPdfWriter writer(&buffer);
+        writer.setPageSize(QPageSize(QPageSize::A4));
+        writer.setPageMargins(QMarginsF(15, 12, 12, 12), QPageLayout::Millimeter);
+        writer.setResolution(600);
+        writer.setTitle("Счёт");
+        writer.setCreator("Tallyphon");
+        if (PaintBill(writer, bill, title) == 0) return false;
+    }
+    pdf.assign(bytes.constData(), size_t(bytes.size()));
+    return true;
+}
+
 TFileResult WriteBillPdf(const TBill& bill, const TBillTitle& title, const std::string& path,
                          const TWriteControl& control) {
     return WriteFileReplacing(
@@ -308,21 +325,10 @@ TFileResult WriteBillPdf(const TBill& bill, const TBillTitle& title, const std::
         [&](int fd, const std::string&) -> TFileResult {
             // Made in memory first: the writer's device hides the system's
             // error of a failed write, which the message must tell.
-            QByteArray pdf;
-            {
-                QBuffer buffer(&pdf);
-                buffer.open(QIODevice::WriteOnly);
-                QPdfWriter writer(&buffer);
-                writer.setPageSize(QPageSize(QPageSize::A4));
-                writer.setPageMargins(QMarginsF(15, 12, 12, 12), QPageLayout::Millimeter);
-                writer.setResolution(600);
-                writer.setTitle("Счёт");
-                writer.setCreator("Tallyphon");
-                if (PaintBill(writer, bill, title) == 0) return {TFileStatus::Failed, 0};
-            }
+            std::string pdf;
+            if (!BillPdf(bill, title, pdf)) return {TFileStatus::Failed, 0};
             if (control.Progress && !control.Progress(0, 1)) return {TFileStatus::Cancelled, 0};
-            if (!WriteAll(fd, pdf.constData(), size_t(pdf.size())))
-                return {TFileStatus::CannotWrite, errno};
+            if (!WriteAll(fd, pdf.data(), pdf.size())) return {TFileStatus::CannotWrite, errno};
             if (control.Progress) control.Progress(1, 1);
             return {};
         },

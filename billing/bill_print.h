@@ -26,6 +26,11 @@ class QPagedPaintDevice;
 // on device.
 int PaintBill(QPagedPaintDevice& device, const TBill& bill, const TBillTitle& title);
 
+// The bill as the bytes of an A4 PDF file (those WriteBillPdf writes, but
+// for the creation time inside), in pdf; false when no painter could be
+// opened. Safe to call off the user-interface thread.
+bool BillPdf(const TBill& bill, const TBillTitle& title, std::string& pdf);
+
 // Writes the bill as an A4 PDF to path through WriteFileReplacing: made
 // beside the target and renamed over it once complete, a FIFO or a socket
 // refused (NotAFile), control.Keep refused (IsKept); results as there.

@@ -142,7 +142,18 @@ TDbReportResult LoadDbCalls(const TDbReportSource& source, const TPeriod& period
                             TReportModel& model, const TLoadProgress& progress) {
     try {
         auto connection = ConnectDb(source.ConnInfo);
-        TReadTransaction tx(*connection);
+        return LoadDbCalls(*connection, source.Sites, period, model, progress);
+    } catch (const std::exception& e) {
+        return Failure(DbErrorText(e));
+    }
+}
+
+TDbReportResult LoadDbCalls(pqxx::connection_base& connection,
+                            const std::vector<std::string>& wanted, const TPeriod& period,
+                            TReportModel& model, const TLoadProgress& progress) {
+    try {
+        TReadTransaction tx(connection);
+        const TDbReportSource source{{}, wanted};
         std::vector<std::string> sites;
         if (TDbReportResult chosen = ChosenSites(tx, source, sites); !chosen.Ok()) return chosen;
         tx.exec("SET LOCAL DateStyle = ISO");

@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include <pqxx/connection_base>
+
 #include "billing/period.h"
 #include "calllog/calllog_loader.h"
 #include "reports/report_model.h"
@@ -43,6 +45,11 @@ TDbReportResult ListDbSites(const std::string& connInfo, std::vector<std::string
 // a cursor, so that memory holds the calls as a file load does and no more.
 // progress, when given, hears of calls read out of all to read.
 TDbReportResult LoadDbCalls(const TDbReportSource& source, const TPeriod& period,
+                            TReportModel& model, const TLoadProgress& progress = nullptr);
+// The same on a connection already open (a server's, which keeps it), with
+// no transaction running on it: the calls of sites (empty: every office).
+TDbReportResult LoadDbCalls(pqxx::connection_base& connection,
+                            const std::vector<std::string>& sites, const TPeriod& period,
                             TReportModel& model, const TLoadProgress& progress = nullptr);
 
 // Fills model with only the lists of source's offices over period, summed

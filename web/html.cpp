@@ -118,8 +118,14 @@ std::string OfficesBody(const std::vector<TOfficeRow>& offices) {
                     Html(o.LastLine) + ", номер " + Html(o.LastDialled) + ", " +
                     Html(o.LastDuration) + " с</dd>\n";
         }
-        item("Передан в базу", o.ShippedAt);
+        if (o.Silent)
+            page += "<dt>Передан в базу</dt><dd class=\"silent\">" +
+                    Html(o.ShippedAt.empty() ? "ни разу" : o.ShippedAt) + " — молчит " +
+                    Html(o.SilentFor) + "</dd>\n";
+        else
+            item("Передан в базу", o.ShippedAt);
         item("Звонков сегодня", std::to_string(o.CallsToday));
+        item("Стоимость в этом месяце", o.MonthCost);
         page += "</dl>\n</section>\n";
     }
     return page;

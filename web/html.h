@@ -18,6 +18,11 @@ struct TOfficeRow {
     std::string ShippedAt;                                       // when the office last shipped
     std::string LastStart, LastLine, LastDialled, LastDuration;  // its last call
     long long CallsToday = 0;
+    std::string MonthCost;  // of this month's calls, "1178,00"; empty without tariffs
+    // Shipped nothing for longer than the silence allowed in working
+    // hours, or never shipped: shown in red.
+    bool Silent = false;
+    std::string SilentFor;  // what the mark says, e.g. "больше 60 мин рабочего времени"
 };
 
 // The frame of every page after login: head with title, the menu with

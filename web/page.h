@@ -6,9 +6,12 @@
 // office and period choice that every page shares.
 #pragma once
 
+#include <cstdint>
+#include <ctime>
 #include <functional>
 #include <map>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -17,6 +20,29 @@
 #include "billing/period.h"
 #include "web/users.h"
 
+// When the offices are expected to ship: on Days (bit d - 1 set for
+// weekday d, 1 Monday .. 7 Sunday), from minute From to minute To of the
+// day, local time.
+struct TWorkHours {
+    uint8_t Days = 0x1F;
+    int From = 8 * 60;
+    int To = 19 * 60;
+};
+// Reads hours as "пн-пт 08:00-19:00" (days "пн" … "вс", single or as a
+// range, several joined by ","; "00:00-24:00" is the whole day); the
+// reason when it is not that, else empty (hours set).
+std::string ParseWorkHours(std::string_view text, TWorkHours& hours);
+// The seconds of working hours in [from, to), counted no further than
+// enough (a bound for a gap of years); 0 when to is not after from.
+int64_t WorkSeconds(const TWorkHours& hours, std::time_t from, std::time_t to, int64_t enough);
+
+// When "Офисы" marks an office silent: nothing shipped for longer than
+// SilentAfterMinutes of working hours.
+struct TOfficeWatch {
+    int SilentAfterMinutes = 60;
+    TWorkHours Hours;
+};
+
 struct TPageRequest {
     std::string User;   // the signed-in user's name
     TWebRole Role;      // read anew from the database for this request
@@ -24,8 +50,11 @@ struct TPageRequest {
     std::string Path;   // "/calls", …
     std::string Query;  // the raw query string after '?', empty when none
     // The query's arguments (GET) or the form's fields (POST); a key given
-    // twice keeps its last value.
+    // twice keeps its last value. An uploaded file's bytes are the field
+    // key, its name the field "<key>.filename".
     std::map<std::string, std::string> Args;
+    TOfficeWatch Watch;
+    std::time_t Now = 0;  // the wall clock when the request came
     // The value of key, or empty.
     std::string Arg(const std::string& key) const;
     // "NAME (ROLE)", shown at the top of every page.

@@ -8,6 +8,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <deque>
 #include <fstream>
 #include <map>
@@ -69,11 +70,16 @@ struct TRequest {
     }
 };
 
-MHD_Result FormField(void* cls, MHD_ValueKind, const char* key, const char*, const char*,
+// Keeps a form's fields, and of a file sent in one (multipart/form-data) also
+// its name, as the field "<key>.filename": a page tells by it which file
+// was chosen and names it in what it says and stores.
+MHD_Result FormField(void* cls, MHD_ValueKind, const char* key, const char* filename, const char*,
                      const char*, const char* data, uint64_t, size_t size) {
     auto& fields = static_cast<TRequest*>(cls)->Fields;
+    if (!key) return MHD_YES;
     // A field arrives in pieces when it is long; the pieces come in order.
-    if (key) fields[key].append(data ? data : "", data ? size : 0);
+    fields[key].append(data ? data : "", data ? size : 0);
+    if (filename) fields[std::string(key) + ".filename"] = filename;
     return MHD_YES;
 }
 
@@ -379,6 +385,8 @@ struct TWebServer::TImpl {
         page.User = session.User;
         page.Csrf = session.Csrf;
         page.Path = url;
+        page.Watch = Options.Watch;
+        page.Now = Options.WallClock ? Options.WallClock() : std::time(nullptr);
         if (route.Post) {
             page.Args = request.Fields;
         } else {

@@ -8,9 +8,12 @@
 
 #include <chrono>
 #include <cstdint>
+#include <ctime>
 #include <functional>
 #include <memory>
 #include <string>
+
+#include "web/page.h"
 
 // Where the server listens: a numeric IPv4 address, or IPv6 in brackets,
 // and a port ("127.0.0.1:8450", "[::1]:8450"; port 0: any free one).
@@ -43,6 +46,10 @@ struct TWebOptions {
     // Chart.js, served as /chart.js; read once by Start. A file that
     // cannot be read leaves the charts undrawn, their tables still shown.
     std::string ChartJsPath = "/usr/share/javascript/chart.js/chart.min.js";
+    // What the pages take the time of day from; empty: time().
+    std::function<std::time_t()> WallClock;
+    // When "Офисы" marks an office silent.
+    TOfficeWatch Watch;
 };
 
 class TWebServer {

@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <clocale>
 #include <iostream>
 #include <optional>
 #include <sstream>
@@ -15,11 +16,14 @@
 #include <string_view>
 #include <vector>
 
+#include <QGuiApplication>
+
 #include "base/fd.h"
 #include "base/message_seam.h"
 #include "base/sd_notify.h"
 #include "db/db_config.h"
 #include "db/schema.h"
+#include "web/page.h"
 #include "web/server.h"
 #include "web/users.h"
 
@@ -32,6 +36,8 @@ const char* const kDefaultConfig = "/etc/tallyphon/web.cfg";
 const char* const kUsage =
     "Использование: tallyphon-web [--db СТРОКА] [--config ФАЙЛ] [--listen АДРЕС:ПОРТ]\n"
     "                             [--cert ФАЙЛ --key ФАЙЛ] [--idle-timeout СЕКУНДЫ]\n"
+    "                             [--silent-after МИНУТ]\n"
+    "                             [--work-hours \"пн-пт 08:00-19:00\"]\n"
     "       tallyphon-web --db СТРОКА --add-user ИМЯ --role РОЛЬ\n"
     "       tallyphon-web --db СТРОКА --del-user ИМЯ\n"
     "       tallyphon-web --db СТРОКА --list-users\n"
@@ -49,6 +55,11 @@ const char* const kUsage =
     "  --key ФАЙЛ         закрытый ключ сертификата (PEM)\n"
     "  --idle-timeout СЕКУНДЫ  через сколько секунд простоя вход кончается\n"
     "                     (28800, 8 часов; меньше - для проверок)\n"
+    "  --silent-after МИНУТ  отмечать красным офис, который ничего не передал\n"
+    "                     дольше МИНУТ рабочего времени (по умолчанию 60; без\n"
+    "                     него - SILENT_AFTER= из файла настроек)\n"
+    "  --work-hours ДНИ ЧАСЫ  рабочее время офисов, по умолчанию\n"
+    "                     \"пн-пт 08:00-19:00\" (без него - WORK_HOURS=)\n"
     "\n"
     "Пользователи (строка подключения владельца базы данных):\n"
     "  --add-user ИМЯ     добавить пользователя или сменить его роль и пароль;\n"
@@ -64,7 +75,7 @@ const char* const kUsage =
     "2 неверные параметры или файл настроек.\n";
 
 struct TArguments {
-    std::optional<std::string> Db, Config, Listen, Cert, Key, IdleTimeout;
+    std::optional<std::string> Db, Config, Listen, Cert, Key, IdleTimeout, SilentAfter, WorkHours;
     std::optional<std::string> AddUser, Role, DelUser;
     bool ListUsers = false;
     bool Help = false;
@@ -101,6 +112,8 @@ std::optional<std::string> Parse(int argc, char** argv, TArguments& args) {
                                            : name == "--cert"         ? &args.Cert
                                            : name == "--key"          ? &args.Key
                                            : name == "--idle-timeout" ? &args.IdleTimeout
+                                           : name == "--silent-after" ? &args.SilentAfter
+                                           : name == "--work-hours"   ? &args.WorkHours
                                            : name == "--add-user"     ? &args.AddUser
                                            : name == "--role"         ? &args.Role
                                            : name == "--del-user"     ? &args.DelUser
@@ -122,8 +135,10 @@ std::optional<std::string> Parse(int argc, char** argv, TArguments& args) {
     if (args.AddUser)
         if (const std::string why = CheckUserName(*args.AddUser); !why.empty()) return why;
     if (!!args.Cert != !!args.Key) return "--cert и --key указываются вместе";
-    if (commands && (args.Listen || args.Cert || args.IdleTimeout))
-        return "--listen, --cert, --key и --idle-timeout не для команд пользователей";
+    if (commands &&
+        (args.Listen || args.Cert || args.IdleTimeout || args.SilentAfter || args.WorkHours))
+        return "--listen, --cert, --key, --idle-timeout, --silent-after и --work-hours не для "
+               "команд пользователей";
     if (args.IdleTimeout && !IdleSeconds(*args.IdleTimeout))
         return "--idle-timeout принимает целое число секунд от 1 до 604800, а не \"" +
                *args.IdleTimeout + "\"";
@@ -153,9 +168,14 @@ bool ReadSmallFile(const std::string& path, std::string& text, struct stat& st) 
     return true;
 }
 
-// The file's CONNINFO=; why it is refused in error. A missing file gives
-// nothing and no error unless it was named.
-std::optional<std::string> ConfigConnInfo(const std::string& path, bool named, std::string& error) {
+// What the settings file holds; a key not in it stays empty.
+struct TConfig {
+    std::optional<std::string> ConnInfo, SilentAfter, WorkHours;
+};
+
+// Reads the settings file at path into config; why it is refused in
+// error. A missing file gives nothing and no error unless it was named.
+void ReadConfig(const std::string& path, bool named, TConfig& config, std::string& error) {
     struct stat st {};
     std::string text;
     if (!ReadSmallFile(path, text, st)) {
@@ -163,7 +183,7 @@ std::optional<std::string> ConfigConnInfo(const std::string& path, bool named, s
             error = path + ": не обычный файл или больше 64 КиБ";
         else if (named || errno != ENOENT)
             error = path + ": не читается";
-        return std::nullopt;
+        return;
     }
     if (st.st_mode & S_IROTH)
         seam::Journal(seam::TPriority::Warning,
@@ -172,21 +192,50 @@ std::optional<std::string> ConfigConnInfo(const std::string& path, bool named, s
                           "chmod 640 " +
                           path);
     std::istringstream in(text);
-    std::optional<std::string> connInfo;
     std::string line;
     for (int lineNo = 1; std::getline(in, line); ++lineNo) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
         if (line.empty() || line[0] == '#') continue;
         const size_t eq = line.find('=');
         const std::string key = line.substr(0, eq);
-        if (eq == std::string::npos || key != "CONNINFO" || connInfo) {
+        std::optional<std::string>* slot = key == "CONNINFO"       ? &config.ConnInfo
+                                           : key == "SILENT_AFTER" ? &config.SilentAfter
+                                           : key == "WORK_HOURS"   ? &config.WorkHours
+                                                                   : nullptr;
+        if (eq == std::string::npos || !slot || *slot) {
             error = path + ", строка " + std::to_string(lineNo) +
-                    ": ожидается одна строка CONNINFO=...";
-            return std::nullopt;
+                    ": ожидается КЛЮЧ=значение, каждый ключ (CONNINFO, SILENT_AFTER, "
+                    "WORK_HOURS) не больше одного раза";
+            return;
         }
-        connInfo = line.substr(eq + 1);
+        *slot = line.substr(eq + 1);
     }
-    return connInfo;
+}
+
+// Reads the silence allowed (whole minutes, 1 to a year's) and the working
+// hours into watch; the reason when one is wrong, else empty.
+std::string ParseWatch(const std::optional<std::string>& silentAfter,
+                       const std::optional<std::string>& workHours, TOfficeWatch& watch) {
+    if (silentAfter) {
+        const std::string& v = *silentAfter;
+        if (v.empty() || v.size() > 6 || v.find_first_not_of("0123456789") != std::string::npos ||
+            std::stoi(v) < 1 || std::stoi(v) > 525600)
+            return "время молчания офиса (--silent-after, SILENT_AFTER=) - целое число минут "
+                   "от 1 до 525600, а не \"" +
+                   v + "\"";
+        watch.SilentAfterMinutes = std::stoi(v);
+    }
+    if (workHours)
+        if (std::string why = ParseWorkHours(*workHours, watch.Hours); !why.empty())
+            return "--work-hours, WORK_HOURS=: " + why;
+    return {};
+}
+
+// Qt's notes about the environment (no XDG_RUNTIME_DIR for a service)
+// would fill the journal; only its errors are told.
+void QtErrorsOnly(QtMsgType type, const QMessageLogContext&, const QString& text) {
+    if (type == QtCriticalMsg || type == QtFatalMsg)
+        seam::Journal(seam::TPriority::Error, "tallyphon-web: " + text.toStdString());
 }
 
 // The new user's password: from the terminal without echo, else the first
@@ -290,12 +339,11 @@ int main(int argc, char** argv) {
         return kUsageError;
     }
     std::string error;
-    if (args.Db) {
-        options.ConnInfo = *args.Db;
-    } else if (const auto fromFile =
-                   ConfigConnInfo(args.Config.value_or(kDefaultConfig), !!args.Config, error)) {
-        options.ConnInfo = *fromFile;
-    }
+    // With --db the settings file is read only when named.
+    TConfig config;
+    if (!args.Db || args.Config)
+        ReadConfig(args.Config.value_or(kDefaultConfig), !!args.Config, config, error);
+    options.ConnInfo = args.Db ? *args.Db : config.ConnInfo.value_or("");
     if (!error.empty() || options.ConnInfo.empty()) {
         seam::Journal(
             seam::TPriority::Error,
@@ -303,6 +351,13 @@ int main(int argc, char** argv) {
                                                              "или CONNINFO= в ") +
                                                      args.Config.value_or(kDefaultConfig)
                                                : error));
+        return kUsageError;
+    }
+    if (const std::string why =
+            ParseWatch(args.SilentAfter ? args.SilentAfter : config.SilentAfter,
+                       args.WorkHours ? args.WorkHours : config.WorkHours, options.Watch);
+        !why.empty()) {
+        seam::Journal(seam::TPriority::Error, "tallyphon-web: " + why);
         return kUsageError;
     }
     if (const std::string why = CheckConnInfo(options.ConnInfo); !why.empty()) {
@@ -333,6 +388,16 @@ int main(int argc, char** argv) {
     sigaddset(&stop, SIGINT);
     pthread_sigmask(SIG_BLOCK, &stop, nullptr);
     signal(SIGPIPE, SIG_IGN);
+    // The printed bill is painted with fonts, which only an application
+    // gives; a server has no screen. Made once, on this thread, after the
+    // mask, so that Qt's own threads keep out of the signals too; its
+    // locale is taken back, so that nothing the server writes depends on
+    // the environment's.
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    qInstallMessageHandler(QtErrorsOnly);
+    static int qtArgc = 1;
+    QGuiApplication painting(qtArgc, argv);
+    std::setlocale(LC_ALL, "C");
 
     if (args.IdleTimeout)
         options.IdleTimeout = std::chrono::seconds(*IdleSeconds(*args.IdleTimeout));

@@ -11,7 +11,9 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <clocale>
 #include <cstdio>
+#include <ctime>
 #include <functional>
 #include <map>
 #include <optional>
@@ -20,12 +22,14 @@
 
 #include <curl/curl.h>
 #include <gtest/gtest.h>
+#include <QGuiApplication>
 #include <pqxx/pqxx>
 
 #include "db/db_config.h"
 #include "db/schema.h"
 #include "tests/common/test_support.h"
 #include "tests/db/db_test_support.h"
+#include "web/page.h"
 #include "web/server.h"
 #include "web/users.h"
 
@@ -108,6 +112,62 @@ std::string Csrf(const std::string& page) {
     return Between(page, "name=\"csrf\" value=\"");
 }
 
+// A form sent as multipart/form-data, as a browser sends a file: fields, and
+// files by field as {name, bytes}.
+TReply Upload(const std::string& url, const std::string& cookie,
+              const std::map<std::string, std::string>& fields,
+              const std::map<std::string, std::pair<std::string, std::string>>& files) {
+    TReply reply;
+    CURL* curl = curl_easy_init();
+    curl_mime* form = curl_mime_init(curl);
+    for (const auto& [name, value] : fields) {
+        curl_mimepart* part = curl_mime_addpart(form);
+        curl_mime_name(part, name.c_str());
+        curl_mime_data(part, value.data(), value.size());
+    }
+    for (const auto& [name, file] : files) {
+        curl_mimepart* part = curl_mime_addpart(form);
+        curl_mime_name(part, name.c_str());
+        curl_mime_filename(part, file.first.c_str());
+        curl_mime_type(part, "text/csv");
+        curl_mime_data(part, file.second.data(), file.second.size());
+    }
+    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(curl, CURLOPT_MIMEPOST, form);
+    curl_easy_setopt(curl, CURLOPT_COOKIE, cookie.c_str());
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, Collect);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &reply.Body);
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT, 30L);
+    const CURLcode done = curl_easy_perform(curl);
+    EXPECT_EQ(done, CURLE_OK) << curl_easy_strerror(done) << " " << url;
+    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &reply.Status);
+    curl_mime_free(form);
+    curl_easy_cleanup(curl);
+    return reply;
+}
+
+// The time of a local date and time.
+std::time_t Local(int year, int month, int day, int hour, int minute) {
+    std::tm t{};
+    t.tm_year = year - 1900;
+    t.tm_mon = month - 1;
+    t.tm_mday = day;
+    t.tm_hour = hour;
+    t.tm_min = minute;
+    t.tm_isdst = -1;
+    return std::mktime(&t);
+}
+
+// Two small tables written by hand: a city rate with a connection fee and
+// 5 free seconds, long distance by the minute; and two of three
+// subscribers with departments.
+const char* const kTariffs =
+    "Префикс;Зона;Цена;Соединение;Первый;Шаг;Бесплатно;Дни;С;До\r\n"
+    "8;Межгород;5,50;;60;60;;;;\r\n"
+    "*;Город;1,00;0,10;60;60;5;;;\r\n";
+const char* const kDirectory =
+    "Номер;Имя;Отдел\r\n121;Петров П. П.;Бухгалтерия\r\n122;Иванова А. С.;Склад\r\n";
+
 class WebTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -140,6 +200,7 @@ class WebTest : public ::testing::Test {
         options.KeyPem = key;
         options.Clock = [this] { return std::chrono::steady_clock::now() + skew_.load(); };
         if (configure_) configure_(options);
+        options.WallClock = [this] { return now_ ? now_.load() : std::time(nullptr); };
         server_ = std::make_unique<TWebServer>(options);
         ASSERT_EQ(server_->Start(), "");
         base_ = (cert.empty() ? "http://127.0.0.1:" : "https://127.0.0.1:") +
@@ -163,6 +224,7 @@ class WebTest : public ::testing::Test {
     std::string owner_, reader_, dbName_, base_, ca_;
     std::atomic<std::chrono::seconds> skew_{0s};
     std::function<void(TWebOptions&)> configure_;  // more options for StartServer
+    std::atomic<std::time_t> now_{0};              // the pages' wall clock; 0: the real one
     std::unique_ptr<TWebServer> server_;
 };
 
@@ -279,7 +341,10 @@ TEST_F(WebTest, OfficesPageEscapesAndKeepsOfficesApart) {
     EXPECT_NE(all.find("<h2>Lviv-B</h2>"), std::string::npos);
     EXPECT_NE(all.find("<dt>АТС</dt><dd>QS20</dd>\n<dt>Заводской номер</dt><dd>SN-1001</dd>"),
               std::string::npos);
-    EXPECT_NE(all.find("<dt>Передан в базу</dt><dd>05.03.2026 14:10:00</dd>"), std::string::npos);
+    // Silent for months.
+    EXPECT_NE(all.find("<dt>Передан в базу</dt><dd class=\"silent\">05.03.2026 14:10:00 — молчит "
+                       "больше 60 мин рабочего времени</dd>"),
+              std::string::npos);
     EXPECT_NE(all.find("<dt>Звонков сегодня</dt><dd>1</dd>"), std::string::npos);
     EXPECT_EQ(Get("/?site=Lviv-B", Session("boss")).Body.find("Kiev-A"), std::string::npos);
 
@@ -592,6 +657,227 @@ TEST_F(WebTest, ProgramListensAndStops) {
         told.push_back(state);
     EXPECT_EQ(told, (std::vector<std::string>{"READY=1", "STOPPING=1"}));
     close(pipeFds[0]);
+}
+
+TEST_F(WebTest, TariffsAreTheAdminsAndABadFileChangesNothing) {
+    Sql("INSERT INTO tallyphon.sites (site) VALUES ('Kiev-A'), ('Lviv-B')");
+    AddUser("boss", "admin");
+    AddUser("chief", "head");
+    AddUser("kiev", "office:Kiev-A");
+    StartServer();
+    const std::string boss = Session("boss");
+    const TReply page = Get("/tariffs", boss);
+    ASSERT_EQ(page.Status, 200);
+    EXPECT_NE(page.Body.find("enctype=\"multipart/form-data\""), std::string::npos);
+    EXPECT_NE(page.Body.find("<tr><td>Lviv-B</td><td>нет</td><td>нет</td></tr>"), std::string::npos)
+        << page.Body;
+    const std::string csrf = Csrf(page.Body);
+    const auto upload =
+        [&](const std::string& cookie, const std::string& token, const std::string& site,
+            const std::map<std::string, std::pair<std::string, std::string>>& files) {
+            return Upload(base_ + "/tariffs", cookie, {{"csrf", token}, {"site", site}}, files);
+        };
+
+    // The price of line 3 is no number: neither file is stored.
+    const TReply bad =
+        upload(boss, csrf, "Kiev-A",
+               {{"tariffs", {"t<1>.csv", "8;Межгород;5,50\r\n*;Город;<b>дёшево</b>\r\n"}},
+                {"directory", {"d.csv", kDirectory}}});
+    EXPECT_EQ(bad.Status, 400);
+    EXPECT_NE(bad.Body.find("Файл тарифов «t&lt;1&gt;.csv» не принят: Строка 2, поле «цена»: "),
+              std::string::npos)
+        << bad.Body;
+    EXPECT_EQ(bad.Body.find("<b>"), std::string::npos);
+    EXPECT_EQ(upload(boss, csrf, "Odessa", {{"tariffs", {"t.csv", kTariffs}}}).Status, 400);
+    EXPECT_EQ(upload(boss, csrf, "Kiev-A", {}).Status, 400);
+    // Without the page's token the server refuses the form.
+    EXPECT_EQ(upload(boss, "x", "Kiev-A", {{"tariffs", {"t.csv", kTariffs}}}).Status, 403);
+    EXPECT_EQ(Sql("SELECT count(*) FROM tallyphon.office_files"), "0\n");
+
+    // Stored through the server's own role, a member of tallyphon_web.
+    const TReply good =
+        upload(boss, csrf, "Kiev-A",
+               {{"tariffs", {"tariffs.csv", kTariffs}}, {"directory", {"staff.csv", kDirectory}}});
+    EXPECT_EQ(good.Status, 200) << good.Body;
+    EXPECT_NE(good.Body.find("Офис Kiev-A, загружено: Файл тарифов «tariffs.csv», Справочник "
+                             "абонентов «staff.csv»."),
+              std::string::npos)
+        << good.Body;
+    EXPECT_NE(good.Body.find("<tr><td>Kiev-A</td><td>tariffs.csv<br>загружен "), std::string::npos)
+        << good.Body;
+    // A new file replaces the office's old one; the other kind stays.
+    EXPECT_EQ(upload(boss, csrf, "Kiev-A", {{"tariffs", {"new.csv", "*;Всё;2,00;;60;60;;;;\r\n"}}})
+                  .Status,
+              200);
+    EXPECT_EQ(Sql("SELECT site, kind, file_name, uploaded_by, length(content) FROM "
+                  "tallyphon.office_files ORDER BY kind"),
+              "Kiev-A|directory|staff.csv|boss|" + std::to_string(std::string(kDirectory).size()) +
+                  "\nKiev-A|tariffs|new.csv|boss|26\n");
+
+    // Neither a head nor an office sees the page or may post the form.
+    for (const std::string name : {"chief", "kiev"}) {
+        const std::string cookie = Session(name);
+        const std::string own = Csrf(Get("/", cookie).Body);
+        EXPECT_EQ(Get("/tariffs", cookie).Status, 403) << name;
+        EXPECT_EQ(upload(cookie, own, "Kiev-A", {{"tariffs", {"t.csv", kTariffs}}}).Status, 403)
+            << name;
+        EXPECT_EQ(Get("/", cookie).Body.find("/tariffs"), std::string::npos) << name;
+    }
+    EXPECT_EQ(Sql("SELECT file_name FROM tallyphon.office_files WHERE kind = 'tariffs'"),
+              "new.csv\n");
+}
+
+TEST_F(WebTest, BillIsTallyphonReportsBill) {
+    Sql("INSERT INTO tallyphon.sites (site) VALUES ('Kiev-A'), ('Lviv-B');"
+        "INSERT INTO tallyphon.calls VALUES"
+        " ('Kiev-A', 1, 0, '', '', '2026-11-02 09:00:00', 95, '12', '121', '200', '2345678', 'a'),"
+        " ('Kiev-A', 1, 1, '', '', '2026-11-03 10:00:00', 61, '12', '121', '200', '84951234', 'b'),"
+        " ('Kiev-A', 1, 2, '', '', '2026-11-04 11:00:00', 30, '13', '122', '201', '2000000', 'c'),"
+        " ('Kiev-A', 1, 3, '', '', '2026-11-05 12:00:00', 40, '14', '123', '201', '3000000', 'd'),"
+        " ('Kiev-A', 1, 4, '', '', '2026-11-06 13:00:00', 50, '15', '', '201', '#12', 'e'),"
+        " ('Kiev-A', 1, 5, '', '', '2026-11-07 14:00:00', 70, '12', '121', '200', '', 'f'),"
+        " ('Kiev-A', 1, 6, '', '', '2026-12-01 09:00:00', 99, '12', '121', '200', '2345678', 'g'),"
+        " ('Lviv-B', 1, 0, '', '', '2026-11-02 09:00:00', 95, '12', '121', '200', '2345678', 'h')");
+    AddUser("boss", "admin");
+    AddUser("lviv", "office:Lviv-B");
+    StartServer();
+    const std::string boss = Session("boss");
+    const std::string csrf = Csrf(Get("/tariffs", boss).Body);
+    ASSERT_EQ(
+        Upload(base_ + "/tariffs", boss, {{"csrf", csrf}, {"site", "Kiev-A"}},
+               {{"tariffs", {"tariffs.csv", kTariffs}}, {"directory", {"staff.csv", kDirectory}}})
+            .Status,
+        200);
+
+    const std::string query = "?site=Kiev-A&from=2026-11-01&to=2026-11-30";
+    const std::string page = Get("/bill" + query, boss).Body;
+    for (const std::string part :
+         {"<h2>Отдел: Бухгалтерия</h2>", "<h2>Отдел: Без отдела</h2>",
+          "<th>Абонент</th><th>Имя</th><th>Отдел</th><th>Зона</th><th>Звонков</th>"
+          "<th>Длительность</th><th>Тарифицировано</th><th>Стоимость</th>",
+          "<td>121</td><td>Петров П. П.</td><td>Бухгалтерия</td><td>Межгород</td>", "<td>АЛ15</td>",
+          "<th>Итого по счёту</th>"})
+        EXPECT_NE(page.find(part), std::string::npos) << part << "\n" << page;
+
+    // The bytes and the pages tallyphon-report makes of the same files.
+    TTempDir dir;
+    WriteFile(dir.File("tariffs.csv"), kTariffs);
+    WriteFile(dir.File("staff.csv"), kDirectory);
+    const std::string command = std::string(TALLYPHON_REPORT_PROGRAM) + " --db '" + owner_ +
+                                "' --site Kiev-A --from 2026-11-01 --to 2026-11-30 --tariffs " +
+                                dir.File("tariffs.csv") + " --subscribers " +
+                                dir.File("staff.csv") + " --bill-csv " + dir.File("bill.csv") +
+                                " --bill-pdf " + dir.File("bill.pdf");
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    const TReply csv = Get("/bill.csv" + query, boss);
+    EXPECT_EQ(csv.Header("content-type"), "text/csv; charset=utf-8");
+    EXPECT_EQ(csv.Body, ReadFile(dir.File("bill.csv")));
+    // Hand-added: 2,10 + 11,00 for 121, a minute and the fee (1,10) for
+    // 122, 123 and line 15.
+    EXPECT_NE(csv.Body.find("Итого;;;;5;276;420;16,40\r\n"), std::string::npos) << csv.Body;
+
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    int argc = 1;
+    char name[] = "tp_web_tests";
+    char* argv[] = {name, nullptr};
+    {
+        QGuiApplication painting(argc, argv);
+        std::setlocale(LC_ALL, "C");
+        const TReply pdf = Get("/bill.pdf" + query, boss);
+        EXPECT_EQ(pdf.Header("content-type"), "application/pdf");
+        WriteFile(dir.File("web.pdf"), pdf.Body);
+    }
+    const auto text = [&](const std::string& file) {
+        EXPECT_EQ(
+            std::system(
+                ("pdftotext -layout " + dir.File(file) + " " + dir.File(file) + ".txt").c_str()),
+            0);
+        return ReadFile(dir.File(file) + ".txt");
+    };
+    const std::string printed = text("bill.pdf");
+    EXPECT_NE(printed.find("Итого по счёту"), std::string::npos) << printed;
+    EXPECT_EQ(text("web.pdf"), printed);
+
+    // No tariffs, no bill; one office at a time; no other office's bill.
+    EXPECT_NE(Get("/bill?site=Lviv-B", boss).Body.find("не загружен файл тарифов"),
+              std::string::npos);
+    EXPECT_EQ(Get("/bill.csv?site=Lviv-B", boss).Status, 409);
+    EXPECT_NE(Get("/bill", boss).Body.find("Выберите один офис"), std::string::npos);
+    const std::string lviv = Session("lviv");
+    EXPECT_EQ(Get("/bill.csv" + query, lviv).Status, 400);
+    EXPECT_EQ(Get("/bill" + query, lviv).Body.find("Петров"), std::string::npos);
+}
+
+TEST_F(WebTest, OfficesShowTheMonthsCostAndSilence) {
+    // Tuesday 8 December 2026, noon: Kiev-A last shipped at 10:30, Lviv-B
+    // at 11:45.
+    now_ = Local(2026, 12, 8, 12, 0);
+    Sql("INSERT INTO tallyphon.sites (site, shipped_at) VALUES"
+        " ('Kiev-A', to_timestamp(" +
+        std::to_string(Local(2026, 12, 8, 10, 30)) +
+        ")),"
+        " ('Lviv-B', to_timestamp(" +
+        std::to_string(Local(2026, 12, 8, 11, 45)) +
+        "));"
+        "INSERT INTO tallyphon.calls VALUES"
+        " ('Kiev-A', 1, 0, '', '', '2026-12-01 09:00:00', 95, '12', '121', '200', '2345678', 'a'),"
+        " ('Kiev-A', 1, 1, '', '', '2026-12-03 10:00:00', 61, '12', '121', '200', '84951234', 'b'),"
+        " ('Kiev-A', 1, 2, '', '', '2026-12-04 11:00:00', 5, '13', '122', '201', '2000000', 'c'),"
+        " ('Kiev-A', 1, 3, '', '', '2026-12-05 12:00:00', 40, '14', '123', '201', '', 'd'),"
+        " ('Kiev-A', 1, 4, '', '', '2026-11-30 23:59:59', 50, '15', '', '201', '2000000', 'e'),"
+        " ('Lviv-B', 1, 0, '', '', '2026-12-02 09:00:00', 95, '12', '121', '200', '2345678', 'f')");
+    AddUser("boss", "admin");
+    StartServer();
+    const std::string boss = Session("boss");
+    ASSERT_EQ(Upload(base_ + "/tariffs", boss,
+                     {{"csrf", Csrf(Get("/tariffs", boss).Body)}, {"site", "Kiev-A"}},
+                     {{"tariffs", {"tariffs.csv", kTariffs}}})
+                  .Status,
+              200);
+    const std::string page = Get("/", boss).Body;
+    // 95 s in town: 2 minutes and the fee, 2,10; 61 s long distance: 2
+    // minutes, 11,00; 5 s free; the incoming call and November's not billed.
+    EXPECT_NE(page.find("<dt>Стоимость в этом месяце</dt><dd>13,10</dd>"), std::string::npos)
+        << page;
+    EXPECT_EQ(page.find("Стоимость в этом месяце", page.find("<h2>Lviv-B</h2>")),
+              std::string::npos);
+    // 90 minutes of working time without a shipment; 15 minutes is fine.
+    const size_t lviv = page.find("<h2>Lviv-B</h2>");
+    EXPECT_LT(page.find("class=\"silent\">"), lviv) << page;
+    EXPECT_EQ(page.find("class=\"silent\">", lviv), std::string::npos) << page;
+
+    // Saturday afternoon after a Friday shipment at 18:30: 30 minutes of
+    // working time only.
+    Sql("UPDATE tallyphon.sites SET shipped_at = to_timestamp(" +
+        std::to_string(Local(2026, 12, 11, 18, 30)) + ")");
+    now_ = Local(2026, 12, 12, 15, 0);
+    EXPECT_EQ(Get("/", boss).Body.find("class=\"silent\""), std::string::npos);
+    // Monday 08:31: 61 minutes.
+    now_ = Local(2026, 12, 14, 8, 31);
+    EXPECT_NE(Get("/", boss).Body.find("class=\"silent\""), std::string::npos);
+
+    TWorkHours hours;
+    EXPECT_EQ(ParseWorkHours("пт-пн,ср 00:00-24:00", hours), "");
+    EXPECT_EQ(hours.Days, 0x75);
+    EXPECT_EQ(hours.To, 24 * 60);
+    EXPECT_EQ(WorkSeconds(hours, Local(2026, 12, 11, 23, 0), Local(2026, 12, 15, 1, 0), 1 << 30),
+              (1 + 48 + 24) * 3600);
+}
+
+TEST_F(WebTest, ProgramRefusesBadSilenceSettings) {
+    const std::string db = "--db '" + reader_ + "' --listen 127.0.0.1:0 ";
+    for (const std::string bad : {"--silent-after 0", "--silent-after 1x", "--silent-after ''",
+                                  "--work-hours 'пн-пт 19:00-08:00'", "--work-hours 'пн-пт'",
+                                  "--work-hours 'пн-xx 08:00-19:00'"}) {
+        const TRun run = Program(db + bad);
+        EXPECT_EQ(run.Status, 2) << bad;
+        EXPECT_NE(run.Output.find("tallyphon-web: "), std::string::npos) << run.Output;
+    }
+    TTempDir dir;
+    WriteFile(dir.File("web.cfg"), "CONNINFO=" + reader_ + "\nSILENT_AFTER=abc\n");
+    const TRun run = Program("--config " + dir.File("web.cfg"));
+    EXPECT_EQ(run.Status, 2);
+    EXPECT_NE(run.Output.find("\"abc\""), std::string::npos) << run.Output;
 }
 
 }  // namespace
