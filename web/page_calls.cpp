@@ -192,8 +192,8 @@ std::string FilterSql(const TPeriod& period, const TFilter& f) {
     return sql;
 }
 
-// Up to limit calls of sites in the page's order after f.After (key in $4
-// to $7): each office's calls come through its index on (site, start), or
+// Up to limit (0: every one of the) calls of sites in the page's order
+// after f.After (key in $4 to $7): each office's calls come through its index on (site, start), or
 // its own sort, limited alike, and are merged.
 std::string PageSql(pqxx::transaction_base& tx, const std::vector<std::string>& sites,
                     const TPeriod& period, const TFilter& f, bool after, size_t limit) {
@@ -208,15 +208,24 @@ std::string PageSql(pqxx::transaction_base& tx, const std::vector<std::string>& 
                  " AND (c." + column.Sql + ", c.site COLLATE \"C\", c.file_no, c.file_offset)" +
                  cmp + "(" + column.Key + ", $5::text COLLATE \"C\", $6::integer, $7::bigint)";
     const std::string n = std::to_string(limit);
+    // By start, an office's calls come in the index's order and those that
+    // tie with the last are taken along, for the merge to order: the
+    // server does not know how many calls an office holds (its row
+    // security hides the statistics from a reader), and ordered by the
+    // whole key it would sort every call of the period.
+    const std::string inner =
+        limit == 0 ? std::string()
+        : f.Sort == TSort::Start
+            ? " ORDER BY c.start" + dir + " FETCH FIRST " + n + " ROWS WITH TIES"
+            : std::string(" ORDER BY c.") + column.Sql + dir + ", c.file_no" + dir +
+                  ", c.file_offset" + dir + " LIMIT " + n;
     return std::string("SELECT x.site, x.file_no, x.file_offset, x.start_text, x.duration,") +
            " x.hw_line, x.prg_number, x.trunk, x.dialled FROM (VALUES " + values +
            ") AS s(site) CROSS JOIN LATERAL (SELECT c.site, c.file_no, c.file_offset, c.start,"
            " to_char(c.start, 'YYYY-MM-DD HH24:MI:SS') AS start_text, c.duration, c.hw_line,"
            " c.prg_number, c.trunk, c.dialled FROM tallyphon.calls c WHERE " +
-           where + " ORDER BY c." + column.Sql + dir + ", c.file_no" + dir + ", c.file_offset" +
-           dir + " LIMIT " + n + ") AS x ORDER BY x." + column.Sql + dir +
-           ", x.site COLLATE \"C\"" + dir + ", x.file_no" + dir + ", x.file_offset" + dir +
-           " LIMIT " + n;
+           where + inner + ") AS x ORDER BY x." + column.Sql + dir + ", x.site COLLATE \"C\"" +
+           dir + ", x.file_no" + dir + ", x.file_offset" + dir + (limit ? " LIMIT " + n : "");
 }
 
 // A call of the page as the table shows it.
@@ -264,6 +273,17 @@ std::string RatedFilterError(const TFilter& f, const TOfficeTariffs& tariffs) {
     return "В тарифах нет зоны «" + f.Zone + "»";
 }
 
+// The offices of sites whose calls may pass f: a zone of the tariffs or a
+// cost leaves out the offices without any.
+std::vector<std::string> SitesToRead(const std::vector<std::string>& sites, const TFilter& f,
+                                     const TOfficeTariffs& tariffs) {
+    if (!f.Rated() || (f.Zone == kNoTariffZone && !f.MinCost)) return sites;
+    std::vector<std::string> priced;
+    for (const std::string& site : sites)
+        if (tariffs.count(site)) priced.push_back(site);
+    return priced;
+}
+
 // A call read from the database as a call-log line gives it.
 bool ReadCall(const pqxx::row& row, int startAt, TExtStr_rep& call) {
     const pqxx::field start = row[startAt];
@@ -291,16 +311,27 @@ struct TPage {
 TPage ReadPage(pqxx::connection_base& db, const TPageRequest& request, const TSiteChoice& choice,
                const TFilter& f, const TOfficeTariffs& tariffs) {
     TPage page;
+    const std::vector<std::string> sites = SitesToRead(choice.Sites(), f, tariffs);
+    if (sites.empty()) return page;
     TReadTransaction tx(db);
     std::optional<TKey> key = f.After;
     const size_t limit = f.Rated() ? kRatedBatch : kPageRows + 1;
+    const auto run = [&](const std::string& sql) {
+        return key ? tx.exec_params(sql, request.Role.SiteFilter(), f.Line, f.Prefix, key->Value,
+                                    key->Site, key->FileNo, key->Offset)
+                   : tx.exec_params(sql, request.Role.SiteFilter(), f.Line, f.Prefix);
+    };
+    // By another column than start, every batch would sort the period
+    // anew: looking for a zone or a cost, the calls come from one sort
+    // through a cursor.
+    const bool cursor = f.Rated() && f.Sort != TSort::Start;
+    if (cursor)
+        run("DECLARE page NO SCROLL CURSOR FOR " +
+            PageSql(tx, sites, choice.Period, f, key.has_value(), 0));
     for (;;) {
-        const std::string sql =
-            PageSql(tx, choice.Sites(), choice.Period, f, key.has_value(), limit);
         const pqxx::result rows =
-            key ? tx.exec_params(sql, request.Role.SiteFilter(), f.Line, f.Prefix, key->Value,
-                                 key->Site, key->FileNo, key->Offset)
-                : tx.exec_params(sql, request.Role.SiteFilter(), f.Line, f.Prefix);
+            cursor ? tx.exec("FETCH " + std::to_string(limit) + " FROM page")
+                   : run(PageSql(tx, sites, choice.Period, f, key.has_value(), limit));
         for (const pqxx::row& row : rows) {
             ++page.Scanned;
             TShownCall shown;
@@ -505,7 +536,7 @@ TPageAnswer CallsCsvPage(pqxx::connection_base& db, const TPageRequest& request)
         out = CallsCsvHead(head);
     }
     TReadTransaction tx(db);
-    for (const std::string& site : sites) {
+    for (const std::string& site : SitesToRead(sites, f, tariffs)) {
         const std::shared_ptr<const TTariffs> table = TableOf(tariffs, site);
         const std::shared_ptr<const TBilling> billing = table ? billingOf(table) : nullptr;
         tx.exec_params(
