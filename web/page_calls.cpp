@@ -192,9 +192,9 @@ std::string FilterSql(const TPeriod& period, const TFilter& f) {
     return sql;
 }
 
-// Up to limit (0: every one of the) calls of sites in the page's order
-// after f.After (key in $4 to $7): each office's calls come through its index on (site, start), or
-// its own sort, limited alike, and are merged.
+// The SQL of up to limit (0: all) calls of sites in the page's order after
+// the key in $4 to $7 when after: each office's calls come through its
+// index on (site, start), or its own sort, limited alike, and are merged.
 std::string PageSql(pqxx::transaction_base& tx, const std::vector<std::string>& sites,
                     const TPeriod& period, const TFilter& f, bool after, size_t limit) {
     const TSortColumn& column = SortColumn(f.Sort);
@@ -284,19 +284,21 @@ std::vector<std::string> SitesToRead(const std::vector<std::string>& sites, cons
     return priced;
 }
 
-// A call read from the database as a call-log line gives it.
+// The call of row, whose columns from startAt on are the start's ISO text,
+// duration, hardware line, programmed number, trunk and dialled number, as
+// a call-log line gives it; false when the start is not such a text.
 bool ReadCall(const pqxx::row& row, int startAt, TExtStr_rep& call) {
     const pqxx::field start = row[startAt];
     if (!DbStartTime({start.c_str(), start.size()}, call.StartTime)) return false;
     call.DurTotalSec = row[startAt + 1].as<int32_t>();
-    for (int i = 0; i < 4; ++i) {
-        const pqxx::field f = row[startAt + 2 + i];
-        const std::string_view text(f.c_str(), f.size());
-        if (i == 0) call.HwLine.assign(text);
-        if (i == 1) call.PrgLine.assign(text);
-        if (i == 2) call.Trunk.assign(text);
-        if (i == 3) call.ExtNumber.assign(text);
-    }
+    const auto text = [&](int i) {
+        const pqxx::field f = row[startAt + i];
+        return std::string_view(f.c_str(), f.size());
+    };
+    call.HwLine.assign(text(2));
+    call.PrgLine.assign(text(3));
+    call.Trunk.assign(text(4));
+    call.ExtNumber.assign(text(5));
     return true;
 }
 
@@ -308,6 +310,9 @@ struct TPage {
     bool Budget = false;  // stopped looking for a zone or cost before the end
 };
 
+// The calls of the page f asks for (at most kPageRows) and the key of the
+// next page. Throws what libpqxx throws: a data_exception for a key the
+// server cannot read as its column's value.
 TPage ReadPage(pqxx::connection_base& db, const TPageRequest& request, const TSiteChoice& choice,
                const TFilter& f, const TOfficeTariffs& tariffs) {
     TPage page;
