@@ -74,19 +74,6 @@ int Number(std::string_view text, size_t at, size_t n) {
     return v;
 }
 
-// The call's start from the server's ISO text "2007-03-05 14:02:07", as
-// the call-log line's date and time give it.
-bool StartTime(std::string_view text, double& value) {
-    if (text.size() != 19) return false;
-    const int year = Number(text, 0, 4), month = Number(text, 5, 2), day = Number(text, 8, 2);
-    const int hour = Number(text, 11, 2), minute = Number(text, 14, 2),
-              second = Number(text, 17, 2);
-    if ((year | month | day | hour | minute | second) < 0 || !IsValidRepDate(year, month, day))
-        return false;
-    value = EncodeRepDateTime(year, month, day, hour, minute, second);
-    return true;
-}
-
 std::string_view View(const pqxx::field& f) {
     return {f.c_str(), f.size()};
 }
@@ -126,6 +113,17 @@ std::string WithPeriod(std::string sql, const TPeriod& period) {
 }
 
 }  // namespace
+
+bool DbStartTime(std::string_view text, double& value) {
+    if (text.size() != 19) return false;
+    const int year = Number(text, 0, 4), month = Number(text, 5, 2), day = Number(text, 8, 2);
+    const int hour = Number(text, 11, 2), minute = Number(text, 14, 2),
+              second = Number(text, 17, 2);
+    if ((year | month | day | hour | minute | second) < 0 || !IsValidRepDate(year, month, day))
+        return false;
+    value = EncodeRepDateTime(year, month, day, hour, minute, second);
+    return true;
+}
 
 TDbReportResult ListDbSites(const std::string& connInfo, std::vector<std::string>& sites) {
     try {
@@ -183,7 +181,7 @@ TDbReportResult LoadDbCalls(pqxx::connection_base& connection,
                 if (rows.empty()) break;
                 for (const auto& row : rows) {
                     TExtStr_rep& call = content.LineList.Add();
-                    if (!StartTime(View(row[0]), call.StartTime))
+                    if (!DbStartTime(View(row[0]), call.StartTime))
                         return Failure("непонятное время начала звонка: " +
                                        row[0].as<std::string>());
                     call.DurTotalSec = row[1].as<int32_t>();

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <pqxx/connection_base>
@@ -36,6 +37,11 @@ struct TDbReportResult {
     std::string Error;  // why (UTF-8, one line), unless Done or Cancelled
     bool Ok() const { return Status == TStatus::Done; }
 };
+
+// The start of a call from the server's text of its timestamp in ISO
+// ("2007-03-05 14:02:07"), as a call read from a call-log line holds it;
+// false when text is not such a date and time.
+bool DbStartTime(std::string_view text, double& value);
 
 // The offices of the database, ordered by the bytes of their names.
 TDbReportResult ListDbSites(const std::string& connInfo, std::vector<std::string>& sites);

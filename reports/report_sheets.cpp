@@ -61,6 +61,17 @@ void AppendCsvField(std::string& record, std::string_view text) {
     record += '"';
 }
 
+std::string CallsCsvHead(const TCallGrid& grid) {
+    std::string head = kByteOrderMark;
+    AppendRecord(head, grid.Headers());
+    return head;
+}
+
+void AppendCallsCsvRows(const TCallGrid& grid, std::string& out) {
+    for (size_t row = 0; row < grid.RowCount(); ++row)
+        if (grid.Record(row)) AppendRecord(out, grid.FixedRow(row));
+}
+
 TFileResult WriteCallsCsv(const TCallGrid& grid, const std::string& path,
                           const TWriteControl& control) {
     return WriteCsv(

@@ -17,6 +17,13 @@
 // quotes doubled when it holds ';', '"', CR or LF.
 void AppendCsvField(std::string& record, std::string_view text);
 
+// The bytes WriteCallsCsv writes, made in memory in two steps for a caller
+// that sends them in pieces: the byte-order mark and grid's header record,
+// then the records of grid's calls (the empty row of a query that selected
+// nothing left out), appended to out.
+std::string CallsCsvHead(const TCallGrid& grid);
+void AppendCallsCsvRows(const TCallGrid& grid, std::string& out);
+
 // Write a grid to path through WriteFileReplacing; results as there.
 TFileResult WriteCallsCsv(const TCallGrid& grid, const std::string& path,
                           const TWriteControl& control = {});

@@ -17,6 +17,7 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -878,6 +879,272 @@ TEST_F(WebTest, ProgramRefusesBadSilenceSettings) {
     const TRun run = Program("--config " + dir.File("web.cfg"));
     EXPECT_EQ(run.Status, 2);
     EXPECT_NE(run.Output.find("\"abc\""), std::string::npos) << run.Output;
+}
+
+// The page's text with entities read back, for links taken from it.
+std::string Unescaped(std::string text) {
+    for (const auto& [entity, c] : {std::pair<std::string, std::string>{"&amp;", "&"},
+                                    {"&quot;", "\""},
+                                    {"&lt;", "<"},
+                                    {"&gt;", ">"},
+                                    {"&#39;", "'"}})
+        for (size_t at; (at = text.find(entity)) != std::string::npos;)
+            text.replace(at, entity.size(), c);
+    return text;
+}
+
+// The cells of the rows of a page's table, header row left out.
+std::vector<std::vector<std::string>> Cells(const std::string& page) {
+    std::vector<std::vector<std::string>> rows;
+    for (size_t row = page.find("<tr><td>"); row != std::string::npos;
+         row = page.find("<tr><td>", row + 1)) {
+        std::vector<std::string> cells;
+        const size_t end = page.find("</tr>", row);
+        for (size_t at = page.find("<td", row); at < end; at = page.find("<td", at + 1)) {
+            const size_t from = page.find('>', at) + 1;
+            cells.push_back(page.substr(from, page.find("</td>", from) - from));
+        }
+        rows.push_back(cells);
+    }
+    return rows;
+}
+
+// The address a page's link with text leads to; empty when it has none.
+std::string LinkTo(const std::string& page, const std::string& text) {
+    const size_t end = page.find("\">" + text + "</a>");
+    if (end == std::string::npos) return {};
+    const size_t begin = page.rfind("<a href=\"", end) + 9;
+    return Unescaped(page.substr(begin, end - begin));
+}
+
+// Local calls with a connection fee and five free seconds, long distance
+// by the minute; the local zone's name is markup, which a page must show
+// as text.
+const char* const kCallTariffs =
+    "Префикс;Зона;Цена;Соединение;Первый;Шаг;Бесплатно\r\n"
+    "8;Межгород;5,50;;60;60;\r\n"
+    "*;<b>Город</b>;1,00;0,10;60;60;5\r\n";
+
+// Two offices' calls: Kiev-A's subscriber 101 has the programmed number
+// 2101, Lviv-B's lines are its own.
+const char* const kTwoOffices =
+    "INSERT INTO tallyphon.sites (site) VALUES ('Kiev-A'), ('Lviv-B');"
+    "INSERT INTO tallyphon.calls VALUES"
+    " ('Kiev-A', 1, 0,   'm', 's', '2026-02-28 23:59:59', 100, '101', '2101', '3', "
+    "'84950000001',"
+    "  'x'),"
+    " ('Kiev-A', 1, 40,  'm', 's', '2026-03-05 10:00:00', 125, '101', '2101', '3', "
+    "'84951234567',"
+    "  'x'),"
+    " ('Kiev-A', 1, 80,  'm', 's', '2026-03-05 09:00:00', 4,   '101', '2101', '3', '2345678',"
+    "  'x'),"
+    " ('Kiev-A', 2, 0,   'm', 's', '2026-03-06 12:30:00', 61,  '102', '2102', '4', '81234',"
+    "  'x'),"
+    " ('Kiev-A', 2, 40,  'm', 's', '2026-03-07 08:00:00', 30,  '101', '2101', '4', '',"
+    "  'x'),"
+    " ('Kiev-A', 2, 80,  'm', 's', '2026-03-31 23:59:59', 3600,'101', '2101', '3', "
+    "'89990001122',"
+    "  'x'),"
+    " ('Kiev-A', 2, 120, 'm', 's', '2026-04-01 00:00:00', 10,  '101', '2101', '3', "
+    "'84950000002',"
+    "  'x'),"
+    " ('Lviv-B', 1, 0,   'm', 's', '2026-03-05 11:00:00', 20,  '777', '7777', '1', '955500',"
+    "  'y'),"
+    " ('Lviv-B', 1, 40,  'm', 's', '2026-03-08 11:00:00', 70,  '778', '2101', '1', '84959999',"
+    "  'y')";
+
+TEST_F(WebTest, CallsCsvIsWhatTheReportProgramWrites) {
+    Sql(kTwoOffices);
+    AddUser("boss", "head");
+    StartServer();
+    const std::string boss = Session("boss");
+    TTempDir dir;
+    const auto report = [&](const std::string& arguments) {
+        const std::string out = dir.File("calls.csv");
+        std::remove(out.c_str());
+        const std::string command = TALLYPHON_REPORT_PROGRAM " --db '" + owner_ + "' " + arguments +
+                                    " --csv-calls " + out + " 2>&1";
+        EXPECT_EQ(std::system(command.c_str()), 0) << command;
+        return ReadFile(out);
+    };
+    const auto csv = [&](const std::string& query) {
+        const TReply reply = Get("/calls.csv?" + query, boss);
+        EXPECT_EQ(reply.Status, 200) << query << reply.Body;
+        EXPECT_EQ(reply.Header("content-type"), "text/csv; charset=utf-8");
+        EXPECT_EQ(reply.Header("content-disposition"), "attachment; filename=\"calls.csv\"");
+        return reply.Body;
+    };
+
+    const std::string march = "--from 2026-03-01 --to 2026-03-31";
+    const std::string plain = csv("site=Kiev-A&from=2026-03-01&to=2026-03-31&line=2101&prefix=8");
+    EXPECT_EQ(plain, report("--site Kiev-A " + march + " --number 2101 --prefix 8"));
+    EXPECT_EQ(plain,
+              "\xEF\xBB\xBF"
+              "Дата;Время;Длительность;Апп. АЛ;Прг. АЛ;Номер СЛ;Внешний номер\r\n"
+              "05.03.2026;10:00:00;00:02:05;101;2101;3;84951234567\r\n"
+              "31.03.2026;23:59:59;01:00:00;101;2101;3;89990001122\r\n");
+    // Every office the user sees, each with its name.
+    const std::string both = csv("from=2026-03-01&to=2026-03-31");
+    EXPECT_EQ(both, report("--site Kiev-A --site Lviv-B " + march));
+    EXPECT_NE(both.find("\r\nLviv-B;08.03.2026;11:00:00;00:01:10;778;2101;1;84959999\r\n"),
+              std::string::npos)
+        << both;
+    // The subscriber's own number finds its hardware line too, here of
+    // another line with that programmed number.
+    EXPECT_EQ(csv("line=2101&prefix=8&from=2026-03-01&to=2026-03-31"),
+              report("--site Kiev-A --site Lviv-B " + march + " --number 2101 --prefix 8"));
+
+    WriteFile(dir.File("tariffs.csv"), kCallTariffs);
+    Sql("INSERT INTO tallyphon.office_files (site, kind, file_name, content, uploaded_by) "
+        "VALUES"
+        " ('Kiev-A', 'tariffs', 'tariffs.csv', convert_to('" +
+        std::string(kCallTariffs) + "', 'UTF8'), 'boss')");
+    const std::string priced = csv("site=Kiev-A&from=2026-03-01&to=2026-03-31");
+    EXPECT_EQ(priced, report("--site Kiev-A " + march + " --tariffs " + dir.File("tariffs.csv")));
+    EXPECT_EQ(priced,
+              "\xEF\xBB\xBF"
+              "Дата;Время;Длительность;Апп. АЛ;Прг. АЛ;Номер СЛ;Внешний номер;Зона;Стоимость\r\n"
+              "05.03.2026;10:00:00;00:02:05;101;2101;3;84951234567;Межгород;16,50\r\n"
+              "05.03.2026;09:00:00;00:00:04;101;2101;3;2345678;<b>Город</b>;0,00\r\n"
+              "06.03.2026;12:30:00;00:01:01;102;2102;4;81234;Межгород;11,00\r\n"
+              "07.03.2026;08:00:00;00:00:30;101;2101;4;;;\r\n"
+              "31.03.2026;23:59:59;01:00:00;101;2101;3;89990001122;Межгород;330,00\r\n");
+    EXPECT_EQ(csv("site=Kiev-A&from=2026-03-01&to=2026-03-31&line=101&prefix=8"),
+              report("--site Kiev-A " + march + " --tariffs " + dir.File("tariffs.csv") +
+                     " --number 101 --hardware --prefix 8"));
+    // Filters the program has not leave rows out of the same file.
+    EXPECT_EQ(csv("site=Kiev-A&from=2026-03-01&to=2026-03-31&zone=Межгород&cost=12,00&dur=100"),
+              "\xEF\xBB\xBF"
+              "Дата;Время;Длительность;Апп. АЛ;Прг. АЛ;Номер СЛ;Внешний номер;Зона;Стоимость\r\n"
+              "05.03.2026;10:00:00;00:02:05;101;2101;3;84951234567;Межгород;16,50\r\n"
+              "31.03.2026;23:59:59;01:00:00;101;2101;3;89990001122;Межгород;330,00\r\n");
+
+    // The page shows the same calls, the zone as text, and sorts.
+    const std::string page =
+        Get("/calls?site=Kiev-A&from=2026-03-01&to=2026-03-31&sort=duration&desc=1", boss).Body;
+    EXPECT_EQ(page.find("<b>"), std::string::npos) << page;
+    const auto rows = Cells(page);
+    ASSERT_EQ(rows.size(), 5u) << page;
+    EXPECT_EQ(rows[0],
+              (std::vector<std::string>{"31.03.2026", "23:59:59", "01:00:00", "101", "2101", "3",
+                                        "89990001122", "Межгород", "330,00"}));
+    EXPECT_EQ(rows[4][6], "2345678");
+    EXPECT_EQ(rows[4][7], "&lt;b&gt;Город&lt;/b&gt;");
+    EXPECT_EQ(LinkTo(page, "CSV"), "/calls.csv?site=Kiev-A&from=2026-03-01&to=2026-03-31");
+    const auto zoned = Cells(
+        Get("/calls?site=Kiev-A&zone=" + UrlEncode("<b>Город</b>") + "&cost=0,00", boss).Body);
+    ASSERT_EQ(zoned.size(), 1u);
+    EXPECT_EQ(zoned[0][8], "0,00");
+}
+
+TEST_F(WebTest, CallPagesGiveEveryCallOnceInOrder) {
+    // Three calls a minute, so that a page often ends inside a tie.
+    Sql("INSERT INTO tallyphon.sites (site) VALUES ('Kiev-A'), ('Lviv-B');"
+        "INSERT INTO tallyphon.calls SELECT 'Kiev-A', i / 100, i % 100, 'm', 's',"
+        " TIMESTAMP '2026-03-01 00:00:00' + (i / 3) * INTERVAL '1 minute', i % 7, '101', "
+        "'2101',"
+        " '3', (10000 + i)::text, 'x' FROM generate_series(0, 249) AS i;"
+        "INSERT INTO tallyphon.calls SELECT 'Lviv-B', 1, i, 'm', 's',"
+        " TIMESTAMP '2026-03-01 00:00:00' + (i / 3) * INTERVAL '1 minute', 3, '5', '5', '1',"
+        " (20000 + i)::text, 'y' FROM generate_series(0, 29) AS i");
+    AddUser("boss", "head");
+    StartServer();
+    const std::string boss = Session("boss");
+    // The dialled numbers of every page from path on, and the pages.
+    const auto walk = [&](std::string path, size_t dialledAt, int& pages) {
+        std::vector<int> seen;
+        pages = 0;
+        while (!path.empty() && pages < 10) {
+            const TReply reply = Get(path, boss);
+            EXPECT_EQ(reply.Status, 200);
+            const auto rows = Cells(reply.Body);
+            EXPECT_LE(rows.size(), 100u);
+            for (const auto& row : rows)
+                seen.push_back(std::stoi(row.at(dialledAt)));
+            path = LinkTo(reply.Body, "Дальше");
+            ++pages;
+        }
+        return seen;
+    };
+    int pages = 0;
+    std::vector<int> ascending(250), descending(250);
+    for (int i = 0; i < 250; ++i) {
+        ascending[i] = 10000 + i;
+        descending[i] = 10249 - i;
+    }
+    EXPECT_EQ(walk("/calls?site=Kiev-A", 6, pages), ascending);
+    EXPECT_EQ(pages, 3);
+    EXPECT_EQ(walk("/calls?site=Kiev-A&sort=start&desc=1", 6, pages), descending);
+    // By duration, over both offices: ties everywhere, each call once.
+    std::vector<int> all = walk("/calls?sort=duration", 7, pages);
+    EXPECT_EQ(all.size(), 280u);
+    EXPECT_EQ(std::set<int>(all.begin(), all.end()).size(), 280u);
+    // The last page links back to the first.
+    const std::string last = Get("/calls?site=Kiev-A&sort=line&after=101&asite=Kiev-A"
+                                 "&afile=2&aoff=40",
+                                 boss)
+                                 .Body;
+    EXPECT_EQ(Cells(last).size(), 9u);
+    EXPECT_EQ(LinkTo(last, "Дальше"), "");
+    EXPECT_EQ(LinkTo(last, "В начало"), "/calls?site=Kiev-A&from=&to=&sort=line");
+}
+
+TEST_F(WebTest, CallPagesKeepOfficesApartAndRefuseBadFilters) {
+    Sql(kTwoOffices);
+    AddUser("kiev", "office:Kiev-A");
+    StartServer();
+    const std::string kiev = Session("kiev");
+    for (const std::string query :
+         {"site=Lviv-B", "line=777", "prefix=9555", "line=7777", "site=Lviv-B&line=778",
+          "after=2026-03-01+00:00:00&asite=Lviv-B&afile=0&aoff=0"}) {
+        const TReply page = Get("/calls?" + query, kiev);
+        EXPECT_EQ(page.Status, 200) << query;
+        EXPECT_EQ(page.Body.find("Lviv-B</option>"), std::string::npos) << query;
+        for (const std::string other : {"955500", "84959999", ">777<", ">778<"})
+            EXPECT_EQ(page.Body.find(other), std::string::npos) << query << other;
+        const TReply csv = Get("/calls.csv?" + query, kiev);
+        for (const std::string other : {"955500", "84959999", ">777<", ">778<"})
+            EXPECT_EQ(csv.Body.find(other), std::string::npos) << query << other;
+    }
+    EXPECT_NE(Get("/calls?site=Lviv-B", kiev).Body.find("Нет такого офиса: Lviv-B"),
+              std::string::npos);
+    EXPECT_EQ(Get("/calls.csv?site=Lviv-B", kiev).Status, 400);
+    // The same subscriber of its own office is found.
+    EXPECT_EQ(Cells(Get("/calls?line=2101&prefix=8", kiev).Body).size(), 4u);
+
+    const std::pair<std::string, std::string> bad[] = {
+        {"cost=100", "Зона и стоимость есть только у офиса с тарифами"},
+        {"dur=-5", "Длительность от — целое число секунд: -5"},
+        {"from=2026-02-30", "Дата «с» не ГГГГ-ММ-ДД: 2026-02-30"},
+        {"prefix=8a", "Начало набранного номера — только цифры"},
+        {"sort=price", "Неизвестный порядок: price"},
+        {"zone=Межгород", "Зона и стоимость есть только у офиса с тарифами"},
+        {"after=yesterday&asite=Kiev-A&afile=1&aoff=0", "Ссылка «Дальше» испорчена"},
+        {"after=2026-13-45+00:00:00&asite=Kiev-A&afile=1&aoff=0", "Ссылка «Дальше» испорчена"},
+    };
+    for (const auto& [query, message] : bad) {
+        const TReply page = Get("/calls?" + query, kiev);
+        EXPECT_EQ(page.Status, 200) << query;
+        EXPECT_NE(page.Body.find(message), std::string::npos) << query << page.Body;
+        EXPECT_TRUE(Cells(page.Body).empty()) << query;
+    }
+    Sql("INSERT INTO tallyphon.office_files (site, kind, file_name, content, uploaded_by) "
+        "VALUES"
+        " ('Kiev-A', 'tariffs', 'tariffs.csv', convert_to('" +
+        std::string(kCallTariffs) + "', 'UTF8'), 'boss')");
+    for (const auto& [query, message] :
+         {std::pair<std::string, std::string>{"cost=5,555", "Стоимость от — рубли"},
+          {"cost=abc", "Стоимость от — рубли, как 500 или 500,00: abc"},
+          {"zone=Межгород+ночью", "В тарифах нет зоны «Межгород ночью»"}}) {
+        const TReply page = Get("/calls?" + query, kiev);
+        EXPECT_NE(page.Body.find(message), std::string::npos) << query << page.Body;
+        EXPECT_TRUE(Cells(page.Body).empty()) << query;
+        const TReply csv = Get("/calls.csv?" + query, kiev);
+        EXPECT_EQ(csv.Status, 400) << query;
+        EXPECT_NE(csv.Body.find(message), std::string::npos) << query << csv.Body;
+    }
+    EXPECT_EQ(Cells(Get("/calls?cost=500.00", kiev).Body).size(), 0u);
+    EXPECT_EQ(Cells(Get("/calls?cost=330.00", kiev).Body).size(), 1u);
 }
 
 }  // namespace
