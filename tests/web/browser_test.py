@@ -29,21 +29,39 @@ from selenium import webdriver
 from selenium.common.exceptions import NoAlertPresentException
 from selenium.webdriver.chrome.service import Service
 from selenium.webdriver.common.by import By
-from selenium.webdriver.support.ui import WebDriverWait
+from selenium.webdriver.support.ui import Select, WebDriverWait
 
 # The pages every user with the menu sees: (path, screenshot name). A new
 # page is one more line here; the admin "boss" visits each.
 PAGES = [
     ("/login", "login"),
     ("/", "offices"),
+    ("/calls?site=Kiev-A", "calls"),
+    ("/bill?site=Kiev-A", "bill"),
     ("/charts", "charts"),
+    ("/tariffs", "tariffs"),
 ]
 
 # Downloads checked against the report program: (path, tallyphon-report
 # options before the output option, the output option). The page's bytes
 # must equal the file the program writes for those options, e.g.
 # ("/calls.csv?site=Kiev-A", ["--site", "Kiev-A"], "--csv-calls").
-DOWNLOADS = []
+DOWNLOADS = [
+    ("/calls.csv?site=Kiev-A", ["--site", "Kiev-A", "--tariffs", "@tariffs"], "--csv-calls"),
+    ("/calls.csv?site=Kiev-A&prefix=2", ["--site", "Kiev-A", "--prefix", "2",
+                                          "--tariffs", "@tariffs"], "--csv-calls"),
+    ("/bill.csv?site=Kiev-A", ["--site", "Kiev-A", "--tariffs", "@tariffs",
+                               "--subscribers", "@directory"], "--bill-csv"),
+]
+
+# Kiev-A's tariff file and subscriber directory, uploaded through the
+# "Тарифы" form as a Russian spreadsheet saves them (Windows-1251); "@NAME"
+# in DOWNLOADS is the file's path for tallyphon-report.
+TABLES = {
+    "tariffs": "Префикс;Зона;Цена;Соединение;Первый;Шаг;Бесплатно\r\n"
+               "8;Межгород;5,50;;60;60;\r\n*;Город;1,00;0,10;60;60;5\r\n",
+    "directory": "Номер;Имя;Отдел\r\n121;Петров П. П.;Бухгалтерия\r\n",
+}
 
 PASSWORDS = {"boss": "boss-password", "kiev": "kiev-password"}
 HOSTILE_SITE = '"><img src=x onerror="window.tpInjected=1">'
@@ -197,6 +215,8 @@ def report_bytes(world, options, output):
     """What tallyphon-report writes from the database for options, the
     file of output (e.g. --csv-calls)."""
     target = os.path.join(world.tmp, "report.out")
+    options = [os.path.join(world.tmp, o[1:] + ".csv") if o.startswith("@") else o
+               for o in options]
     run([world.args.report, "--db", world.owner, *options, output, target])
     with open(target, "rb") as f:
         return f.read()
@@ -238,6 +258,7 @@ def test_pages_and_offices(world, browser):
     for expected in ["Офисы", "Kiev-A", "Lviv-B", "SN-1001", "номер 103, 7 с"]:
         check(expected in text, "the offices page lacks %r:\n%s" % (expected, text))
     check(re.search(r"Звонков сегодня\s+3", text), "Kiev-A's three calls today:\n" + text)
+    upload_tables(world, browser)
     for path, shot in PAGES:
         page = browser.visit(path, shot)
         check("Нет такой страницы" not in page, path + ": " + page)
@@ -246,6 +267,23 @@ def test_pages_and_offices(world, browser):
         got, want = browser.download(path), report_bytes(world, options, output)
         check(got == want, "%s: %d bytes, tallyphon-report wrote %d" % (path, len(got),
                                                                          len(want)))
+
+
+def upload_tables(world, browser):
+    browser.visit("/tariffs")
+    Select(browser.driver.find_element(By.NAME, "site")).select_by_value("Kiev-A")
+    for kind, text in TABLES.items():
+        path = os.path.join(world.tmp, kind + ".csv")
+        with open(path, "wb") as f:
+            f.write(text.encode("cp1251"))
+        browser.driver.find_element(By.NAME, kind).send_keys(path)
+    browser.driver.find_element(By.CSS_SELECTOR, "main form button[type=submit]").click()
+    WebDriverWait(browser.driver, WAIT_S).until(
+        lambda d: "directory.csv" in d.find_element(By.TAG_NAME, "main").text)
+    check(browser.status() == 200, "the upload answered %s" % browser.status())
+    # Rated by what was uploaded: 95 s of Город (2 min at 1,00 and 0,10).
+    text = browser.visit("/calls?site=Kiev-A")
+    check("2,10" in text and "Город" in text, "the calls page is not rated:\n" + text)
 
 
 def test_hostile_text(world, browser):

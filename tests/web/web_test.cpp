@@ -846,6 +846,11 @@ TEST_F(WebTest, OfficesShowTheMonthsCostAndSilence) {
     const size_t lviv = page.find("<h2>Lviv-B</h2>");
     EXPECT_LT(page.find("class=\"silent\">"), lviv) << page;
     EXPECT_EQ(page.find("class=\"silent\">", lviv), std::string::npos) << page;
+    // A call shipped since, and the cost is worked out anew: 30 s in town.
+    Sql("INSERT INTO tallyphon.calls VALUES ('Kiev-A', 1, 5, '', '', '2026-12-07 09:00:00', 30,"
+        " '12', '121', '200', '2345678', 'g')");
+    EXPECT_NE(Get("/", boss).Body.find("<dt>Стоимость в этом месяце</dt><dd>14,20</dd>"),
+              std::string::npos);
 
     // Saturday afternoon after a Friday shipment at 18:30: 30 minutes of
     // working time only.
