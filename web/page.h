@@ -18,23 +18,8 @@
 #include <pqxx/connection_base>
 
 #include "billing/period.h"
+#include "billing/work_hours.h"
 #include "web/users.h"
-
-// When the offices are expected to ship: on Days (bit d - 1 set for
-// weekday d, 1 Monday .. 7 Sunday), from minute From to minute To of the
-// day, local time.
-struct TWorkHours {
-    uint8_t Days = 0x1F;
-    int From = 8 * 60;
-    int To = 19 * 60;
-};
-// Reads hours as "пн-пт 08:00-19:00" (days "пн" … "вс", single or as a
-// range, several joined by ","; "00:00-24:00" is the whole day); the
-// reason when it is not that, else empty (hours set).
-std::string ParseWorkHours(std::string_view text, TWorkHours& hours);
-// The seconds of working hours in [from, to), counted no further than
-// enough (a bound for a gap of years); 0 when to is not after from.
-int64_t WorkSeconds(const TWorkHours& hours, std::time_t from, std::time_t to, int64_t enough);
 
 // When "Офисы" marks an office silent: nothing shipped for longer than
 // SilentAfterMinutes of working hours.
