@@ -87,11 +87,27 @@ CREATE TABLE IF NOT EXISTS tallyphon.office_files (
     uploaded_by text NOT NULL,
     PRIMARY KEY (site, kind)
 );
+
+-- The alerts an office raised and cleared (see alerts/), one row each:
+-- the key is the alert's own, so that a delivery repeated after a lost
+-- answer adds nothing (INSERT … ON CONFLICT DO NOTHING). The web view
+-- reads an office's newest first.
+CREATE TABLE IF NOT EXISTS tallyphon.alerts (
+    site      text NOT NULL,
+    key       text NOT NULL,
+    kind      text NOT NULL,
+    cleared   boolean NOT NULL DEFAULT false,
+    raised_at timestamptz NOT NULL,
+    text      text NOT NULL,
+    call_line text NOT NULL DEFAULT '',
+    PRIMARY KEY (site, key)
+);
+CREATE INDEX IF NOT EXISTS alerts_site_raised ON tallyphon.alerts (site, raised_at);
 )sql";
 
 // The rights of the roles, made by the database's owner once: an office
 // (a member of tallyphon_office, mapped to its site in offices) reads and
-// adds its own rows only, and changes only its own progress; a reader
+// adds its own rows only (calls and alerts), and changes only its own progress; a reader
 // (tallyphon_reader) only reads the calls; the web server
 // (tallyphon_web) reads as a reader and also reads its users and adds to
 // their audit, whose rows older than 400 days it may have deleted;
@@ -146,8 +162,8 @@ BEGIN
     GRANT INSERT, UPDATE, DELETE ON tallyphon.office_files TO tallyphon_web;
     GRANT SELECT ON tallyphon.offices TO tallyphon_office;
     GRANT SELECT, INSERT, UPDATE ON tallyphon.sites, tallyphon.files TO tallyphon_office;
-    GRANT SELECT, INSERT ON tallyphon.calls TO tallyphon_office;
-    FOREACH t IN ARRAY ARRAY['offices', 'sites', 'files', 'calls'] LOOP
+    GRANT SELECT, INSERT ON tallyphon.calls, tallyphon.alerts TO tallyphon_office;
+    FOREACH t IN ARRAY ARRAY['offices', 'sites', 'files', 'calls', 'alerts'] LOOP
         EXECUTE format('ALTER TABLE tallyphon.%I ENABLE ROW LEVEL SECURITY', t);
         EXECUTE format('DROP POLICY IF EXISTS reader ON tallyphon.%I', t);
         EXECUTE format('DROP POLICY IF EXISTS office ON tallyphon.%I', t);
@@ -178,7 +194,7 @@ GRANT EXECUTE ON FUNCTION tallyphon.prune_web_audit() TO tallyphon_web;
 const char* const kIndexes[] = {
     "sites_pkey",        "files_pkey",       "files_site_inode", "files_site_file_id",
     "calls_pkey",        "calls_site_start", "calls_site_line",  "files_site_unfinished",
-    "office_files_pkey",
+    "office_files_pkey", "alerts_pkey",      "alerts_site_raised",
 };
 
 }  // namespace

@@ -12,7 +12,7 @@ packages=(
     desktop-file-utils appstream systemd dpkg-dev file lintian logrotate help2man
     qt6-serialport-dev qt6-translations-l10n
     libxlsxwriter-dev unzip locales poppler-utils
-    postgresql libpqxx-dev zlib1g-dev
+    postgresql libpqxx-dev zlib1g-dev dbus-daemon
     libmicrohttpd-dev libsodium-dev libcurl4-openssl-dev openssl libjs-chart.js
     chromium chromium-driver python3-selenium wrk
 )
