@@ -14,10 +14,10 @@ struct TMenuItem {
     const char* Caption;
     bool AdminOnly;
 };
-const TMenuItem kMenu[] = {{"/", "Офисы", false},       {"/calls", "Звонки", false},
-                           {"/lines", "Линии", false},  {"/trunks", "СЛ", false},
-                           {"/bill", "Счёт", false},    {"/charts", "Графики", false},
-                           {"/tariffs", "Тарифы", true}};
+const TMenuItem kMenu[] = {{"/", "Офисы", false},         {"/calls", "Звонки", false},
+                           {"/lines", "Линии", false},    {"/trunks", "СЛ", false},
+                           {"/bill", "Счёт", false},      {"/charts", "Графики", false},
+                           {"/alerts", "Тревоги", false}, {"/tariffs", "Тарифы", true}};
 
 const char* const kTail = "</body>\n</html>\n";
 

@@ -1,5 +1,6 @@
 // The pages of tallyphon-web, one line each.
 #include "web/page.h"
+#include "web/page_alerts.h"
 #include "web/page_bill.h"
 #include "web/page_calls.h"
 #include "web/page_charts.h"
@@ -12,7 +13,7 @@ const std::vector<TRoute>& Routes() {
         {"/bill", false, false, BillPage},          {"/bill.csv", false, false, BillCsvPage},
         {"/bill.pdf", false, false, BillPdfPage},   {"/tariffs", false, true, TariffsPage},
         {"/tariffs", true, true, TariffsUpload},    {"/calls", false, false, CallsPage},
-        {"/calls.csv", false, false, CallsCsvPage},
+        {"/calls.csv", false, false, CallsCsvPage}, {"/alerts", false, false, AlertsPage},
     };
     return routes;
 }

@@ -39,6 +39,7 @@ PAGES = [
     ("/calls?site=Kiev-A", "calls"),
     ("/bill?site=Kiev-A", "bill"),
     ("/charts", "charts"),
+    ("/alerts", "alerts"),
     ("/tariffs", "tariffs"),
 ]
 

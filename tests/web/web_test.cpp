@@ -1152,4 +1152,68 @@ TEST_F(WebTest, CallPagesKeepOfficesApartAndRefuseBadFilters) {
     EXPECT_EQ(Cells(Get("/calls?cost=330.00", kiev).Body).size(), 1u);
 }
 
+TEST_F(WebTest, AlertsPageShowsTheOfficesOwnNewestFirst) {
+    Sql("INSERT INTO tallyphon.sites (site) VALUES ('Kiev-A'), ('Lviv-B');"
+        "INSERT INTO tallyphon.alerts VALUES"
+        " ('Kiev-A', '1:40', 'cost', false, '2026-03-05 10:02:00', 'Звонок стоил 512,00',"
+        "  '05-03-2026 10:00:00   00:02:05   101(2101)   3   84951234567'),"
+        " ('Kiev-A', 'buffer:1', 'buffer', false, '2026-03-06 09:00:00',"
+        "  'Буфер <script>alert(1)</script>', ''),"
+        " ('Kiev-A', 'buffer:1:end', 'buffer', true, '2026-03-06 09:30:00', 'Буфер 20%', ''),"
+        " ('Kiev-A', 'x:1', 'newer-kind', false, '2026-04-01 00:00:00', 'позже', ''),"
+        " ('Lviv-B', 'silent:1', 'silent', false, '2026-03-05 11:00:00', 'АТС молчит', '')");
+    AddUser("kiev", "office:Kiev-A");
+    AddUser("boss", "head");
+    StartServer();
+    const std::string kiev = Session("kiev");
+    const TReply page = Get("/alerts?from=2026-03-01&to=2026-03-31", kiev);
+    ASSERT_EQ(page.Status, 200);
+    EXPECT_NE(page.Body.find("href=\"/alerts\" aria-current=\"page\">Тревоги</a>"),
+              std::string::npos);
+    EXPECT_EQ(page.Body.find("<script>"), std::string::npos) << page.Body;
+    const auto rows = Cells(page.Body);
+    ASSERT_EQ(rows.size(), 3u) << page.Body;
+    EXPECT_EQ(rows[0],
+              (std::vector<std::string>{"06.03.2026 09:30:00", "Kiev-A", "Буфер АТС заполняется",
+                                        "снята", "Буфер 20%", ""}));
+    EXPECT_EQ(rows[1][4], "Буфер &lt;script&gt;alert(1)&lt;/script&gt;");
+    EXPECT_EQ(rows[1][3], "поднята");
+    EXPECT_EQ(rows[2], (std::vector<std::string>{
+                           "05.03.2026 10:02:00", "Kiev-A", "Дорогой звонок", "поднята",
+                           "Звонок стоил 512,00",
+                           "05-03-2026 10:00:00   00:02:05   101(2101)   3   84951234567"}));
+    // Another office's alerts are not there for him, asked for or not.
+    EXPECT_EQ(page.Body.find("АТС молчит"), std::string::npos);
+    EXPECT_NE(Get("/alerts?site=Lviv-B", kiev).Body.find("Нет такого офиса: Lviv-B"),
+              std::string::npos);
+    EXPECT_EQ(
+        Get("/alerts?after=1772704800000000&asite=Lviv-B&akey=z", kiev).Body.find("АТС молчит"),
+        std::string::npos);
+    EXPECT_EQ(Cells(Get("/alerts", kiev).Body)[0][2], "newer-kind");
+
+    // Every office for the head, in pages of 100 that give each alert once.
+    Sql("INSERT INTO tallyphon.alerts SELECT 'Lviv-B', 'c:' || i, 'cost', false,"
+        " TIMESTAMPTZ '2026-02-01 00:00:00' + (i / 2) * INTERVAL '1 minute', 'n' || i, ''"
+        " FROM generate_series(0, 149) AS i");
+    const std::string boss = Session("boss");
+    std::string path = "/alerts?from=2026-02-01&to=2026-02-28";
+    std::set<std::string> seen;
+    size_t shown = 0;
+    int pages = 0;
+    for (; !path.empty() && pages < 5; ++pages) {
+        const std::string body = Get(path, boss).Body;
+        for (const auto& row : Cells(body))
+            seen.insert(row.at(4));
+        shown += Cells(body).size();
+        path = LinkTo(body, "Дальше");
+    }
+    EXPECT_EQ(pages, 2);
+    EXPECT_EQ(shown, 150u);
+    EXPECT_EQ(seen.size(), 150u);
+    EXPECT_EQ(Cells(Get("/alerts?site=Lviv-B&from=2026-02-01", boss).Body)[0][4], "АТС молчит");
+    EXPECT_NE(
+        Get("/alerts?after=abc&asite=Kiev-A&akey=1", boss).Body.find("Ссылка «Дальше» испорчена"),
+        std::string::npos);
+}
+
 }  // namespace
