@@ -27,8 +27,9 @@ class TDesktopSink : public IAlertSink {
     // busAddress is the D-Bus address of the session bus; empty: the
     // session's own, DBUS_SESSION_BUS_ADDRESS or else $XDG_RUNTIME_DIR/bus,
     // looked for anew whenever no connection is open. Each call on the bus
-    // waits timeout at most. Needs a QCoreApplication (Qt's D-Bus runs on a
-    // thread of its own that it starts).
+    // waits timeout at most. Needs a QCoreApplication, made before the
+    // first Deliver and gone only after the sink (Qt's D-Bus runs on a
+    // thread of its own that the application's object stops).
     explicit TDesktopSink(std::string busAddress = {},
                           std::chrono::milliseconds timeout = std::chrono::seconds(5));
     ~TDesktopSink() override;
