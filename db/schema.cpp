@@ -190,12 +190,29 @@ GRANT EXECUTE ON FUNCTION tallyphon.prune_web_audit() TO tallyphon_web;
 )sql";
 
 // Every index the schema makes (each implies its table and columns): when
-// all are there the schema is current and nothing is changed.
-const char* const kIndexes[] = {
-    "sites_pkey",        "files_pkey",       "files_site_inode", "files_site_file_id",
-    "calls_pkey",        "calls_site_start", "calls_site_line",  "files_site_unfinished",
-    "office_files_pkey", "alerts_pkey",      "alerts_site_raised",
+// all are there the schema is current and nothing is changed. The first
+// are what shipping writes and reads; the rest came with the web view and
+// the alerts, and a database made before them ships on without them until
+// its owner makes the schema again.
+const char* const kShippingIndexes[] = {
+    "sites_pkey", "files_pkey",       "files_site_inode", "files_site_file_id",
+    "calls_pkey", "calls_site_start", "calls_site_line",  "files_site_unfinished",
 };
+const char* const kLaterIndexes[] = {
+    "office_files_pkey",
+    "alerts_pkey",
+    "alerts_site_raised",
+};
+
+// Whether every one of indexes is there.
+template <size_t N>
+bool IndexesThere(pqxx::connection_base& connection, const char* const (&indexes)[N]) {
+    std::string query = "SELECT true";
+    for (const char* index : indexes)
+        query += std::string(" AND to_regclass('tallyphon.") + index + "') IS NOT NULL";
+    pqxx::nontransaction n(connection);
+    return n.exec1(query)[0].as<bool>();
+}
 
 }  // namespace
 
@@ -240,27 +257,30 @@ std::unique_ptr<TDbConnection> ConnectDb(const std::string& connInfo, TDbInterru
 }
 
 bool SchemaCurrent(pqxx::connection_base& connection) {
-    std::string query = "SELECT true";
-    for (const char* index : kIndexes)
-        query += std::string(" AND to_regclass('tallyphon.") + index + "') IS NOT NULL";
-    pqxx::nontransaction n(connection);
-    return n.exec1(query)[0].as<bool>();
+    return IndexesThere(connection, kShippingIndexes) && IndexesThere(connection, kLaterIndexes);
 }
 
-void EnsureSchema(pqxx::connection_base& connection) {
+std::string EnsureSchema(pqxx::connection_base& connection) {
     // DDL locks the tables against every reader and needs the owner's
     // rights: only when something is missing.
-    if (SchemaCurrent(connection)) return;
+    if (SchemaCurrent(connection)) return {};
     try {
         MakeSchema(connection, false);
     } catch (const pqxx::insufficient_privilege& e) {
+        const std::string command =
+            "; их делает владелец базы данных командой tallyphon-report --db СТРОКА "
+            "--create-schema";
+        // An office upgraded before its database: the calls go on.
+        if (IndexesThere(connection, kShippingIndexes))
+            return "в базе данных нет таблиц тревог и веб-просмотра схемы tallyphon, а сделать "
+                   "их нельзя: " +
+                   DbErrorText(e) + command;
         throw std::runtime_error(
             "в базе данных нет всех таблиц, столбцов и индексов схемы tallyphon, а сделать их "
             "нельзя: " +
-            DbErrorText(e) +
-            "; их делает владелец базы данных командой tallyphon-report --db СТРОКА "
-            "--create-schema");
+            DbErrorText(e) + command);
     }
+    return {};
 }
 
 void MakeSchema(pqxx::connection_base& connection, bool roles) {

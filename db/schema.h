@@ -40,8 +40,10 @@ bool SchemaCurrent(pqxx::connection_base& connection);
 // version in place), in one transaction under an advisory lock, so that
 // two programs starting at once do not trip over each other. Throws on
 // failure; without the right to, with a text naming the right and the
-// command that makes the schema.
-void EnsureSchema(pqxx::connection_base& connection);
+// command that makes the schema. Returns that text instead when only the
+// tables of the web view and the alerts are missing: the calls can be
+// shipped without them.
+std::string EnsureSchema(pqxx::connection_base& connection);
 
 // Makes the schema as EnsureSchema does, whether current or not; with
 // roles, also the table offices (which office role ships which site), the

@@ -427,7 +427,13 @@ TShipResult TShipper::ShipPending(const TShipSource& source) {
                 Waiting(
                     "создания схемы tallyphon: ее таблицы держит другой сеанс, или сервер не "
                     "отвечает");
-                EnsureSchema(*c);
+                if (const std::string missing = EnsureSchema(*c);
+                    !missing.empty() && !toldSchema_) {
+                    seam::Journal(seam::TPriority::Warning, "Звонки площадки «" + config_.Site +
+                                                                "» уходят в базу данных, но " +
+                                                                missing);
+                    toldSchema_ = true;
+                }
                 set("statement_timeout", options_.StatementTimeout);
                 connection_ = std::move(c);
             }

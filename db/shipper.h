@@ -196,6 +196,8 @@ class TShipper {
     bool waitTold_ = false;
     std::atomic<bool> stop_{false};
     std::atomic<bool> draining_{false};
+    // Whether the missing tables of the web view and the alerts were told of.
+    bool toldSchema_ = false;
     bool notified_ = false;
     bool drain_ = false;
     bool stalled_ = false;

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "db/shipper.h"
+#include "tests/common/recorder.h"
 #include "tests/common/test_support.h"
 #include "tests/db/db_test_support.h"
 #include "tools/gen_calllog/calllog_gen.h"
@@ -322,6 +323,21 @@ TEST_F(DbReport, EachOfficeReachesItsOwnRowsOnlyAndAReaderOnlyReads) {
     EXPECT_EQ(
         Cluster().Psql(db, "SELECT site, count(*) FROM tallyphon.calls GROUP BY 1 ORDER BY 1"),
         "A|2\nB|2\n");
+    // An office upgraded before its database: the tables of the alerts and
+    // the web view missing, its calls go on, and it is told so once.
+    Cluster().Psql(db, "DROP TABLE tallyphon.alerts, tallyphon.office_files");
+    TRecorder recorder;
+    Ship("A", Lines({call, call, call}), "office_a");
+    Ship("A", Lines({call, call, call, call}), "office_a");
+    EXPECT_EQ(Cluster().Psql(db, "SELECT count(*) FROM tallyphon.calls WHERE site = 'A'"), "4\n");
+    const auto journal = recorder.JournalLines();
+    ASSERT_EQ(journal.size(), 2u);
+    for (const std::string& line : journal)
+        EXPECT_EQ(line.rfind("<4>Звонки площадки «A» уходят в базу данных, но в базе данных нет "
+                             "таблиц тревог и веб-просмотра схемы tallyphon, а сделать их нельзя: ",
+                             0),
+                  0u)
+            << line;
 }
 
 }  // namespace
