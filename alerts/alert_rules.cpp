@@ -167,22 +167,20 @@ TAlertRulesResult ParseAlertRules(std::string_view text, const std::string& name
     for (const TCsvRecord& rec : records) {
         const std::string& first = rec.Fields[0];
         if (!first.empty() && first[0] == '#') continue;  // a comment
-        for (const char* setting : {"TARIFFS=", "SENDMAIL="}) {
-            const size_t length = std::strlen(setting);
-            if (first.compare(0, length, setting) != 0) continue;
+        const size_t equals = first.find('=');
+        if (equals != std::string::npos) {
+            const std::string setting = first.substr(0, equals);
+            if (setting != "TARIFFS" && setting != "SENDMAIL")
+                return invalid(
+                    rec.Line, 0,
+                    "известны только строки TARIFFS= и SENDMAIL=, а не " + Quoted(first));
             if (rec.Fields.size() > 1)
                 return invalid(rec.Line, 0,
-                               "в строке " + std::string(setting, length - 1) +
-                                   " после пути не должно быть «;»");
-            const std::string value = first.substr(length);
+                               "в строке " + setting + "= после пути не должно быть «;»");
+            const std::string value = first.substr(equals + 1);
             if (value.empty()) return invalid(rec.Line, 0, "не указан путь к файлу");
-            (setting[0] == 'T' ? read.TariffsPath : read.Sendmail) = value;
-        }
-        if (first.find('=') != std::string::npos && rec.Fields.size() == 1) {
-            if (first.compare(0, 8, "TARIFFS=") == 0 || first.compare(0, 9, "SENDMAIL=") == 0)
-                continue;
-            return invalid(rec.Line, 0,
-                           "известны только строки TARIFFS= и SENDMAIL=, а не " + Quoted(first));
+            (setting == "TARIFFS" ? read.TariffsPath : read.Sendmail) = value;
+            continue;
         }
         TAlertRule rule;
         rule.Line = rec.Line;

@@ -297,7 +297,7 @@ void TAlerter::Start(const std::string& callLogPath) {
     if (thread_.joinable()) return;
     PassOver(callLogPath);
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        std::lock_guard<std::mutex> lock(wakeMutex_);
         path_ = callLogPath;
         notified_ = true;
     }
@@ -307,7 +307,7 @@ void TAlerter::Start(const std::string& callLogPath) {
 
 void TAlerter::Notify(const std::string& callLogPath) {
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        std::lock_guard<std::mutex> lock(wakeMutex_);
         path_ = callLogPath;
         notified_ = true;
     }
@@ -316,7 +316,7 @@ void TAlerter::Notify(const std::string& callLogPath) {
 
 void TAlerter::Kick() {
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        std::lock_guard<std::mutex> lock(wakeMutex_);
         kicked_ = true;
     }
     wake_.notify_all();
@@ -325,7 +325,7 @@ void TAlerter::Kick() {
 void TAlerter::Stop() {
     if (thread_.joinable()) {
         {
-            std::lock_guard<std::mutex> lock(mutex_);
+            std::lock_guard<std::mutex> lock(wakeMutex_);
             stop_ = true;
         }
         wake_.notify_all();
@@ -336,27 +336,28 @@ void TAlerter::Stop() {
 }
 
 void TAlerter::Run() {
-    std::unique_lock<std::mutex> lock(mutex_);
-    while (!stop_) {
-        if (notified_) {
-            notified_ = false;
-            const std::string path = path_;
-            lock.unlock();
-            EvaluatePending(path);
-            lock.lock();
+    for (;;) {
+        std::string path;
+        {
+            std::lock_guard<std::mutex> lock(wakeMutex_);
+            if (stop_) break;
+            if (notified_) path = path_;
+            notified_ = kicked_ = false;
         }
-        kicked_ = false;
-        lock.unlock();
+        if (!path.empty()) EvaluatePending(path);
         const std::time_t next = DeliverDue();
-        lock.lock();
-        if (dirty_ && Now() - savedAt_ >= kSaveEvery) Save();
-        if (notified_ || kicked_ || stop_) continue;
-        std::time_t wait = next == 0 ? kSaveEvery : std::min(next - Now(), kSaveEvery);
+        std::time_t now = 0;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            now = Now();
+            if (dirty_ && now - savedAt_ >= kSaveEvery) Save();
+        }
+        std::time_t wait = next == 0 ? kSaveEvery : std::min(next - now, kSaveEvery);
         if (wait < 1) wait = 1;
+        std::unique_lock<std::mutex> lock(wakeMutex_);
         wake_.wait_for(lock, std::chrono::seconds(wait),
                        [this] { return notified_ || kicked_ || stop_.load(); });
     }
-    if (dirty_) Save();
 }
 
 bool TAlerter::Save() {
@@ -521,7 +522,6 @@ size_t TAlerter::EvaluatePending(const std::string& path) {
         base += static_cast<off_t>(consumed);
         if (consumed == 0) break;  // an incomplete line: wait for its end
     }
-    if (made > 0) wake_.notify_all();
     return made;
 }
 
@@ -578,9 +578,8 @@ bool TAlerter::Raise(TAlertKind kind, const std::string& detail) {
         a.Text = detail;
         Enqueue(std::move(a), std::string("kind:") + AlertKindName(kind), DeliveryOf(kind));
         Save();
-        kicked_ = true;
     }
-    wake_.notify_all();
+    Kick();
     return true;
 }
 
@@ -598,9 +597,8 @@ bool TAlerter::Clear(TAlertKind kind, const std::string& detail) {
         state_.Episodes.erase(it);
         Enqueue(std::move(a), std::string("kind:") + AlertKindName(kind), DeliveryOf(kind));
         Save();
-        kicked_ = true;
     }
-    wake_.notify_all();
+    Kick();
     return true;
 }
 

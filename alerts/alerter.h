@@ -195,6 +195,9 @@ class TAlerter {
     std::map<std::string, TBackoff> backoff_;
     std::set<std::string> toldMissing_;
 
+    // What wakes the thread, apart from the state, so that Notify never
+    // waits for a write of the state.
+    std::mutex wakeMutex_;
     std::condition_variable wake_;
     std::thread thread_;
     std::atomic<bool> stop_{false};

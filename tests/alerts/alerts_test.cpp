@@ -187,6 +187,8 @@ TEST(AlertRules, RefusesABadLineNamingLineAndField) {
          "Строка 2, поле «вид»: для правила cost нужна строка TARIFFS="},
         {"hours;пн-пт 25:00-19:00\r\n", "Строка 1, поле «параметр»"},
         {"db;30 часов\r\n", "Строка 1, поле «параметр»: число звонков"},
+        {"duration;5\r\nPATH=/bin\r\n", "Строка 2, поле «вид»: известны только строки TARIFFS="},
+        {"SENDMAIL=\r\n", "Строка 1, поле «вид»: не указан путь"},
     };
     for (const auto& b : bad) {
         WriteRules(dir, b.Text);
@@ -497,6 +499,27 @@ TEST(AlertMail, ThroughMsmtpToAnSmtpServer) {
     EXPECT_EQ(CountOf(mail, g3), 1u) << mail;
     alerter.Stop();
     EXPECT_EQ(Mails(inbox).size(), 3u);
+
+    // Started again on the same state: nothing is mailed again.
+    TAlerter again(dir.File(kAlertRulesFileName), dir.Path(), options);
+    EXPECT_EQ(again.EvaluatePending(log), 0u);
+    again.DeliverDue();
+    EXPECT_EQ(again.MailsSent(), 0u);
+    EXPECT_EQ(again.OutboxSize(), 0u);
+}
+
+TEST(AlertMail, TheSameAlertMailedTwiceKeepsItsMessageId) {
+    TAlert alert;
+    alert.Key = "call-00ff-4711-3";
+    alert.Text = "Звонок с линии 121 на 8809";
+    alert.CallLine = "05*03*2007 …";
+    const std::string first = ComposeAlertMail({&alert}, "boss@example.ru", "pbx", 1796000000);
+    const std::string again = ComposeAlertMail({&alert}, "boss@example.ru", "pbx", 1796000600);
+    const std::string id = "Message-ID: <call-00ff-4711-3.1@tallyphon.pbx>\n";
+    EXPECT_NE(first.find(id), std::string::npos) << first;
+    EXPECT_NE(again.find(id), std::string::npos) << again;
+    EXPECT_NE(first.find("Date: Mon, 30 Nov 2026 00:53:20 +0000\n"), std::string::npos) << first;
+    EXPECT_NE(first, again);
 }
 
 TEST(AlertMail, SubjectWordsStayShortAndWhole) {
