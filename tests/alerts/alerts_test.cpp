@@ -345,6 +345,22 @@ TEST(Alerter, KilledBeforeDeliveryLosesNothing) {
     EXPECT_TRUE(testing_support::Exists(dir.File(std::string(kAlertStateFileName) + ".bad")));
 }
 
+TEST(Alerter, TheStateFileIsReplacedNeverWrittenThroughALink) {
+    TJournal journal;
+    TTempDir dir;
+    WriteRules(dir, "held;;\r\n");
+    WriteFile(dir.File("victim"), "keep");
+    TAlerter alerter(dir.File(kAlertRulesFileName), dir.Path());
+    const std::string state = dir.File(kAlertStateFileName);
+    ASSERT_EQ(symlink(dir.File("victim").c_str(), state.c_str()), 0);
+    EXPECT_TRUE(alerter.Raise(TAlertKind::Held, "Файл состояния не записывается"));
+    EXPECT_EQ(ReadFile(dir.File("victim")), "keep");
+    struct stat st {};
+    ASSERT_EQ(lstat(state.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    EXPECT_NE(ReadFile(state).find("Файл состояния не записывается"), std::string::npos);
+}
+
 // A free TCP port of 127.0.0.1 (free when asked).
 int FreePort() {
     const int s = socket(AF_INET, SOCK_STREAM, 0);
