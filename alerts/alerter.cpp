@@ -361,6 +361,13 @@ void TAlerter::Run() {
 }
 
 bool TAlerter::Save() {
+    // Without call rules and with nothing ever raised or kept, there is
+    // nothing to keep: an office without alerts gets no state file.
+    if (callRules_->Empty() && state_.Outbox.empty() && state_.Episodes.empty() &&
+        state_.Sequence == 0 && state_.LastMail.empty()) {
+        dirty_ = false;
+        return true;
+    }
     const std::string why = WriteReplacing(statePath_, FormatAlertState(state_));
     if (!why.empty()) {
         if (!saveFailed_)

@@ -200,12 +200,18 @@ TEST(AlertRules, RefusesABadLineNamingLineAndField) {
         EXPECT_NE(r.Message.find(kAlertRulesFileName), std::string::npos) << r.Message;
         EXPECT_EQ(rules.Sendmail, "kept") << "nothing of a refused file is used";
     }
-    // The alerter told of the refusal and uses none of the file.
+    // The alerter told of the refusal and uses none of the file; with no
+    // rule it keeps no state file.
     TJournal journal;
+    StartLog(dir.File("calls.txt"));
     TAlerter alerter(dir.File(kAlertRulesFileName), dir.Path());
     EXPECT_EQ(alerter.RulesResult().Outcome, TAlertRulesOutcome::Invalid);
     EXPECT_TRUE(alerter.Rules().Rules.empty());
     EXPECT_EQ(journal.Count("<3> Правила оповещений не применены"), 1u);
+    Append(dir.File("calls.txt"), CallLine("88095551234"));
+    EXPECT_EQ(alerter.EvaluatePending(dir.File("calls.txt")), 0u);
+    alerter.Stop();
+    EXPECT_FALSE(testing_support::Exists(dir.File(kAlertStateFileName)));
 }
 
 TEST(Alerter, EachCallRuleFiresOncePerCall) {
