@@ -46,7 +46,7 @@ std::string MailDate(std::time_t t) {
     return buf;
 }
 
-// The key as the left part of a Message-ID: letters, digits and "-._"
+// The key as the left side of a Message-ID: letters, digits and "-._"
 // kept, anything else as "=XX".
 std::string IdPart(const std::string& key) {
     std::string out;

@@ -125,9 +125,9 @@ std::string ReadDelivery(std::string_view text, TAlertDelivery& delivery) {
 bool ParseRoubles(std::string_view text, int64_t& kopecks) {
     const size_t sep = text.find_first_of(",.");
     const std::string_view whole = text.substr(0, sep);
-    const std::string_view part = sep == std::string_view::npos ? "" : text.substr(sep + 1);
-    if (whole.empty() || whole.size() > 10 || part.size() > 2 ||
-        (sep != std::string_view::npos && part.empty()))
+    const std::string_view fraction = sep == std::string_view::npos ? "" : text.substr(sep + 1);
+    if (whole.empty() || whole.size() > 10 || fraction.size() > 2 ||
+        (sep != std::string_view::npos && fraction.empty()))
         return false;
     int64_t value = 0;
     for (const char c : whole) {
@@ -136,7 +136,7 @@ bool ParseRoubles(std::string_view text, int64_t& kopecks) {
     }
     int64_t cents = 0;
     for (size_t i = 0; i < 2; ++i) {
-        const char c = i < part.size() ? part[i] : '0';
+        const char c = i < fraction.size() ? fraction[i] : '0';
         if (c < '0' || c > '9') return false;
         cents = cents * 10 + (c - '0');
     }

@@ -50,12 +50,12 @@ class TJournal : public seam::IMessageSink {
         std::lock_guard<std::mutex> lock(mutex_);
         lines_.push_back("<" + std::to_string(static_cast<int>(priority)) + "> " + text);
     }
-    // The lines holding part.
-    size_t Count(const std::string& part) const {
+    // The lines holding needle.
+    size_t Count(const std::string& needle) const {
         std::lock_guard<std::mutex> lock(mutex_);
-        return static_cast<size_t>(
-            std::count_if(lines_.begin(), lines_.end(),
-                          [&](const std::string& l) { return l.find(part) != std::string::npos; }));
+        return static_cast<size_t>(std::count_if(
+            lines_.begin(), lines_.end(),
+            [&](const std::string& l) { return l.find(needle) != std::string::npos; }));
     }
 
   private:
@@ -441,9 +441,9 @@ std::vector<std::string> Mails(const std::string& directory) {
     return mails;
 }
 
-size_t CountOf(const std::string& text, const std::string& part) {
+size_t CountOf(const std::string& text, const std::string& needle) {
     size_t n = 0;
-    for (size_t p = text.find(part); p != std::string::npos; p = text.find(part, p + 1))
+    for (size_t p = text.find(needle); p != std::string::npos; p = text.find(needle, p + 1))
         ++n;
     return n;
 }
