@@ -15,6 +15,7 @@ packages=(
     postgresql libpqxx-dev zlib1g-dev dbus-daemon
     libmicrohttpd-dev libsodium-dev libcurl4-openssl-dev openssl libjs-chart.js
     chromium chromium-driver python3-selenium wrk
+    msmtp python3-aiosmtpd
 )
 
 missing=()
