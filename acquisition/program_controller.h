@@ -106,6 +106,12 @@ class TProgramController {
     // The window is closing: a running reading is asked to end.
     void Close();
 
+    // Whom the reading tells of the buffer's fill, a silence of the
+    // exchange and a reading held (see TReadingHooks for when, and on which
+    // thread). Set before StartUp: the hooks are taken by every reading
+    // started after the call.
+    void SetReadingHooks(TReadingHooks hooks);
+
     // Whether the last read-all ended with call lines waiting for the file.
     bool ReadAllHeld() const { return reader_ && reader_->HeldAtEnd(); }
 
@@ -125,6 +131,8 @@ class TProgramController {
     TExchangeView View() const;
     bool NoCallLog() const;
     ReadATSThread* NewReader();
+    // IdentifyAndReport, telling the buffer-read hook of a success.
+    TIdentifyResult Identify();
     // Writes the lines still waiting, then the title of the run.
     void WriteTitleBlock();
     // Whether the port and the settings are free: a reading asked to stop
@@ -142,4 +150,5 @@ class TProgramController {
     // Set when start-up made the messages go to standard error.
     bool madeUnattended_ = false;
     seam::TFileRequest openDialog1_;
+    std::shared_ptr<const TReadingHooks> hooks_ = std::make_shared<TReadingHooks>();
 };
