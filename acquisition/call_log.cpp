@@ -294,8 +294,13 @@ void TCallLog::HoldTitle(const TCallLogTitle& title) {
 }
 
 void TCallLog::SetHeldHook(std::function<void(bool held, const std::string& text)> hook) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    heldHook_ = std::move(hook);
+    std::string why;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        heldHook_ = hook;
+        if (failing_) why = CallLogFailure(ll_->Settings.TarifFileName, error_);
+    }
+    if (hook && !why.empty()) hook(true, why);
 }
 
 void TCallLog::TellHeld() {

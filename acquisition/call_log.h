@@ -126,7 +126,8 @@ class TCallLog : public IUnacknowledgedStore {
     // Told when a failed write begins an episode of lines waiting (held
     // true, with why, naming the file) and when the waiting lines reached
     // the file at last (held false, with the journal's line of it); on the
-    // thread that wrote, outside the writer's lock. It must not wait.
+    // thread that wrote, outside the writer's lock. It must not wait. Set
+    // while lines wait, it is told so at once, on the caller's thread.
     void SetHeldHook(std::function<void(bool held, const std::string& text)> hook);
 
     // Told of every step, on the thread that takes it; for tests.

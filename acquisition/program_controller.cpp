@@ -226,13 +226,13 @@ ReadATSThread* TProgramController::NewReader() {
 
 TIdentifyResult TProgramController::Identify() {
     const TIdentifyResult r = IdentifyAndReport(*link_);
-    if (r == TIdentifyResult::Identified) TellBufferFill(*hooks_, link_->Identification());
+    if (r == TIdentifyResult::Identified) hooks_->TellBufferFill(link_->Identification());
     return r;
 }
 
 void TProgramController::SetReadingHooks(TReadingHooks hooks) {
     callLog_->SetHeldHook(hooks.Held);
-    hooks_ = std::make_shared<const TReadingHooks>(std::move(hooks));
+    hooks_->Set(std::move(hooks));
 }
 
 void TProgramController::WriteTitleBlock() {

@@ -108,8 +108,9 @@ class TProgramController {
 
     // Whom the reading tells of the buffer's fill, a silence of the
     // exchange and a reading held (see TReadingHooks for when, and on which
-    // thread). Set before StartUp: the hooks are taken by every reading
-    // started after the call.
+    // thread). May be set at any time, also while a reading runs (the
+    // main window starts up as it is made); the buffer hook hears at once
+    // the fill read last.
     void SetReadingHooks(TReadingHooks hooks);
 
     // Whether the last read-all ended with call lines waiting for the file.
@@ -150,5 +151,5 @@ class TProgramController {
     // Set when start-up made the messages go to standard error.
     bool madeUnattended_ = false;
     seam::TFileRequest openDialog1_;
-    std::shared_ptr<const TReadingHooks> hooks_ = std::make_shared<TReadingHooks>();
+    std::shared_ptr<TReadingHookSlot> hooks_ = std::make_shared<TReadingHookSlot>();
 };

@@ -177,7 +177,7 @@ bool ReadATSThread::Reopen() {
     openFailure_.clear();
     // A device that came back may hand out another key: identify again.
     if (IdentifyAndReport(*link_) != TIdentifyResult::Identified) return false;
-    TellBufferFill(*hooks_, link_->Identification());
+    hooks_->TellBufferFill(link_->Identification());
     return true;
 }
 
@@ -211,11 +211,11 @@ void ReadATSThread::TrackAnswer(bool answered) {
     if (!silentSince_) return;
     const long minutes =
         std::chrono::duration_cast<std::chrono::minutes>(now - *silentSince_).count();
-    if (hooks_->Silence)
-        hooks_->Silence(answered ? TSilenceStep::Ended
-                        : began  ? TSilenceStep::Began
-                                 : TSilenceStep::Lasting,
-                        std::chrono::duration_cast<std::chrono::seconds>(now - *silentSince_));
+    if (const auto silence = hooks_->Get().Silence)
+        silence(answered ? TSilenceStep::Ended
+                : began  ? TSilenceStep::Began
+                         : TSilenceStep::Lasting,
+                std::chrono::duration_cast<std::chrono::seconds>(now - *silentSince_));
     const TSettings& s = link_->Settings;
     if (answered) {
         if (silenceTold_)

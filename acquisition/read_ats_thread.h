@@ -42,9 +42,8 @@ class ReadATSThread : public QThread {
     // number of calls written at its end.
     void SetReadAll() { readAll_ = true; }
     // Set before start: whom the reading tells of a silence and of the
-    // buffer read when the port was opened again (the hooks outlive the
-    // thread's run).
-    void SetHooks(std::shared_ptr<const TReadingHooks> hooks) { hooks_ = std::move(hooks); }
+    // buffer read when the port was opened again.
+    void SetHooks(std::shared_ptr<TReadingHookSlot> hooks) { hooks_ = std::move(hooks); }
     // Whether a read-all, once ended, left call lines waiting for the file
     // (the rest of the calls stay in the exchange).
     bool HeldAtEnd() const { return heldAtEnd_; }
@@ -112,7 +111,7 @@ class ReadATSThread : public QThread {
     std::string openFailure_;
     bool openFailureTold_ = false;
     std::atomic<bool> detached_{false};
-    std::shared_ptr<const TReadingHooks> hooks_ = std::make_shared<TReadingHooks>();
+    std::shared_ptr<TReadingHookSlot> hooks_ = std::make_shared<TReadingHookSlot>();
     // Lines written and not yet shown, shared with the hand-overs on their
     // way, which may outlive the thread object.
     struct TShownLines;

@@ -18,7 +18,29 @@ std::vector<TUnitBufferFill> BufferFill(const TIdentification& x) {
     return units;
 }
 
-void TellBufferFill(const TReadingHooks& hooks, const TIdentification& x) {
-    if (!hooks.BufferRead || x.UnitBuffers.empty()) return;
-    hooks.BufferRead(BufferFill(x));
+void TReadingHookSlot::Set(TReadingHooks hooks) {
+    std::vector<TUnitBufferFill> fill;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        hooks_ = hooks;
+        fill = lastFill_;
+    }
+    if (hooks.BufferRead && !fill.empty()) hooks.BufferRead(fill);
+}
+
+TReadingHooks TReadingHookSlot::Get() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return hooks_;
+}
+
+void TReadingHookSlot::TellBufferFill(const TIdentification& x) {
+    const std::vector<TUnitBufferFill> fill = BufferFill(x);
+    if (fill.empty()) return;
+    std::function<void(const std::vector<TUnitBufferFill>&)> hook;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        lastFill_ = fill;
+        hook = hooks_.BufferRead;
+    }
+    if (hook) hook(fill);
 }

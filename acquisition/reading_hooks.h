@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -56,5 +57,24 @@ struct TReadingHooks {
 
 // The fill of every unit by the identification x (empty when it read none).
 std::vector<TUnitBufferFill> BufferFill(const TIdentification& x);
-// Hands BufferFill(x) to hooks.BufferRead, when set and x has units.
-void TellBufferFill(const TReadingHooks& hooks, const TIdentification& x);
+
+// The hooks as they stand, shared by the controller and its readers: set
+// at any time from any thread, also while a reading runs (the program sets
+// them once its main window, which starts up, exists), and read by each
+// call. A silence under way when they are set is heard first as Lasting.
+class TReadingHookSlot {
+  public:
+    // Takes hooks; the buffer-read hook hears at once the fill last read
+    // before, if any (so that start-up's is not missed).
+    void Set(TReadingHooks hooks);
+    // A copy of the hooks, to be called outside the slot's lock.
+    TReadingHooks Get() const;
+    // Tells the buffer-read hook of the fill of every unit by x, just
+    // identified, and keeps it for hooks set later.
+    void TellBufferFill(const TIdentification& x);
+
+  private:
+    mutable std::mutex mutex_;
+    TReadingHooks hooks_;
+    std::vector<TUnitBufferFill> lastFill_;
+};

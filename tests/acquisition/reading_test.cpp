@@ -560,6 +560,13 @@ TEST_F(Reading, TheBufferHookHearsTheFillOfANearlyFullBuffer) {
         EXPECT_EQ(heard.Fill[0].Records, 20);
         EXPECT_EQ(heard.Fill[0].Percent, 95);
     });
+    // Hooks set later (the main window starts up before the program sets
+    // them) hear the fill read last at once.
+    THeard late;
+    controller->SetReadingHooks(late.Hooks());
+    EXPECT_EQ(late.BufferReads, 1);
+    ASSERT_EQ(late.Fill.size(), 1u);
+    EXPECT_EQ(late.Fill[0].Percent, 95);
 }
 
 TEST_F(Reading, TheSilenceHookHearsASilenceBeginLastAndEnd) {
