@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QStringDecoder>
 #include <QVBoxLayout>
 
 #include "base/fd.h"
@@ -93,8 +94,14 @@ void TAlertsPage::ShowError(const std::string& text) {
 
 void TAlertsPage::Load() {
     std::string text;
-    const std::string why = ReadRules(FilePath(), text);
-    AlertsEdit->setPlainText(why.empty() ? QString::fromUtf8(text) : QString());
+    std::string why = ReadRules(FilePath(), text);
+    // Bytes that are no UTF-8 would come back from the editor changed: such
+    // a file is shown, but not to be saved over.
+    QStringDecoder utf8(QStringDecoder::Utf8);
+    const QString shown = utf8(QByteArray::fromStdString(text));
+    if (why.empty() && utf8.hasError())
+        why = "Файл \"" + FilePath() + "\" не в кодировке UTF-8; исправьте его в редакторе.";
+    AlertsEdit->setPlainText(shown);
     AlertsEdit->setReadOnly(!why.empty());
     AlertsSaveButton->setEnabled(why.empty());
     kept_ = AlertsEdit->toPlainText();

@@ -31,8 +31,9 @@ class TAlertsPage : public QWidget {
     std::string FilePath() const;
 
     // Shows the file's lines (none when it is missing), read as UTF-8;
-    // a file that cannot be read is told on the page, and the editor is
-    // read-only then, so that saving cannot replace what was not seen.
+    // a file that cannot be read, or is no UTF-8, is told on the page, and
+    // the editor is read-only then, so that saving cannot replace what was
+    // not seen as it is.
     void Load();
     // Whether the text differs from what was loaded or saved last.
     bool Modified() const;

@@ -450,6 +450,15 @@ TEST_F(OptionsForm, TheAlertsPageEditsTheRulesFileAndARefusedTextKeepsIt) {
     Show();
     EXPECT_EQ(edit->toPlainText().toStdString(), checked.back());
     form.reject();
+
+    // Windows-1251 bytes are shown, but not to be saved over.
+    WriteFile(path, "prefix 8\xE0 journal\n");
+    Show();
+    EXPECT_TRUE(edit->isReadOnly());
+    EXPECT_FALSE(save->isEnabled());
+    EXPECT_NE(error->text().indexOf("не в кодировке UTF-8"), -1);
+    Child<QPushButton>(form, "Button2")->click();
+    EXPECT_EQ(ReadFile(path), "prefix 8\xE0 journal\n");
 }
 
 TEST(OptionsNames, EveryControlIsFoundByItsName) {
