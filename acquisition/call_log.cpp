@@ -204,6 +204,7 @@ bool TCallLog::SettleLocked(std::vector<std::string>& written) {
     if (batch->StateSaved) unacknowledged_ = batch->Unacknowledged;
     if (!ok) {
         error_ = batch->Error;
+        if (!failing_) heldChanges_.emplace_back(true, CallLogFailure(batch->Path, error_));
         failing_ = true;
         pending_.insert(pending_.begin(), batch->Entries.begin(), batch->Entries.end());
         return false;
@@ -211,8 +212,9 @@ bool TCallLog::SettleLocked(std::vector<std::string>& written) {
     error_.clear();
     if (failing_) {
         failing_ = false;
-        seam::Journal(seam::TPriority::Info,
-                      WritingResumedLine(batch->Path, batch->Entries.size()));
+        const std::string resumed = WritingResumedLine(batch->Path, batch->Entries.size());
+        seam::Journal(seam::TPriority::Info, resumed);
+        heldChanges_.emplace_back(false, resumed);
     }
     Step(TCallLogStep::OnDisk);
     for (const TEntry& e : batch->Entries)
@@ -227,6 +229,7 @@ bool TCallLog::Settle() {
         std::lock_guard<std::mutex> lock(mutex_);
         ok = SettleLocked(written);
     }
+    TellHeld();
     TellWritten(written);
     return ok;
 }
@@ -244,6 +247,7 @@ void TCallLog::OnCallRecord(const TRecord& record) {
         handingUnit_ = -1;
         StartLocked();
     }
+    TellHeld();
     TellWritten(written);
 }
 
@@ -273,6 +277,7 @@ std::vector<std::string> TCallLog::WritePending() {
             SettleLocked(written);
         }
     }
+    TellHeld();
     // The caller shows what it gets back: only the file hook is told.
     TellWritten(written, false);
     return written;
@@ -286,6 +291,29 @@ void TCallLog::HoldTitle(const TCallLogTitle& title) {
         e.Title = true;
         pending_.push_back(std::move(e));
     }
+}
+
+void TCallLog::SetHeldHook(std::function<void(bool held, const std::string& text)> hook) {
+    std::string why;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        heldHook_ = hook;
+        if (failing_) why = CallLogFailure(ll_->Settings.TarifFileName, error_);
+    }
+    if (hook && !why.empty()) hook(true, why);
+}
+
+void TCallLog::TellHeld() {
+    std::vector<std::pair<bool, std::string>> changes;
+    std::function<void(bool, const std::string&)> hook;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        changes.swap(heldChanges_);
+        hook = heldHook_;
+    }
+    if (!hook) return;
+    for (const auto& [held, text] : changes)
+        hook(held, text);
 }
 
 size_t TCallLog::PendingCount() const {

@@ -123,6 +123,13 @@ class TCallLog : public IUnacknowledgedStore {
     bool Settle() override;
     void Forget(int unit) override;
 
+    // Told when a failed write begins an episode of lines waiting (held
+    // true, with why, naming the file) and when the waiting lines reached
+    // the file at last (held false, with the journal's line of it); on the
+    // thread that wrote, outside the writer's lock. It must not wait. Set
+    // while lines wait, it is told so at once, on the caller's thread.
+    void SetHeldHook(std::function<void(bool held, const std::string& text)> hook);
+
     // Told of every step, on the thread that takes it; for tests.
     void SetStepHook(std::function<void(TCallLogStep)> hook) { hook_ = std::move(hook); }
 
@@ -161,6 +168,11 @@ class TCallLog : public IUnacknowledgedStore {
     // Tells the hooks (taken under the lock) of written, outside the lock;
     // the written hook only with toWrittenHook.
     void TellWritten(const std::vector<std::string>& written, bool toWrittenHook = true) const;
+    // Tells the held hook (taken under the lock) of the changes SettleLocked
+    // noted, outside the lock.
+    void TellHeld();
+    std::function<void(bool, const std::string&)> heldHook_;
+    std::vector<std::pair<bool, std::string>> heldChanges_;
     std::unique_ptr<TDiskSync> sync_;
     std::string error_;
     // Set from a failed write until one succeeds (which the log is told).

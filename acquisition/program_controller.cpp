@@ -183,7 +183,7 @@ TOpenPortResult TProgramController::OpenPort(const std::string& name) {
         return TOpenPortResult::PortFailed;
     }
     // A device that failed while answering leaves no exchange to show either.
-    if (IdentifyAndReport(*link_) != TIdentifyResult::Identified) {
+    if (Identify() != TIdentifyResult::Identified) {
         form_.ShowNoExchange();
         return TOpenPortResult::NoExchange;
     }
@@ -220,7 +220,19 @@ ReadATSThread* TProgramController::NewReader() {
     // A new reader takes the place of the last one.
     ReleaseReader(reader_, *link_);
     reader_.reset(new ReadATSThread(&form_, link_, callLog_, [this] { return AutoExit(); }));
+    reader_->SetHooks(hooks_);
     return reader_.get();
+}
+
+TIdentifyResult TProgramController::Identify() {
+    const TIdentifyResult r = IdentifyAndReport(*link_);
+    if (r == TIdentifyResult::Identified) hooks_->TellBufferFill(link_->Identification());
+    return r;
+}
+
+void TProgramController::SetReadingHooks(TReadingHooks hooks) {
+    callLog_->SetHeldHook(hooks.Held);
+    hooks_->Set(std::move(hooks));
 }
 
 void TProgramController::WriteTitleBlock() {
@@ -266,7 +278,7 @@ void TProgramController::LoadFromATS() {
             if (autoExit_) form_.StartUnInterruptTimer();
             return;
     }
-    switch (IdentifyAndReport(ll)) {
+    switch (Identify()) {
         case TIdentifyResult::Identified:
             break;
         case TIdentifyResult::PortError:
@@ -304,7 +316,7 @@ void TProgramController::ReadUninterrupt() {
     ll.Reading.UnInterruptFlag = true;
     ll.Reading.StopFlag = false;
     ll.Reading.HoldFlag = false;
-    switch (IdentifyAndReport(ll)) {
+    switch (Identify()) {
         case TIdentifyResult::Identified:
             break;
         case TIdentifyResult::PortError:

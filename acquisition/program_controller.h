@@ -106,6 +106,13 @@ class TProgramController {
     // The window is closing: a running reading is asked to end.
     void Close();
 
+    // Whom the reading tells of the buffer's fill, a silence of the
+    // exchange and a reading held (see TReadingHooks for when, and on which
+    // thread). May be set at any time, also while a reading runs (the
+    // main window starts up as it is made); the buffer hook hears at once
+    // the fill read last.
+    void SetReadingHooks(TReadingHooks hooks);
+
     // Whether the last read-all ended with call lines waiting for the file.
     bool ReadAllHeld() const { return reader_ && reader_->HeldAtEnd(); }
 
@@ -125,6 +132,8 @@ class TProgramController {
     TExchangeView View() const;
     bool NoCallLog() const;
     ReadATSThread* NewReader();
+    // IdentifyAndReport, telling the buffer-read hook of a success.
+    TIdentifyResult Identify();
     // Writes the lines still waiting, then the title of the run.
     void WriteTitleBlock();
     // Whether the port and the settings are free: a reading asked to stop
@@ -142,4 +151,5 @@ class TProgramController {
     // Set when start-up made the messages go to standard error.
     bool madeUnattended_ = false;
     seam::TFileRequest openDialog1_;
+    std::shared_ptr<TReadingHookSlot> hooks_ = std::make_shared<TReadingHookSlot>();
 };

@@ -176,7 +176,9 @@ bool ReadATSThread::Reopen() {
     }
     openFailure_.clear();
     // A device that came back may hand out another key: identify again.
-    return IdentifyAndReport(*link_) == TIdentifyResult::Identified;
+    if (IdentifyAndReport(*link_) != TIdentifyResult::Identified) return false;
+    hooks_->TellBufferFill(link_->Identification());
+    return true;
 }
 
 std::string PendingLinesText(size_t count) {
@@ -201,13 +203,19 @@ void ReadATSThread::TellPending(size_t count) {
 
 void ReadATSThread::TrackAnswer(bool answered) {
     const IClock::TTimePoint now = link_->Clock().Now();
-    if (!answered && !silentSince_) {
+    const bool began = !answered && !silentSince_;
+    if (began) {
         silentSince_ = now;
         outageAt_ = LocalTimeText();
     }
     if (!silentSince_) return;
     const long minutes =
         std::chrono::duration_cast<std::chrono::minutes>(now - *silentSince_).count();
+    if (const auto silence = hooks_->Get().Silence)
+        silence(answered ? TSilenceStep::Ended
+                : began  ? TSilenceStep::Began
+                         : TSilenceStep::Lasting,
+                std::chrono::duration_cast<std::chrono::seconds>(now - *silentSince_));
     const TSettings& s = link_->Settings;
     if (answered) {
         if (silenceTold_)

@@ -16,6 +16,7 @@
 
 #include "acquisition/call_log.h"
 #include "acquisition/reading_form.h"
+#include "acquisition/reading_hooks.h"
 #include "link/low_level.h"
 
 class ReadATSThread : public QThread {
@@ -40,6 +41,9 @@ class ReadATSThread : public QThread {
     // Set before start: the reading reads the buffer once, and tells the
     // number of calls written at its end.
     void SetReadAll() { readAll_ = true; }
+    // Set before start: whom the reading tells of a silence and of the
+    // buffer read when the port was opened again.
+    void SetHooks(std::shared_ptr<TReadingHookSlot> hooks) { hooks_ = std::move(hooks); }
     // Whether a read-all, once ended, left call lines waiting for the file
     // (the rest of the calls stay in the exchange).
     bool HeldAtEnd() const { return heldAtEnd_; }
@@ -76,7 +80,8 @@ class ReadATSThread : public QThread {
     // once a second on the link's clock.
     void NotifyManager();
     // Follows whether the exchange answers: a silence of kSilenceMinutes on
-    // the link's clock is told to the log once, and so is its end.
+    // the link's clock is told to the log once, and so is its end; the
+    // silence hook hears every step.
     void TrackAnswer(bool answered);
     // Tells the operator what a reading's result means for them, if
     // anything.
@@ -106,6 +111,7 @@ class ReadATSThread : public QThread {
     std::string openFailure_;
     bool openFailureTold_ = false;
     std::atomic<bool> detached_{false};
+    std::shared_ptr<TReadingHookSlot> hooks_ = std::make_shared<TReadingHookSlot>();
     // Lines written and not yet shown, shared with the hand-overs on their
     // way, which may outlive the thread object.
     struct TShownLines;

@@ -4,8 +4,15 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "link/record.h"
+
+// One unit's billing buffer by its status reply.
+struct TUnitBuffer {
+    int Capacity = 0;  // records it has room for
+    int Records = 0;   // records it holds (as reported: may exceed Capacity)
+};
 
 // The result of one identification of the exchange.
 struct TIdentification {
@@ -25,6 +32,8 @@ struct TIdentification {
     // Units whose status showed more records than places (counted as the
     // units were asked); each is to be reported to the operator.
     int InconsistentBufferReports = 0;
+    // Each unit's buffer, in the order asked, as far as identification got.
+    std::vector<TUnitBuffer> UnitBuffers;
 };
 
 // Every rule that differs by exchange model, in one place. Each rule tells

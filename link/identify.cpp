@@ -41,6 +41,7 @@ TIdentifyResult TLowLevel::Identify() {
     x.MultiUnit = false;
     x.UnitCount = 0;
     x.InconsistentBufferReports = 0;
+    x.UnitBuffers.clear();
     if (CheckLinkRetry() != TLinkCheck::Passed) return TIdentifyResult::NoEcho;
 
     line_->PurgeInput();
@@ -93,9 +94,13 @@ TIdentifyResult TLowLevel::Identify() {
         for (int attempt = 0; attempt < kStatusAttempts && got < 0; ++attempt)
             got = ReadStatus(status);
         if (got < 0) return TIdentifyResult::StatusFailed;
-        x.BufferCapacity += ReadLe16(status);
-        x.RecordsInBuffer +=
+        TUnitBuffer unit;
+        unit.Capacity = ReadLe16(status);
+        unit.Records =
             static_cast<int>(ReadLe16(status + 2)) - static_cast<int>(ReadLe16(status + 4));
+        x.UnitBuffers.push_back(unit);
+        x.BufferCapacity += unit.Capacity;
+        x.RecordsInBuffer += unit.Records;
         Reading.RecordsInBuffer = x.RecordsInBuffer;
         if (x.RecordsInBuffer > x.BufferCapacity) ++x.InconsistentBufferReports;
         if (u + 1 >= x.UnitCount) break;

@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStandardItemModel>
+#include <QTabWidget>
 #include <QTreeView>
 #include <QVBoxLayout>
 
@@ -32,6 +33,9 @@ void MakeBold(QWidget* w) {
 
 TOptionsForm::TOptionsForm(QWidget* parent)
     : QDialog(parent),
+      OptionsTabs(new QTabWidget),
+      ConnectionPage(new QWidget),
+      AlertsPage(new TAlertsPage),
       GroupBox1(new QGroupBox("Номер СОМ-порта")),
       COMPortComboBox(new QComboBox),
       GroupBox2(new QGroupBox("Заголовок файла")),
@@ -47,6 +51,8 @@ TOptionsForm::TOptionsForm(QWidget* parent)
       deviceSource_([] { return FindSerialDevices(); }) {
     setObjectName("OptionsForm");
     setWindowTitle("Настройки программы");
+    OptionsTabs->setObjectName("OptionsTabs");
+    ConnectionPage->setObjectName("ConnectionPage");
     GroupBox1->setObjectName("GroupBox1");
     COMPortComboBox->setObjectName("COMPortComboBox");
     GroupBox2->setObjectName("GroupBox2");
@@ -96,10 +102,14 @@ TOptionsForm::TOptionsForm(QWidget* parent)
     buttons->addStretch();
     buttons->addWidget(Button2);
     buttons->addWidget(Button1);
+    auto* connection = new QVBoxLayout(ConnectionPage);
+    connection->addWidget(GroupBox1);
+    connection->addWidget(GroupBox2);
+    connection->addWidget(altFormatCheckBox);
+    OptionsTabs->addTab(ConnectionPage, "Соединение");
+    OptionsTabs->addTab(AlertsPage, "Тревоги");
     auto* layout = new QVBoxLayout(this);
-    layout->addWidget(GroupBox1);
-    layout->addWidget(GroupBox2);
-    layout->addWidget(altFormatCheckBox);
+    layout->addWidget(OptionsTabs);
     layout->addLayout(buttons);
     layout->setSizeConstraint(QLayout::SetFixedSize);
 
@@ -146,6 +156,7 @@ void TOptionsForm::FormShow() {
     (shown_.SaveTitle ? SaveTitleRadioButton : NotSaveTitleRadioButton)->setChecked(true);
     altFormatCheckBox->setChecked(shown_.AltFormat);
     RefreshDevicesButtonClick();
+    AlertsPage->Load();
 }
 
 void TOptionsForm::ShowPortDevices() {
@@ -230,6 +241,10 @@ void TOptionsForm::altFormatCheckBoxClick() {
 
 void TOptionsForm::Button2Click() {
     if (COMPortComboBox->currentIndex() < 0) return;
+    if (AlertsPage->Modified() && !AlertsPage->Save()) {
+        OptionsTabs->setCurrentWidget(AlertsPage);
+        return;
+    }
     const TOptionsSettings chosen = Settings();
     if (apply_) apply_(chosen);
     accept();

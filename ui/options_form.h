@@ -1,7 +1,7 @@
 // The settings dialog: the exchange's serial port and the two call-log
-// options. It shows the settings it is given and hands the choices back on
-// OK, to be applied at once (the port reopened under the chosen name, the
-// settings stored) before it closes.
+// options on one page, the alert rules file on the page "Тревоги". It shows the settings it is
+// given and hands the choices back on OK, to be applied at once (the port reopened under the chosen
+// name, the settings stored) before it closes.
 #pragma once
 
 #include <functional>
@@ -12,6 +12,7 @@
 
 #include "config/settings.h"
 #include "link/serial_devices.h"
+#include "ui/alerts_page.h"
 
 class QCheckBox;
 class QComboBox;
@@ -20,6 +21,7 @@ class QLabel;
 class QListWidget;
 class QPushButton;
 class QRadioButton;
+class QTabWidget;
 
 class TOptionsForm : public QDialog {
     Q_OBJECT
@@ -37,7 +39,15 @@ class TOptionsForm : public QDialog {
     TOptionsSettings Settings() const;
 
     // The start-up directory, where a "COMn" entry names the port's device.
-    void SetStartDir(const std::string& dir) { startDir_ = dir; }
+    // The alert rules file is there too.
+    void SetStartDir(const std::string& dir) {
+        startDir_ = dir;
+        AlertsPage->SetStartDir(dir);
+    }
+    // Checks the alert rules before they are saved (see TAlertsPage).
+    void SetAlertsValidator(TAlertsPage::TValidator validator) {
+        AlertsPage->SetValidator(std::move(validator));
+    }
     // Where the list of serial devices comes from (default: those Qt Serial
     // Port finds).
     void SetDeviceSource(std::function<std::vector<TSerialDevice>()> source) {
@@ -45,11 +55,14 @@ class TOptionsForm : public QDialog {
     }
 
   public slots:
-    // Fills the 32 ports and shows the settings given.
+    // Fills the 32 ports, shows the settings given and loads the alert
+    // rules file.
     void FormShow();
     // A checked alternative format switches the header lines off.
     void altFormatCheckBoxClick();
-    // OK: hands the choices on to be applied, closes.
+    // OK: saves alert rules that were changed, then hands the choices on to
+    // be applied and closes; rules that could not be saved keep the dialog
+    // open on their page, nothing applied.
     void Button2Click();
     // Cancel: closes, nothing applied.
     void Button1Click();
@@ -64,6 +77,9 @@ class TOptionsForm : public QDialog {
     void showEvent(QShowEvent* event) override;
 
   private:
+    QTabWidget* const OptionsTabs;
+    QWidget* const ConnectionPage;
+    TAlertsPage* const AlertsPage;
     QGroupBox* const GroupBox1;
     QComboBox* const COMPortComboBox;
     QGroupBox* const GroupBox2;

@@ -86,8 +86,10 @@ void TRealTimeAdvancedForm::PlaceBeside(const QWidget& monitor) {
                       screen ? screen->availableGeometry() : QRect()));
 }
 
-void TRealTimeAdvancedForm::MarkConnections(const std::vector<TConnection>& connections) {
-    const std::map<int, std::string> marked = ConnectedLines(connections);
+void TRealTimeAdvancedForm::MarkConnections(const std::vector<TConnection>& connections,
+                                            const TBusyTracker* busy) {
+    const std::map<int, std::string> marked =
+        busy ? BusyLineTips(connections, *busy) : ConnectedLines(connections);
     for (int c = 1; c < StringGrid1->columnCount(); ++c)
         for (int r = 1; r < StringGrid1->rowCount(); ++r) {
             QTableWidgetItem* cell = StringGrid1->item(r, c);

@@ -10,6 +10,7 @@
 #include <QDialog>
 
 #include "link/low_level.h"
+#include "realtime/busy_tracker.h"
 #include "realtime/line_grid.h"
 
 class QTableWidget;
@@ -35,8 +36,10 @@ class TRealTimeAdvancedForm : public QDialog {
     // screen, so that it hides nothing of it where there is room.
     void PlaceBeside(const QWidget& monitor);
     // Marks the cells of the subscriber lines in connections and clears
-    // every other cell.
-    void MarkConnections(const std::vector<TConnection>& connections);
+    // every other cell. A marked cell's tooltip names its partners and,
+    // with busy, first how long the line has been busy.
+    void MarkConnections(const std::vector<TConnection>& connections,
+                         const TBusyTracker* busy = nullptr);
     // Lines marked now, ascending.
     std::vector<int> MarkedLines() const;
 

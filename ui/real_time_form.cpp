@@ -133,6 +133,7 @@ void TRealTimeForm::ShowFileName() {
 
 void TRealTimeForm::FormShow() {
     RealTimeTimer->start();
+    busy_.Clear();
     ShowFileName();
     log_.Restart();
 }
@@ -141,6 +142,7 @@ void TRealTimeForm::FormClose() {
     RealTimeTimer->stop();
     // The window is gone already; the port is free again once this returns.
     runner_.CancelAndWait();
+    busy_.Clear();
     // The grid belongs to the monitor: without it its marks go stale.
     if (advancedForm_) {
         advancedForm_->hide();
@@ -180,11 +182,13 @@ void TRealTimeForm::ApplyLineState(const TLineStateOutcome& outcome) {
     std::vector<std::string> lines;
     lines.push_back(TimeStampLine(now));
     lines.insert(lines.end(), outcome.Entries.begin(), outcome.Entries.end());
-    ListBox1->clear();
-    for (const std::string& line : lines)
-        ListBox1->addItem(QString::fromStdString(line));
     connections_ = outcome.Connections;
-    if (advancedForm_) advancedForm_->MarkConnections(connections_);
+    busy_.Update(connections_);
+    ListBox1->clear();
+    ListBox1->addItem(QString::fromStdString(lines.front()));
+    for (const TConnection& c : connections_)
+        ListBox1->addItem(QString::fromStdString(BusyConnectionText(c, busy_)));
+    if (advancedForm_) advancedForm_->MarkConnections(connections_, &busy_);
 
     const bool writing = WriteFileFlagCheckBox->isChecked() && WriteFileFlagCheckBox->isEnabled();
     const std::string name = link_ ? link_->Settings.RealTimeFileName : std::string();
@@ -251,5 +255,5 @@ void TRealTimeForm::SpeedButton1Click() {
     }
     advancedForm_->PlaceBeside(*this);
     advancedForm_->show();
-    advancedForm_->MarkConnections(connections_);
+    advancedForm_->MarkConnections(connections_, &busy_);
 }

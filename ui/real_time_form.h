@@ -15,6 +15,7 @@
 
 #include "base/message_seam.h"
 #include "link/low_level.h"
+#include "realtime/busy_tracker.h"
 #include "realtime/line_state_runner.h"
 #include "realtime/real_time_log.h"
 
@@ -52,6 +53,10 @@ class TRealTimeForm : public QDialog {
     int WritePeriod() const;
     const TRealTimeLog& Log() const { return log_; }
     const TLineStateRunner& Runner() const { return runner_; }
+    // Since when each line and trunk has been busy, by the polls of this
+    // showing (cleared when the window opens and closes), on the link's
+    // clock. Its after-poll hook is where the live connections are watched.
+    TBusyTracker& BusyTracker() { return busy_; }
     const seam::TFileRequest& OpenDialog1() const { return openDialog1_; }
 
   public slots:
@@ -71,7 +76,9 @@ class TRealTimeForm : public QDialog {
     // What the timer's handler does with a query's outcome: an answered
     // one is shown, counted and, when due, written; after one that got no
     // answer the view, the counter and the file stay as they are, and
-    // StaleLabel says since when the view stands.
+    // StaleLabel says since when the view stands. The view shows how long
+    // each line and trunk has been busy; the log keeps the exchange's
+    // lines as they were.
     void ApplyLineState(const TLineStateOutcome& outcome);
 
   protected:
@@ -108,5 +115,7 @@ class TRealTimeForm : public QDialog {
     std::vector<TConnection> connections_;
     // When the last answer was shown (invalid before the first).
     QDateTime lastAnswer_;
+    TBusyTracker busy_{
+        [this] { return link_ ? link_->Clock().Now() : TSteadyClock::Instance().Now(); }};
     TLineStateRunner runner_{this};
 };

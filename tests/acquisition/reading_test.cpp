@@ -67,7 +67,7 @@ class Reading : public ::testing::Test {
     void Start(const std::vector<std::vector<uint8_t>>& records, bool saveTitle = true,
                bool overPty = false) {
         sim::TExchangeConfig c;
-        c.Units[0].Capacity = 2000;
+        c.Units[0].Capacity = capacity;
         c.Units[0].Records.assign(records.begin(), records.end());
         if (overPty) {
             ex = std::make_unique<sim::TSimExchange>(c);
@@ -131,6 +131,7 @@ class Reading : public ::testing::Test {
         return out;
     }
 
+    uint16_t capacity = 2000;
     TTempDir dir{InMemory()};
     std::shared_ptr<TTestClock> clock = std::make_shared<TTestClock>();
     std::unique_ptr<sim::TSimExchange> ex;
@@ -508,6 +509,124 @@ TEST_F(Reading, AnUnwritableCallLogLosesNothing) {
                   "<6>Начато считывание всего буфера",
                   "<6>Считывание буфера закончено, записано звонков: 20",
               }));
+}
+
+// What the reading hooks heard, from whichever thread.
+struct THeard {
+    std::mutex Mutex;
+    std::vector<TUnitBufferFill> Fill;
+    int BufferReads = 0;
+    std::vector<std::pair<TSilenceStep, std::chrono::seconds>> Silence;
+    std::vector<std::pair<bool, std::string>> Held;
+
+    TReadingHooks Hooks() {
+        TReadingHooks h;
+        h.BufferRead = [this](const std::vector<TUnitBufferFill>& units) {
+            std::lock_guard<std::mutex> lock(Mutex);
+            Fill = units;
+            ++BufferReads;
+        };
+        h.Silence = [this](TSilenceStep step, std::chrono::seconds lasted) {
+            std::lock_guard<std::mutex> lock(Mutex);
+            Silence.emplace_back(step, lasted);
+        };
+        h.Held = [this](bool held, const std::string& text) {
+            std::lock_guard<std::mutex> lock(Mutex);
+            Held.emplace_back(held, text);
+        };
+        return h;
+    }
+    template <typename F>
+    auto Locked(F f) {
+        std::lock_guard<std::mutex> lock(Mutex);
+        return f();
+    }
+};
+
+TEST_F(Reading, TheBufferHookHearsTheFillOfANearlyFullBuffer) {
+    capacity = 21;
+    Start(Day(20, 41));
+    THeard heard;
+    controller->SetReadingHooks(heard.Hooks());
+    controller->ReadUninterrupt();
+    ASSERT_TRUE(Until([&] { return CallLines().size() == 20; }));
+    controller->Stop();
+    Finish();
+    heard.Locked([&] {
+        EXPECT_EQ(heard.BufferReads, 1);
+        ASSERT_EQ(heard.Fill.size(), 1u);
+        EXPECT_EQ(heard.Fill[0].Unit, 0);
+        EXPECT_EQ(heard.Fill[0].Capacity, 21);
+        EXPECT_EQ(heard.Fill[0].Records, 20);
+        EXPECT_EQ(heard.Fill[0].Percent, 95);
+    });
+    // Hooks set later (the main window starts up before the program sets
+    // them) hear the fill read last at once.
+    THeard late;
+    controller->SetReadingHooks(late.Hooks());
+    EXPECT_EQ(late.BufferReads, 1);
+    ASSERT_EQ(late.Fill.size(), 1u);
+    EXPECT_EQ(late.Fill[0].Percent, 95);
+}
+
+TEST_F(Reading, TheSilenceHookHearsASilenceBeginLastAndEnd) {
+    const auto day = Day(10, 42);
+    Start(day);
+    THeard heard;
+    controller->SetReadingHooks(heard.Hooks());
+    controller->ReadUninterrupt();
+    ASSERT_TRUE(Until([&] { return CallLines().size() == day.size(); }));
+    EXPECT_TRUE(heard.Locked([&] { return heard.Silence.empty(); }));
+    ex->SetSilent(true);
+    // A silence of a minute and more on the link's clock.
+    ASSERT_TRUE(Until([&] {
+        return heard.Locked([&] {
+            return !heard.Silence.empty() && heard.Silence.back().second >= std::chrono::minutes(1);
+        });
+    }));
+    ex->SetSilent(false);
+    ASSERT_TRUE(Until(
+        [&] {
+            return heard.Locked([&] {
+                return heard.Silence.back().first == TSilenceStep::Ended;
+            }) && CallLines().size() == day.size();
+        },
+        60));
+    controller->Stop();
+    Finish();
+    heard.Locked([&] {
+        const auto& s = heard.Silence;
+        ASSERT_GE(s.size(), 3u);
+        EXPECT_EQ(s.front(), std::make_pair(TSilenceStep::Began, std::chrono::seconds(0)));
+        for (size_t i = 1; i + 1 < s.size(); ++i) {
+            EXPECT_EQ(s[i].first, TSilenceStep::Lasting);
+            EXPECT_GE(s[i].second, s[i - 1].second);
+        }
+        EXPECT_EQ(s.back().first, TSilenceStep::Ended);
+        EXPECT_GE(s.back().second, std::chrono::minutes(1));
+    });
+}
+
+TEST_F(Reading, TheHeldHookHearsTheReadingHeldAndResumedOnce) {
+    const auto day = Day(5, 43);
+    Start(day);
+    THeard heard;
+    controller->SetReadingHooks(heard.Hooks());
+    ll->Settings.TarifFileName = dir.Path() + "/later/calls.txt";  // its folder does not exist yet
+    controller->ReadUninterrupt();
+    ASSERT_TRUE(Until([&] { return heard.Locked([&] { return !heard.Held.empty(); }); }));
+    ASSERT_EQ(mkdir((dir.Path() + "/later").c_str(), 0755), 0);
+    // Every call read: the exchange holds none.
+    ASSERT_TRUE(Until([&] { return ex->RecordCount(0) == 0; }));
+    controller->Stop();
+    Finish();
+    const std::string path = ll->Settings.TarifFileName;
+    heard.Locked([&] {
+        EXPECT_EQ(heard.Held, (std::vector<std::pair<bool, std::string>>{
+                                  {true, "\"" + path + "\": " + std::strerror(ENOENT)},
+                                  {false, "Запись в файл звонков \"" + path +
+                                              "\" возобновлена, записано ожидавших строк: 2"}}));
+    });
 }
 
 // Stop unlocks the window at once while the reader may still be ending

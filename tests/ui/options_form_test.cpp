@@ -15,8 +15,10 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QListWidget>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTabWidget>
 #include <QTimer>
 
 #include "acquisition/program_controller.h"
@@ -393,12 +395,80 @@ TEST_F(OptionsForm, LinkingAsksOrRefusesAndAVanishedDeviceChangesNothing) {
     }
 }
 
+// The page "Тревоги" edits the alert rules file: saved as UTF-8 over a new
+// file (a link standing there is replaced, not written through), read back
+// at the next showing; a refusing validator keeps the file and the dialog.
+TEST_F(OptionsForm, TheAlertsPageEditsTheRulesFileAndARefusedTextKeepsIt) {
+    const std::string path = dir.File("TallyphonAlerts.cfg");
+    const std::string elsewhere = dir.File("elsewhere.cfg");
+    WriteFile(path, "cost 100 journal\n");
+    WriteFile(elsewhere, "untouched\n");
+    form.SetStartDir(dir.Path());
+    Show();
+    auto* edit = Child<QPlainTextEdit>(form, "AlertsEdit");
+    auto* save = Child<QPushButton>(form, "AlertsSaveButton");
+    auto* error = Child<QLabel>(form, "AlertsErrorLabel");
+    auto* tabs = Child<QTabWidget>(form, "OptionsTabs");
+    EXPECT_EQ(tabs->tabText(1), "Тревоги");
+    EXPECT_EQ(edit->toPlainText(), "cost 100 journal\n");
+    EXPECT_NE(Child<QLabel>(form, "AlertsHelpLabel")->text().indexOf("mail:"), -1);
+
+    std::vector<std::string> checked;
+    form.SetAlertsValidator([&](const std::string& text) {
+        checked.push_back(text);
+        return text.find("bogus") != std::string::npos ? std::string("Строка 2: неизвестный вид")
+                                                       : std::string();
+    });
+    edit->setPlainText("cost 100 journal\nbogus\n");
+    save->click();
+    EXPECT_EQ(ReadFile(path), "cost 100 journal\n");
+    EXPECT_FALSE(error->isHidden());
+    EXPECT_EQ(error->text(), "Строка 2: неизвестный вид");
+    // OK with the refused text stays on the page and applies nothing.
+    tabs->setCurrentIndex(0);
+    Child<QPushButton>(form, "Button2")->click();
+    EXPECT_TRUE(form.isVisible());
+    EXPECT_EQ(tabs->currentIndex(), 1);
+    EXPECT_TRUE(opened.empty());
+    EXPECT_EQ(ReadFile(path), "cost 100 journal\n");
+
+    // A link at the name is replaced by the file, its target kept.
+    ASSERT_EQ(std::remove(path.c_str()), 0);
+    ASSERT_EQ(symlink(elsewhere.c_str(), path.c_str()), 0);
+    edit->setPlainText("live 30 desktop,mail:админ@example.ru\nSENDMAIL=/usr/sbin/sendmail");
+    save->click();
+    EXPECT_TRUE(error->isHidden());
+    EXPECT_EQ(checked.back(),
+              "live 30 desktop,mail:админ@example.ru\nSENDMAIL=/usr/sbin/sendmail\n");
+    EXPECT_EQ(ReadFile(path), checked.back());
+    EXPECT_EQ(ReadFile(elsewhere), "untouched\n");
+    struct stat st {};
+    ASSERT_EQ(lstat(path.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    form.reject();
+    edit->setPlainText(QString());
+    Show();
+    EXPECT_EQ(edit->toPlainText().toStdString(), checked.back());
+    form.reject();
+
+    // Windows-1251 bytes are shown, but not to be saved over.
+    WriteFile(path, "prefix 8\xE0 journal\n");
+    Show();
+    EXPECT_TRUE(edit->isReadOnly());
+    EXPECT_FALSE(save->isEnabled());
+    EXPECT_NE(error->text().indexOf("не в кодировке UTF-8"), -1);
+    Child<QPushButton>(form, "Button2")->click();
+    EXPECT_EQ(ReadFile(path), "prefix 8\xE0 journal\n");
+}
+
 TEST(OptionsNames, EveryControlIsFoundByItsName) {
     TOptionsForm form;
     for (const char* name :
          {"GroupBox1", "COMPortComboBox", "GroupBox2", "SaveTitleRadioButton",
           "NotSaveTitleRadioButton", "altFormatCheckBox", "Button2", "Button1",
-          "COMPortDeviceLabel", "SerialDevicesListBox", "LinkDeviceButton", "RefreshDevicesButton"})
+          "COMPortDeviceLabel", "SerialDevicesListBox", "LinkDeviceButton", "RefreshDevicesButton",
+          "OptionsTabs", "ConnectionPage", "AlertsPage", "AlertsHelpLabel", "AlertsEdit",
+          "AlertsErrorLabel", "AlertsSaveButton"})
         EXPECT_NE(form.findChild<QObject*>(name), nullptr) << name;
     EXPECT_EQ(form.windowTitle().toStdString(), "Настройки программы");
     EXPECT_EQ(Child<QGroupBox>(form, "GroupBox1")->title().toStdString(), "Номер СОМ-порта");

@@ -158,7 +158,7 @@ TEST_F(RealTime, ShowsTheConnectionsAndAppendsThemToTheLog) {
         EXPECT_EQ(lines[block + 2], kEntry2);
     }
     ASSERT_EQ(ListBox1->count(), 3);
-    EXPECT_EQ(ListBox1->item(1)->text(), "АЛ205(0)   СЛ204(1)   ");
+    EXPECT_EQ(ListBox1->item(1)->text(), "АЛ205(0) [00:00:01]   СЛ204(1) [00:00:01]   ");
     form.reject();
     EXPECT_FALSE(RealTimeTimer->isActive());
     EXPECT_TRUE(form.Log().IsOpen());
@@ -294,6 +294,39 @@ TEST_F(RealTime, TheGridOpensBesideTheMonitorAndClosesWithIt) {
     form.reject();
 }
 
+// The view and the grid show since when each line and trunk is busy,
+// counted from the poll that first saw it; one seen free starts anew. The
+// tracker's hook hears every poll that answered.
+TEST_F(RealTime, TheViewAndTheGridShowHowLongEachLineHasBeenBusy) {
+    Start();
+    std::vector<size_t> told;
+    form.BusyTracker().SetAfterPoll(
+        [&](const std::vector<TBusyConnection>& busy) { told.push_back(busy.size()); });
+    form.show();
+    ASSERT_TRUE(Ticks(1));
+    ASSERT_EQ(ListBox1->count(), 3);
+    EXPECT_EQ(ListBox1->item(1)->text(), "АЛ205(0) [00:00:00]   СЛ204(1) [00:00:00]   ");
+    EXPECT_EQ(ListBox1->item(2)->text(), "ГГС200(3)   ");
+    clock.Advance(std::chrono::minutes(2));
+    ASSERT_TRUE(Ticks(1));
+    EXPECT_EQ(ListBox1->item(1)->text(), "АЛ205(0) [00:02:01]   СЛ204(1) [00:02:01]   ");
+    SpeedButton1->click();
+    EXPECT_EQ(StringGrid1->item(6, 1)->toolTip(), "занята 00:02:01; СЛ204(1)");
+
+    // Line 205 hangs up; the trunk goes on with line 207.
+    exchange.Config().LineState = {0x02, 0x44, 0x07, 0x00, 0x46, 0x02, 0x01, 0x00};
+    ASSERT_TRUE(Ticks(1));
+    ASSERT_EQ(ListBox1->count(), 2);
+    EXPECT_EQ(ListBox1->item(1)->text(), "АЛ207(0) [00:00:00]   СЛ204(1) [00:02:02]   ");
+    EXPECT_EQ(grid.MarkedLines(), std::vector<int>{207});
+    exchange.Config().LineState = Config(4).LineState;
+    ASSERT_TRUE(Ticks(1));
+    EXPECT_EQ(ListBox1->item(1)->text(), "АЛ205(0) [00:00:00]   СЛ204(1) [00:02:03]   ");
+    EXPECT_EQ(told, (std::vector<size_t>{2, 2, 2, 2}));
+    form.reject();
+    EXPECT_TRUE(form.BusyTracker().Busy().empty());
+}
+
 // The windows keep their widgets; tests and the fixture find them by name.
 TEST_F(RealTime, TheWidgetsGoByTheirNames) {
     for (const char* name : {"MainMenu1", "N1", "Label1"})
@@ -330,7 +363,7 @@ TEST_P(GridLayout, ByModelWithTheConnectedLinesMarked) {
     EXPECT_EQ(StringGrid1->item(10, 0)->text(), "9");
     EXPECT_EQ(grid.size(), row.size);
     EXPECT_EQ(grid.MarkedLines(), std::vector<int>{205});
-    EXPECT_EQ(StringGrid1->item(6, 1)->toolTip(), "СЛ204(1)");
+    EXPECT_EQ(StringGrid1->item(6, 1)->toolTip(), "занята 00:00:00; СЛ204(1)");
     SpeedButton1->click();
     EXPECT_FALSE(grid.isVisible());
 }
