@@ -37,7 +37,17 @@ TIdentifyResult TLowLevel::IdentifyExchange() {
 }
 
 TIdentifyResult TLowLevel::Identify() {
-    TIdentification& x = exchange_;
+    // Built apart and published whole: a window copying the identification
+    // while the reading thread identifies the exchange again sees the old
+    // one or the new one, never one half made.
+    TIdentification x = exchange_;
+    const TIdentifyResult r = IdentifyInto(x);
+    std::lock_guard<std::mutex> lock(identMutex_);
+    exchange_ = std::move(x);
+    return r;
+}
+
+TIdentifyResult TLowLevel::IdentifyInto(TIdentification& x) {
     x.MultiUnit = false;
     x.UnitCount = 0;
     x.InconsistentBufferReports = 0;
@@ -58,6 +68,11 @@ TIdentifyResult TLowLevel::Identify() {
         if (i < kIdentBufferSize) b[i] = static_cast<uint8_t>(v);
     }
     x.Key = b[11];
+    {
+        // The status requests below are scrambled with it.
+        std::lock_guard<std::mutex> lock(identMutex_);
+        exchange_.Key = x.Key;
+    }
     for (int i = 0; i < len && i < kIdentBufferSize; ++i)
         if (i != 11) b[i] ^= x.Key;
 

@@ -130,11 +130,19 @@ class TLowLevel {
 
     TSettings Settings;
     TReadingState Reading;
-    // The last identification (as far as it got when it failed).
-    const TIdentification& Identification() const { return exchange_; }
+    // The last identification (as far as it got when it failed): a copy,
+    // as the reading thread may identify the exchange anew meanwhile.
+    TIdentification Identification() const {
+        std::lock_guard<std::mutex> lock(identMutex_);
+        return exchange_;
+    }
     // Takes an identification made before, as if IdentifyExchange had made
     // it (a context that speaks to an exchange known already).
-    void AdoptIdentification(const TIdentification& exchange) { exchange_ = exchange; }
+    void AdoptIdentification(const TIdentification& exchange) {
+        std::lock_guard<std::recursive_mutex> port(portMutex_);
+        std::lock_guard<std::mutex> lock(identMutex_);
+        exchange_ = exchange;
+    }
 
     // --- the port ---------------------------------------------------------
     // The context is the device's one owner: every operation on it below,
@@ -214,6 +222,8 @@ class TLowLevel {
     // The operations above without the lock, raising port errors.
     TSelectResult Select(int u, TSelectCaller caller);
     TIdentifyResult Identify();
+    // Identify's work on x, a copy published when it ends.
+    TIdentifyResult IdentifyInto(TIdentification& x);
     TReadResult ReadAll(const TRecordCallback& callback);
     void Pause(int ms);
     bool Cancelled() const { return cancel_ && cancel_->load(); }
@@ -238,7 +248,10 @@ class TLowLevel {
     std::shared_ptr<IClock> clock_;
     // Whether the device is open, as its last opening or closing left it.
     std::atomic<bool> portOpen_;
+    // Written under portMutex_ and identMutex_ both, so that the port's
+    // operations read it under the one and anybody else under the other.
     TIdentification exchange_;
+    mutable std::mutex identMutex_;
     TPortError lastOpenError_;
     // Per unit, the last record handed on and not yet acknowledged. The
     // exchange drops a record only when the next-record request arrives; a

@@ -1,7 +1,9 @@
 // Identification of every model against the simulated exchange, in memory.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <memory>
+#include <thread>
 
 #include "link/low_level.h"
 #include "tests/common/result_printers.h"
@@ -101,7 +103,7 @@ TEST_F(Identify, VersionSerialTickAndClock) {
     EXPECT_EQ(ll.Identification().SerialNumber, "60001");
     EXPECT_EQ(ll.Identification().TickLength, 2);
     EXPECT_EQ(ll.Identification().ExchangeName, "Office");
-    const TDateTimeParts& t = ll.Identification().ExchangeClock;
+    const TDateTimeParts t = ll.Identification().ExchangeClock;
     EXPECT_EQ(t.Year, 2007);
     EXPECT_EQ(t.Month, 1);
     EXPECT_EQ(t.Day, 1);
@@ -183,6 +185,41 @@ TEST_F(Identify, AVanishedExchangeFailsTheLinkTest) {
     Start({});
     ex.Vanish();
     EXPECT_EQ(ll.IdentifyExchange(), TIdentifyResult::NoEcho);
+}
+
+}  // namespace
+
+namespace {
+
+// A window copies the identification while the reading thread makes it
+// anew: it sees a whole one each time (the sanitizers' build catches a copy
+// of a half-made one).
+TEST_F(Identify, ACopyTakenWhileIdentifyingIsWhole) {
+    sim::TExchangeConfig c;
+    c.TypeCode = 4;
+    c.Units.assign(3, sim::TUnit{});
+    Start(c);
+    ASSERT_EQ(ll.IdentifyExchange(), TIdentifyResult::Identified);
+    const size_t units = ll.Identification().UnitBuffers.size();
+    ASSERT_GT(units, 0u);
+    std::atomic<bool> done{false};
+    std::thread identifying([&] {
+        for (int i = 0; i < 200; ++i)
+            EXPECT_EQ(ll.IdentifyExchange(), TIdentifyResult::Identified);
+        done = true;
+    });
+    do {
+        const TIdentification x = ll.Identification();
+        EXPECT_EQ(x.ModelName, ll.Identification().ModelName);
+        // Made whole: the totals are the units' own.
+        EXPECT_EQ(x.UnitBuffers.size(), units);
+        int capacity = 0;
+        for (const TUnitBuffer& unit : x.UnitBuffers)
+            capacity += unit.Capacity;
+        EXPECT_EQ(x.BufferCapacity, capacity);
+    } while (!done);
+    identifying.join();
+    EXPECT_EQ(ll.Identification().UnitBuffers.size(), units);
 }
 
 }  // namespace
