@@ -263,7 +263,8 @@ void TCallLog::TellWritten(const std::vector<std::string>& written, bool toWritt
     if (hook) hook(written);
     if (fileHook) {
         const TIdentification& exchange = ll_->Identification();
-        fileHook({ll_->Settings.TarifFileName, exchange.ModelName, exchange.SerialNumber});
+        fileHook({ll_->Settings.TarifFileName, exchange.ModelName, exchange.SerialNumber,
+                  written.size()});
     }
 }
 

@@ -55,6 +55,7 @@ struct TWrittenFile {
     std::string Path;
     std::string ModelName;
     std::string SerialNumber;
+    size_t Lines = 0;  // call lines that reached it this time
 };
 
 // Steps of writing one call line, in their order, as a test may follow

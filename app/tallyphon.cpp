@@ -14,7 +14,14 @@
 
 #include <QMetaObject>
 
+#include <QTimer>
+
 #include "acquisition/port_messages.h"
+#include "alerts/alert_rules.h"
+#include "alerts/alerter.h"
+#include "alerts/condition_watch.h"
+#include "alerts/db_sink.h"
+#include "alerts/desktop_sink.h"
 #include "app/command_line.h"
 #include "base/message_seam.h"
 #include "db/db_config.h"
@@ -79,19 +86,65 @@ int Run(TApplication& app, TStartMode mode, const TDbConfig& db, const TLinkFact
     // its own; at start, whatever the file holds past what the database has.
     // The hook shares the shipper, so that it is never left pointing at
     // one gone, whichever goes first on the way out.
+    const auto link = form.Link();
     std::shared_ptr<TShipper> shipper;
     if (db.Enabled()) {
         shipper = std::make_shared<TShipper>(db);
-        form.CallLog()->SetFileHook([shipper](const TWrittenFile& file) {
-            shipper->Notify({file.Path, file.ModelName, file.SerialNumber});
-        });
-        const auto link = form.Link();
         seam::Journal(seam::TPriority::Info, "Звонки площадки «" + db.Site +
                                                  "» отправляются в базу данных " +
                                                  ConnInfoForDisplay(db.ConnInfo));
         shipper->Start({link->Settings.TarifFileName, link->Identification().ModelName,
                         link->Identification().SerialNumber});
     }
+
+    // Alerts: the rules of TallyphonAlerts.cfg in the start-up directory
+    // over every call written, and the conditions the reading, the monitor
+    // and the shipper tell of. A refused file is told of by the alerter.
+    TAlerterOptions alerterOptions;
+    alerterOptions.Site = db.Site;
+    auto alerter = std::make_shared<TAlerter>(kAlertRulesFileName, ".", alerterOptions);
+    const bool alerting = !alerter->Rules().Rules.empty();
+    TDesktopSink desktop;
+    std::unique_ptr<TDbSink> dbSink;
+    auto watch = std::make_shared<TConditionWatch>(*alerter);
+    // Calls written since the shipper stalled, for the rule on a database
+    // falling behind.
+    auto sinceStall = std::make_shared<std::atomic<uint64_t>>(0);
+    QTimer shipping;
+    if (alerting) {
+        alerter->SetSink("desktop", &desktop);
+        if (db.Enabled()) {
+            dbSink = std::make_unique<TDbSink>(db);
+            alerter->SetSink("db", dbSink.get());
+        }
+        alerter->Start(link->Settings.TarifFileName);
+        form.Controller().SetReadingHooks(watch->ReadingHooks());
+        realTime.BusyTracker().SetAfterPoll(
+            [watch](const std::vector<TBusyConnection>& busy) { watch->Polled(busy); });
+        if (shipper) {
+            QObject::connect(&shipping, &QTimer::timeout, [watch, shipper, sinceStall] {
+                const bool stalled = shipper->Stalled();
+                if (!stalled) *sinceStall = 0;
+                watch->Shipping(stalled, *sinceStall, std::chrono::steady_clock::now());
+            });
+            shipping.start(10000);
+        }
+    }
+    // The settings dialog checks the rules as the alerter reads them.
+    options.SetAlertsValidator([](const std::string& text) {
+        TAlertRules rules;
+        const TAlertRulesResult r = ParseAlertRules(text, kAlertRulesFileName, rules);
+        return r.Ok() ? std::string() : r.Message;
+    });
+    if (shipper || alerting)
+        form.CallLog()->SetFileHook(
+            [shipper, alerter, alerting, sinceStall](const TWrittenFile& file) {
+                if (shipper) {
+                    shipper->Notify({file.Path, file.ModelName, file.SerialNumber});
+                    if (shipper->Stalled()) *sinceStall += file.Lines;
+                }
+                if (alerting) alerter->Notify(file.Path);
+            });
     QObject::connect(&form, &TMainForm::Closed, &app, &QCoreApplication::quit,
                      Qt::QueuedConnection);
 
@@ -114,11 +167,13 @@ int Run(TApplication& app, TStartMode mode, const TDbConfig& db, const TLinkFact
         rc = 1;
     form.close();
     mainForm = nullptr;
-    if (shipper) {
-        form.CallLog()->SetFileHook(nullptr);
-        // The last lines go too, unless the database is out of reach.
-        shipper->Stop(TShipper::TDrain::LastLines);
-    }
+    form.CallLog()->SetFileHook(nullptr);
+    shipping.stop();
+    form.Controller().SetReadingHooks({});
+    realTime.BusyTracker().SetAfterPoll(nullptr);
+    // The last lines go too, unless the database is out of reach.
+    if (shipper) shipper->Stop(TShipper::TDrain::LastLines);
+    alerter->Stop();
     return rc;
 }
 

@@ -27,16 +27,22 @@
 #include "base/message_seam.h"
 #include "calllog/call_line.h"
 #include "tests/calllog/example_call.h"
+#include "tests/common/mail_rig.h"
 #include "tests/common/test_support.h"
 
 extern char** environ;
 
 namespace {
 
+using testing_support::FreePort;
+using testing_support::Listening;
+using testing_support::Mails;
 using testing_support::ReadFile;
+using testing_support::TSmtpServer;
 using testing_support::TTempDir;
 using testing_support::WaitFor;
 using testing_support::WriteFile;
+using testing_support::WriteSendmail;
 
 // Keeps the journal lines, "<priority> text".
 class TJournal : public seam::IMessageSink {
@@ -368,79 +374,6 @@ TEST(Alerter, TheStateFileIsReplacedNeverWrittenThroughALink) {
 }
 
 // A free TCP port of 127.0.0.1 (free when asked).
-int FreePort() {
-    const int s = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
-    close(s);
-    return ntohs(a.sin_port);
-}
-
-bool Listening(int port) {
-    const int s = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    const bool ok = connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-    close(s);
-    return ok;
-}
-
-// aiosmtpd on port, keeping every message in directory; ended with the
-// object.
-class TSmtpServer {
-  public:
-    TSmtpServer(int port, const std::string& directory) {
-        const std::string listen = "127.0.0.1:" + std::to_string(port);
-        std::vector<std::string> args = {
-            "/usr/bin/python3", "-m",     "aiosmtpd", "-n", "-l", listen, "-c",
-            "smtp_saver.Saver", directory};
-        std::vector<char*> argv;
-        for (std::string& a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        std::vector<std::string> env = {"PYTHONPATH=" TALLYPHON_SMTP_SAVER_DIR,
-                                        "PYTHONDONTWRITEBYTECODE=1", "PATH=/usr/bin:/bin"};
-        std::vector<char*> envp;
-        for (std::string& e : env)
-            envp.push_back(e.data());
-        envp.push_back(nullptr);
-        if (posix_spawn(&pid_, argv[0], nullptr, nullptr, argv.data(), envp.data()) != 0) pid_ = -1;
-    }
-    ~TSmtpServer() {
-        if (pid_ <= 0) return;
-        kill(pid_, SIGTERM);
-        int status = 0;
-        waitpid(pid_, &status, 0);
-    }
-    bool Started() const { return pid_ > 0; }
-
-  private:
-    pid_t pid_ = -1;
-};
-
-std::vector<std::string> Mails(const std::string& directory) {
-    std::vector<std::string> names;
-    if (DIR* d = opendir(directory.c_str())) {
-        while (const dirent* e = readdir(d)) {
-            const std::string name = e->d_name;
-            if (name.size() > 4 && name.compare(name.size() - 4, 4, ".txt") == 0)
-                names.push_back(name);
-        }
-        closedir(d);
-    }
-    std::sort(names.begin(), names.end());
-    std::vector<std::string> mails;
-    for (const std::string& name : names)
-        mails.push_back(ReadFile(directory + "/" + name));
-    return mails;
-}
-
 size_t CountOf(const std::string& text, const std::string& needle) {
     size_t n = 0;
     for (size_t p = text.find(needle); p != std::string::npos; p = text.find(needle, p + 1))
@@ -454,13 +387,7 @@ TEST(AlertMail, ThroughMsmtpToAnSmtpServer) {
     const std::string inbox = dir.File("inbox");
     ASSERT_EQ(mkdir(inbox.c_str(), 0700), 0);
     const int port = FreePort();
-    WriteFile(dir.File("msmtprc"), "account default\nhost 127.0.0.1\nport " + std::to_string(port) +
-                                       "\nauth off\ntls off\nfrom tallyphon@localhost\n");
-    chmod(dir.File("msmtprc").c_str(), 0600);
-    const std::string sendmail = dir.File("sendmail");
-    WriteFile(sendmail,
-              "#!/bin/sh\nexec " MSMTP_PROGRAM " -C '" + dir.File("msmtprc") + "' \"$@\"\n");
-    chmod(sendmail.c_str(), 0755);
+    const std::string sendmail = WriteSendmail(dir.Path(), port);
     WriteRules(dir,
                "SENDMAIL=" + sendmail +
                    "\r\nprefix;8809;mail:boss@example.ru\r\nprefix;810;mail:boss@example.ru\r\n");

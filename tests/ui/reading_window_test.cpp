@@ -25,6 +25,7 @@
 
 #include "acquisition/call_log.h"
 #include "tests/acquisition/call_log_lines.h"
+#include "tests/common/mail_rig.h"
 #include "tests/common/recorder.h"
 #include "tests/ui/ui_test_support.h"
 #include "tools/pg_cluster/pg_cluster.h"
@@ -637,6 +638,105 @@ TEST_F(UnattendedStart, HeadlessBadStartsEndWithAStatusAndAMessageAndChangeNoFil
         std::remove(dir.File("COM1").c_str());
         WriteFile(errors_.File("stderr.txt"), "");
     }
+}
+
+}  // namespace
+
+namespace {
+
+size_t Count(const std::string& text, const std::string& needle) {
+    size_t n = 0;
+    for (size_t p = text.find(needle); p != std::string::npos; p = text.find(needle, p + 1))
+        ++n;
+    return n;
+}
+
+// The program's alerts end to end: a nearly full buffer and long calls
+// from the simulated exchange, mail through msmtp to a real SMTP server,
+// each alert once, and none again after a restart.
+TEST_F(UnattendedStart, AlertsReachTheJournalAndTheMailOnceAcrossARestart) {
+    TTempDir mail;
+    const std::string inbox = mail.File("inbox");
+    ASSERT_EQ(mkdir(inbox.c_str(), 0700), 0);
+    const int port = FreePort();
+    TSmtpServer smtp(port, inbox);
+    ASSERT_TRUE(smtp.Started());
+    ASSERT_TRUE(WaitUntil([&] { return Listening(port); }, std::chrono::seconds(30)));
+    WriteFile(dir.File("TallyphonAlerts.cfg"), "SENDMAIL=" + WriteSendmail(mail.Path(), port) +
+                                                   "\nduration;2;journal mail:boss@example.ru\n"
+                                                   "buffer;80;journal mail:boss@example.ru\n");
+    WriteSettings(dir, "");
+    // 12 of 14 places taken: 85 %.
+    const auto day = Day(14, 5);
+    sim::TExchangeConfig config = Holding({day.begin(), day.begin() + 12});
+    config.Units[0].Capacity = 14;
+    auto exchange = StartExchange(dir.Path(), config);
+    const pid_t pid = Spawn({"--headless", "--dir", dir.Path()});
+    ASSERT_GT(pid, 0);
+    auto calls = [&] {
+        std::vector<std::string> out;
+        for (const auto& line : CallLogLines(dir.File("calls.txt")))
+            if (line.rfind("       ", 0) != 0) out.push_back(line);  // not a title line
+        return out;
+    };
+    // The calls of two minutes or more, by the duration column (hh:mm:ss).
+    auto longCalls = [&] {
+        std::vector<std::string> out;
+        for (const std::string& line : calls()) {
+            const std::string duration = line.substr(line.find_first_not_of(' ', 19), 8);
+            if (duration.size() == 8 && duration >= "00:02:00") out.push_back(line);
+        }
+        return out;
+    };
+    ASSERT_TRUE(WaitUntil([&] { return calls().size() == 12; }, std::chrono::seconds(60)))
+        << Errors();
+    const size_t matching = longCalls().size();
+    ASSERT_GT(matching, 0u) << "the day holds no call of two minutes";
+    ASSERT_LT(matching, 12u) << "every call of the day is long";
+    // One mail at once for the buffer and one for the first long call; the
+    // others of that rule wait for the next mail, ten minutes on.
+    ASSERT_TRUE(WaitUntil([&] { return Mails(inbox).size() == 2; }, std::chrono::seconds(30)))
+        << Errors();
+    ASSERT_TRUE(WaitUntil([&] { return Count(Errors(), "Оповещение «duration»: ") == matching; },
+                          std::chrono::seconds(30)))
+        << Errors();
+    for (const std::string& line : longCalls())
+        EXPECT_EQ(Count(Errors(), line), 1u) << line << "\n" << Errors();
+    EXPECT_EQ(Count(Errors(),
+                    "<4>Оповещение «buffer»: буфер тарификации заполнен на 85 % (12 "
+                    "записей из 14)"),
+              1u)
+        << Errors();
+    const std::string mails = Mails(inbox)[0] + Mails(inbox)[1];
+    EXPECT_NE(mails.find("To: boss@example.ru"), std::string::npos) << mails;
+    EXPECT_NE(mails.find(longCalls()[0]), std::string::npos) << mails;
+    kill(pid, SIGTERM);
+    EXPECT_EQ(Wait(pid, std::chrono::seconds(30)), 0);
+
+    // Started again with more calls: only they are new; the calls and the
+    // buffer told of before are not told again, and the buffer, emptied,
+    // is cleared once.
+    const std::string before = Errors();
+    exchange->AddRecord(0, day[12]);
+    exchange->AddRecord(0, day[13]);
+    const pid_t again = Spawn({"--headless", "--dir", dir.Path()});
+    ASSERT_GT(again, 0);
+    // Read to the end (the day's last record is one the exchange rejected).
+    ASSERT_TRUE(WaitUntil([&] { return exchange->RecordCount(0) == 0 && calls().size() > 12; },
+                          std::chrono::seconds(60)))
+        << Errors();
+    const size_t nowMatching = longCalls().size();
+    ASSERT_TRUE(WaitUntil([&] { return Count(Errors(), "Оповещение «duration»: ") == nowMatching; },
+                          std::chrono::seconds(30)))
+        << Errors();
+    kill(again, SIGTERM);
+    EXPECT_EQ(Wait(again, std::chrono::seconds(30)), 0);
+    for (const std::string& line : longCalls())
+        EXPECT_EQ(Count(Errors(), line), 1u) << line;
+    EXPECT_EQ(Count(Errors(), "Оповещение «buffer»: "), 1u) << Errors().substr(before.size());
+    EXPECT_EQ(Count(Errors(), "<6>Оповещение «buffer» снято: "), 1u) << Errors();
+    // The mails of both rules are due ten minutes after their last.
+    EXPECT_EQ(Mails(inbox).size(), 2u);
 }
 
 }  // namespace
