@@ -166,13 +166,6 @@ CREATE OR REPLACE TRIGGER calls_sums AFTER INSERT ON tallyphon.calls
 // the statement's new rows) and the filling of a database whose calls were
 // shipped before the sums were kept (of every call).
 const char* const kAddSums = R"sql(
-INSERT INTO tallyphon.day_sums AS t
-SELECT site, start::date, count(*), count(*) FILTER (WHERE dialled = ''),
-       coalesce(sum(duration) FILTER (WHERE dialled = ''), 0), sum(duration)
-FROM %CALLS% GROUP BY 1, 2
-ON CONFLICT (site, day) DO UPDATE SET
-    calls = t.calls + excluded.calls, in_calls = t.in_calls + excluded.in_calls,
-    in_sec = t.in_sec + excluded.in_sec, all_sec = t.all_sec + excluded.all_sec;
 -- The programmed number of each line's first call is fetched by that
 -- call's key: cheaper than ordering every line's calls.
 INSERT INTO tallyphon.line_sums AS t
@@ -202,26 +195,40 @@ ON CONFLICT (site, day, trunk) DO UPDATE SET
     in_sec = t.in_sec + excluded.in_sec, all_sec = t.all_sec + excluded.all_sec;
 -- s: the start's second of the day; d: the seconds. Every call counts in
 -- the hour it starts in, with the seconds it has there; the few that go
--- on past that hour add their seconds to each further hour.
+-- on past that hour add their seconds to each further hour. A day's sums
+-- are those of its hours.
+WITH h AS MATERIALIZED (
+    SELECT site, day, hour % 24 AS hour,
+           count(*) FILTER (WHERE starts AND out) AS out_calls,
+           count(*) FILTER (WHERE starts AND NOT out) AS in_calls,
+           coalesce(sum(sec) FILTER (WHERE out), 0) AS out_sec,
+           coalesce(sum(sec) FILTER (WHERE NOT out), 0) AS in_sec
+    FROM (SELECT site, day, out, s / 3600 AS hour, true AS starts,
+                 least(d, 3600 - s % 3600) AS sec
+          FROM (SELECT site, start::date AS day, dialled <> '' AS out,
+                       (date_part('epoch', start)::bigint % 86400 + 86400) % 86400 AS s,
+                       greatest(duration, 0)::bigint AS d
+                FROM %CALLS%) a
+          UNION ALL
+          SELECT site, day, out, s / 3600 + k, false,
+                 least(s + d, (s / 3600 + k + 1) * 3600) - (s / 3600 + k) * 3600
+          FROM (SELECT site, start::date AS day, dialled <> '' AS out,
+                       (date_part('epoch', start)::bigint % 86400 + 86400) % 86400 AS s,
+                       greatest(duration, 0)::bigint AS d
+                FROM %CALLS%) b
+          CROSS JOIN LATERAL generate_series(1, (s % 3600 + d - 1) / 3600) k
+          WHERE s % 3600 + d > 3600) x
+    GROUP BY 1, 2, 3),
+days AS (
+    INSERT INTO tallyphon.day_sums AS t
+    SELECT site, day, sum(out_calls + in_calls), sum(in_calls), sum(in_sec),
+           sum(out_sec + in_sec)
+    FROM h GROUP BY 1, 2
+    ON CONFLICT (site, day) DO UPDATE SET
+        calls = t.calls + excluded.calls, in_calls = t.in_calls + excluded.in_calls,
+        in_sec = t.in_sec + excluded.in_sec, all_sec = t.all_sec + excluded.all_sec)
 INSERT INTO tallyphon.hour_sums AS t
-SELECT site, day, hour % 24,
-       count(*) FILTER (WHERE starts AND out), count(*) FILTER (WHERE starts AND NOT out),
-       coalesce(sum(sec) FILTER (WHERE out), 0), coalesce(sum(sec) FILTER (WHERE NOT out), 0)
-FROM (SELECT site, day, out, s / 3600 AS hour, true AS starts, least(d, 3600 - s % 3600) AS sec
-      FROM (SELECT site, start::date AS day, dialled <> '' AS out,
-                   (date_part('epoch', start)::bigint % 86400 + 86400) % 86400 AS s,
-                   greatest(duration, 0)::bigint AS d
-            FROM %CALLS%) a
-      UNION ALL
-      SELECT site, day, out, s / 3600 + k, false,
-             least(s + d, (s / 3600 + k + 1) * 3600) - (s / 3600 + k) * 3600
-      FROM (SELECT site, start::date AS day, dialled <> '' AS out,
-                   (date_part('epoch', start)::bigint % 86400 + 86400) % 86400 AS s,
-                   greatest(duration, 0)::bigint AS d
-            FROM %CALLS%) b
-      CROSS JOIN LATERAL generate_series(1, (s % 3600 + d - 1) / 3600) k
-      WHERE s % 3600 + d > 3600) x
-GROUP BY 1, 2, 3
+SELECT * FROM h
 ON CONFLICT (site, day, hour) DO UPDATE SET
     out_calls = t.out_calls + excluded.out_calls, in_calls = t.in_calls + excluded.in_calls,
     out_sec = t.out_sec + excluded.out_sec, in_sec = t.in_sec + excluded.in_sec;
