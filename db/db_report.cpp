@@ -78,38 +78,39 @@ std::string_view View(const pqxx::field& f) {
     return {f.c_str(), f.size()};
 }
 
-// How the lists of one office are summed: per line, with the place of its
-// first call (file number and offset in one bigint, offsets below 2^40),
-// whose programmed number the entry takes. The covering index
-// calls_site_line lets the server read only the index.
+// The condition on "day" of the sums of period's days, starting with " AND".
+std::string DayCondition(const TPeriod& period) {
+    std::string sql;
+    if (period.FromDay != TPeriod().FromDay)
+        sql += " AND day >= DATE '1899-12-30' + " + std::to_string(period.FromDay);
+    if (period.ToDay != TPeriod().ToDay)
+        sql += " AND day <= DATE '1899-12-30' + " + std::to_string(period.ToDay);
+    return sql;
+}
+
+// The lists of one office ($1) from the sums of its days: a line's or
+// trunk's first call is the least "first" over the days, and a line takes
+// that call's programmed number. $2, when not empty, is the only office
+// the reader may see.
 const char* const kLineSums = R"sql(
-SELECT g.hw_line, c.prg_number, g.in_sec, g.all_sec
-FROM (SELECT hw_line,
-             min((file_no::bigint << 40) | file_offset) AS first,
-             coalesce(sum(duration) FILTER (WHERE dialled = ''), 0) AS in_sec,
-             sum(duration) AS all_sec
-      FROM tallyphon.calls
-      WHERE site = $1 %PERIOD%
-      GROUP BY hw_line) g
-JOIN tallyphon.calls c
-  ON c.site = $1 AND c.file_no = (g.first >> 40)::integer
-     AND c.file_offset = g.first & 1099511627775
-ORDER BY g.first
+SELECT hw_line, (array_agg(prg_number ORDER BY first))[1], sum(in_sec), sum(all_sec)
+FROM tallyphon.line_sums
+WHERE site = $1 AND ($2 = '' OR site = $2) %PERIOD%
+GROUP BY hw_line
+ORDER BY min(first)
 )sql";
 
 const char* const kTrunkSums = R"sql(
-SELECT trunk,
-       coalesce(sum(duration) FILTER (WHERE dialled = ''), 0) AS in_sec,
-       sum(duration) AS all_sec
-FROM tallyphon.calls
-WHERE site = $1 %PERIOD%
+SELECT trunk, sum(in_sec), sum(all_sec)
+FROM tallyphon.trunk_sums
+WHERE site = $1 AND ($2 = '' OR site = $2) %PERIOD%
 GROUP BY trunk
-ORDER BY min((file_no::bigint << 40) | file_offset)
+ORDER BY min(first)
 )sql";
 
 std::string WithPeriod(std::string sql, const TPeriod& period) {
     const size_t at = sql.find("%PERIOD%");
-    return sql.replace(at, 8, PeriodCondition(period));
+    return sql.replace(at, 8, DayCondition(period));
 }
 
 }  // namespace
@@ -205,6 +206,36 @@ TDbReportResult LoadDbCalls(pqxx::connection_base& connection,
     }
 }
 
+void ReadDbLists(pqxx::transaction_base& tx, const std::vector<std::string>& sites,
+                 const std::string& onlySite, const TPeriod& period, bool lines, bool trunks,
+                 TReportModel& model) {
+    const std::string lineSums = WithPeriod(kLineSums, period);
+    const std::string trunkSums = WithPeriod(kTrunkSums, period);
+    TReportModel made;
+    std::vector<TSiteSpan> spans;
+    for (const std::string& site : sites)
+        spans.push_back({site, 0});
+    made.SetSites(std::move(spans));
+    const bool multi = made.MultiSite();
+    for (const std::string& site : sites) {
+        const std::string entrySite = multi ? site : std::string();
+        if (lines)
+            for (const auto& row : tx.exec_params(lineSums, site, onlySite)) {
+                TAL_rep& entry = made.AddAL(entrySite, row[0].as<std::string>());
+                entry.PrgLine = row[1].as<std::string>();
+                const int64_t in = row[2].as<int64_t>();
+                entry.AddSeconds(in, row[3].as<int64_t>() - in);
+            }
+        if (trunks)
+            for (const auto& row : tx.exec_params(trunkSums, site, onlySite)) {
+                TSL_rep& entry = made.AddSL(entrySite, row[0].as<std::string>());
+                const int64_t in = row[1].as<int64_t>();
+                entry.AddSeconds(in, row[2].as<int64_t>() - in);
+            }
+    }
+    model = std::move(made);
+}
+
 TDbReportResult LoadDbLists(const TDbReportSource& source, const TPeriod& period, bool lines,
                             bool trunks, TReportModel& model) {
     try {
@@ -212,31 +243,7 @@ TDbReportResult LoadDbLists(const TDbReportSource& source, const TPeriod& period
         TReadTransaction tx(*connection);
         std::vector<std::string> sites;
         if (TDbReportResult chosen = ChosenSites(tx, source, sites); !chosen.Ok()) return chosen;
-        connection->prepare("line_sums", WithPeriod(kLineSums, period));
-        connection->prepare("trunk_sums", WithPeriod(kTrunkSums, period));
-        TReportModel made;
-        std::vector<TSiteSpan> spans;
-        for (const std::string& site : sites)
-            spans.push_back({site, 0});
-        made.SetSites(std::move(spans));
-        const bool multi = made.MultiSite();
-        for (const std::string& site : sites) {
-            const std::string entrySite = multi ? site : std::string();
-            if (lines)
-                for (const auto& row : tx.exec_prepared("line_sums", site)) {
-                    TAL_rep& entry = made.AddAL(entrySite, row[0].as<std::string>());
-                    entry.PrgLine = row[1].as<std::string>();
-                    const int64_t in = row[2].as<int64_t>();
-                    entry.AddSeconds(in, row[3].as<int64_t>() - in);
-                }
-            if (trunks)
-                for (const auto& row : tx.exec_prepared("trunk_sums", site)) {
-                    TSL_rep& entry = made.AddSL(entrySite, row[0].as<std::string>());
-                    const int64_t in = row[1].as<int64_t>();
-                    entry.AddSeconds(in, row[2].as<int64_t>() - in);
-                }
-        }
-        model = std::move(made);
+        ReadDbLists(tx, sites, std::string(), period, lines, trunks, model);
         return {};
     } catch (const std::exception& e) {
         return Failure(DbErrorText(e));

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include <pqxx/connection_base>
+#include <pqxx/transaction_base>
 
 #include "billing/period.h"
 #include "calllog/calllog_loader.h"
@@ -58,10 +59,19 @@ TDbReportResult LoadDbCalls(pqxx::connection_base& connection,
                             const std::vector<std::string>& sites, const TPeriod& period,
                             TReportModel& model, const TLoadProgress& progress = nullptr);
 
-// Fills model with only the lists of source's offices over period, summed
-// by the server (GROUP BY office and line or trunk): the entries, their
-// order (of first appearance), the programmed number of a line's first call
-// and the traffic are those TReportModel::BuildLists makes of the calls.
+// Fills model with only the lists of source's offices over period, from
+// the sums the database keeps per office, day and line or trunk: the
+// entries, their order (of first appearance), the programmed number of a
+// line's first call and the traffic are those TReportModel::BuildLists
+// makes of the calls.
 // The model holds no calls. Lists not asked for stay empty.
 TDbReportResult LoadDbLists(const TDbReportSource& source, const TPeriod& period, bool lines,
                             bool trunks, TReportModel& model);
+
+// The same lists read within tx, of sites (in the order given, each an
+// office of the database); onlySite, when not empty, is the one office the
+// reader may see: the others' lists come out empty. Throws what the
+// database throws.
+void ReadDbLists(pqxx::transaction_base& tx, const std::vector<std::string>& sites,
+                 const std::string& onlySite, const TPeriod& period, bool lines, bool trunks,
+                 TReportModel& model);

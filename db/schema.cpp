@@ -53,11 +53,6 @@ CREATE TABLE IF NOT EXISTS tallyphon.calls (
     PRIMARY KEY (site, file_no, file_offset)
 );
 CREATE INDEX IF NOT EXISTS calls_site_start ON tallyphon.calls (site, start);
--- The subscriber-line report sums an office's calls per line (GROUP BY
--- site, hw_line, in the key's order); the other columns it reads are
--- included, so that the server scans this index alone, never the rows.
-CREATE INDEX IF NOT EXISTS calls_site_line ON tallyphon.calls (site, hw_line)
-    INCLUDE (file_no, file_offset, start, duration, dialled);
 
 -- A file's identity from its content: one file_no per file, so that the
 -- calls' key (site, file_no, file_offset) never takes a file shipped
@@ -103,7 +98,168 @@ CREATE TABLE IF NOT EXISTS tallyphon.alerts (
     PRIMARY KEY (site, key)
 );
 CREATE INDEX IF NOT EXISTS alerts_site_raised ON tallyphon.alerts (site, raised_at);
+-- Sums of the calls, kept by the trigger below as calls are added, so that
+-- the web pages and the list reports cost as many rows as offices, days,
+-- lines and trunks, never as calls. "day" is the day a call starts on; a
+-- period of days sums the days' rows. "first" is the key of the day's
+-- first call (file number and offset in one bigint, offsets below 2^40):
+-- the least over the days orders the lists by first appearance and names
+-- the call whose programmed number a line's entry takes. Only calls added
+-- are summed: none but the owner may change or delete one, and what the
+-- owner changes by hand stays in the sums as it was.
+CREATE TABLE IF NOT EXISTS tallyphon.day_sums (
+    site     text COLLATE "C" NOT NULL,
+    day      date NOT NULL,
+    calls    bigint NOT NULL,
+    in_calls bigint NOT NULL,  -- of them incoming (no dialled number)
+    in_sec   bigint NOT NULL,
+    all_sec  bigint NOT NULL,
+    PRIMARY KEY (site, day)
+);
+CREATE TABLE IF NOT EXISTS tallyphon.line_sums (
+    site       text COLLATE "C" NOT NULL,
+    day        date NOT NULL,
+    hw_line    text COLLATE "C" NOT NULL,
+    first      bigint NOT NULL,
+    prg_number text NOT NULL,  -- of the call "first"
+    calls      bigint NOT NULL,
+    in_calls   bigint NOT NULL,
+    in_sec     bigint NOT NULL,
+    all_sec    bigint NOT NULL,
+    PRIMARY KEY (site, day, hw_line)
+);
+CREATE TABLE IF NOT EXISTS tallyphon.trunk_sums (
+    site     text COLLATE "C" NOT NULL,
+    day      date NOT NULL,
+    trunk    text COLLATE "C" NOT NULL,
+    first    bigint NOT NULL,
+    calls    bigint NOT NULL,
+    in_calls bigint NOT NULL,
+    in_sec   bigint NOT NULL,
+    all_sec  bigint NOT NULL,
+    PRIMARY KEY (site, day, trunk)
+);
+-- The hour-of-day chart of the calls starting on "day": a call counts in
+-- the hour it starts, its seconds in the hours of the day they fall in
+-- (past midnight in the next day's hours, still under its start's day).
+CREATE TABLE IF NOT EXISTS tallyphon.hour_sums (
+    site      text COLLATE "C" NOT NULL,
+    day       date NOT NULL,
+    hour      smallint NOT NULL,
+    out_calls bigint NOT NULL,
+    in_calls  bigint NOT NULL,
+    out_sec   bigint NOT NULL,
+    in_sec    bigint NOT NULL,
+    PRIMARY KEY (site, day, hour)
+);
+
+-- The index the subscriber-line report once summed the calls from: the
+-- sums serve it now, and every call added cost an entry of it.
+DROP INDEX IF EXISTS tallyphon.calls_site_line;
+
+-- Every statement that adds calls (INSERT or COPY, by any role) adds its
+-- rows to the sums at once, in one pass per table. It runs with the
+-- owner's rights: an office may add calls but not touch the sums, which
+-- hold every office's.
+CREATE OR REPLACE FUNCTION tallyphon.add_call_sums() RETURNS trigger
+LANGUAGE plpgsql SECURITY DEFINER SET search_path = pg_catalog, pg_temp
+-- A batch is summed in memory; compiling its few statements would cost
+-- more than running them.
+SET work_mem = '64MB' SET jit = off AS $fn$
+BEGIN
+%SUMS_OF_NEW%
+    RETURN NULL;
+END
+$fn$;
+REVOKE ALL ON FUNCTION tallyphon.add_call_sums() FROM PUBLIC;
+CREATE OR REPLACE TRIGGER calls_sums AFTER INSERT ON tallyphon.calls
+    REFERENCING NEW TABLE AS new_calls
+    FOR EACH STATEMENT EXECUTE FUNCTION tallyphon.add_call_sums();
 )sql";
+
+// Adds the calls of the table %CALLS% to the sums: the trigger's body (of
+// the statement's new rows) and the filling of a database whose calls were
+// shipped before the sums were kept (of every call).
+const char* const kAddSums = R"sql(
+-- The programmed number of each line's first call is fetched by that
+-- call's key: cheaper than ordering every line's calls.
+INSERT INTO tallyphon.line_sums AS t
+SELECT g.site, g.day, g.hw_line, g.first, n.prg_number, g.calls, g.in_calls, g.in_sec, g.all_sec
+FROM (SELECT site, start::date AS day, hw_line,
+             min((file_no::bigint << 40) | file_offset) AS first, count(*) AS calls,
+             count(*) FILTER (WHERE dialled = '') AS in_calls,
+             coalesce(sum(duration) FILTER (WHERE dialled = ''), 0) AS in_sec,
+             sum(duration) AS all_sec
+      FROM %CALLS% GROUP BY 1, 2, 3) g
+JOIN %CALLS% n ON n.site = g.site AND n.file_no = (g.first >> 40)::integer
+                AND n.file_offset = g.first & 1099511627775
+ON CONFLICT (site, day, hw_line) DO UPDATE SET
+    prg_number = CASE WHEN excluded.first < t.first THEN excluded.prg_number
+                      ELSE t.prg_number END,
+    first = least(t.first, excluded.first),
+    calls = t.calls + excluded.calls, in_calls = t.in_calls + excluded.in_calls,
+    in_sec = t.in_sec + excluded.in_sec, all_sec = t.all_sec + excluded.all_sec;
+INSERT INTO tallyphon.trunk_sums AS t
+SELECT site, start::date, trunk, min((file_no::bigint << 40) | file_offset),
+       count(*), count(*) FILTER (WHERE dialled = ''),
+       coalesce(sum(duration) FILTER (WHERE dialled = ''), 0), sum(duration)
+FROM %CALLS% GROUP BY 1, 2, 3
+ON CONFLICT (site, day, trunk) DO UPDATE SET
+    first = least(t.first, excluded.first),
+    calls = t.calls + excluded.calls, in_calls = t.in_calls + excluded.in_calls,
+    in_sec = t.in_sec + excluded.in_sec, all_sec = t.all_sec + excluded.all_sec;
+-- s: the start's second of the day; d: the seconds. Every call counts in
+-- the hour it starts in, with the seconds it has there; the few that go
+-- on past that hour add their seconds to each further hour. A day's sums
+-- are those of its hours.
+WITH h AS MATERIALIZED (
+    SELECT site, day, hour % 24 AS hour,
+           count(*) FILTER (WHERE starts AND out) AS out_calls,
+           count(*) FILTER (WHERE starts AND NOT out) AS in_calls,
+           coalesce(sum(sec) FILTER (WHERE out), 0) AS out_sec,
+           coalesce(sum(sec) FILTER (WHERE NOT out), 0) AS in_sec
+    FROM (SELECT site, day, out, s / 3600 AS hour, true AS starts,
+                 least(d, 3600 - s % 3600) AS sec
+          FROM (SELECT site, start::date AS day, dialled <> '' AS out,
+                       (date_part('epoch', start)::bigint % 86400 + 86400) % 86400 AS s,
+                       greatest(duration, 0)::bigint AS d
+                FROM %CALLS%) a
+          UNION ALL
+          SELECT site, day, out, s / 3600 + k, false,
+                 least(s + d, (s / 3600 + k + 1) * 3600) - (s / 3600 + k) * 3600
+          FROM (SELECT site, start::date AS day, dialled <> '' AS out,
+                       (date_part('epoch', start)::bigint % 86400 + 86400) % 86400 AS s,
+                       greatest(duration, 0)::bigint AS d
+                FROM %CALLS%) b
+          CROSS JOIN LATERAL generate_series(1, (s % 3600 + d - 1) / 3600) k
+          WHERE s % 3600 + d > 3600) x
+    GROUP BY 1, 2, 3),
+days AS (
+    INSERT INTO tallyphon.day_sums AS t
+    SELECT site, day, sum(out_calls + in_calls), sum(in_calls), sum(in_sec),
+           sum(out_sec + in_sec)
+    FROM h GROUP BY 1, 2
+    ON CONFLICT (site, day) DO UPDATE SET
+        calls = t.calls + excluded.calls, in_calls = t.in_calls + excluded.in_calls,
+        in_sec = t.in_sec + excluded.in_sec, all_sec = t.all_sec + excluded.all_sec)
+INSERT INTO tallyphon.hour_sums AS t
+SELECT * FROM h
+ON CONFLICT (site, day, hour) DO UPDATE SET
+    out_calls = t.out_calls + excluded.out_calls, in_calls = t.in_calls + excluded.in_calls,
+    out_sec = t.out_sec + excluded.out_sec, in_sec = t.in_sec + excluded.in_sec;
+)sql";
+
+// text with every "%NAME%" replaced by value.
+std::string Replaced(std::string text, const std::string& name, const std::string& value) {
+    for (size_t at = text.find(name); at != std::string::npos;
+         at = text.find(name, at + value.size()))
+        text.replace(at, name.size(), value);
+    return text;
+}
+
+std::string SumsOf(const std::string& table) {
+    return Replaced(kAddSums, "%CALLS%", table);
+}
 
 // The rights of the roles, made by the database's owner once: an office
 // (a member of tallyphon_office, mapped to its site in offices) reads and
@@ -163,7 +319,8 @@ BEGIN
     GRANT SELECT ON tallyphon.offices TO tallyphon_office;
     GRANT SELECT, INSERT, UPDATE ON tallyphon.sites, tallyphon.files TO tallyphon_office;
     GRANT SELECT, INSERT ON tallyphon.calls, tallyphon.alerts TO tallyphon_office;
-    FOREACH t IN ARRAY ARRAY['offices', 'sites', 'files', 'calls', 'alerts'] LOOP
+    FOREACH t IN ARRAY ARRAY['offices', 'sites', 'files', 'calls', 'alerts', 'day_sums',
+                             'line_sums', 'trunk_sums', 'hour_sums'] LOOP
         EXECUTE format('ALTER TABLE tallyphon.%I ENABLE ROW LEVEL SECURITY', t);
         EXECUTE format('DROP POLICY IF EXISTS reader ON tallyphon.%I', t);
         EXECUTE format('DROP POLICY IF EXISTS office ON tallyphon.%I', t);
@@ -195,13 +352,12 @@ GRANT EXECUTE ON FUNCTION tallyphon.prune_web_audit() TO tallyphon_web;
 // the alerts, and a database made before them ships on without them until
 // its owner makes the schema again.
 const char* const kShippingIndexes[] = {
-    "sites_pkey", "files_pkey",       "files_site_inode", "files_site_file_id",
-    "calls_pkey", "calls_site_start", "calls_site_line",  "files_site_unfinished",
+    "sites_pkey", "files_pkey",       "files_site_inode",      "files_site_file_id",
+    "calls_pkey", "calls_site_start", "files_site_unfinished",
 };
 const char* const kLaterIndexes[] = {
-    "office_files_pkey",
-    "alerts_pkey",
-    "alerts_site_raised",
+    "office_files_pkey", "alerts_pkey",     "alerts_site_raised", "day_sums_pkey",
+    "line_sums_pkey",    "trunk_sums_pkey", "hour_sums_pkey",
 };
 
 // Whether every one of indexes is there.
@@ -272,8 +428,8 @@ std::string EnsureSchema(pqxx::connection_base& connection) {
             "--create-schema";
         // An office upgraded before its database: the calls go on.
         if (IndexesThere(connection, kShippingIndexes))
-            return "в базе данных нет таблиц тревог и веб-просмотра схемы tallyphon, а сделать "
-                   "их нельзя: " +
+            return "в базе данных нет таблиц тревог, сумм и веб-просмотра схемы tallyphon, а "
+                   "сделать их нельзя: " +
                    DbErrorText(e) + command;
         throw std::runtime_error(
             "в базе данных нет всех таблиц, столбцов и индексов схемы tallyphon, а сделать их "
@@ -287,7 +443,12 @@ void MakeSchema(pqxx::connection_base& connection, bool roles) {
     pqxx::work w(connection);
     w.exec("SET LOCAL client_min_messages = warning");
     w.exec("SELECT pg_advisory_xact_lock(" + std::to_string(kSchemaLock) + ")");
-    w.exec(kSchema);
+    // Sums made by this run start from the calls already there; the
+    // trigger, made first, holds off every other writer of calls until the
+    // commit, so that none is summed twice or missed.
+    const bool sumsNew = w.exec1("SELECT to_regclass('tallyphon.day_sums') IS NULL")[0].as<bool>();
+    w.exec(Replaced(kSchema, "%SUMS_OF_NEW%", SumsOf("new_calls")));
+    if (sumsNew) w.exec(SumsOf("tallyphon.calls"));
     if (roles) w.exec(kRoles);
     w.commit();
 }

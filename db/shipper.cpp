@@ -51,10 +51,13 @@ bool IsCall(std::string_view line, TExtStr_rep& rec) {
     return line.size() <= kMaxCallLogLineLength && ParseCallLogLine(line, rec);
 }
 
-// Bytes of the office, line and dialled numbers an entry of the index
-// calls_site_line may hold: the server takes 2704 bytes an entry, of which
-// the other columns and the headers take about 50. Compression is not
-// counted on, so that whether a call ships never depends on its digits.
+// Bytes of the texts of a call an index entry may hold: the server takes
+// 2704 bytes an entry, of which the other columns and the headers take
+// about 50. The sums' keys hold the office with the line or the trunk;
+// the line is counted with the dialled number, as the index of the calls
+// that the sums replaced held both, so that a call refused once is refused
+// by every version. Compression is not counted on, so that whether a call
+// ships never depends on its digits.
 constexpr size_t kMaxIndexedText = 2600;
 
 // Why the server would refuse the row of a call, or nullptr. A refused row
@@ -63,6 +66,8 @@ const char* Refusal(std::string_view line, const TExtStr_rep& rec, const std::st
     if (line.find('\0') != std::string_view::npos) return "в строке нулевой байт";
     if (site.size() + rec.HwLine.size() + rec.ExtNumber.size() > kMaxIndexedText)
         return "номер линии и набранный номер длиннее 2600 байт, которые вмещает индекс";
+    if (site.size() + rec.Trunk.size() > kMaxIndexedText)
+        return "номер СЛ длиннее 2600 байт, которые вмещает индекс";
     return nullptr;
 }
 

@@ -98,7 +98,25 @@ TFileResult WriteListCsv(const TGrid& grid, const std::string& path, const TWrit
         path, control);
 }
 
+// A list grid's CSV as WriteListCsv writes it.
+template <typename TGrid>
+std::string ListCsvText(const TGrid& grid) {
+    std::string text = kByteOrderMark;
+    AppendRecord(text, grid.Headers());
+    for (size_t row = 0; row < grid.RowCount(); ++row)
+        AppendRecord(text, grid.Row(row));
+    return text;
+}
+
 }  // namespace
+
+std::string ALCsvText(const TALGrid& grid) {
+    return ListCsvText(grid);
+}
+
+std::string SLCsvText(const TSLGrid& grid) {
+    return ListCsvText(grid);
+}
 
 TFileResult WriteALCsv(const TALGrid& grid, const std::string& path, const TWriteControl& control) {
     return WriteListCsv(grid, path, control);

@@ -31,3 +31,8 @@ TFileResult WriteALCsv(const TALGrid& grid, const std::string& path,
                        const TWriteControl& control = {});
 TFileResult WriteSLCsv(const TSLGrid& grid, const std::string& path,
                        const TWriteControl& control = {});
+
+// The bytes WriteALCsv and WriteSLCsv write, held in memory for a caller
+// that sends them elsewhere (a download from the web server).
+std::string ALCsvText(const TALGrid& grid);
+std::string SLCsvText(const TSLGrid& grid);

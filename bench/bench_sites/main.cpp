@@ -6,7 +6,7 @@
 //                     member of tallyphon_office mapped to office-01)
 //   peak_rss_mb       the process's peak memory while shipping
 //   report_lines_s    the subscriber-line lists of ten offices (the file's
-//                     calls copied nine times), summed by the server
+//                     calls copied nine times), from the sums the server keeps
 //   rotate_lost       calls of a busy call log that did not reach the
 //                     database through 50 rotations (rename, create) at
 //                     random instants while it was shipped; must be 0

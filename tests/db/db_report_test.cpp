@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 
 #include <cstdlib>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -207,6 +208,83 @@ TEST_F(DbReport, SeveralOfficesGetAColumnOfTheirNameAndLinesOfTheirOwn) {
                   "12;121;00:01:35;00:00:05;00:01:40\r\n");
 }
 
+TEST_F(DbReport, SumsKeptAsCallsComeGiveTheListsOfTheCalls) {
+    const std::string db = conn.substr(conn.find("dbname=") + 7);
+    const std::string bom = "\xEF\xBB\xBF";
+    // A database that held calls before it kept their sums.
+    Ship("A", Lines({
+                  "05-03-2007 14:02:07   00:01:35   12( 121)     200     5551234",
+                  "05-03-2007 23:50:00   00:20:00   105(    )      04              ",
+              }));
+    Cluster().Psql(db,
+                   "DROP TABLE tallyphon.day_sums, tallyphon.line_sums, tallyphon.trunk_sums,"
+                   " tallyphon.hour_sums; DROP FUNCTION tallyphon.add_call_sums() CASCADE");
+    for (int run = 0; run < 2; ++run)
+        ASSERT_EQ(Report({"--db", conn, "--create-schema"}, dir).Status, 0);
+    // Then calls in batches of a line or two, and another office.
+    std::ofstream(dir.File("A.txt"), std::ios::app) << Lines({
+        "06-03-2007 09:00:00   00:00:30   12( 122)     200     5550000",
+        "06-03-2007 10:00:00   00:02:00   7(  17)      14              ",
+        "06-03-2007 10:30:00   00:00:10   105(    )    14     8*123",
+    });
+    TShipper::TOptions small;
+    small.BatchBytes = 100;
+    TShipper shipper({conn, "A"}, small);
+    ASSERT_EQ(shipper.ShipPending({dir.File("A.txt"), "QTV610", "4321"}).Calls, 3u);
+    Ship("B", Lines({"05-03-2007 08:00:00   00:00:05   12( 300)     200     55"}));
+    // A call placed before all others of its line on a day it already has.
+    Cluster().Psql(db,
+                   "INSERT INTO tallyphon.calls VALUES ('A', 0, 0, '', '', '2007-03-06 08:00:00',"
+                   " 60, '7', '77', '14', '', 'x')");
+
+    EXPECT_EQ(Cluster().Psql(db,
+                             "SELECT site, day, calls, in_calls, in_sec, all_sec"
+                             " FROM tallyphon.day_sums ORDER BY 1, 2"),
+              "A|2007-03-05|2|1|1200|1295\nA|2007-03-06|4|2|180|220\nB|2007-03-05|1|0|0|5\n");
+    // Past midnight the seconds go to the hours of the next day.
+    EXPECT_EQ(Cluster().Psql(db,
+                             "SELECT hour, out_calls, in_calls, out_sec, in_sec FROM"
+                             " tallyphon.hour_sums WHERE site = 'A' AND day = '2007-03-05'"
+                             " ORDER BY 1"),
+              "0|0|0|0|600\n14|1|0|95|0\n23|0|1|0|600\n");
+    const std::string head = bom + "Апп. АЛ;Прг. АЛ;Исх. трафик;Вх. трафик;Общий трафик\r\n";
+    const struct {
+        std::vector<std::string> args;
+        std::string lines, trunks;
+    } rows[] = {
+        {{"--site", "A"},
+         head + "7;77;00:00:00;00:03:00;00:03:00\r\n12;121;00:02:05;00:00:00;00:02:05\r\n"
+                "105;;00:00:10;00:20:00;00:20:10\r\n",
+         bom + "Апп. СЛ;Исх. трафик;Вх. трафик;Общий трафик\r\n14;00:00:10;00:03:00;00:03:10\r\n"
+               "200;00:02:05;00:00:00;00:02:05\r\n04;00:00:00;00:20:00;00:20:00\r\n"},
+        {{"--site", "A", "--from", "2007-03-06"},
+         head + "7;77;00:00:00;00:03:00;00:03:00\r\n12;122;00:00:30;00:00:00;00:00:30\r\n"
+                "105;;00:00:10;00:00:00;00:00:10\r\n",
+         ""},
+        {{"--to", "2007-03-05"}, "", ""},
+    };
+    for (const auto& row : rows) {
+        // From the sums (the lists alone), then from the calls.
+        std::vector<std::string> sums = {"--db", conn};
+        sums.insert(sums.end(), row.args.begin(), row.args.end());
+        std::vector<std::string> calls = sums;
+        for (auto* args : {&sums, &calls})
+            args->insert(args->end(), {"--csv-lines", dir.File(args == &sums ? "sl" : "cl"),
+                                       "--csv-trunks", dir.File(args == &sums ? "st" : "ct")});
+        calls.insert(calls.end(), {"--csv-calls", dir.File("c.csv")});
+        ASSERT_EQ(Report(sums, dir).Status, 0) << Report(sums, dir).Err;
+        ASSERT_EQ(Report(calls, dir).Status, 0);
+        EXPECT_EQ(ReadFile(dir.File("sl")), ReadFile(dir.File("cl"))) << row.args.back();
+        EXPECT_EQ(ReadFile(dir.File("st")), ReadFile(dir.File("ct"))) << row.args.back();
+        if (!row.lines.empty()) {
+            EXPECT_EQ(ReadFile(dir.File("sl")), row.lines);
+        }
+        if (!row.trunks.empty()) {
+            EXPECT_EQ(ReadFile(dir.File("st")), row.trunks);
+        }
+    }
+}
+
 TEST_F(DbReport, BadArgumentsAndAnUnreachableDatabaseEndWithOneLineAndNoFile) {
     Ship("A", Lines({"05-03-2007 14:02:07   00:01:35   12( 121)     200     5551234"}));
     const std::string out = dir.File("out.txt");
@@ -333,10 +411,11 @@ TEST_F(DbReport, EachOfficeReachesItsOwnRowsOnlyAndAReaderOnlyReads) {
     const auto journal = recorder.JournalLines();
     ASSERT_EQ(journal.size(), 2u);
     for (const std::string& line : journal)
-        EXPECT_EQ(line.rfind("<4>Звонки площадки «A» уходят в базу данных, но в базе данных нет "
-                             "таблиц тревог и веб-просмотра схемы tallyphon, а сделать их нельзя: ",
-                             0),
-                  0u)
+        EXPECT_EQ(
+            line.rfind("<4>Звонки площадки «A» уходят в базу данных, но в базе данных нет "
+                       "таблиц тревог, сумм и веб-просмотра схемы tallyphon, а сделать их нельзя: ",
+                       0),
+            0u)
             << line;
 }
 

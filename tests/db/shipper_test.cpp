@@ -191,6 +191,23 @@ TEST_F(Shipper, ACallTheServerCannotHoldIsToldOfOnceAndTheRestIsShipped) {
                          "длиннее 2600 байт, которые вмещает индекс"}));
 }
 
+TEST_F(Shipper, ATrunkTheSumsCannotHoldIsToldOfOnceAndTheRestIsShipped) {
+    TRecorder recorder;
+    std::string digits;
+    for (unsigned x = 7; digits.size() < 2600; x = x * 1103515245u + 12345u)
+        digits += static_cast<char>('0' + (x >> 16) % 10);
+    const std::string path = dir.File("calls.txt");
+    WriteFile(path, Lines({kCall1, "05-03-2007 14:02:07   00:01:35   12( 121)  " + digits + "  55",
+                           kCall3}));
+    TShipper shipper({conn, "A"});
+    EXPECT_EQ(shipper.ShipPending(Source(path)).Calls, 2u);
+    EXPECT_EQ(Cluster().Psql(db, "SELECT sum(calls) FROM tallyphon.trunk_sums"), "2\n");
+    EXPECT_EQ(recorder.JournalLines(),
+              (std::vector<std::string>{"<3>Звонок площадки «A» в файле «" + path +
+                                        "», байт 77, не принят базой данных и пропущен: номер СЛ "
+                                        "длиннее 2600 байт, которые вмещает индекс"}));
+}
+
 TEST_F(Shipper, AnUnreachableDatabaseStallsAndCatchesUpWithJournalLines) {
     TRecorder recorder;
     const std::string path = dir.File("calls.txt");

@@ -37,6 +37,8 @@ PAGES = [
     ("/login", "login"),
     ("/", "offices"),
     ("/calls?site=Kiev-A", "calls"),
+    ("/lines", "lines"),
+    ("/trunks?site=Kiev-A", "trunks"),
     ("/bill?site=Kiev-A", "bill"),
     ("/charts", "charts"),
     ("/alerts", "alerts"),
@@ -53,6 +55,8 @@ DOWNLOADS = [
                                           "--tariffs", "@tariffs"], "--csv-calls"),
     ("/bill.csv?site=Kiev-A", ["--site", "Kiev-A", "--tariffs", "@tariffs",
                                "--subscribers", "@directory"], "--bill-csv"),
+    ("/lines.csv", [], "--csv-lines"),
+    ("/trunks.csv?site=Kiev-A", ["--site", "Kiev-A"], "--csv-trunks"),
 ]
 
 # Kiev-A's tariff file and subscriber directory, uploaded through the

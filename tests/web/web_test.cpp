@@ -13,6 +13,7 @@
 #include <atomic>
 #include <clocale>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <functional>
 #include <map>
@@ -360,6 +361,71 @@ TEST_F(WebTest, OfficesPageEscapesAndKeepsOfficesApart) {
     // An office given to another user takes effect at once.
     Sql("UPDATE tallyphon.web_users SET role = 'office:Lviv-B' WHERE name = 'kiev'");
     EXPECT_NE(Get("/", kiev).Body.find("secret-b"), std::string::npos);
+}
+
+TEST_F(WebTest, ListsAreTheReportProgramsAndOfTheUsersOfficesOnly) {
+    Sql("INSERT INTO tallyphon.sites (site) VALUES ('Kiev-A'), ('Lviv-B');"
+        "INSERT INTO tallyphon.calls VALUES"
+        " ('Kiev-A', 1, 0, '', '', '2007-03-05 14:02:07', 95, '12', '121', '200', '555', 'x'),"
+        " ('Kiev-A', 1, 70, '', '', '2007-03-06 09:00:00', 3600, '<b>', '1;2', '04', '', 'x'),"
+        " ('Kiev-A', 1, 140, '', '', '2007-03-06 10:00:00', 30, '12', '122', '04', '8', 'x');"
+        "INSERT INTO tallyphon.calls VALUES"
+        " ('Lviv-B', 1, 0, '', '', '2007-03-05 10:00:00', 5, 'L-77', '', 'T-31', 'b', 'y')");
+    AddUser("boss", "admin");
+    AddUser("kiev", "office:Kiev-A");
+    StartServer();
+    const std::string boss = Session("boss"), kiev = Session("kiev");
+
+    // The downloads are the report program's files, byte for byte.
+    TTempDir dir;
+    const struct {
+        std::string site, from, to;
+    } choices[] = {{"Kiev-A", "", ""}, {"", "2007-03-06", ""}, {"Lviv-B", "", "2007-03-05"}};
+    for (const auto& c : choices) {
+        std::string args = " --db '" + owner_ + "'";
+        if (!c.site.empty()) args += " --site " + c.site;
+        if (!c.from.empty()) args += " --from " + c.from;
+        if (!c.to.empty()) args += " --to " + c.to;
+        const std::string query = "?site=" + c.site + "&from=" + c.from + "&to=" + c.to;
+        for (const std::string kind : {"lines", "trunks"}) {
+            const std::string file = dir.File(kind + ".csv");
+            ASSERT_EQ(std::system((TALLYPHON_REPORT_PROGRAM + args + " --csv-" + kind + " " + file +
+                                   " >/dev/null")
+                                      .c_str()),
+                      0);
+            const TReply reply = Get("/" + kind + ".csv" + query, boss);
+            EXPECT_EQ(reply.Status, 200);
+            EXPECT_EQ(reply.Header("content-type"), "text/csv; charset=utf-8");
+            EXPECT_EQ(reply.Body, ReadFile(file)) << kind << query;
+            EXPECT_GT(reply.Body.size(), 60u) << kind << query;
+        }
+    }
+    EXPECT_EQ(Get("/trunks.csv?site=Kiev-A&from=2007-03-06", boss).Body,
+              "\xEF\xBB\xBFАпп. СЛ;Исх. трафик;Вх. трафик;Общий трафик\r\n"
+              "04;00:00:30;01:00:00;01:00:30\r\n");
+
+    const std::string lines = Get("/lines?site=Kiev-A", boss).Body;
+    EXPECT_NE(lines.find("<th>Апп. АЛ</th><th>Прг. АЛ</th><th>Исх. трафик</th>"), std::string::npos)
+        << lines;
+    EXPECT_NE(lines.find("<tr><td>&lt;b&gt;</td><td>1;2</td><td class=\"n\">00:00:00</td>"),
+              std::string::npos)
+        << lines;
+    EXPECT_NE(lines.find("<a href=\"/lines.csv?site=Kiev-A&amp;from=&amp;to=\">CSV</a>"),
+              std::string::npos);
+    EXPECT_EQ(lines.find("<b>"), std::string::npos);
+    EXPECT_NE(Get("/trunks", boss).Body.find("<td>Lviv-B</td><td>T-31</td>"), std::string::npos);
+
+    // An office sees its own lists, and nothing of another's through site=.
+    for (const std::string path : {"/lines?site=Lviv-B", "/trunks?site=Lviv-B",
+                                   "/lines.csv?site=Lviv-B", "/trunks.csv?site=Lviv-B"}) {
+        const TReply reply = Get(path, kiev);
+        EXPECT_EQ(reply.Status, 400) << path;
+        EXPECT_EQ(reply.Body.find("L-77"), std::string::npos) << path;
+        EXPECT_EQ(reply.Body.find("T-31"), std::string::npos) << path;
+    }
+    const std::string own = Get("/trunks.csv", kiev).Body;
+    EXPECT_EQ(own, Get("/trunks.csv?site=Kiev-A", boss).Body);
+    EXPECT_EQ(Get("/trunks", kiev).Body.find("Lviv-B"), std::string::npos);
 }
 
 TEST_F(WebTest, IdleSessionEndsAndOversizedRequestsAreRefused) {
