@@ -23,6 +23,7 @@
 
 #include "alerts/alert_mail.h"
 #include "alerts/alerter.h"
+#include "alerts/condition_watch.h"
 #include "base/cp1251.h"
 #include "base/message_seam.h"
 #include "calllog/call_line.h"
@@ -482,6 +483,91 @@ TEST(AlertMail, SubjectWordsStayShortAndWhole) {
               "=?UTF-8?B?0JbQltCW0JbQltCW0JbQltCW0JbQltCW0JbQltCW0JbQltCW0JbQltCW0JY=?=\n"
               " =?UTF-8?B?0JbQltCW0JbQltCW0JbQltCW0JbQltCW0JbQltCW0JbQltCW0JbQltCW0JY=?=\n"
               " =?UTF-8?B?0JbQltCW0JbQltCW0JbQltCW0JbQltCW0JbQltCW0JY=?=");
+}
+
+}  // namespace
+
+namespace {
+
+// Each condition is raised when it crosses its rule's threshold and
+// cleared once when it falls back; a kind without a rule is left alone.
+TEST(ConditionWatch, RaisesAtTheRulesThresholdAndClearsOnce) {
+    TJournal journal;
+    TTempDir dir;
+    WriteRules(dir,
+               "buffer;80;journal\r\nsilent;5;journal\r\nheld;;journal\r\nlive;30;journal\r\n"
+               "db;100;journal\r\n");
+    TAlerter alerter(dir.File(kAlertRulesFileName), dir.Path());
+    TConditionWatch watch(alerter);
+    using std::chrono::minutes;
+
+    watch.BufferRead({{0, 100, 79, 79}});
+    EXPECT_FALSE(alerter.Raised(TAlertKind::Buffer));
+    watch.BufferRead({{0, 100, 10, 10}, {1, 20, 17, 85}});
+    EXPECT_TRUE(alerter.Raised(TAlertKind::Buffer));
+    watch.BufferRead({{0, 100, 10, 10}, {1, 20, 10, 50}});
+    EXPECT_FALSE(alerter.Raised(TAlertKind::Buffer));
+
+    watch.Silence(TSilenceStep::Lasting, minutes(4));
+    EXPECT_FALSE(alerter.Raised(TAlertKind::Silent));
+    watch.Silence(TSilenceStep::Lasting, minutes(6));
+    EXPECT_TRUE(alerter.Raised(TAlertKind::Silent));
+    watch.Silence(TSilenceStep::Ended, minutes(7));
+    EXPECT_FALSE(alerter.Raised(TAlertKind::Silent));
+
+    watch.Held(true, "журнал звонков не записывается");
+    EXPECT_TRUE(alerter.Raised(TAlertKind::Held));
+    watch.Held(false, "запись возобновлена");
+    EXPECT_FALSE(alerter.Raised(TAlertKind::Held));
+
+    TBusyConnection call;
+    call.Lasted = minutes(29);
+    call.Connection = "АЛ205(0)";
+    watch.Polled({call});
+    EXPECT_FALSE(alerter.Raised(TAlertKind::Live));
+    call.Lasted = minutes(31);
+    watch.Polled({call});
+    EXPECT_TRUE(alerter.Raised(TAlertKind::Live));
+    watch.Polled({});
+    EXPECT_FALSE(alerter.Raised(TAlertKind::Live));
+
+    const auto t0 = std::chrono::steady_clock::now();
+    watch.Shipping(true, 99, t0);
+    EXPECT_FALSE(alerter.Raised(TAlertKind::Db));
+    watch.Shipping(true, 100, t0 + minutes(1));
+    EXPECT_TRUE(alerter.Raised(TAlertKind::Db));
+    watch.Shipping(false, 0, t0 + minutes(2));
+    EXPECT_FALSE(alerter.Raised(TAlertKind::Db));
+
+    // Five raised and five cleared, each once.
+    EXPECT_EQ(alerter.DeliverDue(), 0);
+    for (const char* kind : {"buffer", "silent", "held", "live", "db"}) {
+        EXPECT_EQ(journal.Count(std::string("Оповещение «") + kind + "»: "), 1u) << kind;
+        EXPECT_EQ(journal.Count(std::string("Оповещение «") + kind + "» снято: "), 1u) << kind;
+    }
+    EXPECT_EQ(journal.Count("буфер тарификации блока 2 заполнен на 85 % (17 записей из 20)"), 1u);
+}
+
+}  // namespace
+
+namespace {
+
+// Minutes, not calls: behind from the first call written while stalled.
+TEST(ConditionWatch, TheDatabaseIsBehindByMinutesOnlyWithCallsWaiting) {
+    TJournal journal;
+    TTempDir dir;
+    WriteRules(dir, "db;30 мин;journal\r\n");
+    TAlerter alerter(dir.File(kAlertRulesFileName), dir.Path());
+    TConditionWatch watch(alerter);
+    const auto t0 = std::chrono::steady_clock::now();
+    watch.Shipping(true, 0, t0);
+    watch.Shipping(true, 0, t0 + std::chrono::minutes(40));
+    EXPECT_FALSE(alerter.Raised(TAlertKind::Db));
+    watch.Shipping(true, 1, t0 + std::chrono::minutes(41));
+    watch.Shipping(true, 3, t0 + std::chrono::minutes(70));
+    EXPECT_FALSE(alerter.Raised(TAlertKind::Db));
+    watch.Shipping(true, 4, t0 + std::chrono::minutes(71));
+    EXPECT_TRUE(alerter.Raised(TAlertKind::Db));
 }
 
 }  // namespace
