@@ -93,8 +93,6 @@ int Run(TApplication& app, TStartMode mode, const TDbConfig& db, const TLinkFact
         seam::Journal(seam::TPriority::Info, "Звонки площадки «" + db.Site +
                                                  "» отправляются в базу данных " +
                                                  ConnInfoForDisplay(db.ConnInfo));
-        shipper->Start({link->Settings.TarifFileName, link->Identification().ModelName,
-                        link->Identification().SerialNumber});
     }
 
     // Alerts: the rules of TallyphonAlerts.cfg in the start-up directory
@@ -117,7 +115,6 @@ int Run(TApplication& app, TStartMode mode, const TDbConfig& db, const TLinkFact
             dbSink = std::make_unique<TDbSink>(db);
             alerter->SetSink("db", dbSink.get());
         }
-        alerter->Start(link->Settings.TarifFileName);
         form.Controller().SetReadingHooks(watch->ReadingHooks());
         realTime.BusyTracker().SetAfterPoll(
             [watch](const std::vector<TBusyConnection>& busy) { watch->Polled(busy); });
@@ -145,6 +142,12 @@ int Run(TApplication& app, TStartMode mode, const TDbConfig& db, const TLinkFact
                 }
                 if (alerting) alerter->Notify(file.Path);
             });
+    // Started once the hook is there: a line written in between would wait
+    // for the next one.
+    if (shipper)
+        shipper->Start({link->Settings.TarifFileName, link->Identification().ModelName,
+                        link->Identification().SerialNumber});
+    if (alerting) alerter->Start(link->Settings.TarifFileName);
     QObject::connect(&form, &TMainForm::Closed, &app, &QCoreApplication::quit,
                      Qt::QueuedConnection);
 
