@@ -58,8 +58,14 @@ reader="host=$socket_dir user=web_reader dbname=postgres"
 echo "file=$FILE"
 echo "shipping the calls of ten offices (bench_sites)" >&2
 "$BUILD_DIR/bench/bench_sites/bench_sites" "$FILE" "$owner" >&2
+# Every office gets a tariff file, as the pages' costs and the bill need.
 psql -X -q -v ON_ERROR_STOP=1 "$owner" -c "CREATE ROLE web_reader LOGIN;
-    GRANT tallyphon_web TO web_reader" >/dev/null
+    GRANT tallyphon_web TO web_reader;
+    INSERT INTO tallyphon.office_files (site, kind, file_name, content, uploaded_by)
+    SELECT site, 'tariffs', 'tariffs.csv', convert_to(
+        E'8;Межгород;5,50;;60;60;\\n810;Межнар;25,00;;60;60;\\n*;Город;1,00;0,10;60;60;5\\n',
+        'UTF8'), 'bench'
+    FROM tallyphon.sites" >/dev/null
 password=bench-password
 echo "$password" | "$WEB" --db "$owner" --add-user bench --role admin >/dev/null
 
