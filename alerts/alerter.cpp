@@ -16,6 +16,7 @@
 #include "base/message_seam.h"
 #include "billing/csv_fields.h"
 #include "calllog/calllog_loader.h"
+#include "calllog/file_identity.h"
 
 namespace {
 
@@ -25,8 +26,6 @@ constexpr const char* kStateTitle = "tallyphon-alerts-state 1";
 constexpr size_t kMaxOutbox = 10000;
 // Alerts one mail lists at most; the rest go in the next.
 constexpr size_t kMaxPerMail = 50;
-// Bytes of a file's head that name it at most, as the shipper has them.
-constexpr size_t kHeadLength = 4096;
 // How long the offset past lines without alerts may stay unsaved: they are
 // only evaluated again after a kill, and make no alert then either.
 constexpr std::time_t kSaveEvery = 10;
@@ -93,26 +92,6 @@ bool ToUnsigned(const std::string& text, uint64_t& value) {
     errno = 0;
     value = std::strtoull(text.c_str(), &end, 10);
     return errno == 0 && *end == 0;
-}
-
-// The hash of a file's first line that is not blank, as the shipper
-// identifies a call-log file: false while that line is not complete.
-bool HeadId(int fd, off_t size, int64_t& id) {
-    std::string head(static_cast<size_t>(std::min<off_t>(size, kHeadLength)), '\0');
-    if (!ReadAll(fd, head.data(), head.size(), 0)) return false;
-    const size_t text = head.find_first_not_of("\r\n");
-    const size_t end = text == std::string::npos ? text : head.find('\n', text);
-    if (end != std::string::npos)
-        head.resize(end + 1);
-    else if (head.size() < kHeadLength)
-        return false;
-    uint64_t h = 0xcbf29ce484222325u;
-    for (const char c : head)
-        h = (h ^ static_cast<unsigned char>(c)) * 0x100000001b3u;
-    h = (h ^ (h >> 30)) * 0xbf58476d1ce4e5b9u;
-    h = (h ^ (h >> 27)) * 0x94d049bb133111ebu;
-    id = static_cast<int64_t>(h ^ (h >> 31));
-    return true;
 }
 
 std::string Hex(int64_t v) {
@@ -451,7 +430,8 @@ size_t TAlerter::EvaluatePending(const std::string& path) {
     if (!fd.IsOpen()) return 0;
     struct stat st {};
     int64_t headId = 0;
-    if (fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode) || !HeadId(fd.Get(), st.st_size, headId))
+    if (fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode) ||
+        !FileIdentity("", fd.Get(), st.st_size, headId))
         return 0;
     off_t base = 0;
     if (PassOver(fd.Get(), st, headId)) return 0;
@@ -537,7 +517,7 @@ void TAlerter::PassOver(const std::string& path) {
     struct stat st {};
     int64_t headId = 0;
     if (fd.IsOpen() && fstat(fd.Get(), &st) == 0 && S_ISREG(st.st_mode) &&
-        HeadId(fd.Get(), st.st_size, headId))
+        FileIdentity("", fd.Get(), st.st_size, headId))
         PassOver(fd.Get(), st, headId);
     std::lock_guard<std::mutex> lock(mutex_);
     fresh_ = false;  // a call log begun after the first start is new throughout

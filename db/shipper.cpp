@@ -23,6 +23,7 @@
 #include "base/fd.h"
 #include "base/message_seam.h"
 #include "calllog/calllog_loader.h"
+#include "calllog/file_identity.h"
 #include "db/schema.h"
 
 namespace {
@@ -130,38 +131,6 @@ bool FirstCall(int fd, off_t size, int64_t& offset, std::string& text) {
     return found;
 }
 
-// Bytes of a file's first line that name the file at most.
-constexpr size_t kHeadLength = 4096;
-
-// The identity of a file whose first bytes (at most kHeadLength; fewer
-// only when that is the whole file) are head: a 64-bit hash (FNV-1a, then
-// mixed) of the bytes up to the end of its first line that is not blank (a
-// title line, or the first call, with the exchange's clock in it), or of
-// all kHeadLength when no such line ends there. A file only grows, so its
-// head never changes; a copy of it is the same file, and a file replaced
-// or cut and written anew is another. False while the head is not
-// complete.
-bool HeadIdentity(const std::string& site, std::string head, int64_t& id) {
-    const size_t text = head.find_first_not_of("\r\n");
-    const size_t end = text == std::string::npos ? text : head.find('\n', text);
-    if (end != std::string::npos)
-        head.resize(end + 1);
-    else if (head.size() < kHeadLength)
-        return false;
-    uint64_t h = 0xcbf29ce484222325u;
-    for (const char c : site + '\0' + head)
-        h = (h ^ static_cast<unsigned char>(c)) * 0x100000001b3u;
-    h = (h ^ (h >> 30)) * 0xbf58476d1ce4e5b9u;
-    h = (h ^ (h >> 27)) * 0x94d049bb133111ebu;
-    id = static_cast<int64_t>(h ^ (h >> 31));
-    return true;
-}
-
-bool FileIdentity(const std::string& site, int fd, off_t size, int64_t& id) {
-    std::string head(static_cast<size_t>(std::min<off_t>(size, kHeadLength)), '\0');
-    return ReadAll(fd, head.data(), head.size(), 0) && HeadIdentity(site, std::move(head), id);
-}
-
 // Whether the file starts as gzip's output does, which no call-log file
 // (text) does. Its compressed bytes must never be taken for a head: a line
 // end among them would make an identity of them.
@@ -180,7 +149,7 @@ bool GzIdentity(const std::string& site, int fd, off_t size, int64_t& id, int64_
     length = trailer[0] | trailer[1] << 8 | trailer[2] << 16 | int64_t{trailer[3]} << 24;
     z_stream z{};
     if (inflateInit2(&z, 16 + MAX_WBITS) != Z_OK) return false;
-    std::string head(kHeadLength, '\0');
+    std::string head(kCallLogHeadLength, '\0');
     std::string in(size_t{1} << 14, '\0');
     z.next_out = reinterpret_cast<Bytef*>(head.data());
     z.avail_out = static_cast<uInt>(head.size());

@@ -35,6 +35,7 @@ extern char** environ;
 
 namespace {
 
+using testing_support::CountOf;
 using testing_support::FreePort;
 using testing_support::Listening;
 using testing_support::Mails;
@@ -372,14 +373,6 @@ TEST(Alerter, TheStateFileIsReplacedNeverWrittenThroughALink) {
     ASSERT_EQ(lstat(state.c_str(), &st), 0);
     EXPECT_TRUE(S_ISREG(st.st_mode));
     EXPECT_NE(ReadFile(state).find("Файл состояния не записывается"), std::string::npos);
-}
-
-// A free TCP port of 127.0.0.1 (free when asked).
-size_t CountOf(const std::string& text, const std::string& needle) {
-    size_t n = 0;
-    for (size_t p = text.find(needle); p != std::string::npos; p = text.find(needle, p + 1))
-        ++n;
-    return n;
 }
 
 TEST(AlertMail, ThroughMsmtpToAnSmtpServer) {

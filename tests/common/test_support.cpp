@@ -107,4 +107,11 @@ std::vector<std::string> TNotifySocket::Receive() {
     return datagrams;
 }
 
+size_t CountOf(const std::string& text, const std::string& needle) {
+    size_t n = 0;
+    for (size_t p = text.find(needle); p != std::string::npos; p = text.find(needle, p + 1))
+        ++n;
+    return n;
+}
+
 }  // namespace testing_support

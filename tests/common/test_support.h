@@ -68,6 +68,9 @@ class TNotifySocket {
     int fd_ = -1;
 };
 
+// How often needle stands in text (overlapping times counted).
+size_t CountOf(const std::string& text, const std::string& needle);
+
 // Milliseconds of real time taken by f.
 long long ElapsedMs(const std::function<void()>& f);
 

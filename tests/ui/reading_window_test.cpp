@@ -644,13 +644,6 @@ TEST_F(UnattendedStart, HeadlessBadStartsEndWithAStatusAndAMessageAndChangeNoFil
 
 namespace {
 
-size_t Count(const std::string& text, const std::string& needle) {
-    size_t n = 0;
-    for (size_t p = text.find(needle); p != std::string::npos; p = text.find(needle, p + 1))
-        ++n;
-    return n;
-}
-
 // The program's alerts end to end: a nearly full buffer and long calls
 // from the simulated exchange, mail through msmtp to a real SMTP server,
 // each alert once, and none again after a restart.
@@ -697,14 +690,14 @@ TEST_F(UnattendedStart, AlertsReachTheJournalAndTheMailOnceAcrossARestart) {
     // others of that rule wait for the next mail, ten minutes on.
     ASSERT_TRUE(WaitUntil([&] { return Mails(inbox).size() == 2; }, std::chrono::seconds(30)))
         << Errors();
-    ASSERT_TRUE(WaitUntil([&] { return Count(Errors(), "Оповещение «duration»: ") == matching; },
+    ASSERT_TRUE(WaitUntil([&] { return CountOf(Errors(), "Оповещение «duration»: ") == matching; },
                           std::chrono::seconds(30)))
         << Errors();
     for (const std::string& line : longCalls())
-        EXPECT_EQ(Count(Errors(), line), 1u) << line << "\n" << Errors();
-    EXPECT_EQ(Count(Errors(),
-                    "<4>Оповещение «buffer»: буфер тарификации заполнен на 85 % (12 "
-                    "записей из 14)"),
+        EXPECT_EQ(CountOf(Errors(), line), 1u) << line << "\n" << Errors();
+    EXPECT_EQ(CountOf(Errors(),
+                      "<4>Оповещение «buffer»: буфер тарификации заполнен на 85 % (12 "
+                      "записей из 14)"),
               1u)
         << Errors();
     const std::string mails = Mails(inbox)[0] + Mails(inbox)[1];
@@ -726,15 +719,16 @@ TEST_F(UnattendedStart, AlertsReachTheJournalAndTheMailOnceAcrossARestart) {
                           std::chrono::seconds(60)))
         << Errors();
     const size_t nowMatching = longCalls().size();
-    ASSERT_TRUE(WaitUntil([&] { return Count(Errors(), "Оповещение «duration»: ") == nowMatching; },
-                          std::chrono::seconds(30)))
+    ASSERT_TRUE(
+        WaitUntil([&] { return CountOf(Errors(), "Оповещение «duration»: ") == nowMatching; },
+                  std::chrono::seconds(30)))
         << Errors();
     kill(again, SIGTERM);
     EXPECT_EQ(Wait(again, std::chrono::seconds(30)), 0);
     for (const std::string& line : longCalls())
-        EXPECT_EQ(Count(Errors(), line), 1u) << line;
-    EXPECT_EQ(Count(Errors(), "Оповещение «buffer»: "), 1u) << Errors().substr(before.size());
-    EXPECT_EQ(Count(Errors(), "<6>Оповещение «buffer» снято: "), 1u) << Errors();
+        EXPECT_EQ(CountOf(Errors(), line), 1u) << line;
+    EXPECT_EQ(CountOf(Errors(), "Оповещение «buffer»: "), 1u) << Errors().substr(before.size());
+    EXPECT_EQ(CountOf(Errors(), "<6>Оповещение «buffer» снято: "), 1u) << Errors();
     // The mails of both rules are due ten minutes after their last.
     EXPECT_EQ(Mails(inbox).size(), 2u);
 }
